@@ -1,0 +1,33 @@
+# The two commands a new engineer needs: `make run` and `make test`.
+BUILD_DIR ?= build
+JOBS ?= $(shell nproc)
+
+.PHONY: all deps configure build test run bench format clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+configure:
+	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+
+build: deps configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS)
+	@echo "build: executables in $(BUILD_DIR)/bin/"
+
+test: build
+	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+run: build
+	@scripts/run $(BUILD_DIR)/bin
+
+bench: build
+	@scripts/bench $(BUILD_DIR)/bin
+
+format:
+	@git ls-files '*.h' '*.cpp' | xargs -r clang-format -i
+	@echo "format: sources formatted with .clang-format"
+
+clean:
+	rm -rf $(BUILD_DIR)

@@ -1,0 +1,20 @@
+# ger_add_test(NAME name SOURCES ... LIBS ... [LABELS ...] [FIXTURES ...])
+# One QtTest executable per suite, registered with CTest; widgets run on the offscreen platform.
+function(ger_add_test)
+    cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS;FIXTURES" ${ARGN})
+    add_executable(${T_NAME} ${T_SOURCES})
+    target_link_libraries(${T_NAME} PRIVATE Qt6::Test ${T_LIBS})
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 300)
+    endif()
+    set_tests_properties(${T_NAME} PROPERTIES
+        TIMEOUT ${T_TIMEOUT}
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;GER_BIN_DIR=${CMAKE_BINARY_DIR}/bin;GER_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+    if(T_LABELS)
+        set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}")
+    endif()
+    if(T_FIXTURES)
+        set_tests_properties(${T_NAME} PROPERTIES FIXTURES_REQUIRED "${T_FIXTURES}")
+    endif()
+endfunction()

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QString>
+
+// JSON-RPC 2.0 faults of the protocol itself (standard codes). Method failures travel inside the
+// result envelope instead.
+namespace JsonRpc {
+
+constexpr int ParseError = -32700;
+constexpr int InvalidRequest = -32600;
+constexpr int MethodNotFound = -32601;
+constexpr int InvalidParams = -32602;
+constexpr int InternalError = -32603;
+
+struct Error {
+    int Code = 0;
+    QString Message;
+};
+
+} // namespace JsonRpc

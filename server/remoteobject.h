@@ -1,0 +1,28 @@
+#pragma once
+
+#include "envelope.h"
+#include "jsonrpc.h"
+
+#include <QJsonArray>
+#include <QString>
+
+#include <optional>
+
+// What one call produced: either a protocol fault (wrong number or kinds of arguments), answered
+// as a JSON-RPC error, or a result envelope. `Company` names the company the call was about, for
+// the log line; empty when none.
+struct CallOutcome {
+    std::optional<JsonRpc::Error> ProtocolError;
+    TResultEnvelope Result;
+    QString Company;
+};
+
+// A remote object ("Ger09400.rdmParamCtbl", "Host.Cache"). Invoke may run on several worker
+// threads at once; each thread uses its own database connection.
+class RemoteObject {
+public:
+    virtual ~RemoteObject() = default;
+    virtual QString Name() const = 0;
+    virtual bool HasMethod(const QString &method) const = 0;
+    virtual CallOutcome Invoke(const QString &method, const QJsonArray &params) = 0;
+};
