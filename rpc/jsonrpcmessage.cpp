@@ -1,0 +1,130 @@
+#include "jsonrpcmessage.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+
+using namespace Qt::StringLiterals;
+
+namespace JsonRpc {
+
+namespace {
+
+QByteArray Compact(const QJsonObject &o)
+{
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+bool ValidId(const QJsonValue &id)
+{
+    // Fractional ids are discouraged by JSON-RPC; strings, integers and null are accepted.
+    return id.isString() || id.isNull() || (id.isDouble() && id.toDouble() == double(id.toInteger()));
+}
+
+bool SetError(Error *error, int code, QString message)
+{
+    if (error)
+        *error = Error{code, std::move(message)};
+    return false;
+}
+
+bool SetText(QString *error, QString message)
+{
+    if (error)
+        *error = std::move(message);
+    return false;
+}
+
+} // namespace
+
+QByteArray EncodeRequest(qint64 id, const QString &method, const QJsonArray &params)
+{
+    return Compact({{u"jsonrpc"_s, u"2.0"_s},
+                    {u"id"_s, id},
+                    {u"method"_s, method},
+                    {u"params"_s, params}});
+}
+
+QByteArray EncodeResult(const QJsonValue &id, const QJsonValue &result)
+{
+    return Compact({{u"jsonrpc"_s, u"2.0"_s}, {u"id"_s, id}, {u"result"_s, result}});
+}
+
+QByteArray EncodeError(const QJsonValue &id, int code, const QString &message)
+{
+    return Compact({{u"jsonrpc"_s, u"2.0"_s},
+                    {u"id"_s, id.isUndefined() ? QJsonValue() : id},
+                    {u"error"_s, QJsonObject{{u"code"_s, code}, {u"message"_s, message}}}});
+}
+
+bool DecodeRequest(const QByteArray &text, Request &out, Error *error, QJsonValue *id)
+{
+    if (id)
+        *id = QJsonValue();
+    QJsonParseError parse;
+    const QJsonDocument doc = QJsonDocument::fromJson(text, &parse);
+    if (parse.error != QJsonParseError::NoError)
+        return SetError(error, ParseError, u"JSON inválido: %1"_s.arg(parse.errorString()));
+    if (!doc.isObject())
+        return SetError(error, InvalidRequest, u"A requisição deve ser um único objeto JSON."_s);
+
+    const QJsonObject o = doc.object();
+    const QJsonValue rawId = o.value(u"id"_s);
+    if (!rawId.isUndefined() && !ValidId(rawId))
+        return SetError(error, InvalidRequest, u"O campo \"id\" é inválido."_s);
+    if (id && !rawId.isUndefined())
+        *id = rawId;
+    if (o.value(u"jsonrpc"_s) != QJsonValue(u"2.0"_s))
+        return SetError(error, InvalidRequest, u"O campo \"jsonrpc\" deve ser \"2.0\"."_s);
+    const QJsonValue method = o.value(u"method"_s);
+    if (!method.isString() || method.toString().isEmpty())
+        return SetError(error, InvalidRequest, u"O campo \"method\" está ausente ou vazio."_s);
+    const QJsonValue params = o.value(u"params"_s);
+    if (!params.isUndefined() && !params.isArray())
+        return SetError(error, InvalidRequest,
+                        u"O campo \"params\" deve ser uma lista de argumentos posicionais."_s);
+
+    out.Id = rawId;
+    out.Method = method.toString();
+    out.Params = params.toArray();
+    return true;
+}
+
+bool DecodeResponse(const QByteArray &text, Response &out, QString *error)
+{
+    QJsonParseError parse;
+    const QJsonDocument doc = QJsonDocument::fromJson(text, &parse);
+    if (parse.error != QJsonParseError::NoError)
+        return SetText(error, u"resposta que não é JSON (%1)"_s.arg(parse.errorString()));
+    if (!doc.isObject())
+        return SetText(error, u"resposta que não é um objeto JSON"_s);
+    const QJsonObject o = doc.object();
+    if (o.value(u"jsonrpc"_s) != QJsonValue(u"2.0"_s))
+        return SetText(error, u"resposta sem \"jsonrpc\": \"2.0\""_s);
+    const QJsonValue id = o.value(u"id"_s);
+    if (id.isUndefined() || !ValidId(id))
+        return SetText(error, u"resposta sem identificador válido"_s);
+
+    const bool hasResult = o.contains(u"result"_s);
+    const bool hasError = o.contains(u"error"_s);
+    if (hasResult == hasError)
+        return SetText(error, u"resposta deve ter \"result\" ou \"error\", e só um deles"_s);
+
+    Response r;
+    r.Id = id;
+    if (hasError) {
+        const QJsonValue e = o.value(u"error"_s);
+        const QJsonValue code = e.toObject().value(u"code"_s);
+        const QJsonValue message = e.toObject().value(u"message"_s);
+        if (!e.isObject() || !code.isDouble() || code.toDouble() != double(code.toInt())
+            || !message.isString())
+            return SetText(error, u"erro de protocolo malformado na resposta"_s);
+        r.Failure = Error{code.toInt(), message.toString()};
+    } else {
+        r.Result = o.value(u"result"_s);
+    }
+    out = std::move(r);
+    return true;
+}
+
+} // namespace JsonRpc

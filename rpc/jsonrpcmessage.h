@@ -1,0 +1,39 @@
+#pragma once
+
+#include "jsonrpc.h"
+
+#include <QByteArray>
+#include <QJsonArray>
+#include <QJsonValue>
+#include <QString>
+
+#include <optional>
+
+// Building and reading the single JSON-RPC 2.0 message carried by one WebSocket text frame.
+namespace JsonRpc {
+
+struct Request {
+    QJsonValue Id;     // undefined for a notification (no answer is sent)
+    QString Method;
+    QJsonArray Params; // positional only
+    bool IsNotification() const { return Id.isUndefined(); }
+};
+
+struct Response {
+    QJsonValue Id;                // null when the peer could not read our id
+    QJsonValue Result;            // meaningful when Error is empty
+    std::optional<Error> Failure; // a fault of the protocol itself
+};
+
+QByteArray EncodeRequest(qint64 id, const QString &method, const QJsonArray &params);
+QByteArray EncodeResult(const QJsonValue &id, const QJsonValue &result);
+QByteArray EncodeError(const QJsonValue &id, int code, const QString &message);
+
+// Server side. On failure *error holds the standard code and a message; *id holds the request's
+// id when it could be read, so the answer can still be matched by the client.
+bool DecodeRequest(const QByteArray &text, Request &out, Error *error, QJsonValue *id);
+
+// Client side. Anything that is not a well-formed response is refused with *error set.
+bool DecodeResponse(const QByteArray &text, Response &out, QString *error);
+
+} // namespace JsonRpc

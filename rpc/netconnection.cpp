@@ -1,0 +1,243 @@
+#include "netconnection.h"
+
+#include "exceptions.h"
+#include "jsonrpcmessage.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkRequest>
+#include <QTimer>
+#include <QUrl>
+#include <QWebSocket>
+
+using namespace Qt::StringLiterals;
+
+TNetConnection::TNetConnection(QObject *parent)
+    : QObject(parent)
+{
+}
+
+TNetConnection::~TNetConnection()
+{
+    DropSocket();
+}
+
+bool TNetConnection::Connected() const
+{
+    return m_socket && m_socket->state() == QAbstractSocket::ConnectedState;
+}
+
+QString TNetConnection::Address() const
+{
+    return u"%1:%2"_s.arg(m_host).arg(m_port);
+}
+
+QString TNetConnection::TimeoutText() const
+{
+    const QString amount = m_timeoutMs % 1000 == 0
+                               ? QString::number(m_timeoutMs / 1000)
+                               : QString::number(m_timeoutMs / 1000.0, 'f', 1).replace(u'.', u',');
+    const QString unit = m_timeoutMs == 1000 ? u"segundo"_s : u"segundos"_s;
+    return u"O servidor de aplicação não respondeu em %1 %2."_s.arg(amount, unit);
+}
+
+QString TNetConnection::DroppedText() const
+{
+    if (m_closeCode == 1008) {
+        const QString reason = m_closeReason.isEmpty() ? u"acesso negado"_s : m_closeReason;
+        return u"O servidor de aplicação recusou a conexão: %1."_s.arg(reason);
+    }
+    if (m_closeCode == 1009)
+        return u"A requisição excedeu o tamanho máximo aceito pelo servidor de aplicação."_s;
+    return u"A conexão com o servidor de aplicação foi interrompida."_s;
+}
+
+void TNetConnection::DropSocket()
+{
+    if (!m_socket)
+        return;
+    QWebSocket *socket = m_socket;
+    m_socket = nullptr;
+    socket->disconnect(this);
+    socket->abort();
+    // The socket may be the sender of the signal being handled right now.
+    socket->deleteLater();
+    ++m_generation;
+    m_replies.clear();
+    Q_EMIT StateTouched();
+    Q_EMIT ConnectedChanged(false);
+}
+
+TNetConnection::WaitEnd TNetConnection::WaitFor(const std::function<bool()> &done)
+{
+    const quint64 generation = m_generation;
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    bool timedOut = false;
+    connect(&timer, &QTimer::timeout, &loop, [&] {
+        timedOut = true;
+        loop.quit();
+    });
+    connect(this, &TNetConnection::StateTouched, &loop, [&] {
+        if (done() || m_generation != generation)
+            loop.quit();
+    });
+    if (done())
+        return WaitEnd::Reply;
+    timer.start(m_timeoutMs);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    if (done())
+        return WaitEnd::Reply;
+    if (m_generation != generation)
+        return WaitEnd::Dropped;
+    return timedOut ? WaitEnd::TimedOut : WaitEnd::Dropped;
+}
+
+void TNetConnection::Open()
+{
+    if (Connected())
+        return;
+    DropSocket();
+    if (OnBeforeConnect)
+        OnBeforeConnect(*this);
+
+    m_closeCode = 0;
+    m_closeReason.clear();
+    auto *socket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
+    m_socket = socket;
+    if (m_ssl)
+        socket->setSslConfiguration(*m_ssl);
+    connect(socket, &QWebSocket::textMessageReceived, this, &TNetConnection::OnTextMessage);
+    connect(socket, &QWebSocket::disconnected, this, &TNetConnection::OnDisconnected);
+    connect(socket, &QWebSocket::connected, this, &TNetConnection::StateTouched);
+    connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
+            [this] { Q_EMIT StateTouched(); });
+
+    QUrl url;
+    url.setScheme(m_useTls ? u"wss"_s : u"ws"_s);
+    url.setHost(m_host);
+    url.setPort(m_port);
+    url.setPath(u"/"_s);
+    QNetworkRequest request(url);
+    if (!m_token.isEmpty())
+        request.setRawHeader("Authorization", "Bearer " + m_token.toUtf8());
+    socket->open(request);
+
+    const WaitEnd end = WaitFor([this] { return Connected(); });
+    if (end != WaitEnd::Reply) {
+        DropSocket();
+        throw Exception(
+            u"Não foi possível conectar ao servidor de aplicação em %1."_s.arg(Address()));
+    }
+    Q_EMIT ConnectedChanged(true);
+}
+
+void TNetConnection::Close()
+{
+    if (!m_socket)
+        return;
+    if (m_socket->state() == QAbstractSocket::ConnectedState)
+        m_socket->close();
+    DropSocket();
+}
+
+void TNetConnection::SetConnected(bool on)
+{
+    if (on)
+        Open();
+    else
+        Close();
+}
+
+void TNetConnection::OnTextMessage(const QString &text)
+{
+    // Only the id is looked at here; answers nobody waits for any more are dropped.
+    const QByteArray bytes = text.toUtf8();
+    const QJsonValue id = QJsonDocument::fromJson(bytes).object().value(u"id"_s);
+    if (!id.isDouble())
+        return;
+    const qint64 key = id.toInteger();
+    if (!m_waiting.contains(key))
+        return;
+    m_replies.insert(key, bytes);
+    Q_EMIT StateTouched();
+}
+
+void TNetConnection::OnDisconnected()
+{
+    if (m_socket) {
+        m_closeCode = int(m_socket->closeCode());
+        m_closeReason = m_socket->closeReason();
+    }
+    DropSocket();
+}
+
+QJsonValue TNetConnection::RoundTrip(const QString &fullMethod, const QJsonArray &params)
+{
+    if (!Connected())
+        Open();
+
+    const qint64 id = ++m_nextId;
+    m_waiting.insert(id, true);
+    m_socket->sendTextMessage(
+        QString::fromUtf8(JsonRpc::EncodeRequest(id, fullMethod, params)));
+    const WaitEnd end = WaitFor([this, id] { return m_replies.contains(id); });
+    m_waiting.remove(id);
+    const QByteArray reply = m_replies.take(id);
+
+    if (end == WaitEnd::TimedOut) {
+        // A late answer must not be taken for the next call's, so the connection goes.
+        DropSocket();
+        throw Exception(TimeoutText());
+    }
+    if (end == WaitEnd::Dropped) {
+        DropSocket();
+        throw Exception(DroppedText());
+    }
+
+    JsonRpc::Response response;
+    QString why;
+    if (!JsonRpc::DecodeResponse(reply, response, &why)) {
+        DropSocket();
+        throw Exception(u"Resposta inválida do servidor de aplicação: %1."_s.arg(why));
+    }
+    if (response.Failure)
+        throw Exception(response.Failure->Message);
+    return response.Result;
+}
+
+TResultEnvelope TNetConnection::Call(const QString &method, const QJsonArray &params,
+                                     const QList<QString *> &byRef)
+{
+    const QString fullMethod = m_serverName.isEmpty() ? method : m_serverName + u'.' + method;
+    const QJsonValue result = RoundTrip(fullMethod, params);
+
+    TResultEnvelope envelope;
+    QString why;
+    if (!TResultEnvelope::FromJson(result, envelope, &why))
+        throw Exception(u"Resposta inválida do servidor de aplicação: %1."_s.arg(why));
+
+    if (envelope.Ok) {
+        const qsizetype n = qMin(byRef.size(), envelope.ByRef.size());
+        for (qsizetype i = 0; i < n; ++i) {
+            if (byRef[i] && envelope.ByRef[i].isString())
+                *byRef[i] = envelope.ByRef[i].toString();
+        }
+    } else if (m_throwException) {
+        throw Exception(envelope.ErrorMessage);
+    }
+    return envelope;
+}
+
+double TNetConnection::Ping()
+{
+    if (!Connected())
+        Open();
+    QElapsedTimer clock;
+    clock.start();
+    RoundTrip(u"ping"_s, {});
+    return clock.nsecsElapsed() / 1e6;
+}

@@ -1,0 +1,103 @@
+#pragma once
+
+#include "envelope.h"
+
+#include <QHash>
+#include <QJsonArray>
+#include <QObject>
+#include <QPointer>
+#include <QSslConfiguration>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+class QWebSocket;
+
+// Blocking client of the application server. A call sends one JSON-RPC request and waits for its
+// answer in a local event loop that lets timers and painting through but no user input, so the
+// busy indicator keeps moving while the user cannot act. Transport failures (refused, dropped,
+// timed out, protocol faults) throw Exception with a message for the user and leave the
+// connection closed; the next call connects again.
+class TNetConnection final : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QString Host READ Host WRITE SetHost)
+    Q_PROPERTY(int Port READ Port WRITE SetPort)
+    Q_PROPERTY(QString ServerName READ ServerName WRITE SetServerName)
+    Q_PROPERTY(bool Connected READ Connected WRITE SetConnected NOTIFY ConnectedChanged)
+    Q_PROPERTY(bool ThrowException READ ThrowException WRITE SetThrowException)
+    Q_PROPERTY(int TimeoutMs READ TimeoutMs WRITE SetTimeoutMs)
+    Q_PROPERTY(bool UseTls READ UseTls WRITE SetUseTls)
+
+public:
+    explicit TNetConnection(QObject *parent = nullptr);
+    ~TNetConnection() override;
+
+    QString Host() const { return m_host; }
+    void SetHost(const QString &host) { m_host = host; }
+    int Port() const { return m_port; }
+    void SetPort(int port) { m_port = port; }
+    // Remote object the calls go to, e.g. "Ger09400.rdmParamCtbl".
+    QString ServerName() const { return m_serverName; }
+    void SetServerName(const QString &name) { m_serverName = name; }
+    // When true a failed result envelope is thrown as Exception instead of being returned.
+    bool ThrowException() const { return m_throwException; }
+    void SetThrowException(bool on) { m_throwException = on; }
+    // Bearer token sent in the handshake; empty sends none.
+    QString Token() const { return m_token; }
+    void SetToken(const QString &token) { m_token = token; }
+    int TimeoutMs() const { return m_timeoutMs; }
+    void SetTimeoutMs(int ms) { m_timeoutMs = ms; }
+    bool UseTls() const { return m_useTls; }
+    void SetUseTls(bool on) { m_useTls = on; }
+    // Certificates to trust for wss, e.g. a private authority of the server's certificate.
+    void SetSslConfiguration(const QSslConfiguration &config) { m_ssl = config; }
+
+    // Runs at every connect, before the socket opens, so it can still set Host and Port.
+    std::function<void(TNetConnection &)> OnBeforeConnect;
+
+    bool Connected() const;
+    void Open();
+    void Close();
+    void SetConnected(bool on);
+
+    // Calls "<ServerName>.<method>" with positional arguments. On success the new values of the
+    // by-reference arguments are written into byRef, in order.
+    TResultEnvelope Call(const QString &method, const QJsonArray &params,
+                         const QList<QString *> &byRef = {});
+    // Round trip of the transport's own "ping", in milliseconds.
+    double Ping();
+
+Q_SIGNALS:
+    void ConnectedChanged(bool connected);
+    // Internal wake-up for the waiting loops.
+    void StateTouched();
+
+private:
+    enum class WaitEnd { Reply, Dropped, TimedOut };
+    QJsonValue RoundTrip(const QString &fullMethod, const QJsonArray &params);
+    WaitEnd WaitFor(const std::function<bool()> &done);
+    void OnTextMessage(const QString &text);
+    void OnDisconnected();
+    void DropSocket();
+    QString Address() const;
+    QString TimeoutText() const;
+    QString DroppedText() const;
+
+    QString m_host = QStringLiteral("127.0.0.1");
+    int m_port = 9400;
+    QString m_serverName;
+    QString m_token;
+    bool m_throwException = false;
+    int m_timeoutMs = 30000;
+    bool m_useTls = false;
+    std::optional<QSslConfiguration> m_ssl;
+
+    QPointer<QWebSocket> m_socket;
+    quint64 m_generation = 0; // bumped whenever the socket goes away
+    qint64 m_nextId = 0;
+    QHash<qint64, QByteArray> m_replies; // answers received for calls still waiting
+    QHash<qint64, bool> m_waiting;
+    int m_closeCode = 0;
+    QString m_closeReason;
+};
