@@ -1,0 +1,259 @@
+#include "datetime.h"
+
+#include "exceptions.h"
+
+#include <cmath>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr qint64 MsPerDay = 86'400'000;
+
+QDate epoch()
+{
+    return QDate(1899, 12, 30);
+}
+
+// Every conversion goes through whole milliseconds, so a value read back from its text or from
+// a QDateTime is the same double that was written, and 23:59:59.9996 rolls into the next day
+// consistently everywhere.
+qint64 toMs(TDateTime value)
+{
+    return std::llround(value * double(MsPerDay));
+}
+
+qint64 floorDiv(qint64 a, qint64 b)
+{
+    qint64 q = a / b;
+    if ((a % b != 0) && ((a < 0) != (b < 0)))
+        --q;
+    return q;
+}
+
+QString pad(int value, int width)
+{
+    return u"%1"_s.arg(value, width, 10, QLatin1Char('0'));
+}
+
+// Reads exactly `count` ASCII digits at `pos`; -1 when any of them is not a digit.
+int digits(const QString &text, qsizetype pos, int count)
+{
+    int result = 0;
+    for (int i = 0; i < count; ++i) {
+        const char16_t c = text.at(pos + i).unicode();
+        if (c < u'0' || c > u'9')
+            return -1;
+        result = result * 10 + (c - u'0');
+    }
+    return result;
+}
+
+bool validDay(int year, int month, int day)
+{
+    return year >= 1 && year <= 9999 && QDate::isValid(year, month, day);
+}
+
+} // namespace
+
+namespace DateTimeUtil {
+
+TDateTime FromQDate(QDate date)
+{
+    if (!date.isValid())
+        return 0;
+    return double(epoch().daysTo(date));
+}
+
+TDateTime FromQDateTime(const QDateTime &dateTime)
+{
+    if (!dateTime.isValid())
+        return 0;
+    const qint64 days = epoch().daysTo(dateTime.date());
+    const qint64 ms = dateTime.time().msecsSinceStartOfDay();
+    return double(days) + double(ms) / double(MsPerDay);
+}
+
+QDate ToQDate(TDateTime value)
+{
+    return epoch().addDays(floorDiv(toMs(value), MsPerDay));
+}
+
+QDateTime ToQDateTime(TDateTime value)
+{
+    const qint64 ms = toMs(value);
+    const qint64 days = floorDiv(ms, MsPerDay);
+    const int msOfDay = int(ms - days * MsPerDay);
+    return QDateTime(epoch().addDays(days), QTime::fromMSecsSinceStartOfDay(msOfDay));
+}
+
+TDateTime Today()
+{
+    return FromQDate(QDate::currentDate());
+}
+
+TDateTime Trunc(TDateTime value)
+{
+    return double(floorDiv(toMs(value), MsPerDay));
+}
+
+bool HasTimeOfDay(TDateTime value)
+{
+    return toMs(value) % MsPerDay != 0;
+}
+
+TDateTime FirstDayOfMonth(TDateTime value)
+{
+    const QDate d = ToQDate(value);
+    return FromQDate(QDate(d.year(), d.month(), 1));
+}
+
+TDateTime LastDayOfMonth(TDateTime value)
+{
+    const QDate d = ToQDate(value);
+    return FromQDate(QDate(d.year(), d.month(), d.daysInMonth()));
+}
+
+bool TryEncodeDate(int year, int month, int day, TDateTime &result)
+{
+    if (!validDay(year, month, day))
+        return false;
+    result = FromQDate(QDate(year, month, day));
+    return true;
+}
+
+TDateTime EncodeDate(int year, int month, int day)
+{
+    TDateTime result = 0;
+    if (!TryEncodeDate(year, month, day, result)) {
+        throw EConvertError(u"'%1/%2/%3' não é uma data válida."_s.arg(pad(day, 2), pad(month, 2),
+                                                                       pad(year, 4)));
+    }
+    return result;
+}
+
+QString FormatDate(TDateTime value)
+{
+    return Format(value, u"dd/mm/yyyy"_s);
+}
+
+QString FormatMonthYear(TDateTime value)
+{
+    return Format(value, u"mm/yyyy"_s);
+}
+
+QString Format(TDateTime value, const QString &pattern)
+{
+    const QDateTime dt = ToQDateTime(value);
+    const QDate d = dt.date();
+    const QTime t = dt.time();
+    QString out;
+    out.reserve(pattern.size() + 8);
+    qsizetype i = 0;
+    auto at = [&](QStringView token) {
+        return QStringView(pattern).mid(i).startsWith(token, Qt::CaseInsensitive);
+    };
+    while (i < pattern.size()) {
+        if (at(u"yyyy")) {
+            out += pad(d.year(), 4);
+            i += 4;
+        } else if (at(u"yy")) {
+            out += pad(d.year() % 100, 2);
+            i += 2;
+        } else if (at(u"dd")) {
+            out += pad(d.day(), 2);
+            i += 2;
+        } else if (at(u"mm")) {
+            out += pad(d.month(), 2);
+            i += 2;
+        } else if (at(u"hh")) {
+            out += pad(t.hour(), 2);
+            i += 2;
+        } else if (at(u"nn")) {
+            out += pad(t.minute(), 2);
+            i += 2;
+        } else if (at(u"ss")) {
+            out += pad(t.second(), 2);
+            i += 2;
+        } else if (at(u"zzz")) {
+            out += pad(t.msec(), 3);
+            i += 3;
+        } else {
+            out += pattern.at(i);
+            ++i;
+        }
+    }
+    return out;
+}
+
+std::optional<TDateTime> ParseDate(const QString &text)
+{
+    if (text.size() != 10 || text.at(2) != u'/' || text.at(5) != u'/')
+        return std::nullopt;
+    const int day = digits(text, 0, 2);
+    const int month = digits(text, 3, 2);
+    const int year = digits(text, 6, 4);
+    if (!validDay(year, month, day))
+        return std::nullopt;
+    return FromQDate(QDate(year, month, day));
+}
+
+std::optional<TDateTime> ParseMonthYear(const QString &text)
+{
+    if (text.size() != 7 || text.at(2) != u'/')
+        return std::nullopt;
+    const int month = digits(text, 0, 2);
+    const int year = digits(text, 3, 4);
+    if (!validDay(year, month, 1))
+        return std::nullopt;
+    return FromQDate(QDate(year, month, 1));
+}
+
+QString ToIso(TDateTime value)
+{
+    const QDateTime dt = ToQDateTime(value);
+    const QDate d = dt.date();
+    QString out = pad(d.year(), 4) + u'-' + pad(d.month(), 2) + u'-' + pad(d.day(), 2);
+    if (dt.time().msecsSinceStartOfDay() != 0) {
+        const QTime t = dt.time();
+        out += u'T' + pad(t.hour(), 2) + u':' + pad(t.minute(), 2) + u':' + pad(t.second(), 2)
+            + u'.' + pad(t.msec(), 3);
+    }
+    return out;
+}
+
+// "yyyy-mm-dd", "yyyy-mm-ddThh:mm:ss" or "yyyy-mm-ddThh:mm:ss.zzz"; nothing else.
+std::optional<TDateTime> FromIso(const QString &text)
+{
+    const qsizetype n = text.size();
+    if (n != 10 && n != 19 && n != 23)
+        return std::nullopt;
+    if (text.at(4) != u'-' || text.at(7) != u'-')
+        return std::nullopt;
+    const int year = digits(text, 0, 4);
+    const int month = digits(text, 5, 2);
+    const int day = digits(text, 8, 2);
+    if (!validDay(year, month, day))
+        return std::nullopt;
+    double result = FromQDate(QDate(year, month, day));
+    if (n == 10)
+        return result;
+    if (text.at(10) != u'T' || text.at(13) != u':' || text.at(16) != u':')
+        return std::nullopt;
+    const int hour = digits(text, 11, 2);
+    const int minute = digits(text, 14, 2);
+    const int second = digits(text, 17, 2);
+    int msec = 0;
+    if (n == 23) {
+        if (text.at(19) != u'.')
+            return std::nullopt;
+        msec = digits(text, 20, 3);
+    }
+    if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59
+        || msec < 0)
+        return std::nullopt;
+    const qint64 ms = ((qint64(hour) * 60 + minute) * 60 + second) * 1000 + msec;
+    return result + double(ms) / double(MsPerDay);
+}
+
+} // namespace DateTimeUtil

@@ -1,0 +1,19 @@
+#include "exceptions.h"
+
+using namespace Qt::StringLiterals;
+
+Exception::Exception(QString message)
+    : m_message(std::move(message))
+    , m_utf8(m_message.toUtf8())
+{
+}
+
+EAbort::EAbort()
+    : Exception(u"Operação cancelada."_s)
+{
+}
+
+void Abort()
+{
+    throw EAbort();
+}
