@@ -1,0 +1,70 @@
+#pragma once
+
+#include "dataset/datetime.h"
+
+#include <QColor>
+#include <QLineEdit>
+#include <QStringList>
+
+#include <functional>
+
+// Masked date edit. Shows and takes "dd/mm/yyyy", or "mm/yyyy" when ShowDia is off (then the day
+// is always the first of the month). Empty text (or the bare mask "  /  /    ") means no date:
+// GetDate gives 0 and SetDate(0) empties the text, so GetDate -> SetDate keeps an empty edit
+// empty. Dates never go through the system locale.
+class TDateEditPlus : public QLineEdit {
+    Q_OBJECT
+public:
+    enum TEditStyle { desNormal, desUpDown }; // desUpDown: Up/Down keys step the month
+
+    explicit TDateEditPlus(QWidget *parent = nullptr);
+    TDateEditPlus(const QString &name, QWidget *parent);
+
+    bool ShowDia() const { return m_showDia; }
+    void SetShowDia(bool show); // keeps the date shown (a hidden day becomes the 1st)
+    bool SaveTime() const { return m_saveTime; }
+    void SetSaveTime(bool save) { m_saveTime = save; } // false: SetDate drops the time of day
+    TEditStyle EditStyle() const { return m_editStyle; }
+    void SetEditStyle(TEditStyle style) { m_editStyle = style; }
+    QColor ValidDateColor() const { return m_validDateColor; }
+    void SetValidDateColor(const QColor &color); // text colour while the text is a valid date
+    QString Hint() const { return toolTip(); }
+    void SetHint(const QString &hint) { setToolTip(hint); }
+    void SetColor(const QColor &background); // background colour of the edit
+
+    // Weekday names, Sunday first (7 names). While ShowDia is on and the text is a date, the
+    // name of its weekday is shown as the edit's status tip and by WeekDayText().
+    void SetWeekDays(const QStringList &names);
+    const QStringList &WeekDays() const { return m_weekDays; }
+    QString WeekDayText() const; // "" when no date or no names
+
+    bool IsEmpty() const; // no digit typed
+    TDateTime GetDate() const; // 0 when empty or when the text is no date
+    void SetDate(TDateTime date); // 0 empties the text
+    TDateTime GetPrimDia() const; // first day of the shown date's month (0 when empty)
+    TDateTime GetUltDia() const;  // last day of that month (0 when empty)
+
+    // Throws EUserError "'31/02/2024' não é uma data válida." when the text is neither empty nor
+    // a date. Also marks the text as checked for the colour.
+    void CheckValidDate() const;
+
+    // Focus left the edit. The signal and OnExit both fire; OnExit runs through the guard.
+    std::function<void()> OnExit;
+Q_SIGNALS:
+    void Exit();
+
+protected:
+    void focusOutEvent(QFocusEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    // Bound subclass hook: the user is about to change the text (first keystroke).
+    virtual bool BeforeUserEdit() { return true; }
+    void ApplyMask();
+    void RefreshStatus();
+
+private:
+    bool m_showDia = true;
+    bool m_saveTime = false;
+    TEditStyle m_editStyle = desNormal;
+    QColor m_validDateColor;
+    QStringList m_weekDays;
+};

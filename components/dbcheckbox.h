@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QCheckBox>
+#include <QPointer>
+
+class TDataSource;
+class TField;
+
+// Check box bound to a flag field: ticked when the field holds ValueChecked ("S"), unticked
+// otherwise; a user click puts the table in edit and writes ValueChecked / ValueUnchecked ("N").
+class TDBCheckBox final : public QCheckBox {
+    Q_OBJECT
+public:
+    explicit TDBCheckBox(QWidget *parent = nullptr);
+    TDBCheckBox(const QString &name, const QString &caption, QWidget *parent);
+
+    TDataSource *DataSource() const;
+    void SetDataSource(TDataSource *source);
+    QString DataField() const { return m_dataField; }
+    void SetDataField(const QString &fieldName);
+    TField *Field() const;
+
+    QString ValueChecked() const { return m_valueChecked; }
+    void SetValueChecked(const QString &value) { m_valueChecked = value; }
+    QString ValueUnchecked() const { return m_valueUnchecked; }
+    void SetValueUnchecked(const QString &value) { m_valueUnchecked = value; }
+
+    void UpdateRecord(); // tick state into the field (edit/insert only)
+
+protected:
+    void nextCheckState() override;
+
+private:
+    void Reload();
+    void Rebind();
+
+    QPointer<TDataSource> m_dataSource;
+    QString m_dataField;
+    QString m_valueChecked = QStringLiteral("S");
+    QString m_valueUnchecked = QStringLiteral("N");
+    QMetaObject::Connection m_connections[3];
+};

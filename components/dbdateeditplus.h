@@ -1,0 +1,41 @@
+#pragma once
+
+#include "components/dateeditplus.h"
+
+#include <QPointer>
+
+class TDataSource;
+class TField;
+
+// Date edit bound to a date field of a data source. Shows the field's date value (never the
+// field's OnGetText text); the first keystroke in browse state puts the table in edit; writes its
+// date into the field when the table asks (before a post), when focus leaves it, and on SetDate
+// while the table is in edit or insert state. Empty text writes no value (null).
+class TDBDateEditPlus final : public TDateEditPlus {
+    Q_OBJECT
+public:
+    explicit TDBDateEditPlus(QWidget *parent = nullptr);
+    TDBDateEditPlus(const QString &name, QWidget *parent);
+
+    TDataSource *DataSource() const;
+    void SetDataSource(TDataSource *source);
+    QString DataField() const { return m_dataField; }
+    void SetDataField(const QString &fieldName);
+    TField *Field() const; // nullptr when unbound, closed, or no such field
+
+    void SetDate(TDateTime date); // also writes the field in edit/insert state
+    void UpdateRecord();          // writes the shown date into the field (edit/insert only)
+
+protected:
+    void focusOutEvent(QFocusEvent *event) override;
+    bool BeforeUserEdit() override;
+
+private:
+    void Reload();
+    void Rebind();
+
+    QPointer<TDataSource> m_dataSource;
+    QString m_dataField;
+    QMetaObject::Connection m_connections[3];
+    bool m_loading = false;
+};
