@@ -107,6 +107,15 @@ Q_SIGNALS:
     void updateRecord();             // bound controls write their values into their fields now
 
 private:
+    void requireActive() const;
+    void setState(TDataSetState state);
+    void scrolled();
+    void checkBrowseMode(); // a pending edit is posted when modified, else cancelled
+    void dropPendingEdit();
+    void buildFields(const TFieldDefs &defs);
+    void opened();
+    void beginInsert(bool append);
+
     struct Impl;
     std::unique_ptr<Impl> d;
     TFieldDefs m_fieldDefs;

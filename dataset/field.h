@@ -50,6 +50,11 @@ public:
     using GetTextEvent = std::function<void(TField &sender, QString &text, bool displayText)>;
     GetTextEvent OnGetText;
 
+    // The value as this field stores it (see TRowValues); EConvertError for text that is not a
+    // value of the field's kind, EDatabaseError for a text longer than the field or a value of
+    // an unrelated kind.
+    static QVariant Coerce(const TFieldDef &def, const QVariant &value);
+
 private:
     QString DefaultText() const;
 
