@@ -1,0 +1,275 @@
+#include "packet.h"
+#include "parameterrecord.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+TFieldDef field(const QString &name, TFieldType type, int size = 0)
+{
+    TFieldDef def;
+    def.Name = name;
+    def.DataType = type;
+    def.Size = size;
+    return def;
+}
+
+TTablePacket mixedPacket()
+{
+    TTablePacket packet;
+    packet.Fields = {field(u"CDEMPRESA"_s, TFieldType::String, 2),
+                     field(u"NMEMPRESA"_s, TFieldType::String, 40),
+                     field(u"DTINICCONT"_s, TFieldType::Date), field(u"QTD"_s, TFieldType::Integer),
+                     field(u"VALOR"_s, TFieldType::Float)};
+    const TDateTime withTime = DateTimeUtil::FromQDateTime(
+        QDateTime(QDate(2024, 3, 1), QTime(10, 20, 30, 7)));
+    packet.Rows = {
+        {u"01"_s, u"Açúcar São João Ltda"_s, DateTimeUtil::EncodeDate(2024, 3, 1), qint64(12),
+         1.25},
+        {u"02"_s, QString(), withTime, qint64(-9'007'199'254'740'991), -0.5},
+        {QVariant(), QVariant(), QVariant(), QVariant(), QVariant()},
+        {u""_s, u"“aspas” \\ barra \"dupla\" \n linha"_s, 0.0, qint64(0), 0.0},
+    };
+    return packet;
+}
+
+QByteArray withRows(const QByteArray &rows)
+{
+    return R"({"fields":[{"name":"CDEMPRESA","type":"string","size":2},)"
+           R"({"name":"DTINICCONT","type":"date"},{"name":"QTD","type":"integer"}],"rows":)"
+        + rows + "}";
+}
+
+QByteArray withFields(const QByteArray &fields)
+{
+    return R"({"fields":)" + fields + R"(,"rows":[]})";
+}
+
+} // namespace
+
+class TstPacket final : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void roundTrip_data()
+    {
+        QTest::addColumn<TTablePacket>("packet");
+        QTest::newRow("mixed kinds, nulls, accents") << mixedPacket();
+        QTest::newRow("no rows") << TTablePacket{mixedPacket().Fields, {}};
+        QTest::newRow("parameter record") << ParameterRecord::Packet(40);
+    }
+    void roundTrip()
+    {
+        QFETCH(TTablePacket, packet);
+        TTablePacket back;
+        QString error;
+        QVERIFY2(Packet::FromBytes(Packet::ToBytes(packet), back, &error), qPrintable(error));
+        QCOMPARE(back.Fields, packet.Fields);
+        QCOMPARE(back.Rows.size(), packet.Rows.size());
+        for (qsizetype r = 0; r < packet.Rows.size(); ++r) {
+            for (qsizetype f = 0; f < packet.Fields.size(); ++f) {
+                const QVariant &want = packet.Rows[r][f];
+                const QVariant &got = back.Rows[r][f];
+                QCOMPARE(got.isNull(), want.isNull());
+                if (!want.isNull()) {
+                    QCOMPARE(got.typeId(), want.typeId());
+                    QCOMPARE(got, want);
+                }
+            }
+        }
+    }
+
+    void parameterRecordShape()
+    {
+        const TFieldDefs fields = ParameterRecord::Fields();
+        QCOMPARE(fields.size(), 38);
+        QCOMPARE(fields.first().Name, u"IDCONTAJUDTCOMP"_s);
+        QCOMPARE(fields.last().Name, u"IDCONGERGGF"_s);
+        const int name = TTablePacket{fields, {}}.FieldIndex(u"nmempresa"_s);
+        QCOMPARE(name, 2);
+        QCOMPARE(fields.at(name).Size, 40);
+    }
+
+    void wireForm()
+    {
+        const QJsonObject json = Packet::ToJson(mixedPacket());
+        const QJsonArray fields = json.value(u"fields"_s).toArray();
+        QCOMPARE(fields.at(0).toObject(),
+                 (QJsonObject{{u"name"_s, u"CDEMPRESA"_s}, {u"type"_s, u"string"_s},
+                              {u"size"_s, 2}}));
+        QCOMPARE(fields.at(2).toObject(),
+                 (QJsonObject{{u"name"_s, u"DTINICCONT"_s}, {u"type"_s, u"date"_s}}));
+        const QJsonArray rows = json.value(u"rows"_s).toArray();
+        QCOMPARE(rows.at(0).toArray().at(2).toString(), u"2024-03-01"_s);
+        QCOMPARE(rows.at(1).toArray().at(2).toString(), u"2024-03-01T10:20:30.007"_s);
+        QVERIFY(rows.at(2).toArray().at(0).isNull());
+        QCOMPARE(rows.at(3).toArray().at(0).toString(), QString()); // empty text stays text
+        QVERIFY(rows.at(3).toArray().at(0).isString());
+    }
+
+    void rejectsBadPacket_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("mentions");
+        QTest::newRow("invalid json") << QByteArray("{fields: []}") << u"JSON"_s;
+        QTest::newRow("truncated") << withRows(R"([["01","2024-03-01",1]])").chopped(9)
+                                   << u"JSON"_s;
+        QTest::newRow("empty input") << QByteArray() << u"JSON"_s;
+        QTest::newRow("top-level array") << QByteArray("[1,2]") << u"objeto"_s;
+        QTest::newRow("no fields") << QByteArray(R"({"rows":[]})") << u"fields"_s;
+        QTest::newRow("no rows") << QByteArray(R"({"fields":[]})") << u"rows"_s;
+        QTest::newRow("unknown type")
+            << withFields(R"([{"name":"VALOR","type":"money"}])") << u"'VALOR'"_s;
+        QTest::newRow("string without size")
+            << withFields(R"([{"name":"NMEMPRESA","type":"string"}])") << u"'NMEMPRESA'"_s;
+        QTest::newRow("string size zero")
+            << withFields(R"([{"name":"NMEMPRESA","type":"string","size":0}])")
+            << u"'NMEMPRESA'"_s;
+        QTest::newRow("string size negative")
+            << withFields(R"([{"name":"NMEMPRESA","type":"string","size":-4}])")
+            << u"'NMEMPRESA'"_s;
+        QTest::newRow("string size fractional")
+            << withFields(R"([{"name":"NMEMPRESA","type":"string","size":2.5}])")
+            << u"'NMEMPRESA'"_s;
+        QTest::newRow("duplicate field")
+            << withFields(R"([{"name":"QTD","type":"integer"},{"name":"qtd","type":"float"}])")
+            << u"'qtd'"_s;
+        QTest::newRow("nameless field") << withFields(R"([{"type":"integer"}])") << u"nome"_s;
+        QTest::newRow("short row") << withRows(R"([["01","2024-03-01",1],["02",null]])")
+                                   << u"linha 2"_s;
+        QTest::newRow("long row") << withRows(R"([["01","2024-03-01",1,5]])") << u"linha 1"_s;
+        QTest::newRow("row not a list") << withRows(R"([{"CDEMPRESA":"01"}])") << u"linha 1"_s;
+        QTest::newRow("number for text")
+            << withRows(R"([["01",null,1],[2,null,1]])") << u"linha 2, campo 'CDEMPRESA'"_s;
+        QTest::newRow("text for integer")
+            << withRows(R"([["01",null,"1"]])") << u"campo 'QTD'"_s;
+        QTest::newRow("fractional integer")
+            << withRows(R"([["01",null,1.5]])") << u"campo 'QTD'"_s;
+        QTest::newRow("date 30 feb")
+            << withRows(R"([["01","2024-02-30",1]])") << u"'2024-02-30'"_s;
+        QTest::newRow("date short month")
+            << withRows(R"([["01","2024-3-1",1]])") << u"campo 'DTINICCONT'"_s;
+        QTest::newRow("date with garbage")
+            << withRows(R"([["01","2024-03-01abc",1]])") << u"campo 'DTINICCONT'"_s;
+        QTest::newRow("date as number")
+            << withRows(R"([["01",45352,1]])") << u"campo 'DTINICCONT'"_s;
+        QTest::newRow("text too long")
+            << withRows(R"([["01",null,1],["ABC",null,1]])") << u"linha 2, campo 'CDEMPRESA'"_s;
+        QTest::newRow("accented text too long")
+            << withRows(R"([["São",null,1]])") << u"campo 'CDEMPRESA'"_s;
+    }
+    void rejectsBadPacket()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, mentions);
+        TTablePacket out = mixedPacket();
+        QString error;
+        QVERIFY(!Packet::FromBytes(bytes, out, &error));
+        QVERIFY2(error.contains(mentions), qPrintable(error));
+        QVERIFY2(error.startsWith(u"Pacote de dados inválido"_s), qPrintable(error));
+        // Never half-loaded: the target is exactly what it was.
+        QCOMPARE(out.Fields, mixedPacket().Fields);
+        QCOMPARE(out.Rows, mixedPacket().Rows);
+    }
+
+    void corruptedBytesNeverCrash()
+    {
+        // Every prefix of a real packet, and the packet with single bytes overwritten, must be
+        // either rejected with a message or decoded whole; never a crash.
+        const QByteArray bytes = Packet::ToBytes(ParameterRecord::Packet(3));
+        for (qsizetype n = 0; n < bytes.size(); n += 7) {
+            TTablePacket out;
+            QString error;
+            QVERIFY(!Packet::FromBytes(bytes.left(n), out, &error));
+            QVERIFY(!error.isEmpty());
+        }
+        for (qsizetype n = 0; n < bytes.size(); n += 5) {
+            QByteArray broken = bytes;
+            broken[n] = '#';
+            TTablePacket out;
+            QString error;
+            if (!Packet::FromBytes(broken, out, &error))
+                QVERIFY(!error.isEmpty());
+            else
+                QCOMPARE(out.Rows.size(), 3);
+        }
+    }
+
+    void changeLogRoundTrip()
+    {
+        TChangeLog log;
+        log.Fields = mixedPacket().Fields;
+        const TTablePacket rows = mixedPacket();
+        log.Changes = {{TChangeOp::Insert, {}, rows.Rows[0]},
+                       {TChangeOp::Update, rows.Rows[1], rows.Rows[2]},
+                       {TChangeOp::Delete, rows.Rows[3], {}}};
+        const QJsonObject json = Packet::ToJson(log);
+        const QJsonArray changes = json.value(u"changes"_s).toArray();
+        QCOMPARE(changes.at(0).toObject().value(u"op"_s).toString(), u"insert"_s);
+        QVERIFY(!changes.at(0).toObject().contains(u"original"_s));
+        QVERIFY(!changes.at(2).toObject().contains(u"values"_s));
+        TChangeLog back;
+        QString error;
+        QVERIFY2(Packet::FromJson(json, back, &error), qPrintable(error));
+        QCOMPARE(back.Fields, log.Fields);
+        QCOMPARE(back.Changes.size(), 3);
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(back.Changes[i].Op, log.Changes[i].Op);
+            QCOMPARE(back.Changes[i].Original, log.Changes[i].Original);
+            QCOMPARE(back.Changes[i].Values, log.Changes[i].Values);
+        }
+    }
+
+    void rejectsBadChangeLog_data()
+    {
+        QTest::addColumn<QByteArray>("changes");
+        QTest::addColumn<QString>("mentions");
+        QTest::newRow("unknown op") << QByteArray(R"([{"op":"upsert","values":["01"]}])")
+                                    << u"'upsert'"_s;
+        QTest::newRow("update without original")
+            << QByteArray(R"([{"op":"update","values":["01"]}])") << u"'original'"_s;
+        QTest::newRow("insert without values")
+            << QByteArray(R"([{"op":"insert"}])") << u"'values'"_s;
+        QTest::newRow("delete without original")
+            << QByteArray(R"([{"op":"insert","values":["01"]},{"op":"delete"}])")
+            << u"alteração 2"_s;
+        QTest::newRow("bad value in original")
+            << QByteArray(R"([{"op":"update","original":["012"],"values":["01"]}])")
+            << u"campo 'CDEMPRESA'"_s;
+        QTest::newRow("change not an object") << QByteArray(R"([7])") << u"alteração 1"_s;
+        QTest::newRow("no changes") << QByteArray("null") << u"changes"_s;
+    }
+    void rejectsBadChangeLog()
+    {
+        QFETCH(QByteArray, changes);
+        QFETCH(QString, mentions);
+        const QByteArray bytes =
+            R"({"fields":[{"name":"CDEMPRESA","type":"string","size":2}],"changes":)" + changes
+            + "}";
+        const QJsonDocument document = QJsonDocument::fromJson(bytes);
+        QVERIFY(document.isObject());
+        TChangeLog out;
+        out.Fields = {field(u"X"_s, TFieldType::Integer)};
+        QString error;
+        QVERIFY(!Packet::FromJson(document.object(), out, &error));
+        QVERIFY2(error.contains(mentions), qPrintable(error));
+        QCOMPARE(out.Fields.size(), 1);
+        QCOMPARE(out.Fields.first().Name, u"X"_s);
+    }
+
+    void valueFromJsonNamesTheField()
+    {
+        QVariant out = u"before"_s;
+        QString error;
+        QVERIFY(!Packet::ValueFromJson(field(u"DTFINACONT"_s, TFieldType::Date),
+                                       QJsonValue(u"31/12/2024"_s), out, &error));
+        QCOMPARE(out, QVariant(u"before"_s));
+        QVERIFY2(error.contains(u"'DTFINACONT'"_s), qPrintable(error));
+    }
+};
+
+QTEST_GUILESS_MAIN(TstPacket)
+#include "tst_packet.moc"
