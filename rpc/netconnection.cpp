@@ -106,6 +106,7 @@ void TNetConnection::Open()
 
     m_closeCode = 0;
     m_closeReason.clear();
+    m_protocolFault.clear();
     auto *socket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
     m_socket = socket;
     if (m_ssl)
@@ -129,6 +130,11 @@ void TNetConnection::Open()
     const WaitEnd end = WaitFor([this] { return Connected(); });
     if (end != WaitEnd::Reply) {
         DropSocket();
+        if (end == WaitEnd::TimedOut)
+            throw Exception(TimeoutText());
+        // A server that closes right after the handshake said why (e.g. a refused token).
+        if (m_closeCode == int(QWebSocketProtocol::CloseCodePolicyViolated))
+            throw Exception(DroppedText());
         throw Exception(
             u"Não foi possível conectar ao servidor de aplicação em %1."_s.arg(Address()));
     }
@@ -156,7 +162,14 @@ void TNetConnection::OnTextMessage(const QString &text)
 {
     // Only the id is looked at here; answers nobody waits for any more are dropped.
     const QByteArray bytes = text.toUtf8();
-    const QJsonValue id = QJsonDocument::fromJson(bytes).object().value(u"id"_s);
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes);
+    if (!doc.isObject()) {
+        // Nothing can be matched to a call any more: a peer that sends this is broken.
+        m_protocolFault = u"resposta que não é JSON"_s;
+        DropSocket();
+        return;
+    }
+    const QJsonValue id = doc.object().value(u"id"_s);
     if (!id.isDouble())
         return;
     const qint64 key = id.toInteger();
@@ -195,6 +208,9 @@ QJsonValue TNetConnection::RoundTrip(const QString &fullMethod, const QJsonArray
     }
     if (end == WaitEnd::Dropped) {
         DropSocket();
+        if (!m_protocolFault.isEmpty())
+            throw Exception(
+                u"Resposta inválida do servidor de aplicação: %1."_s.arg(m_protocolFault));
         throw Exception(DroppedText());
     }
 

@@ -100,4 +100,5 @@ private:
     QHash<qint64, bool> m_waiting;
     int m_closeCode = 0;
     QString m_closeReason;
+    QString m_protocolFault; // why the peer was dropped for sending something unreadable
 };

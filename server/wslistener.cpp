@@ -1,0 +1,244 @@
+#include "wslistener.h"
+
+#include "remoteobject.h"
+#include "serverlog.h"
+
+#include <QElapsedTimer>
+#include <QNetworkRequest>
+#include <QThread>
+#include <QWebSocket>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Qt listens with a short backlog; a burst of clients (a whole office starting at nine) would
+// see SYN retries of a second or more. The socket is therefore made here with the kernel's limit.
+int OpenListeningSocket(const QHostAddress &address, quint16 port, QString *error)
+{
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+    int family = 0;
+    if (address.protocol() == QAbstractSocket::IPv6Protocol) {
+        auto *in6 = reinterpret_cast<sockaddr_in6 *>(&storage);
+        in6->sin6_family = AF_INET6;
+        in6->sin6_port = htons(port);
+        const Q_IPV6ADDR raw = address.toIPv6Address();
+        memcpy(&in6->sin6_addr, &raw, sizeof raw);
+        family = AF_INET6;
+        length = sizeof(sockaddr_in6);
+    } else {
+        auto *in4 = reinterpret_cast<sockaddr_in *>(&storage);
+        in4->sin_family = AF_INET;
+        in4->sin_port = htons(port);
+        in4->sin_addr.s_addr = htonl(address.toIPv4Address());
+        family = AF_INET;
+        length = sizeof(sockaddr_in);
+    }
+    const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        *error = QString::fromLocal8Bit(strerror(errno));
+        return -1;
+    }
+    const int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&storage), length) != 0
+        || ::listen(fd, SOMAXCONN) != 0) {
+        *error = QString::fromLocal8Bit(strerror(errno));
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
+WsListener::WsListener(QList<RemoteObject *> objects, Settings settings, QObject *parent)
+    : QObject(parent)
+    , m_settings(std::move(settings))
+    , m_dispatcher(std::move(objects))
+    , m_server(u"ger-server"_s, m_settings.Tls ? QWebSocketServer::SecureMode
+                                                : QWebSocketServer::NonSecureMode)
+{
+    if (m_settings.Tls)
+        m_server.setSslConfiguration(*m_settings.Tls);
+    // Every handshake is taken at once, so the pending queue only has to absorb one burst.
+    m_server.setMaxPendingConnections(1 << 16);
+    const int workers = m_settings.Workers > 0
+                            ? m_settings.Workers
+                            : qBound(4, QThread::idealThreadCount() * 2, 8);
+    m_pool.setMaxThreadCount(workers);
+    // Workers keep their database connection; letting them expire would reopen it.
+    m_pool.setExpiryTimeout(-1);
+    connect(&m_server, &QWebSocketServer::newConnection, this, &WsListener::OnNewConnection);
+}
+
+WsListener::~WsListener()
+{
+    Shutdown();
+}
+
+bool WsListener::Listen(const QHostAddress &address, quint16 port, QString *error)
+{
+    QString why;
+    const int fd = OpenListeningSocket(address, port, &why);
+    if (fd < 0 || !m_server.setSocketDescriptor(fd)) {
+        if (fd >= 0)
+            ::close(fd);
+        if (error)
+            *error = u"não foi possível escutar em %1:%2: %3"_s.arg(address.toString())
+                         .arg(port)
+                         .arg(why.isEmpty() ? m_server.errorString() : why);
+        return false;
+    }
+    return true;
+}
+
+quint16 WsListener::Port() const
+{
+    return m_server.serverPort();
+}
+
+QString WsListener::Url() const
+{
+    const QHostAddress address = m_server.serverAddress();
+    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
+                             ? u"[%1]"_s.arg(address.toString())
+                             : address.toString();
+    return u"%1://%2:%3"_s.arg(m_settings.Tls ? u"wss"_s : u"ws"_s, host).arg(Port());
+}
+
+void WsListener::Shutdown()
+{
+    if (m_server.isListening())
+        m_server.close();
+    const QSet<QWebSocket *> sockets = m_sockets;
+    m_sockets.clear();
+    for (QWebSocket *socket : sockets) {
+        socket->disconnect(this);
+        socket->close(QWebSocketProtocol::CloseCodeGoingAway);
+        socket->deleteLater();
+    }
+    m_pool.waitForDone();
+}
+
+bool WsListener::TokenMatches(const QByteArray &header) const
+{
+    // Constant time in the content: the time taken must not tell how much of a guess was right.
+    const QByteArray expected = "Bearer " + m_settings.Token;
+    unsigned char diff = header.size() == expected.size() ? 0 : 1;
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        const char got = i < header.size() ? header[i] : '\0';
+        diff |= static_cast<unsigned char>(got ^ expected[i]);
+    }
+    return diff == 0;
+}
+
+void WsListener::OnNewConnection()
+{
+    while (QWebSocket *socket = m_server.nextPendingConnection()) {
+        socket->setParent(this);
+        socket->setMaxAllowedIncomingMessageSize(MaxMessageBytes);
+        socket->setMaxAllowedIncomingFrameSize(MaxMessageBytes);
+        socket->setOutgoingFrameSize(1 << 20);
+
+        if (!m_settings.Token.isEmpty()
+            && !TokenMatches(socket->request().rawHeader("Authorization"))) {
+            ServerLog::Write(ServerLog::Level::Warn,
+                             u"connection from %1 refused: bad token"_s.arg(
+                                 socket->peerAddress().toString()));
+            socket->close(QWebSocketProtocol::CloseCodePolicyViolated, u"token inválido"_s);
+            socket->deleteLater();
+            continue;
+        }
+
+        m_sockets.insert(socket);
+        connect(socket, &QWebSocket::textMessageReceived, this,
+                [this, socket](const QString &text) { OnText(socket, text); });
+        connect(socket, &QWebSocket::binaryMessageReceived, this,
+                [this, socket](const QByteArray &) { OnBinary(socket); });
+        connect(socket, &QWebSocket::disconnected, this, [this, socket] {
+            m_sockets.remove(socket);
+            socket->deleteLater();
+        });
+        ServerLog::Write(ServerLog::Level::Debug,
+                         u"connection from %1"_s.arg(socket->peerAddress().toString()));
+    }
+}
+
+void WsListener::OnBinary(QWebSocket *socket)
+{
+    socket->sendTextMessage(QString::fromUtf8(JsonRpc::EncodeError(
+        QJsonValue(), JsonRpc::InvalidRequest,
+        u"Mensagens binárias não são aceitas; envie a requisição como texto JSON."_s)));
+    ServerLog::Write(ServerLog::Level::Warn, u"binary message refused"_s);
+}
+
+void WsListener::OnText(QWebSocket *socket, const QString &text)
+{
+    QElapsedTimer clock;
+    clock.start();
+
+    JsonRpc::Request request;
+    JsonRpc::Error fault;
+    QJsonValue id;
+    if (!JsonRpc::DecodeRequest(text.toUtf8(), request, &fault, &id)) {
+        Deliver(socket, u"-"_s, RpcDispatcher::Fault(id, fault.Code, fault.Message, false),
+                clock.nsecsElapsed());
+        return;
+    }
+
+    if (request.Method == u"ping"_s) {
+        RpcDispatcher::Outcome pong;
+        if (!request.IsNotification())
+            pong.Reply = JsonRpc::EncodeResult(request.Id,
+                                               TResultEnvelope::Success(u"pong"_s).ToJson());
+        pong.Status = u"ok"_s;
+        Deliver(socket, request.Method, pong, clock.nsecsElapsed());
+        return;
+    }
+
+    const RpcDispatcher::Target target = m_dispatcher.Resolve(request.Method);
+    if (!target.Object) {
+        Deliver(socket, request.Method,
+                RpcDispatcher::Fault(request.Id, JsonRpc::MethodNotFound,
+                                     u"Método desconhecido: %1"_s.arg(request.Method),
+                                     request.IsNotification()),
+                clock.nsecsElapsed());
+        return;
+    }
+
+    QPointer<QWebSocket> guard(socket);
+    m_pool.start([this, guard, target, request, clock]() {
+        const RpcDispatcher::Outcome outcome = RpcDispatcher::Execute(target, request);
+        const qint64 elapsed = clock.nsecsElapsed();
+        QMetaObject::invokeMethod(
+            this, [this, guard, method = request.Method, outcome, elapsed] {
+                Deliver(guard, method, outcome, elapsed);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void WsListener::Deliver(const QPointer<QWebSocket> &socket, const QString &method,
+                         const RpcDispatcher::Outcome &outcome, qint64 elapsedNs)
+{
+    const bool alive = socket && m_sockets.contains(socket.data());
+    if (alive && !outcome.Reply.isEmpty())
+        socket->sendTextMessage(QString::fromUtf8(outcome.Reply));
+
+    // Pings are the measuring stick of the benchmarks; logging each one would distort them.
+    const auto level = method == u"ping"_s ? ServerLog::Level::Debug : ServerLog::Level::Info;
+    if (!ServerLog::Enabled(level))
+        return;
+    ServerLog::Write(level, u"call %1 company=%2 %3 ms %4%5"_s
+                                .arg(method,
+                                     outcome.Company.isEmpty() ? u"-"_s : outcome.Company,
+                                     QString::number(elapsedNs / 1e6, 'f', 1), outcome.Status,
+                                     alive ? QString() : u" (client gone)"_s));
+}

@@ -1,0 +1,200 @@
+// TNetConnection against peers that misbehave on purpose (made here) and against the real
+// ger-server.
+
+#include "exceptions.h"
+#include "jsonrpcmessage.h"
+#include "netconnection.h"
+#include "serverprocess.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpServer>
+#include <QTest>
+#include <QWebSocket>
+#include <QWebSocketServer>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+enum class Peer { Refusing, SilentTcp, SilentWebSocket, AbortsOnCall, Garbage, PolicyClose,
+                  StrayThenAnswer };
+
+// A server that behaves as told: the failures a client meets in the field.
+class FakePeer final : public QObject {
+public:
+    explicit FakePeer(Peer peer) : m_peer(peer)
+    {
+        if (peer == Peer::Refusing) {
+            QTcpServer probe;
+            probe.listen(QHostAddress::LocalHost, 0);
+            m_port = probe.serverPort(); // closed again when probe goes: nobody listens there
+        } else if (peer == Peer::SilentTcp) {
+            m_tcp.listen(QHostAddress::LocalHost, 0);
+            m_port = m_tcp.serverPort();
+        } else {
+            m_ws.listen(QHostAddress::LocalHost, 0);
+            m_port = m_ws.serverPort();
+            connect(&m_ws, &QWebSocketServer::newConnection, this, [this] {
+                QWebSocket *s = m_ws.nextPendingConnection();
+                ++connections;
+                if (m_peer == Peer::PolicyClose) {
+                    s->close(QWebSocketProtocol::CloseCodePolicyViolated, u"token inválido"_s);
+                    return;
+                }
+                connect(s, &QWebSocket::textMessageReceived, s, [this, s](const QString &t) {
+                    Answer(s, QJsonDocument::fromJson(t.toUtf8()).object());
+                });
+            });
+        }
+    }
+    quint16 Port() const { return m_port; }
+    int connections = 0;
+
+private:
+    void Answer(QWebSocket *s, const QJsonObject &request)
+    {
+        const QJsonValue id = request.value(u"id"_s);
+        const QJsonObject envelope{{u"ok"_s, true}, {u"payload"_s, u"right"_s}};
+        switch (m_peer) {
+        case Peer::AbortsOnCall:
+            s->abort();
+            break;
+        case Peer::Garbage:
+            s->sendTextMessage(uR"({"jsonrpc":"2.0","id":)"_s + QString::number(id.toInt()));
+            break;
+        case Peer::StrayThenAnswer:
+            s->sendTextMessage(QString::fromUtf8(JsonRpc::EncodeResult(
+                id.toInt() + 1000, QJsonObject{{u"ok"_s, true}, {u"payload"_s, u"wrong"_s}})));
+            s->sendTextMessage(QString::fromUtf8(JsonRpc::EncodeResult(id, envelope)));
+            break;
+        default:
+            break;
+        }
+    }
+
+    Peer m_peer;
+    quint16 m_port = 0;
+    QTcpServer m_tcp;
+    QWebSocketServer m_ws{u"fake"_s, QWebSocketServer::NonSecureMode};
+};
+
+QString Failure(TNetConnection &c, const QString &method = u"GetContOpe"_s)
+{
+    try {
+        c.Call(method, {});
+    } catch (const Exception &e) {
+        return e.Message();
+    }
+    return {};
+}
+
+} // namespace
+
+class TstNetConnection final : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void transportFailures_data()
+    {
+        QTest::addColumn<int>("peer");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("refused") << int(Peer::Refusing)
+                                 << u"Não foi possível conectar ao servidor de aplicação em 127.0.0.1:%1."_s;
+        QTest::newRow("accepts, never shakes hands")
+            << int(Peer::SilentTcp) << u"O servidor de aplicação não respondeu em 1 segundo."_s;
+        QTest::newRow("never answers a call")
+            << int(Peer::SilentWebSocket) << u"O servidor de aplicação não respondeu em 1 segundo."_s;
+        QTest::newRow("drops mid-call") << int(Peer::AbortsOnCall)
+                                        << u"A conexão com o servidor de aplicação foi interrompida."_s;
+        QTest::newRow("truncated answer")
+            << int(Peer::Garbage)
+            << u"Resposta inválida do servidor de aplicação: resposta que não é JSON"_s;
+        QTest::newRow("refuses the token")
+            << int(Peer::PolicyClose) << u"O servidor de aplicação recusou a conexão: token inválido."_s;
+    }
+    void transportFailures()
+    {
+        QFETCH(int, peer);
+        QFETCH(QString, message);
+        FakePeer fake{Peer(peer)};
+        TNetConnection c;
+        c.SetPort(fake.Port());
+        c.SetServerName(u"Ger09400.rdmParamCtbl"_s);
+        c.SetTimeoutMs(1000);
+        const QString got = Failure(c);
+        QVERIFY2(got.startsWith(message.contains(u"%1"_s) ? message.arg(fake.Port()) : message),
+                 qPrintable(got));
+        QVERIFY(!c.Connected());
+        // The next call tries afresh instead of reusing a dead socket.
+        if (Peer(peer) == Peer::SilentWebSocket || Peer(peer) == Peer::AbortsOnCall) {
+            QVERIFY(!Failure(c).isEmpty());
+            QCOMPARE(fake.connections, 2);
+        }
+    }
+
+    void strayAnswersAreIgnored()
+    {
+        FakePeer fake{Peer::StrayThenAnswer};
+        TNetConnection c;
+        c.SetPort(fake.Port());
+        c.SetTimeoutMs(5000);
+        QCOMPARE(c.Call(u"x"_s, {}).Payload, QJsonValue(u"right"_s));
+        QCOMPARE(c.Call(u"x"_s, {}).Payload, QJsonValue(u"right"_s));
+        QCOMPARE(fake.connections, 1);
+    }
+
+    void beforeConnectRunsAtEveryConnect()
+    {
+        FakePeer fake{Peer::AbortsOnCall};
+        TNetConnection c;
+        c.SetPort(1); // wrong on purpose: the handler supplies the real one
+        int runs = 0;
+        c.OnBeforeConnect = [&](TNetConnection &self) {
+            ++runs;
+            self.SetHost(u"127.0.0.1"_s);
+            self.SetPort(fake.Port());
+        };
+        c.SetConnected(true);
+        QVERIFY(c.Connected());
+        QCOMPARE(runs, 1);
+        c.SetConnected(true); // already open: no new connect
+        QCOMPARE(runs, 1);
+        QVERIFY(!Failure(c).isEmpty()); // dropped by the peer
+        c.Open();
+        QCOMPARE(runs, 2);
+        c.Close();
+        QVERIFY(!c.Connected());
+    }
+
+    void realServerCallAndReconnect()
+    {
+        ServerProcess server;
+        QVERIFY2(server.Start(), server.Output().constData());
+        TNetConnection c;
+        c.SetPort(server.Port());
+        c.SetServerName(u"Ger09400.rdmParamCtbl"_s);
+        c.SetTimeoutMs(10000);
+
+        const TResultEnvelope first = c.Call(u"GetContOpe"_s, {});
+        QVERIFY2(first.Ok, qPrintable(first.ErrorMessage));
+        QCOMPARE(first.Payload.toArray().size(), 2);
+        QVERIFY(c.Ping() > 0);
+
+        // The server dies while the client holds an open connection.
+        const quint16 port = server.Port();
+        server.Kill();
+        const QString whileDown = Failure(c);
+        QVERIFY2(whileDown == u"A conexão com o servidor de aplicação foi interrompida."_s
+                     || whileDown.startsWith(u"Não foi possível conectar"_s),
+                 qPrintable(whileDown));
+        QVERIFY(!c.Connected());
+
+        QVERIFY2(server.Start({}, port, QString()), server.Output().constData());
+        QVERIFY(c.Call(u"GetContOpe"_s, {}).Ok);
+        QVERIFY(c.Connected());
+    }
+};
+
+QTEST_GUILESS_MAIN(TstNetConnection)
+#include "tst_netconnection.moc"

@@ -1,0 +1,309 @@
+// The real ger-server on loopback: what a broken, hostile or crowded client meets, and how the
+// server goes on serving the next one.
+
+#include "exceptions.h"
+#include "jsonrpcmessage.h"
+#include "netconnection.h"
+#include "serverprocess.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QSslCertificate>
+#include <QTest>
+#include <QWebSocket>
+
+#include <sys/resource.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString ParamObject = u"Ger09400.rdmParamCtbl"_s;
+
+std::unique_ptr<QWebSocket> OpenRaw(quint16 port)
+{
+    auto socket = std::make_unique<QWebSocket>();
+    socket->open(QUrl(u"ws://127.0.0.1:%1"_s.arg(port)));
+    QSignalSpy connected(socket.get(), &QWebSocket::connected);
+    if (socket->state() != QAbstractSocket::ConnectedState)
+        connected.wait(5000);
+    return socket;
+}
+
+QJsonObject NextAnswer(QSignalSpy &spy)
+{
+    const qsizetype before = spy.size();
+    if (!spy.wait(5000) && spy.size() == before)
+        return {};
+    return QJsonDocument::fromJson(spy.at(before).at(0).toString().toUtf8()).object();
+}
+
+QString Failure(const std::function<void()> &call)
+{
+    try {
+        call();
+    } catch (const Exception &e) {
+        return e.Message();
+    }
+    return {};
+}
+
+} // namespace
+
+class TstTransport final : public QObject {
+    Q_OBJECT
+
+    ServerProcess m_server;
+
+    std::unique_ptr<TNetConnection> Client(quint16 port)
+    {
+        auto c = std::make_unique<TNetConnection>();
+        c->SetPort(port);
+        c->SetServerName(ParamObject);
+        c->SetTimeoutMs(15000);
+        return c;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        // This process opens thousands of sockets too.
+        rlimit limit{};
+        getrlimit(RLIMIT_NOFILE, &limit);
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+        QVERIFY2(m_server.Start(), m_server.Output().constData());
+    }
+
+    void badInputGetsAnAnswer_data()
+    {
+        QTest::addColumn<QByteArray>("message");
+        QTest::addColumn<bool>("binary");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QJsonValue>("id");
+
+        const QJsonValue none;
+        QTest::newRow("not JSON") << QByteArray("{oops") << false << JsonRpc::ParseError << none;
+        QTest::newRow("empty text") << QByteArray() << false << JsonRpc::ParseError << none;
+        QTest::newRow("batch") << QByteArray(R"([{"jsonrpc":"2.0","id":1,"method":"ping"}])")
+                               << false << JsonRpc::InvalidRequest << none;
+        QTest::newRow("no jsonrpc") << QByteArray(R"({"id":2,"method":"ping"})") << false
+                                    << JsonRpc::InvalidRequest << QJsonValue(2);
+        QTest::newRow("params not a list")
+            << QByteArray(R"({"jsonrpc":"2.0","id":3,"method":"ping","params":{"a":1}})") << false
+            << JsonRpc::InvalidRequest << QJsonValue(3);
+        QTest::newRow("unknown object")
+            << JsonRpc::EncodeRequest(4, u"Nada.rdm.GetContOpe"_s, {}) << false
+            << JsonRpc::MethodNotFound << QJsonValue(4);
+        QTest::newRow("unknown method")
+            << JsonRpc::EncodeRequest(5, ParamObject + u".Nada"_s, {}) << false
+            << JsonRpc::MethodNotFound << QJsonValue(5);
+        QTest::newRow("too few arguments")
+            << JsonRpc::EncodeRequest(6, ParamObject + u".GetDataSaldEmpr"_s, {}) << false
+            << JsonRpc::InvalidParams << QJsonValue(6);
+        QTest::newRow("argument of the wrong kind")
+            << JsonRpc::EncodeRequest(7, ParamObject + u".GetDataSaldEmpr"_s, {QJsonObject{}})
+            << false << JsonRpc::InvalidParams << QJsonValue(7);
+        QTest::newRow("binary frame") << QByteArray(R"({"jsonrpc":"2.0","id":8,"method":"ping"})")
+                                      << true << JsonRpc::InvalidRequest << none;
+    }
+    void badInputGetsAnAnswer()
+    {
+        QFETCH(QByteArray, message);
+        QFETCH(bool, binary);
+        QFETCH(int, code);
+        QFETCH(QJsonValue, id);
+
+        auto socket = OpenRaw(m_server.Port());
+        QCOMPARE(socket->state(), QAbstractSocket::ConnectedState);
+        QSignalSpy answers(socket.get(), &QWebSocket::textMessageReceived);
+        if (binary)
+            socket->sendBinaryMessage(message);
+        else
+            socket->sendTextMessage(QString::fromUtf8(message));
+        const QJsonObject answer = NextAnswer(answers);
+        QCOMPARE(answer.value(u"error"_s)[u"code"_s].toInt(), code);
+        QVERIFY(!answer.value(u"error"_s)[u"message"_s].toString().isEmpty());
+        QCOMPARE(answer.value(u"id"_s), id.isUndefined() ? QJsonValue() : id);
+
+        // The same connection and a new one are both still served.
+        socket->sendTextMessage(QString::fromUtf8(JsonRpc::EncodeRequest(99, u"ping"_s, {})));
+        QCOMPARE(NextAnswer(answers).value(u"id"_s), QJsonValue(99));
+        QVERIFY(Client(m_server.Port())->Call(u"GetContOpe"_s, {}).Ok);
+    }
+
+    void oversizedMessageClosesTheConnection()
+    {
+        auto socket = OpenRaw(m_server.Port());
+        QSignalSpy closed(socket.get(), &QWebSocket::disconnected);
+        const QString huge = uR"({"jsonrpc":"2.0","id":1,"method":"ping","params":[")"_s
+                             + QString(17 * 1024 * 1024, u'x') + uR"("]})"_s;
+        socket->sendTextMessage(huge);
+        QVERIFY(closed.wait(30000));
+        QCOMPARE(socket->closeCode(), QWebSocketProtocol::CloseCodeTooMuchData);
+        QVERIFY(Client(m_server.Port())->Call(u"GetContOpe"_s, {}).Ok);
+    }
+
+    void clientsLeavingMidCall()
+    {
+        for (int i = 0; i < 20; ++i) {
+            auto socket = OpenRaw(m_server.Port());
+            socket->sendTextMessage(QString::fromUtf8(
+                JsonRpc::EncodeRequest(1, ParamObject + u".GetContOpe"_s, {})));
+            socket->flush();
+            socket->abort();
+        }
+        QTest::qWait(200);
+        QVERIFY(m_server.Running());
+        QVERIFY(Client(m_server.Port())->Call(u"GetContOpe"_s, {}).Ok);
+    }
+
+    void thousandsOfConnections()
+    {
+        constexpr int count = 2000;
+        std::vector<std::unique_ptr<QWebSocket>> sockets;
+        int connected = 0;
+        for (int i = 0; i < count; ++i) {
+            auto s = std::make_unique<QWebSocket>();
+            connect(s.get(), &QWebSocket::connected, this, [&connected] { ++connected; });
+            s->open(QUrl(u"ws://127.0.0.1:%1"_s.arg(m_server.Port())));
+            sockets.push_back(std::move(s));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(connected, count, 120000);
+        auto c = Client(m_server.Port());
+        QVERIFY(c->Call(u"GetContOpe"_s, {}).Ok);
+        QVERIFY(c->Ping() > 0);
+        sockets.clear();
+        QVERIFY(m_server.Running());
+    }
+
+    void oneLogLinePerCall()
+    {
+        auto c = Client(m_server.Port());
+        c->Call(u"GetDataSaldEmpr"_s, {u"01"_s});
+        QTRY_VERIFY(m_server.Output().contains("call Ger09400.rdmParamCtbl.GetDataSaldEmpr company=01 "));
+        QVERIFY(m_server.Output().contains("call Nada.rdm.GetContOpe company=- "));
+        QVERIFY(m_server.Output().contains(" -32601"));
+    }
+
+    void token_data()
+    {
+        QTest::addColumn<QString>("sent");
+        QTest::addColumn<QString>("failure"); // empty: served
+        const QString refused = u"O servidor de aplicação recusou a conexão: token inválido."_s;
+        QTest::newRow("right") << u"s3cr3t-t0ken"_s << QString();
+        QTest::newRow("missing") << QString() << refused;
+        QTest::newRow("wrong") << u"s3cr3t-t0kem"_s << refused;
+        QTest::newRow("prefix of the right one") << u"s3cr3t"_s << refused;
+    }
+    void token()
+    {
+        QFETCH(QString, sent);
+        QFETCH(QString, failure);
+        ServerProcess server;
+        QFile file(server.Dir() + u"/token"_s);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("  s3cr3t-t0ken\n"); // surrounding blanks are not part of it
+        file.close();
+        QVERIFY2(server.Start({u"--token-file"_s, file.fileName()}), server.Output().constData());
+
+        auto c = Client(server.Port());
+        c->SetToken(sent);
+        const QString got = Failure([&] { c->Call(u"GetContOpe"_s, {}); });
+        QCOMPARE(got, failure);
+        QCOMPARE(c->Connected(), failure.isEmpty());
+    }
+
+    void publicAddressNeedsAToken_data()
+    {
+        QTest::addColumn<QString>("listen");
+        QTest::addColumn<bool>("withToken");
+        QTest::addColumn<int>("exitCode"); // -1: starts
+        QTest::newRow("any address, no token") << u"0.0.0.0:0"_s << false << 2;
+        QTest::newRow("any v6 address, no token") << u"[::]:0"_s << false << 2;
+        QTest::newRow("any address with token") << u"0.0.0.0:0"_s << true << -1;
+        QTest::newRow("loopback v6, no token") << u"[::1]:0"_s << false << -1;
+        QTest::newRow("not an address") << u"somewhere:9400"_s << false << 2;
+        QTest::newRow("port out of range") << u"127.0.0.1:70000"_s << false << 2;
+    }
+    void publicAddressNeedsAToken()
+    {
+        QFETCH(QString, listen);
+        QFETCH(bool, withToken);
+        QFETCH(int, exitCode);
+        QTemporaryDir dir;
+        QFile tokenFile(dir.filePath(u"t"_s));
+        QVERIFY(tokenFile.open(QIODevice::WriteOnly));
+        tokenFile.write("abc");
+        tokenFile.close();
+        QStringList args{u"--db"_s, u"sqlite:"_s + dir.filePath(u"x.db"_s), u"--listen"_s, listen};
+        if (withToken)
+            args << u"--token-file"_s << tokenFile.fileName();
+        QProcess p;
+        p.start(ServerProcess::Executable(), args);
+        QVERIFY(p.waitForStarted());
+        if (exitCode >= 0) {
+            QVERIFY(p.waitForFinished(20000));
+            QCOMPARE(p.exitCode(), exitCode);
+            QVERIFY(!p.readAllStandardError().isEmpty());
+        } else {
+            QByteArray err;
+            QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("listening on"),
+                                     20000);
+            p.terminate();
+            QVERIFY(p.waitForFinished(10000));
+            QCOMPARE(p.exitCode(), 0);
+        }
+    }
+
+    void tls()
+    {
+        if (QStandardPaths::findExecutable(u"openssl"_s).isEmpty())
+            QSKIP("openssl is not installed");
+        ServerProcess server;
+        const QString cert = server.Dir() + u"/cert.pem"_s;
+        const QString key = server.Dir() + u"/key.pem"_s;
+        QProcess openssl;
+        openssl.start(u"openssl"_s,
+                      {u"req"_s, u"-x509"_s, u"-newkey"_s, u"rsa:2048"_s, u"-nodes"_s,
+                       u"-keyout"_s, key, u"-out"_s, cert, u"-days"_s, u"2"_s, u"-subj"_s,
+                       u"/CN=127.0.0.1"_s, u"-addext"_s, u"subjectAltName=IP:127.0.0.1"_s});
+        QVERIFY(openssl.waitForFinished(60000));
+        QCOMPARE(openssl.exitCode(), 0);
+        QVERIFY2(server.Start({u"--tls-cert"_s, cert, u"--tls-key"_s, key}),
+                 server.Output().constData());
+        QVERIFY(server.Output().contains("listening on wss://"));
+
+        auto c = Client(server.Port());
+        c->SetUseTls(true);
+        QSslConfiguration trust = QSslConfiguration::defaultConfiguration();
+        trust.setCaCertificates(QSslCertificate::fromPath(cert));
+        c->SetSslConfiguration(trust);
+        QVERIFY(c->Call(u"GetContOpe"_s, {}).Ok);
+
+        // A client that does not trust the certificate gets nowhere.
+        auto untrusting = Client(server.Port());
+        untrusting->SetUseTls(true);
+        QVERIFY(Failure([&] { untrusting->Ping(); }).startsWith(u"Não foi possível conectar"_s));
+        // Nor does one speaking plain ws.
+        auto plain = Client(server.Port());
+        plain->SetTimeoutMs(2000);
+        QVERIFY(!Failure([&] { plain->Ping(); }).isEmpty());
+    }
+
+    void stopsCleanlyOnTerm()
+    {
+        ServerProcess server;
+        QVERIFY2(server.Start(), server.Output().constData());
+        auto c = Client(server.Port());
+        QVERIFY(c->Call(u"GetContOpe"_s, {}).Ok);
+        server.Stop();
+        QCOMPARE(server.Process().exitStatus(), QProcess::NormalExit);
+        QCOMPARE(server.Process().exitCode(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TstTransport)
+#include "tst_transport.moc"
