@@ -1,0 +1,161 @@
+#include "hostapplication.h"
+
+#include "dataset/exceptions.h"
+#include "desktophost.h"
+#include "mainwindow.h"
+#include "moduleloader.h"
+
+#include <QAbstractItemView>
+#include <QAction>
+#include <QApplication>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QTabWidget>
+#include <QTimer>
+
+#include <cstdio>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString ScreenName = u"frmParamContab"_s;
+
+void Settle()
+{
+    // Let deferred layouts, deletions and the screen's own queued work finish.
+    for (int i = 0; i < 5; ++i) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::processEvents();
+    }
+}
+
+} // namespace
+
+HostApplication::HostApplication(const HostOptions &options, QObject *parent)
+    : QObject(parent)
+    , m_options(options)
+    , m_window(std::make_unique<MainWindow>())
+    , m_host(std::make_unique<DesktopHost>(options, m_window.get()))
+    , m_module(std::make_unique<ModuleLoader>(ModuleLoader::DefaultPath()))
+{
+    m_host->SetInteractive(!options.Headless());
+    connect(m_window.get(), &MainWindow::openParamContabRequested, this,
+            [this] { OpenParamContab(); });
+    connect(m_window.get(), &MainWindow::helpRequested, this,
+            [this] { m_host->ShowHelp(u"Gerhelp.hlp"_s, 12409400); });
+}
+
+HostApplication::~HostApplication()
+{
+    Shutdown();
+}
+
+void HostApplication::Start()
+{
+    RegisterHost(m_host.get());
+    m_started = true;
+    try {
+        m_host->StartLocalDatabase();
+    } catch (const std::exception &error) {
+        m_host->HandleException(error);
+    }
+}
+
+QWidget *HostApplication::OpenParamContab()
+{
+    try {
+        m_module->Call("IniProc");
+    } catch (const std::exception &error) {
+        m_host->HandleException(error);
+    } catch (...) {
+        m_host->HandleException(Exception(u"Falha desconhecida ao abrir a tela."_s));
+    }
+    return m_window->FindChildScreen(ScreenName);
+}
+
+void HostApplication::Shutdown()
+{
+    if (!m_started)
+        return;
+    m_started = false;
+    // Screens live in the package's code: they must be gone before it is unloaded.
+    m_window->MdiArea()->closeAllSubWindows();
+    Settle();
+    const auto windows = m_window->MdiArea()->subWindowList();
+    for (QMdiSubWindow *sub : windows)
+        delete sub;
+    Settle();
+    m_module->Unload();
+    RegisterHost(nullptr);
+}
+
+QStringList HostApplication::GridLines(QWidget *screen)
+{
+    QStringList lines;
+    auto *grid = screen ? screen->findChild<QAbstractItemView *>(u"dbgPadrao"_s) : nullptr;
+    if (!grid || !grid->model())
+        return lines;
+    const QAbstractItemModel *model = grid->model();
+    for (int row = 0; row < model->rowCount(); ++row) {
+        QStringList cells;
+        for (int column = 0; column < model->columnCount(); ++column)
+            cells << model->index(row, column).data(Qt::DisplayRole).toString();
+        lines << cells.join(u" | "_s);
+    }
+    return lines;
+}
+
+bool HostApplication::SelectPage(QWidget *screen, int page)
+{
+    static const char *const menus[] = {"mnuFolhaDados", "mnuFormulario", "mnuControle"};
+    if (!screen || page < 0 || page > 2)
+        return false;
+    auto *pages = screen->findChild<QTabWidget *>(u"pgcPadrao"_s);
+    if (!pages)
+        return false;
+    // The screen's menu runs its page handlers, as a person choosing the page would.
+    if (auto *action = screen->findChild<QAction *>(QString::fromLatin1(menus[page]));
+        action && action->isEnabled())
+        action->trigger();
+    if (pages->currentIndex() != page) // an empty table keeps its pages disabled: show it anyway
+        pages->setCurrentIndex(page);
+    return pages->currentIndex() == page;
+}
+
+int HostApplication::RunList()
+{
+    QWidget *screen = OpenParamContab();
+    Settle();
+    if (!screen) {
+        std::fprintf(stderr, "ger-host: a tela de parâmetros não abriu.\n");
+        return 1;
+    }
+    const QStringList lines = GridLines(screen);
+    for (const QString &line : lines)
+        std::printf("%s\n", line.toUtf8().constData());
+    std::fflush(stdout);
+    return m_host->FailureCount() == 0 ? 0 : 1;
+}
+
+int HostApplication::RunScreenshot()
+{
+    m_window->show();
+    QWidget *screen = OpenParamContab();
+    Settle();
+    if (!screen) {
+        std::fprintf(stderr, "ger-host: a tela de parâmetros não abriu.\n");
+        return 1;
+    }
+    SelectPage(screen, m_options.Page);
+    if (auto *sub = qobject_cast<QMdiSubWindow *>(screen->parentWidget()))
+        sub->move(0, 0);
+    Settle();
+    const QPixmap shot = m_window->grab();
+    if (!shot.save(m_options.ScreenshotFile, "PNG")) {
+        std::fprintf(stderr, "ger-host: não foi possível gravar %s\n",
+                     m_options.ScreenshotFile.toUtf8().constData());
+        return 1;
+    }
+    return m_host->FailureCount() == 0 ? 0 : 1;
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "hostoptions.h"
+
+#include <QObject>
+#include <QStringList>
+
+#include <memory>
+
+class DesktopHost;
+class MainWindow;
+class ModuleLoader;
+class QWidget;
+
+// Wires the shell together: main window, IHost, local database, the parameter package; runs the
+// interactive session or one of the headless jobs.
+class HostApplication final : public QObject {
+    Q_OBJECT
+public:
+    explicit HostApplication(const HostOptions &options, QObject *parent = nullptr);
+    ~HostApplication() override;
+
+    // Registers the host, opens the local copies. Call once, after QApplication exists.
+    void Start();
+    // Menu entry: loads the package when needed and calls its entry procedure. Whatever escapes
+    // the procedure goes to the host's general error handling. Returns the screen, or nullptr.
+    QWidget *OpenParamContab();
+    // Closes every screen, finalises and unloads the package, unregisters the host.
+    void Shutdown();
+
+    // Headless jobs; both return the process exit code.
+    int RunList();
+    int RunScreenshot();
+
+    // The grid of a screen as text: one line per row, cells separated by " | ".
+    static QStringList GridLines(QWidget *screen);
+    // Brings a page forward through the screen's own menu (0 list, 1 form, 2 controls).
+    static bool SelectPage(QWidget *screen, int page);
+
+    MainWindow *Window() const { return m_window.get(); }
+    DesktopHost *Host() const { return m_host.get(); }
+
+private:
+    HostOptions m_options;
+    std::unique_ptr<MainWindow> m_window;
+    std::unique_ptr<DesktopHost> m_host;
+    std::unique_ptr<ModuleLoader> m_module;
+    bool m_started = false;
+};

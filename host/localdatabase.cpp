@@ -1,0 +1,152 @@
+#include "localdatabase.h"
+
+#include "dataset/datetime.h"
+#include "dataset/exceptions.h"
+#include "dataset/packet.h"
+#include "rpc/netconnection.h"
+
+#include <QJsonArray>
+#include <QSqlError>
+#include <QSqlQuery>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QString ConnName()
+{
+    return QString::fromLatin1(LocalDatabase::ConnectionName);
+}
+
+// Table names come from the host's own list, but they are spliced into DDL: refuse anything
+// that is not a plain identifier.
+bool IsIdentifier(const QString &name)
+{
+    if (name.isEmpty())
+        return false;
+    for (const QChar c : name) {
+        if (!(c.isLetterOrNumber() || c == u'_') || c.unicode() > 127)
+            return false;
+    }
+    return !name.front().isDigit();
+}
+
+QString SqlType(TFieldType type)
+{
+    switch (type) {
+    case TFieldType::Integer:
+        return u"INTEGER"_s;
+    case TFieldType::Float:
+        return u"REAL"_s;
+    case TFieldType::String:
+    case TFieldType::Date:
+        break;
+    }
+    return u"TEXT"_s; // dates kept as ISO text, like on the wire
+}
+
+QVariant SqlValue(const TFieldDef &def, const QVariant &value)
+{
+    if (value.isNull())
+        return QVariant(QMetaType::fromType<QString>());
+    if (def.DataType == TFieldType::Date)
+        return DateTimeUtil::ToIso(value.toDouble());
+    return value;
+}
+
+void Fail(const QString &what, const QSqlError &error)
+{
+    throw Exception(u"Banco local: %1 (%2)"_s.arg(what, error.text()));
+}
+
+} // namespace
+
+LocalDatabase::~LocalDatabase()
+{
+    Close();
+}
+
+void LocalDatabase::Open(const QString &path)
+{
+    Close();
+    m_path = path;
+    QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, ConnName());
+    db.setDatabaseName(path);
+    if (!db.open())
+        Fail(u"não foi possível abrir %1"_s.arg(path), db.lastError());
+    // Screens query the copies before the first refresh may have run: make sure both exist.
+    QSqlQuery q(db);
+    if (!q.exec(u"CREATE TABLE IF NOT EXISTS EMPRESA (CDEMPRESA TEXT NOT NULL PRIMARY KEY, "
+                u"NMEMPRESA TEXT)"_s)
+        || !q.exec(u"CREATE TABLE IF NOT EXISTS CONTOPECTBL (CDEMPRESA TEXT NOT NULL PRIMARY KEY)"_s))
+        Fail(u"não foi possível criar as tabelas"_s, q.lastError());
+}
+
+void LocalDatabase::Close()
+{
+    if (!QSqlDatabase::contains(ConnName()))
+        return;
+    {
+        QSqlDatabase db = QSqlDatabase::database(ConnName(), false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(ConnName());
+}
+
+QSqlDatabase LocalDatabase::Connection() const
+{
+    return QSqlDatabase::database(ConnName(), false);
+}
+
+void LocalDatabase::ReplaceTable(const QString &name, const TTablePacket &packet)
+{
+    if (!IsIdentifier(name))
+        throw Exception(u"Banco local: nome de tabela inválido: %1"_s.arg(name));
+    if (packet.Fields.isEmpty())
+        throw Exception(u"Banco local: a tabela %1 veio sem campos"_s.arg(name));
+    QStringList columns, placeholders;
+    for (const TFieldDef &def : packet.Fields) {
+        if (!IsIdentifier(def.Name))
+            throw Exception(u"Banco local: nome de campo inválido: %1"_s.arg(def.Name));
+        columns << u"%1 %2"_s.arg(def.Name, SqlType(def.DataType));
+        placeholders << u"?"_s;
+    }
+
+    QSqlDatabase db = Connection();
+    if (!db.transaction())
+        Fail(u"não foi possível iniciar a transação"_s, db.lastError());
+    try {
+        QSqlQuery q(db);
+        if (!q.exec(u"DROP TABLE IF EXISTS %1"_s.arg(name)))
+            Fail(u"DROP %1"_s.arg(name), q.lastError());
+        if (!q.exec(u"CREATE TABLE %1 (%2)"_s.arg(name, columns.join(u", "_s))))
+            Fail(u"CREATE %1"_s.arg(name), q.lastError());
+        if (!q.prepare(u"INSERT INTO %1 VALUES (%2)"_s.arg(name, placeholders.join(u", "_s))))
+            Fail(u"INSERT %1"_s.arg(name), q.lastError());
+        for (const TRowValues &row : packet.Rows) {
+            for (int i = 0; i < packet.Fields.size(); ++i)
+                q.bindValue(i, SqlValue(packet.Fields[i], row.value(i)));
+            if (!q.exec())
+                Fail(u"INSERT %1"_s.arg(name), q.lastError());
+        }
+        if (!db.commit())
+            Fail(u"COMMIT"_s, db.lastError());
+    } catch (...) {
+        db.rollback();
+        throw;
+    }
+}
+
+void LocalDatabase::Refresh(const QStringList &tables, TNetConnection &cache)
+{
+    for (const QString &table : tables) {
+        const TResultEnvelope result = cache.Call(u"GetTabela"_s, QJsonArray{table});
+        if (!result.Ok)
+            throw Exception(result.ErrorMessage);
+        TTablePacket packet;
+        QString error;
+        if (!Packet::FromJson(result.Payload, packet, &error))
+            throw Exception(u"Tabela %1 recebida inválida: %2"_s.arg(table, error));
+        ReplaceTable(table.toUpper(), packet);
+    }
+}

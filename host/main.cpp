@@ -1,0 +1,57 @@
+#include "hostapplication.h"
+#include "mainwindow.h"
+
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTimer>
+#include <QTranslator>
+
+#include <cstdio>
+
+using namespace Qt::StringLiterals;
+
+int main(int argc, char *argv[])
+{
+    // Headless jobs must run where there is no display at all.
+    bool headless = false;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        headless = headless || arg == "--list" || arg == "--screenshot";
+    }
+    if (headless && qEnvironmentVariableIsEmpty("DISPLAY")
+        && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(u"ger-host"_s);
+    QApplication::setOrganizationName(u"ger"_s);
+    QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
+    QTranslator qtbase;
+    if (qtbase.load(u"qtbase_pt_BR"_s, QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtbase);
+
+    HostOptions options;
+    QString error;
+    if (!HostOptions::Parse(QApplication::arguments(), options, &error)) {
+        std::fprintf(stderr, "ger-host: %s\n", error.toUtf8().constData());
+        return 2;
+    }
+
+    HostApplication host(options);
+    host.Start();
+    int code = 0;
+    if (options.List) {
+        code = host.RunList();
+    } else if (!options.ScreenshotFile.isEmpty()) {
+        code = host.RunScreenshot();
+    } else {
+        host.Window()->show();
+        QTimer::singleShot(0, &host, [&host] { host.OpenParamContab(); });
+        QObject::connect(host.Window(), &MainWindow::closing, &app, &QApplication::quit);
+        code = QApplication::exec();
+    }
+    host.Shutdown();
+    return code;
+}

@@ -1,0 +1,90 @@
+#include "mainwindow.h"
+
+#include <QCloseEvent>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QStatusBar>
+
+using namespace Qt::StringLiterals;
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , m_mdi(new QMdiArea(this))
+{
+    setObjectName(u"frmPrincipal"_s);
+    setWindowTitle(u"Ger - Gestão Empresarial"_s);
+    m_mdi->setObjectName(u"mdiPrincipal"_s);
+    m_mdi->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_mdi->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setCentralWidget(m_mdi);
+
+    QMenu *file = menuBar()->addMenu(u"&Arquivo"_s);
+    file->setObjectName(u"mnuArquivo"_s);
+    QAction *quit = file->addAction(u"&Sair"_s, this, &QWidget::close);
+    quit->setObjectName(u"mnuSair"_s);
+
+    QMenu *accounting = menuBar()->addMenu(u"&Contabilidade"_s);
+    accounting->setObjectName(u"mnuContabilidade"_s);
+    m_paramContab = accounting->addAction(u"Parâmetro Contábil"_s, this,
+                                          &MainWindow::openParamContabRequested);
+    m_paramContab->setObjectName(u"mnuParamContab"_s);
+
+    QMenu *windows = menuBar()->addMenu(u"&Janelas"_s);
+    windows->setObjectName(u"mnuJanelas"_s);
+    windows->addAction(u"Em &cascata"_s, m_mdi, &QMdiArea::cascadeSubWindows);
+    windows->addAction(u"&Lado a lado"_s, m_mdi, &QMdiArea::tileSubWindows);
+
+    QMenu *help = menuBar()->addMenu(u"A&juda"_s);
+    help->setObjectName(u"mnuAjudaPrincipal"_s);
+    help->addAction(u"&Conteúdo"_s, this, &MainWindow::helpRequested);
+
+    statusBar()->setObjectName(u"stbPrincipal"_s);
+    resize(1180, 760);
+}
+
+void MainWindow::ShowChild(QWidget *form)
+{
+    auto *sub = qobject_cast<QMdiSubWindow *>(form->parentWidget());
+    if (!sub || sub->mdiArea() != m_mdi) {
+        sub = m_mdi->addSubWindow(form);
+        sub->setObjectName(form->objectName() + u"_janela"_s);
+        sub->setWindowTitle(form->windowTitle());
+        sub->setWindowIcon(form->windowIcon());
+        // The screen releases itself when it closes; its frame goes with it.
+        connect(form, &QObject::destroyed, sub, &QObject::deleteLater);
+        sub->adjustSize();
+    }
+    if (sub->isMinimized() || sub->isMaximized())
+        sub->showNormal();
+    else
+        sub->show();
+    form->show();
+    m_mdi->setActiveSubWindow(sub);
+    sub->raise();
+}
+
+QWidget *MainWindow::FindChildScreen(const QString &objectName) const
+{
+    const auto windows = m_mdi->subWindowList();
+    for (QMdiSubWindow *sub : windows) {
+        if (sub->widget() && sub->widget()->objectName() == objectName)
+            return sub->widget();
+    }
+    return nullptr;
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    // Screens get their own close handling first; one that refuses keeps the shell open.
+    m_mdi->closeAllSubWindows();
+    const auto windows = m_mdi->subWindowList();
+    for (const QMdiSubWindow *sub : windows) {
+        if (sub->isVisible()) {
+            event->ignore();
+            return;
+        }
+    }
+    Q_EMIT closing();
+    event->accept();
+}
