@@ -40,7 +40,7 @@ public:
 
     bool IsEmpty() const; // no digit typed
     TDateTime GetDate() const; // 0 when empty or when the text is no date
-    void SetDate(TDateTime date); // 0 empties the text
+    virtual void SetDate(TDateTime date); // 0 empties the text
     TDateTime GetPrimDia() const; // first day of the shown date's month (0 when empty)
     TDateTime GetUltDia() const;  // last day of that month (0 when empty)
 
@@ -58,8 +58,11 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
     // Bound subclass hook: the user is about to change the text (first keystroke).
     virtual bool BeforeUserEdit() { return true; }
+    // The day display was switched; `shown` is the date shown before. Bound edits reload.
+    virtual void ShowDiaChanged(TDateTime shown);
+    void DisplayDate(TDateTime date); // shows the date (0: empty) without writing anywhere
     void ApplyMask();
-    void RefreshStatus();
+    void RefreshLook();
 
 private:
     bool m_showDia = true;
@@ -67,4 +70,7 @@ private:
     TEditStyle m_editStyle = desNormal;
     QColor m_validDateColor;
     QStringList m_weekDays;
+    QColor m_background;
+    TDateTime m_lastDate = 0; // with its time of day, for SaveTime
+    QString m_lastText;
 };

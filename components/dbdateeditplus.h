@@ -23,12 +23,13 @@ public:
     void SetDataField(const QString &fieldName);
     TField *Field() const; // nullptr when unbound, closed, or no such field
 
-    void SetDate(TDateTime date); // also writes the field in edit/insert state
+    void SetDate(TDateTime date) override; // also writes the field in edit/insert state
     void UpdateRecord();          // writes the shown date into the field (edit/insert only)
 
 protected:
     void focusOutEvent(QFocusEvent *event) override;
     bool BeforeUserEdit() override;
+    void ShowDiaChanged(TDateTime shown) override;
 
 private:
     void Reload();

@@ -37,7 +37,9 @@ class TToolButton;
 //   Browse:      sbtConfirmar, sbtCancelar (+ menus) disabled; sbtIncluir enabled; the four record
 //                buttons (+ menus) and sbtImprimir, mnuListagem enabled when the table has rows;
 //                dbnPadrao enabled.
-//   Inactive:    everything above disabled except sbtVerificar (refresh).
+//   Inactive:    all of the above disabled.
+// The four record buttons (sbtAlterar, sbtExcluir, sbtLocalizar, sbtVerificar) always move
+// together. Menu items take the state of their buttons.
 // The browse-only control is dbnPadrao.
 class TfrmPadrao : public QWidget {
     Q_OBJECT

@@ -1,0 +1,7 @@
+#include "components/errors.h"
+
+EServerError::EServerError(QString message, QString code)
+    : Exception(std::move(message))
+    , m_code(std::move(code))
+{
+}
