@@ -737,7 +737,8 @@ void TClientDataSet::SetData(const TTablePacket &packet)
             const TFieldDef &def = defs.at(f);
             const int type = value.typeId();
             const bool stored = (def.DataType == TFieldType::String && type == QMetaType::QString
-                                 && value.toString().size() <= def.Size)
+                                 && static_cast<const QString *>(value.constData())->size()
+                                     <= def.Size)
                 || (def.DataType == TFieldType::Integer && type == QMetaType::LongLong)
                 || ((def.DataType == TFieldType::Date || def.DataType == TFieldType::Float)
                     && type == QMetaType::Double);

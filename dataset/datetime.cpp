@@ -36,12 +36,23 @@ QString pad(int value, int width)
     return u"%1"_s.arg(value, width, 10, QLatin1Char('0'));
 }
 
+char16_t unitAt(const QString &text, qsizetype pos)
+{
+    return text.at(pos).unicode();
+}
+
+char16_t unitAt(QLatin1StringView text, qsizetype pos)
+{
+    return char16_t(uchar(text.at(pos).toLatin1()));
+}
+
 // Reads exactly `count` ASCII digits at `pos`; -1 when any of them is not a digit.
-int digits(const QString &text, qsizetype pos, int count)
+template <typename Text>
+int digits(const Text &text, qsizetype pos, int count)
 {
     int result = 0;
     for (int i = 0; i < count; ++i) {
-        const char16_t c = text.at(pos + i).unicode();
+        const char16_t c = unitAt(text, pos + i);
         if (c < u'0' || c > u'9')
             return -1;
         result = result * 10 + (c - u'0');
@@ -52,6 +63,61 @@ int digits(const QString &text, qsizetype pos, int count)
 bool validDay(int year, int month, int day)
 {
     return year >= 1 && year <= 9999 && QDate::isValid(year, month, day);
+}
+
+// Days since 30/12/1899 of a checked calendar day, without going through QDate: packets carry
+// tens of thousands of dates and this is on the load's hot path.
+std::optional<qint64> civilDays(int year, int month, int day)
+{
+    static constexpr int lengths[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1)
+        return std::nullopt;
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (day > lengths[month - 1] + (month == 2 && leap ? 1 : 0))
+        return std::nullopt;
+    const int y = year - (month <= 2 ? 1 : 0);
+    const int era = y / 400;
+    const int yoe = y - era * 400;
+    const int doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const qint64 fromCivilEpoch = qint64(era) * 146097 + doe - 719468; // days since 1970-01-01
+    return fromCivilEpoch + 25569;
+}
+
+// "yyyy-mm-dd", "yyyy-mm-ddThh:mm:ss" or "yyyy-mm-ddThh:mm:ss.zzz"; nothing else.
+template <typename Text>
+std::optional<TDateTime> isoToDateTime(const Text &text)
+{
+    const qsizetype n = text.size();
+    if (n != 10 && n != 19 && n != 23)
+        return std::nullopt;
+    if (unitAt(text, 4) != u'-' || unitAt(text, 7) != u'-')
+        return std::nullopt;
+    const int year = digits(text, 0, 4);
+    const int month = digits(text, 5, 2);
+    const int day = digits(text, 8, 2);
+    const std::optional<qint64> days = civilDays(year, month, day);
+    if (!days)
+        return std::nullopt;
+    const double result = double(*days);
+    if (n == 10)
+        return result;
+    if (unitAt(text, 10) != u'T' || unitAt(text, 13) != u':' || unitAt(text, 16) != u':')
+        return std::nullopt;
+    const int hour = digits(text, 11, 2);
+    const int minute = digits(text, 14, 2);
+    const int second = digits(text, 17, 2);
+    int msec = 0;
+    if (n == 23) {
+        if (unitAt(text, 19) != u'.')
+            return std::nullopt;
+        msec = digits(text, 20, 3);
+    }
+    if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59
+        || msec < 0)
+        return std::nullopt;
+    const qint64 ms = ((qint64(hour) * 60 + minute) * 60 + second) * 1000 + msec;
+    return result + double(ms) / double(MsPerDay);
 }
 
 } // namespace
@@ -222,38 +288,14 @@ QString ToIso(TDateTime value)
     return out;
 }
 
-// "yyyy-mm-dd", "yyyy-mm-ddThh:mm:ss" or "yyyy-mm-ddThh:mm:ss.zzz"; nothing else.
 std::optional<TDateTime> FromIso(const QString &text)
 {
-    const qsizetype n = text.size();
-    if (n != 10 && n != 19 && n != 23)
-        return std::nullopt;
-    if (text.at(4) != u'-' || text.at(7) != u'-')
-        return std::nullopt;
-    const int year = digits(text, 0, 4);
-    const int month = digits(text, 5, 2);
-    const int day = digits(text, 8, 2);
-    if (!validDay(year, month, day))
-        return std::nullopt;
-    double result = FromQDate(QDate(year, month, day));
-    if (n == 10)
-        return result;
-    if (text.at(10) != u'T' || text.at(13) != u':' || text.at(16) != u':')
-        return std::nullopt;
-    const int hour = digits(text, 11, 2);
-    const int minute = digits(text, 14, 2);
-    const int second = digits(text, 17, 2);
-    int msec = 0;
-    if (n == 23) {
-        if (text.at(19) != u'.')
-            return std::nullopt;
-        msec = digits(text, 20, 3);
-    }
-    if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59
-        || msec < 0)
-        return std::nullopt;
-    const qint64 ms = ((qint64(hour) * 60 + minute) * 60 + second) * 1000 + msec;
-    return result + double(ms) / double(MsPerDay);
+    return isoToDateTime(text);
+}
+
+std::optional<TDateTime> FromIso(QLatin1StringView text)
+{
+    return isoToDateTime(text);
 }
 
 } // namespace DateTimeUtil

@@ -37,5 +37,6 @@ std::optional<TDateTime> ParseMonthYear(const QString &text);
 // Wire form: "2024-03-01", or "2024-03-01T10:20:30.000" when there is a time of day.
 QString ToIso(TDateTime value);
 std::optional<TDateTime> FromIso(const QString &text);
+std::optional<TDateTime> FromIso(QLatin1StringView text); // same rules, for raw packet bytes
 
 } // namespace DateTimeUtil

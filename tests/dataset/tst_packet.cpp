@@ -175,6 +175,86 @@ private Q_SLOTS:
         QCOMPARE(out.Rows, mixedPacket().Rows);
     }
 
+    // The byte reader and the document decoder must agree on everything well-formed.
+    void acceptsEveryWellFormedSpelling_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("first"); // CDEMPRESA|DTINICCONT|QTD of the first row
+        QTest::newRow("plain") << withRows(R"([["01","2024-03-01",1]])") << u"01|45352|1"_s;
+        QTest::newRow("rows before fields")
+            << QByteArray(R"({"rows":[["01",null,2]],"fields":[{"name":"CDEMPRESA","type":)"
+                          R"("string","size":2},{"name":"DTINICCONT","type":"date"},)"
+                          R"({"name":"QTD","type":"integer"}]})")
+            << u"01||2"_s;
+        QTest::newRow("unknown keys ignored")
+            << QByteArray(R"({"versao":{"a":[1,2,{"b":null}]},"fields":[{"name":"CDEMPRESA",)"
+                          R"("type":"string","size":2,"extra":true},{"name":"DTINICCONT",)"
+                          R"("type":"date"},{"name":"QTD","type":"integer"}],"rows":[["01",)"
+                          R"(null,3]],"z":"x"})")
+            << u"01||3"_s;
+        QTest::newRow("blanks everywhere")
+            << withRows(" [ [ \"01\" ,\r\n\t\"2024-03-01T12:00:00.000\" , 4 ] ] ")
+            << u"01|45352.5|4"_s;
+        QTest::newRow("escapes") << withRows("[[\"\\u00e7\\\"\",null,5]]") << u"ç\"||5"_s;
+        QTest::newRow("surrogate pair") << withRows(R"([["\ud83d\ude00",null,6]])")
+                                        << u"\U0001F600||6"_s;
+        QTest::newRow("raw utf-8") << withRows("[[\"\xc3\xa3o\",null,7]]") << u"ão||7"_s;
+        QTest::newRow("integral float for integer") << withRows(R"([["01",null,8.0]])")
+                                                    << u"01||8"_s;
+        QTest::newRow("exponent integer") << withRows(R"([["01",null,1e2]])") << u"01||100"_s;
+        QTest::newRow("no rows") << withRows("[]") << QString();
+    }
+    void acceptsEveryWellFormedSpelling()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, first);
+        TTablePacket fromBytes;
+        TTablePacket fromDocument;
+        QString error;
+        QVERIFY2(Packet::FromBytes(bytes, fromBytes, &error), qPrintable(error));
+        QVERIFY2(Packet::FromJson(QJsonDocument::fromJson(bytes).object(), fromDocument, &error),
+                 qPrintable(error));
+        QCOMPARE(fromBytes.Fields, fromDocument.Fields);
+        QCOMPARE(fromBytes.Rows, fromDocument.Rows);
+        if (first.isEmpty()) {
+            QVERIFY(fromBytes.Rows.isEmpty());
+            return;
+        }
+        QStringList cells;
+        for (const QVariant &v : fromBytes.Rows.first())
+            cells << v.toString();
+        QCOMPARE(cells.join(u'|'), first);
+    }
+
+    void rejectsMalformedJson_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("invalid utf-8") << withRows("[[\"\xc3\x28\",null,1]]");
+        QTest::newRow("overlong utf-8") << withRows("[[\"\xc0\xaf\",null,1]]");
+        QTest::newRow("lone surrogate") << withRows(R"([["\ud83d",null,1]])");
+        QTest::newRow("bad escape") << withRows(R"([["\x41",null,1]])");
+        QTest::newRow("control char") << withRows("[[\"a\tb\",null,1]]");
+        QTest::newRow("leading zero") << withRows(R"([["01",null,01]])");
+        QTest::newRow("bare dot") << withRows(R"([["01",null,1.]])");
+        QTest::newRow("plus sign") << withRows(R"([["01",null,+1]])");
+        QTest::newRow("trailing comma") << withRows(R"([["01",null,1],])");
+        QTest::newRow("single quotes") << withRows("[[\x27" "01\x27,null,1]]");
+        QTest::newRow("content after the end") << withRows("[]") + "{}";
+        QTest::newRow("unterminated text") << QByteArray("{\"fields\":[],\"rows\":[[\"ab");
+        QTest::newRow("deep nesting") << QByteArray(R"({"x":)") + QByteArray(5000, '[');
+        QTest::newRow("misspelt null") << withRows(R"([["01",nul,1]])");
+        QTest::newRow("duplicate rows") << withRows("[]").chopped(1) + R"(,"rows":[]})";
+    }
+    void rejectsMalformedJson()
+    {
+        QFETCH(QByteArray, bytes);
+        TTablePacket out;
+        QString error;
+        QVERIFY(!Packet::FromBytes(bytes, out, &error));
+        QVERIFY2(error.startsWith(u"Pacote de dados inválido"_s), qPrintable(error));
+        QVERIFY(out.Fields.isEmpty());
+    }
+
     void corruptedBytesNeverCrash()
     {
         // Every prefix of a real packet, and the packet with single bytes overwritten, must be
