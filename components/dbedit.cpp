@@ -89,7 +89,9 @@ void TDBEdit::Reload()
         return;
     m_loading = true;
     TField *field = Field();
-    if (field && field->DataType() == TFieldType::String && field->Size() > 0)
+    // setMaxLength resets the text and with it the selection: only when it changes.
+    if (field && field->DataType() == TFieldType::String && field->Size() > 0
+        && maxLength() != field->Size())
         setMaxLength(field->Size());
     const QString shown = field ? field->Text() : QString();
     if (shown != text())

@@ -2,20 +2,21 @@
 
 #include "components/closeaction.h"
 
+#include "components/dbgrid.h"
+#include "components/dbnavigator.h"
+#include "components/dbtext.h"
+#include "components/menuitem.h"
+#include "components/messages.h"
+#include "components/pagecontrol.h"
+#include "components/toolbutton.h"
+#include "dataset/datasource.h"
+
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QWidget>
 
-class QLabel;
-class QMenu;
-class QMenuBar;
 class QHBoxLayout;
-class TDataSource;
-class TDBGrid;
-class TDBNavigator;
-class TDBText;
-class TMenuItem;
-class TMessages;
-class TPageControl;
-class TToolButton;
 
 // Base of the record-maintenance screens: a child window of the host (shown with
 // Host()->ShowChild) with a toolbar, an operations menu, a page control whose first page is a

@@ -2,12 +2,12 @@
 
 #include "components/closeaction.h"
 
-#include <QDialog>
+#include "components/messages.h"
+#include "components/toolbutton.h"
 
-class QGroupBox;
-class QLabel;
-class TMessages;
-class TToolButton;
+#include <QDialog>
+#include <QGroupBox>
+#include <QLabel>
 
 // Base of the routine dialogs (parameters in, one confirm button): shown modally by the caller
 // with exec(). Main area grbDadosRel; button bar panMenu/panBotoes down the right edge with the

@@ -3,6 +3,7 @@
 // Helper functions every screen uses: failures, codes, dates, enabling, busy indicator, cursor,
 // the host's context values and the company list dialog.
 
+#include "components/application.h"
 #include "dataset/datetime.h"
 #include "rpc/envelope.h"
 
@@ -50,7 +51,6 @@ QString Operador();
 void AtualizaLocalCache(const QStringList &tables);
 
 // The application object: the owner of screens (see application.h).
-class TApplication;
 TApplication *Application();
 
 // Mouse cursor. SetCursorHourglass pushes the wait cursor; SetCursorDefault pops every override

@@ -1,0 +1,393 @@
+#include "components/datasetmodel.h"
+#include "components/dateeditplus.h"
+#include "components/dbcheckbox.h"
+#include "components/dbdateeditplus.h"
+#include "components/dbedit.h"
+#include "components/dbgrid.h"
+#include "components/errors.h"
+#include "components/functions.h"
+#include "components/pagecontrol.h"
+#include "components/toolbutton.h"
+#include "dataset/datasource.h"
+#include "testhost.h"
+
+#include <QAbstractItemModelTester>
+#include <QLabel>
+#include <QTabBar>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+TDateTime D(int y, int m, int d)
+{
+    return DateTimeUtil::EncodeDate(y, m, d);
+}
+
+// Two companies with a period each; the start date's text is the period, as screens show it.
+void FillPeriods(TClientDataSet &table)
+{
+    TTablePacket packet;
+    packet.Fields = {{u"CDEMPRESA"_s, TFieldType::String, 2},
+                     {u"DTINI"_s, TFieldType::Date},
+                     {u"DTFIM"_s, TFieldType::Date},
+                     {u"IDFLAG"_s, TFieldType::String, 1}};
+    packet.Rows = {{u"01"_s, D(2024, 3, 1), D(2024, 3, 31), u"S"_s},
+                   {u"02"_s, QVariant(), QVariant(), u"N"_s}};
+    table.SetData(packet);
+    table.FieldByName(u"DTINI"_s)->OnGetText = [&table](TField &, QString &text, bool) {
+        text = DateTimeUtil::FormatDate(table.FieldByName(u"DTINI"_s)->AsDateTime()) + u" a "_s
+               + DateTimeUtil::FormatDate(table.FieldByName(u"DTFIM"_s)->AsDateTime());
+    };
+}
+
+} // namespace
+
+class TstComponentControls final : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void dateEditText_data();
+    void dateEditText();
+    void emptyDateSurvivesRoundTrip();
+    void checkValidDate_data();
+    void checkValidDate();
+    void monthBoundsOfShownDate();
+    void upDownStepsTheMonth();
+    void weekDayName();
+    void boundDateShowsDateNotText();
+    void boundControlsWriteBeforePost();
+    void firstKeystrokeEdits();
+    void checkBoxFlags();
+    void gridModel();
+    void gridFollowsCurrentRow();
+    void toolButtonClickWhileDisabled();
+    void pageControlFiresOnUserChoiceOnly();
+};
+
+void TstComponentControls::dateEditText_data()
+{
+    QTest::addColumn<bool>("showDia");
+    QTest::addColumn<TDateTime>("date");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<TDateTime>("readBack");
+    QTest::newRow("whole date") << true << D(2024, 2, 29) + 0.75 << u"29/02/2024"_s
+                                << D(2024, 2, 29);
+    QTest::newRow("month only") << false << D(2024, 3, 15) << u"03/2024"_s << D(2024, 3, 1);
+}
+
+void TstComponentControls::dateEditText()
+{
+    QFETCH(bool, showDia);
+    QFETCH(TDateTime, date);
+    QFETCH(QString, text);
+    QFETCH(TDateTime, readBack);
+    TDateEditPlus edit(u"depTeste"_s, nullptr);
+    edit.SetShowDia(showDia);
+    edit.SetDate(date);
+    QCOMPARE(edit.text(), text);
+    QCOMPARE(edit.GetDate(), readBack);
+    QCOMPARE(edit.objectName(), u"depTeste"_s);
+}
+
+void TstComponentControls::emptyDateSurvivesRoundTrip()
+{
+    for (bool showDia : {true, false}) {
+        TDateEditPlus edit;
+        edit.SetShowDia(showDia);
+        QVERIFY(edit.IsEmpty());
+        QCOMPARE(edit.GetDate(), 0.0);
+        edit.SetDate(edit.GetDate());
+        QVERIFY(edit.IsEmpty());
+        QVERIFY(edit.text().trimmed().remove(u'/').isEmpty());
+        edit.SetDate(D(2024, 1, 5));
+        edit.SetDate(0);
+        QVERIFY(edit.IsEmpty());
+    }
+}
+
+void TstComponentControls::checkValidDate_data()
+{
+    QTest::addColumn<bool>("showDia");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("no such day") << true << u"31022024"_s
+                                 << u"'31/02/2024' não é uma data válida."_s;
+    QTest::newRow("leap day") << true << u"29022024"_s << QString();
+    QTest::newRow("empty") << true << QString() << QString();
+    QTest::newRow("no leap day") << true << u"29022023"_s
+                                 << u"'29/02/2023' não é uma data válida."_s;
+    QTest::newRow("month 13") << false << u"132024"_s << u"'13/2024' não é uma data válida."_s;
+    QTest::newRow("month ok") << false << u"122024"_s << QString();
+}
+
+void TstComponentControls::checkValidDate()
+{
+    QFETCH(bool, showDia);
+    QFETCH(QString, typed);
+    QFETCH(QString, error);
+    TDateEditPlus edit;
+    edit.SetShowDia(showDia);
+    edit.setFocus();
+    QTest::keyClicks(&edit, typed);
+    try {
+        edit.CheckValidDate();
+        QVERIFY2(error.isEmpty(), qPrintable(edit.text()));
+    } catch (const EUserError &failure) {
+        QCOMPARE(failure.Message(), error);
+    }
+}
+
+void TstComponentControls::monthBoundsOfShownDate()
+{
+    TDateEditPlus edit;
+    edit.SetDate(D(2024, 2, 10));
+    QCOMPARE(edit.GetPrimDia(), D(2024, 2, 1));
+    QCOMPARE(edit.GetUltDia(), D(2024, 2, 29));
+    edit.SetDate(0);
+    QCOMPARE(edit.GetPrimDia(), 0.0);
+}
+
+void TstComponentControls::upDownStepsTheMonth()
+{
+    TDateEditPlus edit;
+    edit.SetShowDia(false);
+    edit.SetEditStyle(TDateEditPlus::desUpDown);
+    edit.SetDate(D(2024, 12, 1));
+    QTest::keyClick(&edit, Qt::Key_Up);
+    QCOMPARE(edit.text(), u"01/2025"_s);
+    QTest::keyClick(&edit, Qt::Key_Down);
+    QTest::keyClick(&edit, Qt::Key_Down);
+    QCOMPARE(edit.text(), u"11/2024"_s);
+}
+
+void TstComponentControls::weekDayName()
+{
+    TDateEditPlus edit;
+    edit.SetWeekDays({u"Domingo"_s, u"Segunda"_s, u"Terça"_s, u"Quarta"_s, u"Quinta"_s,
+                      u"Sexta"_s, u"Sábado"_s});
+    edit.SetDate(D(2024, 3, 3)); // a Sunday
+    QCOMPARE(edit.WeekDayText(), u"Domingo"_s);
+    edit.SetShowDia(false);
+    QCOMPARE(edit.WeekDayText(), QString());
+}
+
+void TstComponentControls::boundDateShowsDateNotText()
+{
+    TClientDataSet table;
+    FillPeriods(table);
+    TDataSource source;
+    source.SetDataSet(&table);
+    TDBDateEditPlus edit(u"ddeIni"_s, nullptr);
+    edit.SetDataSource(&source);
+    edit.SetDataField(u"DTINI"_s);
+    QCOMPARE(edit.text(), u"01/03/2024"_s);
+    edit.SetShowDia(false);
+    QCOMPARE(edit.text(), u"03/2024"_s);
+    edit.SetShowDia(true);
+    QCOMPARE(edit.text(), u"01/03/2024"_s);
+    table.Next();
+    QVERIFY(edit.IsEmpty());
+    QCOMPARE(edit.GetDate(), 0.0);
+}
+
+void TstComponentControls::boundControlsWriteBeforePost()
+{
+    TClientDataSet table;
+    FillPeriods(table);
+    TDataSource source;
+    source.SetDataSet(&table);
+    TDBDateEditPlus date;
+    date.SetDataSource(&source);
+    date.SetDataField(u"DTFIM"_s);
+    TDBEdit code;
+    code.SetDataSource(&source);
+    code.SetDataField(u"CDEMPRESA"_s);
+    QCOMPARE(code.maxLength(), 2);
+    TClientDataSet::DataSetEvent check;
+    QString seenCode;
+    TDateTime seenDate = -1;
+    table.BeforePost = [&](TClientDataSet &t) {
+        seenCode = t.FieldByName(u"CDEMPRESA"_s)->AsString();
+        seenDate = t.FieldByName(u"DTFIM"_s)->AsDateTime();
+    };
+    table.Edit();
+    code.setText(u"09"_s);
+    date.setText(u"30/04/2024"_s); // typed text only reaches the field on exit or post
+    QCOMPARE(table.FieldByName(u"DTFIM"_s)->AsDateTime(), D(2024, 3, 31));
+    table.Post();
+    QCOMPARE(seenCode, u"09"_s);
+    QCOMPARE(seenDate, D(2024, 4, 30));
+
+    // An empty date edit writes no value.
+    table.Edit();
+    date.SetDate(0);
+    table.Post();
+    QVERIFY(table.FieldByName(u"DTFIM"_s)->IsNull());
+
+    // Text that is no date stops the post with the edit's own words.
+    table.Edit();
+    date.setText(u"31/02/2024"_s);
+    try {
+        table.Post();
+        QFAIL("post accepted a date that does not exist");
+    } catch (const EUserError &error) {
+        QCOMPARE(error.Message(), u"'31/02/2024' não é uma data válida."_s);
+    }
+    QCOMPARE(table.State(), TDataSetState::Edit);
+}
+
+void TstComponentControls::firstKeystrokeEdits()
+{
+    TestHost host;
+    TClientDataSet table;
+    FillPeriods(table);
+    TDataSource source;
+    source.SetDataSet(&table);
+    TDBEdit code;
+    code.SetDataSource(&source);
+    code.SetDataField(u"CDEMPRESA"_s);
+    TDBDateEditPlus date;
+    date.SetDataSource(&source);
+    date.SetDataField(u"DTINI"_s);
+
+    QTest::keyClick(&date, Qt::Key_Home);
+    QCOMPARE(table.State(), TDataSetState::Browse); // moving the cursor changes nothing
+    QTest::keyClicks(&date, u"15"_s);
+    QCOMPARE(table.State(), TDataSetState::Edit);
+    table.Cancel();
+
+    code.selectAll();
+    QTest::keyClicks(&code, u"7"_s);
+    QCOMPARE(table.State(), TDataSetState::Edit);
+    QCOMPARE(table.FieldByName(u"CDEMPRESA"_s)->AsString(), u"7"_s);
+
+    // A table that refuses to edit swallows the key and shows why.
+    table.Cancel();
+    table.BeforeEdit = [](TClientDataSet &) { MensErro(u"Somente leitura."_s); };
+    QTest::keyClicks(&code, u"8"_s);
+    QCOMPARE(table.State(), TDataSetState::Browse);
+    QCOMPARE(code.text(), u"01"_s);
+    QCOMPARE(host.ErrorTexts(), QStringList{u"Somente leitura."_s});
+}
+
+void TstComponentControls::checkBoxFlags()
+{
+    TClientDataSet table;
+    FillPeriods(table);
+    TDataSource source;
+    source.SetDataSet(&table);
+    TDBCheckBox box(u"dbcFlag"_s, u"Flag"_s, nullptr);
+    box.SetDataSource(&source);
+    box.SetDataField(u"IDFLAG"_s);
+    QVERIFY(box.isChecked());
+    table.Next();
+    QVERIFY(!box.isChecked());
+    box.click(); // a user click in browse state starts an edit and writes at once
+    QCOMPARE(table.State(), TDataSetState::Edit);
+    QCOMPARE(table.FieldByName(u"IDFLAG"_s)->AsString(), u"S"_s);
+    box.click();
+    QCOMPARE(table.FieldByName(u"IDFLAG"_s)->AsString(), u"N"_s);
+    table.Cancel();
+    QVERIFY(!box.isChecked());
+}
+
+void TstComponentControls::gridModel()
+{
+    TClientDataSet table;
+    FillPeriods(table);
+    TDataSetModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    model.SetDataSet(&table);
+    model.SetColumns({{u"CDEMPRESA"_s, u"Código"_s, 39}, {u"DTINI"_s, u"Per."_s, 150}});
+    QCOMPARE(model.rowCount(), 2);
+    QCOMPARE(model.headerData(0, Qt::Horizontal).toString(), u"Código"_s);
+    QCOMPARE(model.index(0, 1).data().toString(), u"01/03/2024 a 31/03/2024"_s);
+    QCOMPARE(model.index(1, 1).data().toString(), u"30/12/1899 a 30/12/1899"_s);
+    QCOMPARE(table.RecNo(), 1); // reading other rows leaves the table where it was
+
+    int scrolls = 0;
+    table.AfterScroll = [&](TClientDataSet &) { ++scrolls; };
+    table.Edit();
+    table.FieldByName(u"CDEMPRESA"_s)->SetAsString(u"05"_s);
+    QCOMPARE(model.index(0, 0).data().toString(), u"05"_s); // the row being edited is live
+    QCOMPARE(model.index(1, 0).data().toString(), u"02"_s);
+    table.Post();
+    table.Append();
+    table.FieldByName(u"CDEMPRESA"_s)->SetAsString(u"03"_s);
+    table.Post();
+    QCOMPARE(model.rowCount(), 3);
+    QCOMPARE(model.index(2, 0).data().toString(), u"03"_s);
+    table.EmptyDataSet();
+    QCOMPARE(model.rowCount(), 0);
+    QCOMPARE(scrolls, 1); // the Append's own scroll, none from the model's reading
+}
+
+void TstComponentControls::gridFollowsCurrentRow()
+{
+    TClientDataSet table;
+    FillPeriods(table);
+    TDataSource source;
+    source.SetDataSet(&table);
+    TDBGrid grid(u"dbgPadrao"_s, nullptr);
+    grid.SetDataSource(&source);
+    grid.resize(400, 200);
+    grid.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&grid));
+    QCOMPARE(grid.currentIndex().row(), 0);
+    table.Next();
+    QCOMPARE(grid.currentIndex().row(), 1);
+    const QRect cell = grid.visualRect(grid.model()->index(0, 0));
+    QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, cell.center());
+    QCOMPARE(table.RecNo(), 1);
+}
+
+void TstComponentControls::toolButtonClickWhileDisabled()
+{
+    TToolButton button(u"sbtVerificar"_s, u"Verificar"_s, nullptr);
+    int clicks = 0, signals_ = 0;
+    button.OnClick = [&] { ++clicks; };
+    connect(&button, &QToolButton::clicked, this, [&] { ++signals_; });
+    button.setEnabled(false);
+    button.Click();
+    QCOMPARE(clicks, 1);
+    QCOMPARE(signals_, 0);
+    button.click(); // a disabled button ignores the user
+    QCOMPARE(clicks, 1);
+    button.setEnabled(true);
+    button.click();
+    QCOMPARE(clicks, 2);
+    QCOMPARE(signals_, 1);
+}
+
+void TstComponentControls::pageControlFiresOnUserChoiceOnly()
+{
+    TPageControl pages(u"pgcPadrao"_s, nullptr);
+    QWidget first, second, third;
+    pages.AddPage(&first, u"Um"_s);
+    pages.AddPage(&second, u"Dois"_s);
+    pages.AddPage(&third, u"Três"_s);
+    int changes = 0;
+    pages.OnChange = [&] { ++changes; };
+    pages.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&pages));
+
+    pages.SetActivePage(&second);
+    QCOMPARE(changes, 0);
+    QTabBar *bar = pages.tabBar();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(0).center());
+    QCOMPARE(pages.ActivePage(), &first);
+    QCOMPARE(changes, 1);
+
+    pages.SetPageEnabled(&third, false);
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(2).center());
+    QCOMPARE(pages.ActivePage(), &first);
+    QCOMPARE(changes, 1);
+    // Disabling the page in view keeps it in view and fires nothing.
+    pages.SetPageEnabled(&first, false);
+    QCOMPARE(pages.ActivePage(), &first);
+    QCOMPARE(changes, 1);
+}
+
+QTEST_MAIN(TstComponentControls)
+#include "tst_componentcontrols.moc"
