@@ -19,13 +19,11 @@ struct Record {
     bool deleted = false; // kept in place until the merge so CancelUpdates can restore it there
 };
 
-bool isNull(const QVariant &value)
-{
+bool isNull(const QVariant &value) {
     return !value.isValid() || value.isNull();
 }
 
-int compareValues(TFieldType type, const QVariant &a, const QVariant &b)
-{
+int compareValues(TFieldType type, const QVariant &a, const QVariant &b) {
     const bool nullA = isNull(a);
     const bool nullB = isNull(b);
     if (nullA || nullB)
@@ -48,8 +46,7 @@ int compareValues(TFieldType type, const QVariant &a, const QVariant &b)
     return 0;
 }
 
-QStringList splitNames(const QString &names)
-{
+QStringList splitNames(const QString &names) {
     QStringList result;
     for (const QString &part : names.split(u';', Qt::SkipEmptyParts)) {
         const QString name = part.trimmed();
@@ -59,8 +56,7 @@ QStringList splitNames(const QString &names)
     return result;
 }
 
-int indexOf(const TFieldDefs &defs, const QString &name)
-{
+int indexOf(const TFieldDefs &defs, const QString &name) {
     for (int i = 0; i < defs.size(); ++i) {
         if (defs.at(i).Name.compare(name, Qt::CaseInsensitive) == 0)
             return i;
@@ -68,13 +64,11 @@ int indexOf(const TFieldDefs &defs, const QString &name)
     return -1;
 }
 
-[[noreturn]] void fieldNotFound(const QString &name)
-{
+[[noreturn]] void fieldNotFound(const QString &name) {
     throw EDatabaseError(u"Campo '%1' não encontrado."_s.arg(name));
 }
 
-std::vector<int> resolveNames(const TFieldDefs &defs, const QString &names)
-{
+std::vector<int> resolveNames(const TFieldDefs &defs, const QString &names) {
     std::vector<int> result;
     for (const QString &name : splitNames(names)) {
         const int index = indexOf(defs, name);
@@ -85,8 +79,7 @@ std::vector<int> resolveNames(const TFieldDefs &defs, const QString &names)
     return result;
 }
 
-const TRowValues &emptyRow()
-{
+const TRowValues &emptyRow() {
     static const TRowValues row;
     return row;
 }
@@ -99,15 +92,14 @@ struct TClientDataSet::Impl {
     int cur = 0;                 // position in view
     bool bof = true;
     bool eof = true;
-    TRowValues buffer;     // the row being edited or inserted
+    TRowValues buffer;        // the row being edited or inserted
     quint64 insertBefore = 0; // id of the row a pending insert goes before; 0: at the end
     quint64 nextId = 1;
     quint64 nextSeq = 1;
     bool loaded = false;
     std::vector<int> indexFields;
 
-    int recordPos(quint64 id) const
-    {
+    int recordPos(quint64 id) const {
         for (size_t i = 0; i < records.size(); ++i) {
             if (records[i].id == id)
                 return int(i);
@@ -115,8 +107,7 @@ struct TClientDataSet::Impl {
         return -1;
     }
 
-    int viewPos(quint64 id) const
-    {
+    int viewPos(quint64 id) const {
         for (size_t i = 0; i < view.size(); ++i) {
             if (records[size_t(view[i])].id == id)
                 return int(i);
@@ -124,15 +115,11 @@ struct TClientDataSet::Impl {
         return -1;
     }
 
-    quint64 currentId() const
-    {
-        return view.empty() ? 0 : records[size_t(view[size_t(cur)])].id;
-    }
+    quint64 currentId() const { return view.empty() ? 0 : records[size_t(view[size_t(cur)])].id; }
 
     Record &current() { return records[size_t(view[size_t(cur)])]; }
 
-    void rebuildView(const TFieldDefs &defs)
-    {
+    void rebuildView(const TFieldDefs &defs) {
         view.clear();
         view.reserve(records.size());
         for (size_t i = 0; i < records.size(); ++i) {
@@ -154,8 +141,7 @@ struct TClientDataSet::Impl {
     }
 
     // Rebuilds the read order and stays on the row `id` (or the nearest position when it went).
-    void reposition(const TFieldDefs &defs, quint64 id)
-    {
+    void reposition(const TFieldDefs &defs, quint64 id) {
         const int old = cur;
         rebuildView(defs);
         const int pos = id ? viewPos(id) : -1;
@@ -170,35 +156,33 @@ struct TClientDataSet::Impl {
 
 TClientDataSet::TClientDataSet(QObject *parent)
     : QObject(parent)
-    , d(std::make_unique<Impl>())
-{
-}
+    , d(std::make_unique<Impl>()) {}
 
 TClientDataSet::~TClientDataSet() = default;
 
-void TClientDataSet::requireActive() const
-{
-    if (!Active())
-        throw EDatabaseError(u"Operação não permitida: a tabela '%1' está fechada."_s.arg(objectName()));
+void TClientDataSet::requireActive() const {
+    if (Active())
+        return;
+    if (objectName().isEmpty())
+        throw EDatabaseError(u"Operação não permitida: a tabela está fechada."_s);
+    throw EDatabaseError(
+        u"Operação não permitida: a tabela '%1' está fechada."_s.arg(objectName()));
 }
 
-void TClientDataSet::setState(TDataSetState state)
-{
+void TClientDataSet::setState(TDataSetState state) {
     if (m_state == state)
         return;
     m_state = state;
     Q_EMIT stateChanged();
 }
 
-void TClientDataSet::scrolled()
-{
+void TClientDataSet::scrolled() {
     Q_EMIT dataChanged(nullptr);
     if (AfterScroll)
         AfterScroll(*this);
 }
 
-void TClientDataSet::checkBrowseMode()
-{
+void TClientDataSet::checkBrowseMode() {
     if (m_state != TDataSetState::Edit && m_state != TDataSetState::Insert)
         return;
     Q_EMIT updateRecord();
@@ -208,14 +192,12 @@ void TClientDataSet::checkBrowseMode()
         Cancel();
 }
 
-void TClientDataSet::dropPendingEdit()
-{
+void TClientDataSet::dropPendingEdit() {
     d->buffer.clear();
     m_modified = false;
 }
 
-void TClientDataSet::buildFields(const TFieldDefs &defs)
-{
+void TClientDataSet::buildFields(const TFieldDefs &defs) {
     TFieldDefs current;
     current.reserve(int(m_fields.size()));
     for (const auto &field : m_fields)
@@ -238,8 +220,7 @@ void TClientDataSet::buildFields(const TFieldDefs &defs)
     m_fields = std::move(fields);
 }
 
-void TClientDataSet::opened()
-{
+void TClientDataSet::opened() {
     d->cur = 0;
     d->bof = true;
     d->eof = d->view.empty();
@@ -252,15 +233,13 @@ void TClientDataSet::opened()
         AfterScroll(*this);
 }
 
-void TClientDataSet::CreateDataSet()
-{
+void TClientDataSet::CreateDataSet() {
     if (m_fieldDefs.isEmpty())
         throw EDatabaseError(u"Não há definições de campos para criar a tabela."_s);
     SetData(TTablePacket{m_fieldDefs, {}});
 }
 
-void TClientDataSet::Open()
-{
+void TClientDataSet::Open() {
     if (Active())
         return;
     if (!d->loaded) {
@@ -276,8 +255,7 @@ void TClientDataSet::Open()
     opened();
 }
 
-void TClientDataSet::Close()
-{
+void TClientDataSet::Close() {
     if (!Active())
         return;
     dropPendingEdit();
@@ -287,28 +265,24 @@ void TClientDataSet::Close()
         AfterClose(*this);
 }
 
-void TClientDataSet::SetActive(bool active)
-{
+void TClientDataSet::SetActive(bool active) {
     if (active)
         Open();
     else
         Close();
 }
 
-int TClientDataSet::FieldCount() const
-{
+int TClientDataSet::FieldCount() const {
     return int(m_fields.size());
 }
 
-TField *TClientDataSet::Fields(int index) const
-{
+TField *TClientDataSet::Fields(int index) const {
     if (index < 0 || index >= FieldCount())
         throw EDatabaseError(u"Índice de campo fora do intervalo: %1."_s.arg(index));
     return m_fields[size_t(index)].get();
 }
 
-TField *TClientDataSet::FindField(const QString &name) const
-{
+TField *TClientDataSet::FindField(const QString &name) const {
     for (const auto &field : m_fields) {
         if (field->FieldName().compare(name, Qt::CaseInsensitive) == 0)
             return field.get();
@@ -316,31 +290,26 @@ TField *TClientDataSet::FindField(const QString &name) const
     return nullptr;
 }
 
-TField *TClientDataSet::FieldByName(const QString &name) const
-{
+TField *TClientDataSet::FieldByName(const QString &name) const {
     TField *field = FindField(name);
     if (!field)
         fieldNotFound(name);
     return field;
 }
 
-bool TClientDataSet::IsEmpty() const
-{
+bool TClientDataSet::IsEmpty() const {
     return !Active() || d->view.empty();
 }
 
-int TClientDataSet::RecordCount() const
-{
+int TClientDataSet::RecordCount() const {
     return Active() ? int(d->view.size()) : 0;
 }
 
-int TClientDataSet::RecNo() const
-{
+int TClientDataSet::RecNo() const {
     return IsEmpty() ? 0 : d->cur + 1;
 }
 
-void TClientDataSet::SetRecNo(int recNo)
-{
+void TClientDataSet::SetRecNo(int recNo) {
     requireActive();
     checkBrowseMode();
     if (d->view.empty())
@@ -350,18 +319,15 @@ void TClientDataSet::SetRecNo(int recNo)
     scrolled();
 }
 
-bool TClientDataSet::Eof() const
-{
+bool TClientDataSet::Eof() const {
     return !Active() || d->eof;
 }
 
-bool TClientDataSet::Bof() const
-{
+bool TClientDataSet::Bof() const {
     return !Active() || d->bof;
 }
 
-void TClientDataSet::First()
-{
+void TClientDataSet::First() {
     requireActive();
     checkBrowseMode();
     d->cur = 0;
@@ -370,8 +336,7 @@ void TClientDataSet::First()
     scrolled();
 }
 
-void TClientDataSet::Last()
-{
+void TClientDataSet::Last() {
     requireActive();
     checkBrowseMode();
     d->cur = std::max(0, int(d->view.size()) - 1);
@@ -380,8 +345,7 @@ void TClientDataSet::Last()
     scrolled();
 }
 
-void TClientDataSet::Next()
-{
+void TClientDataSet::Next() {
     requireActive();
     checkBrowseMode();
     if (d->cur + 1 < int(d->view.size())) {
@@ -393,8 +357,7 @@ void TClientDataSet::Next()
     }
 }
 
-void TClientDataSet::Prior()
-{
+void TClientDataSet::Prior() {
     requireActive();
     checkBrowseMode();
     if (d->cur > 0) {
@@ -406,8 +369,7 @@ void TClientDataSet::Prior()
     }
 }
 
-bool TClientDataSet::Locate(const QString &keyFields, const QVariant &keyValues, int options)
-{
+bool TClientDataSet::Locate(const QString &keyFields, const QVariant &keyValues, int options) {
     requireActive();
     checkBrowseMode();
     const std::vector<int> fields = resolveNames(m_fieldDefs, keyFields);
@@ -419,8 +381,8 @@ bool TClientDataSet::Locate(const QString &keyFields, const QVariant &keyValues,
     else
         keys = keyValues.toList();
     if (keys.size() != qsizetype(fields.size())) {
-        throw EDatabaseError(u"Locate: %1 campos e %2 valores."_s.arg(fields.size())
-                                 .arg(keys.size()));
+        throw EDatabaseError(
+            u"Locate: %1 campos e %2 valores."_s.arg(fields.size()).arg(keys.size()));
     }
     const bool caseInsensitive = options & loCaseInsensitive;
     const bool partial = options & loPartialKey;
@@ -430,8 +392,9 @@ bool TClientDataSet::Locate(const QString &keyFields, const QVariant &keyValues,
     for (size_t k = 0; k < fields.size(); ++k) {
         const TFieldDef &def = m_fieldDefs.at(fields[k]);
         if (def.DataType == TFieldType::String || isNull(keys.at(qsizetype(k)))) {
-            wanted.append(isNull(keys.at(qsizetype(k))) ? QVariant()
-                                                        : QVariant(keys.at(qsizetype(k)).toString()));
+            wanted.append(isNull(keys.at(qsizetype(k)))
+                              ? QVariant()
+                              : QVariant(keys.at(qsizetype(k)).toString()));
             continue;
         }
         try {
@@ -467,8 +430,7 @@ bool TClientDataSet::Locate(const QString &keyFields, const QVariant &keyValues,
     return false;
 }
 
-void TClientDataSet::beginInsert(bool append)
-{
+void TClientDataSet::beginInsert(bool append) {
     requireActive();
     if (BeforeInsert)
         BeforeInsert(*this);
@@ -495,18 +457,15 @@ void TClientDataSet::beginInsert(bool append)
         AfterScroll(*this);
 }
 
-void TClientDataSet::Insert()
-{
+void TClientDataSet::Insert() {
     beginInsert(false);
 }
 
-void TClientDataSet::Append()
-{
+void TClientDataSet::Append() {
     beginInsert(true);
 }
 
-void TClientDataSet::Edit()
-{
+void TClientDataSet::Edit() {
     requireActive();
     if (m_state == TDataSetState::Edit || m_state == TDataSetState::Insert)
         return;
@@ -523,8 +482,7 @@ void TClientDataSet::Edit()
         AfterEdit(*this);
 }
 
-void TClientDataSet::Post()
-{
+void TClientDataSet::Post() {
     requireActive();
     if (m_state != TDataSetState::Edit && m_state != TDataSetState::Insert)
         return;
@@ -533,7 +491,8 @@ void TClientDataSet::Post()
         BeforePost(*this);
     for (int i = 0; i < FieldCount(); ++i) {
         if (m_fieldDefs.at(i).Required && isNull(d->buffer.at(i)))
-            throw EDatabaseError(u"O campo '%1' precisa de um valor."_s.arg(m_fieldDefs.at(i).Name));
+            throw EDatabaseError(
+                u"O campo '%1' precisa de um valor."_s.arg(m_fieldDefs.at(i).Name));
     }
     quint64 id = 0;
     if (m_state == TDataSetState::Insert) {
@@ -574,8 +533,7 @@ void TClientDataSet::Post()
         AfterPost(*this);
 }
 
-void TClientDataSet::Cancel()
-{
+void TClientDataSet::Cancel() {
     if (m_state != TDataSetState::Edit && m_state != TDataSetState::Insert)
         return;
     if (BeforeCancel)
@@ -587,8 +545,7 @@ void TClientDataSet::Cancel()
         AfterCancel(*this);
 }
 
-void TClientDataSet::Delete()
-{
+void TClientDataSet::Delete() {
     requireActive();
     if (m_state == TDataSetState::Insert) {
         Cancel();
@@ -619,8 +576,7 @@ void TClientDataSet::Delete()
         AfterScroll(*this);
 }
 
-int TClientDataSet::ChangeCount() const
-{
+int TClientDataSet::ChangeCount() const {
     int count = 0;
     for (const Record &record : d->records) {
         if (record.deleted || record.status != RowStatus::Unchanged)
@@ -629,8 +585,7 @@ int TClientDataSet::ChangeCount() const
     return count;
 }
 
-TChangeLog TClientDataSet::GetDelta() const
-{
+TChangeLog TClientDataSet::GetDelta() const {
     std::vector<const Record *> changed;
     for (const Record &record : d->records) {
         if (record.deleted || record.status != RowStatus::Unchanged)
@@ -659,8 +614,7 @@ TChangeLog TClientDataSet::GetDelta() const
     return log;
 }
 
-void TClientDataSet::MergeChangeLog()
-{
+void TClientDataSet::MergeChangeLog() {
     const quint64 id = d->currentId();
     std::erase_if(d->records, [](const Record &record) { return record.deleted; });
     for (Record &record : d->records) {
@@ -675,8 +629,7 @@ void TClientDataSet::MergeChangeLog()
     d->eof = d->view.empty() || eof;
 }
 
-void TClientDataSet::CancelUpdates()
-{
+void TClientDataSet::CancelUpdates() {
     Cancel();
     const quint64 id = d->currentId();
     std::erase_if(d->records,
@@ -696,8 +649,7 @@ void TClientDataSet::CancelUpdates()
         AfterScroll(*this);
 }
 
-TTablePacket TClientDataSet::GetData() const
-{
+TTablePacket TClientDataSet::GetData() const {
     TTablePacket packet;
     packet.Fields = m_fieldDefs;
     packet.Rows.reserve(qsizetype(d->records.size()));
@@ -708,8 +660,7 @@ TTablePacket TClientDataSet::GetData() const
     return packet;
 }
 
-void TClientDataSet::SetData(const TTablePacket &packet)
-{
+void TClientDataSet::SetData(const TTablePacket &packet) {
     const TFieldDefs &defs = packet.Fields;
     for (int i = 0; i < defs.size(); ++i) {
         if (indexOf(defs, defs.at(i).Name) != i)
@@ -736,12 +687,12 @@ void TClientDataSet::SetData(const TTablePacket &packet)
                 continue;
             const TFieldDef &def = defs.at(f);
             const int type = value.typeId();
-            const bool stored = (def.DataType == TFieldType::String && type == QMetaType::QString
-                                 && static_cast<const QString *>(value.constData())->size()
-                                     <= def.Size)
-                || (def.DataType == TFieldType::Integer && type == QMetaType::LongLong)
-                || ((def.DataType == TFieldType::Date || def.DataType == TFieldType::Float)
-                    && type == QMetaType::Double);
+            const bool stored =
+                (def.DataType == TFieldType::String && type == QMetaType::QString &&
+                 static_cast<const QString *>(value.constData())->size() <= def.Size) ||
+                (def.DataType == TFieldType::Integer && type == QMetaType::LongLong) ||
+                ((def.DataType == TFieldType::Date || def.DataType == TFieldType::Float) &&
+                 type == QMetaType::Double);
             if (!stored)
                 record.values[f] = TField::Coerce(def, value);
         }
@@ -761,8 +712,7 @@ void TClientDataSet::SetData(const TTablePacket &packet)
     opened();
 }
 
-void TClientDataSet::EmptyDataSet()
-{
+void TClientDataSet::EmptyDataSet() {
     requireActive();
     dropPendingEdit();
     d->records.clear();
@@ -773,8 +723,7 @@ void TClientDataSet::EmptyDataSet()
     Q_EMIT dataChanged(nullptr);
 }
 
-void TClientDataSet::SetIndexFieldNames(const QString &names)
-{
+void TClientDataSet::SetIndexFieldNames(const QString &names) {
     if (Active())
         checkBrowseMode();
     std::vector<int> fields;
@@ -789,8 +738,7 @@ void TClientDataSet::SetIndexFieldNames(const QString &names)
         Q_EMIT dataChanged(nullptr);
 }
 
-const TRowValues &TClientDataSet::CurrentValues() const
-{
+const TRowValues &TClientDataSet::CurrentValues() const {
     if (m_state == TDataSetState::Edit || m_state == TDataSetState::Insert)
         return d->buffer;
     if (m_state == TDataSetState::Inactive || d->view.empty())
@@ -798,8 +746,7 @@ const TRowValues &TClientDataSet::CurrentValues() const
     return d->records[size_t(d->view[size_t(d->cur)])].values;
 }
 
-void TClientDataSet::SetFieldValue(int index, const QVariant &value)
-{
+void TClientDataSet::SetFieldValue(int index, const QVariant &value) {
     TField *field = Fields(index);
     if (m_state != TDataSetState::Edit && m_state != TDataSetState::Insert) {
         throw EDatabaseError(

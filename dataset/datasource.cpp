@@ -1,12 +1,9 @@
 #include "datasource.h"
 
 TDataSource::TDataSource(QObject *parent)
-    : QObject(parent)
-{
-}
+    : QObject(parent) {}
 
-void TDataSource::SetDataSet(TClientDataSet *dataSet)
-{
+void TDataSource::SetDataSet(TClientDataSet *dataSet) {
     if (m_dataSet == dataSet)
         return;
     for (QMetaObject::Connection &connection : m_connections)
@@ -18,14 +15,14 @@ void TDataSource::SetDataSet(TClientDataSet *dataSet)
             if (OnStateChange)
                 OnStateChange(*this);
         });
-        m_connections[1] = connect(dataSet, &TClientDataSet::dataChanged, this,
-                                   [this](TField *field) {
-                                       if (!m_enabled)
-                                           return;
-                                       Q_EMIT dataChanged(field);
-                                       if (OnDataChange)
-                                           OnDataChange(*this, field);
-                                   });
+        m_connections[1] =
+            connect(dataSet, &TClientDataSet::dataChanged, this, [this](TField *field) {
+                if (!m_enabled)
+                    return;
+                Q_EMIT dataChanged(field);
+                if (OnDataChange)
+                    OnDataChange(*this, field);
+            });
         m_connections[2] = connect(dataSet, &TClientDataSet::updateRecord, this, [this] {
             if (m_enabled)
                 Q_EMIT updateData();
@@ -42,15 +39,13 @@ void TDataSource::SetDataSet(TClientDataSet *dataSet)
     }
 }
 
-TDataSetState TDataSource::State() const
-{
+TDataSetState TDataSource::State() const {
     if (!m_dataSet || !m_enabled)
         return TDataSetState::Inactive;
     return m_dataSet->State();
 }
 
-void TDataSource::SetEnabled(bool enabled)
-{
+void TDataSource::SetEnabled(bool enabled) {
     if (m_enabled == enabled)
         return;
     m_enabled = enabled;

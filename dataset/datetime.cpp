@@ -10,46 +10,38 @@ namespace {
 
 constexpr qint64 MsPerDay = 86'400'000;
 
-QDate epoch()
-{
+QDate epoch() {
     return QDate(1899, 12, 30);
 }
 
 // Every conversion goes through whole milliseconds, so a value read back from its text or from
 // a QDateTime is the same double that was written, and 23:59:59.9996 rolls into the next day
 // consistently everywhere.
-qint64 toMs(TDateTime value)
-{
+qint64 toMs(TDateTime value) {
     return std::llround(value * double(MsPerDay));
 }
 
-qint64 floorDiv(qint64 a, qint64 b)
-{
+qint64 floorDiv(qint64 a, qint64 b) {
     qint64 q = a / b;
     if ((a % b != 0) && ((a < 0) != (b < 0)))
         --q;
     return q;
 }
 
-QString pad(int value, int width)
-{
+QString pad(int value, int width) {
     return u"%1"_s.arg(value, width, 10, QLatin1Char('0'));
 }
 
-char16_t unitAt(const QString &text, qsizetype pos)
-{
+char16_t unitAt(const QString &text, qsizetype pos) {
     return text.at(pos).unicode();
 }
 
-char16_t unitAt(QLatin1StringView text, qsizetype pos)
-{
+char16_t unitAt(QLatin1StringView text, qsizetype pos) {
     return char16_t(uchar(text.at(pos).toLatin1()));
 }
 
 // Reads exactly `count` ASCII digits at `pos`; -1 when any of them is not a digit.
-template <typename Text>
-int digits(const Text &text, qsizetype pos, int count)
-{
+template <typename Text> int digits(const Text &text, qsizetype pos, int count) {
     int result = 0;
     for (int i = 0; i < count; ++i) {
         const char16_t c = unitAt(text, pos + i);
@@ -60,15 +52,13 @@ int digits(const Text &text, qsizetype pos, int count)
     return result;
 }
 
-bool validDay(int year, int month, int day)
-{
+bool validDay(int year, int month, int day) {
     return year >= 1 && year <= 9999 && QDate::isValid(year, month, day);
 }
 
 // Days since 30/12/1899 of a checked calendar day, without going through QDate: packets carry
 // tens of thousands of dates and this is on the load's hot path.
-std::optional<qint64> civilDays(int year, int month, int day)
-{
+std::optional<qint64> civilDays(int year, int month, int day) {
     static constexpr int lengths[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1)
         return std::nullopt;
@@ -85,9 +75,7 @@ std::optional<qint64> civilDays(int year, int month, int day)
 }
 
 // "yyyy-mm-dd", "yyyy-mm-ddThh:mm:ss" or "yyyy-mm-ddThh:mm:ss.zzz"; nothing else.
-template <typename Text>
-std::optional<TDateTime> isoToDateTime(const Text &text)
-{
+template <typename Text> std::optional<TDateTime> isoToDateTime(const Text &text) {
     const qsizetype n = text.size();
     if (n != 10 && n != 19 && n != 23)
         return std::nullopt;
@@ -113,8 +101,7 @@ std::optional<TDateTime> isoToDateTime(const Text &text)
             return std::nullopt;
         msec = digits(text, 20, 3);
     }
-    if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59
-        || msec < 0)
+    if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 || msec < 0)
         return std::nullopt;
     const qint64 ms = ((qint64(hour) * 60 + minute) * 60 + second) * 1000 + msec;
     return result + double(ms) / double(MsPerDay);
@@ -124,15 +111,13 @@ std::optional<TDateTime> isoToDateTime(const Text &text)
 
 namespace DateTimeUtil {
 
-TDateTime FromQDate(QDate date)
-{
+TDateTime FromQDate(QDate date) {
     if (!date.isValid())
         return 0;
     return double(epoch().daysTo(date));
 }
 
-TDateTime FromQDateTime(const QDateTime &dateTime)
-{
+TDateTime FromQDateTime(const QDateTime &dateTime) {
     if (!dateTime.isValid())
         return 0;
     const qint64 days = epoch().daysTo(dateTime.date());
@@ -140,76 +125,64 @@ TDateTime FromQDateTime(const QDateTime &dateTime)
     return double(days) + double(ms) / double(MsPerDay);
 }
 
-QDate ToQDate(TDateTime value)
-{
+QDate ToQDate(TDateTime value) {
     return epoch().addDays(floorDiv(toMs(value), MsPerDay));
 }
 
-QDateTime ToQDateTime(TDateTime value)
-{
+QDateTime ToQDateTime(TDateTime value) {
     const qint64 ms = toMs(value);
     const qint64 days = floorDiv(ms, MsPerDay);
     const int msOfDay = int(ms - days * MsPerDay);
     return QDateTime(epoch().addDays(days), QTime::fromMSecsSinceStartOfDay(msOfDay));
 }
 
-TDateTime Today()
-{
+TDateTime Today() {
     return FromQDate(QDate::currentDate());
 }
 
-TDateTime Trunc(TDateTime value)
-{
+TDateTime Trunc(TDateTime value) {
     return double(floorDiv(toMs(value), MsPerDay));
 }
 
-bool HasTimeOfDay(TDateTime value)
-{
+bool HasTimeOfDay(TDateTime value) {
     return toMs(value) % MsPerDay != 0;
 }
 
-TDateTime FirstDayOfMonth(TDateTime value)
-{
+TDateTime FirstDayOfMonth(TDateTime value) {
     const QDate d = ToQDate(value);
     return FromQDate(QDate(d.year(), d.month(), 1));
 }
 
-TDateTime LastDayOfMonth(TDateTime value)
-{
+TDateTime LastDayOfMonth(TDateTime value) {
     const QDate d = ToQDate(value);
     return FromQDate(QDate(d.year(), d.month(), d.daysInMonth()));
 }
 
-bool TryEncodeDate(int year, int month, int day, TDateTime &result)
-{
+bool TryEncodeDate(int year, int month, int day, TDateTime &result) {
     if (!validDay(year, month, day))
         return false;
     result = FromQDate(QDate(year, month, day));
     return true;
 }
 
-TDateTime EncodeDate(int year, int month, int day)
-{
+TDateTime EncodeDate(int year, int month, int day) {
     TDateTime result = 0;
     if (!TryEncodeDate(year, month, day, result)) {
-        throw EConvertError(u"'%1/%2/%3' não é uma data válida."_s.arg(pad(day, 2), pad(month, 2),
-                                                                       pad(year, 4)));
+        throw EConvertError(
+            u"'%1/%2/%3' não é uma data válida."_s.arg(pad(day, 2), pad(month, 2), pad(year, 4)));
     }
     return result;
 }
 
-QString FormatDate(TDateTime value)
-{
+QString FormatDate(TDateTime value) {
     return Format(value, u"dd/mm/yyyy"_s);
 }
 
-QString FormatMonthYear(TDateTime value)
-{
+QString FormatMonthYear(TDateTime value) {
     return Format(value, u"mm/yyyy"_s);
 }
 
-QString Format(TDateTime value, const QString &pattern)
-{
+QString Format(TDateTime value, const QString &pattern) {
     const QDateTime dt = ToQDateTime(value);
     const QDate d = dt.date();
     const QTime t = dt.time();
@@ -252,8 +225,7 @@ QString Format(TDateTime value, const QString &pattern)
     return out;
 }
 
-std::optional<TDateTime> ParseDate(const QString &text)
-{
+std::optional<TDateTime> ParseDate(const QString &text) {
     if (text.size() != 10 || text.at(2) != u'/' || text.at(5) != u'/')
         return std::nullopt;
     const int day = digits(text, 0, 2);
@@ -264,8 +236,7 @@ std::optional<TDateTime> ParseDate(const QString &text)
     return FromQDate(QDate(year, month, day));
 }
 
-std::optional<TDateTime> ParseMonthYear(const QString &text)
-{
+std::optional<TDateTime> ParseMonthYear(const QString &text) {
     if (text.size() != 7 || text.at(2) != u'/')
         return std::nullopt;
     const int month = digits(text, 0, 2);
@@ -275,26 +246,23 @@ std::optional<TDateTime> ParseMonthYear(const QString &text)
     return FromQDate(QDate(year, month, 1));
 }
 
-QString ToIso(TDateTime value)
-{
+QString ToIso(TDateTime value) {
     const QDateTime dt = ToQDateTime(value);
     const QDate d = dt.date();
     QString out = pad(d.year(), 4) + u'-' + pad(d.month(), 2) + u'-' + pad(d.day(), 2);
     if (dt.time().msecsSinceStartOfDay() != 0) {
         const QTime t = dt.time();
-        out += u'T' + pad(t.hour(), 2) + u':' + pad(t.minute(), 2) + u':' + pad(t.second(), 2)
-            + u'.' + pad(t.msec(), 3);
+        out += u'T' + pad(t.hour(), 2) + u':' + pad(t.minute(), 2) + u':' + pad(t.second(), 2) +
+               u'.' + pad(t.msec(), 3);
     }
     return out;
 }
 
-std::optional<TDateTime> FromIso(const QString &text)
-{
+std::optional<TDateTime> FromIso(const QString &text) {
     return isoToDateTime(text);
 }
 
-std::optional<TDateTime> FromIso(QLatin1StringView text)
-{
+std::optional<TDateTime> FromIso(QLatin1StringView text) {
     return isoToDateTime(text);
 }
 

@@ -17,7 +17,7 @@ TDateTime FromQDateTime(const QDateTime &dateTime); // local wall-clock time, no
 QDate ToQDate(TDateTime value);
 QDateTime ToQDateTime(TDateTime value); // to the millisecond
 
-TDateTime Today();           // system date, no time of day
+TDateTime Today();                // system date, no time of day
 TDateTime Trunc(TDateTime value); // whole days
 bool HasTimeOfDay(TDateTime value);
 
@@ -26,8 +26,8 @@ TDateTime LastDayOfMonth(TDateTime value);
 TDateTime EncodeDate(int year, int month, int day); // throws EConvertError when no such day
 bool TryEncodeDate(int year, int month, int day, TDateTime &result);
 
-QString FormatDate(TDateTime value);      // "dd/mm/yyyy"
-QString FormatMonthYear(TDateTime value); // "mm/yyyy"
+QString FormatDate(TDateTime value);                     // "dd/mm/yyyy"
+QString FormatMonthYear(TDateTime value);                // "mm/yyyy"
 QString Format(TDateTime value, const QString &pattern); // tokens dd, mm, yyyy, hh, nn, ss
 
 // Strict: exactly "dd/mm/yyyy" (resp. "mm/yyyy", day 1), a real calendar day, year 1..9999.

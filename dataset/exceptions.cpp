@@ -4,16 +4,11 @@ using namespace Qt::StringLiterals;
 
 Exception::Exception(QString message)
     : m_message(std::move(message))
-    , m_utf8(m_message.toUtf8())
-{
-}
+    , m_utf8(m_message.toUtf8()) {}
 
 EAbort::EAbort()
-    : Exception(u"Operação cancelada."_s)
-{
-}
+    : Exception(u"Operação cancelada."_s) {}
 
-void Abort()
-{
+void Abort() {
     throw EAbort();
 }

@@ -9,14 +9,12 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QString floatText(double value)
-{
+QString floatText(double value) {
     // The suite shows numbers the Brazilian way.
     return QString::number(value, 'g', 15).replace(u'.', u',');
 }
 
-std::optional<double> parseFloat(QString text)
-{
+std::optional<double> parseFloat(QString text) {
     text = text.trimmed();
     if (text.contains(u'.') && text.contains(u','))
         return std::nullopt;
@@ -29,8 +27,7 @@ std::optional<double> parseFloat(QString text)
 }
 
 // "dd/mm/yyyy", optionally followed by " hh:nn:ss", or the wire form.
-std::optional<TDateTime> parseDateText(const QString &text)
-{
+std::optional<TDateTime> parseDateText(const QString &text) {
     if (text.size() == 19 && text.at(10) == u' ') {
         const std::optional<TDateTime> day = DateTimeUtil::ParseDate(text.left(10));
         const std::optional<TDateTime> iso = DateTimeUtil::FromIso(u"2000-01-01T"_s + text.mid(11));
@@ -43,13 +40,11 @@ std::optional<TDateTime> parseDateText(const QString &text)
     return DateTimeUtil::FromIso(text);
 }
 
-QString notADate(const QString &text)
-{
+QString notADate(const QString &text) {
     return u"'%1' não é uma data válida."_s.arg(text);
 }
 
-bool isNumeric(const QVariant &value)
-{
+bool isNumeric(const QVariant &value) {
     switch (value.typeId()) {
     case QMetaType::Int:
     case QMetaType::UInt:
@@ -67,14 +62,12 @@ bool isNumeric(const QVariant &value)
     }
 }
 
-bool isIntegral(const QVariant &value)
-{
-    return isNumeric(value) && value.typeId() != QMetaType::Double
-        && value.typeId() != QMetaType::Float;
+bool isIntegral(const QVariant &value) {
+    return isNumeric(value) && value.typeId() != QMetaType::Double &&
+           value.typeId() != QMetaType::Float;
 }
 
-[[noreturn]] void wrongKind(const TFieldDef &def, const QVariant &value)
-{
+[[noreturn]] void wrongKind(const TFieldDef &def, const QVariant &value) {
     throw EDatabaseError(u"Valor do tipo '%1' não serve para o campo '%2'."_s.arg(
         QString::fromLatin1(value.typeName()), def.Name));
 }
@@ -84,12 +77,9 @@ bool isIntegral(const QVariant &value)
 TField::TField(TClientDataSet *dataSet, int index, TFieldDef def)
     : m_dataSet(dataSet)
     , m_index(index)
-    , m_def(std::move(def))
-{
-}
+    , m_def(std::move(def)) {}
 
-QVariant TField::Coerce(const TFieldDef &def, const QVariant &value)
-{
+QVariant TField::Coerce(const TFieldDef &def, const QVariant &value) {
     if (!value.isValid() || value.isNull())
         return QVariant();
     const bool isText = value.typeId() == QMetaType::QString;
@@ -160,29 +150,24 @@ QVariant TField::Coerce(const TFieldDef &def, const QVariant &value)
     wrongKind(def, value);
 }
 
-bool TField::IsNull() const
-{
+bool TField::IsNull() const {
     const QVariant &value = m_dataSet->CurrentValues().value(m_index);
     return !value.isValid() || value.isNull();
 }
 
-void TField::Clear()
-{
+void TField::Clear() {
     SetValue(QVariant());
 }
 
-QVariant TField::Value() const
-{
+QVariant TField::Value() const {
     return m_dataSet->CurrentValues().value(m_index);
 }
 
-void TField::SetValue(const QVariant &value)
-{
+void TField::SetValue(const QVariant &value) {
     m_dataSet->SetFieldValue(m_index, value);
 }
 
-QString TField::AsString() const
-{
+QString TField::AsString() const {
     const QVariant value = Value();
     if (!value.isValid() || value.isNull())
         return QString();
@@ -203,8 +188,7 @@ QString TField::AsString() const
     return QString();
 }
 
-void TField::SetAsString(const QString &text)
-{
+void TField::SetAsString(const QString &text) {
     if (text.isEmpty()) {
         Clear();
         return;
@@ -212,8 +196,7 @@ void TField::SetAsString(const QString &text)
     SetValue(QVariant(text));
 }
 
-TDateTime TField::AsDateTime() const
-{
+TDateTime TField::AsDateTime() const {
     const QVariant value = Value();
     if (!value.isValid() || value.isNull())
         return 0;
@@ -228,8 +211,7 @@ TDateTime TField::AsDateTime() const
     return value.toDouble();
 }
 
-void TField::SetAsDateTime(TDateTime value)
-{
+void TField::SetAsDateTime(TDateTime value) {
     switch (m_def.DataType) {
     case TFieldType::String:
         SetValue(QVariant(DateTimeUtil::FormatDate(value)));
@@ -244,8 +226,7 @@ void TField::SetAsDateTime(TDateTime value)
     }
 }
 
-qint64 TField::AsInteger() const
-{
+qint64 TField::AsInteger() const {
     const QVariant value = Value();
     if (!value.isValid() || value.isNull())
         return 0;
@@ -270,13 +251,11 @@ qint64 TField::AsInteger() const
     return 0;
 }
 
-void TField::SetAsInteger(qint64 value)
-{
+void TField::SetAsInteger(qint64 value) {
     SetValue(QVariant(value));
 }
 
-double TField::AsFloat() const
-{
+double TField::AsFloat() const {
     const QVariant value = Value();
     if (!value.isValid() || value.isNull())
         return 0;
@@ -291,26 +270,22 @@ double TField::AsFloat() const
     return value.toDouble();
 }
 
-void TField::SetAsFloat(double value)
-{
+void TField::SetAsFloat(double value) {
     SetValue(QVariant(value));
 }
 
-QString TField::DefaultText() const
-{
+QString TField::DefaultText() const {
     return AsString();
 }
 
-QString TField::DisplayText() const
-{
+QString TField::DisplayText() const {
     QString text = DefaultText();
     if (OnGetText)
         OnGetText(const_cast<TField &>(*this), text, true);
     return text;
 }
 
-QString TField::Text() const
-{
+QString TField::Text() const {
     QString text = DefaultText();
     if (OnGetText)
         OnGetText(const_cast<TField &>(*this), text, false);

@@ -16,8 +16,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-int fieldIndex(const TFieldDefs &fields, const QString &name)
-{
+int fieldIndex(const TFieldDefs &fields, const QString &name) {
     for (int i = 0; i < fields.size(); ++i) {
         if (fields.at(i).Name.compare(name, Qt::CaseInsensitive) == 0)
             return i;
@@ -25,20 +24,17 @@ int fieldIndex(const TFieldDefs &fields, const QString &name)
     return -1;
 }
 
-QString invalid(const QString &detail)
-{
+QString invalid(const QString &detail) {
     return u"Pacote de dados inválido: %1."_s.arg(detail);
 }
 
-bool fail(QString *error, const QString &message)
-{
+bool fail(QString *error, const QString &message) {
     if (error)
         *error = message;
     return false;
 }
 
-QString wrongKind(TFieldType type)
-{
+QString wrongKind(TFieldType type) {
     switch (type) {
     case TFieldType::String:
         return u"era esperado um texto"_s;
@@ -52,42 +48,36 @@ QString wrongKind(TFieldType type)
     return QString();
 }
 
-QString tooLong(const QString &text, int size)
-{
-    return u"o texto '%1' tem %2 caracteres e o campo admite %3"_s.arg(text).arg(text.size()).arg(
-        size);
+QString tooLong(const QString &text, int size) {
+    return u"o texto '%1' tem %2 caracteres e o campo admite %3"_s.arg(text)
+        .arg(text.size())
+        .arg(size);
 }
 
-QString badDate(const QString &text)
-{
+QString badDate(const QString &text) {
     return u"'%1' não é uma data válida"_s.arg(text);
 }
 
-QString notIntegral(double value)
-{
+QString notIntegral(double value) {
     return u"'%1' não é um número inteiro"_s.arg(value);
 }
 
-bool integralValue(double d)
-{
+bool integralValue(double d) {
     return std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < 9.2e18;
 }
 
-QString cellError(qsizetype row, const TFieldDef &def, const QString &detail)
-{
+QString cellError(qsizetype row, const TFieldDef &def, const QString &detail) {
     return invalid(u"linha %1, campo '%2': %3"_s.arg(row + 1).arg(def.Name, detail));
 }
 
-QString rowLengthError(qsizetype row, qsizetype count, qsizetype expected)
-{
+QString rowLengthError(qsizetype row, qsizetype count, qsizetype expected) {
     return invalid(
         u"linha %1 tem %2 valores; eram esperados %3"_s.arg(row + 1).arg(count).arg(expected));
 }
 
 // Checks one JSON value against its field; on failure `detail` says what is wrong, without the
 // field's name (the callers add where it was found).
-bool decodeValue(const TFieldDef &def, const QJsonValue &json, QVariant &out, QString &detail)
-{
+bool decodeValue(const TFieldDef &def, const QJsonValue &json, QVariant &out, QString &detail) {
     if (json.isNull()) {
         out = QVariant();
         return true;
@@ -137,8 +127,7 @@ bool decodeValue(const TFieldDef &def, const QJsonValue &json, QVariant &out, QS
     return false;
 }
 
-bool decodeFields(const QJsonValue &list, TFieldDefs &fields, QString *error)
-{
+bool decodeFields(const QJsonValue &list, TFieldDefs &fields, QString *error) {
     if (!list.isArray())
         return fail(error, invalid(u"a lista de campos ('fields') está ausente"_s));
     const QJsonArray array = list.toArray();
@@ -172,8 +161,9 @@ bool decodeFields(const QJsonValue &list, TFieldDefs &fields, QString *error)
             const QJsonValue size = def.value(QLatin1StringView("size"));
             const double d = size.toDouble(0);
             if (!size.isDouble() || d != std::trunc(d) || d < 1 || d > 1'000'000) {
-                return fail(error, invalid(u"o campo de texto '%1' não tem um tamanho positivo"_s
-                                               .arg(field.Name)));
+                return fail(error,
+                            invalid(u"o campo de texto '%1' não tem um tamanho positivo"_s.arg(
+                                field.Name)));
             }
             field.Size = int(d);
         }
@@ -192,8 +182,7 @@ bool decodeFields(const QJsonValue &list, TFieldDefs &fields, QString *error)
 
 // `where` names the row for messages, e.g. "linha 3" or "alteração 2 ('original')".
 bool decodeRow(const TFieldDefs &fields, const QJsonValue &json, const QString &where,
-               TRowValues &row, QString *error)
-{
+               TRowValues &row, QString *error) {
     if (!json.isArray())
         return fail(error, invalid(u"%1 não é uma lista de valores"_s.arg(where)));
     const QJsonArray values = json.toArray();
@@ -206,15 +195,14 @@ bool decodeRow(const TFieldDefs &fields, const QJsonValue &json, const QString &
     QString detail;
     for (qsizetype i = 0; i < fields.size(); ++i) {
         if (!decodeValue(fields.at(i), values.at(i), row[i], detail)) {
-            return fail(error, invalid(u"%1, campo '%2': %3"_s.arg(where, fields.at(i).Name,
-                                                                   detail)));
+            return fail(error,
+                        invalid(u"%1, campo '%2': %3"_s.arg(where, fields.at(i).Name, detail)));
         }
     }
     return true;
 }
 
-QJsonArray fieldsToJson(const TFieldDefs &fields)
-{
+QJsonArray fieldsToJson(const TFieldDefs &fields) {
     QJsonArray array;
     for (const TFieldDef &def : fields) {
         QJsonObject object{{u"name"_s, def.Name}, {u"type"_s, Packet::TypeName(def.DataType)}};
@@ -227,8 +215,7 @@ QJsonArray fieldsToJson(const TFieldDefs &fields)
     return array;
 }
 
-QJsonArray rowToJson(const TFieldDefs &fields, const TRowValues &row)
-{
+QJsonArray rowToJson(const TFieldDefs &fields, const TRowValues &row) {
     QJsonArray array;
     for (qsizetype i = 0; i < fields.size(); ++i)
         array.append(Packet::ValueToJson(fields.at(i), i < row.size() ? row.at(i) : QVariant()));
@@ -244,20 +231,16 @@ public:
     explicit PacketReader(const QByteArray &bytes)
         : m_begin(bytes.constData())
         , m_p(m_begin)
-        , m_end(m_begin + bytes.size())
-    {
-    }
+        , m_end(m_begin + bytes.size()) {}
 
     // True when the bytes start with an object; otherwise the caller falls back to the document
     // parser, whose message for such input is the better one.
-    bool startsWithObject()
-    {
+    bool startsWithObject() {
         skipBlanks();
         return m_p < m_end && *m_p == '{';
     }
 
-    bool read(TTablePacket &out, QString *error)
-    {
+    bool read(TTablePacket &out, QString *error) {
         TTablePacket packet;
         bool haveFields = false;
         const char *rowsAt = nullptr;
@@ -324,8 +307,7 @@ public:
     }
 
 private:
-    bool readRows(TTablePacket &packet, QString *error)
-    {
+    bool readRows(TTablePacket &packet, QString *error) {
         if (!peek('['))
             return fail(error, invalid(u"a lista de linhas ('rows') está ausente"_s));
         ++m_p;
@@ -341,8 +323,9 @@ private:
         for (qsizetype r = 0;; ++r) {
             if (!peek('['))
                 return m_p < m_end && isValueStart(*m_p)
-                    ? fail(error, invalid(u"linha %1 não é uma lista de valores"_s.arg(r + 1)))
-                    : syntax(error, "lista esperada");
+                           ? fail(error,
+                                  invalid(u"linha %1 não é uma lista de valores"_s.arg(r + 1)))
+                           : syntax(error, "lista esperada");
             ++m_p;
             TRowValues row(width);
             QVariant *cells = row.data();
@@ -386,8 +369,7 @@ private:
 
     // One value of a row, converted for its field. False with m_syntax set for bad JSON, or
     // with `detail` saying why a well-formed value does not fit the field.
-    bool readCell(const TFieldDef &def, QVariant &out, QString &detail)
-    {
+    bool readCell(const TFieldDef &def, QVariant &out, QString &detail) {
         skipBlanks();
         if (m_p >= m_end)
             return setSyntax("valor esperado");
@@ -419,8 +401,8 @@ private:
             {
                 const char *start = m_p + 1;
                 const char *stop = start;
-                while (stop < m_end && *stop >= 0x20 && *stop != '"' && *stop != '\\'
-                       && uchar(*stop) < 0x80)
+                while (stop < m_end && *stop >= 0x20 && *stop != '"' && *stop != '\\' &&
+                       uchar(*stop) < 0x80)
                     ++stop;
                 std::optional<TDateTime> value;
                 QString text;
@@ -472,8 +454,7 @@ private:
     }
 
     // Generic JSON value, for the field list and for keys this reader does not know.
-    bool readValue(QJsonValue &out, int depth)
-    {
+    bool readValue(QJsonValue &out, int depth) {
         if (depth > 256)
             return setSyntax("aninhamento excessivo");
         skipBlanks();
@@ -559,8 +540,7 @@ private:
         }
     }
 
-    bool readWord(const char *word)
-    {
+    bool readWord(const char *word) {
         const qsizetype n = qsizetype(std::strlen(word));
         if (m_end - m_p < n || std::memcmp(m_p, word, size_t(n)) != 0)
             return setSyntax("valor inválido");
@@ -568,10 +548,11 @@ private:
         return true;
     }
 
-    bool readNumber(double &d, qint64 &i, bool &integral)
-    {
+    bool readNumber(double &d, qint64 &i, bool &integral) {
         const char *start = m_p;
-        auto digit = [this] { return m_p < m_end && *m_p >= '0' && *m_p <= '9'; };
+        auto digit = [this] {
+            return m_p < m_end && *m_p >= '0' && *m_p <= '9';
+        };
         if (m_p < m_end && *m_p == '-')
             ++m_p;
         if (m_p < m_end && *m_p == '0') {
@@ -617,8 +598,7 @@ private:
         return true;
     }
 
-    bool readString(QString &out)
-    {
+    bool readString(QString &out) {
         ++m_p; // '"'
         const char *start = m_p;
         bool ascii = true;
@@ -686,8 +666,8 @@ private:
                 q += 4;
                 if (code >= 0xD800 && code <= 0xDBFF) {
                     char32_t low = 0;
-                    if (q + 2 >= stop || q[1] != '\\' || q[2] != 'u' || !hex4(q + 3, stop, low)
-                        || low < 0xDC00 || low > 0xDFFF)
+                    if (q + 2 >= stop || q[1] != '\\' || q[2] != 'u' || !hex4(q + 3, stop, low) ||
+                        low < 0xDC00 || low > 0xDFFF)
                         return setSyntax("par substituto incompleto");
                     q += 6;
                     code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
@@ -709,8 +689,7 @@ private:
     }
 
     // Flags are one-letter texts: sharing one string per letter spares an allocation per cell.
-    static QString singleAscii(uchar c)
-    {
+    static QString singleAscii(uchar c) {
         static const std::array<QString, 128> letters = [] {
             std::array<QString, 128> all;
             for (int i = 0; i < 128; ++i)
@@ -720,8 +699,7 @@ private:
         return c < 128 ? letters[c] : QString::fromUtf8(reinterpret_cast<const char *>(&c), 1);
     }
 
-    static bool hex4(const char *q, const char *stop, char32_t &code)
-    {
+    static bool hex4(const char *q, const char *stop, char32_t &code) {
         if (stop - q < 4)
             return false;
         code = 0;
@@ -740,8 +718,7 @@ private:
         return true;
     }
 
-    static bool validUtf8(const char *p, const char *end)
-    {
+    static bool validUtf8(const char *p, const char *end) {
         while (p < end) {
             const uchar c = uchar(*p);
             int extra = 0;
@@ -777,26 +754,22 @@ private:
         return true;
     }
 
-    static bool isValueStart(char c)
-    {
-        return c == '{' || c == '[' || c == '"' || c == 't' || c == 'f' || c == 'n' || c == '-'
-            || (c >= '0' && c <= '9');
+    static bool isValueStart(char c) {
+        return c == '{' || c == '[' || c == '"' || c == 't' || c == 'f' || c == 'n' || c == '-' ||
+               (c >= '0' && c <= '9');
     }
 
-    void skipBlanks()
-    {
+    void skipBlanks() {
         while (m_p < m_end && (*m_p == ' ' || *m_p == '\n' || *m_p == '\r' || *m_p == '\t'))
             ++m_p;
     }
 
-    bool peek(char c)
-    {
+    bool peek(char c) {
         skipBlanks();
         return m_p < m_end && *m_p == c;
     }
 
-    bool expect(char c)
-    {
+    bool expect(char c) {
         if (peek(c)) {
             ++m_p;
             return true;
@@ -804,8 +777,7 @@ private:
         return setSyntax(c == ':' ? "':' esperado" : "caractere inesperado");
     }
 
-    bool setSyntax(const char *what)
-    {
+    bool setSyntax(const char *what) {
         if (!m_syntax) {
             m_syntax = what;
             m_syntaxAt = std::min(m_p, m_end) - m_begin;
@@ -813,12 +785,12 @@ private:
         return false;
     }
 
-    bool syntax(QString *error, const char *what = nullptr)
-    {
+    bool syntax(QString *error, const char *what = nullptr) {
         if (what)
             setSyntax(what);
-        return fail(error, invalid(u"JSON malformado na posição %1 (%2)"_s.arg(m_syntaxAt).arg(
-                               QString::fromUtf8(m_syntax ? m_syntax : "erro de sintaxe"))));
+        return fail(error,
+                    invalid(u"JSON malformado na posição %1 (%2)"_s.arg(m_syntaxAt)
+                                .arg(QString::fromUtf8(m_syntax ? m_syntax : "erro de sintaxe"))));
     }
 
     const char *m_begin;
@@ -830,20 +802,17 @@ private:
 
 } // namespace
 
-int TTablePacket::FieldIndex(const QString &name) const
-{
+int TTablePacket::FieldIndex(const QString &name) const {
     return fieldIndex(Fields, name);
 }
 
-int TChangeLog::FieldIndex(const QString &name) const
-{
+int TChangeLog::FieldIndex(const QString &name) const {
     return fieldIndex(Fields, name);
 }
 
 namespace Packet {
 
-QString TypeName(TFieldType type)
-{
+QString TypeName(TFieldType type) {
     switch (type) {
     case TFieldType::String:
         return u"string"_s;
@@ -857,8 +826,7 @@ QString TypeName(TFieldType type)
     return QString();
 }
 
-QJsonValue ValueToJson(const TFieldDef &def, const QVariant &value)
-{
+QJsonValue ValueToJson(const TFieldDef &def, const QVariant &value) {
     if (!value.isValid() || value.isNull())
         return QJsonValue(QJsonValue::Null);
     switch (def.DataType) {
@@ -874,8 +842,7 @@ QJsonValue ValueToJson(const TFieldDef &def, const QVariant &value)
     return QJsonValue(QJsonValue::Null);
 }
 
-bool ValueFromJson(const TFieldDef &def, const QJsonValue &json, QVariant &out, QString *error)
-{
+bool ValueFromJson(const TFieldDef &def, const QJsonValue &json, QVariant &out, QString *error) {
     QString detail;
     QVariant value;
     if (!decodeValue(def, json, value, detail))
@@ -884,16 +851,14 @@ bool ValueFromJson(const TFieldDef &def, const QJsonValue &json, QVariant &out, 
     return true;
 }
 
-QJsonObject ToJson(const TTablePacket &packet)
-{
+QJsonObject ToJson(const TTablePacket &packet) {
     QJsonArray rows;
     for (const TRowValues &row : packet.Rows)
         rows.append(rowToJson(packet.Fields, row));
     return QJsonObject{{u"fields"_s, fieldsToJson(packet.Fields)}, {u"rows"_s, rows}};
 }
 
-QJsonObject ToJson(const TChangeLog &log)
-{
+QJsonObject ToJson(const TChangeLog &log) {
     QJsonArray changes;
     for (const TChange &change : log.Changes) {
         QJsonObject object;
@@ -917,13 +882,11 @@ QJsonObject ToJson(const TChangeLog &log)
     return QJsonObject{{u"fields"_s, fieldsToJson(log.Fields)}, {u"changes"_s, changes}};
 }
 
-QByteArray ToBytes(const TTablePacket &packet)
-{
+QByteArray ToBytes(const TTablePacket &packet) {
     return QJsonDocument(ToJson(packet)).toJson(QJsonDocument::Compact);
 }
 
-bool FromJson(const QJsonValue &json, TTablePacket &out, QString *error)
-{
+bool FromJson(const QJsonValue &json, TTablePacket &out, QString *error) {
     if (!json.isObject())
         return fail(error, invalid(u"o pacote não é um objeto"_s));
     const QJsonObject object = json.toObject();
@@ -955,8 +918,7 @@ bool FromJson(const QJsonValue &json, TTablePacket &out, QString *error)
     return true;
 }
 
-bool FromJson(const QJsonValue &json, TChangeLog &out, QString *error)
-{
+bool FromJson(const QJsonValue &json, TChangeLog &out, QString *error) {
     if (!json.isObject())
         return fail(error, invalid(u"o registro de alterações não é um objeto"_s));
     const QJsonObject object = json.toObject();
@@ -1010,8 +972,7 @@ bool FromJson(const QJsonValue &json, TChangeLog &out, QString *error)
     return true;
 }
 
-bool FromBytes(const QByteArray &bytes, TTablePacket &out, QString *error)
-{
+bool FromBytes(const QByteArray &bytes, TTablePacket &out, QString *error) {
     PacketReader reader(bytes);
     if (reader.startsWithObject())
         return reader.read(out, error);

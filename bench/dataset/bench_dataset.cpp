@@ -12,15 +12,13 @@ namespace {
 
 constexpr int Companies = 1300;
 
-const QByteArray &parameterBytes()
-{
+const QByteArray &parameterBytes() {
     static const QByteArray bytes = Packet::ToBytes(ParameterRecord::Packet(Companies));
     return bytes;
 }
 
 // What the parameter load does with the server's answer: bytes to an open table.
-void BM_LoadParameterPacket(benchmark::State &state)
-{
+void BM_LoadParameterPacket(benchmark::State &state) {
     const QByteArray &bytes = parameterBytes();
     TClientDataSet cds;
     for (auto _ : state) {
@@ -37,8 +35,7 @@ void BM_LoadParameterPacket(benchmark::State &state)
 BENCHMARK(BM_LoadParameterPacket)->Unit(benchmark::kMillisecond);
 
 // The two halves of the load, to see where its time goes.
-void BM_DecodeOnly(benchmark::State &state)
-{
+void BM_DecodeOnly(benchmark::State &state) {
     const QByteArray &bytes = parameterBytes();
     for (auto _ : state) {
         TTablePacket packet;
@@ -48,8 +45,7 @@ void BM_DecodeOnly(benchmark::State &state)
 }
 BENCHMARK(BM_DecodeOnly)->Unit(benchmark::kMillisecond);
 
-void BM_SetDataOnly(benchmark::State &state)
-{
+void BM_SetDataOnly(benchmark::State &state) {
     const TTablePacket packet = ParameterRecord::Packet(Companies);
     TClientDataSet cds;
     for (auto _ : state) {
@@ -60,8 +56,7 @@ void BM_SetDataOnly(benchmark::State &state)
 BENCHMARK(BM_SetDataOnly)->Unit(benchmark::kMillisecond);
 
 // The JSON parse alone, as the floor the load is compared with.
-void BM_ParseJsonOnly(benchmark::State &state)
-{
+void BM_ParseJsonOnly(benchmark::State &state) {
     const QByteArray &bytes = parameterBytes();
     for (auto _ : state) {
         QJsonDocument document = QJsonDocument::fromJson(bytes);
@@ -72,8 +67,7 @@ void BM_ParseJsonOnly(benchmark::State &state)
 BENCHMARK(BM_ParseJsonOnly)->Unit(benchmark::kMillisecond);
 
 // The change log sent after a bulk edit: 100 modified rows out of 1,300.
-void BM_DeltaOf100Updates(benchmark::State &state)
-{
+void BM_DeltaOf100Updates(benchmark::State &state) {
     TClientDataSet cds;
     cds.SetData(ParameterRecord::Packet(Companies));
     TField *name = cds.FieldByName(u"NMEMPRESA"_s);

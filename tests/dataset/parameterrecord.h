@@ -11,20 +11,22 @@
 
 namespace ParameterRecord {
 
-inline TFieldDefs Fields()
-{
+inline TFieldDefs Fields() {
     using namespace Qt::StringLiterals;
     const QStringList names = {
-        u"IDCONTAJUDTCOMP"_s, u"CDEMPRESA"_s,       u"NMEMPRESA"_s,        u"DTINICLANC"_s,
-        u"DTFINALANC"_s,      u"DTINICCONT"_s,      u"DTFINACONT"_s,       u"DTINICRELA"_s,
-        u"DTFINARELA"_s,      u"IDSALDEMPR"_s,      u"IDCONTGERE"_s,       u"IDCONTCOME"_s,
-        u"DTINICCTBL"_s,      u"DTFINACCTBL"_s,     u"IDUTCUSTESTCONT"_s,  u"DTFININTCONTDFS"_s,
-        u"DTINIINTCONTDFS"_s, u"DTINIINTCONTDFE"_s, u"DTFININTCONTDFE"_s,  u"DTINIINTCONTGPA"_s,
-        u"DTFININTCONTGPA"_s, u"IDACUMVRCONT"_s,    u"IDSUGRAT"_s,         u"IDUTSALDOSOC"_s,
-        u"IDMSMCONTADBCR"_s,  u"IDRETESTSETOR"_s,   u"IDCONSVNDDFS"_s,     u"IDDESPTRIBDIFAL"_s,
-        u"DTINIINTCONTFIS"_s, u"IDCONSDTMOVIRETEST"_s, u"DTFININTCONTFIS"_s, u"IDCTBSINTETICO"_s,
-        u"IDGERESTLANCONT"_s, u"DTINIINTCONTVEXT"_s, u"DTFININTCONTVEXT"_s, u"IDCONTVREXCICMSEP"_s,
-        u"IDCONSRATPROD"_s,   u"IDCONGERGGF"_s,
+        u"IDCONTAJUDTCOMP"_s,  u"CDEMPRESA"_s,        u"NMEMPRESA"_s,
+        u"DTINICLANC"_s,       u"DTFINALANC"_s,       u"DTINICCONT"_s,
+        u"DTFINACONT"_s,       u"DTINICRELA"_s,       u"DTFINARELA"_s,
+        u"IDSALDEMPR"_s,       u"IDCONTGERE"_s,       u"IDCONTCOME"_s,
+        u"DTINICCTBL"_s,       u"DTFINACCTBL"_s,      u"IDUTCUSTESTCONT"_s,
+        u"DTFININTCONTDFS"_s,  u"DTINIINTCONTDFS"_s,  u"DTINIINTCONTDFE"_s,
+        u"DTFININTCONTDFE"_s,  u"DTINIINTCONTGPA"_s,  u"DTFININTCONTGPA"_s,
+        u"IDACUMVRCONT"_s,     u"IDSUGRAT"_s,         u"IDUTSALDOSOC"_s,
+        u"IDMSMCONTADBCR"_s,   u"IDRETESTSETOR"_s,    u"IDCONSVNDDFS"_s,
+        u"IDDESPTRIBDIFAL"_s,  u"DTINIINTCONTFIS"_s,  u"IDCONSDTMOVIRETEST"_s,
+        u"DTFININTCONTFIS"_s,  u"IDCTBSINTETICO"_s,   u"IDGERESTLANCONT"_s,
+        u"DTINIINTCONTVEXT"_s, u"DTFININTCONTVEXT"_s, u"IDCONTVREXCICMSEP"_s,
+        u"IDCONSRATPROD"_s,    u"IDCONGERGGF"_s,
     };
     TFieldDefs fields;
     for (const QString &name : names) {
@@ -43,8 +45,7 @@ inline TFieldDefs Fields()
 
 // A plausible record for company number `n` (0..3843): distinct two-character codes, accented
 // names, some empty tax and late-sales periods.
-inline TRowValues Row(const TFieldDefs &fields, int n)
-{
+inline TRowValues Row(const TFieldDefs &fields, int n) {
     using namespace Qt::StringLiterals;
     static const QString digits =
         u"0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"_s;
@@ -70,8 +71,7 @@ inline TRowValues Row(const TFieldDefs &fields, int n)
     return row;
 }
 
-inline TTablePacket Packet(int rows)
-{
+inline TTablePacket Packet(int rows) {
     TTablePacket packet;
     packet.Fields = Fields();
     packet.Rows.reserve(rows);

@@ -11,8 +11,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-TFieldDef def(const QString &name, TFieldType type, int size = 0)
-{
+TFieldDef def(const QString &name, TFieldType type, int size = 0) {
     TFieldDef d;
     d.Name = name;
     d.DataType = type;
@@ -21,42 +20,36 @@ TFieldDef def(const QString &name, TFieldType type, int size = 0)
 }
 
 // Companies and error codes: the shape of the bulk screen's error list.
-TTablePacket errorsPacket()
-{
+TTablePacket errorsPacket() {
     TTablePacket p;
     p.Fields = {def(u"CDEMPRESA"_s, TFieldType::String, 2), def(u"IDERRO"_s, TFieldType::Integer),
                 def(u"DSERRO"_s, TFieldType::String, 40)};
-    p.Rows = {{u"02"_s, qint64(2), u"b"_s},
-              {u"01"_s, qint64(9), u"c"_s},
-              {u"02"_s, qint64(1), u"a"_s},
-              {QVariant(), qint64(5), u"d"_s},
-              {u"01"_s, qint64(9), u"e"_s},
-              {u"01"_s, QVariant(), u"f"_s}};
+    p.Rows = {{u"02"_s, qint64(2), u"b"_s}, {u"01"_s, qint64(9), u"c"_s},
+              {u"02"_s, qint64(1), u"a"_s}, {QVariant(), qint64(5), u"d"_s},
+              {u"01"_s, qint64(9), u"e"_s}, {u"01"_s, QVariant(), u"f"_s}};
     return p;
 }
 
 // Three companies, loaded and merged: the base every change-log case starts from.
-TTablePacket companies()
-{
+TTablePacket companies() {
     TTablePacket p;
     p.Fields = {def(u"CDEMPRESA"_s, TFieldType::String, 2),
                 def(u"NMEMPRESA"_s, TFieldType::String, 40),
                 def(u"DTINICCONT"_s, TFieldType::Date)};
-    p.Rows = {{u"A"_s, u"Alfa"_s, 45000.0}, {u"B"_s, u"Beta"_s, QVariant()},
+    p.Rows = {{u"A"_s, u"Alfa"_s, 45000.0},
+              {u"B"_s, u"Beta"_s, QVariant()},
               {u"C"_s, u"Gama"_s, 45100.0}};
     return p;
 }
 
-QString describe(const TRowValues &row)
-{
+QString describe(const TRowValues &row) {
     QStringList parts;
     for (const QVariant &v : row)
         parts << (v.isNull() ? u"-"_s : v.toString());
     return parts.join(u',');
 }
 
-QStringList describe(const TChangeLog &log)
-{
+QStringList describe(const TChangeLog &log) {
     QStringList out;
     for (const TChange &c : log.Changes) {
         switch (c.Op) {
@@ -74,8 +67,7 @@ QStringList describe(const TChangeLog &log)
     return out;
 }
 
-QStringList contents(TClientDataSet &cds)
-{
+QStringList contents(TClientDataSet &cds) {
     QStringList out;
     const TTablePacket data = cds.GetData();
     for (const TRowValues &row : data.Rows)
@@ -83,8 +75,7 @@ QStringList contents(TClientDataSet &cds)
     return out;
 }
 
-QStringList readOrder(TClientDataSet &cds, const QString &field)
-{
+QStringList readOrder(TClientDataSet &cds, const QString &field) {
     QStringList out;
     for (cds.First(); !cds.Eof(); cds.Next())
         out << (cds.FieldByName(field)->IsNull() ? u"-"_s : cds.FieldByName(field)->AsString());
@@ -94,8 +85,7 @@ QStringList readOrder(TClientDataSet &cds, const QString &field)
 // Runs a tiny script against the table: "go B" (locate company), "edit NAME" (edit the current
 // row's name and post), "insert X" / "append X" (new company X, posted), "delete", "merge",
 // "cancelupdates", "logoff", "logon".
-void run(TClientDataSet &cds, const QStringList &script)
-{
+void run(TClientDataSet &cds, const QStringList &script) {
     for (const QString &step : script) {
         const QString op = step.section(u' ', 0, 0);
         const QString arg = step.section(u' ', 1);
@@ -127,10 +117,11 @@ void run(TClientDataSet &cds, const QStringList &script)
 // Records every event and notice of a table, in order.
 struct Recorder {
     QStringList events;
-    explicit Recorder(TClientDataSet &cds)
-    {
+    explicit Recorder(TClientDataSet &cds) {
         auto hook = [this](TClientDataSet::DataSetEvent &event, const QString &name) {
-            event = [this, name](TClientDataSet &) { events << name; };
+            event = [this, name](TClientDataSet &) {
+                events << name;
+            };
         };
         hook(cds.BeforeInsert, u"BeforeInsert"_s);
         hook(cds.OnNewRecord, u"OnNewRecord"_s);
@@ -160,8 +151,7 @@ struct Recorder {
 class TstClientDataSet final : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void valuesAndNulls_data()
-    {
+    void valuesAndNulls_data() {
         QTest::addColumn<int>("type");
         QTest::addColumn<QVariant>("value");
         QTest::addColumn<bool>("isNull");
@@ -171,8 +161,8 @@ private Q_SLOTS:
         const int i = int(TFieldType::Integer);
         const int f = int(TFieldType::Float);
         QTest::newRow("text") << s << QVariant(u"São"_s) << false << u"São"_s;
-        QTest::newRow("empty text is a value") << s << QVariant(QString(u""_s)) << false
-                                               << QString();
+        QTest::newRow("empty text is a value")
+            << s << QVariant(QString(u""_s)) << false << QString();
         QTest::newRow("null text") << s << QVariant() << true << QString();
         QTest::newRow("zero is a value") << i << QVariant(0) << false << u"0"_s;
         QTest::newRow("null integer") << i << QVariant() << true << QString();
@@ -183,11 +173,10 @@ private Q_SLOTS:
             << d << QVariant(QDateTime(QDate(2024, 3, 1), QTime(10, 20, 30))) << false
             << u"01/03/2024 10:20:30"_s;
         QTest::newRow("date zero") << d << QVariant(0.0) << false << u"30/12/1899"_s;
-        QTest::newRow("date from text") << d << QVariant(u"29/02/2024"_s) << false
-                                        << u"29/02/2024"_s;
+        QTest::newRow("date from text")
+            << d << QVariant(u"29/02/2024"_s) << false << u"29/02/2024"_s;
     }
-    void valuesAndNulls()
-    {
+    void valuesAndNulls() {
         QFETCH(int, type);
         QFETCH(QVariant, value);
         QFETCH(bool, isNull);
@@ -209,26 +198,25 @@ private Q_SLOTS:
         QCOMPARE(x->AsDateTime(), 0.0);
     }
 
-    void rejectedWrites_data()
-    {
+    void rejectedWrites_data() {
         QTest::addColumn<int>("type");
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("convertError"); // else EDatabaseError
         QTest::addColumn<QString>("message");
         const int s = int(TFieldType::String);
         QTest::newRow("text longer than the field")
-            << s << u"ABC"_s << false << u"O texto 'ABC' excede o tamanho do campo 'X' (2 caracteres)."_s;
+            << s << u"ABC"_s << false
+            << u"O texto 'ABC' excede o tamanho do campo 'X' (2 caracteres)."_s;
         QTest::newRow("accented text too long") << s << u"São"_s << false << QString();
         QTest::newRow("impossible date") << int(TFieldType::Date) << u"31/02/2024"_s << true
                                          << u"'31/02/2024' não é uma data válida."_s;
-        QTest::newRow("two-digit year") << int(TFieldType::Date) << u"01/02/24"_s << true
-                                        << QString();
+        QTest::newRow("two-digit year")
+            << int(TFieldType::Date) << u"01/02/24"_s << true << QString();
         QTest::newRow("not an integer") << int(TFieldType::Integer) << u"1,5"_s << true
                                         << u"'1,5' não é um valor inteiro válido."_s;
         QTest::newRow("not a number") << int(TFieldType::Float) << u"abc"_s << true << QString();
     }
-    void rejectedWrites()
-    {
+    void rejectedWrites() {
         QFETCH(int, type);
         QFETCH(QString, text);
         QFETCH(bool, convertError);
@@ -238,8 +226,8 @@ private Q_SLOTS:
         cds.CreateDataSet();
         cds.Insert();
         const QString seed = type == int(TFieldType::String) ? u"OK"_s
-            : type == int(TFieldType::Date)                   ? u"01/01/2024"_s
-                                                              : u"7"_s;
+                             : type == int(TFieldType::Date) ? u"01/01/2024"_s
+                                                             : u"7"_s;
         cds.Fields(0)->SetAsString(seed);
         const QVariant before = cds.Fields(0)->Value();
         bool thrown = false;
@@ -258,8 +246,7 @@ private Q_SLOTS:
         QCOMPARE(cds.Fields(0)->Value(), before); // never silently truncated or half-written
     }
 
-    void writeNeedsEditOrInsert()
-    {
+    void writeNeedsEditOrInsert() {
         TClientDataSet cds;
         cds.FieldDefs() = companies().Fields;
         QVERIFY_THROWS_EXCEPTION(EDatabaseError, cds.Fields(0)->SetAsString(u"A"_s));
@@ -270,8 +257,7 @@ private Q_SLOTS:
         QCOMPARE(cds.ChangeCount(), 0);
     }
 
-    void fieldByNameMissing()
-    {
+    void fieldByNameMissing() {
         TClientDataSet cds;
         cds.SetData(companies());
         QCOMPARE(cds.FindField(u"NADA"_s), nullptr);
@@ -284,8 +270,7 @@ private Q_SLOTS:
         }
     }
 
-    void onGetTextReplacesDisplayAndEditText()
-    {
+    void onGetTextReplacesDisplayAndEditText() {
         TClientDataSet cds;
         cds.SetData(companies());
         TField *start = cds.FieldByName(u"DTINICCONT"_s);
@@ -301,8 +286,7 @@ private Q_SLOTS:
         QCOMPARE(start->AsString(), u"15/03/2023"_s); // the value itself is untouched
     }
 
-    void navigation()
-    {
+    void navigation() {
         TClientDataSet cds;
         cds.FieldDefs() = companies().Fields;
         cds.CreateDataSet();
@@ -333,8 +317,7 @@ private Q_SLOTS:
         QCOMPARE(cds.RecordCount(), 3); // content kept across Close/Open
     }
 
-    void eventOrder_data()
-    {
+    void eventOrder_data() {
         QTest::addColumn<QString>("action");
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("insert") << u"insert"_s
@@ -349,42 +332,42 @@ private Q_SLOTS:
                               << QStringList{u"BeforeEdit"_s, u"state:Edit"_s, u"AfterEdit"_s};
         QTest::newRow("edit and post")
             << u"edit,set,post"_s
-            << QStringList{u"BeforeEdit"_s, u"state:Edit"_s, u"AfterEdit"_s, u"updateRecord"_s,
+            << QStringList{u"BeforeEdit"_s, u"state:Edit"_s,   u"AfterEdit"_s, u"updateRecord"_s,
                            u"BeforePost"_s, u"state:Browse"_s, u"AfterPost"_s};
         QTest::newRow("edit and cancel")
             << u"edit,set,cancel"_s
-            << QStringList{u"BeforeEdit"_s, u"state:Edit"_s, u"AfterEdit"_s, u"BeforeCancel"_s,
-                           u"state:Browse"_s, u"AfterCancel"_s};
+            << QStringList{u"BeforeEdit"_s,   u"state:Edit"_s,   u"AfterEdit"_s,
+                           u"BeforeCancel"_s, u"state:Browse"_s, u"AfterCancel"_s};
         QTest::newRow("delete") << u"delete"_s
                                 << QStringList{u"BeforeDelete"_s, u"AfterDelete"_s,
                                                u"AfterScroll"_s};
         QTest::newRow("delete while inserting cancels")
             << u"insert,delete"_s
             << QStringList{u"BeforeInsert"_s, u"state:Insert"_s, u"OnNewRecord"_s,
-                           u"AfterInsert"_s, u"AfterScroll"_s, u"BeforeCancel"_s,
+                           u"AfterInsert"_s,  u"AfterScroll"_s,  u"BeforeCancel"_s,
                            u"state:Browse"_s, u"AfterCancel"_s};
         QTest::newRow("insert posts a modified edit first")
             << u"edit,set,insert"_s
-            << QStringList{u"BeforeEdit"_s, u"state:Edit"_s, u"AfterEdit"_s,
+            << QStringList{u"BeforeEdit"_s,   u"state:Edit"_s,   u"AfterEdit"_s,
                            u"BeforeInsert"_s, u"updateRecord"_s, u"updateRecord"_s,
-                           u"BeforePost"_s, u"state:Browse"_s, u"AfterPost"_s,
-                           u"state:Insert"_s, u"OnNewRecord"_s, u"AfterInsert"_s,
+                           u"BeforePost"_s,   u"state:Browse"_s, u"AfterPost"_s,
+                           u"state:Insert"_s, u"OnNewRecord"_s,  u"AfterInsert"_s,
                            u"AfterScroll"_s};
         QTest::newRow("insert cancels an untouched edit")
             << u"edit,insert"_s
-            << QStringList{u"BeforeEdit"_s, u"state:Edit"_s, u"AfterEdit"_s,
+            << QStringList{u"BeforeEdit"_s,   u"state:Edit"_s,   u"AfterEdit"_s,
                            u"BeforeInsert"_s, u"updateRecord"_s, u"BeforeCancel"_s,
-                           u"state:Browse"_s, u"AfterCancel"_s, u"state:Insert"_s,
-                           u"OnNewRecord"_s, u"AfterInsert"_s, u"AfterScroll"_s};
+                           u"state:Browse"_s, u"AfterCancel"_s,  u"state:Insert"_s,
+                           u"OnNewRecord"_s,  u"AfterInsert"_s,  u"AfterScroll"_s};
         QTest::newRow("next posts a modified edit")
             << u"edit,set,next"_s
-            << QStringList{u"BeforeEdit"_s, u"state:Edit"_s, u"AfterEdit"_s, u"updateRecord"_s,
-                           u"updateRecord"_s, u"BeforePost"_s, u"state:Browse"_s,
-                           u"AfterPost"_s, u"AfterScroll"_s};
+            << QStringList{u"BeforeEdit"_s,   u"state:Edit"_s,   u"AfterEdit"_s,
+                           u"updateRecord"_s, u"updateRecord"_s, u"BeforePost"_s,
+                           u"state:Browse"_s, u"AfterPost"_s,    u"AfterScroll"_s};
         QTest::newRow("edit on empty table inserts")
             << u"empty,edit"_s
-            << QStringList{u"BeforeInsert"_s, u"state:Insert"_s, u"OnNewRecord"_s,
-                           u"AfterInsert"_s, u"AfterScroll"_s};
+            << QStringList{u"BeforeInsert"_s, u"state:Insert"_s, u"OnNewRecord"_s, u"AfterInsert"_s,
+                           u"AfterScroll"_s};
         QTest::newRow("set data") << u"setdata"_s
                                   << QStringList{u"state:Browse"_s, u"AfterOpen"_s,
                                                  u"AfterScroll"_s};
@@ -392,11 +375,10 @@ private Q_SLOTS:
             << u"setempty"_s << QStringList{u"state:Browse"_s, u"AfterOpen"_s};
         QTest::newRow("close and open")
             << u"close,open"_s
-            << QStringList{u"state:Inactive"_s, u"AfterClose"_s, u"state:Browse"_s,
-                           u"AfterOpen"_s, u"AfterScroll"_s};
+            << QStringList{u"state:Inactive"_s, u"AfterClose"_s, u"state:Browse"_s, u"AfterOpen"_s,
+                           u"AfterScroll"_s};
     }
-    void eventOrder()
-    {
+    void eventOrder() {
         QFETCH(QString, action);
         QFETCH(QStringList, expected);
         TClientDataSet cds;
@@ -434,8 +416,7 @@ private Q_SLOTS:
         QCOMPARE(recorder.events, expected);
     }
 
-    void failingBeforeEventChangesNothing_data()
-    {
+    void failingBeforeEventChangesNothing_data() {
         QTest::addColumn<QString>("handler");
         QTest::addColumn<QString>("action");
         QTest::newRow("BeforeInsert") << u"BeforeInsert"_s << u"insert"_s;
@@ -449,8 +430,7 @@ private Q_SLOTS:
         QTest::newRow("BeforeCancel") << u"BeforeCancel"_s << u"edit,set,cancel"_s;
         QTest::newRow("BeforePost on implicit post") << u"BeforePost"_s << u"edit,set,next"_s;
     }
-    void failingBeforeEventChangesNothing()
-    {
+    void failingBeforeEventChangesNothing() {
         QFETCH(QString, handler);
         QFETCH(QString, action);
         TClientDataSet cds;
@@ -475,7 +455,9 @@ private Q_SLOTS:
             {u"BeforeInsert"_s, &cds.BeforeInsert}, {u"OnNewRecord"_s, &cds.OnNewRecord},
             {u"BeforeEdit"_s, &cds.BeforeEdit},     {u"BeforePost"_s, &cds.BeforePost},
             {u"BeforeDelete"_s, &cds.BeforeDelete}, {u"BeforeCancel"_s, &cds.BeforeCancel}};
-        *handlers.at(handler) = [](TClientDataSet &) { Abort(); };
+        *handlers.at(handler) = [](TClientDataSet &) {
+            Abort();
+        };
         const QString last = steps.last();
         QVERIFY_THROWS_EXCEPTION(EAbort, {
             if (last == u"insert"_s)
@@ -501,8 +483,7 @@ private Q_SLOTS:
         QCOMPARE(cds.ChangeCount(), 0);
     }
 
-    void failedRequiredCheckKeepsEditing()
-    {
+    void failedRequiredCheckKeepsEditing() {
         TTablePacket p = companies();
         p.Fields[0].Required = true;
         TClientDataSet cds;
@@ -514,28 +495,25 @@ private Q_SLOTS:
         QCOMPARE(cds.Fields(1)->AsString(), u"Sem código"_s);
     }
 
-    void changeLog_data()
-    {
+    void changeLog_data() {
         QTest::addColumn<QStringList>("script");
         QTest::addColumn<QStringList>("delta");
         QTest::newRow("nothing") << QStringList{} << QStringList{};
-        QTest::newRow("one update")
-            << QStringList{u"go B"_s, u"edit Beta2"_s}
-            << QStringList{u"update B,Beta,- -> B,Beta2,-"_s};
+        QTest::newRow("one update") << QStringList{u"go B"_s, u"edit Beta2"_s}
+                                    << QStringList{u"update B,Beta,- -> B,Beta2,-"_s};
         QTest::newRow("update twice keeps first original")
             << QStringList{u"go B"_s, u"edit X"_s, u"edit Y"_s}
             << QStringList{u"update B,Beta,- -> B,Y,-"_s};
         QTest::newRow("insert then modify is one insert")
-            << QStringList{u"append Z"_s, u"edit Final"_s}
-            << QStringList{u"insert Z,Final,-"_s};
+            << QStringList{u"append Z"_s, u"edit Final"_s} << QStringList{u"insert Z,Final,-"_s};
         QTest::newRow("insert then delete is nothing")
             << QStringList{u"go B"_s, u"insert Z"_s, u"delete"_s} << QStringList{};
         QTest::newRow("modify then delete is one delete with the original")
             << QStringList{u"go C"_s, u"edit X"_s, u"delete"_s}
             << QStringList{u"delete C,Gama,45100"_s};
         QTest::newRow("order of first change")
-            << QStringList{u"go C"_s, u"edit X"_s, u"go A"_s, u"delete"_s, u"append Z"_s,
-                           u"go C"_s, u"edit Y"_s}
+            << QStringList{u"go C"_s,     u"edit X"_s, u"go A"_s,  u"delete"_s,
+                           u"append Z"_s, u"go C"_s,   u"edit Y"_s}
             << QStringList{u"update C,Gama,45100 -> C,Y,45100"_s, u"delete A,Alfa,45000"_s,
                            u"insert Z,Nova,-"_s};
         QTest::newRow("unchanged post is not logged")
@@ -546,16 +524,14 @@ private Q_SLOTS:
         QTest::newRow("merge forgets inserts and deletes")
             << QStringList{u"append Z"_s, u"go B"_s, u"delete"_s, u"merge"_s} << QStringList{};
         QTest::newRow("log off writes the base")
-            << QStringList{u"logoff"_s, u"go A"_s, u"edit X"_s, u"append Z"_s, u"logon"_s,
-                           u"go A"_s, u"edit Y"_s}
+            << QStringList{u"logoff"_s, u"go A"_s, u"edit X"_s, u"append Z"_s,
+                           u"logon"_s,  u"go A"_s, u"edit Y"_s}
             << QStringList{u"update A,X,45000 -> A,Y,45000"_s};
         QTest::newRow("cancel updates empties the log")
-            << QStringList{u"go A"_s, u"edit X"_s, u"delete"_s, u"append Z"_s,
-                           u"cancelupdates"_s}
+            << QStringList{u"go A"_s, u"edit X"_s, u"delete"_s, u"append Z"_s, u"cancelupdates"_s}
             << QStringList{};
     }
-    void changeLog()
-    {
+    void changeLog() {
         QFETCH(QStringList, script);
         QFETCH(QStringList, delta);
         TClientDataSet cds;
@@ -566,8 +542,7 @@ private Q_SLOTS:
         QCOMPARE(cds.GetDelta().Fields, companies().Fields);
     }
 
-    void cancelUpdatesRestoresTheMergedContent_data()
-    {
+    void cancelUpdatesRestoresTheMergedContent_data() {
         QTest::addColumn<QStringList>("script");
         QTest::addColumn<QStringList>("content");
         const QStringList base{u"A,Alfa,45000"_s, u"B,Beta,-"_s, u"C,Gama,45100"_s};
@@ -578,19 +553,17 @@ private Q_SLOTS:
         QTest::newRow("modified row gets its values back")
             << QStringList{u"go C"_s, u"edit X"_s, u"edit Y"_s} << base;
         QTest::newRow("everything at once")
-            << QStringList{u"go A"_s, u"edit X"_s, u"go B"_s, u"delete"_s, u"insert Z"_s,
-                           u"go C"_s, u"delete"_s}
+            << QStringList{u"go A"_s,     u"edit X"_s, u"go B"_s,  u"delete"_s,
+                           u"insert Z"_s, u"go C"_s,   u"delete"_s}
             << base;
         QTest::newRow("back to the last merge, not the load")
             << QStringList{u"go A"_s, u"edit X"_s, u"merge"_s, u"go B"_s, u"delete"_s}
             << QStringList{u"A,X,45000"_s, u"B,Beta,-"_s, u"C,Gama,45100"_s};
         QTest::newRow("log-off changes are the base")
-            << QStringList{u"logoff"_s, u"go B"_s, u"delete"_s, u"logon"_s, u"go A"_s,
-                           u"delete"_s}
+            << QStringList{u"logoff"_s, u"go B"_s, u"delete"_s, u"logon"_s, u"go A"_s, u"delete"_s}
             << QStringList{u"A,Alfa,45000"_s, u"C,Gama,45100"_s};
     }
-    void cancelUpdatesRestoresTheMergedContent()
-    {
+    void cancelUpdatesRestoresTheMergedContent() {
         QFETCH(QStringList, script);
         QFETCH(QStringList, content);
         TClientDataSet cds;
@@ -602,8 +575,7 @@ private Q_SLOTS:
         QCOMPARE(cds.State(), TDataSetState::Browse);
     }
 
-    void cancelUpdatesDropsAPendingEdit()
-    {
+    void cancelUpdatesDropsAPendingEdit() {
         TClientDataSet cds;
         cds.SetData(companies());
         cds.Insert();
@@ -613,12 +585,13 @@ private Q_SLOTS:
         QCOMPARE(cds.RecordCount(), 3);
     }
 
-    void setDataKeepsFieldsWhenDefinitionsMatch()
-    {
+    void setDataKeepsFieldsWhenDefinitionsMatch() {
         TClientDataSet cds;
         cds.SetData(companies());
         TField *name = cds.FieldByName(u"NMEMPRESA"_s);
-        name->OnGetText = [](TField &, QString &text, bool) { text = u"*"_s + text; };
+        name->OnGetText = [](TField &, QString &text, bool) {
+            text = u"*"_s + text;
+        };
         name->SetVisible(false);
         cds.Edit();
         name->SetAsString(u"Pendente"_s);
@@ -632,12 +605,13 @@ private Q_SLOTS:
         QCOMPARE(cds.ChangeCount(), 0);
     }
 
-    void setDataWithNewDefinitionsCarriesHandlers()
-    {
+    void setDataWithNewDefinitionsCarriesHandlers() {
         TClientDataSet cds;
         cds.SetData(companies());
         TField *name = cds.FieldByName(u"NMEMPRESA"_s);
-        name->OnGetText = [](TField &, QString &text, bool) { text = u"*"_s + text; };
+        name->OnGetText = [](TField &, QString &text, bool) {
+            text = u"*"_s + text;
+        };
         name->SetVisible(false);
         name->SetDisplayLabel(u"Nome"_s);
         TTablePacket wider = companies();
@@ -653,16 +627,14 @@ private Q_SLOTS:
         QVERIFY(cds.FieldByName(u"QTD"_s)->Visible());
     }
 
-    void setDataRejectsBadPacketWhole_data()
-    {
+    void setDataRejectsBadPacketWhole_data() {
         QTest::addColumn<int>("badRow");
         QTest::addColumn<QVariant>("badValue"); // invalid: the row is one value short
         QTest::newRow("short row") << 2 << QVariant();
         QTest::newRow("oversized text") << 1 << QVariant(u"ABC"_s);
         QTest::newRow("unrelated kind") << 2 << QVariant(QSize(1, 2));
     }
-    void setDataRejectsBadPacketWhole()
-    {
+    void setDataRejectsBadPacketWhole() {
         QFETCH(int, badRow);
         QFETCH(QVariant, badValue);
         TClientDataSet cds;
@@ -678,8 +650,7 @@ private Q_SLOTS:
         QCOMPARE(cds.RecNo(), 3);
     }
 
-    void indexOrder()
-    {
+    void indexOrder() {
         TClientDataSet cds;
         cds.SetData(errorsPacket());
         QCOMPARE(readOrder(cds, u"DSERRO"_s),
@@ -701,22 +672,17 @@ private Q_SLOTS:
         QVERIFY_THROWS_EXCEPTION(EDatabaseError, cds.SetIndexFieldNames(u"NADA"_s));
     }
 
-    void insertPosition_data()
-    {
+    void insertPosition_data() {
         QTest::addColumn<QStringList>("script");
         QTest::addColumn<QStringList>("order");
         QTest::newRow("insert goes before the current row")
-            << QStringList{u"go B"_s, u"insert Z"_s}
-            << QStringList{u"A"_s, u"Z"_s, u"B"_s, u"C"_s};
+            << QStringList{u"go B"_s, u"insert Z"_s} << QStringList{u"A"_s, u"Z"_s, u"B"_s, u"C"_s};
         QTest::newRow("append goes at the end")
-            << QStringList{u"go A"_s, u"append Z"_s}
-            << QStringList{u"A"_s, u"B"_s, u"C"_s, u"Z"_s};
+            << QStringList{u"go A"_s, u"append Z"_s} << QStringList{u"A"_s, u"B"_s, u"C"_s, u"Z"_s};
         QTest::newRow("insert on the first row")
-            << QStringList{u"go A"_s, u"insert Z"_s}
-            << QStringList{u"Z"_s, u"A"_s, u"B"_s, u"C"_s};
+            << QStringList{u"go A"_s, u"insert Z"_s} << QStringList{u"Z"_s, u"A"_s, u"B"_s, u"C"_s};
     }
-    void insertPosition()
-    {
+    void insertPosition() {
         QFETCH(QStringList, script);
         QFETCH(QStringList, order);
         TClientDataSet cds;
@@ -726,26 +692,24 @@ private Q_SLOTS:
         QCOMPARE(readOrder(cds, u"CDEMPRESA"_s), order);
     }
 
-    void locate_data()
-    {
+    void locate_data() {
         QTest::addColumn<QString>("fields");
         QTest::addColumn<QVariant>("keys");
         QTest::addColumn<int>("options");
         QTest::addColumn<QString>("found"); // DSERRO of the row, empty: not found
-        QTest::newRow("two fields") << u"CDEMPRESA;IDERRO"_s
-                                    << QVariant(QVariantList{u"01"_s, 9}) << 0 << u"c"_s;
+        QTest::newRow("two fields")
+            << u"CDEMPRESA;IDERRO"_s << QVariant(QVariantList{u"01"_s, 9}) << 0 << u"c"_s;
         QTest::newRow("integer as text") << u"IDERRO"_s << QVariant(u"5"_s) << 0 << u"d"_s;
         QTest::newRow("null key") << u"CDEMPRESA"_s << QVariant() << 0 << u"d"_s;
         QTest::newRow("absent") << u"CDEMPRESA"_s << QVariant(u"03"_s) << 0 << QString();
         QTest::newRow("case differs") << u"DSERRO"_s << QVariant(u"E"_s) << 0 << QString();
-        QTest::newRow("case insensitive") << u"DSERRO"_s << QVariant(u"E"_s)
-                                          << int(loCaseInsensitive) << u"e"_s;
+        QTest::newRow("case insensitive")
+            << u"DSERRO"_s << QVariant(u"E"_s) << int(loCaseInsensitive) << u"e"_s;
         QTest::newRow("partial") << u"CDEMPRESA"_s << QVariant(u"0"_s) << int(loPartialKey)
                                  << u"b"_s;
         QTest::newRow("not a number") << u"IDERRO"_s << QVariant(u"x"_s) << 0 << QString();
     }
-    void locate()
-    {
+    void locate() {
         QFETCH(QString, fields);
         QFETCH(QVariant, keys);
         QFETCH(int, options);
@@ -754,14 +718,15 @@ private Q_SLOTS:
         cds.SetData(errorsPacket());
         cds.Last();
         int scrolls = 0;
-        cds.AfterScroll = [&](TClientDataSet &) { ++scrolls; };
+        cds.AfterScroll = [&](TClientDataSet &) {
+            ++scrolls;
+        };
         QCOMPARE(cds.Locate(fields, keys, options), !found.isEmpty());
         QCOMPARE(cds.FieldByName(u"DSERRO"_s)->AsString(), found.isEmpty() ? u"f"_s : found);
         QCOMPARE(scrolls, found.isEmpty() ? 0 : 1);
     }
 
-    void emptyDataSetIsNotLogged()
-    {
+    void emptyDataSetIsNotLogged() {
         TClientDataSet cds;
         cds.SetData(companies());
         run(cds, {u"go A"_s, u"edit X"_s});
@@ -772,8 +737,7 @@ private Q_SLOTS:
         QVERIFY(cds.IsEmpty());
     }
 
-    void createDataSetFromDefinitions()
-    {
+    void createDataSetFromDefinitions() {
         TClientDataSet cds;
         QVERIFY_THROWS_EXCEPTION(EDatabaseError, cds.CreateDataSet());
         cds.FieldDefs() = companies().Fields;
@@ -784,8 +748,7 @@ private Q_SLOTS:
         QCOMPARE(describe(cds.GetDelta()), QStringList{u"insert Z,Nova,-"_s});
     }
 
-    void notices()
-    {
+    void notices() {
         TClientDataSet cds;
         cds.SetData(companies());
         QSignalSpy data(&cds, &TClientDataSet::dataChanged);

@@ -7,8 +7,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-TTablePacket companies()
-{
+TTablePacket companies() {
     TTablePacket p;
     TFieldDef code;
     code.Name = u"CDEMPRESA"_s;
@@ -23,8 +22,7 @@ TTablePacket companies()
 class TstDataSource final : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void relaysStateAndData()
-    {
+    void relaysStateAndData() {
         TClientDataSet cds;
         TDataSource dts;
         QCOMPARE(dts.State(), TDataSetState::Inactive);
@@ -48,8 +46,7 @@ private Q_SLOTS:
     }
 
     // Bound controls write into their fields when the table asks, before BeforePost sees them.
-    void boundControlsWriteBeforeBeforePost()
-    {
+    void boundControlsWriteBeforeBeforePost() {
         TClientDataSet cds;
         cds.SetData(companies());
         TDataSource dts;
@@ -57,22 +54,22 @@ private Q_SLOTS:
         QObject::connect(&dts, &TDataSource::updateData, &dts,
                          [&] { cds.Fields(0)->SetAsString(u"09"_s); });
         QString seenByBeforePost;
-        cds.BeforePost = [&](TClientDataSet &t) { seenByBeforePost = t.Fields(0)->AsString(); };
+        cds.BeforePost = [&](TClientDataSet &t) {
+            seenByBeforePost = t.Fields(0)->AsString();
+        };
         cds.Edit();
         cds.Post();
         QCOMPARE(seenByBeforePost, u"09"_s);
         QCOMPARE(cds.Fields(0)->AsString(), u"09"_s);
     }
 
-    void disabledOrDetachedSourceIsInactive_data()
-    {
+    void disabledOrDetachedSourceIsInactive_data() {
         QTest::addColumn<QString>("how");
         QTest::newRow("disabled") << u"disable"_s;
         QTest::newRow("table removed") << u"detach"_s;
         QTest::newRow("table destroyed") << u"destroy"_s;
     }
-    void disabledOrDetachedSourceIsInactive()
-    {
+    void disabledOrDetachedSourceIsInactive() {
         QFETCH(QString, how);
         auto cds = std::make_unique<TClientDataSet>();
         cds->SetData(companies());
@@ -80,7 +77,9 @@ private Q_SLOTS:
         dts.SetDataSet(cds.get());
         QCOMPARE(dts.State(), TDataSetState::Browse);
         int dataNotices = 0;
-        dts.OnDataChange = [&](TDataSource &, TField *) { ++dataNotices; };
+        dts.OnDataChange = [&](TDataSource &, TField *) {
+            ++dataNotices;
+        };
         if (how == u"disable"_s)
             dts.SetEnabled(false);
         else if (how == u"detach"_s)

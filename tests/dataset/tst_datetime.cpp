@@ -9,16 +9,14 @@ using namespace DateTimeUtil;
 class TstDateTime final : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void dayZeroIsTheEpoch()
-    {
+    void dayZeroIsTheEpoch() {
         QCOMPARE(ToQDate(0), QDate(1899, 12, 30));
         QCOMPARE(FromQDate(QDate(1900, 1, 1)), 2.0);
         QCOMPARE(FormatDate(0), u"30/12/1899"_s);
         QCOMPARE(FromQDate(QDate(2024, 3, 1)), 45352.0);
     }
 
-    void roundTripKeepsMilliseconds_data()
-    {
+    void roundTripKeepsMilliseconds_data() {
         QTest::addColumn<QDateTime>("when");
         QTest::newRow("midnight") << QDateTime(QDate(2024, 3, 1), QTime(0, 0));
         QTest::newRow("one ms") << QDateTime(QDate(2024, 3, 1), QTime(0, 0, 0, 1));
@@ -27,8 +25,7 @@ private Q_SLOTS:
         QTest::newRow("far year") << QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59, 999));
         QTest::newRow("epoch noon") << QDateTime(QDate(1899, 12, 30), QTime(12, 0));
     }
-    void roundTripKeepsMilliseconds()
-    {
+    void roundTripKeepsMilliseconds() {
         QFETCH(QDateTime, when);
         const TDateTime value = FromQDateTime(when);
         QCOMPARE(ToQDateTime(value), when);
@@ -38,8 +35,7 @@ private Q_SLOTS:
         QCOMPARE(FromIso(ToIso(value)), std::optional<TDateTime>(value));
     }
 
-    void nearlyMidnightRoundsIntoNextDay()
-    {
+    void nearlyMidnightRoundsIntoNextDay() {
         // Half a millisecond before midnight reads as the next day everywhere, not just in one
         // of the conversions.
         const TDateTime value = 45352.0 + (86'400'000.0 - 0.4) / 86'400'000.0;
@@ -49,8 +45,7 @@ private Q_SLOTS:
         QCOMPARE(ToIso(value), u"2024-03-02"_s);
     }
 
-    void monthBounds_data()
-    {
+    void monthBounds_data() {
         QTest::addColumn<QDate>("day");
         QTest::addColumn<QDate>("first");
         QTest::addColumn<QDate>("last");
@@ -60,8 +55,7 @@ private Q_SLOTS:
                                   << QDate(2024, 12, 31);
         QTest::newRow("century") << QDate(1900, 2, 5) << QDate(1900, 2, 1) << QDate(1900, 2, 28);
     }
-    void monthBounds()
-    {
+    void monthBounds() {
         QFETCH(QDate, day);
         QFETCH(QDate, first);
         QFETCH(QDate, last);
@@ -70,8 +64,7 @@ private Q_SLOTS:
         QCOMPARE(LastDayOfMonth(withTime), FromQDate(last));
     }
 
-    void parseDate_data()
-    {
+    void parseDate_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QDate>("expected"); // invalid: rejected
         QTest::newRow("plain") << u"01/03/2024"_s << QDate(2024, 3, 1);
@@ -92,8 +85,7 @@ private Q_SLOTS:
         QTest::newRow("empty") << QString() << QDate();
         QTest::newRow("mask blanks") << u"  /  /    "_s << QDate();
     }
-    void parseDate()
-    {
+    void parseDate() {
         QFETCH(QString, text);
         QFETCH(QDate, expected);
         const std::optional<TDateTime> value = ParseDate(text);
@@ -104,8 +96,7 @@ private Q_SLOTS:
         }
     }
 
-    void parseMonthYear_data()
-    {
+    void parseMonthYear_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QDate>("expected");
         QTest::newRow("march") << u"03/2024"_s << QDate(2024, 3, 1);
@@ -115,8 +106,7 @@ private Q_SLOTS:
         QTest::newRow("short") << u"3/2024"_s << QDate();
         QTest::newRow("full date") << u"01/03/2024"_s << QDate();
     }
-    void parseMonthYear()
-    {
+    void parseMonthYear() {
         QFETCH(QString, text);
         QFETCH(QDate, expected);
         const std::optional<TDateTime> value = ParseMonthYear(text);
@@ -127,8 +117,7 @@ private Q_SLOTS:
         }
     }
 
-    void encodeDate_data()
-    {
+    void encodeDate_data() {
         QTest::addColumn<int>("year");
         QTest::addColumn<int>("month");
         QTest::addColumn<int>("day");
@@ -139,8 +128,7 @@ private Q_SLOTS:
         QTest::newRow("year 0") << 0 << 1 << 1 << u"'01/01/0000' não é uma data válida."_s;
         QTest::newRow("year 10000") << 10000 << 1 << 1 << u"'01/01/10000' não é uma data válida."_s;
     }
-    void encodeDate()
-    {
+    void encodeDate() {
         QFETCH(int, year);
         QFETCH(int, month);
         QFETCH(int, day);
@@ -158,13 +146,12 @@ private Q_SLOTS:
         }
     }
 
-    void iso_data()
-    {
+    void iso_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QDateTime>("expected"); // invalid: rejected
         QTest::newRow("date") << u"2024-03-01"_s << QDateTime(QDate(2024, 3, 1), QTime(0, 0));
-        QTest::newRow("with time") << u"2024-03-01T10:20:30.000"_s
-                                   << QDateTime(QDate(2024, 3, 1), QTime(10, 20, 30));
+        QTest::newRow("with time")
+            << u"2024-03-01T10:20:30.000"_s << QDateTime(QDate(2024, 3, 1), QTime(10, 20, 30));
         QTest::newRow("with ms") << u"2024-03-01T10:20:30.045"_s
                                  << QDateTime(QDate(2024, 3, 1), QTime(10, 20, 30, 45));
         QTest::newRow("30 feb") << u"2024-02-30"_s << QDateTime();
@@ -175,8 +162,7 @@ private Q_SLOTS:
         QTest::newRow("slashes") << u"2024/03/01"_s << QDateTime();
         QTest::newRow("blank time") << u"2024-03-01 10:20:30.000"_s << QDateTime();
     }
-    void iso()
-    {
+    void iso() {
         QFETCH(QString, text);
         QFETCH(QDateTime, expected);
         const std::optional<TDateTime> value = FromIso(text);
@@ -187,8 +173,7 @@ private Q_SLOTS:
         }
     }
 
-    void formatTokens()
-    {
+    void formatTokens() {
         const TDateTime value = FromQDateTime(QDateTime(QDate(2024, 3, 7), QTime(8, 5, 9)));
         QCOMPARE(Format(value, u"dd/mm/yyyy hh:nn:ss"_s), u"07/03/2024 08:05:09"_s);
         QCOMPARE(Format(value, u"yyyy-mm"_s), u"2024-03"_s);

@@ -9,8 +9,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-TFieldDef field(const QString &name, TFieldType type, int size = 0)
-{
+TFieldDef field(const QString &name, TFieldType type, int size = 0) {
     TFieldDef def;
     def.Name = name;
     def.DataType = type;
@@ -18,15 +17,14 @@ TFieldDef field(const QString &name, TFieldType type, int size = 0)
     return def;
 }
 
-TTablePacket mixedPacket()
-{
+TTablePacket mixedPacket() {
     TTablePacket packet;
     packet.Fields = {field(u"CDEMPRESA"_s, TFieldType::String, 2),
                      field(u"NMEMPRESA"_s, TFieldType::String, 40),
                      field(u"DTINICCONT"_s, TFieldType::Date), field(u"QTD"_s, TFieldType::Integer),
                      field(u"VALOR"_s, TFieldType::Float)};
-    const TDateTime withTime = DateTimeUtil::FromQDateTime(
-        QDateTime(QDate(2024, 3, 1), QTime(10, 20, 30, 7)));
+    const TDateTime withTime =
+        DateTimeUtil::FromQDateTime(QDateTime(QDate(2024, 3, 1), QTime(10, 20, 30, 7)));
     packet.Rows = {
         {u"01"_s, u"Açúcar São João Ltda"_s, DateTimeUtil::EncodeDate(2024, 3, 1), qint64(12),
          1.25},
@@ -37,15 +35,13 @@ TTablePacket mixedPacket()
     return packet;
 }
 
-QByteArray withRows(const QByteArray &rows)
-{
+QByteArray withRows(const QByteArray &rows) {
     return R"({"fields":[{"name":"CDEMPRESA","type":"string","size":2},)"
-           R"({"name":"DTINICCONT","type":"date"},{"name":"QTD","type":"integer"}],"rows":)"
-        + rows + "}";
+           R"({"name":"DTINICCONT","type":"date"},{"name":"QTD","type":"integer"}],"rows":)" +
+           rows + "}";
 }
 
-QByteArray withFields(const QByteArray &fields)
-{
+QByteArray withFields(const QByteArray &fields) {
     return R"({"fields":)" + fields + R"(,"rows":[]})";
 }
 
@@ -54,15 +50,13 @@ QByteArray withFields(const QByteArray &fields)
 class TstPacket final : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void roundTrip_data()
-    {
+    void roundTrip_data() {
         QTest::addColumn<TTablePacket>("packet");
         QTest::newRow("mixed kinds, nulls, accents") << mixedPacket();
         QTest::newRow("no rows") << TTablePacket{mixedPacket().Fields, {}};
         QTest::newRow("parameter record") << ParameterRecord::Packet(40);
     }
-    void roundTrip()
-    {
+    void roundTrip() {
         QFETCH(TTablePacket, packet);
         TTablePacket back;
         QString error;
@@ -82,8 +76,7 @@ private Q_SLOTS:
         }
     }
 
-    void parameterRecordShape()
-    {
+    void parameterRecordShape() {
         const TFieldDefs fields = ParameterRecord::Fields();
         QCOMPARE(fields.size(), 38);
         QCOMPARE(fields.first().Name, u"IDCONTAJUDTCOMP"_s);
@@ -93,13 +86,12 @@ private Q_SLOTS:
         QCOMPARE(fields.at(name).Size, 40);
     }
 
-    void wireForm()
-    {
+    void wireForm() {
         const QJsonObject json = Packet::ToJson(mixedPacket());
         const QJsonArray fields = json.value(u"fields"_s).toArray();
-        QCOMPARE(fields.at(0).toObject(),
-                 (QJsonObject{{u"name"_s, u"CDEMPRESA"_s}, {u"type"_s, u"string"_s},
-                              {u"size"_s, 2}}));
+        QCOMPARE(
+            fields.at(0).toObject(),
+            (QJsonObject{{u"name"_s, u"CDEMPRESA"_s}, {u"type"_s, u"string"_s}, {u"size"_s, 2}}));
         QCOMPARE(fields.at(2).toObject(),
                  (QJsonObject{{u"name"_s, u"DTINICCONT"_s}, {u"type"_s, u"date"_s}}));
         const QJsonArray rows = json.value(u"rows"_s).toArray();
@@ -110,13 +102,12 @@ private Q_SLOTS:
         QVERIFY(rows.at(3).toArray().at(0).isString());
     }
 
-    void rejectsBadPacket_data()
-    {
+    void rejectsBadPacket_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("mentions");
         QTest::newRow("invalid json") << QByteArray("{fields: []}") << u"JSON"_s;
-        QTest::newRow("truncated") << withRows(R"([["01","2024-03-01",1]])").chopped(9)
-                                   << u"JSON"_s;
+        QTest::newRow("truncated")
+            << withRows(R"([["01","2024-03-01",1]])").chopped(9) << u"JSON"_s;
         QTest::newRow("empty input") << QByteArray() << u"JSON"_s;
         QTest::newRow("top-level array") << QByteArray("[1,2]") << u"objeto"_s;
         QTest::newRow("no fields") << QByteArray(R"({"rows":[]})") << u"fields"_s;
@@ -126,8 +117,7 @@ private Q_SLOTS:
         QTest::newRow("string without size")
             << withFields(R"([{"name":"NMEMPRESA","type":"string"}])") << u"'NMEMPRESA'"_s;
         QTest::newRow("string size zero")
-            << withFields(R"([{"name":"NMEMPRESA","type":"string","size":0}])")
-            << u"'NMEMPRESA'"_s;
+            << withFields(R"([{"name":"NMEMPRESA","type":"string","size":0}])") << u"'NMEMPRESA'"_s;
         QTest::newRow("string size negative")
             << withFields(R"([{"name":"NMEMPRESA","type":"string","size":-4}])")
             << u"'NMEMPRESA'"_s;
@@ -138,18 +128,15 @@ private Q_SLOTS:
             << withFields(R"([{"name":"QTD","type":"integer"},{"name":"qtd","type":"float"}])")
             << u"'qtd'"_s;
         QTest::newRow("nameless field") << withFields(R"([{"type":"integer"}])") << u"nome"_s;
-        QTest::newRow("short row") << withRows(R"([["01","2024-03-01",1],["02",null]])")
-                                   << u"linha 2"_s;
+        QTest::newRow("short row")
+            << withRows(R"([["01","2024-03-01",1],["02",null]])") << u"linha 2"_s;
         QTest::newRow("long row") << withRows(R"([["01","2024-03-01",1,5]])") << u"linha 1"_s;
         QTest::newRow("row not a list") << withRows(R"([{"CDEMPRESA":"01"}])") << u"linha 1"_s;
         QTest::newRow("number for text")
             << withRows(R"([["01",null,1],[2,null,1]])") << u"linha 2, campo 'CDEMPRESA'"_s;
-        QTest::newRow("text for integer")
-            << withRows(R"([["01",null,"1"]])") << u"campo 'QTD'"_s;
-        QTest::newRow("fractional integer")
-            << withRows(R"([["01",null,1.5]])") << u"campo 'QTD'"_s;
-        QTest::newRow("date 30 feb")
-            << withRows(R"([["01","2024-02-30",1]])") << u"'2024-02-30'"_s;
+        QTest::newRow("text for integer") << withRows(R"([["01",null,"1"]])") << u"campo 'QTD'"_s;
+        QTest::newRow("fractional integer") << withRows(R"([["01",null,1.5]])") << u"campo 'QTD'"_s;
+        QTest::newRow("date 30 feb") << withRows(R"([["01","2024-02-30",1]])") << u"'2024-02-30'"_s;
         QTest::newRow("date short month")
             << withRows(R"([["01","2024-3-1",1]])") << u"campo 'DTINICCONT'"_s;
         QTest::newRow("date with garbage")
@@ -161,8 +148,7 @@ private Q_SLOTS:
         QTest::newRow("accented text too long")
             << withRows(R"([["São",null,1]])") << u"campo 'CDEMPRESA'"_s;
     }
-    void rejectsBadPacket()
-    {
+    void rejectsBadPacket() {
         QFETCH(QByteArray, bytes);
         QFETCH(QString, mentions);
         TTablePacket out = mixedPacket();
@@ -176,8 +162,7 @@ private Q_SLOTS:
     }
 
     // The byte reader and the document decoder must agree on everything well-formed.
-    void acceptsEveryWellFormedSpelling_data()
-    {
+    void acceptsEveryWellFormedSpelling_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("first"); // CDEMPRESA|DTINICCONT|QTD of the first row
         QTest::newRow("plain") << withRows(R"([["01","2024-03-01",1]])") << u"01|45352|1"_s;
@@ -196,16 +181,15 @@ private Q_SLOTS:
             << withRows(" [ [ \"01\" ,\r\n\t\"2024-03-01T12:00:00.000\" , 4 ] ] ")
             << u"01|45352.5|4"_s;
         QTest::newRow("escapes") << withRows("[[\"\\u00e7\\\"\",null,5]]") << u"ç\"||5"_s;
-        QTest::newRow("surrogate pair") << withRows(R"([["\ud83d\ude00",null,6]])")
-                                        << u"\U0001F600||6"_s;
+        QTest::newRow("surrogate pair")
+            << withRows(R"([["\ud83d\ude00",null,6]])") << u"\U0001F600||6"_s;
         QTest::newRow("raw utf-8") << withRows("[[\"\xc3\xa3o\",null,7]]") << u"ão||7"_s;
-        QTest::newRow("integral float for integer") << withRows(R"([["01",null,8.0]])")
-                                                    << u"01||8"_s;
+        QTest::newRow("integral float for integer")
+            << withRows(R"([["01",null,8.0]])") << u"01||8"_s;
         QTest::newRow("exponent integer") << withRows(R"([["01",null,1e2]])") << u"01||100"_s;
         QTest::newRow("no rows") << withRows("[]") << QString();
     }
-    void acceptsEveryWellFormedSpelling()
-    {
+    void acceptsEveryWellFormedSpelling() {
         QFETCH(QByteArray, bytes);
         QFETCH(QString, first);
         TTablePacket fromBytes;
@@ -226,8 +210,7 @@ private Q_SLOTS:
         QCOMPARE(cells.join(u'|'), first);
     }
 
-    void rejectsMalformedJson_data()
-    {
+    void rejectsMalformedJson_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::newRow("invalid utf-8") << withRows("[[\"\xc3\x28\",null,1]]");
         QTest::newRow("overlong utf-8") << withRows("[[\"\xc0\xaf\",null,1]]");
@@ -238,15 +221,15 @@ private Q_SLOTS:
         QTest::newRow("bare dot") << withRows(R"([["01",null,1.]])");
         QTest::newRow("plus sign") << withRows(R"([["01",null,+1]])");
         QTest::newRow("trailing comma") << withRows(R"([["01",null,1],])");
-        QTest::newRow("single quotes") << withRows("[[\x27" "01\x27,null,1]]");
+        QTest::newRow("single quotes") << withRows("[[\x27"
+                                                   "01\x27,null,1]]");
         QTest::newRow("content after the end") << withRows("[]") + "{}";
         QTest::newRow("unterminated text") << QByteArray("{\"fields\":[],\"rows\":[[\"ab");
         QTest::newRow("deep nesting") << QByteArray(R"({"x":)") + QByteArray(5000, '[');
         QTest::newRow("misspelt null") << withRows(R"([["01",nul,1]])");
         QTest::newRow("duplicate rows") << withRows("[]").chopped(1) + R"(,"rows":[]})";
     }
-    void rejectsMalformedJson()
-    {
+    void rejectsMalformedJson() {
         QFETCH(QByteArray, bytes);
         TTablePacket out;
         QString error;
@@ -255,8 +238,7 @@ private Q_SLOTS:
         QVERIFY(out.Fields.isEmpty());
     }
 
-    void corruptedBytesNeverCrash()
-    {
+    void corruptedBytesNeverCrash() {
         // Every prefix of a real packet, and the packet with single bytes overwritten, must be
         // either rejected with a message or decoded whole; never a crash.
         const QByteArray bytes = Packet::ToBytes(ParameterRecord::Packet(3));
@@ -278,8 +260,7 @@ private Q_SLOTS:
         }
     }
 
-    void changeLogRoundTrip()
-    {
+    void changeLogRoundTrip() {
         TChangeLog log;
         log.Fields = mixedPacket().Fields;
         const TTablePacket rows = mixedPacket();
@@ -303,12 +284,11 @@ private Q_SLOTS:
         }
     }
 
-    void rejectsBadChangeLog_data()
-    {
+    void rejectsBadChangeLog_data() {
         QTest::addColumn<QByteArray>("changes");
         QTest::addColumn<QString>("mentions");
-        QTest::newRow("unknown op") << QByteArray(R"([{"op":"upsert","values":["01"]}])")
-                                    << u"'upsert'"_s;
+        QTest::newRow("unknown op")
+            << QByteArray(R"([{"op":"upsert","values":["01"]}])") << u"'upsert'"_s;
         QTest::newRow("update without original")
             << QByteArray(R"([{"op":"update","values":["01"]}])") << u"'original'"_s;
         QTest::newRow("insert without values")
@@ -322,13 +302,12 @@ private Q_SLOTS:
         QTest::newRow("change not an object") << QByteArray(R"([7])") << u"alteração 1"_s;
         QTest::newRow("no changes") << QByteArray("null") << u"changes"_s;
     }
-    void rejectsBadChangeLog()
-    {
+    void rejectsBadChangeLog() {
         QFETCH(QByteArray, changes);
         QFETCH(QString, mentions);
         const QByteArray bytes =
-            R"({"fields":[{"name":"CDEMPRESA","type":"string","size":2}],"changes":)" + changes
-            + "}";
+            R"({"fields":[{"name":"CDEMPRESA","type":"string","size":2}],"changes":)" + changes +
+            "}";
         const QJsonDocument document = QJsonDocument::fromJson(bytes);
         QVERIFY(document.isObject());
         TChangeLog out;
@@ -340,8 +319,7 @@ private Q_SLOTS:
         QCOMPARE(out.Fields.first().Name, u"X"_s);
     }
 
-    void valueFromJsonNamesTheField()
-    {
+    void valueFromJsonNamesTheField() {
         QVariant out = u"before"_s;
         QString error;
         QVERIFY(!Packet::ValueFromJson(field(u"DTFINACONT"_s, TFieldType::Date),
