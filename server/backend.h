@@ -1,0 +1,31 @@
+#pragma once
+
+#include "remoteobject.h"
+
+#include <QList>
+#include <QString>
+
+#include <memory>
+
+class Database;
+class ParamCtblObject;
+class CacheObject;
+
+// The server's storage and its remote objects over one database.
+class Backend final {
+public:
+    // url: "sqlite:PATH" or "postgresql://user@host:port/dbname" (password optional: user:pw@).
+    // Opens the database, runs the numbered migrations, returns nullptr and *error on failure.
+    static std::unique_ptr<Backend> Open(const QString &url, QString *error);
+    // "demo", "large", "large:N". Fills the database only when it holds no company.
+    bool Seed(const QString &spec, QString *error);
+    // The remote objects "Ger09400.rdmParamCtbl" and "Host.Cache", owned by the Backend.
+    QList<RemoteObject *> Objects() const;
+    ~Backend();
+
+private:
+    Backend();
+    std::unique_ptr<Database> m_database;
+    std::unique_ptr<ParamCtblObject> m_paramCtbl;
+    std::unique_ptr<CacheObject> m_cache;
+};

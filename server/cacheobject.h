@@ -1,0 +1,18 @@
+#pragma once
+
+#include "remoteobject.h"
+
+class Database;
+
+// "Host.Cache": whole tables the desktop host keeps local copies of (EMPRESA, CONTOPECTBL).
+class CacheObject final : public RemoteObject {
+public:
+    explicit CacheObject(Database &database);
+
+    QString Name() const override;
+    bool HasMethod(const QString &method) const override;
+    CallOutcome Invoke(const QString &method, const QJsonArray &params) override;
+
+private:
+    Database &m_database;
+};

@@ -1,0 +1,222 @@
+#include "database.h"
+
+#include <QAtomicInteger>
+#include <QMutex>
+#include <QSet>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QThread>
+#include <QUrl>
+
+#include <map>
+
+using namespace Qt::StringLiterals;
+
+// Names of the connections this database opened, so whoever goes last (the thread or the
+// database) removes them.
+struct Database::Registry {
+    QMutex Lock;
+    QSet<QString> Names;
+};
+
+namespace {
+
+QAtomicInteger<quint64> g_serial;
+
+struct ThreadConnection {
+    QString Name;
+    std::weak_ptr<void> Owner;
+    std::function<void(const QString &)> Release;
+    ~ThreadConnection()
+    {
+        if (!Owner.expired() && Release)
+            Release(Name);
+    }
+};
+
+// Per thread: database serial -> connection. Destroyed when the thread ends.
+thread_local std::map<quint64, std::unique_ptr<ThreadConnection>> t_connections;
+
+constexpr int SerializationRetries = 3;
+
+bool isSerializationFailure(const QSqlError &error)
+{
+    const QString code = error.nativeErrorCode();
+    return code == u"40001"_s || code == u"40P01"_s;
+}
+
+} // namespace
+
+std::unique_ptr<Database> Database::Open(const QString &url, QString *error)
+{
+    std::unique_ptr<Database> db(new Database);
+    db->m_serial = ++g_serial;
+    db->m_registry = std::make_shared<Registry>();
+    if (url.startsWith(u"sqlite:"_s)) {
+        db->m_dialect = Dialect::Sqlite;
+        db->m_path = url.mid(7);
+        if (db->m_path.isEmpty()) {
+            *error = u"Caminho do banco SQLite não informado."_s;
+            return nullptr;
+        }
+    } else if (url.startsWith(u"postgresql://"_s) || url.startsWith(u"postgres://"_s)) {
+        const QUrl parsed(url);
+        if (!parsed.isValid() || parsed.host().isEmpty() || parsed.path().size() < 2) {
+            *error = u"Endereço PostgreSQL inválido: %1"_s.arg(url);
+            return nullptr;
+        }
+        db->m_dialect = Dialect::Postgres;
+        db->m_host = parsed.host();
+        db->m_port = parsed.port(5432);
+        db->m_user = parsed.userName();
+        db->m_password = parsed.password();
+        db->m_dbName = parsed.path().mid(1);
+    } else {
+        *error = u"Endereço de banco não reconhecido: %1 (use sqlite:CAMINHO ou "
+                 "postgresql://usuario@host:porta/banco)"_s.arg(url);
+        return nullptr;
+    }
+    QSqlDatabase conn;
+    if (!db->openConnection(conn, error))
+        return nullptr;
+    return db;
+}
+
+Database::~Database()
+{
+    // This thread's connection releases itself; other threads' are removed here, and their
+    // holders find the registry gone when those threads end.
+    t_connections.erase(m_serial);
+    QMutexLocker lock(&m_registry->Lock);
+    for (const QString &name : std::as_const(m_registry->Names))
+        QSqlDatabase::removeDatabase(name);
+    m_registry->Names.clear();
+}
+
+bool Database::openConnection(QSqlDatabase &db, QString *error)
+{
+    auto found = t_connections.find(m_serial);
+    if (found != t_connections.end()) {
+        db = QSqlDatabase::database(found->second->Name, false);
+        if (db.isOpen())
+            return true;
+    }
+    const QString name = u"ger-db%1-t%2"_s.arg(m_serial).arg(
+        reinterpret_cast<quintptr>(QThread::currentThreadId()));
+    if (QSqlDatabase::contains(name)) {
+        db = QSqlDatabase::database(name, false);
+    } else {
+        db = QSqlDatabase::addDatabase(
+            m_dialect == Dialect::Sqlite ? u"QSQLITE"_s : u"QPSQL"_s, name);
+    }
+    if (m_dialect == Dialect::Sqlite) {
+        db.setDatabaseName(m_path);
+    } else {
+        db.setHostName(m_host);
+        db.setPort(m_port);
+        db.setUserName(m_user);
+        db.setPassword(m_password);
+        db.setDatabaseName(m_dbName);
+    }
+    if (!db.open()) {
+        *error = u"Não foi possível abrir o banco de dados: %1"_s.arg(db.lastError().text());
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(name);
+        return false;
+    }
+    QSqlQuery q(db);
+    const QStringList setup = m_dialect == Dialect::Sqlite
+        ? QStringList{u"PRAGMA journal_mode=WAL"_s, u"PRAGMA busy_timeout=5000"_s,
+                      u"PRAGMA foreign_keys=ON"_s, u"PRAGMA synchronous=NORMAL"_s}
+        : QStringList{u"SET client_min_messages TO WARNING"_s};
+    for (const QString &sql : setup) {
+        if (!q.exec(sql)) {
+            *error = u"Falha ao configurar a conexão: %1"_s.arg(q.lastError().text());
+            return false;
+        }
+    }
+    {
+        QMutexLocker lock(&m_registry->Lock);
+        m_registry->Names.insert(name);
+    }
+    auto holder = std::make_unique<ThreadConnection>();
+    holder->Name = name;
+    holder->Owner = std::static_pointer_cast<void>(m_registry);
+    std::weak_ptr<Registry> weak = m_registry;
+    holder->Release = [weak](const QString &connName) {
+        if (auto reg = weak.lock()) {
+            QMutexLocker lock(&reg->Lock);
+            if (reg->Names.remove(connName))
+                QSqlDatabase::removeDatabase(connName);
+        }
+    };
+    t_connections[m_serial] = std::move(holder);
+    return true;
+}
+
+QSqlDatabase Database::Connection()
+{
+    QSqlDatabase db;
+    QString error;
+    if (!openConnection(db, &error))
+        throw CallFailure{u"database"_s, error};
+    return db;
+}
+
+void Database::Transaction(Access access, const std::function<void(QSqlDatabase &)> &work)
+{
+    QSqlDatabase db = Connection();
+    const QString begin = m_dialect == Dialect::Postgres
+        ? u"BEGIN ISOLATION LEVEL SERIALIZABLE"_s
+        : (access == Access::Write ? u"BEGIN IMMEDIATE"_s : u"BEGIN"_s);
+    for (int attempt = 0;; ++attempt) {
+        QSqlQuery control(db);
+        if (!control.exec(begin))
+            throw CallFailure{u"database"_s,
+                              u"Não foi possível iniciar a transação: %1"_s.arg(
+                                  control.lastError().text())};
+        QSqlError failure;
+        try {
+            work(db);
+            if (control.exec(u"COMMIT"_s))
+                return;
+            failure = control.lastError();
+        } catch (const CallFailure &) {
+            QSqlQuery(db).exec(u"ROLLBACK"_s);
+            throw;
+        } catch (const QSqlError &error) {
+            failure = error;
+        }
+        QSqlQuery(db).exec(u"ROLLBACK"_s);
+        if (isSerializationFailure(failure) && attempt < SerializationRetries)
+            continue;
+        if (isSerializationFailure(failure))
+            throw CallFailure{u"conflict"_s,
+                              u"Os dados foram alterados por outro usuário ao mesmo tempo. "
+                              "Tente novamente."_s};
+        throw CallFailure{u"database"_s,
+                          u"Erro no banco de dados: %1"_s.arg(failure.text())};
+    }
+}
+
+QSqlQuery Database::Prepare(QSqlDatabase &db, const QString &sql)
+{
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.prepare(sql))
+        throw q.lastError();
+    return q;
+}
+
+void Database::Exec(QSqlQuery &query)
+{
+    if (!query.exec())
+        throw query.lastError();
+}
+
+void Database::ExecDirect(QSqlDatabase &db, const QString &sql)
+{
+    QSqlQuery q(db);
+    if (!q.exec(sql))
+        throw q.lastError();
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "remoteobject.h"
+
+#include <QVector>
+
+#include <functional>
+
+// What every remote method shares: the check of its positional arguments (a protocol fault when
+// they do not fit) and the turning of a CallFailure into a failure envelope.
+namespace MethodCall {
+
+enum class Arg { Text, Object };
+
+// nullopt when `params` has exactly the expected count and JSON kinds.
+std::optional<JsonRpc::Error> CheckParams(const QString &method, const QJsonArray &params,
+                                          const QVector<Arg> &expected);
+
+// Runs `body`; a CallFailure becomes a failure envelope, anything else an "internal" one.
+TResultEnvelope Guard(const std::function<TResultEnvelope()> &body);
+
+} // namespace MethodCall

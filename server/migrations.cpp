@@ -1,0 +1,121 @@
+#include "migrations.h"
+
+#include "database.h"
+
+#include <QDateTime>
+#include <QSqlError>
+#include <QStringList>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Dates are DATE columns: SQLite keeps them as ISO text, which sorts and compares like a date;
+// PostgreSQL returns them as dates. Amounts are NUMERIC(15,2). Flags are 1-character text.
+QString flag(const char *name)
+{
+    return u"%1 VARCHAR(1) CHECK (%1 IN ('S', 'N'))"_s.arg(QLatin1StringView(name));
+}
+
+QStringList schemaV1()
+{
+    QStringList record;
+    record << u"CDEMPRESA VARCHAR(2) NOT NULL PRIMARY KEY REFERENCES EMPRESA (CDEMPRESA)"_s
+           << flag("IDCONTAJUDTCOMP") << u"DTINICLANC DATE"_s << u"DTFINALANC DATE"_s
+           << u"DTINICCONT DATE"_s << u"DTFINACONT DATE"_s << u"DTINICRELA DATE"_s
+           << u"DTFINARELA DATE"_s << u"IDSALDEMPR VARCHAR(1)"_s << flag("IDCONTGERE")
+           << flag("IDCONTCOME") << u"DTINICCTBL DATE"_s << u"DTFINACCTBL DATE"_s
+           << flag("IDUTCUSTESTCONT") << u"DTFININTCONTDFS DATE"_s
+           << u"DTINIINTCONTDFS DATE"_s << u"DTINIINTCONTDFE DATE"_s
+           << u"DTFININTCONTDFE DATE"_s << u"DTINIINTCONTGPA DATE"_s
+           << u"DTFININTCONTGPA DATE"_s << flag("IDACUMVRCONT") << flag("IDSUGRAT")
+           << flag("IDUTSALDOSOC") << flag("IDMSMCONTADBCR") << flag("IDRETESTSETOR")
+           << flag("IDCONSVNDDFS") << flag("IDDESPTRIBDIFAL") << u"DTINIINTCONTFIS DATE"_s
+           << flag("IDCONSDTMOVIRETEST") << u"DTFININTCONTFIS DATE"_s
+           << flag("IDCTBSINTETICO") << flag("IDGERESTLANCONT") << u"DTINIINTCONTVEXT DATE"_s
+           << u"DTFININTCONTVEXT DATE"_s << flag("IDCONTVREXCICMSEP") << flag("IDCONSRATPROD")
+           << flag("IDCONGERGGF");
+    return {
+        u"CREATE TABLE EMPRESA (CDEMPRESA VARCHAR(2) NOT NULL PRIMARY KEY, "
+        "NMEMPRESA VARCHAR(40) NOT NULL)"_s,
+        u"CREATE TABLE CONTOPECTBL (%1)"_s.arg(record.join(u", "_s)),
+        u"CREATE TABLE PARAMGERAL (IDPARAMGERAL INTEGER NOT NULL PRIMARY KEY "
+        "CHECK (IDPARAMGERAL = 1), %1)"_s.arg(flag("IDCONTAJUDTCOMP")),
+        u"CREATE TABLE SALDEMPR (CDEMPRESA VARCHAR(2) NOT NULL REFERENCES EMPRESA (CDEMPRESA), "
+        "DTSALDEMPR DATE NOT NULL, CDCONTA VARCHAR(20) NOT NULL, "
+        "VRSALDODEB NUMERIC(15,2) NOT NULL DEFAULT 0, VRSALDOCRED NUMERIC(15,2) NOT NULL "
+        "DEFAULT 0, PRIMARY KEY (CDEMPRESA, DTSALDEMPR, CDCONTA))"_s,
+        // IDEVOLUIDO: carried into the monthly balances; IDRECALCFISC: waiting for the fiscal
+        // recalculation.
+        u"CREATE TABLE LANCCONT (NRLANC INTEGER NOT NULL PRIMARY KEY, "
+        "CDEMPRESA VARCHAR(2) NOT NULL REFERENCES EMPRESA (CDEMPRESA), DTLANC DATE NOT NULL, "
+        "CDCONTA VARCHAR(20) NOT NULL, VRLANC NUMERIC(15,2) NOT NULL, "
+        "IDEVOLUIDO VARCHAR(1) NOT NULL CHECK (IDEVOLUIDO IN ('S', 'N')), "
+        "IDRECALCFISC VARCHAR(1) NOT NULL CHECK (IDRECALCFISC IN ('S', 'N')))"_s,
+        u"CREATE TABLE FECHAPERIODO (CDEMPRESA VARCHAR(2) NOT NULL REFERENCES EMPRESA "
+        "(CDEMPRESA), DSDATA VARCHAR(10) NOT NULL, NMOPERADOR VARCHAR(60) NOT NULL, "
+        "DTREGISTRO TIMESTAMP NOT NULL)"_s,
+    };
+}
+
+QStringList indexesV2()
+{
+    return {
+        u"CREATE INDEX LANCCONT_EVOLUCAO ON LANCCONT (CDEMPRESA, IDEVOLUIDO, DTLANC)"_s,
+        u"CREATE INDEX LANCCONT_RECALC ON LANCCONT (CDEMPRESA, IDRECALCFISC, DTLANC)"_s,
+        u"CREATE INDEX FECHAPERIODO_EMPRESA ON FECHAPERIODO (CDEMPRESA, DTREGISTRO)"_s,
+    };
+}
+
+const QVector<QStringList> &all()
+{
+    static const QVector<QStringList> migrations = {schemaV1(), indexesV2()};
+    return migrations;
+}
+
+int currentVersion(QSqlDatabase &db)
+{
+    QSqlQuery q = Database::Prepare(db, u"SELECT MAX(VERSION) FROM SCHEMA_VERSION"_s);
+    Database::Exec(q);
+    return q.next() && !q.value(0).isNull() ? q.value(0).toInt() : 0;
+}
+
+} // namespace
+
+namespace Migrations {
+
+int LatestVersion() { return int(all().size()); }
+
+bool Run(Database &database, QString *error)
+{
+    try {
+        database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {
+            if (database.Kind() == Database::Dialect::Postgres)
+                Database::ExecDirect(db, u"SELECT pg_advisory_xact_lock(9400)"_s);
+            Database::ExecDirect(db, u"CREATE TABLE IF NOT EXISTS SCHEMA_VERSION (VERSION "
+                                     "INTEGER NOT NULL PRIMARY KEY, APPLIED TIMESTAMP NOT "
+                                     "NULL)"_s);
+        });
+        for (int version = 1; version <= LatestVersion(); ++version) {
+            database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {
+                if (database.Kind() == Database::Dialect::Postgres)
+                    Database::ExecDirect(db, u"SELECT pg_advisory_xact_lock(9400)"_s);
+                if (currentVersion(db) >= version)
+                    return;
+                for (const QString &sql : all().at(version - 1))
+                    Database::ExecDirect(db, sql);
+                QSqlQuery mark = Database::Prepare(
+                    db, u"INSERT INTO SCHEMA_VERSION (VERSION, APPLIED) VALUES (?, ?)"_s);
+                mark.addBindValue(version);
+                mark.addBindValue(QDateTime::currentDateTime().toString(Qt::ISODate));
+                Database::Exec(mark);
+            });
+        }
+    } catch (const CallFailure &failure) {
+        *error = u"Falha ao atualizar o esquema do banco: %1"_s.arg(failure.Message);
+        return false;
+    }
+    return true;
+}
+
+} // namespace Migrations

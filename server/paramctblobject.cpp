@@ -1,0 +1,787 @@
+#include "paramctblobject.h"
+
+#include "companylist.h"
+#include "database.h"
+#include "datetime.h"
+#include "methodcall.h"
+#include "packet.h"
+#include "paramrecord.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QSqlError>
+#include <QSqlRecord>
+
+using namespace Qt::StringLiterals;
+using MethodCall::Arg;
+using ParamRecord::Column;
+
+namespace {
+
+// How many companies an "inconsistency" refusal names before it stops listing.
+constexpr int ListedInconsistencies = 5;
+
+[[noreturn]] void fail(const QString &code, const QString &message)
+{
+    throw CallFailure{code, message};
+}
+
+QString requireCode(const QString &text)
+{
+    QString code, error;
+    if (!CompanyList::ParseCode(text, code, &error))
+        fail(u"invalid_argument"_s, error);
+    return code;
+}
+
+QDate requireIsoDate(const QString &text, const QString &what)
+{
+    const auto value = DateTimeUtil::FromIso(text);
+    if (!value)
+        fail(u"invalid_argument"_s, u"Data inválida em %1: '%2'."_s.arg(what, text));
+    return DateTimeUtil::ToQDate(DateTimeUtil::Trunc(*value));
+}
+
+QString iso(QDate date) { return date.toString(Qt::ISODate); }
+
+QString forUpdate(const Database &database)
+{
+    return database.Kind() == Database::Dialect::Postgres ? u" FOR UPDATE"_s : QString();
+}
+
+bool companyExists(QSqlDatabase &db, const QString &code)
+{
+    QSqlQuery q = Database::Prepare(db, u"SELECT 1 FROM EMPRESA WHERE CDEMPRESA = ?"_s);
+    q.addBindValue(code);
+    Database::Exec(q);
+    return q.next();
+}
+
+void requireCompany(QSqlDatabase &db, const QString &code)
+{
+    if (!companyExists(db, code))
+        fail(u"not_found"_s, u"Empresa '%1' não cadastrada."_s.arg(code));
+}
+
+QStringList resolveCompanies(QSqlDatabase &db, const CompanyList &list)
+{
+    if (!list.All()) {
+        for (const QString &code : list.Codes())
+            requireCompany(db, code);
+        return list.Codes();
+    }
+    QStringList codes;
+    QSqlQuery q = Database::Prepare(db, u"SELECT CDEMPRESA FROM EMPRESA ORDER BY CDEMPRESA"_s);
+    Database::Exec(q);
+    while (q.next())
+        codes.append(q.value(0).toString());
+    return codes;
+}
+
+CompanyList requireList(const QString &text)
+{
+    CompanyList list;
+    QString error;
+    if (!CompanyList::Parse(text, list, &error))
+        fail(u"invalid_argument"_s, error);
+    return list;
+}
+
+struct Inconsistency {
+    QString Kind;
+    QString Code;
+    QString Text;
+};
+
+// Kind "1": entries still waiting for the fiscal recalculation (from the earliest one on).
+// Kind "2": a balance dated after the end of the new accounting period. One seek per question.
+QVector<Inconsistency> findInconsistencies(QSqlDatabase &db, const QStringList &codes,
+                                           QDate periodEnd)
+{
+    QSqlQuery pending = Database::Prepare(
+        db, u"SELECT MIN(DTLANC) FROM LANCCONT WHERE CDEMPRESA = ? AND IDRECALCFISC = 'S'"_s);
+    QSqlQuery balance =
+        Database::Prepare(db, u"SELECT MAX(DTSALDEMPR) FROM SALDEMPR WHERE CDEMPRESA = ?"_s);
+    QVector<Inconsistency> found;
+    for (const QString &code : codes) {
+        pending.bindValue(0, code);
+        Database::Exec(pending);
+        if (pending.next()) {
+            const QDate first = ParamRecord::StoredDate(pending.value(0));
+            if (first.isValid())
+                found.append({u"1"_s, code, first.toString(u"dd/MM/yyyy"_s)});
+        }
+        pending.finish();
+        balance.bindValue(0, code);
+        Database::Exec(balance);
+        if (balance.next()) {
+            const QDate latest = ParamRecord::StoredDate(balance.value(0));
+            if (latest.isValid() && latest > periodEnd)
+                found.append({u"2"_s, code, QString()});
+        }
+        balance.finish();
+    }
+    return found;
+}
+
+// --- change logs ----------------------------------------------------------------------------
+
+TChangeLog requireChangeLog(const QJsonValue &json)
+{
+    TChangeLog log;
+    QString error;
+    if (!Packet::FromJson(json, log, &error))
+        fail(u"invalid_argument"_s, error);
+    return log;
+}
+
+// The log's fields, each resolved to its record column; unknown names or kinds are refused.
+QVector<const Column *> resolveLogFields(const TChangeLog &log)
+{
+    QVector<const Column *> columns;
+    for (const TFieldDef &def : log.Fields) {
+        const Column *column = ParamRecord::Find(def.Name);
+        if (!column)
+            fail(u"invalid_argument"_s, u"Campo desconhecido: %1."_s.arg(def.Name));
+        const TFieldType expected = column->ColumnKind == ParamRecord::Kind::Date
+            ? TFieldType::Date
+            : TFieldType::String;
+        if (def.DataType != expected)
+            fail(u"invalid_argument"_s,
+                 u"Campo %1 com tipo %2; esperado %3."_s.arg(def.Name, Packet::TypeName(def.DataType),
+                                                             Packet::TypeName(expected)));
+        columns.append(column);
+    }
+    return columns;
+}
+
+QVariant storageOf(const Column &column, const QVariant &value)
+{
+    bool ok = true;
+    QString error;
+    const QVariant stored = ParamRecord::ToStorage(column, value, &ok, &error);
+    if (!ok)
+        fail(u"invalid_argument"_s, error);
+    return stored;
+}
+
+// A stored value brought to the same form ToStorage produces, so the two compare equal.
+QVariant normaliseStored(const Column &column, const QVariant &value)
+{
+    if (value.isNull())
+        return {};
+    if (column.ColumnKind == ParamRecord::Kind::Date) {
+        const QDate d = ParamRecord::StoredDate(value);
+        return d.isValid() ? QVariant(iso(d)) : QVariant();
+    }
+    const QString text = value.toString();
+    return text.isEmpty() ? QVariant() : QVariant(text);
+}
+
+QString keyOf(const TChangeLog &log, const TRowValues &row)
+{
+    const int index = log.FieldIndex(u"CDEMPRESA"_s);
+    if (index < 0)
+        fail(u"invalid_argument"_s, u"O pacote não contém o campo CDEMPRESA."_s);
+    if (index >= row.size() || row.at(index).isNull())
+        fail(u"invalid_argument"_s, u"Código da empresa não informado."_s);
+    return requireCode(row.at(index).toString());
+}
+
+void requireRowSize(const TChangeLog &log, const TRowValues &row)
+{
+    if (row.size() != log.Fields.size())
+        fail(u"invalid_argument"_s, u"Linha com %1 valores para %2 campos."_s.arg(row.size())
+                                        .arg(log.Fields.size()));
+}
+
+// Refuses the change when the stored row is gone or differs from what the client read.
+void checkUnchanged(QSqlDatabase &db, const Database &database, const TChangeLog &log,
+                    const QVector<const Column *> &columns, const TRowValues &original,
+                    const QString &code)
+{
+    QStringList names;
+    for (const Column *c : columns) {
+        if (qstrcmp(c->Name, "NMEMPRESA") != 0)
+            names.append(QString::fromLatin1(c->Name));
+    }
+    QSqlQuery q = Database::Prepare(db, u"SELECT %1 FROM CONTOPECTBL WHERE CDEMPRESA = ?%2"_s.arg(
+                                            names.join(u", "_s), forUpdate(database)));
+    q.addBindValue(code);
+    Database::Exec(q);
+    if (!q.next())
+        fail(u"conflict"_s,
+             u"O parâmetro contábil da empresa '%1' foi excluído por outro usuário. Atualize "
+             "os dados e tente novamente."_s.arg(code));
+    int stored = 0;
+    for (int i = 0; i < columns.size(); ++i) {
+        const Column &column = *columns.at(i);
+        if (qstrcmp(column.Name, "NMEMPRESA") == 0)
+            continue;
+        const QVariant now = normaliseStored(column, q.value(stored++));
+        const QVariant before = storageOf(column, original.at(i));
+        if (now != before)
+            fail(u"conflict"_s,
+                 u"O parâmetro contábil da empresa '%1' foi alterado por outro usuário. "
+                 "Atualize os dados e tente novamente."_s.arg(code));
+    }
+    Q_UNUSED(log);
+}
+
+void applyContOpeChange(QSqlDatabase &db, const Database &database, const TChangeLog &log,
+                        const QVector<const Column *> &columns, const TChange &change)
+{
+    switch (change.Op) {
+    case TChangeOp::Insert: {
+        requireRowSize(log, change.Values);
+        const QString code = keyOf(log, change.Values);
+        requireCompany(db, code);
+        QSqlQuery exists =
+            Database::Prepare(db, u"SELECT 1 FROM CONTOPECTBL WHERE CDEMPRESA = ?"_s);
+        exists.addBindValue(code);
+        Database::Exec(exists);
+        if (exists.next())
+            fail(u"conflict"_s,
+                 u"Já existe parâmetro contábil cadastrado para a empresa '%1'."_s.arg(code));
+        QStringList names, marks;
+        QVariantList values;
+        for (int i = 0; i < columns.size(); ++i) {
+            const Column &column = *columns.at(i);
+            if (qstrcmp(column.Name, "NMEMPRESA") == 0)
+                continue;
+            names.append(QString::fromLatin1(column.Name));
+            marks.append(u"?"_s);
+            values.append(qstrcmp(column.Name, "CDEMPRESA") == 0
+                              ? QVariant(code)
+                              : storageOf(column, change.Values.at(i)));
+        }
+        QSqlQuery insert = Database::Prepare(db, u"INSERT INTO CONTOPECTBL (%1) VALUES (%2)"_s.arg(
+                                                     names.join(u", "_s), marks.join(u", "_s)));
+        for (const QVariant &v : values)
+            insert.addBindValue(v);
+        Database::Exec(insert);
+        return;
+    }
+    case TChangeOp::Update: {
+        requireRowSize(log, change.Original);
+        requireRowSize(log, change.Values);
+        const QString code = keyOf(log, change.Original);
+        if (keyOf(log, change.Values) != code)
+            fail(u"invalid_argument"_s,
+                 u"O código da empresa de um parâmetro contábil não pode ser alterado."_s);
+        checkUnchanged(db, database, log, columns, change.Original, code);
+        QStringList sets;
+        QVariantList values;
+        for (int i = 0; i < columns.size(); ++i) {
+            const Column &column = *columns.at(i);
+            if (qstrcmp(column.Name, "NMEMPRESA") == 0 || qstrcmp(column.Name, "CDEMPRESA") == 0)
+                continue;
+            sets.append(u"%1 = ?"_s.arg(QLatin1StringView(column.Name)));
+            values.append(storageOf(column, change.Values.at(i)));
+        }
+        if (sets.isEmpty())
+            return;
+        QSqlQuery update = Database::Prepare(
+            db, u"UPDATE CONTOPECTBL SET %1 WHERE CDEMPRESA = ?"_s.arg(sets.join(u", "_s)));
+        for (const QVariant &v : values)
+            update.addBindValue(v);
+        update.addBindValue(code);
+        Database::Exec(update);
+        return;
+    }
+    case TChangeOp::Delete: {
+        requireRowSize(log, change.Original);
+        const QString code = keyOf(log, change.Original);
+        checkUnchanged(db, database, log, columns, change.Original, code);
+        QSqlQuery entries =
+            Database::Prepare(db, u"SELECT 1 FROM LANCCONT WHERE CDEMPRESA = ? LIMIT 1"_s);
+        entries.addBindValue(code);
+        Database::Exec(entries);
+        if (entries.next())
+            fail(u"refused"_s,
+                 u"Existem lançamentos contábeis cadastrados para empresa informada."_s);
+        QSqlQuery del = Database::Prepare(db, u"DELETE FROM CONTOPECTBL WHERE CDEMPRESA = ?"_s);
+        del.addBindValue(code);
+        Database::Exec(del);
+        return;
+    }
+    }
+}
+
+QVariant paramGeralValue(const QVariant &value)
+{
+    static const Column column{"IDCONTAJUDTCOMP", ParamRecord::Kind::Flag, 1};
+    return storageOf(column, value);
+}
+
+void applyParamGeralChange(QSqlDatabase &db, const Database &database, const TChange &change)
+{
+    auto readStored = [&](bool *exists) {
+        QSqlQuery q = Database::Prepare(
+            db, u"SELECT IDCONTAJUDTCOMP FROM PARAMGERAL WHERE IDPARAMGERAL = 1%1"_s.arg(
+                    forUpdate(database)));
+        Database::Exec(q);
+        *exists = q.next();
+        return *exists ? normaliseStored({"IDCONTAJUDTCOMP", ParamRecord::Kind::Flag, 1},
+                                         q.value(0))
+                       : QVariant();
+    };
+    const QString changed = u"O parâmetro geral foi alterado por outro usuário. Atualize os "
+                            "dados e tente novamente."_s;
+    bool exists = false;
+    if (change.Op == TChangeOp::Insert) {
+        readStored(&exists);
+        if (exists)
+            fail(u"conflict"_s, u"O parâmetro geral já está cadastrado."_s);
+        QSqlQuery q = Database::Prepare(
+            db, u"INSERT INTO PARAMGERAL (IDPARAMGERAL, IDCONTAJUDTCOMP) VALUES (1, ?)"_s);
+        q.addBindValue(paramGeralValue(change.Values.value(0)));
+        Database::Exec(q);
+        return;
+    }
+    const QVariant stored = readStored(&exists);
+    if (!exists || stored != paramGeralValue(change.Original.value(0)))
+        fail(u"conflict"_s, changed);
+    QSqlQuery q = Database::Prepare(
+        db, change.Op == TChangeOp::Update
+                ? u"UPDATE PARAMGERAL SET IDCONTAJUDTCOMP = ? WHERE IDPARAMGERAL = 1"_s
+                : u"DELETE FROM PARAMGERAL WHERE IDPARAMGERAL = 1"_s);
+    if (change.Op == TChangeOp::Update)
+        q.addBindValue(paramGeralValue(change.Values.value(0)));
+    Database::Exec(q);
+}
+
+TFieldDef stringField(const QString &name, int size) { return {name, TFieldType::String, size, false}; }
+
+// --- bulk request ---------------------------------------------------------------------------
+
+struct BulkRequest {
+    QHash<QString, QVariant> Values; // request field -> packet value
+};
+
+BulkRequest requireBulkRequest(const QJsonValue &json)
+{
+    TTablePacket packet;
+    QString error;
+    if (!Packet::FromJson(json, packet, &error))
+        fail(u"invalid_argument"_s, error);
+    const TFieldDefs expected = ParamRecord::RequestPacketFields();
+    if (packet.Fields.size() != expected.size())
+        fail(u"invalid_argument"_s, u"A requisição deve ter %1 campos, recebeu %2."_s
+                                        .arg(expected.size())
+                                        .arg(packet.Fields.size()));
+    if (packet.Rows.size() != 1)
+        fail(u"invalid_argument"_s,
+             u"A requisição deve ter exatamente uma linha, recebeu %1."_s.arg(packet.Rows.size()));
+    BulkRequest request;
+    for (const TFieldDef &def : expected) {
+        const int index = packet.FieldIndex(def.Name);
+        if (index < 0)
+            fail(u"invalid_argument"_s, u"Campo %1 ausente na requisição."_s.arg(def.Name));
+        if (packet.Fields.at(index).DataType != def.DataType)
+            fail(u"invalid_argument"_s, u"Campo %1 da requisição com tipo %2; esperado %3."_s.arg(
+                                            def.Name, Packet::TypeName(packet.Fields.at(index).DataType),
+                                            Packet::TypeName(def.DataType)));
+        request.Values.insert(def.Name, packet.Rows.at(0).value(index));
+    }
+    return request;
+}
+
+// The record columns a bulk request writes, in storage form.
+QHash<QString, QVariant> bulkColumns(const BulkRequest &request, bool periods, bool controls)
+{
+    QHash<QString, QVariant> out;
+    if (periods) {
+        for (const ParamRecord::RequestMapping &m : ParamRecord::PeriodMapping()) {
+            const QString field = QString::fromLatin1(m.RequestField);
+            const QString column = QString::fromLatin1(m.RecordColumn);
+            const QVariant value = request.Values.value(field);
+            const bool empty = value.isNull() || value.toDouble() == 0;
+            if (empty && !ParamRecord::IsOptionalDate(column))
+                fail(u"invalid_argument"_s, u"Data não informada em %1."_s.arg(field));
+            out.insert(column, storageOf(*ParamRecord::Find(column), value));
+        }
+        // Pairs are start then end; an end before its start is refused.
+        const auto &periodMap = ParamRecord::PeriodMapping();
+        for (int i = 0; i + 1 < periodMap.size(); i += 2) {
+            const QVariant start = out.value(QString::fromLatin1(periodMap.at(i).RecordColumn));
+            const QVariant end = out.value(QString::fromLatin1(periodMap.at(i + 1).RecordColumn));
+            if (!start.isNull() && !end.isNull() && end.toString() < start.toString())
+                fail(u"invalid_argument"_s,
+                     u"Data final deve ser maior ou igual à data inicial (%1)."_s.arg(
+                         QString::fromLatin1(periodMap.at(i + 1).RequestField)));
+        }
+        // The report period always follows the accounting period.
+        out.insert(u"DTINICRELA"_s, out.value(u"DTINICCONT"_s));
+        out.insert(u"DTFINARELA"_s, out.value(u"DTFINACONT"_s));
+    }
+    if (controls) {
+        for (const ParamRecord::RequestMapping &m : ParamRecord::ControlMapping()) {
+            const QString field = QString::fromLatin1(m.RequestField);
+            const QVariant value = request.Values.value(field);
+            if (value.isNull() || (value.toString() != u"S"_s && value.toString() != u"N"_s))
+                fail(u"invalid_argument"_s,
+                     u"Valor inválido em %1: use \"S\" ou \"N\"."_s.arg(field));
+            out.insert(QString::fromLatin1(m.RecordColumn), value.toString());
+        }
+    }
+    return out;
+}
+
+// A complete new record: the request's columns over a new record's starting values.
+QHash<QString, QVariant> newRecord(const QHash<QString, QVariant> &fromRequest)
+{
+    QHash<QString, QVariant> record;
+    const QString today = iso(QDate::currentDate());
+    for (const Column &column : ParamRecord::StoredColumns()) {
+        const QString name = QString::fromLatin1(column.Name);
+        if (name == u"CDEMPRESA"_s)
+            continue;
+        if (column.ColumnKind == ParamRecord::Kind::Date)
+            record.insert(name, today);
+        else
+            record.insert(name, ParamRecord::StartingValue(name));
+    }
+    for (auto it = fromRequest.begin(); it != fromRequest.end(); ++it)
+        record.insert(it.key(), it.value());
+    return record;
+}
+
+bool requireSwitch(const QString &value, const QString &what)
+{
+    if (value != u"S"_s && value != u"N"_s)
+        fail(u"invalid_argument"_s, u"%1 deve ser \"S\" ou \"N\"."_s.arg(what));
+    return value == u"S"_s;
+}
+
+} // namespace
+
+ParamCtblObject::ParamCtblObject(Database &database)
+    : m_database(database)
+{
+    m_methods = {
+        {u"GetContOpe"_s, [this](const QJsonArray &p) { return getContOpe(p); }},
+        {u"SetContOpe"_s, [this](const QJsonArray &p) { return setContOpe(p); }},
+        {u"SetParamGeral"_s, [this](const QJsonArray &p) { return setParamGeral(p); }},
+        {u"GetDataSaldEmpr"_s, [this](const QJsonArray &p) { return getDataSaldEmpr(p); }},
+        {u"GetPescLanc"_s, [this](const QJsonArray &p) { return getPescLanc(p); }},
+        {u"getLancSemEvolucao"_s, [this](const QJsonArray &p) { return getLancSemEvolucao(p); }},
+        {u"setUsuarioFechamentoPeriodo"_s,
+         [this](const QJsonArray &p) { return setUsuarioFechamentoPeriodo(p); }},
+        {u"getErrosCadAuto"_s, [this](const QJsonArray &p) { return getErrosCadAuto(p); }},
+        {u"setCadAuto"_s, [this](const QJsonArray &p) { return setCadAuto(p); }},
+    };
+}
+
+QString ParamCtblObject::Name() const { return u"Ger09400.rdmParamCtbl"_s; }
+
+bool ParamCtblObject::HasMethod(const QString &method) const { return m_methods.contains(method); }
+
+CallOutcome ParamCtblObject::Invoke(const QString &method, const QJsonArray &params)
+{
+    const auto found = m_methods.constFind(method);
+    if (found == m_methods.cend()) {
+        CallOutcome outcome;
+        outcome.ProtocolError =
+            JsonRpc::Error{JsonRpc::MethodNotFound, u"Método desconhecido: %1"_s.arg(method)};
+        return outcome;
+    }
+    return found.value()(params);
+}
+
+namespace {
+
+CallOutcome protocolFault(JsonRpc::Error error)
+{
+    CallOutcome outcome;
+    outcome.ProtocolError = std::move(error);
+    return outcome;
+}
+
+} // namespace
+
+#define CHECK_PARAMS(name, ...)                                                                    \
+    if (auto fault = MethodCall::CheckParams(name, params, {__VA_ARGS__}))                         \
+        return protocolFault(*fault);
+
+CallOutcome ParamCtblObject::getContOpe(const QJsonArray &params)
+{
+    CHECK_PARAMS(u"GetContOpe"_s)
+    CallOutcome outcome;
+    outcome.Result = MethodCall::Guard([&] {
+        TTablePacket records;
+        records.Fields = ParamRecord::PacketFields();
+        TTablePacket general;
+        general.Fields = {stringField(u"IDCONTAJUDTCOMP"_s, 1)};
+        m_database.Transaction(Database::Access::Read, [&](QSqlDatabase &db) {
+            QStringList select;
+            for (const Column &c : ParamRecord::Fields())
+                select.append((qstrcmp(c.Name, "NMEMPRESA") == 0 ? u"E."_s : u"C."_s)
+                              + QLatin1StringView(c.Name));
+            QSqlQuery q = Database::Prepare(
+                db, u"SELECT %1 FROM CONTOPECTBL C JOIN EMPRESA E ON E.CDEMPRESA = C.CDEMPRESA "
+                    "ORDER BY C.CDEMPRESA"_s.arg(select.join(u", "_s)));
+            Database::Exec(q);
+            const auto &fields = ParamRecord::Fields();
+            while (q.next()) {
+                TRowValues row;
+                row.reserve(fields.size());
+                for (int i = 0; i < fields.size(); ++i)
+                    row.append(ParamRecord::FromStorage(fields.at(i), q.value(i)));
+                records.Rows.append(row);
+            }
+            QSqlQuery g = Database::Prepare(
+                db, u"SELECT IDCONTAJUDTCOMP FROM PARAMGERAL WHERE IDPARAMGERAL = 1"_s);
+            Database::Exec(g);
+            if (g.next())
+                general.Rows.append({g.value(0).isNull() ? QVariant() : QVariant(g.value(0).toString())});
+        });
+        return TResultEnvelope::Success(QJsonArray{Packet::ToJson(records), Packet::ToJson(general)});
+    });
+    return outcome;
+}
+
+CallOutcome ParamCtblObject::setContOpe(const QJsonArray &params)
+{
+    CHECK_PARAMS(u"SetContOpe"_s, Arg::Object)
+    CallOutcome outcome;
+    outcome.Result = MethodCall::Guard([&] {
+        const TChangeLog log = requireChangeLog(params.at(0));
+        const QVector<const Column *> columns = resolveLogFields(log);
+        if (log.FieldIndex(u"CDEMPRESA"_s) < 0)
+            fail(u"invalid_argument"_s, u"O pacote não contém o campo CDEMPRESA."_s);
+        const int keyIndex = log.FieldIndex(u"CDEMPRESA"_s);
+        QStringList touched;
+        for (const TChange &change : log.Changes) {
+            const TRowValues &row = change.Op == TChangeOp::Insert ? change.Values : change.Original;
+            touched.append(row.value(keyIndex).toString());
+        }
+        outcome.Company = touched.join(u',');
+        m_database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {
+            for (const TChange &change : log.Changes)
+                applyContOpeChange(db, m_database, log, columns, change);
+        });
+        return TResultEnvelope::Success();
+    });
+    return outcome;
+}
+
+CallOutcome ParamCtblObject::setParamGeral(const QJsonArray &params)
+{
+    CHECK_PARAMS(u"SetParamGeral"_s, Arg::Object)
+    CallOutcome outcome;
+    outcome.Result = MethodCall::Guard([&] {
+        const TChangeLog log = requireChangeLog(params.at(0));
+        if (log.Fields.size() != 1
+            || log.Fields.at(0).Name.compare(u"IDCONTAJUDTCOMP"_s, Qt::CaseInsensitive) != 0
+            || log.Fields.at(0).DataType != TFieldType::String)
+            fail(u"invalid_argument"_s,
+                 u"O parâmetro geral tem um único campo texto, IDCONTAJUDTCOMP."_s);
+        m_database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {
+            for (const TChange &change : log.Changes)
+                applyParamGeralChange(db, m_database, change);
+        });
+        return TResultEnvelope::Success();
+    });
+    return outcome;
+}
+
+CallOutcome ParamCtblObject::getDataSaldEmpr(const QJsonArray &params)
+{
+    CHECK_PARAMS(u"GetDataSaldEmpr"_s, Arg::Text)
+    CallOutcome outcome;
+    outcome.Company = params.at(0).toString();
+    outcome.Result = MethodCall::Guard([&] {
+        const QString code = requireCode(params.at(0).toString());
+        TTablePacket packet;
+        packet.Fields = {{u"MAIORDATA"_s, TFieldType::Date, 0, false}};
+        m_database.Transaction(Database::Access::Read, [&](QSqlDatabase &db) {
+            QSqlQuery q = Database::Prepare(
+                db, u"SELECT MAX(DTSALDEMPR) FROM SALDEMPR WHERE CDEMPRESA = ?"_s);
+            q.addBindValue(code);
+            Database::Exec(q);
+            const QDate latest = q.next() ? ParamRecord::StoredDate(q.value(0)) : QDate();
+            packet.Rows.append(
+                {latest.isValid() ? QVariant(DateTimeUtil::FromQDate(latest)) : QVariant()});
+        });
+        return TResultEnvelope::Success(Packet::ToJson(packet));
+    });
+    return outcome;
+}
+
+CallOutcome ParamCtblObject::getPescLanc(const QJsonArray &params)
+{
+    CHECK_PARAMS(u"GetPescLanc"_s, Arg::Text)
+    CallOutcome outcome;
+    outcome.Company = params.at(0).toString();
+    outcome.Result = MethodCall::Guard([&] {
+        const QString code = requireCode(params.at(0).toString());
+        TTablePacket packet;
+        packet.Fields = {stringField(u"CDEMPRESA"_s, 2)};
+        m_database.Transaction(Database::Access::Read, [&](QSqlDatabase &db) {
+            // Existence is all the caller needs: never stream a company's entries.
+            QSqlQuery q = Database::Prepare(
+                db, u"SELECT CDEMPRESA FROM LANCCONT WHERE CDEMPRESA = ? LIMIT 1"_s);
+            q.addBindValue(code);
+            Database::Exec(q);
+            if (q.next())
+                packet.Rows.append({q.value(0).toString()});
+        });
+        return TResultEnvelope::Success(Packet::ToJson(packet));
+    });
+    return outcome;
+}
+
+CallOutcome ParamCtblObject::getLancSemEvolucao(const QJsonArray &params)
+{
+    CHECK_PARAMS(u"getLancSemEvolucao"_s, Arg::Text, Arg::Text)
+    CallOutcome outcome;
+    outcome.Company = params.at(0).toString();
+    outcome.Result = MethodCall::Guard([&] {
+        const QString code = requireCode(params.at(0).toString());
+        const QDate before = requireIsoDate(params.at(1).toString(), u"data inicial"_s);
+        TTablePacket packet;
+        packet.Fields = {stringField(u"DTSEMEVOLUCAO"_s, 10)};
+        m_database.Transaction(Database::Access::Read, [&](QSqlDatabase &db) {
+            QSqlQuery q = Database::Prepare(
+                db, u"SELECT MIN(DTLANC) FROM LANCCONT WHERE CDEMPRESA = ? AND IDEVOLUIDO = 'N' "
+                    "AND DTLANC < ?"_s);
+            q.addBindValue(code);
+            q.addBindValue(iso(before));
+            Database::Exec(q);
+            const QDate first = q.next() ? ParamRecord::StoredDate(q.value(0)) : QDate();
+            packet.Rows.append({first.isValid() ? first.toString(u"dd/MM/yyyy"_s) : QString()});
+        });
+        return TResultEnvelope::Success(Packet::ToJson(packet));
+    });
+    return outcome;
+}
+
+CallOutcome ParamCtblObject::setUsuarioFechamentoPeriodo(const QJsonArray &params)
+{
+    CHECK_PARAMS(u"setUsuarioFechamentoPeriodo"_s, Arg::Text, Arg::Text, Arg::Text)
+    CallOutcome outcome;
+    outcome.Company = params.at(0).toString();
+    outcome.Result = MethodCall::Guard([&] {
+        const QString code = requireCode(params.at(0).toString());
+        const QString date = params.at(1).toString().trimmed();
+        const QString who = params.at(2).toString().trimmed();
+        if (date.isEmpty() || date.size() > 10)
+            fail(u"invalid_argument"_s, u"Data de fechamento inválida: '%1'."_s.arg(date));
+        if (who.isEmpty() || who.size() > 60)
+            fail(u"invalid_argument"_s, u"Operador inválido: '%1'."_s.arg(who));
+        m_database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {
+            requireCompany(db, code);
+            QSqlQuery q = Database::Prepare(
+                db, u"INSERT INTO FECHAPERIODO (CDEMPRESA, DSDATA, NMOPERADOR, DTREGISTRO) "
+                    "VALUES (?, ?, ?, ?)"_s);
+            q.addBindValue(code);
+            q.addBindValue(date);
+            q.addBindValue(who);
+            q.addBindValue(QDateTime::currentDateTime().toString(u"yyyy-MM-dd HH:mm:ss.zzz"_s));
+            Database::Exec(q);
+        });
+        return TResultEnvelope::Success();
+    });
+    return outcome;
+}
+
+CallOutcome ParamCtblObject::getErrosCadAuto(const QJsonArray &params)
+{
+    CHECK_PARAMS(u"getErrosCadAuto"_s, Arg::Text, Arg::Text, Arg::Text)
+    CallOutcome outcome;
+    outcome.Company = params.at(0).toString();
+    outcome.Result = MethodCall::Guard([&] {
+        const CompanyList list = requireList(params.at(0).toString());
+        const QDate start = requireIsoDate(params.at(1).toString(), u"data inicial"_s);
+        const QDate end = requireIsoDate(params.at(2).toString(), u"data final"_s);
+        if (end < start)
+            fail(u"invalid_argument"_s, u"Data final deve ser maior ou igual à data inicial."_s);
+        TTablePacket packet;
+        packet.Fields = {stringField(u"IDERRO"_s, 1), stringField(u"CDEMPRESA"_s, 2),
+                         stringField(u"DSERRO"_s, 100)};
+        m_database.Transaction(Database::Access::Read, [&](QSqlDatabase &db) {
+            const QStringList codes = resolveCompanies(db, list);
+            for (const Inconsistency &found : findInconsistencies(db, codes, end))
+                packet.Rows.append({found.Kind, found.Code, found.Text});
+        });
+        return TResultEnvelope::Success(Packet::ToJson(packet), QJsonArray{list.Normalised()});
+    });
+    return outcome;
+}
+
+CallOutcome ParamCtblObject::setCadAuto(const QJsonArray &params)
+{
+    CHECK_PARAMS(u"setCadAuto"_s, Arg::Text, Arg::Text, Arg::Text, Arg::Object)
+    CallOutcome outcome;
+    outcome.Company = params.at(0).toString();
+    outcome.Result = MethodCall::Guard([&] {
+        const CompanyList list = requireList(params.at(0).toString());
+        const bool periods = requireSwitch(params.at(1).toString(), u"Alteração de períodos"_s);
+        const bool controls = requireSwitch(params.at(2).toString(), u"Alteração de controles"_s);
+        if (!periods && !controls)
+            fail(u"invalid_argument"_s,
+                 u"Nada a alterar: informe a alteração de períodos e/ou de controles."_s);
+        const BulkRequest request = requireBulkRequest(params.at(3));
+        const QHash<QString, QVariant> columns = bulkColumns(request, periods, controls);
+        m_database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {
+            const QStringList codes = resolveCompanies(db, list);
+            if (periods) {
+                // The screen checked before asking; entries or balances may have moved since.
+                const QDate end = QDate::fromString(columns.value(u"DTFINACONT"_s).toString(),
+                                                    Qt::ISODate);
+                const QVector<Inconsistency> found = findInconsistencies(db, codes, end);
+                if (!found.isEmpty()) {
+                    QStringList named;
+                    for (const Inconsistency &i : found) {
+                        if (!named.contains(i.Code) && named.size() < ListedInconsistencies)
+                            named.append(i.Code);
+                    }
+                    fail(u"inconsistency"_s,
+                         u"Foram encontradas inconsistências que deverão ser corrigidas antes do "
+                         "cadastramento automático (empresas %1). Nada foi alterado."_s.arg(
+                             named.join(u", "_s)));
+                }
+            }
+            QStringList updateNames;
+            for (auto it = columns.begin(); it != columns.end(); ++it)
+                updateNames.append(it.key());
+            updateNames.sort();
+            QStringList sets;
+            for (const QString &name : std::as_const(updateNames))
+                sets.append(name + u" = ?"_s);
+            QSqlQuery exists = Database::Prepare(
+                db, u"SELECT 1 FROM CONTOPECTBL WHERE CDEMPRESA = ?%1"_s.arg(forUpdate(m_database)));
+            QSqlQuery update = Database::Prepare(
+                db, u"UPDATE CONTOPECTBL SET %1 WHERE CDEMPRESA = ?"_s.arg(sets.join(u", "_s)));
+            const QHash<QString, QVariant> created = newRecord(columns);
+            QStringList insertNames = created.keys();
+            insertNames.sort();
+            QStringList marks(insertNames.size() + 1, u"?"_s);
+            QSqlQuery insert = Database::Prepare(
+                db, u"INSERT INTO CONTOPECTBL (CDEMPRESA, %1) VALUES (%2)"_s.arg(
+                        insertNames.join(u", "_s), marks.join(u", "_s)));
+            for (const QString &code : codes) {
+                exists.bindValue(0, code);
+                Database::Exec(exists);
+                const bool has = exists.next();
+                exists.finish();
+                if (has) {
+                    int i = 0;
+                    for (const QString &name : std::as_const(updateNames))
+                        update.bindValue(i++, columns.value(name));
+                    update.bindValue(i, code);
+                    Database::Exec(update);
+                } else {
+                    int i = 0;
+                    insert.bindValue(i++, code);
+                    for (const QString &name : std::as_const(insertNames))
+                        insert.bindValue(i++, created.value(name));
+                    Database::Exec(insert);
+                }
+            }
+        });
+        return TResultEnvelope::Success(QJsonValue(), QJsonArray{list.Normalised()});
+    });
+    return outcome;
+}
