@@ -40,20 +40,26 @@ MainWindow::MainWindow(QWidget *parent)
     help->addAction(u"&Conteúdo"_s, this, &MainWindow::helpRequested);
 
     statusBar()->setObjectName(u"stbPrincipal"_s);
-    resize(1180, 760);
+    resize(1280, 800);
 }
 
 void MainWindow::ShowChild(QWidget *form)
 {
     auto *sub = qobject_cast<QMdiSubWindow *>(form->parentWidget());
     if (!sub || sub->mdiArea() != m_mdi) {
+        const QSize wanted = form->size();
         sub = m_mdi->addSubWindow(form);
         sub->setObjectName(form->objectName() + u"_janela"_s);
         sub->setWindowTitle(form->windowTitle());
         sub->setWindowIcon(form->windowIcon());
         // The screen releases itself when it closes; its frame goes with it.
         connect(form, &QObject::destroyed, sub, &QObject::deleteLater);
+        // The screen's own size, as far as the area allows; the frame adds its borders.
         sub->adjustSize();
+        const QSize frame = sub->size() - form->size();
+        const QSize room = m_mdi->viewport()->size();
+        sub->resize(qMin(wanted.width() + frame.width(), qMax(room.width(), 400)),
+                    qMin(wanted.height() + frame.height(), qMax(room.height(), 300)));
     }
     if (sub->isMinimized() || sub->isMaximized())
         sub->showNormal();

@@ -50,7 +50,7 @@ TfrmParamContab::TfrmParamContab(QWidget *parent)
     SetTabOrder();
     CreateDataSets();
     BuildGrid();
-    resize(900, 560);
+    resize(1140, 600);
 }
 
 TfrmParamContab::~TfrmParamContab()

@@ -17,6 +17,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -93,6 +94,20 @@ void TfrmParamContab::BuildGrid()
         {u"DTINIINTCONTFIS"_s, u"Per. Fiscal"_s, 150},
         {u"DTINIINTCONTVEXT"_s, u"Per. Venda Extemporânea"_s, 150},
     });
+    // The widths are the minimum: a larger desktop font must not cut dates or titles short.
+    const QFontMetrics cells(dbgPadrao->font());
+    const QFontMetrics titles(dbgPadrao->horizontalHeader()->font());
+    const int periodWidth = cells.horizontalAdvance(u"00/00/0000 a 00/00/0000"_s) + 16;
+    const int nameWidth = cells.horizontalAdvance(u"Comércio de Alimentos São João Ltda"_s) + 16;
+    const QVector<TGridColumn> columns = dbgPadrao->Model()->Columns();
+    for (int i = 0; i < columns.size(); ++i) {
+        int width = qMax(columns[i].Width, titles.horizontalAdvance(columns[i].Title) + 24);
+        if (i == 1)
+            width = qMax(width, nameWidth);
+        else if (i >= 2)
+            width = qMax(width, periodWidth);
+        dbgPadrao->setColumnWidth(i, width);
+    }
     dbtNome->SetDataSource(dtsPadrao);
     dbtNome->SetDataField(u"NMEMPRESA"_s);
 }

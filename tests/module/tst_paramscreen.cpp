@@ -1,4 +1,5 @@
 // The accounting-parameter screen and the package's entry points, against a real ger-server.
+#include "components/adoibquery.h"
 #include "components/application.h"
 #include "components/btnpesquisa.h"
 #include "components/dbcheckbox.h"
@@ -274,9 +275,18 @@ private Q_SLOTS:
         QCOMPARE(model->columnCount(), titles.size());
         for (int i = 0; i < titles.size(); ++i) {
             QCOMPARE(model->headerData(i, Qt::Horizontal).toString(), titles[i]);
-            QCOMPARE(screen->dbgPadrao->columnWidth(i), widths[i]);
+            QVERIFY(screen->dbgPadrao->columnWidth(i) >= widths[i]);
         }
         QCOMPARE(model->rowCount(), screen->cdsContOpe->RecordCount());
+        // Nothing the grid shows is cut short.
+        const QFontMetrics metrics(screen->dbgPadrao->font());
+        for (int row = 0; row < model->rowCount(); ++row) {
+            for (int column = 0; column < model->columnCount(); ++column) {
+                const QString text = model->index(row, column).data().toString();
+                QVERIFY2(metrics.horizontalAdvance(text) < screen->dbgPadrao->columnWidth(column),
+                         qPrintable(text));
+            }
+        }
     }
 
     void periodTexts_data()
@@ -350,6 +360,49 @@ private Q_SLOTS:
                                      DateTimeUtil::EncodeDate(2024, 12, 31)),
                  u"01/01/2024 a 31/12/2024"_s);
         QCOMPARE(screen->dataPeriodo(0, 0), u"30/12/1899 a 30/12/1899"_s);
+    }
+
+    void companyQueries_data()
+    {
+        QTest::addColumn<QVariant>("code");
+        QTest::addColumn<QVariant>("all");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("all, whatever the code") << QVariant(u"02"_s) << QVariant(u"T"_s)
+                                                << QStringList{u"01"_s, u"02"_s, u"10"_s};
+        QTest::newRow("one company") << QVariant(u"10"_s) << QVariant()
+                                     << QStringList{u"10"_s};
+        QTest::newRow("unknown company") << QVariant(u"77"_s) << QVariant() << QStringList{};
+    }
+
+    // The company queries read the host's local copies.
+    void companyQueries()
+    {
+        QFETCH(QVariant, code);
+        QFETCH(QVariant, all);
+        QFETCH(QStringList, expected);
+        TfrmParamContab *s = Open(*m_demo);
+        m_host->ExecLocal({u"DROP TABLE IF EXISTS EMPRESA"_s,
+                           u"CREATE TABLE EMPRESA (CDEMPRESA TEXT, NMEMPRESA TEXT)"_s,
+                           u"INSERT INTO EMPRESA VALUES ('10', 'Dez'), ('01', 'Um'), ('02', 'Dois')"_s,
+                           u"DROP TABLE IF EXISTS CONTOPECTBL"_s,
+                           u"CREATE TABLE CONTOPECTBL (CDEMPRESA TEXT)"_s,
+                           u"INSERT INTO CONTOPECTBL VALUES ('02')"_s});
+        TADOIBQuery *q = s->qryEmpresa;
+        q->Close();
+        q->ParamByName(u"P_CDEMPRESA"_s).SetValue(code);
+        q->ParamByName(u"P_TCDEMPRESA"_s).SetValue(all);
+        q->Open();
+        QStringList codes;
+        for (q->First(); !q->Eof(); q->Next())
+            codes << q->FieldByName(u"CDEMPRESA"_s)->AsString();
+        QCOMPARE(codes, expected);
+        QCOMPARE(q->FieldByName(u"NMEMPRESA"_s)->DisplayLabel(), u"Nome"_s);
+
+        TADOIBQuery *p = s->qryPesqParam;
+        p->Close();
+        p->ParamByName(u"P_CDEMPRESA"_s).SetAsString(code.toString());
+        p->Open();
+        QCOMPARE(!p->IsEmpty(), code.toString() == u"02"_s);
     }
 
     // --- enabling -----------------------------------------------------------------------
