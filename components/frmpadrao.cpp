@@ -318,7 +318,11 @@ void TfrmPadrao::sbtAjudaClick()
 
 void TfrmPadrao::sbtFecharClick()
 {
-    close();
+    // Inside the host's MDI area the frame is what the user sees: closing it closes the screen.
+    if (auto *frame = qobject_cast<QMdiSubWindow *>(parentWidget()))
+        frame->close();
+    else
+        close();
 }
 
 void TfrmPadrao::showEvent(QShowEvent *event)
@@ -333,7 +337,14 @@ void TfrmPadrao::showEvent(QShowEvent *event)
 void TfrmPadrao::changeEvent(QEvent *event)
 {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+    if (event->type() == QEvent::ParentChange) {
+        // A child window of an MDI area is activated by its frame, not as a top-level window.
+        disconnect(m_frameActivation);
+        if (auto *frame = qobject_cast<QMdiSubWindow *>(parentWidget()))
+            m_frameActivation = connect(frame, &QMdiSubWindow::aboutToActivate, this,
+                                        [this] { RunGuarded([this] { FormActivate(); }); });
+    }
+    if (event->type() == QEvent::ActivationChange && isWindow() && isActiveWindow())
         RunGuarded([this] { FormActivate(); });
 }
 

@@ -28,7 +28,8 @@ class QHBoxLayout;
 //     2. the form is given to its owner;
 //     3. Initialize() runs FormCreate() (the derived override, which calls the base first).
 //   A failure in FormCreate releases the form and travels on to the caller of Create.
-// Later: FormShow() on the first show, FormActivate() whenever the window becomes active,
+// Later: FormShow() on the first show, FormActivate() whenever the window becomes active (inside
+// an MDI area: whenever its frame is activated),
 // FormClose(action) from the close event. All of them, every toolbar click, menu trigger and
 // state change of dtsPadrao run through the handler guard.
 //
@@ -141,6 +142,7 @@ protected:
 
 private:
     QHBoxLayout *m_toolLayout = nullptr;
+    QMetaObject::Connection m_frameActivation;
     int m_insertedButtons = 0;
     int m_insertedItems = 0;
     bool m_shown = false;
