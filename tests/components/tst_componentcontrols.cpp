@@ -4,6 +4,7 @@
 #include "components/dbdateeditplus.h"
 #include "components/dbedit.h"
 #include "components/dbgrid.h"
+#include "components/dbnavigator.h"
 #include "components/errors.h"
 #include "components/functions.h"
 #include "components/pagecontrol.h"
@@ -14,6 +15,8 @@
 #include <QAbstractItemModelTester>
 #include <QLabel>
 #include <QTabBar>
+#include <QToolButton>
+#include <QVBoxLayout>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -63,6 +66,8 @@ private Q_SLOTS:
     void gridFollowsCurrentRow();
     void toolButtonClickWhileDisabled();
     void pageControlFiresOnUserChoiceOnly();
+    void exitHandlerCanRefuseATabClick();
+    void navigatorFollowsTheRow();
 };
 
 void TstComponentControls::dateEditText_data()
@@ -387,6 +392,67 @@ void TstComponentControls::pageControlFiresOnUserChoiceOnly()
     pages.SetPageEnabled(&first, false);
     QCOMPARE(pages.ActivePage(), &first);
     QCOMPARE(changes, 1);
+}
+
+// A field whose exit check fails brings its page back when the user clicks another tab: the
+// exit runs while the page is being switched, and the change event still reports a page.
+void TstComponentControls::exitHandlerCanRefuseATabClick()
+{
+    TestHost host;
+    TPageControl pages(u"pgcPadrao"_s, nullptr);
+    auto *form = new QWidget;
+    auto *other = new QWidget;
+    auto *code = new TDBEdit(u"dbeCdEmpresa"_s, form);
+    auto *next = new QLineEdit(form);
+    auto *layout = new QVBoxLayout(form);
+    layout->addWidget(code);
+    layout->addWidget(next);
+    (new QVBoxLayout(other))->addWidget(new QLineEdit(other));
+    pages.AddPage(form, u"Formulário"_s);
+    pages.AddPage(other, u"Controle"_s);
+    QStringList events;
+    pages.OnChange = [&] {
+        events.append(u"change:"_s + QString::number(pages.currentIndex()));
+    };
+    code->OnExit = [&] {
+        events.append(u"exit"_s);
+        pages.SetActivePage(form);
+        code->setFocus();
+        MensErro(u"Empresa deve ser informada."_s);
+    };
+    pages.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&pages));
+    pages.activateWindow();
+    code->setFocus();
+    QTRY_VERIFY(code->hasFocus());
+
+    QTabBar *bar = pages.tabBar();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
+    QCOMPARE(pages.ActivePage(), form);
+    QVERIFY(code->hasFocus());
+    QCOMPARE(host.ErrorTexts(), QStringList{u"Empresa deve ser informada."_s});
+    QCOMPARE(events, (QStringList{u"exit"_s, u"change:0"_s}));
+}
+
+void TstComponentControls::navigatorFollowsTheRow()
+{
+    TClientDataSet table;
+    FillPeriods(table);
+    TDataSource source;
+    source.SetDataSet(&table);
+    TDBNavigator navigator(u"dbnPadrao"_s, nullptr);
+    navigator.SetDataSource(&source);
+    QVERIFY(!navigator.PriorButton()->isEnabled());
+    QVERIFY(navigator.NextButton()->isEnabled());
+    navigator.LastButton()->click();
+    QCOMPARE(table.RecNo(), 2);
+    QVERIFY(navigator.FirstButton()->isEnabled());
+    QVERIFY(!navigator.NextButton()->isEnabled());
+    table.Edit();
+    QVERIFY(!navigator.FirstButton()->isEnabled()); // browse only
+    table.Cancel();
+    navigator.PriorButton()->click();
+    QCOMPARE(table.RecNo(), 1);
 }
 
 QTEST_MAIN(TstComponentControls)
