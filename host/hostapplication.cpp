@@ -11,7 +11,9 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QTabWidget>
+#include <QLibraryInfo>
 #include <QTimer>
+#include <QTranslator>
 
 #include <cstdio>
 
@@ -60,6 +62,16 @@ void HostApplication::Start()
     } catch (const std::exception &error) {
         m_host->HandleException(error);
     }
+}
+
+bool HostApplication::InstallTranslations()
+{
+    static QTranslator qtbase;
+    if (!qtbase.isEmpty())
+        return true;
+    if (!qtbase.load(u"qtbase_pt_BR"_s, QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return false;
+    return QCoreApplication::installTranslator(&qtbase);
 }
 
 QWidget *HostApplication::OpenParamContab()

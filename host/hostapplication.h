@@ -28,6 +28,10 @@ public:
     // Closes every screen, finalises and unloads the package, unregisters the host.
     void Shutdown();
 
+    // Qt's own texts in Brazilian Portuguese ("Sim", "Não" on message boxes). False when the
+    // translation is not installed on this machine.
+    static bool InstallTranslations();
+
     // Headless jobs; both return the process exit code.
     int RunList();
     int RunScreenshot();

@@ -2,10 +2,8 @@
 #include "mainwindow.h"
 
 #include <QApplication>
-#include <QLibraryInfo>
 #include <QLocale>
 #include <QTimer>
-#include <QTranslator>
 
 #include <cstdio>
 
@@ -28,9 +26,8 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(u"ger-host"_s);
     QApplication::setOrganizationName(u"ger"_s);
     QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
-    QTranslator qtbase;
-    if (qtbase.load(u"qtbase_pt_BR"_s, QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&qtbase);
+    if (!HostApplication::InstallTranslations())
+        std::fprintf(stderr, "ger-host: tradução pt_BR do Qt não encontrada; botões em inglês.\n");
 
     HostOptions options;
     QString error;

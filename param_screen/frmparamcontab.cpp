@@ -60,8 +60,12 @@ TfrmParamContab::~TfrmParamContab()
         cdsContOpe->AfterScroll = nullptr;
         cdsContOpe->AfterOpen = nullptr;
     }
-    if (frmParamContab == this)
+    // However the screen goes (closed, or released with the application), the next entry call
+    // must create a new one.
+    if (frmParamContab == this) {
         frmParamContab = nullptr;
+        bostCriado = false;
+    }
 }
 
 void TfrmParamContab::FormCreate()

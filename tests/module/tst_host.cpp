@@ -5,6 +5,7 @@
 #include "dataset/packet.h"
 #include "desktophost.h"
 #include "helpwindow.h"
+#include "hostapplication.h"
 #include "hostoptions.h"
 #include "localdatabase.h"
 #include "mainwindow.h"
@@ -15,7 +16,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QAbstractButton>
+#include <QApplication>
 #include <QImage>
+#include <QMessageBox>
+#include <QTimer>
 #include <QProcess>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -190,6 +195,61 @@ private Q_SLOTS:
         host.SetInteractive(false);
         QCOMPARE(host.MessageDlg(u"Confirma?"_s, TMsgDlgType::mtConfirmation, buttons, 0),
                  answer);
+    }
+
+    void messageBoxesSpeakPortuguese_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("buttons");
+        QTest::addColumn<int>("press");
+        QTest::addColumn<QStringList>("texts");
+        QTest::addColumn<int>("icon");
+        QTest::addColumn<int>("result");
+        QTest::newRow("question, no") << int(TMsgDlgType::mtConfirmation) << int(mbYes | mbNo)
+                                      << int(QMessageBox::No) << QStringList{u"Não"_s, u"Sim"_s}
+                                      << int(QMessageBox::Question) << int(mrNo);
+        QTest::newRow("warning, yes") << int(TMsgDlgType::mtWarning) << int(mbYes | mbNo)
+                                      << int(QMessageBox::Yes) << QStringList{u"Não"_s, u"Sim"_s}
+                                      << int(QMessageBox::Warning) << int(mrYes);
+        QTest::newRow("information") << int(TMsgDlgType::mtInformation) << int(mbOK)
+                                     << int(QMessageBox::Ok) << QStringList{u"OK"_s}
+                                     << int(QMessageBox::Information) << int(mrOk);
+        QTest::newRow("error") << int(TMsgDlgType::mtError) << int(mbOK) << int(QMessageBox::Ok)
+                               << QStringList{u"OK"_s} << int(QMessageBox::Critical)
+                               << int(mrOk);
+    }
+
+    // The real box, answered by pressing its button as a person would.
+    void messageBoxesSpeakPortuguese()
+    {
+        QFETCH(int, type);
+        QFETCH(int, buttons);
+        QFETCH(int, press);
+        QFETCH(QStringList, texts);
+        QFETCH(int, icon);
+        QFETCH(int, result);
+        QVERIFY(HostApplication::InstallTranslations());
+        HostOptions options;
+        MainWindow window;
+        DesktopHost host(options, &window);
+        QStringList seen;
+        int seenIcon = -1;
+        QString seenText;
+        QTimer::singleShot(0, this, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            for (QAbstractButton *button : box->buttons())
+                seen << button->text().remove(u'&');
+            seenIcon = int(box->icon());
+            seenText = box->text();
+            box->button(QMessageBox::StandardButton(press))->click();
+        });
+        QCOMPARE(host.MessageDlg(u"Confirma exclusão?"_s, TMsgDlgType(type), buttons, 0), result);
+        seen.sort();
+        QCOMPARE(seen, texts);
+        QCOMPARE(seenIcon, icon);
+        QCOMPARE(seenText, u"Confirma exclusão?"_s);
     }
 
     void helpPageForScreenContext()
