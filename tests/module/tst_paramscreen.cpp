@@ -472,6 +472,21 @@ private Q_SLOTS:
         QVERIFY(s->mnuControle->Enabled());
     }
 
+    // Editing started from the list (the edit button) leaves the list unusable until the edit
+    // ends, and the edit can be confirmed or cancelled from wherever the screen stands.
+    void editStartedOnListPage()
+    {
+        TfrmParamContab *s = Open(*m_demo);
+        s->sbtAlterar->Click();
+        QCOMPARE(s->cdsContOpe->State(), TDataSetState::Edit);
+        QVERIFY(!s->pgcPadrao->PageEnabled(s->tshFolhaDados));
+        QVERIFY(!s->mnuFolhaDados->Enabled());
+        QVERIFY(s->sbtCancelar->isEnabled());
+        QVERIFY(m_host->ErrorTexts().isEmpty());
+        s->cdsContOpe->Cancel();
+        QVERIFY(s->pgcPadrao->PageEnabled(s->tshFolhaDados));
+    }
+
     void listPageLeavesConfirmToBaseForm()
     {
         TfrmParamContab *s = Open(*m_demo);
