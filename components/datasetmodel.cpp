@@ -27,7 +27,7 @@ void TDataSetModel::SetDataSet(TClientDataSet *dataSet)
                                    &TDataSetModel::OnDataChanged);
     }
     m_rowCount = dataSet ? dataSet->RecordCount() : 0;
-    m_dirty = true;
+    m_texts.clear();
     endResetModel();
 }
 
@@ -35,7 +35,7 @@ void TDataSetModel::SetColumns(const QVector<TGridColumn> &columns)
 {
     beginResetModel();
     m_columns = columns;
-    m_dirty = true;
+    m_texts.clear();
     endResetModel();
 }
 
@@ -56,7 +56,7 @@ void TDataSetModel::Refresh()
 {
     beginResetModel();
     m_rowCount = m_dataSet ? m_dataSet->RecordCount() : 0;
-    m_dirty = true;
+    m_texts.clear();
     endResetModel();
 }
 
@@ -67,7 +67,8 @@ void TDataSetModel::OnDataChanged()
         Refresh();
         return;
     }
-    m_dirty = true;
+    if (m_dataSet && m_dataSet->State() == TDataSetState::Browse)
+        m_texts.clear(); // while editing, the other rows keep what they showed
     if (rows > 0 && columnCount() > 0)
         Q_EMIT dataChanged(index(0, 0), index(rows - 1, columnCount() - 1), {Qt::DisplayRole});
 }
@@ -95,36 +96,30 @@ QString TDataSetModel::LiveText(int column) const
     }
 }
 
-void TDataSetModel::EnsureTexts() const
+const QStringList *TDataSetModel::RowTexts(int row) const
 {
-    if (!m_dirty || !m_dataSet)
-        return;
-    if (!m_dataSet->Active() || m_dataSet->State() != TDataSetState::Browse) {
-        if (!m_dataSet->Active())
-            m_texts.clear();
-        return; // keep the last walk; the current row is read live
-    }
+    if (m_texts.size() != m_rowCount)
+        m_texts = QVector<QStringList>(m_rowCount);
+    QStringList &texts = m_texts[row];
+    if (!texts.isEmpty())
+        return &texts;
+    if (m_dataSet->State() != TDataSetState::Browse)
+        return nullptr; // moving now would post or cancel the row being edited
     const int columns = columnCount();
-    QVector<QStringList> texts;
-    texts.reserve(m_rowCount);
     const int current = m_dataSet->RecNo();
     auto afterScroll = std::move(m_dataSet->AfterScroll);
     m_dataSet->AfterScroll = nullptr;
     {
         const QSignalBlocker blocker(m_dataSet.data());
-        for (int row = 1; row <= m_dataSet->RecordCount(); ++row) {
-            m_dataSet->SetRecNo(row);
-            QStringList line;
-            for (int column = 0; column < columns; ++column)
-                line.append(LiveText(column));
-            texts.append(line);
-        }
-        if (current > 0)
+        if (current != row + 1)
+            m_dataSet->SetRecNo(row + 1);
+        for (int column = 0; column < columns; ++column)
+            texts.append(LiveText(column));
+        if (current != row + 1)
             m_dataSet->SetRecNo(current);
     }
     m_dataSet->AfterScroll = std::move(afterScroll);
-    m_texts = texts;
-    m_dirty = false;
+    return &texts;
 }
 
 QVariant TDataSetModel::data(const QModelIndex &index, int role) const
@@ -136,10 +131,8 @@ QVariant TDataSetModel::data(const QModelIndex &index, int role) const
                          || m_dataSet->State() == TDataSetState::Insert;
     if (editing && index.row() == m_dataSet->RecNo() - 1)
         return LiveText(index.column());
-    EnsureTexts();
-    if (index.row() < m_texts.size() && index.column() < m_texts[index.row()].size())
-        return m_texts[index.row()][index.column()];
-    return {};
+    const QStringList *texts = RowTexts(index.row());
+    return texts && index.column() < texts->size() ? texts->at(index.column()) : QVariant();
 }
 
 QVariant TDataSetModel::headerData(int section, Qt::Orientation orientation, int role) const

@@ -16,9 +16,10 @@ struct TGridColumn {
 // Table model over a TClientDataSet: one model row per table row, in the table's reading order;
 // the columns given (or, with none, the table's visible fields titled by their labels). A cell is
 // the field's DisplayText of that row, so OnGetText applies.
-// Texts of the other rows are read by walking the table while it browses, with its signals and
-// AfterScroll held back and its row restored, so nobody sees the walk; while a row is being
-// edited the other rows keep the texts of the last walk and the current row is read live.
+// A row other than the current one is read by moving the table there and back while it
+// browses, with its signals and AfterScroll held back, so nobody sees the move; texts are kept
+// per row until the table changes or moves, and only rows a view asks for are read. While a row
+// is being edited the other rows keep their last texts and the current row is read live.
 // The model resets when the number of rows changes and repaints every cell otherwise.
 class TDataSetModel final : public QAbstractTableModel {
     Q_OBJECT
@@ -41,13 +42,12 @@ public:
 
 private:
     void OnDataChanged();
-    void EnsureTexts() const;
+    const QStringList *RowTexts(int row) const;
     QString LiveText(int column) const;
 
     QPointer<TClientDataSet> m_dataSet;
     QVector<TGridColumn> m_columns;
     QMetaObject::Connection m_connections[2];
     int m_rowCount = 0;
-    mutable QVector<QStringList> m_texts; // [row][column], valid when !m_dirty
-    mutable bool m_dirty = true;
+    mutable QVector<QStringList> m_texts; // [row][column]; an empty list: not read yet
 };
