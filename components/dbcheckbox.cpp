@@ -14,7 +14,10 @@ bool Editing(const TDataSource *source)
 TDBCheckBox::TDBCheckBox(QWidget *parent)
     : QCheckBox(parent)
 {
-    connect(this, &QCheckBox::toggled, this, [this] { RunGuarded([this] { UpdateRecord(); }); });
+    connect(this, &QCheckBox::toggled, this, [this] {
+        m_null = false;
+        RunGuarded([this] { UpdateRecord(); });
+    });
 }
 
 TDBCheckBox::TDBCheckBox(const QString &name, const QString &caption, QWidget *parent)
@@ -70,6 +73,7 @@ void TDBCheckBox::Rebind()
 void TDBCheckBox::Reload()
 {
     TField *field = Field();
+    m_null = !field || field->IsNull();
     const bool checked = field && field->AsString() == m_valueChecked;
     if (checked != isChecked()) {
         const QSignalBlocker blocker(this);
@@ -81,7 +85,7 @@ void TDBCheckBox::Reload()
 void TDBCheckBox::UpdateRecord()
 {
     TField *field = Field();
-    if (!field || !Editing(m_dataSource))
+    if (!field || !Editing(m_dataSource) || m_null)
         return;
     const QString value = isChecked() ? m_valueChecked : m_valueUnchecked;
     if (field->IsNull() || field->AsString() != value)

@@ -8,6 +8,8 @@ class TField;
 
 // Check box bound to a flag field: ticked when the field holds ValueChecked ("S"), unticked
 // otherwise; a user click puts the table in edit and writes ValueChecked / ValueUnchecked ("N").
+// A field without a value shows unticked and keeps no value until the box is ticked or unticked,
+// so a screen can still tell "never set" from "N" before a post.
 class TDBCheckBox final : public QCheckBox {
     Q_OBJECT
 public:
@@ -39,4 +41,5 @@ private:
     QString m_valueChecked = QStringLiteral("S");
     QString m_valueUnchecked = QStringLiteral("N");
     QMetaObject::Connection m_connections[3];
+    bool m_null = true; // the field had no value and the box was not changed since
 };

@@ -295,6 +295,19 @@ void TstComponentControls::checkBoxFlags()
     QCOMPARE(table.FieldByName(u"IDFLAG"_s)->AsString(), u"N"_s);
     table.Cancel();
     QVERIFY(!box.isChecked());
+
+    // A flag without a value stays without one through a post unless the box is changed.
+    table.Edit();
+    table.FieldByName(u"IDFLAG"_s)->Clear();
+    table.Post();
+    table.Edit();
+    table.Post();
+    QVERIFY(table.FieldByName(u"IDFLAG"_s)->IsNull());
+    table.Edit();
+    box.setChecked(true);
+    box.setChecked(false);
+    table.Post();
+    QCOMPARE(table.FieldByName(u"IDFLAG"_s)->AsString(), u"N"_s);
 }
 
 void TstComponentControls::gridModel()
