@@ -1,0 +1,136 @@
+#pragma once
+
+// A real ger-server with the demo seed on a fresh database for each test: a new SQLite file, or,
+// when GER_TEST_PG_URL names a PostgreSQL server, a new database on it. The suite also opens the
+// same database directly to look at what a call wrote and to plant faults.
+
+#include "netconnection.h"
+#include "packet.h"
+#include "serverprocess.h"
+
+#include <QCoreApplication>
+#include <QJsonObject>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUrl>
+
+#include <memory>
+
+class MethodsFixture final {
+public:
+    static bool OnPostgres() { return !qEnvironmentVariableIsEmpty("GER_TEST_PG_URL"); }
+
+    // Starts the server on a new database; false with *error when anything fails.
+    bool Start(QString *error)
+    {
+        Stop();
+        ++s_counter;
+        m_server = std::make_unique<ServerProcess>(); // a new folder, so a new SQLite file
+        QStringList extra;
+        if (OnPostgres()) {
+            const QString name = QStringLiteral("ger_methods_%1_%2")
+                                     .arg(QCoreApplication::applicationPid())
+                                     .arg(s_counter);
+            QSqlDatabase admin = Direct(AdminUrl(), QStringLiteral("admin"));
+            if (!admin.isOpen()) {
+                *error = admin.lastError().text();
+                return false;
+            }
+            QSqlQuery q(admin);
+            if (!q.exec(QStringLiteral("CREATE DATABASE %1").arg(name))) {
+                *error = q.lastError().text();
+                return false;
+            }
+            QUrl url(AdminUrl());
+            url.setPath(QLatin1Char('/') + name);
+            m_url = url.toString();
+            // A later --db replaces the suite's default SQLite file.
+            extra << QStringLiteral("--db") << m_url;
+        } else {
+            m_url = QStringLiteral("sqlite:") + m_server->DbPath();
+        }
+        if (!m_server->Start(extra)) {
+            *error = QString::fromUtf8(m_server->Output());
+            return false;
+        }
+        return true;
+    }
+
+    void Stop()
+    {
+        m_clients.clear();
+        if (m_server)
+            m_server->Stop();
+        if (QSqlDatabase::contains(QStringLiteral("direct"))) {
+            QSqlDatabase::database(QStringLiteral("direct"), false).close();
+            QSqlDatabase::removeDatabase(QStringLiteral("direct"));
+        }
+    }
+
+    // A new client of the parameter object (or of `object`), throwing on failed envelopes off.
+    TNetConnection &Client(const QString &object = QStringLiteral("Ger09400.rdmParamCtbl"))
+    {
+        auto c = std::make_unique<TNetConnection>();
+        c->SetHost(QStringLiteral("127.0.0.1"));
+        c->SetPort(m_server->Port());
+        c->SetServerName(object);
+        c->SetTimeoutMs(60000);
+        m_clients.push_back(std::move(c));
+        return *m_clients.back();
+    }
+
+    // The server's database, opened by the test itself.
+    QSqlDatabase Db() { return Direct(m_url, QStringLiteral("direct")); }
+
+    // First column of the first row, or an invalid QVariant.
+    QVariant Scalar(const QString &sql)
+    {
+        QSqlQuery q(Db());
+        if (!q.exec(sql) || !q.next())
+            return {};
+        return q.value(0);
+    }
+
+    bool Exec(const QString &sql, QString *error)
+    {
+        QSqlQuery q(Db());
+        if (q.exec(sql))
+            return true;
+        *error = q.lastError().text();
+        return false;
+    }
+
+private:
+    static QString AdminUrl() { return qEnvironmentVariable("GER_TEST_PG_URL"); }
+
+    static QSqlDatabase Direct(const QString &url, const QString &name)
+    {
+        if (QSqlDatabase::contains(name)) {
+            QSqlDatabase db = QSqlDatabase::database(name, false);
+            if (db.isOpen())
+                return db;
+            QSqlDatabase::removeDatabase(name);
+        }
+        QSqlDatabase db;
+        if (url.startsWith(QStringLiteral("sqlite:"))) {
+            db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+            db.setDatabaseName(url.mid(7));
+            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+        } else {
+            const QUrl parsed(url);
+            db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+            db.setHostName(parsed.host());
+            db.setPort(parsed.port(5432));
+            db.setUserName(parsed.userName());
+            db.setDatabaseName(parsed.path().mid(1));
+        }
+        db.open();
+        return db;
+    }
+
+    static inline int s_counter = 0;
+    std::unique_ptr<ServerProcess> m_server;
+    QString m_url;
+    std::vector<std::unique_ptr<TNetConnection>> m_clients;
+};

@@ -1,0 +1,600 @@
+// Every method of the parameter object over the wire, against the real server on the demo seed:
+// what it returns, what it refuses, and that a refused call leaves the database as it was.
+
+#include "datetime.h"
+#include "exceptions.h"
+#include "methodsfixture.h"
+
+#include <QDate>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+TTablePacket ToPacket(const QJsonValue &json)
+{
+    TTablePacket packet;
+    QString error;
+    if (!Packet::FromJson(json, packet, &error))
+        qWarning("packet not readable: %s", qPrintable(error));
+    return packet;
+}
+
+QVariant Cell(const TTablePacket &packet, int row, const QString &field)
+{
+    const int index = packet.FieldIndex(field);
+    if (index < 0 || row >= packet.Rows.size())
+        return u"<missing>"_s;
+    return packet.Rows.at(row).at(index);
+}
+
+TDateTime Date(int y, int m, int d) { return DateTimeUtil::FromQDate(QDate(y, m, d)); }
+QString Iso(int y, int m, int d) { return QDate(y, m, d).toString(Qt::ISODate); }
+
+// What a protocol fault (wrong arguments) or a transport failure says.
+QString FailureOf(const std::function<void()> &call)
+{
+    try {
+        call();
+    } catch (const Exception &e) {
+        return e.Message();
+    }
+    return {};
+}
+
+// The bulk request row: periods of 2026 with December as posting month; every flag "S".
+QJsonObject BulkRequest(TDateTime perStart = Date(2026, 1, 1), TDateTime perEnd = Date(2026, 12, 31))
+{
+    TTablePacket request;
+    const QStringList dates = {u"DTINIPER"_s, u"DTFINPER"_s, u"DTINILANC"_s, u"DTFINLANC"_s,
+                               u"DTINIDFE"_s, u"DTFINDFE"_s, u"DTINIDFS"_s,  u"DTFINDFS"_s,
+                               u"DTINIFIN"_s, u"DTFINFIN"_s, u"DTINIGPA"_s,  u"DTFINGPA"_s,
+                               u"DTINIFIS"_s, u"DTFINFIS"_s, u"DTINIVEN"_s,  u"DTFINVEN"_s};
+    const QStringList flags = {u"IDCONTCCUS"_s,     u"IDCONCOME"_s,     u"IDUTCUSTEST"_s,
+                               u"IDSUGRATMANU"_s,   u"IDUTSALDOSOC"_s,  u"IDMSMCONTA"_s,
+                               u"IDPRIOCCUSTSET"_s, u"IDCONSVNDDFS"_s,  u"IDULTDESPTRIB"_s,
+                               u"IDCONSDATARET"_s,  u"IDCONTLOTESIT"_s, u"IDGERAESTCONT"_s,
+                               u"IDCONTVREXCICMSEP"_s, u"IDCONSRATPROD"_s};
+    TRowValues row;
+    for (const QString &d : dates) {
+        request.Fields.append({d, TFieldType::Date, 0, false});
+        if (d == u"DTINIPER"_s)
+            row.append(perStart);
+        else if (d == u"DTFINPER"_s)
+            row.append(perEnd);
+        else if (d.endsWith(u"FIS"_s) || d.endsWith(u"VEN"_s))
+            row.append(0.0); // the optional pairs left empty
+        else
+            row.append(d.startsWith(u"DTINI"_s) ? Date(2026, 12, 1) : Date(2026, 12, 31));
+    }
+    for (const QString &f : flags) {
+        request.Fields.append({f, TFieldType::String, 1, false});
+        row.append(u"S"_s);
+    }
+    request.Rows.append(row);
+    return Packet::ToJson(request);
+}
+
+} // namespace
+
+class TstMethods final : public QObject {
+    Q_OBJECT
+
+    MethodsFixture m_fx;
+
+    TTablePacket Records(TNetConnection &c)
+    {
+        const TResultEnvelope r = c.Call(u"GetContOpe"_s, {});
+        return r.Ok ? ToPacket(r.Payload.toArray().at(0)) : TTablePacket{};
+    }
+
+    int RowOf(const TTablePacket &records, const QString &code)
+    {
+        for (int i = 0; i < records.Rows.size(); ++i) {
+            if (Cell(records, i, u"CDEMPRESA"_s) == code)
+                return i;
+        }
+        return -1;
+    }
+
+    // A change log over the full record, as the parameter screen sends it.
+    static QJsonObject Log(const TTablePacket &records, const QVector<TChange> &changes)
+    {
+        TChangeLog log;
+        log.Fields = records.Fields;
+        log.Changes = changes;
+        return Packet::ToJson(log);
+    }
+
+    TChange Update(const TTablePacket &records, const QString &code, const QString &field,
+                   const QVariant &value)
+    {
+        const TRowValues original = records.Rows.at(RowOf(records, code));
+        TRowValues values = original;
+        values[records.FieldIndex(field)] = value;
+        return {TChangeOp::Update, original, values};
+    }
+
+    TChange NewRecord(const TTablePacket &records, const QString &code)
+    {
+        TRowValues values = records.Rows.at(RowOf(records, u"01"_s));
+        values[records.FieldIndex(u"CDEMPRESA"_s)] = code;
+        values[records.FieldIndex(u"NMEMPRESA"_s)] = u"Nome que não vai para EMPRESA"_s;
+        return {TChangeOp::Insert, {}, values};
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        QString error;
+        QVERIFY2(m_fx.Start(&error), qPrintable(error));
+    }
+    void cleanup() { m_fx.Stop(); }
+
+    void getContOpeListsRecordsInDeclaredOrder()
+    {
+        TNetConnection &c = m_fx.Client();
+        const TResultEnvelope r = c.Call(u"GetContOpe"_s, {});
+        QVERIFY2(r.Ok, qPrintable(r.ErrorMessage));
+        const TTablePacket records = ToPacket(r.Payload.toArray().at(0));
+        QCOMPARE(records.Fields.size(), 38);
+        QCOMPARE(records.Fields.first().Name, u"IDCONTAJUDTCOMP"_s);
+        QCOMPARE(records.Fields.at(2).Name, u"NMEMPRESA"_s);
+        QCOMPARE(records.Fields.at(2).Size, 40);
+        QCOMPARE(records.Fields.last().Name, u"IDCONGERGGF"_s);
+        QCOMPARE(records.Fields.at(records.FieldIndex(u"DTINICCONT"_s)).DataType, TFieldType::Date);
+        QCOMPARE(records.Rows.size(), 9);
+        for (int i = 1; i < records.Rows.size(); ++i)
+            QVERIFY(Cell(records, i - 1, u"CDEMPRESA"_s).toString()
+                    < Cell(records, i, u"CDEMPRESA"_s).toString());
+        QCOMPARE(Cell(records, 2, u"NMEMPRESA"_s), u"Distribuidora Ribeirão Preto Ltda"_s);
+        QCOMPARE(Cell(records, 0, u"DTFINACONT"_s), QVariant(Date(2026, 12, 31)));
+        // Company 02 has no tax period: no date at all, not the zero date.
+        QVERIFY(Cell(records, 1, u"DTINIINTCONTFIS"_s).isNull());
+        const TTablePacket general = ToPacket(r.Payload.toArray().at(1));
+        QCOMPARE(general.Fields.size(), 1);
+        QCOMPARE(general.Rows.size(), 1);
+        QCOMPARE(Cell(general, 0, u"IDCONTAJUDTCOMP"_s), u"N"_s);
+    }
+
+    void singleCompanyQueries_data()
+    {
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<QJsonArray>("params");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QVariant>("expected"); // invalid: no row
+
+        QTest::newRow("latest balance") << u"GetDataSaldEmpr"_s << QJsonArray{u"01"_s}
+                                        << u"MAIORDATA"_s << QVariant(Date(2026, 11, 30));
+        QTest::newRow("balance after period end") << u"GetDataSaldEmpr"_s << QJsonArray{u"04"_s}
+                                                  << u"MAIORDATA"_s << QVariant(Date(2027, 1, 31));
+        QTest::newRow("no balance: null date")
+            << u"GetDataSaldEmpr"_s << QJsonArray{u"05"_s} << u"MAIORDATA"_s
+            << QVariant(QMetaType(QMetaType::Double));
+        QTest::newRow("code with blanks") << u"GetDataSaldEmpr"_s << QJsonArray{u" 01 "_s}
+                                          << u"MAIORDATA"_s << QVariant(Date(2026, 11, 30));
+        QTest::newRow("entries exist") << u"GetPescLanc"_s << QJsonArray{u"01"_s}
+                                       << u"CDEMPRESA"_s << QVariant(u"01"_s);
+        QTest::newRow("no entries") << u"GetPescLanc"_s << QJsonArray{u"05"_s} << u"CDEMPRESA"_s
+                                    << QVariant();
+        QTest::newRow("left out of balances")
+            << u"getLancSemEvolucao"_s << QJsonArray{u"02"_s, Iso(2026, 1, 1)}
+            << u"DTSEMEVOLUCAO"_s << QVariant(u"17/11/2025"_s);
+        QTest::newRow("all carried before the date")
+            << u"getLancSemEvolucao"_s << QJsonArray{u"01"_s, Iso(2026, 1, 1)}
+            << u"DTSEMEVOLUCAO"_s << QVariant(u""_s);
+        QTest::newRow("open month before a later date")
+            << u"getLancSemEvolucao"_s << QJsonArray{u"01"_s, u"2027-01-01T10:30:00.000"_s}
+            << u"DTSEMEVOLUCAO"_s << QVariant(u"05/12/2026"_s);
+        QTest::newRow("entry on the date itself is not before it")
+            << u"getLancSemEvolucao"_s << QJsonArray{u"01"_s, Iso(2026, 12, 5)}
+            << u"DTSEMEVOLUCAO"_s << QVariant(u""_s);
+    }
+
+    void singleCompanyQueries()
+    {
+        QFETCH(QString, method);
+        QFETCH(QJsonArray, params);
+        QFETCH(QString, field);
+        QFETCH(QVariant, expected);
+        const TResultEnvelope r = m_fx.Client().Call(method, params);
+        QVERIFY2(r.Ok, qPrintable(r.ErrorMessage));
+        const TTablePacket packet = ToPacket(r.Payload);
+        QCOMPARE(packet.Fields.size(), 1);
+        QCOMPARE(packet.Fields.first().Name, field);
+        if (!expected.isValid()) {
+            QCOMPARE(packet.Rows.size(), 0);
+            return;
+        }
+        QCOMPARE(packet.Rows.size(), 1);
+        if (expected.isNull())
+            QVERIFY(Cell(packet, 0, field).isNull());
+        else
+            QCOMPARE(Cell(packet, 0, field), expected);
+    }
+
+    void refusedArguments_data()
+    {
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<QJsonArray>("params");
+        QTest::addColumn<QString>("code"); // envelope error code; empty: protocol fault
+        QTest::addColumn<QString>("message");
+
+        QTest::newRow("too few") << u"GetDataSaldEmpr"_s << QJsonArray{} << QString()
+                                 << u"argumento"_s;
+        QTest::newRow("too many") << u"GetContOpe"_s << QJsonArray{1} << QString()
+                                  << u"argumento"_s;
+        QTest::newRow("number for text") << u"GetPescLanc"_s << QJsonArray{1} << QString()
+                                         << u"texto"_s;
+        QTest::newRow("text for packet") << u"SetContOpe"_s << QJsonArray{u"x"_s} << QString()
+                                         << u"objeto"_s;
+        QTest::newRow("code of one character") << u"GetPescLanc"_s << QJsonArray{u"1"_s}
+                                               << u"invalid_argument"_s << u"'1'"_s;
+        QTest::newRow("code of three") << u"GetDataSaldEmpr"_s << QJsonArray{u"001"_s}
+                                       << u"invalid_argument"_s << u"2 caracteres"_s;
+        QTest::newRow("bad date") << u"getLancSemEvolucao"_s << QJsonArray{u"01"_s, u"31/12/2026"_s}
+                                  << u"invalid_argument"_s << u"31/12/2026"_s;
+        QTest::newRow("closing of unknown company")
+            << u"setUsuarioFechamentoPeriodo"_s << QJsonArray{u"99"_s, u"17/11/2025"_s, u"ANA"_s}
+            << u"not_found"_s << u"Empresa '99' não cadastrada."_s;
+        QTest::newRow("empty list item")
+            << u"getErrosCadAuto"_s << QJsonArray{u"01,,02"_s, Iso(2026, 1, 1), Iso(2026, 12, 31)}
+            << u"invalid_argument"_s << u"Lista de empresas inválida: item vazio na posição 2."_s;
+        QTest::newRow("trailing comma")
+            << u"getErrosCadAuto"_s << QJsonArray{u"01,"_s, Iso(2026, 1, 1), Iso(2026, 12, 31)}
+            << u"invalid_argument"_s << u"posição 2"_s;
+        QTest::newRow("quote in list")
+            << u"getErrosCadAuto"_s << QJsonArray{u"01,'2"_s, Iso(2026, 1, 1), Iso(2026, 12, 31)}
+            << u"invalid_argument"_s << u"'2"_s;
+        QTest::newRow("all mixed with codes")
+            << u"getErrosCadAuto"_s << QJsonArray{u"T,01"_s, Iso(2026, 1, 1), Iso(2026, 12, 31)}
+            << u"invalid_argument"_s << u"\"T\""_s;
+        QTest::newRow("unknown company in list")
+            << u"getErrosCadAuto"_s << QJsonArray{u"01, 99"_s, Iso(2026, 1, 1), Iso(2026, 12, 31)}
+            << u"not_found"_s << u"Empresa '99' não cadastrada."_s;
+        QTest::newRow("bulk with nothing to change")
+            << u"setCadAuto"_s << QJsonArray{u"T"_s, u"N"_s, u"N"_s, BulkRequest()}
+            << u"invalid_argument"_s << u"Nada a alterar"_s;
+        QTest::newRow("bulk switch not S/N")
+            << u"setCadAuto"_s << QJsonArray{u"T"_s, u"s"_s, u"N"_s, BulkRequest()}
+            << u"invalid_argument"_s << u"\"S\" ou \"N\""_s;
+        QTest::newRow("bulk period ending before it starts")
+            << u"setCadAuto"_s
+            << QJsonArray{u"01"_s, u"S"_s, u"N"_s, BulkRequest(Date(2026, 12, 1), Date(2026, 1, 31))}
+            << u"invalid_argument"_s << u"DTFINPER"_s;
+    }
+
+    void refusedArguments()
+    {
+        QFETCH(QString, method);
+        QFETCH(QJsonArray, params);
+        QFETCH(QString, code);
+        QFETCH(QString, message);
+        TNetConnection &c = m_fx.Client();
+        if (code.isEmpty()) {
+            const QString fault = FailureOf([&] { c.Call(method, params); });
+            QVERIFY2(fault.contains(message), qPrintable(fault));
+            return;
+        }
+        const TResultEnvelope r = c.Call(method, params);
+        QVERIFY(!r.Ok);
+        QCOMPARE(r.ErrorCode, code);
+        QVERIFY2(r.ErrorMessage.contains(message), qPrintable(r.ErrorMessage));
+        // The server is still there for the next call on the same connection.
+        QVERIFY(c.Call(u"GetContOpe"_s, {}).Ok);
+    }
+
+    void setContOpeWritesInsertsUpdatesDeletes()
+    {
+        TNetConnection &c = m_fx.Client();
+        const TTablePacket before = Records(c);
+        TChange insert = NewRecord(before, u"10"_s);
+        insert.Values[before.FieldIndex(u"DTINIINTCONTVEXT"_s)] = 0.0; // "no date" from the edit
+        const TChange update =
+            Update(before, u"06"_s, u"DTINICLANC"_s, QVariant(Date(2026, 11, 1)));
+        const TChange remove{TChangeOp::Delete, before.Rows.at(RowOf(before, u"05"_s)), {}};
+        const TResultEnvelope r = c.Call(u"SetContOpe"_s, {Log(before, {insert, update, remove})});
+        QVERIFY2(r.Ok, qPrintable(r.ErrorMessage));
+
+        const TTablePacket after = Records(c);
+        QCOMPARE(after.Rows.size(), 9);
+        QCOMPARE(RowOf(after, u"05"_s), -1);
+        const int added = RowOf(after, u"10"_s);
+        QVERIFY(added >= 0);
+        QCOMPARE(Cell(after, added, u"NMEMPRESA"_s), u"Cooperativa Vinícola Gaúcha"_s);
+        QVERIFY(Cell(after, added, u"DTINIINTCONTVEXT"_s).isNull());
+        QCOMPARE(Cell(after, RowOf(after, u"06"_s), u"DTINICLANC"_s), QVariant(Date(2026, 11, 1)));
+        QCOMPARE(m_fx.Scalar(u"SELECT NMEMPRESA FROM EMPRESA WHERE CDEMPRESA = '10'"_s),
+                 QVariant(u"Cooperativa Vinícola Gaúcha"_s));
+    }
+
+    void setContOpeRefusesAndWritesNothing_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("delete with entries") << 0 << u"refused"_s
+            << u"Existem lançamentos contábeis cadastrados para empresa informada."_s;
+        QTest::newRow("second record") << 1 << u"conflict"_s << u"'01'"_s;
+        QTest::newRow("company not registered") << 2 << u"not_found"_s
+                                                << u"Empresa '99' não cadastrada."_s;
+        QTest::newRow("flag not S/N") << 3 << u"invalid_argument"_s << u"IDSUGRAT"_s;
+        QTest::newRow("unknown field") << 4 << u"invalid_argument"_s << u"NOVOCAMPO"_s;
+        QTest::newRow("code changed") << 5 << u"invalid_argument"_s << u"não pode ser alterado"_s;
+    }
+
+    // Each log starts with a good insert for company 10; the fault comes after it.
+    void setContOpeRefusesAndWritesNothing()
+    {
+        QFETCH(int, fault);
+        QFETCH(QString, code);
+        QFETCH(QString, message);
+        TNetConnection &c = m_fx.Client();
+        TTablePacket records = Records(c);
+        QVector<TChange> changes{NewRecord(records, u"10"_s)};
+        switch (fault) {
+        case 0:
+            changes.append({TChangeOp::Delete, records.Rows.at(RowOf(records, u"01"_s)), {}});
+            break;
+        case 1:
+            changes.append(NewRecord(records, u"01"_s));
+            break;
+        case 2:
+            changes.append(NewRecord(records, u"99"_s));
+            break;
+        case 3:
+            changes.append(Update(records, u"06"_s, u"IDSUGRAT"_s, u"X"_s));
+            break;
+        case 4:
+            records.Fields.append({u"NOVOCAMPO"_s, TFieldType::String, 1, false});
+            for (TChange &ch : changes)
+                ch.Values.append(u"S"_s);
+            break;
+        case 5:
+            changes.append(Update(records, u"06"_s, u"CDEMPRESA"_s, u"11"_s));
+            break;
+        }
+        const TResultEnvelope r = c.Call(u"SetContOpe"_s, {Log(records, changes)});
+        QVERIFY(!r.Ok);
+        QCOMPARE(r.ErrorCode, code);
+        QVERIFY2(r.ErrorMessage.contains(message), qPrintable(r.ErrorMessage));
+        QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM CONTOPECTBL WHERE CDEMPRESA = '10'"_s).toInt(), 0);
+        QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM CONTOPECTBL"_s).toInt(), 9);
+    }
+
+    void partialLogInAnyFieldOrder()
+    {
+        TNetConnection &c = m_fx.Client();
+        TChangeLog log;
+        log.Fields = {{u"IDSUGRAT"_s, TFieldType::String, 1, false},
+                      {u"cdempresa"_s, TFieldType::String, 2, false}};
+        log.Changes = {{TChangeOp::Update, {u"S"_s, u"07"_s}, {u"N"_s, u"07"_s}}};
+        const TResultEnvelope r = c.Call(u"SetContOpe"_s, {Packet::ToJson(log)});
+        QVERIFY2(r.Ok, qPrintable(r.ErrorMessage));
+        QCOMPARE(m_fx.Scalar(u"SELECT IDSUGRAT FROM CONTOPECTBL WHERE CDEMPRESA = '07'"_s),
+                 QVariant(u"N"_s));
+        // The same stale original again is now a conflict.
+        const TResultEnvelope again = c.Call(u"SetContOpe"_s, {Packet::ToJson(log)});
+        QCOMPARE(again.ErrorCode, u"conflict"_s);
+    }
+
+    void twoClientsEditingOneRecord()
+    {
+        TNetConnection &first = m_fx.Client();
+        TNetConnection &second = m_fx.Client();
+        const TTablePacket seenByFirst = Records(first);
+        const TTablePacket seenBySecond = Records(second);
+
+        QVERIFY(first.Call(u"SetContOpe"_s,
+                           {Log(seenByFirst, {Update(seenByFirst, u"08"_s, u"IDCONTGERE"_s, u"N"_s)})})
+                    .Ok);
+        const TResultEnvelope late = second.Call(
+            u"SetContOpe"_s,
+            {Log(seenBySecond, {Update(seenBySecond, u"08"_s, u"DTINICLANC"_s, Date(2026, 6, 1))})});
+        QCOMPARE(late.ErrorCode, u"conflict"_s);
+        QVERIFY2(late.ErrorMessage.contains(u"alterado por outro usuário"_s),
+                 qPrintable(late.ErrorMessage));
+        const TResultEnvelope lateDelete = second.Call(
+            u"SetContOpe"_s,
+            {Log(seenBySecond, {{TChangeOp::Delete, seenBySecond.Rows.at(RowOf(seenBySecond, u"08"_s)), {}}})});
+        QCOMPARE(lateDelete.ErrorCode, u"conflict"_s);
+        QCOMPARE(m_fx.Scalar(u"SELECT IDCONTGERE FROM CONTOPECTBL WHERE CDEMPRESA = '08'"_s),
+                 QVariant(u"N"_s));
+
+        // Removed by the first: the second's edit of the vanished row is a conflict too.
+        const TTablePacket fresh = Records(first);
+        QVERIFY(first.Call(u"SetContOpe"_s,
+                           {Log(fresh, {{TChangeOp::Delete, fresh.Rows.at(RowOf(fresh, u"05"_s)), {}}})})
+                    .Ok);
+        const TResultEnvelope gone = second.Call(
+            u"SetContOpe"_s,
+            {Log(seenBySecond, {Update(seenBySecond, u"05"_s, u"IDSUGRAT"_s, u"N"_s)})});
+        QCOMPARE(gone.ErrorCode, u"conflict"_s);
+        QVERIFY(gone.ErrorMessage.contains(u"excluído"_s));
+    }
+
+    void setParamGeralDetectsStaleRow()
+    {
+        TNetConnection &c = m_fx.Client();
+        TChangeLog log;
+        log.Fields = {{u"IDCONTAJUDTCOMP"_s, TFieldType::String, 1, false}};
+        log.Changes = {{TChangeOp::Update, {u"N"_s}, {u"S"_s}}};
+        QVERIFY(c.Call(u"SetParamGeral"_s, {Packet::ToJson(log)}).Ok);
+        QCOMPARE(m_fx.Scalar(u"SELECT IDCONTAJUDTCOMP FROM PARAMGERAL"_s), QVariant(u"S"_s));
+        QCOMPARE(c.Call(u"SetParamGeral"_s, {Packet::ToJson(log)}).ErrorCode, u"conflict"_s);
+        log.Changes = {{TChangeOp::Insert, {}, {u"N"_s}}};
+        QCOMPARE(c.Call(u"SetParamGeral"_s, {Packet::ToJson(log)}).ErrorCode, u"conflict"_s);
+    }
+
+    void closingOfPeriodIsAudited()
+    {
+        TNetConnection &c = m_fx.Client();
+        const TResultEnvelope r = c.Call(u"setUsuarioFechamentoPeriodo"_s,
+                                         {u"02"_s, u"17/11/2025"_s, u"MARIA.SOUZA"_s});
+        QVERIFY2(r.Ok, qPrintable(r.ErrorMessage));
+        QCOMPARE(m_fx.Scalar(u"SELECT DSDATA || '|' || NMOPERADOR FROM FECHAPERIODO "
+                             "WHERE CDEMPRESA = '02'"_s),
+                 QVariant(u"17/11/2025|MARIA.SOUZA"_s));
+    }
+
+    void bulkInconsistencies_data()
+    {
+        QTest::addColumn<QString>("list");
+        QTest::addColumn<QString>("end");
+        QTest::addColumn<QStringList>("rows"); // "kind|code|text"
+        QTest::addColumn<QString>("normalised");
+
+        QTest::newRow("all companies") << u"T"_s << Iso(2026, 12, 31)
+            << QStringList{u"1|03|05/10/2026"_s, u"2|04|"_s} << u"T"_s;
+        QTest::newRow("list tidied") << u" 4 , 03,03,1"_s << Iso(2026, 12, 31)
+            << QStringList{u"1|03|05/10/2026"_s, u"2|04|"_s} << u"01,03,04"_s;
+        QTest::newRow("clean companies") << u"01,02,05"_s << Iso(2026, 12, 31) << QStringList{}
+                                         << u"01,02,05"_s;
+        QTest::newRow("earlier end: balances after it")
+            << u"01,05"_s << Iso(2026, 6, 30) << QStringList{u"2|01|"_s} << u"01,05"_s;
+    }
+
+    void bulkInconsistencies()
+    {
+        QFETCH(QString, list);
+        QFETCH(QString, end);
+        QFETCH(QStringList, rows);
+        QFETCH(QString, normalised);
+        QString byRef = list;
+        const TResultEnvelope r = m_fx.Client().Call(
+            u"getErrosCadAuto"_s, {list, Iso(2026, 1, 1), end}, {&byRef});
+        QVERIFY2(r.Ok, qPrintable(r.ErrorMessage));
+        const TTablePacket packet = ToPacket(r.Payload);
+        QCOMPARE(packet.Fields.size(), 3);
+        QCOMPARE(packet.Fields.at(2).Size, 100);
+        QStringList got;
+        for (int i = 0; i < packet.Rows.size(); ++i)
+            got << u"%1|%2|%3"_s.arg(Cell(packet, i, u"IDERRO"_s).toString(),
+                                     Cell(packet, i, u"CDEMPRESA"_s).toString(),
+                                     Cell(packet, i, u"DSERRO"_s).toString());
+        QCOMPARE(got, rows);
+        QCOMPARE(byRef, normalised);
+    }
+
+    void bulkControlsReachEveryCompany()
+    {
+        TNetConnection &c = m_fx.Client();
+        QString list = u"T"_s;
+        const TResultEnvelope r =
+            c.Call(u"setCadAuto"_s, {list, u"N"_s, u"S"_s, BulkRequest()}, {&list});
+        QVERIFY2(r.Ok, qPrintable(r.ErrorMessage));
+        QCOMPARE(list, u"T"_s);
+        const TTablePacket after = Records(c);
+        QCOMPARE(after.Rows.size(), 12);
+        // Existing record: controls replaced, periods untouched.
+        const int kept = RowOf(after, u"01"_s);
+        QCOMPARE(Cell(after, kept, u"IDMSMCONTADBCR"_s), u"S"_s);
+        QCOMPARE(Cell(after, kept, u"DTINICLANC"_s), QVariant(Date(2026, 12, 1)));
+        // New record: the controls asked for, a new record's other values, today's periods.
+        const int created = RowOf(after, u"11"_s);
+        QCOMPARE(Cell(after, created, u"IDCONSRATPROD"_s), u"S"_s);
+        QCOMPARE(Cell(after, created, u"IDSALDEMPR"_s), u"M"_s);
+        QCOMPARE(Cell(after, created, u"IDACUMVRCONT"_s), u"S"_s);
+        QCOMPARE(Cell(after, created, u"IDCONGERGGF"_s), u"N"_s);
+        QCOMPARE(Cell(after, created, u"DTINIINTCONTFIS"_s), QVariant(DateTimeUtil::Today()));
+    }
+
+    void bulkPeriodsMapToRecordColumns()
+    {
+        TNetConnection &c = m_fx.Client();
+        QString list = u"02,10"_s;
+        const TResultEnvelope r = c.Call(
+            u"setCadAuto"_s, {list, u"S"_s, u"N"_s, BulkRequest(Date(2026, 1, 1), Date(2026, 12, 31))},
+            {&list});
+        QVERIFY2(r.Ok, qPrintable(r.ErrorMessage));
+        const TTablePacket after = Records(c);
+        for (const QString &code : {u"02"_s, u"10"_s}) {
+            const int row = RowOf(after, code);
+            QVERIFY(row >= 0);
+            QCOMPARE(Cell(after, row, u"DTFINACONT"_s), QVariant(Date(2026, 12, 31)));
+            QCOMPARE(Cell(after, row, u"DTINICRELA"_s), QVariant(Date(2026, 1, 1)));
+            QCOMPARE(Cell(after, row, u"DTFINARELA"_s), QVariant(Date(2026, 12, 31)));
+            QCOMPARE(Cell(after, row, u"DTINICCTBL"_s), QVariant(Date(2026, 12, 1)));
+            QVERIFY(Cell(after, row, u"DTINIINTCONTFIS"_s).isNull());
+            QVERIFY(Cell(after, row, u"DTFININTCONTVEXT"_s).isNull());
+        }
+        // Controls switch off: the new record keeps a new record's flags.
+        QCOMPARE(Cell(after, RowOf(after, u"10"_s), u"IDMSMCONTADBCR"_s), u"N"_s);
+        QCOMPARE(Cell(after, RowOf(after, u"02"_s), u"IDRETESTSETOR"_s), u"S"_s);
+    }
+
+    void bulkRefusedWhenCheckFailsNow()
+    {
+        // Company 06 was clean when the screen asked; a balance arrives before the apply.
+        TNetConnection &c = m_fx.Client();
+        QString list = u"01,06,10"_s;
+        QVERIFY(c.Call(u"getErrosCadAuto"_s, {list, Iso(2026, 1, 1), Iso(2026, 12, 31)}, {&list})
+                    .Ok);
+        QString error;
+        QVERIFY2(m_fx.Exec(u"INSERT INTO SALDEMPR (CDEMPRESA, DTSALDEMPR, CDCONTA, VRSALDODEB, "
+                           "VRSALDOCRED) VALUES ('06', '2027-01-31', '9.9', 1, 0)"_s,
+                           &error),
+                 qPrintable(error));
+        const TResultEnvelope r = c.Call(u"setCadAuto"_s, {list, u"S"_s, u"S"_s, BulkRequest()}, {&list});
+        QCOMPARE(r.ErrorCode, u"inconsistency"_s);
+        QVERIFY2(r.ErrorMessage.contains(u"06"_s), qPrintable(r.ErrorMessage));
+        QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM CONTOPECTBL WHERE CDEMPRESA = '10'"_s).toInt(), 0);
+        QCOMPARE(m_fx.Scalar(u"SELECT IDMSMCONTADBCR FROM CONTOPECTBL WHERE CDEMPRESA = '01'"_s),
+                 QVariant(u"N"_s));
+    }
+
+    void bulkAllOrNothingWhenAWriteFailsHalfway()
+    {
+        // A trigger makes the write of the third company fail inside the transaction.
+        QString error;
+        const QStringList plant = MethodsFixture::OnPostgres()
+            ? QStringList{u"CREATE FUNCTION TRAVA() RETURNS trigger AS $$ BEGIN "
+                          "RAISE EXCEPTION 'empresa travada'; END $$ LANGUAGE plpgsql"_s,
+                          u"CREATE TRIGGER TRAVA BEFORE UPDATE ON CONTOPECTBL FOR EACH ROW "
+                          "WHEN (NEW.CDEMPRESA = '07') EXECUTE FUNCTION TRAVA()"_s}
+            : QStringList{u"CREATE TRIGGER TRAVA BEFORE UPDATE ON CONTOPECTBL "
+                          "WHEN NEW.CDEMPRESA = '07' BEGIN SELECT RAISE(ABORT, 'empresa travada'); "
+                          "END"_s};
+        for (const QString &sql : plant)
+            QVERIFY2(m_fx.Exec(sql, &error), qPrintable(error));
+        QString list = u"01,06,07,10"_s;
+        const TResultEnvelope r =
+            m_fx.Client().Call(u"setCadAuto"_s, {list, u"N"_s, u"S"_s, BulkRequest()}, {&list});
+        QVERIFY(!r.Ok);
+        QVERIFY2(r.ErrorMessage.contains(u"empresa travada"_s), qPrintable(r.ErrorMessage));
+        QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM CONTOPECTBL WHERE IDMSMCONTADBCR = 'S'"_s).toInt(),
+                 0);
+        QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM CONTOPECTBL"_s).toInt(), 9);
+    }
+
+    void cacheTables_data()
+    {
+        QTest::addColumn<QString>("table");
+        QTest::addColumn<int>("fields"); // 0: refused
+        QTest::addColumn<int>("rows");
+        QTest::newRow("companies") << u"EMPRESA"_s << 2 << 12;
+        QTest::newRow("records, any case") << u"contopectbl"_s << 37 << 9;
+        QTest::newRow("entries are not cached") << u"LANCCONT"_s << 0 << 0;
+        QTest::newRow("no SQL through the name") << u"EMPRESA; DROP TABLE EMPRESA"_s << 0 << 0;
+    }
+
+    void cacheTables()
+    {
+        QFETCH(QString, table);
+        QFETCH(int, fields);
+        QFETCH(int, rows);
+        const TResultEnvelope r = m_fx.Client(u"Host.Cache"_s).Call(u"GetTabela"_s, {table});
+        if (fields == 0) {
+            QCOMPARE(r.ErrorCode, u"invalid_argument"_s);
+            return;
+        }
+        QVERIFY2(r.Ok, qPrintable(r.ErrorMessage));
+        const TTablePacket packet = ToPacket(r.Payload);
+        QCOMPARE(packet.Fields.size(), fields);
+        QCOMPARE(packet.Rows.size(), rows);
+    }
+};
+
+QTEST_GUILESS_MAIN(TstMethods)
+#include "tst_methods.moc"
