@@ -19,6 +19,8 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QImage>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMessageBox>
 #include <QTimer>
 #include <QProcess>
@@ -289,6 +291,41 @@ private Q_SLOTS:
         loader.Unload();
         QVERIFY(!loader.IsLoaded());
         QVERIFY_THROWS_EXCEPTION(Exception, ModuleLoader(u"/nao/existe.so"_s).Load());
+    }
+
+    // The shell as a person uses it: the menu opens the screen inside the MDI area, a second
+    // opening restores it, closing the shell releases the screen and unloads the package.
+    void shellOpensRestoresAndShutsDown()
+    {
+        QTemporaryDir dir;
+        HostOptions options;
+        QString error;
+        QVERIFY(HostOptions::Parse({u"ger-host"_s, u"--server"_s, m_server->Url(),
+                                    u"--local-db"_s, dir.filePath(u"l.db"_s)},
+                                   options, &error));
+        HostApplication app(options);
+        app.Host()->SetInteractive(false); // no person here to answer a box
+        app.Start();
+        QVERIFY(!Column(app.Host()->LocalDatabase(), u"SELECT CDEMPRESA FROM EMPRESA"_s).isEmpty());
+        app.Window()->show();
+
+        app.Window()->ParamContabAction()->trigger();
+        QMdiArea *area = app.Window()->MdiArea();
+        QCOMPARE(area->subWindowList().size(), 1);
+        QMdiSubWindow *frame = area->subWindowList().first();
+        QPointer<QWidget> screen = frame->widget();
+        QCOMPARE(screen->objectName(), u"frmParamContab"_s);
+        QVERIFY(!HostApplication::GridLines(screen).isEmpty());
+
+        frame->showMinimized();
+        QCOMPARE(app.OpenParamContab(), screen.data());
+        QCOMPARE(area->subWindowList().size(), 1);
+        QVERIFY(!frame->isMinimized());
+        QCOMPARE(app.Host()->FailureCount(), 0);
+
+        app.Shutdown();
+        QVERIFY(screen.isNull());
+        QVERIFY(area->subWindowList().isEmpty());
     }
 
     void listPrintsEveryRecord()
