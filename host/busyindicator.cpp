@@ -12,8 +12,7 @@ BusyIndicator::BusyIndicator(QWidget *owner)
     : QWidget(owner, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
     , m_owner(owner)
     , m_text(new QLabel(this))
-    , m_bar(new QProgressBar(this))
-{
+    , m_bar(new QProgressBar(this)) {
     setObjectName(u"frmAguarde"_s);
     setAttribute(Qt::WA_ShowWithoutActivating);
     auto *frame = new QFrame(this);
@@ -33,8 +32,7 @@ BusyIndicator::BusyIndicator(QWidget *owner)
     setMinimumWidth(320);
 }
 
-QString BusyIndicator::DefaultText(int kind)
-{
+QString BusyIndicator::DefaultText(int kind) {
     switch (kind) {
     case 1:
         return u"Gravando informações..."_s;
@@ -45,8 +43,7 @@ QString BusyIndicator::DefaultText(int kind)
     }
 }
 
-void BusyIndicator::ShowBusy(int kind, const QString &text)
-{
+void BusyIndicator::ShowBusy(int kind, const QString &text) {
     m_kind = kind;
     m_text->setText(text.isEmpty() ? DefaultText(kind) : text);
     adjustSize();
@@ -58,14 +55,12 @@ void BusyIndicator::ShowBusy(int kind, const QString &text)
     QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
-void BusyIndicator::HideBusy()
-{
+void BusyIndicator::HideBusy() {
     m_kind = 0;
     hide();
 }
 
-void BusyIndicator::CentreOverOwner()
-{
+void BusyIndicator::CentreOverOwner() {
     if (!m_owner)
         return;
     const QRect area(m_owner->mapToGlobal(QPoint(0, 0)), m_owner->size());

@@ -16,21 +16,18 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QString MessageText(const std::exception &error)
-{
+QString MessageText(const std::exception &error) {
     if (const auto *own = dynamic_cast<const Exception *>(&error))
         return own->Message();
     return QString::fromUtf8(error.what());
 }
 
-void PrintLine(const QString &line)
-{
+void PrintLine(const QString &line) {
     std::fprintf(stderr, "%s\n", line.toUtf8().constData());
     std::fflush(stderr);
 }
 
-QString KindName(TMsgDlgType type)
-{
+QString KindName(TMsgDlgType type) {
     switch (type) {
     case TMsgDlgType::mtWarning:
         return u"Atenção"_s;
@@ -50,22 +47,19 @@ DesktopHost::DesktopHost(const HostOptions &options, MainWindow *window)
     : m_options(options)
     , m_window(window)
     , m_busy(new BusyIndicator(window))
-    , m_cache(std::make_unique<TNetConnection>())
-{
+    , m_cache(std::make_unique<TNetConnection>()) {
     m_cache->SetServerName(u"Host.Cache"_s);
     m_cache->SetHost(options.ServerHost);
     m_cache->SetPort(options.ServerPort);
     m_cache->SetUseTls(options.ServerUrl.startsWith(u"wss:"_s));
 }
 
-DesktopHost::~DesktopHost()
-{
+DesktopHost::~DesktopHost() {
     delete m_help;
     m_localDb.Close();
 }
 
-void DesktopHost::StartLocalDatabase()
-{
+void DesktopHost::StartLocalDatabase() {
     m_localDb.Open(m_options.LocalDbPath);
     try {
         m_localDb.Refresh(::LocalDatabase::CachedTables(), *m_cache);
@@ -74,26 +68,22 @@ void DesktopHost::StartLocalDatabase()
     }
 }
 
-HelpWindow *DesktopHost::Help() const
-{
+HelpWindow *DesktopHost::Help() const {
     return m_help;
 }
 
-QWidget *DesktopHost::MainForm()
-{
+QWidget *DesktopHost::MainForm() {
     return m_window;
 }
 
-void DesktopHost::ShowChild(QWidget *form)
-{
+void DesktopHost::ShowChild(QWidget *form) {
     if (m_window)
         m_window->ShowChild(form);
     else
         form->show();
 }
 
-int DesktopHost::MessageDlg(const QString &text, TMsgDlgType type, int buttons, int helpContext)
-{
+int DesktopHost::MessageDlg(const QString &text, TMsgDlgType type, int buttons, int helpContext) {
     Q_UNUSED(helpContext);
     if (!m_interactive) {
         PrintLine(u"[%1] %2"_s.arg(KindName(type), text));
@@ -162,52 +152,43 @@ int DesktopHost::MessageDlg(const QString &text, TMsgDlgType type, int buttons, 
     }
 }
 
-void DesktopHost::ShowBusy(int kind, const QString &text)
-{
+void DesktopHost::ShowBusy(int kind, const QString &text) {
     if (m_interactive)
         m_busy->ShowBusy(kind, text);
 }
 
-void DesktopHost::HideBusy()
-{
+void DesktopHost::HideBusy() {
     m_busy->HideBusy();
 }
 
-void DesktopHost::ShowHelp(const QString &helpFile, int context)
-{
+void DesktopHost::ShowHelp(const QString &helpFile, int context) {
     Q_UNUSED(helpFile); // every screen's help file is embedded in the host
     if (!m_help)
         m_help = new HelpWindow(nullptr);
     m_help->ShowContext(context);
 }
 
-QString DesktopHost::WebURL()
-{
+QString DesktopHost::WebURL() {
     return m_options.ServerHost;
 }
 
-int DesktopHost::WebPort()
-{
+int DesktopHost::WebPort() {
     return m_options.ServerPort;
 }
 
-QString DesktopHost::Operador()
-{
+QString DesktopHost::Operador() {
     return m_options.Operator;
 }
 
-void DesktopHost::AtualizaLocalCache(const QStringList &tables)
-{
+void DesktopHost::AtualizaLocalCache(const QStringList &tables) {
     m_localDb.Refresh(tables, *m_cache);
 }
 
-QSqlDatabase DesktopHost::LocalDatabase()
-{
+QSqlDatabase DesktopHost::LocalDatabase() {
     return m_localDb.Connection();
 }
 
-void DesktopHost::HandleException(const std::exception &error)
-{
+void DesktopHost::HandleException(const std::exception &error) {
     while (QApplication::overrideCursor())
         QApplication::restoreOverrideCursor();
     ++m_failures;

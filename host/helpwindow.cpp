@@ -6,15 +6,13 @@
 using namespace Qt::StringLiterals;
 
 // The pages live in a static library: nothing references their initialiser, so pull it in.
-static void LoadHelpResources()
-{
+static void LoadHelpResources() {
     Q_INIT_RESOURCE(help);
 }
 
 HelpWindow::HelpWindow(QWidget *parent)
     : QWidget(parent, Qt::Window)
-    , m_browser(new QTextBrowser(this))
-{
+    , m_browser(new QTextBrowser(this)) {
     LoadHelpResources();
     setObjectName(u"frmAjuda"_s);
     setWindowTitle(u"Ajuda"_s);
@@ -27,8 +25,7 @@ HelpWindow::HelpWindow(QWidget *parent)
     resize(760, 640);
 }
 
-QString HelpWindow::PageOf(int context)
-{
+QString HelpWindow::PageOf(int context) {
     switch (context) {
     case 12409400: // accounting parameters, and the bulk registration reached from it
     case 12409410:
@@ -38,19 +35,16 @@ QString HelpWindow::PageOf(int context)
     }
 }
 
-bool HelpWindow::ShowContext(int context)
-{
+bool HelpWindow::ShowContext(int context) {
     const QString page = PageOf(context);
     m_browser->setSource(QUrl(page.isEmpty() ? u"qrc:/help/ger09400.html"_s : page));
-    setWindowTitle(m_browser->documentTitle().isEmpty() ? u"Ajuda"_s
-                                                        : m_browser->documentTitle());
+    setWindowTitle(m_browser->documentTitle().isEmpty() ? u"Ajuda"_s : m_browser->documentTitle());
     show();
     raise();
     activateWindow();
     return !page.isEmpty();
 }
 
-QString HelpWindow::CurrentSource() const
-{
+QString HelpWindow::CurrentSource() const {
     return m_browser->source().toString();
 }

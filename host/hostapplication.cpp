@@ -8,10 +8,10 @@
 #include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
+#include <QLibraryInfo>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QTabWidget>
-#include <QLibraryInfo>
 #include <QTimer>
 #include <QTranslator>
 
@@ -23,8 +23,7 @@ namespace {
 
 const QString ScreenName = u"frmParamContab"_s;
 
-void Settle()
-{
+void Settle() {
     // Let deferred layouts, deletions and the screen's own queued work finish.
     for (int i = 0; i < 5; ++i) {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -39,8 +38,7 @@ HostApplication::HostApplication(const HostOptions &options, QObject *parent)
     , m_options(options)
     , m_window(std::make_unique<MainWindow>())
     , m_host(std::make_unique<DesktopHost>(options, m_window.get()))
-    , m_module(std::make_unique<ModuleLoader>(ModuleLoader::DefaultPath()))
-{
+    , m_module(std::make_unique<ModuleLoader>(ModuleLoader::DefaultPath())) {
     m_host->SetInteractive(!options.Headless());
     connect(m_window.get(), &MainWindow::openParamContabRequested, this,
             [this] { OpenParamContab(); });
@@ -48,13 +46,11 @@ HostApplication::HostApplication(const HostOptions &options, QObject *parent)
             [this] { m_host->ShowHelp(u"Gerhelp.hlp"_s, 12409400); });
 }
 
-HostApplication::~HostApplication()
-{
+HostApplication::~HostApplication() {
     Shutdown();
 }
 
-void HostApplication::Start()
-{
+void HostApplication::Start() {
     RegisterHost(m_host.get());
     m_started = true;
     try {
@@ -64,8 +60,7 @@ void HostApplication::Start()
     }
 }
 
-bool HostApplication::InstallTranslations()
-{
+bool HostApplication::InstallTranslations() {
     static QTranslator qtbase;
     if (!qtbase.isEmpty())
         return true;
@@ -74,8 +69,7 @@ bool HostApplication::InstallTranslations()
     return QCoreApplication::installTranslator(&qtbase);
 }
 
-QWidget *HostApplication::OpenParamContab()
-{
+QWidget *HostApplication::OpenParamContab() {
     try {
         m_module->Call("IniProc");
     } catch (const std::exception &error) {
@@ -86,8 +80,7 @@ QWidget *HostApplication::OpenParamContab()
     return m_window->FindChildScreen(ScreenName);
 }
 
-void HostApplication::Shutdown()
-{
+void HostApplication::Shutdown() {
     if (!m_started)
         return;
     m_started = false;
@@ -102,8 +95,7 @@ void HostApplication::Shutdown()
     RegisterHost(nullptr);
 }
 
-QStringList HostApplication::GridLines(QWidget *screen)
-{
+QStringList HostApplication::GridLines(QWidget *screen) {
     QStringList lines;
     auto *grid = screen ? screen->findChild<QAbstractItemView *>(u"dbgPadrao"_s) : nullptr;
     if (!grid || !grid->model())
@@ -118,8 +110,7 @@ QStringList HostApplication::GridLines(QWidget *screen)
     return lines;
 }
 
-bool HostApplication::SelectPage(QWidget *screen, int page)
-{
+bool HostApplication::SelectPage(QWidget *screen, int page) {
     static const char *const menus[] = {"mnuFolhaDados", "mnuFormulario", "mnuControle"};
     if (!screen || page < 0 || page > 2)
         return false;
@@ -135,8 +126,7 @@ bool HostApplication::SelectPage(QWidget *screen, int page)
     return pages->currentIndex() == page;
 }
 
-int HostApplication::RunList()
-{
+int HostApplication::RunList() {
     QWidget *screen = OpenParamContab();
     Settle();
     if (!screen) {
@@ -150,8 +140,7 @@ int HostApplication::RunList()
     return m_host->FailureCount() == 0 ? 0 : 1;
 }
 
-int HostApplication::RunScreenshot()
-{
+int HostApplication::RunScreenshot() {
     m_window->show();
     QWidget *screen = OpenParamContab();
     Settle();

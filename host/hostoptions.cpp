@@ -7,16 +7,14 @@
 
 using namespace Qt::StringLiterals;
 
-QString HostOptions::DefaultOperator()
-{
+QString HostOptions::DefaultOperator() {
     QString name = qEnvironmentVariable("USER");
     if (name.isEmpty())
         name = qEnvironmentVariable("LOGNAME");
     return name.isEmpty() ? u"operador"_s : name;
 }
 
-QString HostOptions::DefaultLocalDbPath()
-{
+QString HostOptions::DefaultLocalDbPath() {
     QString dir = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
     if (dir.isEmpty() || !QDir().mkpath(dir)) {
         // No writable data folder (a bare container, a locked-down account): keep the copy
@@ -27,8 +25,7 @@ QString HostOptions::DefaultLocalDbPath()
     return QDir(dir).absoluteFilePath(u"ger-host-local.db"_s);
 }
 
-bool HostOptions::Parse(const QStringList &arguments, HostOptions &out, QString *error)
-{
+bool HostOptions::Parse(const QStringList &arguments, HostOptions &out, QString *error) {
     QCommandLineParser parser;
     parser.setApplicationDescription(u"Ger - Parâmetro Contábil"_s);
     parser.addHelpOption();
@@ -39,8 +36,7 @@ bool HostOptions::Parse(const QStringList &arguments, HostOptions &out, QString 
     const QCommandLineOption list(u"list"_s, u"Lista os parâmetros e termina."_s);
     const QCommandLineOption shot(u"screenshot"_s, u"Salva a tela em PNG e termina."_s,
                                   u"arquivo"_s);
-    const QCommandLineOption page(u"page"_s, u"Página da captura (0, 1 ou 2)."_s, u"n"_s,
-                                  u"0"_s);
+    const QCommandLineOption page(u"page"_s, u"Página da captura (0, 1 ou 2)."_s, u"n"_s, u"0"_s);
     parser.addOptions({server, oper, localDb, list, shot, page});
     if (!parser.parse(arguments)) {
         *error = parser.errorText();
@@ -54,8 +50,8 @@ bool HostOptions::Parse(const QStringList &arguments, HostOptions &out, QString 
     HostOptions o;
     o.ServerUrl = parser.value(server);
     const QUrl url(o.ServerUrl, QUrl::StrictMode);
-    if (!url.isValid() || (url.scheme() != u"ws"_s && url.scheme() != u"wss"_s)
-        || url.host().isEmpty()) {
+    if (!url.isValid() || (url.scheme() != u"ws"_s && url.scheme() != u"wss"_s) ||
+        url.host().isEmpty()) {
         *error = u"Endereço do servidor inválido: %1 (use ws://HOST:PORTA)"_s.arg(o.ServerUrl);
         return false;
     }

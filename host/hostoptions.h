@@ -8,11 +8,11 @@ struct HostOptions {
     QString ServerUrl = QStringLiteral("ws://127.0.0.1:9400");
     QString ServerHost = QStringLiteral("127.0.0.1");
     int ServerPort = 9400;
-    QString Operator;      // defaults to the system user
-    QString LocalDbPath;   // defaults to a file in the user's data folder
-    bool List = false;     // print the records and leave
+    QString Operator;       // defaults to the system user
+    QString LocalDbPath;    // defaults to a file in the user's data folder
+    bool List = false;      // print the records and leave
     QString ScreenshotFile; // save the window and leave
-    int Page = 0;          // page shown in the screenshot: 0 list, 1 form, 2 controls
+    int Page = 0;           // page shown in the screenshot: 0 list, 1 form, 2 controls
 
     bool Headless() const { return List || !ScreenshotFile.isEmpty(); }
 

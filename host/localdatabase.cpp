@@ -13,15 +13,13 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QString ConnName()
-{
+QString ConnName() {
     return QString::fromLatin1(LocalDatabase::ConnectionName);
 }
 
 // Table names come from the host's own list, but they are spliced into DDL: refuse anything
 // that is not a plain identifier.
-bool IsIdentifier(const QString &name)
-{
+bool IsIdentifier(const QString &name) {
     if (name.isEmpty())
         return false;
     for (const QChar c : name) {
@@ -31,8 +29,7 @@ bool IsIdentifier(const QString &name)
     return !name.front().isDigit();
 }
 
-QString SqlType(TFieldType type)
-{
+QString SqlType(TFieldType type) {
     switch (type) {
     case TFieldType::Integer:
         return u"INTEGER"_s;
@@ -45,8 +42,7 @@ QString SqlType(TFieldType type)
     return u"TEXT"_s; // dates kept as ISO text, like on the wire
 }
 
-QVariant SqlValue(const TFieldDef &def, const QVariant &value)
-{
+QVariant SqlValue(const TFieldDef &def, const QVariant &value) {
     if (value.isNull())
         return QVariant(QMetaType::fromType<QString>());
     if (def.DataType == TFieldType::Date)
@@ -54,20 +50,17 @@ QVariant SqlValue(const TFieldDef &def, const QVariant &value)
     return value;
 }
 
-void Fail(const QString &what, const QSqlError &error)
-{
+void Fail(const QString &what, const QSqlError &error) {
     throw Exception(u"Banco local: %1 (%2)"_s.arg(what, error.text()));
 }
 
 } // namespace
 
-LocalDatabase::~LocalDatabase()
-{
+LocalDatabase::~LocalDatabase() {
     Close();
 }
 
-void LocalDatabase::Open(const QString &path)
-{
+void LocalDatabase::Open(const QString &path) {
     Close();
     m_path = path;
     QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, ConnName());
@@ -77,13 +70,12 @@ void LocalDatabase::Open(const QString &path)
     // Screens query the copies before the first refresh may have run: make sure both exist.
     QSqlQuery q(db);
     if (!q.exec(u"CREATE TABLE IF NOT EXISTS EMPRESA (CDEMPRESA TEXT NOT NULL PRIMARY KEY, "
-                u"NMEMPRESA TEXT)"_s)
-        || !q.exec(u"CREATE TABLE IF NOT EXISTS CONTOPECTBL (CDEMPRESA TEXT NOT NULL PRIMARY KEY)"_s))
+                u"NMEMPRESA TEXT)"_s) ||
+        !q.exec(u"CREATE TABLE IF NOT EXISTS CONTOPECTBL (CDEMPRESA TEXT NOT NULL PRIMARY KEY)"_s))
         Fail(u"não foi possível criar as tabelas"_s, q.lastError());
 }
 
-void LocalDatabase::Close()
-{
+void LocalDatabase::Close() {
     if (!QSqlDatabase::contains(ConnName()))
         return;
     {
@@ -93,13 +85,11 @@ void LocalDatabase::Close()
     QSqlDatabase::removeDatabase(ConnName());
 }
 
-QSqlDatabase LocalDatabase::Connection() const
-{
+QSqlDatabase LocalDatabase::Connection() const {
     return QSqlDatabase::database(ConnName(), false);
 }
 
-void LocalDatabase::ReplaceTable(const QString &name, const TTablePacket &packet)
-{
+void LocalDatabase::ReplaceTable(const QString &name, const TTablePacket &packet) {
     if (!IsIdentifier(name))
         throw Exception(u"Banco local: nome de tabela inválido: %1"_s.arg(name));
     if (packet.Fields.isEmpty())
@@ -137,8 +127,7 @@ void LocalDatabase::ReplaceTable(const QString &name, const TTablePacket &packet
     }
 }
 
-void LocalDatabase::Refresh(const QStringList &tables, TNetConnection &cache)
-{
+void LocalDatabase::Refresh(const QStringList &tables, TNetConnection &cache) {
     for (const QString &table : tables) {
         const TResultEnvelope result = cache.Call(u"GetTabela"_s, QJsonArray{table});
         if (!result.Ok)

@@ -31,8 +31,9 @@ public:
     // Asks the server's cache object for each table and replaces the local copy.
     void Refresh(const QStringList &tables, TNetConnection &cache);
 
-    static QStringList CachedTables() { return {QStringLiteral("EMPRESA"),
-                                                QStringLiteral("CONTOPECTBL")}; }
+    static QStringList CachedTables() {
+        return {QStringLiteral("EMPRESA"), QStringLiteral("CONTOPECTBL")};
+    }
 
 private:
     QString m_path;

@@ -9,17 +9,16 @@
 
 using namespace Qt::StringLiterals;
 
-int main(int argc, char *argv[])
-{
+int main(int argc, char *argv[]) {
     // Headless jobs must run where there is no display at all.
     bool headless = false;
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg(argv[i]);
         headless = headless || arg == "--list" || arg == "--screenshot";
     }
-    if (headless && qEnvironmentVariableIsEmpty("DISPLAY")
-        && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
-        && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    if (headless && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
     QApplication app(argc, argv);

@@ -10,8 +10,7 @@ using namespace Qt::StringLiterals;
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
-    , m_mdi(new QMdiArea(this))
-{
+    , m_mdi(new QMdiArea(this)) {
     setObjectName(u"frmPrincipal"_s);
     setWindowTitle(u"Ger - Gestão Empresarial"_s);
     m_mdi->setObjectName(u"mdiPrincipal"_s);
@@ -26,8 +25,8 @@ MainWindow::MainWindow(QWidget *parent)
 
     QMenu *accounting = menuBar()->addMenu(u"&Contabilidade"_s);
     accounting->setObjectName(u"mnuContabilidade"_s);
-    m_paramContab = accounting->addAction(u"Parâmetro Contábil"_s, this,
-                                          &MainWindow::openParamContabRequested);
+    m_paramContab =
+        accounting->addAction(u"Parâmetro Contábil"_s, this, &MainWindow::openParamContabRequested);
     m_paramContab->setObjectName(u"mnuParamContab"_s);
 
     QMenu *windows = menuBar()->addMenu(u"&Janelas"_s);
@@ -43,8 +42,7 @@ MainWindow::MainWindow(QWidget *parent)
     resize(1280, 800);
 }
 
-void MainWindow::ShowChild(QWidget *form)
-{
+void MainWindow::ShowChild(QWidget *form) {
     auto *sub = qobject_cast<QMdiSubWindow *>(form->parentWidget());
     if (!sub || sub->mdiArea() != m_mdi) {
         const QSize wanted = form->size();
@@ -70,8 +68,7 @@ void MainWindow::ShowChild(QWidget *form)
     sub->raise();
 }
 
-QWidget *MainWindow::FindChildScreen(const QString &objectName) const
-{
+QWidget *MainWindow::FindChildScreen(const QString &objectName) const {
     const auto windows = m_mdi->subWindowList();
     for (QMdiSubWindow *sub : windows) {
         if (sub->widget() && sub->widget()->objectName() == objectName)
@@ -80,8 +77,7 @@ QWidget *MainWindow::FindChildScreen(const QString &objectName) const
     return nullptr;
 }
 
-void MainWindow::closeEvent(QCloseEvent *event)
-{
+void MainWindow::closeEvent(QCloseEvent *event) {
     // Screens get their own close handling first; one that refuses keeps the shell open.
     m_mdi->closeAllSubWindows();
     const auto windows = m_mdi->subWindowList();

@@ -12,27 +12,22 @@ using Procedure = void (*)();
 }
 
 ModuleLoader::ModuleLoader(QString path)
-    : m_library(std::move(path))
-{
-}
+    : m_library(std::move(path)) {}
 
-ModuleLoader::~ModuleLoader()
-{
+ModuleLoader::~ModuleLoader() {
     Unload();
 }
 
-QString ModuleLoader::DefaultPath()
-{
+QString ModuleLoader::DefaultPath() {
     return QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(u"libPkg_ger09400.so"_s);
 }
 
-void ModuleLoader::Load()
-{
+void ModuleLoader::Load() {
     if (m_initialized)
         return;
     if (!m_library.load())
-        throw Exception(u"Não foi possível carregar o módulo %1: %2"_s.arg(m_library.fileName(),
-                                                                          m_library.errorString()));
+        throw Exception(u"Não foi possível carregar o módulo %1: %2"_s.arg(
+            m_library.fileName(), m_library.errorString()));
     const auto initialize = reinterpret_cast<Procedure>(m_library.resolve("Initialize"));
     if (!initialize) {
         m_library.unload();
@@ -42,23 +37,20 @@ void ModuleLoader::Load()
     m_initialized = true;
 }
 
-void ModuleLoader::Call(const char *entry)
-{
+void ModuleLoader::Call(const char *entry) {
     Load();
     const auto procedure = reinterpret_cast<Procedure>(m_library.resolve(entry));
     if (!procedure)
-        throw Exception(u"O módulo %1 não exporta %2."_s.arg(m_library.fileName(),
-                                                             QString::fromLatin1(entry)));
+        throw Exception(
+            u"O módulo %1 não exporta %2."_s.arg(m_library.fileName(), QString::fromLatin1(entry)));
     procedure();
 }
 
-QFunctionPointer ModuleLoader::Resolve(const char *symbol)
-{
+QFunctionPointer ModuleLoader::Resolve(const char *symbol) {
     return m_library.isLoaded() ? m_library.resolve(symbol) : nullptr;
 }
 
-void ModuleLoader::Unload()
-{
+void ModuleLoader::Unload() {
     if (!m_initialized)
         return;
     m_initialized = false;

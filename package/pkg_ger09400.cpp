@@ -20,33 +20,28 @@ namespace {
 int cliGer09400Uses = 0;
 int cliGer09410Uses = 0;
 
-void CliGer09400Initialization()
-{
+void CliGer09400Initialization() {
     if (cliGer09400Uses++ == 0)
         bostCriado = false;
 }
 
-void CliGer09400Finalization()
-{
+void CliGer09400Finalization() {
     if (cliGer09400Uses > 0)
         --cliGer09400Uses;
 }
 
-void CliGer09410Initialization()
-{
+void CliGer09410Initialization() {
     ++cliGer09410Uses;
 }
 
-void CliGer09410Finalization()
-{
+void CliGer09410Finalization() {
     if (cliGer09410Uses > 0 && --cliGer09410Uses == 0)
         stEmpresa.clear();
 }
 
 // A minimised or maximised screen comes back at its normal size. Inside the host's MDI area the
 // state belongs to the child window's frame.
-void ShowNormalState(QWidget *form)
-{
+void ShowNormalState(QWidget *form) {
     if (auto *frame = qobject_cast<QMdiSubWindow *>(form->parentWidget())) {
         if (frame->isMinimized() || frame->isMaximized())
             frame->showNormal();
@@ -58,8 +53,7 @@ void ShowNormalState(QWidget *form)
 
 extern "C" {
 
-void CriaParamCtbl()
-{
+void CriaParamCtbl() {
     SetCursorHourglass();
     if (!bostCriado) {
         frmParamContab = TfrmPadrao::Create<TfrmParamContab>(Application());
@@ -70,19 +64,16 @@ void CriaParamCtbl()
     SetCursorDefault();
 }
 
-void IniProc()
-{
+void IniProc() {
     CriaParamCtbl();
 }
 
-void Initialize()
-{
+void Initialize() {
     CliGer09400Initialization();
     CliGer09410Initialization();
 }
 
-void Finalize()
-{
+void Finalize() {
     CliGer09410Finalization();
     CliGer09400Finalization();
 }

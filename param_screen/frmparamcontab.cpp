@@ -20,8 +20,7 @@
 using namespace Qt::StringLiterals;
 
 TfrmParamContab::TfrmParamContab(QWidget *parent)
-    : TfrmPadrao(parent)
-{
+    : TfrmPadrao(parent) {
     setObjectName(u"frmParamContab"_s);
     setWindowTitle(u"Parâmetro Contábil"_s);
     lblCodTela->setText(u"GER09400"_s);
@@ -53,8 +52,7 @@ TfrmParamContab::TfrmParamContab(QWidget *parent)
     resize(1140, 600);
 }
 
-TfrmParamContab::~TfrmParamContab()
-{
+TfrmParamContab::~TfrmParamContab() {
     // The tables go before the widgets bound to them; keep their events off the half-gone screen.
     if (cdsContOpe) {
         cdsContOpe->AfterScroll = nullptr;
@@ -68,8 +66,7 @@ TfrmParamContab::~TfrmParamContab()
     }
 }
 
-void TfrmParamContab::FormCreate()
-{
+void TfrmParamContab::FormCreate() {
     TfrmPadrao::FormCreate();
     pgcPadrao->SetActivePage(tshFolhaDados);
     {
@@ -80,75 +77,64 @@ void TfrmParamContab::FormCreate()
     Habilita();
 }
 
-void TfrmParamContab::FormShow()
-{
+void TfrmParamContab::FormShow() {
     TfrmPadrao::FormShow();
     CarregaParametros();
 }
 
-void TfrmParamContab::FormActivate()
-{
+void TfrmParamContab::FormActivate() {
     TfrmPadrao::FormActivate();
     update();
 }
 
-void TfrmParamContab::FormClose(TCloseAction &action)
-{
+void TfrmParamContab::FormClose(TCloseAction &action) {
     bostCriado = false;
     netParamCtbl->Close();
     TfrmPadrao::FormClose(action);
 }
 
-void TfrmParamContab::netParamCtblBeforeConnect(TNetConnection &sender)
-{
+void TfrmParamContab::netParamCtblBeforeConnect(TNetConnection &sender) {
     sender.SetPort(WebPort());
     sender.SetHost(WebURL());
 }
 
-void TfrmParamContab::CarregaParametros()
-{
+void TfrmParamContab::CarregaParametros() {
     BusyGuard busy(Host()->MainForm(), 6);
     LoadParams();
 }
 
-void TfrmParamContab::sbtVerificarClick()
-{
+void TfrmParamContab::sbtVerificarClick() {
     CarregaParametros();
 }
 
-void TfrmParamContab::pgcPadraoChange()
-{
+void TfrmParamContab::pgcPadraoChange() {
     mnuFolhaDados->SetChecked(pgcPadrao->ActivePage() == tshFolhaDados);
     mnuFormulario->SetChecked(pgcPadrao->ActivePage() == tshFormulario);
     Habilita();
 }
 
-void TfrmParamContab::mnuFolhaDadosClick()
-{
+void TfrmParamContab::mnuFolhaDadosClick() {
     if (pgcPadrao->ActivePage() == tshFolhaDados)
         return;
     pgcPadrao->SetActivePage(tshFolhaDados);
     pgcPadraoChange();
 }
 
-void TfrmParamContab::mnuFormularioClick()
-{
+void TfrmParamContab::mnuFormularioClick() {
     if (pgcPadrao->ActivePage() == tshFormulario)
         return;
     pgcPadrao->SetActivePage(tshFormulario);
     pgcPadraoChange();
 }
 
-void TfrmParamContab::mnuControleClick()
-{
+void TfrmParamContab::mnuControleClick() {
     if (pgcPadrao->ActivePage() == tshControle)
         return;
     pgcPadrao->SetActivePage(tshControle);
     pgcPadraoChange();
 }
 
-void TfrmParamContab::Habilita()
-{
+void TfrmParamContab::Habilita() {
     const bool empty = cdsContOpe->IsEmpty();
     const TDataSetState state = dtsPadrao->State();
     const bool browse = state == TDataSetState::Browse;
@@ -191,8 +177,7 @@ void TfrmParamContab::Habilita()
     sbtCadAuto->setEnabled(sbtIncluir->isEnabled());
 }
 
-void TfrmParamContab::dtsPadraoStateChange()
-{
+void TfrmParamContab::dtsPadraoStateChange() {
     TfrmPadrao::dtsPadraoStateChange();
     Habilita();
     sbtImprimir->setEnabled(false);
@@ -203,22 +188,18 @@ void TfrmParamContab::dtsPadraoStateChange()
     edtNmEmpresa->setEnabled(false); // a display only: the name comes from the company table
 }
 
-void TfrmParamContab::cdsContOpeAfterScroll(TClientDataSet &dataSet)
-{
+void TfrmParamContab::cdsContOpeAfterScroll(TClientDataSet &dataSet) {
     edtNmEmpresa->setText(dataSet.FieldByName(u"NMEMPRESA"_s)->AsString());
 }
 
-void TfrmParamContab::sbtAjudaClick()
-{
+void TfrmParamContab::sbtAjudaClick() {
     Host()->ShowHelp(u"Gerhelp.hlp"_s, HelpContextId);
 }
 
-void TfrmParamContab::sbtFecharClick()
-{
+void TfrmParamContab::sbtFecharClick() {
     close();
 }
 
-void TfrmParamContab::sbtCadAutoClick()
-{
+void TfrmParamContab::sbtCadAutoClick() {
     // The bulk-registration screen is not part of this build yet; the button stays inert.
 }

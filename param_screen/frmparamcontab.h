@@ -132,7 +132,8 @@ public:
     QList<TDBCheckBox *> ControlChecks() const;
 
 private:
-    // Parts of the screen, built once by the constructor (paramcontabview.cpp, paramcontabdata.cpp).
+    // Parts of the screen, built once by the constructor (paramcontabview.cpp,
+    // paramcontabdata.cpp).
     void CreateDataSets();
     void CreateQueries();
     void ApplyContOpeFields();

@@ -64,8 +64,7 @@ constexpr ContOpeField ContOpeFields[] = {
     {u"IDCONGERGGF", TFieldType::String, 1, u""},
 };
 
-TClientDataSet *NewTable(const QString &name, QObject *owner, const TFieldDefs &defs)
-{
+TClientDataSet *NewTable(const QString &name, QObject *owner, const TFieldDefs &defs) {
     auto *table = new TClientDataSet(owner);
     table->setObjectName(name);
     table->FieldDefs() = defs;
@@ -74,26 +73,29 @@ TClientDataSet *NewTable(const QString &name, QObject *owner, const TFieldDefs &
 
 } // namespace
 
-void TfrmParamContab::CreateDataSets()
-{
+void TfrmParamContab::CreateDataSets() {
     TFieldDefs contOpe;
     for (const ContOpeField &f : ContOpeFields)
         contOpe.append({QString::fromUtf16(f.Name), f.Type, f.Size, false});
     cdsContOpe = NewTable(u"cdsContOpe"_s, this, contOpe);
     // Replacing the content rebuilds the fields: labels, visibility and texts go back on.
-    cdsContOpe->AfterOpen = [this](TClientDataSet &) { ApplyContOpeFields(); };
-    cdsContOpe->AfterScroll = [this](TClientDataSet &table) { cdsContOpeAfterScroll(table); };
+    cdsContOpe->AfterOpen = [this](TClientDataSet &) {
+        ApplyContOpeFields();
+    };
+    cdsContOpe->AfterScroll = [this](TClientDataSet &table) {
+        cdsContOpeAfterScroll(table);
+    };
 
-    cdsParamGeral = NewTable(u"cdsParamGeral"_s, this,
-                             {{u"IDCONTAJUDTCOMP"_s, TFieldType::String, 1, false}});
+    cdsParamGeral =
+        NewTable(u"cdsParamGeral"_s, this, {{u"IDCONTAJUDTCOMP"_s, TFieldType::String, 1, false}});
     dtsParamGeral = new TDataSource(this);
     dtsParamGeral->setObjectName(u"dtsParamGeral"_s);
     dtsParamGeral->SetDataSet(cdsParamGeral);
 
-    cdsDataSaldEmpr = NewTable(u"cdsDataSaldEmpr"_s, this,
-                               {{u"MAIORDATA"_s, TFieldType::Date, 0, false}});
-    cdsPesqLanc = NewTable(u"cdsPesqLanc"_s, this,
-                           {{u"CDEMPRESA"_s, TFieldType::String, 2, false}});
+    cdsDataSaldEmpr =
+        NewTable(u"cdsDataSaldEmpr"_s, this, {{u"MAIORDATA"_s, TFieldType::Date, 0, false}});
+    cdsPesqLanc =
+        NewTable(u"cdsPesqLanc"_s, this, {{u"CDEMPRESA"_s, TFieldType::String, 2, false}});
     cdsLancSemEvolucao = NewTable(u"cdsLancSemEvolucao"_s, this,
                                   {{u"DTSEMEVOLUCAO"_s, TFieldType::String, 10, false}});
     cdsLancSemEvolucao->AfterOpen = [](TClientDataSet &table) {
@@ -107,8 +109,7 @@ void TfrmParamContab::CreateDataSets()
     dtsPadrao->SetDataSet(cdsContOpe);
 }
 
-void TfrmParamContab::CreateQueries()
-{
+void TfrmParamContab::CreateQueries() {
     qryEmpresa = new TADOIBQuery(u"qryEmpresa"_s, this);
     qryEmpresa->SetSQL(u"SELECT CDEMPRESA, NMEMPRESA\n"
                        u"FROM EMPRESA\n"
@@ -127,8 +128,7 @@ void TfrmParamContab::CreateQueries()
     qryPesqParam->SetFieldDef(u"CDEMPRESA"_s, TFieldType::String, 2, {}, true);
 }
 
-void TfrmParamContab::ApplyContOpeFields()
-{
+void TfrmParamContab::ApplyContOpeFields() {
     for (const ContOpeField &f : ContOpeFields) {
         TField *field = cdsContOpe->FindField(QString::fromUtf16(f.Name));
         if (!field)
@@ -162,73 +162,62 @@ void TfrmParamContab::ApplyContOpeFields()
     }
 }
 
-QString TfrmParamContab::dataPeriodo(TDateTime inicio, TDateTime fim) const
-{
-    return DateTimeUtil::FormatDate(DateTimeUtil::Trunc(inicio)) + u" a "_s
-           + DateTimeUtil::FormatDate(DateTimeUtil::Trunc(fim));
+QString TfrmParamContab::dataPeriodo(TDateTime inicio, TDateTime fim) const {
+    return DateTimeUtil::FormatDate(DateTimeUtil::Trunc(inicio)) + u" a "_s +
+           DateTimeUtil::FormatDate(DateTimeUtil::Trunc(fim));
 }
 
-QString TfrmParamContab::PeriodText(TField &first, const QString &lastField) const
-{
+QString TfrmParamContab::PeriodText(TField &first, const QString &lastField) const {
     // A missing date reads as day 0, so an unfilled period still shows a (30/12/1899) text.
     return dataPeriodo(first.AsDateTime(), cdsContOpe->FieldByName(lastField)->AsDateTime());
 }
 
-QString TfrmParamContab::OptionalPeriodText(TField &first, const QString &lastField) const
-{
+QString TfrmParamContab::OptionalPeriodText(TField &first, const QString &lastField) const {
     // The tax and late-sales periods may be left out altogether; only the first day tells.
     if (EmptyString(first.AsString()))
         return {};
     return PeriodText(first, lastField);
 }
 
-void TfrmParamContab::cdsContOpeDTINICCONTGetText(TField &sender, QString &text, bool)
-{
+void TfrmParamContab::cdsContOpeDTINICCONTGetText(TField &sender, QString &text, bool) {
     text = PeriodText(sender, u"DTFINACONT"_s);
 }
 
-void TfrmParamContab::cdsContOpeDTINICLANCGetText(TField &sender, QString &text, bool)
-{
+void TfrmParamContab::cdsContOpeDTINICLANCGetText(TField &sender, QString &text, bool) {
     text = PeriodText(sender, u"DTFINALANC"_s);
 }
 
-void TfrmParamContab::cdsContOpeDTINIINTCONTDFEGetText(TField &sender, QString &text, bool)
-{
+void TfrmParamContab::cdsContOpeDTINIINTCONTDFEGetText(TField &sender, QString &text, bool) {
     text = PeriodText(sender, u"DTFININTCONTDFE"_s);
 }
 
-void TfrmParamContab::cdsContOpeDTINIINTCONTDFSGetText(TField &sender, QString &text, bool)
-{
+void TfrmParamContab::cdsContOpeDTINIINTCONTDFSGetText(TField &sender, QString &text, bool) {
     text = PeriodText(sender, u"DTFININTCONTDFS"_s);
 }
 
-void TfrmParamContab::cdsContOpeDTINICCTBLGetText(TField &sender, QString &text, bool)
-{
+void TfrmParamContab::cdsContOpeDTINICCTBLGetText(TField &sender, QString &text, bool) {
     text = PeriodText(sender, u"DTFINACCTBL"_s);
 }
 
-void TfrmParamContab::cdsContOpeDTINIINTCONTGPAGetText(TField &sender, QString &text, bool)
-{
+void TfrmParamContab::cdsContOpeDTINIINTCONTGPAGetText(TField &sender, QString &text, bool) {
     text = PeriodText(sender, u"DTFININTCONTGPA"_s);
 }
 
-void TfrmParamContab::cdsContOpeDTINIINTCONTFISGetText(TField &sender, QString &text, bool)
-{
+void TfrmParamContab::cdsContOpeDTINIINTCONTFISGetText(TField &sender, QString &text, bool) {
     text = OptionalPeriodText(sender, u"DTFININTCONTFIS"_s);
 }
 
-void TfrmParamContab::cdsContOpeDTINIINTCONTVEXTGetText(TField &sender, QString &text, bool)
-{
+void TfrmParamContab::cdsContOpeDTINIINTCONTVEXTGetText(TField &sender, QString &text, bool) {
     text = OptionalPeriodText(sender, u"DTFININTCONTVEXT"_s);
 }
 
-void TfrmParamContab::LoadParams()
-{
+void TfrmParamContab::LoadParams() {
     const QJsonValue payload =
         CheckResultServ(ParamCtblMethods::GetContOpe(*netParamCtbl), true, 0);
     const QJsonArray packets = payload.toArray();
     if (packets.size() < 2)
-        throw Exception(u"Resposta do servidor inválida para GetContOpe: esperadas duas tabelas."_s);
+        throw Exception(
+            u"Resposta do servidor inválida para GetContOpe: esperadas duas tabelas."_s);
     // Each table is replaced on its own: a failure on the second keeps the first's new rows.
     ParamCtblMethods::LoadPacket(*cdsContOpe, packets.at(0));
     ParamCtblMethods::LoadPacket(*cdsParamGeral, packets.at(1));

@@ -35,15 +35,13 @@ const QStringList WeekDays = {u"Domingo"_s, u"Segunda"_s, u"Terça"_s, u"Quarta"
 // Base form's group tag: the groups marked 5 take part in its editing colours.
 constexpr int GroupTag = 5;
 
-QGroupBox *NewGroup(const QString &name, const QString &caption, QWidget *parent)
-{
+QGroupBox *NewGroup(const QString &name, const QString &caption, QWidget *parent) {
     auto *group = new QGroupBox(caption, parent);
     group->setObjectName(name);
     return group;
 }
 
-QLabel *NewLabel(const QString &name, const QString &caption, QWidget *parent)
-{
+QLabel *NewLabel(const QString &name, const QString &caption, QWidget *parent) {
     auto *label = new QLabel(caption, parent);
     label->setObjectName(name);
     return label;
@@ -51,8 +49,7 @@ QLabel *NewLabel(const QString &name, const QString &caption, QWidget *parent)
 
 } // namespace
 
-void TfrmParamContab::BuildToolbarAndMenus()
-{
+void TfrmParamContab::BuildToolbarAndMenus() {
     sbtCadAuto = new TToolButton(u"sbtCadAuto"_s, QString(), this);
     sbtCadAuto->SetHint(u"Confirmar"_s);
     sbtCadAuto->SetFlat(true);
@@ -60,7 +57,9 @@ void TfrmParamContab::BuildToolbarAndMenus()
     sbtCadAuto->setIcon(style()->standardIcon(QStyle::SP_DialogApplyButton));
     sbtCadAuto->setToolButtonStyle(Qt::ToolButtonIconOnly);
     sbtCadAuto->setEnabled(false);
-    sbtCadAuto->OnClick = [this] { sbtCadAutoClick(); };
+    sbtCadAuto->OnClick = [this] {
+        sbtCadAutoClick();
+    };
     InsertToolButton(sbtCadAuto);
 
     mnuFormulario->setText(u"Períodos de Lançamentos"_s);
@@ -68,10 +67,18 @@ void TfrmParamContab::BuildToolbarAndMenus()
     mnuControle->setCheckable(false); // the page menu items that carry a tick are the base's two
     InsertOperacaoItem(mnuControle);
 
-    mnuFolhaDados->OnClick = [this] { mnuFolhaDadosClick(); };
-    mnuFormulario->OnClick = [this] { mnuFormularioClick(); };
-    mnuControle->OnClick = [this] { mnuControleClick(); };
-    pgcPadrao->OnChange = [this] { pgcPadraoChange(); };
+    mnuFolhaDados->OnClick = [this] {
+        mnuFolhaDadosClick();
+    };
+    mnuFormulario->OnClick = [this] {
+        mnuFormularioClick();
+    };
+    mnuControle->OnClick = [this] {
+        mnuControleClick();
+    };
+    pgcPadrao->OnChange = [this] {
+        pgcPadraoChange();
+    };
 
     // Printing is not offered by this screen.
     mnuListagem->SetEnabled(false);
@@ -79,8 +86,7 @@ void TfrmParamContab::BuildToolbarAndMenus()
     sbtImprimir->setEnabled(false);
 }
 
-void TfrmParamContab::BuildGrid()
-{
+void TfrmParamContab::BuildGrid() {
     dbgPadrao->SetDataSource(dtsPadrao);
     dbgPadrao->SetColumns({
         {u"CDEMPRESA"_s, u"Código"_s, 39},
@@ -112,8 +118,7 @@ void TfrmParamContab::BuildGrid()
     dbtNome->SetDataField(u"NMEMPRESA"_s);
 }
 
-void TfrmParamContab::BuildFormPage()
-{
+void TfrmParamContab::BuildFormPage() {
     tshFormulario = new QWidget;
     tshFormulario->setObjectName(u"tshFormulario"_s);
     AddPage(tshFormulario, u"Períodos de Lançamentos"_s);
@@ -197,12 +202,11 @@ void TfrmParamContab::BuildFormPage()
         grid->setColumnStretch(2, 1);
         return group;
     };
-    grbContabil = periodGroup(u"grbContabil"_s, u"Período Contábil"_s, ddeIniCont,
-                              u"ddeIniCont"_s, u"DTINICCONT"_s, ddeFinCont, u"ddeFinCont"_s,
-                              u"DTFINACONT"_s);
-    grbLancamento = periodGroup(u"grbLancamento"_s, u"Período de Lançamento"_s, ddeIniLanc,
-                                u"ddeIniLanc"_s, u"DTINICLANC"_s, ddeFinLanc, u"ddeFinLanc"_s,
-                                u"DTFINALANC"_s);
+    grbContabil = periodGroup(u"grbContabil"_s, u"Período Contábil"_s, ddeIniCont, u"ddeIniCont"_s,
+                              u"DTINICCONT"_s, ddeFinCont, u"ddeFinCont"_s, u"DTFINACONT"_s);
+    grbLancamento =
+        periodGroup(u"grbLancamento"_s, u"Período de Lançamento"_s, ddeIniLanc, u"ddeIniLanc"_s,
+                    u"DTINICLANC"_s, ddeFinLanc, u"ddeFinLanc"_s, u"DTFINALANC"_s);
     auto *left = new QVBoxLayout;
     left->addWidget(grbContabil);
     left->addWidget(grbLancamento);
@@ -236,21 +240,20 @@ void TfrmParamContab::BuildFormPage()
         {u"Gestão de Ativos", u"lblGestaoAtivos", &TfrmParamContab::dtIniGpa, u"dtIniGpa",
          u"DTINIINTCONTGPA", &TfrmParamContab::dtFinGpa, u"dtFinGpa", u"DTFININTCONTGPA"},
         {u"Fiscal", u"lblFiscal", &TfrmParamContab::dbdIniFiscal, u"dbdIniFiscal",
-         u"DTINIINTCONTFIS", &TfrmParamContab::dbdFinFiscal, u"dbdFinFiscal",
-         u"DTFININTCONTFIS"},
-        {u"Venda Extemporânea", u"lblVendExt", &TfrmParamContab::dbdIniVendExt,
-         u"dbdIniVendExt", u"DTINIINTCONTVEXT", &TfrmParamContab::dbdFinVendExt,
-         u"dbdFinVendExt", u"DTFININTCONTVEXT"},
+         u"DTINIINTCONTFIS", &TfrmParamContab::dbdFinFiscal, u"dbdFinFiscal", u"DTFININTCONTFIS"},
+        {u"Venda Extemporânea", u"lblVendExt", &TfrmParamContab::dbdIniVendExt, u"dbdIniVendExt",
+         u"DTINIINTCONTVEXT", &TfrmParamContab::dbdFinVendExt, u"dbdFinVendExt",
+         u"DTFININTCONTVEXT"},
     };
     int line = 1;
     for (const auto &row : rows) {
-        integration->addWidget(NewLabel(QString::fromUtf16(row.LabelName),
-                                        QString::fromUtf16(row.Label), GroupBox2),
-                               line, 0);
+        integration->addWidget(
+            NewLabel(QString::fromUtf16(row.LabelName), QString::fromUtf16(row.Label), GroupBox2),
+            line, 0);
         this->*row.First = newDate(QString::fromUtf16(row.FirstName),
                                    QString::fromUtf16(row.FirstField), GroupBox2);
-        this->*row.Last = newDate(QString::fromUtf16(row.LastName),
-                                  QString::fromUtf16(row.LastField), GroupBox2);
+        this->*row.Last =
+            newDate(QString::fromUtf16(row.LastName), QString::fromUtf16(row.LastField), GroupBox2);
         integration->addWidget(this->*row.First, line, 1);
         integration->addWidget(this->*row.Last, line, 2);
         ++line;
@@ -261,8 +264,7 @@ void TfrmParamContab::BuildFormPage()
     layout->setRowStretch(2, 1);
 }
 
-void TfrmParamContab::BuildControlPage()
-{
+void TfrmParamContab::BuildControlPage() {
     tshControle = new QWidget;
     tshControle->setObjectName(u"tshControle"_s);
     AddPage(tshControle, u"Controle de Lançamentos"_s);
@@ -282,14 +284,14 @@ void TfrmParamContab::BuildControlPage()
         const char16_t *Field;
     } boxes[] = {
         {&TfrmParamContab::dbcCusto, u"dbcCusto", u"Controla Centro de Custo", u"IDCONTGERE"},
-        {&TfrmParamContab::dbcRatProd, u"dbcRatProd",
-         u"Considera Rateio dos Encargos por Produto", u"IDCONSRATPROD"},
+        {&TfrmParamContab::dbcRatProd, u"dbcRatProd", u"Considera Rateio dos Encargos por Produto",
+         u"IDCONSRATPROD"},
         {&TfrmParamContab::dbcComercial, u"dbcComercial", u"Controla Conta Comercial",
          u"IDCONTCOME"},
         {&TfrmParamContab::dbcCustEstCont, u"dbcCustEstCont",
          u"Utiliza Custo do Estoque na Contabilização", u"IDUTCUSTESTCONT"},
-        {&TfrmParamContab::dbcSugRateio, u"dbcSugRateio",
-         u"Sugere Rateio em Lançamentos Manuais", u"IDSUGRAT"},
+        {&TfrmParamContab::dbcSugRateio, u"dbcSugRateio", u"Sugere Rateio em Lançamentos Manuais",
+         u"IDSUGRAT"},
         {&TfrmParamContab::dbcUtSaldoSoc, u"dbcUtSaldoSoc", u"Utiliza Saldo Societário",
          u"IDUTSALDOSOC"},
         {&TfrmParamContab::dbcDbCrMsmConta, u"dbcDbCrMsmConta",
@@ -317,8 +319,8 @@ void TfrmParamContab::BuildControlPage()
          u"Controla parte gerencial para contas vinculadas ao GGF", u"IDCONGERGGF"},
     };
     for (const auto &b : boxes) {
-        auto *box = new TDBCheckBox(QString::fromUtf16(b.Name), QString::fromUtf16(b.Caption),
-                                    grbControle);
+        auto *box =
+            new TDBCheckBox(QString::fromUtf16(b.Name), QString::fromUtf16(b.Caption), grbControle);
         box->SetDataSource(dtsPadrao);
         box->SetDataField(QString::fromUtf16(b.Field));
         box->SetValueChecked(u"S"_s);
@@ -328,8 +330,7 @@ void TfrmParamContab::BuildControlPage()
     }
 }
 
-void TfrmParamContab::SetTabOrder()
-{
+void TfrmParamContab::SetTabOrder() {
     // Form page: the periods first, as they are what users come to change; company last.
     QList<QWidget *> form;
     for (TDBDateEditPlus *edit : DateEdits())
@@ -350,18 +351,16 @@ void TfrmParamContab::SetTabOrder()
         QWidget::setTabOrder(controls[i - 1], controls[i]);
 }
 
-QList<TDBDateEditPlus *> TfrmParamContab::DateEdits() const
-{
-    return {ddeIniCont,       ddeFinCont,       ddeIniLanc,    ddeFinLanc,
+QList<TDBDateEditPlus *> TfrmParamContab::DateEdits() const {
+    return {ddeIniCont,       ddeFinCont,       ddeIniLanc,       ddeFinLanc,
             ddeIniDocFisEntr, ddeFinDocFisEntr, ddeIniDocFisSaid, ddeFinDocFisSaid,
-            ddeIniInte,       ddeFimInte,       dtIniGpa,      dtFinGpa,
-            dbdIniFiscal,     dbdFinFiscal,     dbdIniVendExt, dbdFinVendExt};
+            ddeIniInte,       ddeFimInte,       dtIniGpa,         dtFinGpa,
+            dbdIniFiscal,     dbdFinFiscal,     dbdIniVendExt,    dbdFinVendExt};
 }
 
-QList<TDBCheckBox *> TfrmParamContab::ControlChecks() const
-{
-    return {dbcCusto,          dbcRatProd,       dbcComercial,       dbcCustEstCont,
-            dbcSugRateio,      dbcUtSaldoSoc,    dbcDbCrMsmConta,    dbcCCustoRetirada,
-            dbcConsiteVND,     dbcUtDespTribDifal, dbcConsDtMoviRet, cdbcContabSinte,
-            dbcEstLancCont,    dbcContaAjusDtComp, dbcContaExclICMSSep, dbcConGGF};
+QList<TDBCheckBox *> TfrmParamContab::ControlChecks() const {
+    return {dbcCusto,       dbcRatProd,         dbcComercial,        dbcCustEstCont,
+            dbcSugRateio,   dbcUtSaldoSoc,      dbcDbCrMsmConta,     dbcCCustoRetirada,
+            dbcConsiteVND,  dbcUtDespTribDifal, dbcConsDtMoviRet,    cdbcContabSinte,
+            dbcEstLancCont, dbcContaAjusDtComp, dbcContaExclICMSSep, dbcConGGF};
 }

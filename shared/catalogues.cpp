@@ -5,8 +5,7 @@ using namespace Qt::StringLiterals;
 // Entries are "key|text", kept in the order the screens have always stored them. Texts are the
 // users' familiar wording, odd spellings and doubled blanks included: do not tidy them.
 
-QStringList ParamContabMessages()
-{
+QStringList ParamContabMessages() {
     return {
         u"Excl|Confirma exclusão?"_s,
         u"DtiniMaior|Data do período contábil inicial deve ser menor ou igual a data do período "
@@ -83,8 +82,7 @@ QStringList ParamContabMessages()
     };
 }
 
-QStringList CadAutoMessages()
-{
+QStringList CadAutoMessages() {
     return {
         u"Empresa|Empresa"_s,
         u"Empr_Cad|Não existe empresa cadastrada."_s,

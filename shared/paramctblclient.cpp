@@ -10,71 +10,59 @@ using namespace Qt::StringLiterals;
 
 namespace ParamCtblMethods {
 
-TResultEnvelope GetContOpe(TNetConnection &net)
-{
+TResultEnvelope GetContOpe(TNetConnection &net) {
     return net.Call(u"GetContOpe"_s, {});
 }
 
-TResultEnvelope SetContOpe(TNetConnection &net, const TChangeLog &delta)
-{
+TResultEnvelope SetContOpe(TNetConnection &net, const TChangeLog &delta) {
     return net.Call(u"SetContOpe"_s, QJsonArray{Packet::ToJson(delta)});
 }
 
-TResultEnvelope SetParamGeral(TNetConnection &net, const TChangeLog &delta)
-{
+TResultEnvelope SetParamGeral(TNetConnection &net, const TChangeLog &delta) {
     return net.Call(u"SetParamGeral"_s, QJsonArray{Packet::ToJson(delta)});
 }
 
-TResultEnvelope GetDataSaldEmpr(TNetConnection &net, const QString &cdEmpresa)
-{
+TResultEnvelope GetDataSaldEmpr(TNetConnection &net, const QString &cdEmpresa) {
     return net.Call(u"GetDataSaldEmpr"_s, QJsonArray{cdEmpresa});
 }
 
-TResultEnvelope GetPescLanc(TNetConnection &net, const QString &cdEmpresa)
-{
+TResultEnvelope GetPescLanc(TNetConnection &net, const QString &cdEmpresa) {
     return net.Call(u"GetPescLanc"_s, QJsonArray{cdEmpresa});
 }
 
 TResultEnvelope getLancSemEvolucao(TNetConnection &net, const QString &cdEmpresa,
-                                   TDateTime dtIniCont)
-{
-    return net.Call(u"getLancSemEvolucao"_s,
-                    QJsonArray{cdEmpresa, DateTimeUtil::ToIso(dtIniCont)});
+                                   TDateTime dtIniCont) {
+    return net.Call(u"getLancSemEvolucao"_s, QJsonArray{cdEmpresa, DateTimeUtil::ToIso(dtIniCont)});
 }
 
 TResultEnvelope setUsuarioFechamentoPeriodo(TNetConnection &net, const QString &cdEmpresa,
-                                            const QString &dtSemEvolucao,
-                                            const QString &operador)
-{
+                                            const QString &dtSemEvolucao, const QString &operador) {
     return net.Call(u"setUsuarioFechamentoPeriodo"_s,
                     QJsonArray{cdEmpresa, dtSemEvolucao, operador});
 }
 
 TResultEnvelope getErrosCadAuto(TNetConnection &net, QString &empresas, TDateTime dtIniPer,
-                                TDateTime dtFinPer)
-{
+                                TDateTime dtFinPer) {
     // Dates go as they are, time of day included: the server decides how to compare them.
-    return net.Call(u"getErrosCadAuto"_s,
-                    QJsonArray{empresas, DateTimeUtil::ToIso(dtIniPer),
-                               DateTimeUtil::ToIso(dtFinPer)},
-                    {&empresas});
+    return net.Call(
+        u"getErrosCadAuto"_s,
+        QJsonArray{empresas, DateTimeUtil::ToIso(dtIniPer), DateTimeUtil::ToIso(dtFinPer)},
+        {&empresas});
 }
 
 TResultEnvelope setCadAuto(TNetConnection &net, QString &empresas, const QString &periodos,
-                           const QString &controles, const TTablePacket &request)
-{
+                           const QString &controles, const TTablePacket &request) {
     return net.Call(u"setCadAuto"_s,
                     QJsonArray{empresas, periodos, controles, Packet::ToJson(request)},
                     {&empresas});
 }
 
-void LoadPacket(TClientDataSet &table, const QJsonValue &packet)
-{
+void LoadPacket(TClientDataSet &table, const QJsonValue &packet) {
     TTablePacket decoded;
     QString error;
     if (!Packet::FromJson(packet, decoded, &error))
-        throw Exception(u"Resposta do servidor inválida para %1: %2"_s.arg(table.objectName(),
-                                                                            error));
+        throw Exception(
+            u"Resposta do servidor inválida para %1: %2"_s.arg(table.objectName(), error));
     table.SetData(decoded);
 }
 

@@ -27,8 +27,7 @@ TResultEnvelope GetPescLanc(TNetConnection &net, const QString &cdEmpresa);
 TResultEnvelope getLancSemEvolucao(TNetConnection &net, const QString &cdEmpresa,
                                    TDateTime dtIniCont);
 TResultEnvelope setUsuarioFechamentoPeriodo(TNetConnection &net, const QString &cdEmpresa,
-                                            const QString &dtSemEvolucao,
-                                            const QString &operador);
+                                            const QString &dtSemEvolucao, const QString &operador);
 // The company list travels by reference: what the server writes back replaces `empresas`.
 TResultEnvelope getErrosCadAuto(TNetConnection &net, QString &empresas, TDateTime dtIniPer,
                                 TDateTime dtFinPer);

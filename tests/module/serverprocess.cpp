@@ -8,34 +8,28 @@
 using namespace Qt::StringLiterals;
 
 ServerProcess::ServerProcess(const QString &seed)
-    : m_seed(seed)
-{
-}
+    : m_seed(seed) {}
 
-ServerProcess::~ServerProcess()
-{
+ServerProcess::~ServerProcess() {
     Stop();
 }
 
-QString ServerProcess::BinDir()
-{
+QString ServerProcess::BinDir() {
     const QString dir = qEnvironmentVariable("GER_BIN_DIR");
     return dir.isEmpty() ? QCoreApplication::applicationDirPath() : dir;
 }
 
-QString ServerProcess::DatabasePath() const
-{
+QString ServerProcess::DatabasePath() const {
     return m_dir.filePath(u"ger.db"_s);
 }
 
-QString ServerProcess::Url() const
-{
+QString ServerProcess::Url() const {
     return u"ws://127.0.0.1:%1"_s.arg(m_port);
 }
 
-bool ServerProcess::Start(QString *error)
-{
-    QStringList args{u"--db"_s, u"sqlite:"_s + DatabasePath(), u"--listen"_s, u"127.0.0.1:0"_s,
+bool ServerProcess::Start(QString *error) {
+    QStringList args{u"--db"_s,        u"sqlite:"_s + DatabasePath(),
+                     u"--listen"_s,    u"127.0.0.1:0"_s,
                      u"--log-level"_s, u"warn"_s};
     if (!m_seed.isEmpty())
         args << u"--seed"_s << m_seed;
@@ -63,8 +57,7 @@ bool ServerProcess::Start(QString *error)
     return false;
 }
 
-void ServerProcess::Stop()
-{
+void ServerProcess::Stop() {
     if (m_process.state() == QProcess::NotRunning)
         return;
     m_process.terminate();

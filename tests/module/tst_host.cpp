@@ -14,26 +14,25 @@
 #include "serverprocess.h"
 #include "testhost.h"
 
-#include <QDir>
-#include <QFile>
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMessageBox>
-#include <QTimer>
 #include <QProcess>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-TTablePacket Companies(const QList<QPair<QString, QString>> &rows)
-{
+TTablePacket Companies(const QList<QPair<QString, QString>> &rows) {
     TTablePacket packet;
     packet.Fields = {{u"CDEMPRESA"_s, TFieldType::String, 2, true},
                      {u"NMEMPRESA"_s, TFieldType::String, 40, false}};
@@ -42,8 +41,7 @@ TTablePacket Companies(const QList<QPair<QString, QString>> &rows)
     return packet;
 }
 
-QStringList Column(const QSqlDatabase &db, const QString &sql)
-{
+QStringList Column(const QSqlDatabase &db, const QString &sql) {
     QStringList values;
     QSqlQuery q(db);
     if (!q.exec(sql))
@@ -60,30 +58,27 @@ class TstHost final : public QObject {
 private:
     std::unique_ptr<ServerProcess> m_server;
 
-    QProcess *RunHost(const QStringList &args, QTemporaryDir &dir)
-    {
+    QProcess *RunHost(const QStringList &args, QTemporaryDir &dir) {
         auto *process = new QProcess(this);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
         process->setProcessEnvironment(env);
         process->start(QDir(ServerProcess::BinDir()).absoluteFilePath(u"ger-host"_s),
                        QStringList{u"--server"_s, m_server->Url(), u"--local-db"_s,
-                                   dir.filePath(u"local.db"_s)}
-                           + args);
+                                   dir.filePath(u"local.db"_s)} +
+                           args);
         process->waitForFinished(60000);
         return process;
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
+    void initTestCase() {
         m_server = std::make_unique<ServerProcess>(u"demo"_s);
         QString error;
         QVERIFY2(m_server->Start(&error), qPrintable(error));
     }
 
-    void options_data()
-    {
+    void options_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<bool>("ok");
         QTest::addColumn<QString>("host");
@@ -92,22 +87,20 @@ private Q_SLOTS:
         QTest::newRow("defaults") << QStringList{} << true << u"127.0.0.1"_s << 9400 << 0;
         QTest::newRow("server") << QStringList{u"--server"_s, u"ws://10.1.2.3:9500"_s} << true
                                 << u"10.1.2.3"_s << 9500 << 0;
-        QTest::newRow("no port") << QStringList{u"--server"_s, u"ws://srv"_s} << true
-                                 << u"srv"_s << 9400 << 0;
+        QTest::newRow("no port") << QStringList{u"--server"_s, u"ws://srv"_s} << true << u"srv"_s
+                                 << 9400 << 0;
         QTest::newRow("page") << QStringList{u"--screenshot"_s, u"a.png"_s, u"--page"_s, u"2"_s}
                               << true << u"127.0.0.1"_s << 9400 << 2;
-        QTest::newRow("bad scheme") << QStringList{u"--server"_s, u"http://x:1"_s} << false
-                                    << QString() << 0 << 0;
+        QTest::newRow("bad scheme")
+            << QStringList{u"--server"_s, u"http://x:1"_s} << false << QString() << 0 << 0;
         QTest::newRow("bad page") << QStringList{u"--page"_s, u"3"_s} << false << QString() << 0
                                   << 0;
         QTest::newRow("both jobs") << QStringList{u"--list"_s, u"--screenshot"_s, u"a.png"_s}
                                    << false << QString() << 0 << 0;
-        QTest::newRow("stray argument") << QStringList{u"extra"_s} << false << QString() << 0
-                                        << 0;
+        QTest::newRow("stray argument") << QStringList{u"extra"_s} << false << QString() << 0 << 0;
     }
 
-    void options()
-    {
+    void options() {
         QFETCH(QStringList, args);
         QFETCH(bool, ok);
         QFETCH(QString, host);
@@ -127,8 +120,7 @@ private Q_SLOTS:
         QVERIFY(!options.LocalDbPath.isEmpty());
     }
 
-    void replaceTableSwapsWholeContent()
-    {
+    void replaceTableSwapsWholeContent() {
         QTemporaryDir dir;
         LocalDatabase db;
         db.Open(dir.filePath(u"l.db"_s));
@@ -136,20 +128,17 @@ private Q_SLOTS:
         QCOMPARE(Column(db.Connection(), u"SELECT NMEMPRESA FROM EMPRESA ORDER BY CDEMPRESA"_s),
                  (QStringList{u"Ação"_s, u"Beta"_s}));
         db.ReplaceTable(u"EMPRESA"_s, Companies({{u"03"_s, u"Gama"_s}}));
-        QCOMPARE(Column(db.Connection(), u"SELECT CDEMPRESA FROM EMPRESA"_s),
-                 QStringList{u"03"_s});
+        QCOMPARE(Column(db.Connection(), u"SELECT CDEMPRESA FROM EMPRESA"_s), QStringList{u"03"_s});
 
         // A packet that cannot be stored leaves the previous copy whole.
         TTablePacket bad = Companies({{u"04"_s, u"Delta"_s}});
         bad.Fields[1].Name = u"NM EMPRESA; DROP"_s;
         QVERIFY_THROWS_EXCEPTION(Exception, db.ReplaceTable(u"EMPRESA"_s, bad));
         QVERIFY_THROWS_EXCEPTION(Exception, db.ReplaceTable(u"EMP RESA"_s, Companies({})));
-        QCOMPARE(Column(db.Connection(), u"SELECT CDEMPRESA FROM EMPRESA"_s),
-                 QStringList{u"03"_s});
+        QCOMPARE(Column(db.Connection(), u"SELECT CDEMPRESA FROM EMPRESA"_s), QStringList{u"03"_s});
     }
 
-    void refreshCopiesServerTables()
-    {
+    void refreshCopiesServerTables() {
         QTemporaryDir dir;
         LocalDatabase db;
         db.Open(dir.filePath(u"l.db"_s));
@@ -166,8 +155,7 @@ private Q_SLOTS:
             QVERIFY(companies.contains(code));
     }
 
-    void unreachableServerIsAnError()
-    {
+    void unreachableServerIsAnError() {
         QTemporaryDir dir;
         LocalDatabase db;
         db.Open(dir.filePath(u"l.db"_s));
@@ -178,8 +166,7 @@ private Q_SLOTS:
         QCOMPARE(Column(db.Connection(), u"SELECT COUNT(*) FROM EMPRESA"_s), QStringList{u"0"_s});
     }
 
-    void headlessBoxesTakeTheSafeAnswer_data()
-    {
+    void headlessBoxesTakeTheSafeAnswer_data() {
         QTest::addColumn<int>("buttons");
         QTest::addColumn<int>("answer");
         QTest::newRow("yes/no") << int(mbYes | mbNo) << int(mrNo);
@@ -187,43 +174,38 @@ private Q_SLOTS:
         QTest::newRow("ok/cancel") << int(mbOK | mbCancel) << int(mrCancel);
     }
 
-    void headlessBoxesTakeTheSafeAnswer()
-    {
+    void headlessBoxesTakeTheSafeAnswer() {
         QFETCH(int, buttons);
         QFETCH(int, answer);
         HostOptions options;
         MainWindow window;
         DesktopHost host(options, &window);
         host.SetInteractive(false);
-        QCOMPARE(host.MessageDlg(u"Confirma?"_s, TMsgDlgType::mtConfirmation, buttons, 0),
-                 answer);
+        QCOMPARE(host.MessageDlg(u"Confirma?"_s, TMsgDlgType::mtConfirmation, buttons, 0), answer);
     }
 
-    void messageBoxesSpeakPortuguese_data()
-    {
+    void messageBoxesSpeakPortuguese_data() {
         QTest::addColumn<int>("type");
         QTest::addColumn<int>("buttons");
         QTest::addColumn<int>("press");
         QTest::addColumn<QStringList>("texts");
         QTest::addColumn<int>("icon");
         QTest::addColumn<int>("result");
-        QTest::newRow("question, no") << int(TMsgDlgType::mtConfirmation) << int(mbYes | mbNo)
-                                      << int(QMessageBox::No) << QStringList{u"Não"_s, u"Sim"_s}
-                                      << int(QMessageBox::Question) << int(mrNo);
-        QTest::newRow("warning, yes") << int(TMsgDlgType::mtWarning) << int(mbYes | mbNo)
-                                      << int(QMessageBox::Yes) << QStringList{u"Não"_s, u"Sim"_s}
-                                      << int(QMessageBox::Warning) << int(mrYes);
-        QTest::newRow("information") << int(TMsgDlgType::mtInformation) << int(mbOK)
-                                     << int(QMessageBox::Ok) << QStringList{u"OK"_s}
-                                     << int(QMessageBox::Information) << int(mrOk);
+        QTest::newRow("question, no")
+            << int(TMsgDlgType::mtConfirmation) << int(mbYes | mbNo) << int(QMessageBox::No)
+            << QStringList{u"Não"_s, u"Sim"_s} << int(QMessageBox::Question) << int(mrNo);
+        QTest::newRow("warning, yes")
+            << int(TMsgDlgType::mtWarning) << int(mbYes | mbNo) << int(QMessageBox::Yes)
+            << QStringList{u"Não"_s, u"Sim"_s} << int(QMessageBox::Warning) << int(mrYes);
+        QTest::newRow("information")
+            << int(TMsgDlgType::mtInformation) << int(mbOK) << int(QMessageBox::Ok)
+            << QStringList{u"OK"_s} << int(QMessageBox::Information) << int(mrOk);
         QTest::newRow("error") << int(TMsgDlgType::mtError) << int(mbOK) << int(QMessageBox::Ok)
-                               << QStringList{u"OK"_s} << int(QMessageBox::Critical)
-                               << int(mrOk);
+                               << QStringList{u"OK"_s} << int(QMessageBox::Critical) << int(mrOk);
     }
 
     // The real box, answered by pressing its button as a person would.
-    void messageBoxesSpeakPortuguese()
-    {
+    void messageBoxesSpeakPortuguese() {
         QFETCH(int, type);
         QFETCH(int, buttons);
         QFETCH(int, press);
@@ -254,8 +236,7 @@ private Q_SLOTS:
         QCOMPARE(seenText, u"Confirma exclusão?"_s);
     }
 
-    void helpPageForScreenContext()
-    {
+    void helpPageForScreenContext() {
         HelpWindow help;
         QVERIFY(help.ShowContext(12409400));
         QVERIFY(help.CurrentSource().endsWith(u"ger09400.html"_s));
@@ -269,11 +250,11 @@ private Q_SLOTS:
         QVERIFY(!help.ShowContext(1)); // unknown context: the index page, reported
     }
 
-    void moduleLoadsAndOpensScreen()
-    {
+    void moduleLoadsAndOpensScreen() {
         TestHost host;
         host.Port = m_server->Port();
-        ModuleLoader loader(QDir(ServerProcess::BinDir()).absoluteFilePath(u"libPkg_ger09400.so"_s));
+        ModuleLoader loader(
+            QDir(ServerProcess::BinDir()).absoluteFilePath(u"libPkg_ger09400.so"_s));
         loader.Load();
         QVERIFY(loader.IsLoaded());
         auto *created = reinterpret_cast<bool *>(loader.Resolve("bostCriado"));
@@ -295,13 +276,12 @@ private Q_SLOTS:
 
     // The shell as a person uses it: the menu opens the screen inside the MDI area, a second
     // opening restores it, closing the shell releases the screen and unloads the package.
-    void shellOpensRestoresAndShutsDown()
-    {
+    void shellOpensRestoresAndShutsDown() {
         QTemporaryDir dir;
         HostOptions options;
         QString error;
-        QVERIFY(HostOptions::Parse({u"ger-host"_s, u"--server"_s, m_server->Url(),
-                                    u"--local-db"_s, dir.filePath(u"l.db"_s)},
+        QVERIFY(HostOptions::Parse({u"ger-host"_s, u"--server"_s, m_server->Url(), u"--local-db"_s,
+                                    dir.filePath(u"l.db"_s)},
                                    options, &error));
         HostApplication app(options);
         app.Host()->SetInteractive(false); // no person here to answer a box
@@ -328,8 +308,7 @@ private Q_SLOTS:
         QVERIFY(area->subWindowList().isEmpty());
     }
 
-    void listPrintsEveryRecord()
-    {
+    void listPrintsEveryRecord() {
         QTemporaryDir dir;
         QProcess *host = RunHost({u"--list"_s}, dir);
         QCOMPARE(host->exitStatus(), QProcess::NormalExit);
@@ -352,21 +331,19 @@ private Q_SLOTS:
         }
     }
 
-    void screenshotsOfEachPage_data()
-    {
+    void screenshotsOfEachPage_data() {
         QTest::addColumn<int>("page");
         QTest::newRow("list") << 0;
         QTest::newRow("form") << 1;
         QTest::newRow("controls") << 2;
     }
 
-    void screenshotsOfEachPage()
-    {
+    void screenshotsOfEachPage() {
         QFETCH(int, page);
         QTemporaryDir dir;
         const QString file = dir.filePath(u"p.png"_s);
-        QProcess *host = RunHost({u"--screenshot"_s, file, u"--page"_s, QString::number(page)},
-                                 dir);
+        QProcess *host =
+            RunHost({u"--screenshot"_s, file, u"--page"_s, QString::number(page)}, dir);
         QVERIFY2(host->exitCode() == 0, host->readAllStandardError().constData());
         const QImage image(file);
         QVERIFY(!image.isNull());

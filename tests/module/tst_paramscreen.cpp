@@ -22,11 +22,11 @@
 
 #include <QGroupBox>
 #include <QGuiApplication>
-#include <QMenu>
-#include <QTabBar>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPointer>
 #include <QScopeGuard>
+#include <QTabBar>
 #include <QTest>
 
 #include <memory>
@@ -39,27 +39,24 @@ namespace {
 // entry procedure hands control to the host: while the screen loads and when it is shown.
 class CursorProbeHost final : public IHost {
 public:
-    explicit CursorProbeHost(TestHost &inner) : m_inner(inner) {}
+    explicit CursorProbeHost(TestHost &inner)
+        : m_inner(inner) {}
     QStringList Cursors; // "busy:<shape>", "show:<shape>"; shape -1 = no override cursor
 
-    static int Shape()
-    {
+    static int Shape() {
         const QCursor *cursor = QGuiApplication::overrideCursor();
         return cursor ? int(cursor->shape()) : -1;
     }
 
     QWidget *MainForm() override { return m_inner.MainForm(); }
-    void ShowChild(QWidget *form) override
-    {
+    void ShowChild(QWidget *form) override {
         Cursors << u"show:%1"_s.arg(Shape());
         m_inner.ShowChild(form);
     }
-    int MessageDlg(const QString &text, TMsgDlgType type, int buttons, int context) override
-    {
+    int MessageDlg(const QString &text, TMsgDlgType type, int buttons, int context) override {
         return m_inner.MessageDlg(text, type, buttons, context);
     }
-    void ShowBusy(int kind, const QString &text) override
-    {
+    void ShowBusy(int kind, const QString &text) override {
         Cursors << u"busy:%1"_s.arg(Shape());
         m_inner.ShowBusy(kind, text);
     }
@@ -68,15 +65,11 @@ public:
     QString WebURL() override { return m_inner.WebURL(); }
     int WebPort() override { return m_inner.WebPort(); }
     QString Operador() override { return m_inner.Operador(); }
-    void AtualizaLocalCache(const QStringList &tables) override
-    {
+    void AtualizaLocalCache(const QStringList &tables) override {
         m_inner.AtualizaLocalCache(tables);
     }
     QSqlDatabase LocalDatabase() override { return m_inner.LocalDatabase(); }
-    void HandleException(const std::exception &error) override
-    {
-        m_inner.HandleException(error);
-    }
+    void HandleException(const std::exception &error) override { m_inner.HandleException(error); }
 
 private:
     TestHost &m_inner;
@@ -84,24 +77,21 @@ private:
 
 const QString Wait = QString::number(int(Qt::WaitCursor));
 
-void Settle()
-{
+void Settle() {
     for (int i = 0; i < 3; ++i) {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCoreApplication::processEvents();
     }
 }
 
-int LiveScreens()
-{
+int LiveScreens() {
     int count = 0;
     for (QWidget *widget : TApplication::Instance()->Owned())
         count += qobject_cast<TfrmParamContab *>(widget) ? 1 : 0;
     return count;
 }
 
-QVariant Day(int y, int m, int d)
-{
+QVariant Day(int y, int m, int d) {
     return DateTimeUtil::EncodeDate(y, m, d);
 }
 
@@ -114,16 +104,14 @@ private:
     std::unique_ptr<ServerProcess> m_empty;
     std::unique_ptr<TestHost> m_host;
 
-    TfrmParamContab *Open(ServerProcess &server)
-    {
+    TfrmParamContab *Open(ServerProcess &server) {
         m_host->Port = server.Port();
         IniProc();
         Settle();
         return frmParamContab;
     }
 
-    void CloseScreen()
-    {
+    void CloseScreen() {
         if (bostCriado && frmParamContab)
             frmParamContab->close();
         Settle();
@@ -133,8 +121,7 @@ private:
     static bool Enabled(QWidget *widget) { return widget->isEnabled(); }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
+    void initTestCase() {
         m_demo = std::make_unique<ServerProcess>(u"demo"_s);
         m_empty = std::make_unique<ServerProcess>(QString());
         QString error;
@@ -144,15 +131,13 @@ private Q_SLOTS:
         Initialize();
     }
 
-    void cleanupTestCase()
-    {
+    void cleanupTestCase() {
         CloseScreen();
         Finalize();
         m_host.reset();
     }
 
-    void cleanup()
-    {
+    void cleanup() {
         CloseScreen();
         if (!m_host)
             return;
@@ -162,8 +147,7 @@ private Q_SLOTS:
 
     // --- entry points -------------------------------------------------------------------
 
-    void secondCallRestoresTheSameScreen()
-    {
+    void secondCallRestoresTheSameScreen() {
         TfrmParamContab *first = Open(*m_demo);
         QVERIFY(first);
         QVERIFY(bostCriado);
@@ -176,8 +160,7 @@ private Q_SLOTS:
         QVERIFY(first->isVisible());
     }
 
-    void reopeningAfterCloseCreatesNewScreenAndConnection()
-    {
+    void reopeningAfterCloseCreatesNewScreenAndConnection() {
         QPointer<TfrmParamContab> first = Open(*m_demo);
         QVERIFY(first);
         QPointer<TNetConnection> firstNet = first->netParamCtbl;
@@ -196,8 +179,7 @@ private Q_SLOTS:
         QVERIFY(!second->cdsContOpe->IsEmpty());
     }
 
-    void hourglassWhileCreatingAndShowing()
-    {
+    void hourglassWhileCreatingAndShowing() {
         CursorProbeHost probe(*m_host);
         RegisterHost(&probe);
         const auto restore = qScopeGuard([this] { RegisterHost(m_host.get()); });
@@ -216,8 +198,7 @@ private Q_SLOTS:
         QVERIFY(!QGuiApplication::overrideCursor());
     }
 
-    void failedCreationLeavesHourglassAndTravelsOn()
-    {
+    void failedCreationLeavesHourglassAndTravelsOn() {
         m_host->Port = 1; // nothing listens there
         bool failed = false;
         try {
@@ -233,8 +214,7 @@ private Q_SLOTS:
         SetCursorDefault();
     }
 
-    void initialisationCountsUses()
-    {
+    void initialisationCountsUses() {
         stEmpresa = u"01,02"_s;
         Initialize(); // a second load of the package
         Finalize();   // ... and its unload: the first load still holds the state
@@ -244,8 +224,7 @@ private Q_SLOTS:
 
     // --- loading and period texts ------------------------------------------------------
 
-    void loadsEveryRecordTwiceOnOpening()
-    {
+    void loadsEveryRecordTwiceOnOpening() {
         TfrmParamContab *screen = Open(*m_demo);
         QVERIFY(screen);
         QVERIFY(screen->cdsContOpe->RecordCount() > 0);
@@ -263,13 +242,13 @@ private Q_SLOTS:
         QCOMPARE(m_host->BusyCalls, (QStringList{u"show:6:"_s, u"hide"_s}));
     }
 
-    void gridColumns()
-    {
+    void gridColumns() {
         TfrmParamContab *screen = Open(*m_demo);
-        const QStringList titles{u"Código"_s,          u"Nome"_s,     u"Per. Contábil"_s,
-                                 u"Per. Lançamento"_s, u"Per. DFE"_s, u"Per. DFS"_s,
-                                 u"Per. FIN"_s,        u"Per. GPA"_s, u"Per. Fiscal"_s,
-                                 u"Per. Venda Extemporânea"_s};
+        const QStringList titles{u"Código"_s,        u"Nome"_s,
+                                 u"Per. Contábil"_s, u"Per. Lançamento"_s,
+                                 u"Per. DFE"_s,      u"Per. DFS"_s,
+                                 u"Per. FIN"_s,      u"Per. GPA"_s,
+                                 u"Per. Fiscal"_s,   u"Per. Venda Extemporânea"_s};
         const QList<int> widths{39, 174, 150, 150, 150, 150, 150, 150, 150, 150};
         QAbstractItemModel *model = screen->dbgPadrao->model();
         QCOMPARE(model->columnCount(), titles.size());
@@ -289,8 +268,7 @@ private Q_SLOTS:
         }
     }
 
-    void periodTexts_data()
-    {
+    void periodTexts_data() {
         QTest::addColumn<QString>("firstField");
         QTest::addColumn<QString>("lastField");
         QTest::addColumn<int>("column");
@@ -299,8 +277,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");
         const QVariant none;
         const QVariant march1 = Day(2024, 3, 1), march31 = Day(2024, 3, 31);
-        QTest::newRow("accounting") << u"DTINICCONT"_s << u"DTFINACONT"_s << 2 << march1
-                                    << march31 << u"01/03/2024 a 31/03/2024"_s;
+        QTest::newRow("accounting") << u"DTINICCONT"_s << u"DTFINACONT"_s << 2 << march1 << march31
+                                    << u"01/03/2024 a 31/03/2024"_s;
         QTest::newRow("accounting, time of day ignored")
             << u"DTINICCONT"_s << u"DTFINACONT"_s << 2 << QVariant(march1.toDouble() + 0.75)
             << march31 << u"01/03/2024 a 31/03/2024"_s;
@@ -308,27 +286,26 @@ private Q_SLOTS:
                                  << Day(2024, 12, 31) << u"01/01/2024 a 31/12/2024"_s;
         QTest::newRow("DFE empty") << u"DTINIINTCONTDFE"_s << u"DTFININTCONTDFE"_s << 4 << none
                                    << none << u"30/12/1899 a 30/12/1899"_s;
-        QTest::newRow("DFS last only") << u"DTINIINTCONTDFS"_s << u"DTFININTCONTDFS"_s << 5
-                                       << none << march31 << u"30/12/1899 a 31/03/2024"_s;
-        QTest::newRow("finance empty") << u"DTINICCTBL"_s << u"DTFINACCTBL"_s << 6 << none
-                                       << none << u"30/12/1899 a 30/12/1899"_s;
+        QTest::newRow("DFS last only") << u"DTINIINTCONTDFS"_s << u"DTFININTCONTDFS"_s << 5 << none
+                                       << march31 << u"30/12/1899 a 31/03/2024"_s;
+        QTest::newRow("finance empty") << u"DTINICCTBL"_s << u"DTFINACCTBL"_s << 6 << none << none
+                                       << u"30/12/1899 a 30/12/1899"_s;
         QTest::newRow("GPA") << u"DTINIINTCONTGPA"_s << u"DTFININTCONTGPA"_s << 7 << march1
                              << march31 << u"01/03/2024 a 31/03/2024"_s;
-        QTest::newRow("tax empty") << u"DTINIINTCONTFIS"_s << u"DTFININTCONTFIS"_s << 8 << none
-                                   << none << QString();
-        QTest::newRow("tax last only") << u"DTINIINTCONTFIS"_s << u"DTFININTCONTFIS"_s << 8
-                                       << none << march31 << QString();
+        QTest::newRow("tax empty")
+            << u"DTINIINTCONTFIS"_s << u"DTFININTCONTFIS"_s << 8 << none << none << QString();
+        QTest::newRow("tax last only")
+            << u"DTINIINTCONTFIS"_s << u"DTFININTCONTFIS"_s << 8 << none << march31 << QString();
         QTest::newRow("tax first only") << u"DTINIINTCONTFIS"_s << u"DTFININTCONTFIS"_s << 8
                                         << march1 << none << u"01/03/2024 a 30/12/1899"_s;
-        QTest::newRow("late sales") << u"DTINIINTCONTVEXT"_s << u"DTFININTCONTVEXT"_s << 9
-                                    << Day(2024, 2, 1) << Day(2024, 2, 29)
-                                    << u"01/02/2024 a 29/02/2024"_s;
+        QTest::newRow("late sales")
+            << u"DTINIINTCONTVEXT"_s << u"DTFININTCONTVEXT"_s << 9 << Day(2024, 2, 1)
+            << Day(2024, 2, 29) << u"01/02/2024 a 29/02/2024"_s;
         QTest::newRow("late sales empty") << u"DTINIINTCONTVEXT"_s << u"DTFININTCONTVEXT"_s << 9
                                           << none << Day(2024, 2, 29) << QString();
     }
 
-    void periodTexts()
-    {
+    void periodTexts() {
         QFETCH(QString, firstField);
         QFETCH(QString, lastField);
         QFETCH(int, column);
@@ -353,8 +330,7 @@ private Q_SLOTS:
         QCOMPARE(screen->dbgPadrao->model()->index(0, column).data().toString(), expected);
     }
 
-    void dataPeriodoFormats()
-    {
+    void dataPeriodoFormats() {
         TfrmParamContab *screen = Open(*m_demo);
         QCOMPARE(screen->dataPeriodo(DateTimeUtil::EncodeDate(2024, 1, 1),
                                      DateTimeUtil::EncodeDate(2024, 12, 31)),
@@ -362,31 +338,28 @@ private Q_SLOTS:
         QCOMPARE(screen->dataPeriodo(0, 0), u"30/12/1899 a 30/12/1899"_s);
     }
 
-    void companyQueries_data()
-    {
+    void companyQueries_data() {
         QTest::addColumn<QVariant>("code");
         QTest::addColumn<QVariant>("all");
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("all, whatever the code") << QVariant(u"02"_s) << QVariant(u"T"_s)
-                                                << QStringList{u"01"_s, u"02"_s, u"10"_s};
-        QTest::newRow("one company") << QVariant(u"10"_s) << QVariant()
-                                     << QStringList{u"10"_s};
+        QTest::newRow("all, whatever the code")
+            << QVariant(u"02"_s) << QVariant(u"T"_s) << QStringList{u"01"_s, u"02"_s, u"10"_s};
+        QTest::newRow("one company") << QVariant(u"10"_s) << QVariant() << QStringList{u"10"_s};
         QTest::newRow("unknown company") << QVariant(u"77"_s) << QVariant() << QStringList{};
     }
 
     // The company queries read the host's local copies.
-    void companyQueries()
-    {
+    void companyQueries() {
         QFETCH(QVariant, code);
         QFETCH(QVariant, all);
         QFETCH(QStringList, expected);
         TfrmParamContab *s = Open(*m_demo);
-        m_host->ExecLocal({u"DROP TABLE IF EXISTS EMPRESA"_s,
-                           u"CREATE TABLE EMPRESA (CDEMPRESA TEXT, NMEMPRESA TEXT)"_s,
-                           u"INSERT INTO EMPRESA VALUES ('10', 'Dez'), ('01', 'Um'), ('02', 'Dois')"_s,
-                           u"DROP TABLE IF EXISTS CONTOPECTBL"_s,
-                           u"CREATE TABLE CONTOPECTBL (CDEMPRESA TEXT)"_s,
-                           u"INSERT INTO CONTOPECTBL VALUES ('02')"_s});
+        m_host->ExecLocal(
+            {u"DROP TABLE IF EXISTS EMPRESA"_s,
+             u"CREATE TABLE EMPRESA (CDEMPRESA TEXT, NMEMPRESA TEXT)"_s,
+             u"INSERT INTO EMPRESA VALUES ('10', 'Dez'), ('01', 'Um'), ('02', 'Dois')"_s,
+             u"DROP TABLE IF EXISTS CONTOPECTBL"_s, u"CREATE TABLE CONTOPECTBL (CDEMPRESA TEXT)"_s,
+             u"INSERT INTO CONTOPECTBL VALUES ('02')"_s});
         TADOIBQuery *q = s->qryEmpresa;
         q->Close();
         q->ParamByName(u"P_CDEMPRESA"_s).SetValue(code);
@@ -407,8 +380,7 @@ private Q_SLOTS:
 
     // --- enabling -----------------------------------------------------------------------
 
-    void emptyServerDisablesPages()
-    {
+    void emptyServerDisablesPages() {
         TfrmParamContab *s = Open(*m_empty);
         QVERIFY(s);
         QVERIFY(s->cdsContOpe->Active());
@@ -428,8 +400,7 @@ private Q_SLOTS:
         QVERIFY(s->sbtCadAuto->isEnabled());
     }
 
-    void editStateOnFormPage()
-    {
+    void editStateOnFormPage() {
         TfrmParamContab *s = Open(*m_demo);
         s->mnuFormulario->Click();
         QCOMPARE(s->pgcPadrao->ActivePage(), s->tshFormulario);
@@ -452,8 +423,7 @@ private Q_SLOTS:
         s->cdsContOpe->Cancel();
     }
 
-    void browseOnListPage()
-    {
+    void browseOnListPage() {
         TfrmParamContab *s = Open(*m_demo);
         s->mnuControle->Click();
         s->cdsContOpe->Edit();
@@ -474,8 +444,7 @@ private Q_SLOTS:
 
     // Editing started from the list (the edit button) leaves the list unusable until the edit
     // ends, and the edit can be confirmed or cancelled from wherever the screen stands.
-    void editStartedOnListPage()
-    {
+    void editStartedOnListPage() {
         TfrmParamContab *s = Open(*m_demo);
         s->sbtAlterar->Click();
         QCOMPARE(s->cdsContOpe->State(), TDataSetState::Edit);
@@ -487,8 +456,7 @@ private Q_SLOTS:
         QVERIFY(s->pgcPadrao->PageEnabled(s->tshFolhaDados));
     }
 
-    void listPageLeavesConfirmToBaseForm()
-    {
+    void listPageLeavesConfirmToBaseForm() {
         TfrmParamContab *s = Open(*m_demo);
         // Whatever the base form decided stays: Habilita does not touch them on the list.
         s->sbtConfirmar->setEnabled(true);
@@ -498,8 +466,7 @@ private Q_SLOTS:
         QVERIFY(s->mnuCancelar->Enabled());
     }
 
-    void stateChanges_data()
-    {
+    void stateChanges_data() {
         QTest::addColumn<QString>("operation");
         QTest::addColumn<bool>("panelEnabled");
         QTest::newRow("edit") << u"edit"_s << false;
@@ -510,8 +477,7 @@ private Q_SLOTS:
     }
 
     // Printing is off after every state change; the company panel is usable only on insert.
-    void stateChanges()
-    {
+    void stateChanges() {
         QFETCH(QString, operation);
         QFETCH(bool, panelEnabled);
         TfrmParamContab *s = Open(*m_demo);
@@ -542,8 +508,7 @@ private Q_SLOTS:
 
     // --- pages and menus ----------------------------------------------------------------
 
-    void pageMenus_data()
-    {
+    void pageMenus_data() {
         QTest::addColumn<QString>("menu");
         QTest::addColumn<QString>("page");
         QTest::addColumn<bool>("listTicked");
@@ -553,8 +518,7 @@ private Q_SLOTS:
         QTest::newRow("list") << u"mnuFolhaDados"_s << u"tshFolhaDados"_s << true << false;
     }
 
-    void pageMenus()
-    {
+    void pageMenus() {
         QFETCH(QString, menu);
         QFETCH(QString, page);
         QFETCH(bool, listTicked);
@@ -569,8 +533,7 @@ private Q_SLOTS:
         QVERIFY(!s->mnuControle->isCheckable() || !s->mnuControle->Checked());
     }
 
-    void menuOfActivePageChangesNothing()
-    {
+    void menuOfActivePageChangesNothing() {
         TfrmParamContab *s = Open(*m_demo);
         s->mnuFormulario->Click();
         // Marks that a page change (and so Habilita) would overwrite.
@@ -582,8 +545,7 @@ private Q_SLOTS:
         QVERIFY(s->mnuFolhaDados->Checked());
     }
 
-    void userTabClickRunsPageChange()
-    {
+    void userTabClickRunsPageChange() {
         TfrmParamContab *s = Open(*m_demo);
         s->sbtCadAuto->setEnabled(!s->sbtIncluir->isEnabled());
         QTabBar *tabs = s->pgcPadrao->tabBar();
@@ -596,8 +558,7 @@ private Q_SLOTS:
 
     // --- members and view ---------------------------------------------------------------
 
-    void scrollShowsCompanyName()
-    {
+    void scrollShowsCompanyName() {
         TfrmParamContab *s = Open(*m_demo);
         QVERIFY(s->cdsContOpe->RecordCount() > 1);
         s->cdsContOpe->Last();
@@ -605,8 +566,7 @@ private Q_SLOTS:
         QVERIFY(!s->edtNmEmpresa->text().isEmpty());
     }
 
-    void helpAndConnectionSettings()
-    {
+    void helpAndConnectionSettings() {
         TfrmParamContab *s = Open(*m_demo);
         s->sbtAjuda->Click();
         QCOMPARE(m_host->HelpCalls, QStringList{u"Gerhelp.hlp#12409400"_s});
@@ -616,8 +576,7 @@ private Q_SLOTS:
         QCOMPARE(s->netParamCtbl->Host(), m_host->Url);
     }
 
-    void toolbarOrder()
-    {
+    void toolbarOrder() {
         TfrmParamContab *s = Open(*m_demo);
         QVERIFY(s->sbtCadAuto->x() < s->sbtImprimir->x());
         QVERIFY(s->sbtImprimir->x() < s->sbtAjuda->x());
@@ -630,8 +589,7 @@ private Q_SLOTS:
         QCOMPARE(s->mnuFormulario->text(), u"Períodos de Lançamentos"_s);
     }
 
-    void controlChecks_data()
-    {
+    void controlChecks_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("caption");
         QTest::addColumn<QString>("field");
@@ -642,26 +600,35 @@ private Q_SLOTS:
             {u"dbcCustEstCont", u"Utiliza Custo do Estoque na Contabilização", u"IDUTCUSTESTCONT"},
             {u"dbcSugRateio", u"Sugere Rateio em Lançamentos Manuais", u"IDSUGRAT"},
             {u"dbcUtSaldoSoc", u"Utiliza Saldo Societário", u"IDUTSALDOSOC"},
-            {u"dbcDbCrMsmConta", u"Permite Lançamentos de DB e CR na mesma Conta", u"IDMSMCONTADBCR"},
-            {u"dbcCCustoRetirada", u"Prioriza o Centro de Custo do Setor nas Retiradas de Estoque", u"IDRETESTSETOR"},
-            {u"dbcConsiteVND", u"Consiste a Consolidação de Vendas (VND) de acordo com Período de Integração do DFS", u"IDCONSVNDDFS"},
-            {u"dbcUtDespTribDifal", u"Utiliza Conta \"Despesa Tributária\" para a partida de Diferencial de Alíquota", u"IDDESPTRIBDIFAL"},
-            {u"dbcConsDtMoviRet", u"Considera \"Data da Movimentação\" na Contabilização das Retiradas", u"IDCONSDTMOVIRETEST"},
-            {u"cdbcContabSinte", u"Contabilidade por Lote Sintetica na Integracao com Conciliador", u"IDCTBSINTETICO"},
+            {u"dbcDbCrMsmConta", u"Permite Lançamentos de DB e CR na mesma Conta",
+             u"IDMSMCONTADBCR"},
+            {u"dbcCCustoRetirada", u"Prioriza o Centro de Custo do Setor nas Retiradas de Estoque",
+             u"IDRETESTSETOR"},
+            {u"dbcConsiteVND",
+             u"Consiste a Consolidação de Vendas (VND) de acordo com Período de Integração do DFS",
+             u"IDCONSVNDDFS"},
+            {u"dbcUtDespTribDifal",
+             u"Utiliza Conta \"Despesa Tributária\" para a partida de Diferencial de Alíquota",
+             u"IDDESPTRIBDIFAL"},
+            {u"dbcConsDtMoviRet",
+             u"Considera \"Data da Movimentação\" na Contabilização das Retiradas",
+             u"IDCONSDTMOVIRETEST"},
+            {u"cdbcContabSinte", u"Contabilidade por Lote Sintetica na Integracao com Conciliador",
+             u"IDCTBSINTETICO"},
             {u"dbcEstLancCont", u"Gera Estorno de Lançamento Contábil", u"IDGERESTLANCONT"},
             {u"dbcContaAjusDtComp", u"Contabiliza Ajuste Data de Competência", u"IDCONTAJUDTCOMP"},
-            {u"dbcContaExclICMSSep", u"Contabiliza o valor de exclusão do ICMS separadamente", u"IDCONTVREXCICMSEP"},
-            {u"dbcConGGF", u"Controla parte gerencial para contas vinculadas ao GGF", u"IDCONGERGGF"},
+            {u"dbcContaExclICMSSep", u"Contabiliza o valor de exclusão do ICMS separadamente",
+             u"IDCONTVREXCICMSEP"},
+            {u"dbcConGGF", u"Controla parte gerencial para contas vinculadas ao GGF",
+             u"IDCONGERGGF"},
         };
         for (const auto &r : rows)
             QTest::newRow(QString::fromUtf16(r[0]).toUtf8().constData())
-                << QString::fromUtf16(r[0]) << QString::fromUtf16(r[1])
-                << QString::fromUtf16(r[2]);
+                << QString::fromUtf16(r[0]) << QString::fromUtf16(r[1]) << QString::fromUtf16(r[2]);
     }
 
     // Each box shows its own flag of the current record.
-    void controlChecks()
-    {
+    void controlChecks() {
         QFETCH(QString, name);
         QFETCH(QString, caption);
         QFETCH(QString, field);
@@ -679,8 +646,7 @@ private Q_SLOTS:
         }
     }
 
-    void keyboardOrder()
-    {
+    void keyboardOrder() {
         TfrmParamContab *s = Open(*m_demo);
         const auto follows = [](QWidget *from, QWidget *to) {
             // Walk the focus chain from `from`; `to` must be the next focusable widget.
@@ -698,8 +664,8 @@ private Q_SLOTS:
         QVERIFY(follows(s->dbcCusto, s->dbcComercial));
         // Month-and-year edits for the two whole-month periods only.
         for (TDBDateEditPlus *edit : s->DateEdits()) {
-            const bool monthly = edit == s->ddeIniCont || edit == s->ddeFinCont
-                                 || edit == s->ddeIniLanc || edit == s->ddeFinLanc;
+            const bool monthly = edit == s->ddeIniCont || edit == s->ddeFinCont ||
+                                 edit == s->ddeIniLanc || edit == s->ddeFinLanc;
             QCOMPARE(edit->ShowDia(), !monthly);
             QCOMPARE(edit->WeekDays().value(2), u"Terça"_s);
         }
