@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QImage>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -306,6 +307,24 @@ private Q_SLOTS:
         app.Shutdown();
         QVERIFY(screen.isNull());
         QVERIFY(area->subWindowList().isEmpty());
+    }
+
+    // A screen that cannot open reaches the host's error handling, which gives the cursor back.
+    void failedOpeningGoesToErrorHandling() {
+        QTemporaryDir dir;
+        HostOptions options;
+        QString error;
+        QVERIFY(HostOptions::Parse({u"ger-host"_s, u"--server"_s, u"ws://127.0.0.1:1"_s,
+                                    u"--local-db"_s, dir.filePath(u"l.db"_s)},
+                                   options, &error));
+        HostApplication app(options);
+        app.Host()->SetInteractive(false);
+        app.Start();
+        QCOMPARE(app.OpenParamContab(), nullptr);
+        QCOMPARE(app.Host()->FailureCount(), 1);
+        QVERIFY(!QGuiApplication::overrideCursor());
+        QVERIFY(app.Window()->MdiArea()->subWindowList().isEmpty());
+        app.Shutdown();
     }
 
     void listPrintsEveryRecord() {
