@@ -61,7 +61,7 @@ private:
             s->abort();
             break;
         case Peer::Garbage:
-            s->sendTextMessage(uR"({"jsonrpc":"2.0","id":)"_s + QString::number(id.toInt()));
+            s->sendTextMessage(u"{\"jsonrpc\":\"2.0\",\"id\":"_s + QString::number(id.toInt()));
             break;
         case Peer::StrayThenAnswer:
             s->sendTextMessage(QString::fromUtf8(JsonRpc::EncodeResult(

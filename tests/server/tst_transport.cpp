@@ -11,6 +11,7 @@
 #include <QJsonObject>
 #include <QSignalSpy>
 #include <QSslCertificate>
+#include <QStandardPaths>
 #include <QTest>
 #include <QWebSocket>
 
@@ -138,8 +139,8 @@ private Q_SLOTS:
     {
         auto socket = OpenRaw(m_server.Port());
         QSignalSpy closed(socket.get(), &QWebSocket::disconnected);
-        const QString huge = uR"({"jsonrpc":"2.0","id":1,"method":"ping","params":[")"_s
-                             + QString(17 * 1024 * 1024, u'x') + uR"("]})"_s;
+        const QString huge = QString::fromUtf8(JsonRpc::EncodeRequest(
+            1, u"ping"_s, {QString(17 * 1024 * 1024, u'x')}));
         socket->sendTextMessage(huge);
         QVERIFY(closed.wait(30000));
         QCOMPARE(socket->closeCode(), QWebSocketProtocol::CloseCodeTooMuchData);
