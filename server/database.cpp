@@ -2,6 +2,7 @@
 
 #include <QAtomicInteger>
 #include <QMutex>
+#include <QRandomGenerator>
 #include <QSet>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -37,7 +38,14 @@ struct ThreadConnection {
 // Per thread: database serial -> connection. Destroyed when the thread ends.
 thread_local std::map<quint64, std::unique_ptr<ThreadConnection>> t_connections;
 
-constexpr int SerializationRetries = 3;
+// Two serializable writers of the same rows: one of them fails and starts over. A short random
+// pause keeps the same pair from colliding again at once.
+constexpr int SerializationRetries = 8;
+
+void pauseBeforeRetry(int attempt)
+{
+    QThread::msleep(QRandomGenerator::global()->bounded(5, 20) * (attempt + 1));
+}
 
 bool isSerializationFailure(const QSqlError &error)
 {
@@ -188,8 +196,10 @@ void Database::Transaction(Access access, const std::function<void(QSqlDatabase 
             failure = error;
         }
         QSqlQuery(db).exec(u"ROLLBACK"_s);
-        if (isSerializationFailure(failure) && attempt < SerializationRetries)
+        if (isSerializationFailure(failure) && attempt < SerializationRetries) {
+            pauseBeforeRetry(attempt);
             continue;
+        }
         if (isSerializationFailure(failure))
             throw CallFailure{u"conflict"_s,
                               u"Os dados foram alterados por outro usuário ao mesmo tempo. "

@@ -6,6 +6,8 @@
 #include "methodsfixture.h"
 
 #include <QDate>
+#include <QMutex>
+#include <QThread>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -566,6 +568,46 @@ private Q_SLOTS:
         QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM CONTOPECTBL WHERE IDMSMCONTADBCR = 'S'"_s).toInt(),
                  0);
         QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM CONTOPECTBL"_s).toInt(), 9);
+    }
+
+    void parallelWritersAllSucceed()
+    {
+        // Several clients write the same companies at once: each call waits for the others or
+        // is retried, and none of them sees a database error.
+        constexpr int Writers = 4;
+        constexpr int CallsEach = 5;
+        const quint16 port = quint16(m_fx.Client().Port());
+        QStringList failures;
+        QMutex lock;
+        QVector<QThread *> threads;
+        for (int w = 0; w < Writers; ++w) {
+            threads.append(QThread::create([&, w] {
+                TNetConnection c;
+                c.SetPort(port);
+                c.SetServerName(u"Ger09400.rdmParamCtbl"_s);
+                c.SetTimeoutMs(60000);
+                for (int i = 0; i < CallsEach; ++i) {
+                    QString list = u"01,02,06,10"_s;
+                    TResultEnvelope r = w % 2 == 0
+                        ? c.Call(u"setCadAuto"_s, {list, u"S"_s, u"S"_s, BulkRequest()}, {&list})
+                        : c.Call(u"setUsuarioFechamentoPeriodo"_s,
+                                 {u"02"_s, u"17/11/2025"_s, u"USUARIO%1"_s.arg(w)});
+                    if (!r.Ok) {
+                        QMutexLocker locked(&lock);
+                        failures << r.ErrorCode + u": "_s + r.ErrorMessage;
+                    }
+                }
+            }));
+        }
+        for (QThread *t : threads)
+            t->start();
+        for (QThread *t : threads) {
+            QVERIFY(t->wait(120000));
+            delete t;
+        }
+        QVERIFY2(failures.isEmpty(), qPrintable(failures.join(u"\n"_s)));
+        QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM FECHAPERIODO"_s).toInt(), Writers / 2 * CallsEach);
+        QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM CONTOPECTBL"_s).toInt(), 10);
     }
 
     void cacheTables_data()
