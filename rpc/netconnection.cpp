@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkRequest>
+#include <QThread>
 #include <QTimer>
 #include <QUrl>
 #include <QWebSocket>
@@ -107,6 +108,10 @@ void TNetConnection::Open()
     m_closeCode = 0;
     m_closeReason.clear();
     m_protocolFault.clear();
+    // A thread not started by Qt gets its event dispatcher with its first event loop; the
+    // socket's notifiers must find one already there or they never fire.
+    if (!QThread::currentThread()->eventDispatcher())
+        QEventLoop materialize;
     auto *socket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
     m_socket = socket;
     if (m_ssl)

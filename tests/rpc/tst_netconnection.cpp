@@ -13,6 +13,9 @@
 #include <QWebSocket>
 #include <QWebSocketServer>
 
+#include <atomic>
+#include <thread>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -193,6 +196,33 @@ private Q_SLOTS:
         QVERIFY2(server.Start({}, port, QString()), server.Output().constData());
         QVERIFY(c.Call(u"GetContOpe"_s, {}).Ok);
         QVERIFY(c.Connected());
+    }
+
+    void clientsOnThreadsNotStartedByQt()
+    {
+        // Benchmarks and tools drive one connection per plain thread.
+        ServerProcess server;
+        QVERIFY2(server.Start({u"--log-level"_s, u"warn"_s}), server.Output().constData());
+        std::atomic<int> served{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 8; ++t) {
+            threads.emplace_back([&] {
+                TNetConnection c;
+                c.SetPort(server.Port());
+                c.SetServerName(u"Ger09400.rdmParamCtbl"_s);
+                c.SetTimeoutMs(10000);
+                for (int i = 0; i < 20; ++i) {
+                    try {
+                        if (c.Call(u"GetDataSaldEmpr"_s, {u"01"_s}).Ok)
+                            ++served;
+                    } catch (const Exception &) {
+                    }
+                }
+            });
+        }
+        for (std::thread &thread : threads)
+            thread.join();
+        QCOMPARE(served.load(), 8 * 20);
     }
 };
 
