@@ -8,16 +8,14 @@
 
 Backend::Backend() = default;
 
-Backend::~Backend()
-{
+Backend::~Backend() {
     // The objects hold a reference to the database: they go first.
     m_cache.reset();
     m_paramCtbl.reset();
     m_database.reset();
 }
 
-std::unique_ptr<Backend> Backend::Open(const QString &url, QString *error)
-{
+std::unique_ptr<Backend> Backend::Open(const QString &url, QString *error) {
     std::unique_ptr<Database> database = Database::Open(url, error);
     if (!database)
         return nullptr;
@@ -30,12 +28,10 @@ std::unique_ptr<Backend> Backend::Open(const QString &url, QString *error)
     return backend;
 }
 
-bool Backend::Seed(const QString &spec, QString *error)
-{
+bool Backend::Seed(const QString &spec, QString *error) {
     return Seeds::Run(*m_database, spec, error);
 }
 
-QList<RemoteObject *> Backend::Objects() const
-{
+QList<RemoteObject *> Backend::Objects() const {
     return {m_paramCtbl.get(), m_cache.get()};
 }

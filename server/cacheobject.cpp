@@ -14,19 +14,17 @@ constexpr auto GetTabela = "GetTabela";
 } // namespace
 
 CacheObject::CacheObject(Database &database)
-    : m_database(database)
-{
+    : m_database(database) {}
+
+QString CacheObject::Name() const {
+    return u"Host.Cache"_s;
 }
 
-QString CacheObject::Name() const { return u"Host.Cache"_s; }
-
-bool CacheObject::HasMethod(const QString &method) const
-{
+bool CacheObject::HasMethod(const QString &method) const {
     return method == QLatin1StringView(GetTabela);
 }
 
-CallOutcome CacheObject::Invoke(const QString &method, const QJsonArray &params)
-{
+CallOutcome CacheObject::Invoke(const QString &method, const QJsonArray &params) {
     CallOutcome outcome;
     if (!HasMethod(method)) {
         outcome.ProtocolError =
@@ -48,9 +46,9 @@ CallOutcome CacheObject::Invoke(const QString &method, const QJsonArray &params)
         } else if (table == u"CONTOPECTBL"_s) {
             columns = ParamRecord::StoredColumns();
         } else {
-            throw CallFailure{u"invalid_argument"_s,
-                              u"Tabela '%1' não disponível para cópia local."_s.arg(
-                                  params.at(0).toString())};
+            throw CallFailure{
+                u"invalid_argument"_s,
+                u"Tabela '%1' não disponível para cópia local."_s.arg(params.at(0).toString())};
         }
         QStringList names;
         for (const ParamRecord::Column &c : columns) {

@@ -4,15 +4,13 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-bool isCodeChar(QChar c)
-{
+bool isCodeChar(QChar c) {
     return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
 }
 
 } // namespace
 
-bool CompanyList::Parse(const QString &text, CompanyList &out, QString *error)
-{
+bool CompanyList::Parse(const QString &text, CompanyList &out, QString *error) {
     const QString trimmed = text.trimmed();
     if (trimmed.isEmpty()) {
         *error = u"Lista de empresas inválida: nenhuma empresa informada."_s;
@@ -38,8 +36,8 @@ bool CompanyList::Parse(const QString &text, CompanyList &out, QString *error)
             return false;
         }
         if (item.size() > 2 || !std::all_of(item.begin(), item.end(), isCodeChar)) {
-            *error = u"Lista de empresas inválida: código '%1' na posição %2."_s.arg(item)
-                         .arg(position);
+            *error =
+                u"Lista de empresas inválida: código '%1' na posição %2."_s.arg(item).arg(position);
             return false;
         }
         const QString code = item.size() == 1 ? u"0"_s + item : item;
@@ -51,13 +49,11 @@ bool CompanyList::Parse(const QString &text, CompanyList &out, QString *error)
     return true;
 }
 
-QString CompanyList::Normalised() const
-{
+QString CompanyList::Normalised() const {
     return m_all ? u"T"_s : m_codes.join(u',');
 }
 
-bool CompanyList::ParseCode(const QString &text, QString &code, QString *error)
-{
+bool CompanyList::ParseCode(const QString &text, QString &code, QString *error) {
     const QString trimmed = text.trimmed();
     if (trimmed.size() != 2) {
         *error = u"Código de empresa inválido: '%1' (deve ter 2 caracteres)."_s.arg(text);

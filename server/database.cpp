@@ -28,8 +28,7 @@ struct ThreadConnection {
     QString Name;
     std::weak_ptr<void> Owner;
     std::function<void(const QString &)> Release;
-    ~ThreadConnection()
-    {
+    ~ThreadConnection() {
         if (!Owner.expired() && Release)
             Release(Name);
     }
@@ -42,21 +41,18 @@ thread_local std::map<quint64, std::unique_ptr<ThreadConnection>> t_connections;
 // pause keeps the same pair from colliding again at once.
 constexpr int SerializationRetries = 8;
 
-void pauseBeforeRetry(int attempt)
-{
+void pauseBeforeRetry(int attempt) {
     QThread::msleep(QRandomGenerator::global()->bounded(5, 20) * (attempt + 1));
 }
 
-bool isSerializationFailure(const QSqlError &error)
-{
+bool isSerializationFailure(const QSqlError &error) {
     const QString code = error.nativeErrorCode();
     return code == u"40001"_s || code == u"40P01"_s;
 }
 
 } // namespace
 
-std::unique_ptr<Database> Database::Open(const QString &url, QString *error)
-{
+std::unique_ptr<Database> Database::Open(const QString &url, QString *error) {
     std::unique_ptr<Database> db(new Database);
     db->m_serial = ++g_serial;
     db->m_registry = std::make_shared<Registry>();
@@ -90,8 +86,7 @@ std::unique_ptr<Database> Database::Open(const QString &url, QString *error)
     return db;
 }
 
-Database::~Database()
-{
+Database::~Database() {
     // This thread's connection releases itself; other threads' are removed here, and their
     // holders find the registry gone when those threads end.
     t_connections.erase(m_serial);
@@ -101,21 +96,20 @@ Database::~Database()
     m_registry->Names.clear();
 }
 
-bool Database::openConnection(QSqlDatabase &db, QString *error)
-{
+bool Database::openConnection(QSqlDatabase &db, QString *error) {
     auto found = t_connections.find(m_serial);
     if (found != t_connections.end()) {
         db = QSqlDatabase::database(found->second->Name, false);
         if (db.isOpen())
             return true;
     }
-    const QString name = u"ger-db%1-t%2"_s.arg(m_serial).arg(
-        reinterpret_cast<quintptr>(QThread::currentThreadId()));
+    const QString name =
+        u"ger-db%1-t%2"_s.arg(m_serial).arg(reinterpret_cast<quintptr>(QThread::currentThreadId()));
     if (QSqlDatabase::contains(name)) {
         db = QSqlDatabase::database(name, false);
     } else {
-        db = QSqlDatabase::addDatabase(
-            m_dialect == Dialect::Sqlite ? u"QSQLITE"_s : u"QPSQL"_s, name);
+        db = QSqlDatabase::addDatabase(m_dialect == Dialect::Sqlite ? u"QSQLITE"_s : u"QPSQL"_s,
+                                       name);
     }
     if (m_dialect == Dialect::Sqlite) {
         db.setDatabaseName(m_path);
@@ -133,10 +127,11 @@ bool Database::openConnection(QSqlDatabase &db, QString *error)
         return false;
     }
     QSqlQuery q(db);
-    const QStringList setup = m_dialect == Dialect::Sqlite
-        ? QStringList{u"PRAGMA journal_mode=WAL"_s, u"PRAGMA busy_timeout=5000"_s,
-                      u"PRAGMA foreign_keys=ON"_s, u"PRAGMA synchronous=NORMAL"_s}
-        : QStringList{u"SET client_min_messages TO WARNING"_s};
+    const QStringList setup =
+        m_dialect == Dialect::Sqlite
+            ? QStringList{u"PRAGMA journal_mode=WAL"_s, u"PRAGMA busy_timeout=5000"_s,
+                          u"PRAGMA foreign_keys=ON"_s, u"PRAGMA synchronous=NORMAL"_s}
+            : QStringList{u"SET client_min_messages TO WARNING"_s};
     for (const QString &sql : setup) {
         if (!q.exec(sql)) {
             *error = u"Falha ao configurar a conexão: %1"_s.arg(q.lastError().text());
@@ -162,8 +157,7 @@ bool Database::openConnection(QSqlDatabase &db, QString *error)
     return true;
 }
 
-QSqlDatabase Database::Connection()
-{
+QSqlDatabase Database::Connection() {
     QSqlDatabase db;
     QString error;
     if (!openConnection(db, &error))
@@ -171,18 +165,16 @@ QSqlDatabase Database::Connection()
     return db;
 }
 
-void Database::Transaction(Access access, const std::function<void(QSqlDatabase &)> &work)
-{
+void Database::Transaction(Access access, const std::function<void(QSqlDatabase &)> &work) {
     QSqlDatabase db = Connection();
     const QString begin = m_dialect == Dialect::Postgres
-        ? u"BEGIN ISOLATION LEVEL SERIALIZABLE"_s
-        : (access == Access::Write ? u"BEGIN IMMEDIATE"_s : u"BEGIN"_s);
+                              ? u"BEGIN ISOLATION LEVEL SERIALIZABLE"_s
+                              : (access == Access::Write ? u"BEGIN IMMEDIATE"_s : u"BEGIN"_s);
     for (int attempt = 0;; ++attempt) {
         QSqlQuery control(db);
         if (!control.exec(begin))
-            throw CallFailure{u"database"_s,
-                              u"Não foi possível iniciar a transação: %1"_s.arg(
-                                  control.lastError().text())};
+            throw CallFailure{u"database"_s, u"Não foi possível iniciar a transação: %1"_s.arg(
+                                                 control.lastError().text())};
         QSqlError failure;
         try {
             work(db);
@@ -204,13 +196,11 @@ void Database::Transaction(Access access, const std::function<void(QSqlDatabase 
             throw CallFailure{u"conflict"_s,
                               u"Os dados foram alterados por outro usuário ao mesmo tempo. "
                               "Tente novamente."_s};
-        throw CallFailure{u"database"_s,
-                          u"Erro no banco de dados: %1"_s.arg(failure.text())};
+        throw CallFailure{u"database"_s, u"Erro no banco de dados: %1"_s.arg(failure.text())};
     }
 }
 
-QSqlQuery Database::Prepare(QSqlDatabase &db, const QString &sql)
-{
+QSqlQuery Database::Prepare(QSqlDatabase &db, const QString &sql) {
     QSqlQuery q(db);
     q.setForwardOnly(true);
     if (!q.prepare(sql))
@@ -218,14 +208,12 @@ QSqlQuery Database::Prepare(QSqlDatabase &db, const QString &sql)
     return q;
 }
 
-void Database::Exec(QSqlQuery &query)
-{
+void Database::Exec(QSqlQuery &query) {
     if (!query.exec())
         throw query.lastError();
 }
 
-void Database::ExecDirect(QSqlDatabase &db, const QString &sql)
-{
+void Database::ExecDirect(QSqlDatabase &db, const QString &sql) {
     QSqlQuery q(db);
     if (!q.exec(sql))
         throw q.lastError();

@@ -10,16 +10,14 @@ namespace MethodCall {
 
 namespace {
 
-QString kindName(Arg kind)
-{
+QString kindName(Arg kind) {
     return kind == Arg::Text ? u"texto"_s : u"objeto (pacote)"_s;
 }
 
 } // namespace
 
 std::optional<JsonRpc::Error> CheckParams(const QString &method, const QJsonArray &params,
-                                          const QVector<Arg> &expected)
-{
+                                          const QVector<Arg> &expected) {
     if (params.size() != expected.size()) {
         return JsonRpc::Error{JsonRpc::InvalidParams,
                               u"%1 espera %2 argumento(s), recebeu %3."_s.arg(method)
@@ -27,20 +25,18 @@ std::optional<JsonRpc::Error> CheckParams(const QString &method, const QJsonArra
                                   .arg(params.size())};
     }
     for (qsizetype i = 0; i < params.size(); ++i) {
-        const bool fits = expected.at(i) == Arg::Text ? params.at(i).isString()
-                                                      : params.at(i).isObject();
+        const bool fits =
+            expected.at(i) == Arg::Text ? params.at(i).isString() : params.at(i).isObject();
         if (!fits) {
             return JsonRpc::Error{JsonRpc::InvalidParams,
-                                  u"%1: o argumento %2 deve ser %3."_s.arg(method)
-                                      .arg(i + 1)
-                                      .arg(kindName(expected.at(i)))};
+                                  u"%1: o argumento %2 deve ser %3."_s.arg(method).arg(i + 1).arg(
+                                      kindName(expected.at(i)))};
         }
     }
     return std::nullopt;
 }
 
-TResultEnvelope Guard(const std::function<TResultEnvelope()> &body)
-{
+TResultEnvelope Guard(const std::function<TResultEnvelope()> &body) {
     try {
         return body();
     } catch (const CallFailure &failure) {

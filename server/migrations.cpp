@@ -12,29 +12,25 @@ namespace {
 
 // Dates are DATE columns: SQLite keeps them as ISO text, which sorts and compares like a date;
 // PostgreSQL returns them as dates. Amounts are NUMERIC(15,2). Flags are 1-character text.
-QString flag(const char *name)
-{
+QString flag(const char *name) {
     return u"%1 VARCHAR(1) CHECK (%1 IN ('S', 'N'))"_s.arg(QLatin1StringView(name));
 }
 
-QStringList schemaV1()
-{
+QStringList schemaV1() {
     QStringList record;
     record << u"CDEMPRESA VARCHAR(2) NOT NULL PRIMARY KEY REFERENCES EMPRESA (CDEMPRESA)"_s
            << flag("IDCONTAJUDTCOMP") << u"DTINICLANC DATE"_s << u"DTFINALANC DATE"_s
            << u"DTINICCONT DATE"_s << u"DTFINACONT DATE"_s << u"DTINICRELA DATE"_s
            << u"DTFINARELA DATE"_s << u"IDSALDEMPR VARCHAR(1)"_s << flag("IDCONTGERE")
            << flag("IDCONTCOME") << u"DTINICCTBL DATE"_s << u"DTFINACCTBL DATE"_s
-           << flag("IDUTCUSTESTCONT") << u"DTFININTCONTDFS DATE"_s
-           << u"DTINIINTCONTDFS DATE"_s << u"DTINIINTCONTDFE DATE"_s
-           << u"DTFININTCONTDFE DATE"_s << u"DTINIINTCONTGPA DATE"_s
+           << flag("IDUTCUSTESTCONT") << u"DTFININTCONTDFS DATE"_s << u"DTINIINTCONTDFS DATE"_s
+           << u"DTINIINTCONTDFE DATE"_s << u"DTFININTCONTDFE DATE"_s << u"DTINIINTCONTGPA DATE"_s
            << u"DTFININTCONTGPA DATE"_s << flag("IDACUMVRCONT") << flag("IDSUGRAT")
            << flag("IDUTSALDOSOC") << flag("IDMSMCONTADBCR") << flag("IDRETESTSETOR")
            << flag("IDCONSVNDDFS") << flag("IDDESPTRIBDIFAL") << u"DTINIINTCONTFIS DATE"_s
-           << flag("IDCONSDTMOVIRETEST") << u"DTFININTCONTFIS DATE"_s
-           << flag("IDCTBSINTETICO") << flag("IDGERESTLANCONT") << u"DTINIINTCONTVEXT DATE"_s
-           << u"DTFININTCONTVEXT DATE"_s << flag("IDCONTVREXCICMSEP") << flag("IDCONSRATPROD")
-           << flag("IDCONGERGGF");
+           << flag("IDCONSDTMOVIRETEST") << u"DTFININTCONTFIS DATE"_s << flag("IDCTBSINTETICO")
+           << flag("IDGERESTLANCONT") << u"DTINIINTCONTVEXT DATE"_s << u"DTFININTCONTVEXT DATE"_s
+           << flag("IDCONTVREXCICMSEP") << flag("IDCONSRATPROD") << flag("IDCONGERGGF");
     return {
         u"CREATE TABLE EMPRESA (CDEMPRESA VARCHAR(2) NOT NULL PRIMARY KEY, "
         "NMEMPRESA VARCHAR(40) NOT NULL)"_s,
@@ -58,8 +54,7 @@ QStringList schemaV1()
     };
 }
 
-QStringList indexesV2()
-{
+QStringList indexesV2() {
     return {
         u"CREATE INDEX LANCCONT_EVOLUCAO ON LANCCONT (CDEMPRESA, IDEVOLUIDO, DTLANC)"_s,
         u"CREATE INDEX LANCCONT_RECALC ON LANCCONT (CDEMPRESA, IDRECALCFISC, DTLANC)"_s,
@@ -67,14 +62,12 @@ QStringList indexesV2()
     };
 }
 
-const QVector<QStringList> &all()
-{
+const QVector<QStringList> &all() {
     static const QVector<QStringList> migrations = {schemaV1(), indexesV2()};
     return migrations;
 }
 
-int currentVersion(QSqlDatabase &db)
-{
+int currentVersion(QSqlDatabase &db) {
     QSqlQuery q = Database::Prepare(db, u"SELECT MAX(VERSION) FROM SCHEMA_VERSION"_s);
     Database::Exec(q);
     return q.next() && !q.value(0).isNull() ? q.value(0).toInt() : 0;
@@ -84,10 +77,11 @@ int currentVersion(QSqlDatabase &db)
 
 namespace Migrations {
 
-int LatestVersion() { return int(all().size()); }
+int LatestVersion() {
+    return int(all().size());
+}
 
-bool Run(Database &database, QString *error)
-{
+bool Run(Database &database, QString *error) {
     try {
         database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {
             if (database.Kind() == Database::Dialect::Postgres)

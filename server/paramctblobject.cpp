@@ -21,50 +21,45 @@ namespace {
 // How many companies an "inconsistency" refusal names before it stops listing.
 constexpr int ListedInconsistencies = 5;
 
-[[noreturn]] void fail(const QString &code, const QString &message)
-{
+[[noreturn]] void fail(const QString &code, const QString &message) {
     throw CallFailure{code, message};
 }
 
-QString requireCode(const QString &text)
-{
+QString requireCode(const QString &text) {
     QString code, error;
     if (!CompanyList::ParseCode(text, code, &error))
         fail(u"invalid_argument"_s, error);
     return code;
 }
 
-QDate requireIsoDate(const QString &text, const QString &what)
-{
+QDate requireIsoDate(const QString &text, const QString &what) {
     const auto value = DateTimeUtil::FromIso(text);
     if (!value)
         fail(u"invalid_argument"_s, u"Data inválida em %1: '%2'."_s.arg(what, text));
     return DateTimeUtil::ToQDate(DateTimeUtil::Trunc(*value));
 }
 
-QString iso(QDate date) { return date.toString(Qt::ISODate); }
+QString iso(QDate date) {
+    return date.toString(Qt::ISODate);
+}
 
-QString forUpdate(const Database &database)
-{
+QString forUpdate(const Database &database) {
     return database.Kind() == Database::Dialect::Postgres ? u" FOR UPDATE"_s : QString();
 }
 
-bool companyExists(QSqlDatabase &db, const QString &code)
-{
+bool companyExists(QSqlDatabase &db, const QString &code) {
     QSqlQuery q = Database::Prepare(db, u"SELECT 1 FROM EMPRESA WHERE CDEMPRESA = ?"_s);
     q.addBindValue(code);
     Database::Exec(q);
     return q.next();
 }
 
-void requireCompany(QSqlDatabase &db, const QString &code)
-{
+void requireCompany(QSqlDatabase &db, const QString &code) {
     if (!companyExists(db, code))
         fail(u"not_found"_s, u"Empresa '%1' não cadastrada."_s.arg(code));
 }
 
-QStringList resolveCompanies(QSqlDatabase &db, const CompanyList &list)
-{
+QStringList resolveCompanies(QSqlDatabase &db, const CompanyList &list) {
     if (!list.All()) {
         for (const QString &code : list.Codes())
             requireCompany(db, code);
@@ -78,8 +73,7 @@ QStringList resolveCompanies(QSqlDatabase &db, const CompanyList &list)
     return codes;
 }
 
-CompanyList requireList(const QString &text)
-{
+CompanyList requireList(const QString &text) {
     CompanyList list;
     QString error;
     if (!CompanyList::Parse(text, list, &error))
@@ -96,8 +90,7 @@ struct Inconsistency {
 // Kind "1": entries still waiting for the fiscal recalculation (from the earliest one on).
 // Kind "2": a balance dated after the end of the new accounting period. One seek per question.
 QVector<Inconsistency> findInconsistencies(QSqlDatabase &db, const QStringList &codes,
-                                           QDate periodEnd)
-{
+                                           QDate periodEnd) {
     QSqlQuery pending = Database::Prepare(
         db, u"SELECT MIN(DTLANC) FROM LANCCONT WHERE CDEMPRESA = ? AND IDRECALCFISC = 'S'"_s);
     QSqlQuery balance =
@@ -126,8 +119,7 @@ QVector<Inconsistency> findInconsistencies(QSqlDatabase &db, const QStringList &
 
 // --- change logs ----------------------------------------------------------------------------
 
-TChangeLog requireChangeLog(const QJsonValue &json)
-{
+TChangeLog requireChangeLog(const QJsonValue &json) {
     TChangeLog log;
     QString error;
     if (!Packet::FromJson(json, log, &error))
@@ -136,27 +128,24 @@ TChangeLog requireChangeLog(const QJsonValue &json)
 }
 
 // The log's fields, each resolved to its record column; unknown names or kinds are refused.
-QVector<const Column *> resolveLogFields(const TChangeLog &log)
-{
+QVector<const Column *> resolveLogFields(const TChangeLog &log) {
     QVector<const Column *> columns;
     for (const TFieldDef &def : log.Fields) {
         const Column *column = ParamRecord::Find(def.Name);
         if (!column)
             fail(u"invalid_argument"_s, u"Campo desconhecido: %1."_s.arg(def.Name));
-        const TFieldType expected = column->ColumnKind == ParamRecord::Kind::Date
-            ? TFieldType::Date
-            : TFieldType::String;
+        const TFieldType expected =
+            column->ColumnKind == ParamRecord::Kind::Date ? TFieldType::Date : TFieldType::String;
         if (def.DataType != expected)
             fail(u"invalid_argument"_s,
-                 u"Campo %1 com tipo %2; esperado %3."_s.arg(def.Name, Packet::TypeName(def.DataType),
-                                                             Packet::TypeName(expected)));
+                 u"Campo %1 com tipo %2; esperado %3."_s.arg(
+                     def.Name, Packet::TypeName(def.DataType), Packet::TypeName(expected)));
         columns.append(column);
     }
     return columns;
 }
 
-QVariant storageOf(const Column &column, const QVariant &value)
-{
+QVariant storageOf(const Column &column, const QVariant &value) {
     bool ok = true;
     QString error;
     const QVariant stored = ParamRecord::ToStorage(column, value, &ok, &error);
@@ -166,8 +155,7 @@ QVariant storageOf(const Column &column, const QVariant &value)
 }
 
 // A stored value brought to the same form ToStorage produces, so the two compare equal.
-QVariant normaliseStored(const Column &column, const QVariant &value)
-{
+QVariant normaliseStored(const Column &column, const QVariant &value) {
     if (value.isNull())
         return {};
     if (column.ColumnKind == ParamRecord::Kind::Date) {
@@ -178,8 +166,7 @@ QVariant normaliseStored(const Column &column, const QVariant &value)
     return text.isEmpty() ? QVariant() : QVariant(text);
 }
 
-QString keyOf(const TChangeLog &log, const TRowValues &row)
-{
+QString keyOf(const TChangeLog &log, const TRowValues &row) {
     const int index = log.FieldIndex(u"CDEMPRESA"_s);
     if (index < 0)
         fail(u"invalid_argument"_s, u"O pacote não contém o campo CDEMPRESA."_s);
@@ -188,18 +175,16 @@ QString keyOf(const TChangeLog &log, const TRowValues &row)
     return requireCode(row.at(index).toString());
 }
 
-void requireRowSize(const TChangeLog &log, const TRowValues &row)
-{
+void requireRowSize(const TChangeLog &log, const TRowValues &row) {
     if (row.size() != log.Fields.size())
-        fail(u"invalid_argument"_s, u"Linha com %1 valores para %2 campos."_s.arg(row.size())
-                                        .arg(log.Fields.size()));
+        fail(u"invalid_argument"_s,
+             u"Linha com %1 valores para %2 campos."_s.arg(row.size()).arg(log.Fields.size()));
 }
 
 // Refuses the change when the stored row is gone or differs from what the client read.
 void checkUnchanged(QSqlDatabase &db, const Database &database, const TChangeLog &log,
                     const QVector<const Column *> &columns, const TRowValues &original,
-                    const QString &code)
-{
+                    const QString &code) {
     QStringList names;
     for (const Column *c : columns) {
         if (qstrcmp(c->Name, "NMEMPRESA") != 0)
@@ -229,8 +214,7 @@ void checkUnchanged(QSqlDatabase &db, const Database &database, const TChangeLog
 }
 
 void applyContOpeChange(QSqlDatabase &db, const Database &database, const TChangeLog &log,
-                        const QVector<const Column *> &columns, const TChange &change)
-{
+                        const QVector<const Column *> &columns, const TChange &change) {
     switch (change.Op) {
     case TChangeOp::Insert: {
         requireRowSize(log, change.Values);
@@ -308,23 +292,21 @@ void applyContOpeChange(QSqlDatabase &db, const Database &database, const TChang
     }
 }
 
-QVariant paramGeralValue(const QVariant &value)
-{
+QVariant paramGeralValue(const QVariant &value) {
     static const Column column{"IDCONTAJUDTCOMP", ParamRecord::Kind::Flag, 1};
     return storageOf(column, value);
 }
 
-void applyParamGeralChange(QSqlDatabase &db, const Database &database, const TChange &change)
-{
+void applyParamGeralChange(QSqlDatabase &db, const Database &database, const TChange &change) {
     auto readStored = [&](bool *exists) {
         QSqlQuery q = Database::Prepare(
             db, u"SELECT IDCONTAJUDTCOMP FROM PARAMGERAL WHERE IDPARAMGERAL = 1%1"_s.arg(
                     forUpdate(database)));
         Database::Exec(q);
         *exists = q.next();
-        return *exists ? normaliseStored({"IDCONTAJUDTCOMP", ParamRecord::Kind::Flag, 1},
-                                         q.value(0))
-                       : QVariant();
+        return *exists
+                   ? normaliseStored({"IDCONTAJUDTCOMP", ParamRecord::Kind::Flag, 1}, q.value(0))
+                   : QVariant();
     };
     const QString changed = u"O parâmetro geral foi alterado por outro usuário. Atualize os "
                             "dados e tente novamente."_s;
@@ -351,7 +333,9 @@ void applyParamGeralChange(QSqlDatabase &db, const Database &database, const TCh
     Database::Exec(q);
 }
 
-TFieldDef stringField(const QString &name, int size) { return {name, TFieldType::String, size, false}; }
+TFieldDef stringField(const QString &name, int size) {
+    return {name, TFieldType::String, size, false};
+}
 
 // --- bulk request ---------------------------------------------------------------------------
 
@@ -359,17 +343,16 @@ struct BulkRequest {
     QHash<QString, QVariant> Values; // request field -> packet value
 };
 
-BulkRequest requireBulkRequest(const QJsonValue &json)
-{
+BulkRequest requireBulkRequest(const QJsonValue &json) {
     TTablePacket packet;
     QString error;
     if (!Packet::FromJson(json, packet, &error))
         fail(u"invalid_argument"_s, error);
     const TFieldDefs expected = ParamRecord::RequestPacketFields();
     if (packet.Fields.size() != expected.size())
-        fail(u"invalid_argument"_s, u"A requisição deve ter %1 campos, recebeu %2."_s
-                                        .arg(expected.size())
-                                        .arg(packet.Fields.size()));
+        fail(u"invalid_argument"_s,
+             u"A requisição deve ter %1 campos, recebeu %2."_s.arg(expected.size())
+                 .arg(packet.Fields.size()));
     if (packet.Rows.size() != 1)
         fail(u"invalid_argument"_s,
              u"A requisição deve ter exatamente uma linha, recebeu %1."_s.arg(packet.Rows.size()));
@@ -379,17 +362,17 @@ BulkRequest requireBulkRequest(const QJsonValue &json)
         if (index < 0)
             fail(u"invalid_argument"_s, u"Campo %1 ausente na requisição."_s.arg(def.Name));
         if (packet.Fields.at(index).DataType != def.DataType)
-            fail(u"invalid_argument"_s, u"Campo %1 da requisição com tipo %2; esperado %3."_s.arg(
-                                            def.Name, Packet::TypeName(packet.Fields.at(index).DataType),
-                                            Packet::TypeName(def.DataType)));
+            fail(u"invalid_argument"_s,
+                 u"Campo %1 da requisição com tipo %2; esperado %3."_s.arg(
+                     def.Name, Packet::TypeName(packet.Fields.at(index).DataType),
+                     Packet::TypeName(def.DataType)));
         request.Values.insert(def.Name, packet.Rows.at(0).value(index));
     }
     return request;
 }
 
 // The record columns a bulk request writes, in storage form.
-QHash<QString, QVariant> bulkColumns(const BulkRequest &request, bool periods, bool controls)
-{
+QHash<QString, QVariant> bulkColumns(const BulkRequest &request, bool periods, bool controls) {
     QHash<QString, QVariant> out;
     if (periods) {
         for (const ParamRecord::RequestMapping &m : ParamRecord::PeriodMapping()) {
@@ -429,8 +412,7 @@ QHash<QString, QVariant> bulkColumns(const BulkRequest &request, bool periods, b
 }
 
 // A complete new record: the request's columns over a new record's starting values.
-QHash<QString, QVariant> newRecord(const QHash<QString, QVariant> &fromRequest)
-{
+QHash<QString, QVariant> newRecord(const QHash<QString, QVariant> &fromRequest) {
     QHash<QString, QVariant> record;
     const QString today = iso(QDate::currentDate());
     for (const Column &column : ParamRecord::StoredColumns()) {
@@ -447,8 +429,7 @@ QHash<QString, QVariant> newRecord(const QHash<QString, QVariant> &fromRequest)
     return record;
 }
 
-bool requireSwitch(const QString &value, const QString &what)
-{
+bool requireSwitch(const QString &value, const QString &what) {
     if (value != u"S"_s && value != u"N"_s)
         fail(u"invalid_argument"_s, u"%1 deve ser \"S\" ou \"N\"."_s.arg(what));
     return value == u"S"_s;
@@ -457,28 +438,56 @@ bool requireSwitch(const QString &value, const QString &what)
 } // namespace
 
 ParamCtblObject::ParamCtblObject(Database &database)
-    : m_database(database)
-{
+    : m_database(database) {
     m_methods = {
-        {u"GetContOpe"_s, [this](const QJsonArray &p) { return getContOpe(p); }},
-        {u"SetContOpe"_s, [this](const QJsonArray &p) { return setContOpe(p); }},
-        {u"SetParamGeral"_s, [this](const QJsonArray &p) { return setParamGeral(p); }},
-        {u"GetDataSaldEmpr"_s, [this](const QJsonArray &p) { return getDataSaldEmpr(p); }},
-        {u"GetPescLanc"_s, [this](const QJsonArray &p) { return getPescLanc(p); }},
-        {u"getLancSemEvolucao"_s, [this](const QJsonArray &p) { return getLancSemEvolucao(p); }},
+        {u"GetContOpe"_s,
+         [this](const QJsonArray &p) {
+             return getContOpe(p);
+         }},
+        {u"SetContOpe"_s,
+         [this](const QJsonArray &p) {
+             return setContOpe(p);
+         }},
+        {u"SetParamGeral"_s,
+         [this](const QJsonArray &p) {
+             return setParamGeral(p);
+         }},
+        {u"GetDataSaldEmpr"_s,
+         [this](const QJsonArray &p) {
+             return getDataSaldEmpr(p);
+         }},
+        {u"GetPescLanc"_s,
+         [this](const QJsonArray &p) {
+             return getPescLanc(p);
+         }},
+        {u"getLancSemEvolucao"_s,
+         [this](const QJsonArray &p) {
+             return getLancSemEvolucao(p);
+         }},
         {u"setUsuarioFechamentoPeriodo"_s,
-         [this](const QJsonArray &p) { return setUsuarioFechamentoPeriodo(p); }},
-        {u"getErrosCadAuto"_s, [this](const QJsonArray &p) { return getErrosCadAuto(p); }},
-        {u"setCadAuto"_s, [this](const QJsonArray &p) { return setCadAuto(p); }},
+         [this](const QJsonArray &p) {
+             return setUsuarioFechamentoPeriodo(p);
+         }},
+        {u"getErrosCadAuto"_s,
+         [this](const QJsonArray &p) {
+             return getErrosCadAuto(p);
+         }},
+        {u"setCadAuto"_s,
+         [this](const QJsonArray &p) {
+             return setCadAuto(p);
+         }},
     };
 }
 
-QString ParamCtblObject::Name() const { return u"Ger09400.rdmParamCtbl"_s; }
+QString ParamCtblObject::Name() const {
+    return u"Ger09400.rdmParamCtbl"_s;
+}
 
-bool ParamCtblObject::HasMethod(const QString &method) const { return m_methods.contains(method); }
+bool ParamCtblObject::HasMethod(const QString &method) const {
+    return m_methods.contains(method);
+}
 
-CallOutcome ParamCtblObject::Invoke(const QString &method, const QJsonArray &params)
-{
+CallOutcome ParamCtblObject::Invoke(const QString &method, const QJsonArray &params) {
     const auto found = m_methods.constFind(method);
     if (found == m_methods.cend()) {
         CallOutcome outcome;
@@ -491,8 +500,7 @@ CallOutcome ParamCtblObject::Invoke(const QString &method, const QJsonArray &par
 
 namespace {
 
-CallOutcome protocolFault(JsonRpc::Error error)
-{
+CallOutcome protocolFault(JsonRpc::Error error) {
     CallOutcome outcome;
     outcome.ProtocolError = std::move(error);
     return outcome;
@@ -504,8 +512,7 @@ CallOutcome protocolFault(JsonRpc::Error error)
     if (auto fault = MethodCall::CheckParams(name, params, {__VA_ARGS__}))                         \
         return protocolFault(*fault);
 
-CallOutcome ParamCtblObject::getContOpe(const QJsonArray &params)
-{
+CallOutcome ParamCtblObject::getContOpe(const QJsonArray &params) {
     CHECK_PARAMS(u"GetContOpe"_s)
     CallOutcome outcome;
     outcome.Result = MethodCall::Guard([&] {
@@ -516,8 +523,8 @@ CallOutcome ParamCtblObject::getContOpe(const QJsonArray &params)
         m_database.Transaction(Database::Access::Read, [&](QSqlDatabase &db) {
             QStringList select;
             for (const Column &c : ParamRecord::Fields())
-                select.append((qstrcmp(c.Name, "NMEMPRESA") == 0 ? u"E."_s : u"C."_s)
-                              + QLatin1StringView(c.Name));
+                select.append((qstrcmp(c.Name, "NMEMPRESA") == 0 ? u"E."_s : u"C."_s) +
+                              QLatin1StringView(c.Name));
             QSqlQuery q = Database::Prepare(
                 db, u"SELECT %1 FROM CONTOPECTBL C JOIN EMPRESA E ON E.CDEMPRESA = C.CDEMPRESA "
                     "ORDER BY C.CDEMPRESA"_s.arg(select.join(u", "_s)));
@@ -534,15 +541,16 @@ CallOutcome ParamCtblObject::getContOpe(const QJsonArray &params)
                 db, u"SELECT IDCONTAJUDTCOMP FROM PARAMGERAL WHERE IDPARAMGERAL = 1"_s);
             Database::Exec(g);
             if (g.next())
-                general.Rows.append({g.value(0).isNull() ? QVariant() : QVariant(g.value(0).toString())});
+                general.Rows.append(
+                    {g.value(0).isNull() ? QVariant() : QVariant(g.value(0).toString())});
         });
-        return TResultEnvelope::Success(QJsonArray{Packet::ToJson(records), Packet::ToJson(general)});
+        return TResultEnvelope::Success(
+            QJsonArray{Packet::ToJson(records), Packet::ToJson(general)});
     });
     return outcome;
 }
 
-CallOutcome ParamCtblObject::setContOpe(const QJsonArray &params)
-{
+CallOutcome ParamCtblObject::setContOpe(const QJsonArray &params) {
     CHECK_PARAMS(u"SetContOpe"_s, Arg::Object)
     CallOutcome outcome;
     outcome.Result = MethodCall::Guard([&] {
@@ -553,7 +561,8 @@ CallOutcome ParamCtblObject::setContOpe(const QJsonArray &params)
         const int keyIndex = log.FieldIndex(u"CDEMPRESA"_s);
         QStringList touched;
         for (const TChange &change : log.Changes) {
-            const TRowValues &row = change.Op == TChangeOp::Insert ? change.Values : change.Original;
+            const TRowValues &row =
+                change.Op == TChangeOp::Insert ? change.Values : change.Original;
             touched.append(row.value(keyIndex).toString());
         }
         outcome.Company = touched.join(u',');
@@ -566,15 +575,14 @@ CallOutcome ParamCtblObject::setContOpe(const QJsonArray &params)
     return outcome;
 }
 
-CallOutcome ParamCtblObject::setParamGeral(const QJsonArray &params)
-{
+CallOutcome ParamCtblObject::setParamGeral(const QJsonArray &params) {
     CHECK_PARAMS(u"SetParamGeral"_s, Arg::Object)
     CallOutcome outcome;
     outcome.Result = MethodCall::Guard([&] {
         const TChangeLog log = requireChangeLog(params.at(0));
-        if (log.Fields.size() != 1
-            || log.Fields.at(0).Name.compare(u"IDCONTAJUDTCOMP"_s, Qt::CaseInsensitive) != 0
-            || log.Fields.at(0).DataType != TFieldType::String)
+        if (log.Fields.size() != 1 ||
+            log.Fields.at(0).Name.compare(u"IDCONTAJUDTCOMP"_s, Qt::CaseInsensitive) != 0 ||
+            log.Fields.at(0).DataType != TFieldType::String)
             fail(u"invalid_argument"_s,
                  u"O parâmetro geral tem um único campo texto, IDCONTAJUDTCOMP."_s);
         m_database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {
@@ -586,8 +594,7 @@ CallOutcome ParamCtblObject::setParamGeral(const QJsonArray &params)
     return outcome;
 }
 
-CallOutcome ParamCtblObject::getDataSaldEmpr(const QJsonArray &params)
-{
+CallOutcome ParamCtblObject::getDataSaldEmpr(const QJsonArray &params) {
     CHECK_PARAMS(u"GetDataSaldEmpr"_s, Arg::Text)
     CallOutcome outcome;
     outcome.Company = params.at(0).toString();
@@ -609,8 +616,7 @@ CallOutcome ParamCtblObject::getDataSaldEmpr(const QJsonArray &params)
     return outcome;
 }
 
-CallOutcome ParamCtblObject::getPescLanc(const QJsonArray &params)
-{
+CallOutcome ParamCtblObject::getPescLanc(const QJsonArray &params) {
     CHECK_PARAMS(u"GetPescLanc"_s, Arg::Text)
     CallOutcome outcome;
     outcome.Company = params.at(0).toString();
@@ -632,8 +638,7 @@ CallOutcome ParamCtblObject::getPescLanc(const QJsonArray &params)
     return outcome;
 }
 
-CallOutcome ParamCtblObject::getLancSemEvolucao(const QJsonArray &params)
-{
+CallOutcome ParamCtblObject::getLancSemEvolucao(const QJsonArray &params) {
     CHECK_PARAMS(u"getLancSemEvolucao"_s, Arg::Text, Arg::Text)
     CallOutcome outcome;
     outcome.Company = params.at(0).toString();
@@ -657,8 +662,7 @@ CallOutcome ParamCtblObject::getLancSemEvolucao(const QJsonArray &params)
     return outcome;
 }
 
-CallOutcome ParamCtblObject::setUsuarioFechamentoPeriodo(const QJsonArray &params)
-{
+CallOutcome ParamCtblObject::setUsuarioFechamentoPeriodo(const QJsonArray &params) {
     CHECK_PARAMS(u"setUsuarioFechamentoPeriodo"_s, Arg::Text, Arg::Text, Arg::Text)
     CallOutcome outcome;
     outcome.Company = params.at(0).toString();
@@ -686,8 +690,7 @@ CallOutcome ParamCtblObject::setUsuarioFechamentoPeriodo(const QJsonArray &param
     return outcome;
 }
 
-CallOutcome ParamCtblObject::getErrosCadAuto(const QJsonArray &params)
-{
+CallOutcome ParamCtblObject::getErrosCadAuto(const QJsonArray &params) {
     CHECK_PARAMS(u"getErrosCadAuto"_s, Arg::Text, Arg::Text, Arg::Text)
     CallOutcome outcome;
     outcome.Company = params.at(0).toString();
@@ -710,8 +713,7 @@ CallOutcome ParamCtblObject::getErrosCadAuto(const QJsonArray &params)
     return outcome;
 }
 
-CallOutcome ParamCtblObject::setCadAuto(const QJsonArray &params)
-{
+CallOutcome ParamCtblObject::setCadAuto(const QJsonArray &params) {
     CHECK_PARAMS(u"setCadAuto"_s, Arg::Text, Arg::Text, Arg::Text, Arg::Object)
     CallOutcome outcome;
     outcome.Company = params.at(0).toString();
@@ -728,8 +730,8 @@ CallOutcome ParamCtblObject::setCadAuto(const QJsonArray &params)
             const QStringList codes = resolveCompanies(db, list);
             if (periods) {
                 // The screen checked before asking; entries or balances may have moved since.
-                const QDate end = QDate::fromString(columns.value(u"DTFINACONT"_s).toString(),
-                                                    Qt::ISODate);
+                const QDate end =
+                    QDate::fromString(columns.value(u"DTFINACONT"_s).toString(), Qt::ISODate);
                 const QVector<Inconsistency> found = findInconsistencies(db, codes, end);
                 if (!found.isEmpty()) {
                     QStringList named;
@@ -751,16 +753,17 @@ CallOutcome ParamCtblObject::setCadAuto(const QJsonArray &params)
             for (const QString &name : std::as_const(updateNames))
                 sets.append(name + u" = ?"_s);
             QSqlQuery exists = Database::Prepare(
-                db, u"SELECT 1 FROM CONTOPECTBL WHERE CDEMPRESA = ?%1"_s.arg(forUpdate(m_database)));
+                db,
+                u"SELECT 1 FROM CONTOPECTBL WHERE CDEMPRESA = ?%1"_s.arg(forUpdate(m_database)));
             QSqlQuery update = Database::Prepare(
                 db, u"UPDATE CONTOPECTBL SET %1 WHERE CDEMPRESA = ?"_s.arg(sets.join(u", "_s)));
             const QHash<QString, QVariant> created = newRecord(columns);
             QStringList insertNames = created.keys();
             insertNames.sort();
             QStringList marks(insertNames.size() + 1, u"?"_s);
-            QSqlQuery insert = Database::Prepare(
-                db, u"INSERT INTO CONTOPECTBL (CDEMPRESA, %1) VALUES (%2)"_s.arg(
-                        insertNames.join(u", "_s), marks.join(u", "_s)));
+            QSqlQuery insert =
+                Database::Prepare(db, u"INSERT INTO CONTOPECTBL (CDEMPRESA, %1) VALUES (%2)"_s.arg(
+                                          insertNames.join(u", "_s), marks.join(u", "_s)));
             for (const QString &code : codes) {
                 exists.bindValue(0, code);
                 Database::Exec(exists);

@@ -11,29 +11,47 @@ namespace {
 constexpr int DateSize = 0;
 
 const QVector<Column> kFields = {
-    {"IDCONTAJUDTCOMP", Kind::Flag, 1},    {"CDEMPRESA", Kind::Text, 2},
-    {"NMEMPRESA", Kind::Text, 40},         {"DTINICLANC", Kind::Date, DateSize},
-    {"DTFINALANC", Kind::Date, DateSize},  {"DTINICCONT", Kind::Date, DateSize},
-    {"DTFINACONT", Kind::Date, DateSize},  {"DTINICRELA", Kind::Date, DateSize},
-    {"DTFINARELA", Kind::Date, DateSize},  {"IDSALDEMPR", Kind::Code, 1},
-    {"IDCONTGERE", Kind::Flag, 1},         {"IDCONTCOME", Kind::Flag, 1},
-    {"DTINICCTBL", Kind::Date, DateSize},  {"DTFINACCTBL", Kind::Date, DateSize},
-    {"IDUTCUSTESTCONT", Kind::Flag, 1},    {"DTFININTCONTDFS", Kind::Date, DateSize},
-    {"DTINIINTCONTDFS", Kind::Date, DateSize}, {"DTINIINTCONTDFE", Kind::Date, DateSize},
-    {"DTFININTCONTDFE", Kind::Date, DateSize}, {"DTINIINTCONTGPA", Kind::Date, DateSize},
-    {"DTFININTCONTGPA", Kind::Date, DateSize}, {"IDACUMVRCONT", Kind::Flag, 1},
-    {"IDSUGRAT", Kind::Flag, 1},           {"IDUTSALDOSOC", Kind::Flag, 1},
-    {"IDMSMCONTADBCR", Kind::Flag, 1},     {"IDRETESTSETOR", Kind::Flag, 1},
-    {"IDCONSVNDDFS", Kind::Flag, 1},       {"IDDESPTRIBDIFAL", Kind::Flag, 1},
-    {"DTINIINTCONTFIS", Kind::Date, DateSize}, {"IDCONSDTMOVIRETEST", Kind::Flag, 1},
-    {"DTFININTCONTFIS", Kind::Date, DateSize}, {"IDCTBSINTETICO", Kind::Flag, 1},
-    {"IDGERESTLANCONT", Kind::Flag, 1},    {"DTINIINTCONTVEXT", Kind::Date, DateSize},
-    {"DTFININTCONTVEXT", Kind::Date, DateSize}, {"IDCONTVREXCICMSEP", Kind::Flag, 1},
-    {"IDCONSRATPROD", Kind::Flag, 1},      {"IDCONGERGGF", Kind::Flag, 1},
+    {"IDCONTAJUDTCOMP", Kind::Flag, 1},
+    {"CDEMPRESA", Kind::Text, 2},
+    {"NMEMPRESA", Kind::Text, 40},
+    {"DTINICLANC", Kind::Date, DateSize},
+    {"DTFINALANC", Kind::Date, DateSize},
+    {"DTINICCONT", Kind::Date, DateSize},
+    {"DTFINACONT", Kind::Date, DateSize},
+    {"DTINICRELA", Kind::Date, DateSize},
+    {"DTFINARELA", Kind::Date, DateSize},
+    {"IDSALDEMPR", Kind::Code, 1},
+    {"IDCONTGERE", Kind::Flag, 1},
+    {"IDCONTCOME", Kind::Flag, 1},
+    {"DTINICCTBL", Kind::Date, DateSize},
+    {"DTFINACCTBL", Kind::Date, DateSize},
+    {"IDUTCUSTESTCONT", Kind::Flag, 1},
+    {"DTFININTCONTDFS", Kind::Date, DateSize},
+    {"DTINIINTCONTDFS", Kind::Date, DateSize},
+    {"DTINIINTCONTDFE", Kind::Date, DateSize},
+    {"DTFININTCONTDFE", Kind::Date, DateSize},
+    {"DTINIINTCONTGPA", Kind::Date, DateSize},
+    {"DTFININTCONTGPA", Kind::Date, DateSize},
+    {"IDACUMVRCONT", Kind::Flag, 1},
+    {"IDSUGRAT", Kind::Flag, 1},
+    {"IDUTSALDOSOC", Kind::Flag, 1},
+    {"IDMSMCONTADBCR", Kind::Flag, 1},
+    {"IDRETESTSETOR", Kind::Flag, 1},
+    {"IDCONSVNDDFS", Kind::Flag, 1},
+    {"IDDESPTRIBDIFAL", Kind::Flag, 1},
+    {"DTINIINTCONTFIS", Kind::Date, DateSize},
+    {"IDCONSDTMOVIRETEST", Kind::Flag, 1},
+    {"DTFININTCONTFIS", Kind::Date, DateSize},
+    {"IDCTBSINTETICO", Kind::Flag, 1},
+    {"IDGERESTLANCONT", Kind::Flag, 1},
+    {"DTINIINTCONTVEXT", Kind::Date, DateSize},
+    {"DTFININTCONTVEXT", Kind::Date, DateSize},
+    {"IDCONTVREXCICMSEP", Kind::Flag, 1},
+    {"IDCONSRATPROD", Kind::Flag, 1},
+    {"IDCONGERGGF", Kind::Flag, 1},
 };
 
-QVector<Column> storedOnly()
-{
+QVector<Column> storedOnly() {
     QVector<Column> out;
     for (const Column &c : kFields) {
         if (qstrcmp(c.Name, "NMEMPRESA") != 0)
@@ -73,16 +91,16 @@ const QVector<RequestMapping> kControls = {
 
 } // namespace
 
-const QVector<Column> &Fields() { return kFields; }
+const QVector<Column> &Fields() {
+    return kFields;
+}
 
-const QVector<Column> &StoredColumns()
-{
+const QVector<Column> &StoredColumns() {
     static const QVector<Column> stored = storedOnly();
     return stored;
 }
 
-const Column *Find(const QString &name)
-{
+const Column *Find(const QString &name) {
     for (const Column &c : kFields) {
         if (name.compare(QLatin1StringView(c.Name), Qt::CaseInsensitive) == 0)
             return &c;
@@ -90,8 +108,7 @@ const Column *Find(const QString &name)
     return nullptr;
 }
 
-TFieldDef FieldDef(const Column &column)
-{
+TFieldDef FieldDef(const Column &column) {
     TFieldDef def;
     def.Name = QString::fromLatin1(column.Name);
     def.DataType = column.ColumnKind == Kind::Date ? TFieldType::Date : TFieldType::String;
@@ -100,31 +117,27 @@ TFieldDef FieldDef(const Column &column)
     return def;
 }
 
-TFieldDefs PacketFields()
-{
+TFieldDefs PacketFields() {
     TFieldDefs defs;
     for (const Column &c : kFields)
         defs.append(FieldDef(c));
     return defs;
 }
 
-TFieldDefs StoredPacketFields()
-{
+TFieldDefs StoredPacketFields() {
     TFieldDefs defs;
     for (const Column &c : StoredColumns())
         defs.append(FieldDef(c));
     return defs;
 }
 
-bool IsOptionalDate(const QString &name)
-{
+bool IsOptionalDate(const QString &name) {
     static const QStringList optional = {u"DTINIINTCONTFIS"_s, u"DTFININTCONTFIS"_s,
                                          u"DTINIINTCONTVEXT"_s, u"DTFININTCONTVEXT"_s};
     return optional.contains(name, Qt::CaseInsensitive);
 }
 
-QVariant ToStorage(const Column &column, const QVariant &value, bool *ok, QString *error)
-{
+QVariant ToStorage(const Column &column, const QVariant &value, bool *ok, QString *error) {
     *ok = true;
     const QString name = QString::fromLatin1(column.Name);
     if (value.isNull())
@@ -146,8 +159,8 @@ QVariant ToStorage(const Column &column, const QVariant &value, bool *ok, QStrin
         return {};
     if (text.size() > column.Size) {
         *ok = false;
-        *error = u"Valor '%1' excede o tamanho do campo %2 (%3)."_s.arg(text, name)
-                     .arg(column.Size);
+        *error =
+            u"Valor '%1' excede o tamanho do campo %2 (%3)."_s.arg(text, name).arg(column.Size);
         return {};
     }
     if (column.ColumnKind == Kind::Flag && text != u"S"_s && text != u"N"_s) {
@@ -158,8 +171,7 @@ QVariant ToStorage(const Column &column, const QVariant &value, bool *ok, QStrin
     return text;
 }
 
-QDate StoredDate(const QVariant &stored)
-{
+QDate StoredDate(const QVariant &stored) {
     if (stored.isNull())
         return {};
     if (stored.metaType().id() == QMetaType::QDate)
@@ -169,8 +181,7 @@ QDate StoredDate(const QVariant &stored)
     return QDate::fromString(stored.toString().left(10), Qt::ISODate);
 }
 
-QVariant FromStorage(const Column &column, const QVariant &stored)
-{
+QVariant FromStorage(const Column &column, const QVariant &stored) {
     if (stored.isNull())
         return {};
     if (column.ColumnKind == Kind::Date) {
@@ -180,11 +191,14 @@ QVariant FromStorage(const Column &column, const QVariant &stored)
     return stored.toString();
 }
 
-const QVector<RequestMapping> &PeriodMapping() { return kPeriods; }
-const QVector<RequestMapping> &ControlMapping() { return kControls; }
+const QVector<RequestMapping> &PeriodMapping() {
+    return kPeriods;
+}
+const QVector<RequestMapping> &ControlMapping() {
+    return kControls;
+}
 
-TFieldDefs RequestPacketFields()
-{
+TFieldDefs RequestPacketFields() {
     TFieldDefs defs;
     for (const RequestMapping &m : kPeriods)
         defs.append({QString::fromLatin1(m.RequestField), TFieldType::Date, 0, false});
@@ -193,11 +207,10 @@ TFieldDefs RequestPacketFields()
     return defs;
 }
 
-QString StartingValue(const QString &column)
-{
+QString StartingValue(const QString &column) {
     // A record created by the bulk request starts as a record inserted on the parameter screen.
-    static const QStringList yes = {u"IDRETESTSETOR"_s, u"IDCTBSINTETICO"_s, u"IDSUGRAT"_s,
-                                    u"IDCONTGERE"_s,    u"IDCONTCOME"_s,     u"IDACUMVRCONT"_s,
+    static const QStringList yes = {u"IDRETESTSETOR"_s,  u"IDCTBSINTETICO"_s, u"IDSUGRAT"_s,
+                                    u"IDCONTGERE"_s,     u"IDCONTCOME"_s,     u"IDACUMVRCONT"_s,
                                     u"IDUTCUSTESTCONT"_s};
     if (column == u"IDSALDEMPR"_s)
         return u"M"_s;

@@ -22,8 +22,7 @@ struct Period {
 };
 
 // A parameter record with the accounting year 2026 and December as the posting month.
-QHash<QString, QVariant> standardRecord(bool withTax, bool withLateSales)
-{
+QHash<QString, QVariant> standardRecord(bool withTax, bool withLateSales) {
     QHash<QString, QVariant> record;
     for (const ParamRecord::Column &c : ParamRecord::StoredColumns()) {
         const QString name = QString::fromLatin1(c.Name);
@@ -50,8 +49,7 @@ QHash<QString, QVariant> standardRecord(bool withTax, bool withLateSales)
     return record;
 }
 
-QSqlQuery prepareRecordInsert(QSqlDatabase &db, QStringList &columns)
-{
+QSqlQuery prepareRecordInsert(QSqlDatabase &db, QStringList &columns) {
     columns.clear();
     for (const ParamRecord::Column &c : ParamRecord::StoredColumns())
         columns.append(QString::fromLatin1(c.Name));
@@ -61,23 +59,20 @@ QSqlQuery prepareRecordInsert(QSqlDatabase &db, QStringList &columns)
 }
 
 void insertRecord(QSqlQuery &insert, const QStringList &columns, const QString &code,
-                  QHash<QString, QVariant> record)
-{
+                  QHash<QString, QVariant> record) {
     record.insert(u"CDEMPRESA"_s, code);
     for (int i = 0; i < columns.size(); ++i)
         insert.bindValue(i, record.value(columns.at(i)));
     Database::Exec(insert);
 }
 
-void insertCompany(QSqlQuery &insert, const QString &code, const QString &name)
-{
+void insertCompany(QSqlQuery &insert, const QString &code, const QString &name) {
     insert.bindValue(0, code);
     insert.bindValue(1, name);
     Database::Exec(insert);
 }
 
-bool hasCompanies(Database &database)
-{
+bool hasCompanies(Database &database) {
     bool any = false;
     database.Transaction(Database::Access::Read, [&](QSqlDatabase &db) {
         QSqlQuery q = Database::Prepare(db, u"SELECT 1 FROM EMPRESA LIMIT 1"_s);
@@ -95,14 +90,13 @@ struct DemoCompany {
     bool HasRecord;
 };
 
-void seedDemo(QSqlDatabase &db)
-{
+void seedDemo(QSqlDatabase &db) {
     const QVector<DemoCompany> companies = {
-        {"01", u"Comércio de Alimentos São João Ltda"_s, true},    // entries: delete refused
-        {"02", u"Indústria Têxtil Paraná S.A."_s, true},           // entries not in balances
-        {"03", u"Distribuidora Ribeirão Preto Ltda"_s, true},      // fiscal recalculation due
-        {"04", u"Construtora Araújo & Filhos Ltda"_s, true},       // balance after period end
-        {"05", u"Padaria Pão Nosso de Cada Dia Ltda"_s, true},     // no entries: deletable
+        {"01", u"Comércio de Alimentos São João Ltda"_s, true}, // entries: delete refused
+        {"02", u"Indústria Têxtil Paraná S.A."_s, true},        // entries not in balances
+        {"03", u"Distribuidora Ribeirão Preto Ltda"_s, true},   // fiscal recalculation due
+        {"04", u"Construtora Araújo & Filhos Ltda"_s, true},    // balance after period end
+        {"05", u"Padaria Pão Nosso de Cada Dia Ltda"_s, true},  // no entries: deletable
         {"06", u"Transportes Guarulhos Ltda"_s, true},
         {"07", u"Farmácia Popular do Ceará Ltda"_s, true},
         {"08", u"Agropecuária Cerrado Goiano S.A."_s, true},
@@ -183,14 +177,12 @@ void seedDemo(QSqlDatabase &db)
 
 // --- large ----------------------------------------------------------------------------------
 
-QString largeCode(int index)
-{
+QString largeCode(int index) {
     const int n = index + 1; // "00" is never a code
     return QString(CodeDigits.at(n / CodeDigits.size())) + CodeDigits.at(n % CodeDigits.size());
 }
 
-void seedLarge(QSqlDatabase &db, Database::Dialect dialect, int count)
-{
+void seedLarge(QSqlDatabase &db, Database::Dialect dialect, int count) {
     QSqlQuery company =
         Database::Prepare(db, u"INSERT INTO EMPRESA (CDEMPRESA, NMEMPRESA) VALUES (?, ?)"_s);
     QStringList columns;
@@ -227,48 +219,48 @@ void seedLarge(QSqlDatabase &db, Database::Dialect dialect, int count)
         const QString seq = u"WITH RECURSIVE SEQ(X) AS (SELECT 0 UNION ALL SELECT X + 1 FROM SEQ "
                             "WHERE X + 1 < %1) "_s;
         entries = u"INSERT INTO LANCCONT (NRLANC, CDEMPRESA, DTLANC, CDCONTA, VRLANC, IDEVOLUIDO, "
-                  "IDRECALCFISC) "_s
-            + seq.arg(perCompany) + u"SELECT "_s
-            + QString(entryValues)
-                  .replace(u"%%"_s, u"%"_s)
-                  .arg(perCompany)
-                  .arg(u"date('2025-01-01', '+' || (s.X % 730) || ' days')"_s,
-                       u"'1.1.01.' || (s.X % 50)"_s)
-            + u" FROM SEEDEMP e CROSS JOIN SEQ s WHERE e.IDX * %1 + s.X < %2"_s.arg(perCompany)
-                  .arg(LargeEntries);
+                  "IDRECALCFISC) "_s +
+                  seq.arg(perCompany) + u"SELECT "_s +
+                  QString(entryValues)
+                      .replace(u"%%"_s, u"%"_s)
+                      .arg(perCompany)
+                      .arg(u"date('2025-01-01', '+' || (s.X % 730) || ' days')"_s,
+                           u"'1.1.01.' || (s.X % 50)"_s) +
+                  u" FROM SEEDEMP e CROSS JOIN SEQ s WHERE e.IDX * %1 + s.X < %2"_s.arg(perCompany)
+                      .arg(LargeEntries);
         balances = u"INSERT INTO SALDEMPR (CDEMPRESA, DTSALDEMPR, CDCONTA, VRSALDODEB, "
-                   "VRSALDOCRED) "_s
-            + seq.arg(balancesPerCompany) + u"SELECT "_s
-            + QString(balanceValues)
-                  .replace(u"%%"_s, u"%"_s)
-                  .arg(u"date('2026-01-01', '+' || (s.X % 12 + 1) || ' months', '-1 day')"_s,
-                       u"'1.1.' || (s.X / 12)"_s)
-            + u" FROM SEEDEMP e CROSS JOIN SEQ s WHERE e.IDX * %1 + s.X < %2"_s
-                  .arg(balancesPerCompany)
-                  .arg(LargeBalances);
+                   "VRSALDOCRED) "_s +
+                   seq.arg(balancesPerCompany) + u"SELECT "_s +
+                   QString(balanceValues)
+                       .replace(u"%%"_s, u"%"_s)
+                       .arg(u"date('2026-01-01', '+' || (s.X % 12 + 1) || ' months', '-1 day')"_s,
+                            u"'1.1.' || (s.X / 12)"_s) +
+                   u" FROM SEEDEMP e CROSS JOIN SEQ s WHERE e.IDX * %1 + s.X < %2"_s
+                       .arg(balancesPerCompany)
+                       .arg(LargeBalances);
     } else {
-        entries = u"INSERT INTO LANCCONT (NRLANC, CDEMPRESA, DTLANC, CDCONTA, VRLANC, IDEVOLUIDO, "
-                  "IDRECALCFISC) SELECT "_s
-            + QString(entryValues)
-                  .replace(u"%%"_s, u"%"_s)
-                  .arg(perCompany)
-                  .arg(u"DATE '2025-01-01' + (s.X % 730)::int"_s,
-                       u"'1.1.01.' || (s.X % 50)"_s)
-            + u" FROM SEEDEMP e CROSS JOIN generate_series(0, %1) AS s(X) "
-              "WHERE e.IDX * %2 + s.X < %3"_s.arg(perCompany - 1)
-                  .arg(perCompany)
-                  .arg(LargeEntries);
+        entries =
+            u"INSERT INTO LANCCONT (NRLANC, CDEMPRESA, DTLANC, CDCONTA, VRLANC, IDEVOLUIDO, "
+            "IDRECALCFISC) SELECT "_s +
+            QString(entryValues)
+                .replace(u"%%"_s, u"%"_s)
+                .arg(perCompany)
+                .arg(u"DATE '2025-01-01' + (s.X % 730)::int"_s, u"'1.1.01.' || (s.X % 50)"_s) +
+            u" FROM SEEDEMP e CROSS JOIN generate_series(0, %1) AS s(X) "
+            "WHERE e.IDX * %2 + s.X < %3"_s.arg(perCompany - 1)
+                .arg(perCompany)
+                .arg(LargeEntries);
         balances = u"INSERT INTO SALDEMPR (CDEMPRESA, DTSALDEMPR, CDCONTA, VRSALDODEB, "
-                   "VRSALDOCRED) SELECT "_s
-            + QString(balanceValues)
-                  .replace(u"%%"_s, u"%"_s)
-                  .arg(u"(DATE '2026-01-01' + make_interval(months => (s.X % 12)::int + 1) "
-                       "- INTERVAL '1 day')::date"_s,
-                       u"'1.1.' || (s.X / 12)"_s)
-            + u" FROM SEEDEMP e CROSS JOIN generate_series(0, %1) AS s(X) "
-              "WHERE e.IDX * %2 + s.X < %3"_s.arg(balancesPerCompany - 1)
-                  .arg(balancesPerCompany)
-                  .arg(LargeBalances);
+                   "VRSALDOCRED) SELECT "_s +
+                   QString(balanceValues)
+                       .replace(u"%%"_s, u"%"_s)
+                       .arg(u"(DATE '2026-01-01' + make_interval(months => (s.X % 12)::int + 1) "
+                            "- INTERVAL '1 day')::date"_s,
+                            u"'1.1.' || (s.X / 12)"_s) +
+                   u" FROM SEEDEMP e CROSS JOIN generate_series(0, %1) AS s(X) "
+                   "WHERE e.IDX * %2 + s.X < %3"_s.arg(balancesPerCompany - 1)
+                       .arg(balancesPerCompany)
+                       .arg(LargeBalances);
     }
     Database::ExecDirect(db, entries);
     Database::ExecDirect(db, balances);
@@ -280,8 +272,7 @@ void seedLarge(QSqlDatabase &db, Database::Dialect dialect, int count)
 
 namespace Seeds {
 
-bool Run(Database &database, const QString &spec, QString *error)
-{
+bool Run(Database &database, const QString &spec, QString *error) {
     int large = 0;
     if (spec == u"large"_s) {
         large = DefaultLargeCompanies;
@@ -306,9 +297,8 @@ bool Run(Database &database, const QString &spec, QString *error)
             else
                 seedDemo(db);
         });
-        database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {
-            Database::ExecDirect(db, u"ANALYZE"_s);
-        });
+        database.Transaction(Database::Access::Write,
+                             [&](QSqlDatabase &db) { Database::ExecDirect(db, u"ANALYZE"_s); });
     } catch (const CallFailure &failure) {
         *error = u"Falha ao popular o banco: %1"_s.arg(failure.Message);
         return false;

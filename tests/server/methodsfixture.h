@@ -22,8 +22,7 @@ public:
     static bool OnPostgres() { return !qEnvironmentVariableIsEmpty("GER_TEST_PG_URL"); }
 
     // Starts the server on a new database; false with *error when anything fails.
-    bool Start(QString *error)
-    {
+    bool Start(QString *error) {
         Stop();
         ++s_counter;
         m_server = std::make_unique<ServerProcess>(); // a new folder, so a new SQLite file
@@ -57,8 +56,7 @@ public:
         return true;
     }
 
-    void Stop()
-    {
+    void Stop() {
         m_clients.clear();
         if (m_server)
             m_server->Stop();
@@ -69,8 +67,7 @@ public:
     }
 
     // A new client of the parameter object (or of `object`), throwing on failed envelopes off.
-    TNetConnection &Client(const QString &object = QStringLiteral("Ger09400.rdmParamCtbl"))
-    {
+    TNetConnection &Client(const QString &object = QStringLiteral("Ger09400.rdmParamCtbl")) {
         auto c = std::make_unique<TNetConnection>();
         c->SetHost(QStringLiteral("127.0.0.1"));
         c->SetPort(m_server->Port());
@@ -84,16 +81,14 @@ public:
     QSqlDatabase Db() { return Direct(m_url, QStringLiteral("direct")); }
 
     // First column of the first row, or an invalid QVariant.
-    QVariant Scalar(const QString &sql)
-    {
+    QVariant Scalar(const QString &sql) {
         QSqlQuery q(Db());
         if (!q.exec(sql) || !q.next())
             return {};
         return q.value(0);
     }
 
-    bool Exec(const QString &sql, QString *error)
-    {
+    bool Exec(const QString &sql, QString *error) {
         QSqlQuery q(Db());
         if (q.exec(sql))
             return true;
@@ -104,8 +99,7 @@ public:
 private:
     static QString AdminUrl() { return qEnvironmentVariable("GER_TEST_PG_URL"); }
 
-    static QSqlDatabase Direct(const QString &url, const QString &name)
-    {
+    static QSqlDatabase Direct(const QString &url, const QString &name) {
         if (QSqlDatabase::contains(name)) {
             QSqlDatabase db = QSqlDatabase::database(name, false);
             if (db.isOpen())

@@ -7,15 +7,14 @@
 
 #include <QDate>
 #include <QMutex>
-#include <QThread>
 #include <QTest>
+#include <QThread>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-TTablePacket ToPacket(const QJsonValue &json)
-{
+TTablePacket ToPacket(const QJsonValue &json) {
     TTablePacket packet;
     QString error;
     if (!Packet::FromJson(json, packet, &error))
@@ -23,20 +22,22 @@ TTablePacket ToPacket(const QJsonValue &json)
     return packet;
 }
 
-QVariant Cell(const TTablePacket &packet, int row, const QString &field)
-{
+QVariant Cell(const TTablePacket &packet, int row, const QString &field) {
     const int index = packet.FieldIndex(field);
     if (index < 0 || row >= packet.Rows.size())
         return u"<missing>"_s;
     return packet.Rows.at(row).at(index);
 }
 
-TDateTime Date(int y, int m, int d) { return DateTimeUtil::FromQDate(QDate(y, m, d)); }
-QString Iso(int y, int m, int d) { return QDate(y, m, d).toString(Qt::ISODate); }
+TDateTime Date(int y, int m, int d) {
+    return DateTimeUtil::FromQDate(QDate(y, m, d));
+}
+QString Iso(int y, int m, int d) {
+    return QDate(y, m, d).toString(Qt::ISODate);
+}
 
 // What a protocol fault (wrong arguments) or a transport failure says.
-QString FailureOf(const std::function<void()> &call)
-{
+QString FailureOf(const std::function<void()> &call) {
     try {
         call();
     } catch (const Exception &e) {
@@ -46,17 +47,17 @@ QString FailureOf(const std::function<void()> &call)
 }
 
 // The bulk request row: periods of 2026 with December as posting month; every flag "S".
-QJsonObject BulkRequest(TDateTime perStart = Date(2026, 1, 1), TDateTime perEnd = Date(2026, 12, 31))
-{
+QJsonObject BulkRequest(TDateTime perStart = Date(2026, 1, 1),
+                        TDateTime perEnd = Date(2026, 12, 31)) {
     TTablePacket request;
     const QStringList dates = {u"DTINIPER"_s, u"DTFINPER"_s, u"DTINILANC"_s, u"DTFINLANC"_s,
                                u"DTINIDFE"_s, u"DTFINDFE"_s, u"DTINIDFS"_s,  u"DTFINDFS"_s,
                                u"DTINIFIN"_s, u"DTFINFIN"_s, u"DTINIGPA"_s,  u"DTFINGPA"_s,
                                u"DTINIFIS"_s, u"DTFINFIS"_s, u"DTINIVEN"_s,  u"DTFINVEN"_s};
-    const QStringList flags = {u"IDCONTCCUS"_s,     u"IDCONCOME"_s,     u"IDUTCUSTEST"_s,
-                               u"IDSUGRATMANU"_s,   u"IDUTSALDOSOC"_s,  u"IDMSMCONTA"_s,
-                               u"IDPRIOCCUSTSET"_s, u"IDCONSVNDDFS"_s,  u"IDULTDESPTRIB"_s,
-                               u"IDCONSDATARET"_s,  u"IDCONTLOTESIT"_s, u"IDGERAESTCONT"_s,
+    const QStringList flags = {u"IDCONTCCUS"_s,        u"IDCONCOME"_s,     u"IDUTCUSTEST"_s,
+                               u"IDSUGRATMANU"_s,      u"IDUTSALDOSOC"_s,  u"IDMSMCONTA"_s,
+                               u"IDPRIOCCUSTSET"_s,    u"IDCONSVNDDFS"_s,  u"IDULTDESPTRIB"_s,
+                               u"IDCONSDATARET"_s,     u"IDCONTLOTESIT"_s, u"IDGERAESTCONT"_s,
                                u"IDCONTVREXCICMSEP"_s, u"IDCONSRATPROD"_s};
     TRowValues row;
     for (const QString &d : dates) {
@@ -85,14 +86,12 @@ class TstMethods final : public QObject {
 
     MethodsFixture m_fx;
 
-    TTablePacket Records(TNetConnection &c)
-    {
+    TTablePacket Records(TNetConnection &c) {
         const TResultEnvelope r = c.Call(u"GetContOpe"_s, {});
         return r.Ok ? ToPacket(r.Payload.toArray().at(0)) : TTablePacket{};
     }
 
-    int RowOf(const TTablePacket &records, const QString &code)
-    {
+    int RowOf(const TTablePacket &records, const QString &code) {
         for (int i = 0; i < records.Rows.size(); ++i) {
             if (Cell(records, i, u"CDEMPRESA"_s) == code)
                 return i;
@@ -101,8 +100,7 @@ class TstMethods final : public QObject {
     }
 
     // A change log over the full record, as the parameter screen sends it.
-    static QJsonObject Log(const TTablePacket &records, const QVector<TChange> &changes)
-    {
+    static QJsonObject Log(const TTablePacket &records, const QVector<TChange> &changes) {
         TChangeLog log;
         log.Fields = records.Fields;
         log.Changes = changes;
@@ -110,16 +108,14 @@ class TstMethods final : public QObject {
     }
 
     TChange Update(const TTablePacket &records, const QString &code, const QString &field,
-                   const QVariant &value)
-    {
+                   const QVariant &value) {
         const TRowValues original = records.Rows.at(RowOf(records, code));
         TRowValues values = original;
         values[records.FieldIndex(field)] = value;
         return {TChangeOp::Update, original, values};
     }
 
-    TChange NewRecord(const TTablePacket &records, const QString &code)
-    {
+    TChange NewRecord(const TTablePacket &records, const QString &code) {
         TRowValues values = records.Rows.at(RowOf(records, u"01"_s));
         values[records.FieldIndex(u"CDEMPRESA"_s)] = code;
         values[records.FieldIndex(u"NMEMPRESA"_s)] = u"Nome que não vai para EMPRESA"_s;
@@ -127,15 +123,13 @@ class TstMethods final : public QObject {
     }
 
 private Q_SLOTS:
-    void init()
-    {
+    void init() {
         QString error;
         QVERIFY2(m_fx.Start(&error), qPrintable(error));
     }
     void cleanup() { m_fx.Stop(); }
 
-    void getContOpeListsRecordsInDeclaredOrder()
-    {
+    void getContOpeListsRecordsInDeclaredOrder() {
         TNetConnection &c = m_fx.Client();
         const TResultEnvelope r = c.Call(u"GetContOpe"_s, {});
         QVERIFY2(r.Ok, qPrintable(r.ErrorMessage));
@@ -148,8 +142,8 @@ private Q_SLOTS:
         QCOMPARE(records.Fields.at(records.FieldIndex(u"DTINICCONT"_s)).DataType, TFieldType::Date);
         QCOMPARE(records.Rows.size(), 9);
         for (int i = 1; i < records.Rows.size(); ++i)
-            QVERIFY(Cell(records, i - 1, u"CDEMPRESA"_s).toString()
-                    < Cell(records, i, u"CDEMPRESA"_s).toString());
+            QVERIFY(Cell(records, i - 1, u"CDEMPRESA"_s).toString() <
+                    Cell(records, i, u"CDEMPRESA"_s).toString());
         QCOMPARE(Cell(records, 2, u"NMEMPRESA"_s), u"Distribuidora Ribeirão Preto Ltda"_s);
         QCOMPARE(Cell(records, 0, u"DTFINACONT"_s), QVariant(Date(2026, 12, 31)));
         // Company 02 has no tax period: no date at all, not the zero date.
@@ -160,8 +154,7 @@ private Q_SLOTS:
         QCOMPARE(Cell(general, 0, u"IDCONTAJUDTCOMP"_s), u"N"_s);
     }
 
-    void singleCompanyQueries_data()
-    {
+    void singleCompanyQueries_data() {
         QTest::addColumn<QString>("method");
         QTest::addColumn<QJsonArray>("params");
         QTest::addColumn<QString>("field");
@@ -176,16 +169,16 @@ private Q_SLOTS:
             << QVariant(QMetaType(QMetaType::Double));
         QTest::newRow("code with blanks") << u"GetDataSaldEmpr"_s << QJsonArray{u" 01 "_s}
                                           << u"MAIORDATA"_s << QVariant(Date(2026, 11, 30));
-        QTest::newRow("entries exist") << u"GetPescLanc"_s << QJsonArray{u"01"_s}
-                                       << u"CDEMPRESA"_s << QVariant(u"01"_s);
-        QTest::newRow("no entries") << u"GetPescLanc"_s << QJsonArray{u"05"_s} << u"CDEMPRESA"_s
-                                    << QVariant();
+        QTest::newRow("entries exist")
+            << u"GetPescLanc"_s << QJsonArray{u"01"_s} << u"CDEMPRESA"_s << QVariant(u"01"_s);
+        QTest::newRow("no entries")
+            << u"GetPescLanc"_s << QJsonArray{u"05"_s} << u"CDEMPRESA"_s << QVariant();
         QTest::newRow("left out of balances")
-            << u"getLancSemEvolucao"_s << QJsonArray{u"02"_s, Iso(2026, 1, 1)}
-            << u"DTSEMEVOLUCAO"_s << QVariant(u"17/11/2025"_s);
+            << u"getLancSemEvolucao"_s << QJsonArray{u"02"_s, Iso(2026, 1, 1)} << u"DTSEMEVOLUCAO"_s
+            << QVariant(u"17/11/2025"_s);
         QTest::newRow("all carried before the date")
-            << u"getLancSemEvolucao"_s << QJsonArray{u"01"_s, Iso(2026, 1, 1)}
-            << u"DTSEMEVOLUCAO"_s << QVariant(u""_s);
+            << u"getLancSemEvolucao"_s << QJsonArray{u"01"_s, Iso(2026, 1, 1)} << u"DTSEMEVOLUCAO"_s
+            << QVariant(u""_s);
         QTest::newRow("open month before a later date")
             << u"getLancSemEvolucao"_s << QJsonArray{u"01"_s, u"2027-01-01T10:30:00.000"_s}
             << u"DTSEMEVOLUCAO"_s << QVariant(u"05/12/2026"_s);
@@ -194,8 +187,7 @@ private Q_SLOTS:
             << u"DTSEMEVOLUCAO"_s << QVariant(u""_s);
     }
 
-    void singleCompanyQueries()
-    {
+    void singleCompanyQueries() {
         QFETCH(QString, method);
         QFETCH(QJsonArray, params);
         QFETCH(QString, field);
@@ -216,8 +208,7 @@ private Q_SLOTS:
             QCOMPARE(Cell(packet, 0, field), expected);
     }
 
-    void refusedArguments_data()
-    {
+    void refusedArguments_data() {
         QTest::addColumn<QString>("method");
         QTest::addColumn<QJsonArray>("params");
         QTest::addColumn<QString>("code"); // envelope error code; empty: protocol fault
@@ -227,12 +218,12 @@ private Q_SLOTS:
                                  << u"argumento"_s;
         QTest::newRow("too many") << u"GetContOpe"_s << QJsonArray{1} << QString()
                                   << u"argumento"_s;
-        QTest::newRow("number for text") << u"GetPescLanc"_s << QJsonArray{1} << QString()
-                                         << u"texto"_s;
-        QTest::newRow("text for packet") << u"SetContOpe"_s << QJsonArray{u"x"_s} << QString()
-                                         << u"objeto"_s;
-        QTest::newRow("code of one character") << u"GetPescLanc"_s << QJsonArray{u"1"_s}
-                                               << u"invalid_argument"_s << u"'1'"_s;
+        QTest::newRow("number for text")
+            << u"GetPescLanc"_s << QJsonArray{1} << QString() << u"texto"_s;
+        QTest::newRow("text for packet")
+            << u"SetContOpe"_s << QJsonArray{u"x"_s} << QString() << u"objeto"_s;
+        QTest::newRow("code of one character")
+            << u"GetPescLanc"_s << QJsonArray{u"1"_s} << u"invalid_argument"_s << u"'1'"_s;
         QTest::newRow("code of three") << u"GetDataSaldEmpr"_s << QJsonArray{u"001"_s}
                                        << u"invalid_argument"_s << u"2 caracteres"_s;
         QTest::newRow("bad date") << u"getLancSemEvolucao"_s << QJsonArray{u"01"_s, u"31/12/2026"_s}
@@ -263,12 +254,12 @@ private Q_SLOTS:
             << u"invalid_argument"_s << u"\"S\" ou \"N\""_s;
         QTest::newRow("bulk period ending before it starts")
             << u"setCadAuto"_s
-            << QJsonArray{u"01"_s, u"S"_s, u"N"_s, BulkRequest(Date(2026, 12, 1), Date(2026, 1, 31))}
+            << QJsonArray{u"01"_s, u"S"_s, u"N"_s,
+                          BulkRequest(Date(2026, 12, 1), Date(2026, 1, 31))}
             << u"invalid_argument"_s << u"DTFINPER"_s;
     }
 
-    void refusedArguments()
-    {
+    void refusedArguments() {
         QFETCH(QString, method);
         QFETCH(QJsonArray, params);
         QFETCH(QString, code);
@@ -287,8 +278,7 @@ private Q_SLOTS:
         QVERIFY(c.Call(u"GetContOpe"_s, {}).Ok);
     }
 
-    void setContOpeWritesInsertsUpdatesDeletes()
-    {
+    void setContOpeWritesInsertsUpdatesDeletes() {
         TNetConnection &c = m_fx.Client();
         const TTablePacket before = Records(c);
         TChange insert = NewRecord(before, u"10"_s);
@@ -311,24 +301,23 @@ private Q_SLOTS:
                  QVariant(u"Cooperativa Vinícola Gaúcha"_s));
     }
 
-    void setContOpeRefusesAndWritesNothing_data()
-    {
+    void setContOpeRefusesAndWritesNothing_data() {
         QTest::addColumn<int>("fault");
         QTest::addColumn<QString>("code");
         QTest::addColumn<QString>("message");
-        QTest::newRow("delete with entries") << 0 << u"refused"_s
+        QTest::newRow("delete with entries")
+            << 0 << u"refused"_s
             << u"Existem lançamentos contábeis cadastrados para empresa informada."_s;
         QTest::newRow("second record") << 1 << u"conflict"_s << u"'01'"_s;
-        QTest::newRow("company not registered") << 2 << u"not_found"_s
-                                                << u"Empresa '99' não cadastrada."_s;
+        QTest::newRow("company not registered")
+            << 2 << u"not_found"_s << u"Empresa '99' não cadastrada."_s;
         QTest::newRow("flag not S/N") << 3 << u"invalid_argument"_s << u"IDSUGRAT"_s;
         QTest::newRow("unknown field") << 4 << u"invalid_argument"_s << u"NOVOCAMPO"_s;
         QTest::newRow("code changed") << 5 << u"invalid_argument"_s << u"não pode ser alterado"_s;
     }
 
     // Each log starts with a good insert for company 10; the fault comes after it.
-    void setContOpeRefusesAndWritesNothing()
-    {
+    void setContOpeRefusesAndWritesNothing() {
         QFETCH(int, fault);
         QFETCH(QString, code);
         QFETCH(QString, message);
@@ -361,12 +350,12 @@ private Q_SLOTS:
         QVERIFY(!r.Ok);
         QCOMPARE(r.ErrorCode, code);
         QVERIFY2(r.ErrorMessage.contains(message), qPrintable(r.ErrorMessage));
-        QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM CONTOPECTBL WHERE CDEMPRESA = '10'"_s).toInt(), 0);
+        QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM CONTOPECTBL WHERE CDEMPRESA = '10'"_s).toInt(),
+                 0);
         QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM CONTOPECTBL"_s).toInt(), 9);
     }
 
-    void partialLogInAnyFieldOrder()
-    {
+    void partialLogInAnyFieldOrder() {
         TNetConnection &c = m_fx.Client();
         TChangeLog log;
         log.Fields = {{u"IDSUGRAT"_s, TFieldType::String, 1, false},
@@ -381,34 +370,39 @@ private Q_SLOTS:
         QCOMPARE(again.ErrorCode, u"conflict"_s);
     }
 
-    void twoClientsEditingOneRecord()
-    {
+    void twoClientsEditingOneRecord() {
         TNetConnection &first = m_fx.Client();
         TNetConnection &second = m_fx.Client();
         const TTablePacket seenByFirst = Records(first);
         const TTablePacket seenBySecond = Records(second);
 
-        QVERIFY(first.Call(u"SetContOpe"_s,
-                           {Log(seenByFirst, {Update(seenByFirst, u"08"_s, u"IDCONTGERE"_s, u"N"_s)})})
-                    .Ok);
-        const TResultEnvelope late = second.Call(
-            u"SetContOpe"_s,
-            {Log(seenBySecond, {Update(seenBySecond, u"08"_s, u"DTINICLANC"_s, Date(2026, 6, 1))})});
+        QVERIFY(
+            first
+                .Call(u"SetContOpe"_s,
+                      {Log(seenByFirst, {Update(seenByFirst, u"08"_s, u"IDCONTGERE"_s, u"N"_s)})})
+                .Ok);
+        const TResultEnvelope late =
+            second.Call(u"SetContOpe"_s,
+                        {Log(seenBySecond,
+                             {Update(seenBySecond, u"08"_s, u"DTINICLANC"_s, Date(2026, 6, 1))})});
         QCOMPARE(late.ErrorCode, u"conflict"_s);
         QVERIFY2(late.ErrorMessage.contains(u"alterado por outro usuário"_s),
                  qPrintable(late.ErrorMessage));
         const TResultEnvelope lateDelete = second.Call(
             u"SetContOpe"_s,
-            {Log(seenBySecond, {{TChangeOp::Delete, seenBySecond.Rows.at(RowOf(seenBySecond, u"08"_s)), {}}})});
+            {Log(seenBySecond,
+                 {{TChangeOp::Delete, seenBySecond.Rows.at(RowOf(seenBySecond, u"08"_s)), {}}})});
         QCOMPARE(lateDelete.ErrorCode, u"conflict"_s);
         QCOMPARE(m_fx.Scalar(u"SELECT IDCONTGERE FROM CONTOPECTBL WHERE CDEMPRESA = '08'"_s),
                  QVariant(u"N"_s));
 
         // Removed by the first: the second's edit of the vanished row is a conflict too.
         const TTablePacket fresh = Records(first);
-        QVERIFY(first.Call(u"SetContOpe"_s,
-                           {Log(fresh, {{TChangeOp::Delete, fresh.Rows.at(RowOf(fresh, u"05"_s)), {}}})})
-                    .Ok);
+        QVERIFY(
+            first
+                .Call(u"SetContOpe"_s,
+                      {Log(fresh, {{TChangeOp::Delete, fresh.Rows.at(RowOf(fresh, u"05"_s)), {}}})})
+                .Ok);
         const TResultEnvelope gone = second.Call(
             u"SetContOpe"_s,
             {Log(seenBySecond, {Update(seenBySecond, u"05"_s, u"IDSUGRAT"_s, u"N"_s)})});
@@ -416,8 +410,7 @@ private Q_SLOTS:
         QVERIFY(gone.ErrorMessage.contains(u"excluído"_s));
     }
 
-    void setParamGeralDetectsStaleRow()
-    {
+    void setParamGeralDetectsStaleRow() {
         TNetConnection &c = m_fx.Client();
         TChangeLog log;
         log.Fields = {{u"IDCONTAJUDTCOMP"_s, TFieldType::String, 1, false}};
@@ -429,43 +422,41 @@ private Q_SLOTS:
         QCOMPARE(c.Call(u"SetParamGeral"_s, {Packet::ToJson(log)}).ErrorCode, u"conflict"_s);
     }
 
-    void closingOfPeriodIsAudited()
-    {
+    void closingOfPeriodIsAudited() {
         TNetConnection &c = m_fx.Client();
-        const TResultEnvelope r = c.Call(u"setUsuarioFechamentoPeriodo"_s,
-                                         {u"02"_s, u"17/11/2025"_s, u"MARIA.SOUZA"_s});
+        const TResultEnvelope r =
+            c.Call(u"setUsuarioFechamentoPeriodo"_s, {u"02"_s, u"17/11/2025"_s, u"MARIA.SOUZA"_s});
         QVERIFY2(r.Ok, qPrintable(r.ErrorMessage));
         QCOMPARE(m_fx.Scalar(u"SELECT DSDATA || '|' || NMOPERADOR FROM FECHAPERIODO "
                              "WHERE CDEMPRESA = '02'"_s),
                  QVariant(u"17/11/2025|MARIA.SOUZA"_s));
     }
 
-    void bulkInconsistencies_data()
-    {
+    void bulkInconsistencies_data() {
         QTest::addColumn<QString>("list");
         QTest::addColumn<QString>("end");
         QTest::addColumn<QStringList>("rows"); // "kind|code|text"
         QTest::addColumn<QString>("normalised");
 
         QTest::newRow("all companies") << u"T"_s << Iso(2026, 12, 31)
-            << QStringList{u"1|03|05/10/2026"_s, u"2|04|"_s} << u"T"_s;
-        QTest::newRow("list tidied") << u" 4 , 03,03,1"_s << Iso(2026, 12, 31)
+                                       << QStringList{u"1|03|05/10/2026"_s, u"2|04|"_s} << u"T"_s;
+        QTest::newRow("list tidied")
+            << u" 4 , 03,03,1"_s << Iso(2026, 12, 31)
             << QStringList{u"1|03|05/10/2026"_s, u"2|04|"_s} << u"01,03,04"_s;
-        QTest::newRow("clean companies") << u"01,02,05"_s << Iso(2026, 12, 31) << QStringList{}
-                                         << u"01,02,05"_s;
+        QTest::newRow("clean companies")
+            << u"01,02,05"_s << Iso(2026, 12, 31) << QStringList{} << u"01,02,05"_s;
         QTest::newRow("earlier end: balances after it")
             << u"01,05"_s << Iso(2026, 6, 30) << QStringList{u"2|01|"_s} << u"01,05"_s;
     }
 
-    void bulkInconsistencies()
-    {
+    void bulkInconsistencies() {
         QFETCH(QString, list);
         QFETCH(QString, end);
         QFETCH(QStringList, rows);
         QFETCH(QString, normalised);
         QString byRef = list;
-        const TResultEnvelope r = m_fx.Client().Call(
-            u"getErrosCadAuto"_s, {list, Iso(2026, 1, 1), end}, {&byRef});
+        const TResultEnvelope r =
+            m_fx.Client().Call(u"getErrosCadAuto"_s, {list, Iso(2026, 1, 1), end}, {&byRef});
         QVERIFY2(r.Ok, qPrintable(r.ErrorMessage));
         const TTablePacket packet = ToPacket(r.Payload);
         QCOMPARE(packet.Fields.size(), 3);
@@ -479,8 +470,7 @@ private Q_SLOTS:
         QCOMPARE(byRef, normalised);
     }
 
-    void bulkControlsReachEveryCompany()
-    {
+    void bulkControlsReachEveryCompany() {
         TNetConnection &c = m_fx.Client();
         QString list = u"T"_s;
         const TResultEnvelope r =
@@ -502,13 +492,12 @@ private Q_SLOTS:
         QCOMPARE(Cell(after, created, u"DTINIINTCONTFIS"_s), QVariant(DateTimeUtil::Today()));
     }
 
-    void bulkPeriodsMapToRecordColumns()
-    {
+    void bulkPeriodsMapToRecordColumns() {
         TNetConnection &c = m_fx.Client();
         QString list = u"02,10"_s;
         const TResultEnvelope r = c.Call(
-            u"setCadAuto"_s, {list, u"S"_s, u"N"_s, BulkRequest(Date(2026, 1, 1), Date(2026, 12, 31))},
-            {&list});
+            u"setCadAuto"_s,
+            {list, u"S"_s, u"N"_s, BulkRequest(Date(2026, 1, 1), Date(2026, 12, 31))}, {&list});
         QVERIFY2(r.Ok, qPrintable(r.ErrorMessage));
         const TTablePacket after = Records(c);
         for (const QString &code : {u"02"_s, u"10"_s}) {
@@ -526,38 +515,40 @@ private Q_SLOTS:
         QCOMPARE(Cell(after, RowOf(after, u"02"_s), u"IDRETESTSETOR"_s), u"S"_s);
     }
 
-    void bulkRefusedWhenCheckFailsNow()
-    {
+    void bulkRefusedWhenCheckFailsNow() {
         // Company 06 was clean when the screen asked; a balance arrives before the apply.
         TNetConnection &c = m_fx.Client();
         QString list = u"01,06,10"_s;
-        QVERIFY(c.Call(u"getErrosCadAuto"_s, {list, Iso(2026, 1, 1), Iso(2026, 12, 31)}, {&list})
-                    .Ok);
+        QVERIFY(
+            c.Call(u"getErrosCadAuto"_s, {list, Iso(2026, 1, 1), Iso(2026, 12, 31)}, {&list}).Ok);
         QString error;
         QVERIFY2(m_fx.Exec(u"INSERT INTO SALDEMPR (CDEMPRESA, DTSALDEMPR, CDCONTA, VRSALDODEB, "
                            "VRSALDOCRED) VALUES ('06', '2027-01-31', '9.9', 1, 0)"_s,
                            &error),
                  qPrintable(error));
-        const TResultEnvelope r = c.Call(u"setCadAuto"_s, {list, u"S"_s, u"S"_s, BulkRequest()}, {&list});
+        const TResultEnvelope r =
+            c.Call(u"setCadAuto"_s, {list, u"S"_s, u"S"_s, BulkRequest()}, {&list});
         QCOMPARE(r.ErrorCode, u"inconsistency"_s);
         QVERIFY2(r.ErrorMessage.contains(u"06"_s), qPrintable(r.ErrorMessage));
-        QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM CONTOPECTBL WHERE CDEMPRESA = '10'"_s).toInt(), 0);
+        QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM CONTOPECTBL WHERE CDEMPRESA = '10'"_s).toInt(),
+                 0);
         QCOMPARE(m_fx.Scalar(u"SELECT IDMSMCONTADBCR FROM CONTOPECTBL WHERE CDEMPRESA = '01'"_s),
                  QVariant(u"N"_s));
     }
 
-    void bulkAllOrNothingWhenAWriteFailsHalfway()
-    {
+    void bulkAllOrNothingWhenAWriteFailsHalfway() {
         // A trigger makes the write of the third company fail inside the transaction.
         QString error;
-        const QStringList plant = MethodsFixture::OnPostgres()
-            ? QStringList{u"CREATE FUNCTION TRAVA() RETURNS trigger AS $$ BEGIN "
-                          "RAISE EXCEPTION 'empresa travada'; END $$ LANGUAGE plpgsql"_s,
-                          u"CREATE TRIGGER TRAVA BEFORE UPDATE ON CONTOPECTBL FOR EACH ROW "
-                          "WHEN (NEW.CDEMPRESA = '07') EXECUTE FUNCTION TRAVA()"_s}
-            : QStringList{u"CREATE TRIGGER TRAVA BEFORE UPDATE ON CONTOPECTBL "
-                          "WHEN NEW.CDEMPRESA = '07' BEGIN SELECT RAISE(ABORT, 'empresa travada'); "
-                          "END"_s};
+        const QStringList plant =
+            MethodsFixture::OnPostgres()
+                ? QStringList{u"CREATE FUNCTION TRAVA() RETURNS trigger AS $$ BEGIN "
+                              "RAISE EXCEPTION 'empresa travada'; END $$ LANGUAGE plpgsql"_s,
+                              u"CREATE TRIGGER TRAVA BEFORE UPDATE ON CONTOPECTBL FOR EACH ROW "
+                              "WHEN (NEW.CDEMPRESA = '07') EXECUTE FUNCTION TRAVA()"_s}
+                : QStringList{
+                      u"CREATE TRIGGER TRAVA BEFORE UPDATE ON CONTOPECTBL "
+                      "WHEN NEW.CDEMPRESA = '07' BEGIN SELECT RAISE(ABORT, 'empresa travada'); "
+                      "END"_s};
         for (const QString &sql : plant)
             QVERIFY2(m_fx.Exec(sql, &error), qPrintable(error));
         QString list = u"01,06,07,10"_s;
@@ -565,13 +556,13 @@ private Q_SLOTS:
             m_fx.Client().Call(u"setCadAuto"_s, {list, u"N"_s, u"S"_s, BulkRequest()}, {&list});
         QVERIFY(!r.Ok);
         QVERIFY2(r.ErrorMessage.contains(u"empresa travada"_s), qPrintable(r.ErrorMessage));
-        QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM CONTOPECTBL WHERE IDMSMCONTADBCR = 'S'"_s).toInt(),
-                 0);
+        QCOMPARE(
+            m_fx.Scalar(u"SELECT COUNT(*) FROM CONTOPECTBL WHERE IDMSMCONTADBCR = 'S'"_s).toInt(),
+            0);
         QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM CONTOPECTBL"_s).toInt(), 9);
     }
 
-    void parallelWritersAllSucceed()
-    {
+    void parallelWritersAllSucceed() {
         // Several clients write the same companies at once: each call waits for the others or
         // is retried, and none of them sees a database error.
         constexpr int Writers = 4;
@@ -588,10 +579,11 @@ private Q_SLOTS:
                 c.SetTimeoutMs(60000);
                 for (int i = 0; i < CallsEach; ++i) {
                     QString list = u"01,02,06,10"_s;
-                    TResultEnvelope r = w % 2 == 0
-                        ? c.Call(u"setCadAuto"_s, {list, u"S"_s, u"S"_s, BulkRequest()}, {&list})
-                        : c.Call(u"setUsuarioFechamentoPeriodo"_s,
-                                 {u"02"_s, u"17/11/2025"_s, u"USUARIO%1"_s.arg(w)});
+                    TResultEnvelope r =
+                        w % 2 == 0 ? c.Call(u"setCadAuto"_s, {list, u"S"_s, u"S"_s, BulkRequest()},
+                                            {&list})
+                                   : c.Call(u"setUsuarioFechamentoPeriodo"_s,
+                                            {u"02"_s, u"17/11/2025"_s, u"USUARIO%1"_s.arg(w)});
                     if (!r.Ok) {
                         QMutexLocker locked(&lock);
                         failures << r.ErrorCode + u": "_s + r.ErrorMessage;
@@ -606,12 +598,12 @@ private Q_SLOTS:
             delete t;
         }
         QVERIFY2(failures.isEmpty(), qPrintable(failures.join(u"\n"_s)));
-        QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM FECHAPERIODO"_s).toInt(), Writers / 2 * CallsEach);
+        QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM FECHAPERIODO"_s).toInt(),
+                 Writers / 2 * CallsEach);
         QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM CONTOPECTBL"_s).toInt(), 10);
     }
 
-    void cacheTables_data()
-    {
+    void cacheTables_data() {
         QTest::addColumn<QString>("table");
         QTest::addColumn<int>("fields"); // 0: refused
         QTest::addColumn<int>("rows");
@@ -621,8 +613,7 @@ private Q_SLOTS:
         QTest::newRow("no SQL through the name") << u"EMPRESA; DROP TABLE EMPRESA"_s << 0 << 0;
     }
 
-    void cacheTables()
-    {
+    void cacheTables() {
         QFETCH(QString, table);
         QFETCH(int, fields);
         QFETCH(int, rows);

@@ -15,8 +15,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-RemoteObject *Object(const Backend &backend, const QString &name)
-{
+RemoteObject *Object(const Backend &backend, const QString &name) {
     for (RemoteObject *o : backend.Objects()) {
         if (o->Name() == name)
             return o;
@@ -24,15 +23,13 @@ RemoteObject *Object(const Backend &backend, const QString &name)
     return nullptr;
 }
 
-int RowsOf(const CallOutcome &outcome, int packet = -1)
-{
+int RowsOf(const CallOutcome &outcome, int packet = -1) {
     const QJsonValue payload =
         packet < 0 ? outcome.Result.Payload : outcome.Result.Payload.toArray().at(packet);
     return int(payload.toObject().value(u"rows"_s).toArray().size());
 }
 
-int GerConnections()
-{
+int GerConnections() {
     int n = 0;
     for (const QString &name : QSqlDatabase::connectionNames())
         n += name.startsWith(u"ger-db"_s) ? 1 : 0;
@@ -47,22 +44,20 @@ class TstMethodsBackend final : public QObject {
     QTemporaryDir m_dir;
 
 private Q_SLOTS:
-    void openRefuses_data()
-    {
+    void openRefuses_data() {
         QTest::addColumn<QString>("url");
         QTest::addColumn<QString>("message");
         QTest::newRow("unknown scheme") << u"mysql://x/y"_s << u"não reconhecido"_s;
         QTest::newRow("sqlite without path") << u"sqlite:"_s << u"Caminho"_s;
-        QTest::newRow("postgres without database") << u"postgresql://u@127.0.0.1:1"_s
-                                                   << u"inválido"_s;
-        QTest::newRow("postgres not listening") << u"postgresql://u@127.0.0.1:1/db"_s
-                                                << u"Não foi possível abrir"_s;
-        QTest::newRow("sqlite in a missing folder") << u"sqlite:/nonexistent/dir/x.db"_s
-                                                    << u"Não foi possível abrir"_s;
+        QTest::newRow("postgres without database")
+            << u"postgresql://u@127.0.0.1:1"_s << u"inválido"_s;
+        QTest::newRow("postgres not listening")
+            << u"postgresql://u@127.0.0.1:1/db"_s << u"Não foi possível abrir"_s;
+        QTest::newRow("sqlite in a missing folder")
+            << u"sqlite:/nonexistent/dir/x.db"_s << u"Não foi possível abrir"_s;
     }
 
-    void openRefuses()
-    {
+    void openRefuses() {
         QFETCH(QString, url);
         QFETCH(QString, message);
         QString error;
@@ -70,8 +65,7 @@ private Q_SLOTS:
         QVERIFY2(error.contains(message), qPrintable(error));
     }
 
-    void reopenKeepsSchemaAndSeedsOnlyEmpty()
-    {
+    void reopenKeepsSchemaAndSeedsOnlyEmpty() {
         const QString url = u"sqlite:"_s + m_dir.filePath(u"reopen.db"_s);
         QString error;
         {
@@ -104,8 +98,7 @@ private Q_SLOTS:
         QSqlDatabase::removeDatabase(u"check"_s);
     }
 
-    void protocolFaultsAreNotEnvelopes()
-    {
+    void protocolFaultsAreNotEnvelopes() {
         QString error;
         auto backend = Backend::Open(u"sqlite:"_s + m_dir.filePath(u"faults.db"_s), &error);
         QVERIFY2(backend, qPrintable(error));
@@ -123,8 +116,7 @@ private Q_SLOTS:
         QCOMPARE(fine.Company, u"01"_s);
     }
 
-    void connectionsFollowTheirThreads()
-    {
+    void connectionsFollowTheirThreads() {
         QString error;
         auto backend = Backend::Open(u"sqlite:"_s + m_dir.filePath(u"threads.db"_s), &error);
         QVERIFY2(backend, qPrintable(error));
