@@ -2,8 +2,7 @@
 
 using namespace Qt::StringLiterals;
 
-TResultEnvelope TResultEnvelope::Success(QJsonValue payload, QJsonArray byRef)
-{
+TResultEnvelope TResultEnvelope::Success(QJsonValue payload, QJsonArray byRef) {
     TResultEnvelope e;
     e.Ok = true;
     e.Payload = payload.isUndefined() ? QJsonValue() : std::move(payload);
@@ -11,8 +10,7 @@ TResultEnvelope TResultEnvelope::Success(QJsonValue payload, QJsonArray byRef)
     return e;
 }
 
-TResultEnvelope TResultEnvelope::Failure(QString code, QString message)
-{
+TResultEnvelope TResultEnvelope::Failure(QString code, QString message) {
     TResultEnvelope e;
     e.Ok = false;
     e.ErrorCode = std::move(code);
@@ -20,22 +18,20 @@ TResultEnvelope TResultEnvelope::Failure(QString code, QString message)
     return e;
 }
 
-QJsonObject TResultEnvelope::ToJson() const
-{
+QJsonObject TResultEnvelope::ToJson() const {
     if (Ok) {
         return QJsonObject{{u"ok"_s, true},
                            {u"payload"_s, Payload.isUndefined() ? QJsonValue() : Payload},
                            {u"byRef"_s, ByRef}};
     }
-    return QJsonObject{{u"ok"_s, false},
-                       {u"error"_s,
-                        QJsonObject{{u"code"_s, ErrorCode}, {u"message"_s, ErrorMessage}}}};
+    return QJsonObject{
+        {u"ok"_s, false},
+        {u"error"_s, QJsonObject{{u"code"_s, ErrorCode}, {u"message"_s, ErrorMessage}}}};
 }
 
 namespace {
 
-bool Fail(QString *error, const QString &why)
-{
+bool Fail(QString *error, const QString &why) {
     if (error)
         *error = why;
     return false;
@@ -43,8 +39,7 @@ bool Fail(QString *error, const QString &why)
 
 } // namespace
 
-bool TResultEnvelope::FromJson(const QJsonValue &json, TResultEnvelope &out, QString *error)
-{
+bool TResultEnvelope::FromJson(const QJsonValue &json, TResultEnvelope &out, QString *error) {
     // Both ends are ours: anything unexpected means a broken peer, so it is refused rather than
     // guessed at.
     if (!json.isObject())

@@ -10,26 +10,23 @@ namespace JsonRpc {
 
 namespace {
 
-QByteArray Compact(const QJsonObject &o)
-{
+QByteArray Compact(const QJsonObject &o) {
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
-bool ValidId(const QJsonValue &id)
-{
+bool ValidId(const QJsonValue &id) {
     // Fractional ids are discouraged by JSON-RPC; strings, integers and null are accepted.
-    return id.isString() || id.isNull() || (id.isDouble() && id.toDouble() == double(id.toInteger()));
+    return id.isString() || id.isNull() ||
+           (id.isDouble() && id.toDouble() == double(id.toInteger()));
 }
 
-bool SetError(Error *error, int code, QString message)
-{
+bool SetError(Error *error, int code, QString message) {
     if (error)
         *error = Error{code, std::move(message)};
     return false;
 }
 
-bool SetText(QString *error, QString message)
-{
+bool SetText(QString *error, QString message) {
     if (error)
         *error = std::move(message);
     return false;
@@ -37,28 +34,22 @@ bool SetText(QString *error, QString message)
 
 } // namespace
 
-QByteArray EncodeRequest(qint64 id, const QString &method, const QJsonArray &params)
-{
-    return Compact({{u"jsonrpc"_s, u"2.0"_s},
-                    {u"id"_s, id},
-                    {u"method"_s, method},
-                    {u"params"_s, params}});
+QByteArray EncodeRequest(qint64 id, const QString &method, const QJsonArray &params) {
+    return Compact(
+        {{u"jsonrpc"_s, u"2.0"_s}, {u"id"_s, id}, {u"method"_s, method}, {u"params"_s, params}});
 }
 
-QByteArray EncodeResult(const QJsonValue &id, const QJsonValue &result)
-{
+QByteArray EncodeResult(const QJsonValue &id, const QJsonValue &result) {
     return Compact({{u"jsonrpc"_s, u"2.0"_s}, {u"id"_s, id}, {u"result"_s, result}});
 }
 
-QByteArray EncodeError(const QJsonValue &id, int code, const QString &message)
-{
+QByteArray EncodeError(const QJsonValue &id, int code, const QString &message) {
     return Compact({{u"jsonrpc"_s, u"2.0"_s},
                     {u"id"_s, id.isUndefined() ? QJsonValue() : id},
                     {u"error"_s, QJsonObject{{u"code"_s, code}, {u"message"_s, message}}}});
 }
 
-bool DecodeRequest(const QByteArray &text, Request &out, Error *error, QJsonValue *id)
-{
+bool DecodeRequest(const QByteArray &text, Request &out, Error *error, QJsonValue *id) {
     if (id)
         *id = QJsonValue();
     QJsonParseError parse;
@@ -90,8 +81,7 @@ bool DecodeRequest(const QByteArray &text, Request &out, Error *error, QJsonValu
     return true;
 }
 
-bool DecodeResponse(const QByteArray &text, Response &out, QString *error)
-{
+bool DecodeResponse(const QByteArray &text, Response &out, QString *error) {
     QJsonParseError parse;
     const QJsonDocument doc = QJsonDocument::fromJson(text, &parse);
     if (parse.error != QJsonParseError::NoError)
@@ -116,8 +106,8 @@ bool DecodeResponse(const QByteArray &text, Response &out, QString *error)
         const QJsonValue e = o.value(u"error"_s);
         const QJsonValue code = e.toObject().value(u"code"_s);
         const QJsonValue message = e.toObject().value(u"message"_s);
-        if (!e.isObject() || !code.isDouble() || code.toDouble() != double(code.toInt())
-            || !message.isString())
+        if (!e.isObject() || !code.isDouble() || code.toDouble() != double(code.toInt()) ||
+            !message.isString())
             return SetText(error, u"erro de protocolo malformado na resposta"_s);
         r.Failure = Error{code.toInt(), message.toString()};
     } else {

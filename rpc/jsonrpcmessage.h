@@ -13,7 +13,7 @@
 namespace JsonRpc {
 
 struct Request {
-    QJsonValue Id;     // undefined for a notification (no answer is sent)
+    QJsonValue Id; // undefined for a notification (no answer is sent)
     QString Method;
     QJsonArray Params; // positional only
     bool IsNotification() const { return Id.isUndefined(); }

@@ -16,27 +16,21 @@
 using namespace Qt::StringLiterals;
 
 TNetConnection::TNetConnection(QObject *parent)
-    : QObject(parent)
-{
-}
+    : QObject(parent) {}
 
-TNetConnection::~TNetConnection()
-{
+TNetConnection::~TNetConnection() {
     DropSocket();
 }
 
-bool TNetConnection::Connected() const
-{
+bool TNetConnection::Connected() const {
     return m_socket && m_socket->state() == QAbstractSocket::ConnectedState;
 }
 
-QString TNetConnection::Address() const
-{
+QString TNetConnection::Address() const {
     return u"%1:%2"_s.arg(m_host).arg(m_port);
 }
 
-QString TNetConnection::TimeoutText() const
-{
+QString TNetConnection::TimeoutText() const {
     const QString amount = m_timeoutMs % 1000 == 0
                                ? QString::number(m_timeoutMs / 1000)
                                : QString::number(m_timeoutMs / 1000.0, 'f', 1).replace(u'.', u',');
@@ -44,8 +38,7 @@ QString TNetConnection::TimeoutText() const
     return u"O servidor de aplicação não respondeu em %1 %2."_s.arg(amount, unit);
 }
 
-QString TNetConnection::DroppedText() const
-{
+QString TNetConnection::DroppedText() const {
     if (m_closeCode == 1008) {
         const QString reason = m_closeReason.isEmpty() ? u"acesso negado"_s : m_closeReason;
         return u"O servidor de aplicação recusou a conexão: %1."_s.arg(reason);
@@ -55,8 +48,7 @@ QString TNetConnection::DroppedText() const
     return u"A conexão com o servidor de aplicação foi interrompida."_s;
 }
 
-void TNetConnection::DropSocket()
-{
+void TNetConnection::DropSocket() {
     if (!m_socket)
         return;
     QWebSocket *socket = m_socket;
@@ -71,8 +63,7 @@ void TNetConnection::DropSocket()
     Q_EMIT ConnectedChanged(false);
 }
 
-TNetConnection::WaitEnd TNetConnection::WaitFor(const std::function<bool()> &done)
-{
+TNetConnection::WaitEnd TNetConnection::WaitFor(const std::function<bool()> &done) {
     const quint64 generation = m_generation;
     QEventLoop loop;
     QTimer timer;
@@ -97,8 +88,7 @@ TNetConnection::WaitEnd TNetConnection::WaitFor(const std::function<bool()> &don
     return timedOut ? WaitEnd::TimedOut : WaitEnd::Dropped;
 }
 
-void TNetConnection::Open()
-{
+void TNetConnection::Open() {
     if (Connected())
         return;
     DropSocket();
@@ -146,8 +136,7 @@ void TNetConnection::Open()
     Q_EMIT ConnectedChanged(true);
 }
 
-void TNetConnection::Close()
-{
+void TNetConnection::Close() {
     if (!m_socket)
         return;
     if (m_socket->state() == QAbstractSocket::ConnectedState)
@@ -155,16 +144,14 @@ void TNetConnection::Close()
     DropSocket();
 }
 
-void TNetConnection::SetConnected(bool on)
-{
+void TNetConnection::SetConnected(bool on) {
     if (on)
         Open();
     else
         Close();
 }
 
-void TNetConnection::OnTextMessage(const QString &text)
-{
+void TNetConnection::OnTextMessage(const QString &text) {
     // Only the id is looked at here; answers nobody waits for any more are dropped.
     const QByteArray bytes = text.toUtf8();
     const QJsonDocument doc = QJsonDocument::fromJson(bytes);
@@ -184,8 +171,7 @@ void TNetConnection::OnTextMessage(const QString &text)
     Q_EMIT StateTouched();
 }
 
-void TNetConnection::OnDisconnected()
-{
+void TNetConnection::OnDisconnected() {
     if (m_socket) {
         m_closeCode = int(m_socket->closeCode());
         m_closeReason = m_socket->closeReason();
@@ -193,15 +179,13 @@ void TNetConnection::OnDisconnected()
     DropSocket();
 }
 
-QJsonValue TNetConnection::RoundTrip(const QString &fullMethod, const QJsonArray &params)
-{
+QJsonValue TNetConnection::RoundTrip(const QString &fullMethod, const QJsonArray &params) {
     if (!Connected())
         Open();
 
     const qint64 id = ++m_nextId;
     m_waiting.insert(id, true);
-    m_socket->sendTextMessage(
-        QString::fromUtf8(JsonRpc::EncodeRequest(id, fullMethod, params)));
+    m_socket->sendTextMessage(QString::fromUtf8(JsonRpc::EncodeRequest(id, fullMethod, params)));
     const WaitEnd end = WaitFor([this, id] { return m_replies.contains(id); });
     m_waiting.remove(id);
     const QByteArray reply = m_replies.take(id);
@@ -231,8 +215,7 @@ QJsonValue TNetConnection::RoundTrip(const QString &fullMethod, const QJsonArray
 }
 
 TResultEnvelope TNetConnection::Call(const QString &method, const QJsonArray &params,
-                                     const QList<QString *> &byRef)
-{
+                                     const QList<QString *> &byRef) {
     const QString fullMethod = m_serverName.isEmpty() ? method : m_serverName + u'.' + method;
     const QJsonValue result = RoundTrip(fullMethod, params);
 
@@ -253,8 +236,7 @@ TResultEnvelope TNetConnection::Call(const QString &method, const QJsonArray &pa
     return envelope;
 }
 
-double TNetConnection::Ping()
-{
+double TNetConnection::Ping() {
     if (!Connected())
         Open();
     QElapsedTimer clock;

@@ -24,22 +24,19 @@ constexpr int ExitUsage = 2;
 
 int g_signalPipe[2] = {-1, -1};
 
-void Say(const QString &text)
-{
+void Say(const QString &text) {
     const QByteArray line = text.toUtf8() + '\n';
     std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
     std::fflush(stderr);
 }
 
-void OnSignal(int)
-{
+void OnSignal(int) {
     const char byte = 1;
     [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &byte, 1);
 }
 
 // Each client is one descriptor; the default soft limit of 1024 would refuse a busy office.
-void RaiseFileLimit()
-{
+void RaiseFileLimit() {
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
         limit.rlim_cur = limit.rlim_max;
@@ -47,8 +44,7 @@ void RaiseFileLimit()
     }
 }
 
-bool ReadToken(const QString &path, QByteArray &token, QString *error)
-{
+bool ReadToken(const QString &path, QByteArray &token, QString *error) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         *error = u"cannot read token file %1: %2"_s.arg(path, file.errorString());
@@ -63,8 +59,7 @@ bool ReadToken(const QString &path, QByteArray &token, QString *error)
 }
 
 bool LoadTls(const QString &certPath, const QString &keyPath, QSslConfiguration &out,
-             QString *error)
-{
+             QString *error) {
     QFile certFile(certPath);
     QFile keyFile(keyPath);
     if (!certFile.open(QIODevice::ReadOnly) || !keyFile.open(QIODevice::ReadOnly)) {
@@ -87,12 +82,11 @@ bool LoadTls(const QString &certPath, const QString &keyPath, QSslConfiguration 
     return true;
 }
 
-void CatchStopSignals()
-{
+void CatchStopSignals() {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
         return;
-    auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read,
-                                         QCoreApplication::instance());
+    auto *notifier =
+        new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [notifier] {
         char byte = 0;
         [[maybe_unused]] const auto n = ::read(g_signalPipe[0], &byte, 1);
@@ -112,8 +106,7 @@ void CatchStopSignals()
 
 } // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(u"ger-server"_s);
 

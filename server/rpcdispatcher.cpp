@@ -7,12 +7,9 @@
 using namespace Qt::StringLiterals;
 
 RpcDispatcher::RpcDispatcher(QList<RemoteObject *> objects)
-    : m_objects(std::move(objects))
-{
-}
+    : m_objects(std::move(objects)) {}
 
-RpcDispatcher::Target RpcDispatcher::Resolve(const QString &fullMethod) const
-{
+RpcDispatcher::Target RpcDispatcher::Resolve(const QString &fullMethod) const {
     Target best;
     qsizetype bestLength = -1;
     for (RemoteObject *object : m_objects) {
@@ -29,9 +26,8 @@ RpcDispatcher::Target RpcDispatcher::Resolve(const QString &fullMethod) const
     return best;
 }
 
-RpcDispatcher::Outcome RpcDispatcher::Fault(const QJsonValue &id, int code,
-                                            const QString &message, bool notify)
-{
+RpcDispatcher::Outcome RpcDispatcher::Fault(const QJsonValue &id, int code, const QString &message,
+                                            bool notify) {
     Outcome out;
     if (!notify)
         out.Reply = JsonRpc::EncodeError(id, code, message);
@@ -40,17 +36,17 @@ RpcDispatcher::Outcome RpcDispatcher::Fault(const QJsonValue &id, int code,
 }
 
 RpcDispatcher::Outcome RpcDispatcher::Execute(const Target &target,
-                                              const JsonRpc::Request &request)
-{
+                                              const JsonRpc::Request &request) {
     CallOutcome call;
     try {
         call = target.Object->Invoke(target.Method, request.Params);
     } catch (const std::exception &e) {
         // A remote object should answer with an envelope; one that throws is a defect, and the
         // connection and the server must survive it.
-        return Fault(request.Id, JsonRpc::InternalError,
-                     u"Erro interno do servidor de aplicação: %1"_s.arg(QString::fromUtf8(e.what())),
-                     request.IsNotification());
+        return Fault(
+            request.Id, JsonRpc::InternalError,
+            u"Erro interno do servidor de aplicação: %1"_s.arg(QString::fromUtf8(e.what())),
+            request.IsNotification());
     } catch (...) {
         return Fault(request.Id, JsonRpc::InternalError,
                      u"Erro interno do servidor de aplicação."_s, request.IsNotification());

@@ -4,8 +4,7 @@
 
 using namespace Qt::StringLiterals;
 
-bool ServerOptions::ParseListen(const QString &text, QHostAddress &address, quint16 &port)
-{
+bool ServerOptions::ParseListen(const QString &text, QHostAddress &address, quint16 &port) {
     const qsizetype colon = text.lastIndexOf(u':');
     if (colon <= 0)
         return false;
@@ -27,8 +26,7 @@ bool ServerOptions::ParseListen(const QString &text, QHostAddress &address, quin
 }
 
 bool ServerOptions::Parse(const QStringList &arguments, ServerOptions &out, QString *error,
-                          QString *helpText)
-{
+                          QString *helpText) {
     QCommandLineParser parser;
     parser.setApplicationDescription(u"Application server of the accounting parameters."_s);
     const QCommandLineOption help = parser.addHelpOption();
@@ -38,15 +36,13 @@ bool ServerOptions::Parse(const QStringList &arguments, ServerOptions &out, QStr
     const QCommandLineOption listen(u"listen"_s, u"Address to listen on (port 0: any free)."_s,
                                     u"HOST:PORT"_s, u"127.0.0.1:9400"_s);
     const QCommandLineOption seed(u"seed"_s, u"Fill an empty database: demo, large or large:N."_s,
-                                  u"SPEC"_s);
-    const QCommandLineOption token(u"token-file"_s,
-                                   u"File holding the bearer token every client must send."_s,
-                                   u"FILE"_s);
+                                  u"KIND"_s);
+    const QCommandLineOption token(
+        u"token-file"_s, u"File holding the bearer token every client must send."_s, u"FILE"_s);
     const QCommandLineOption cert(u"tls-cert"_s, u"PEM certificate: serve wss."_s, u"FILE"_s);
-    const QCommandLineOption key(u"tls-key"_s, u"PEM private key of the certificate."_s,
-                                 u"FILE"_s);
-    const QCommandLineOption level(u"log-level"_s, u"debug, info, warn or error."_s,
-                                   u"LEVEL"_s, u"info"_s);
+    const QCommandLineOption key(u"tls-key"_s, u"PEM private key of the certificate."_s, u"FILE"_s);
+    const QCommandLineOption level(u"log-level"_s, u"debug, info, warn or error."_s, u"LEVEL"_s,
+                                   u"info"_s);
     parser.addOptions({db, listen, seed, token, cert, key, level});
 
     if (!parser.parse(arguments)) {
@@ -66,8 +62,7 @@ bool ServerOptions::Parse(const QStringList &arguments, ServerOptions &out, QStr
     o.Db = parser.value(db);
     o.ListenHost = parser.value(listen);
     if (!ParseListen(o.ListenHost, o.ListenAddress, o.ListenPort)) {
-        *error = u"--listen wants HOST:PORT with a numeric address, got \"%1\""_s.arg(
-            o.ListenHost);
+        *error = u"--listen wants HOST:PORT with a numeric address, got \"%1\""_s.arg(o.ListenHost);
         return false;
     }
     o.Seed = parser.value(seed);

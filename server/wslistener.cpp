@@ -19,8 +19,7 @@ namespace {
 
 // Qt listens with a short backlog; a burst of clients (a whole office starting at nine) would
 // see SYN retries of a second or more. The socket is therefore made here with the kernel's limit.
-int OpenListeningSocket(const QHostAddress &address, quint16 port, QString *error)
-{
+int OpenListeningSocket(const QHostAddress &address, quint16 port, QString *error) {
     sockaddr_storage storage{};
     socklen_t length = 0;
     int family = 0;
@@ -47,8 +46,8 @@ int OpenListeningSocket(const QHostAddress &address, quint16 port, QString *erro
     }
     const int one = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&storage), length) != 0
-        || ::listen(fd, SOMAXCONN) != 0) {
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&storage), length) != 0 ||
+        ::listen(fd, SOMAXCONN) != 0) {
         *error = QString::fromLocal8Bit(strerror(errno));
         ::close(fd);
         return -1;
@@ -62,29 +61,25 @@ WsListener::WsListener(QList<RemoteObject *> objects, Settings settings, QObject
     : QObject(parent)
     , m_settings(std::move(settings))
     , m_dispatcher(std::move(objects))
-    , m_server(u"ger-server"_s, m_settings.Tls ? QWebSocketServer::SecureMode
-                                                : QWebSocketServer::NonSecureMode)
-{
+    , m_server(u"ger-server"_s,
+               m_settings.Tls ? QWebSocketServer::SecureMode : QWebSocketServer::NonSecureMode) {
     if (m_settings.Tls)
         m_server.setSslConfiguration(*m_settings.Tls);
     // Every handshake is taken at once, so the pending queue only has to absorb one burst.
     m_server.setMaxPendingConnections(1 << 16);
-    const int workers = m_settings.Workers > 0
-                            ? m_settings.Workers
-                            : qBound(4, QThread::idealThreadCount() * 2, 8);
+    const int workers =
+        m_settings.Workers > 0 ? m_settings.Workers : qBound(4, QThread::idealThreadCount() * 2, 8);
     m_pool.setMaxThreadCount(workers);
     // Workers keep their database connection; letting them expire would reopen it.
     m_pool.setExpiryTimeout(-1);
     connect(&m_server, &QWebSocketServer::newConnection, this, &WsListener::OnNewConnection);
 }
 
-WsListener::~WsListener()
-{
+WsListener::~WsListener() {
     Shutdown();
 }
 
-bool WsListener::Listen(const QHostAddress &address, quint16 port, QString *error)
-{
+bool WsListener::Listen(const QHostAddress &address, quint16 port, QString *error) {
     QString why;
     const int fd = OpenListeningSocket(address, port, &why);
     if (fd < 0 || !m_server.setSocketDescriptor(fd)) {
@@ -99,13 +94,11 @@ bool WsListener::Listen(const QHostAddress &address, quint16 port, QString *erro
     return true;
 }
 
-quint16 WsListener::Port() const
-{
+quint16 WsListener::Port() const {
     return m_server.serverPort();
 }
 
-QString WsListener::Url() const
-{
+QString WsListener::Url() const {
     const QHostAddress address = m_server.serverAddress();
     const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
                              ? u"[%1]"_s.arg(address.toString())
@@ -113,8 +106,7 @@ QString WsListener::Url() const
     return u"%1://%2:%3"_s.arg(m_settings.Tls ? u"wss"_s : u"ws"_s, host).arg(Port());
 }
 
-void WsListener::Shutdown()
-{
+void WsListener::Shutdown() {
     if (m_server.isListening())
         m_server.close();
     const QSet<QWebSocket *> sockets = m_sockets;
@@ -127,8 +119,7 @@ void WsListener::Shutdown()
     m_pool.waitForDone();
 }
 
-bool WsListener::TokenMatches(const QByteArray &header) const
-{
+bool WsListener::TokenMatches(const QByteArray &header) const {
     // Constant time in the content: the time taken must not tell how much of a guess was right.
     const QByteArray expected = "Bearer " + m_settings.Token;
     unsigned char diff = header.size() == expected.size() ? 0 : 1;
@@ -139,19 +130,17 @@ bool WsListener::TokenMatches(const QByteArray &header) const
     return diff == 0;
 }
 
-void WsListener::OnNewConnection()
-{
+void WsListener::OnNewConnection() {
     while (QWebSocket *socket = m_server.nextPendingConnection()) {
         socket->setParent(this);
         socket->setMaxAllowedIncomingMessageSize(MaxMessageBytes);
         socket->setMaxAllowedIncomingFrameSize(MaxMessageBytes);
         socket->setOutgoingFrameSize(1 << 20);
 
-        if (!m_settings.Token.isEmpty()
-            && !TokenMatches(socket->request().rawHeader("Authorization"))) {
-            ServerLog::Write(ServerLog::Level::Warn,
-                             u"connection from %1 refused: bad token"_s.arg(
-                                 socket->peerAddress().toString()));
+        if (!m_settings.Token.isEmpty() &&
+            !TokenMatches(socket->request().rawHeader("Authorization"))) {
+            ServerLog::Write(ServerLog::Level::Warn, u"connection from %1 refused: bad token"_s.arg(
+                                                         socket->peerAddress().toString()));
             socket->close(QWebSocketProtocol::CloseCodePolicyViolated, u"token inválido"_s);
             socket->deleteLater();
             continue;
@@ -171,16 +160,14 @@ void WsListener::OnNewConnection()
     }
 }
 
-void WsListener::OnBinary(QWebSocket *socket)
-{
+void WsListener::OnBinary(QWebSocket *socket) {
     socket->sendTextMessage(QString::fromUtf8(JsonRpc::EncodeError(
         QJsonValue(), JsonRpc::InvalidRequest,
         u"Mensagens binárias não são aceitas; envie a requisição como texto JSON."_s)));
     ServerLog::Write(ServerLog::Level::Warn, u"binary message refused"_s);
 }
 
-void WsListener::OnText(QWebSocket *socket, const QString &text)
-{
+void WsListener::OnText(QWebSocket *socket, const QString &text) {
     QElapsedTimer clock;
     clock.start();
 
@@ -196,8 +183,8 @@ void WsListener::OnText(QWebSocket *socket, const QString &text)
     if (request.Method == u"ping"_s) {
         RpcDispatcher::Outcome pong;
         if (!request.IsNotification())
-            pong.Reply = JsonRpc::EncodeResult(request.Id,
-                                               TResultEnvelope::Success(u"pong"_s).ToJson());
+            pong.Reply =
+                JsonRpc::EncodeResult(request.Id, TResultEnvelope::Success(u"pong"_s).ToJson());
         pong.Status = u"ok"_s;
         Deliver(socket, request.Method, pong, clock.nsecsElapsed());
         return;
@@ -218,7 +205,8 @@ void WsListener::OnText(QWebSocket *socket, const QString &text)
         const RpcDispatcher::Outcome outcome = RpcDispatcher::Execute(target, request);
         const qint64 elapsed = clock.nsecsElapsed();
         QMetaObject::invokeMethod(
-            this, [this, guard, method = request.Method, outcome, elapsed] {
+            this,
+            [this, guard, method = request.Method, outcome, elapsed] {
                 Deliver(guard, method, outcome, elapsed);
             },
             Qt::QueuedConnection);
@@ -226,8 +214,7 @@ void WsListener::OnText(QWebSocket *socket, const QString &text)
 }
 
 void WsListener::Deliver(const QPointer<QWebSocket> &socket, const QString &method,
-                         const RpcDispatcher::Outcome &outcome, qint64 elapsedNs)
-{
+                         const RpcDispatcher::Outcome &outcome, qint64 elapsedNs) {
     const bool alive = socket && m_sockets.contains(socket.data());
     if (alive && !outcome.Reply.isEmpty())
         socket->sendTextMessage(QString::fromUtf8(outcome.Reply));
@@ -236,9 +223,8 @@ void WsListener::Deliver(const QPointer<QWebSocket> &socket, const QString &meth
     const auto level = method == u"ping"_s ? ServerLog::Level::Debug : ServerLog::Level::Info;
     if (!ServerLog::Enabled(level))
         return;
-    ServerLog::Write(level, u"call %1 company=%2 %3 ms %4%5"_s
-                                .arg(method,
-                                     outcome.Company.isEmpty() ? u"-"_s : outcome.Company,
-                                     QString::number(elapsedNs / 1e6, 'f', 1), outcome.Status,
-                                     alive ? QString() : u" (client gone)"_s));
+    ServerLog::Write(level, u"call %1 company=%2 %3 ms %4%5"_s.arg(
+                                method, outcome.Company.isEmpty() ? u"-"_s : outcome.Company,
+                                QString::number(elapsedNs / 1e6, 'f', 1), outcome.Status,
+                                alive ? QString() : u" (client gone)"_s));
 }

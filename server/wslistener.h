@@ -26,9 +26,9 @@ public:
     static constexpr qint64 MaxMessageBytes = 16 * 1024 * 1024;
 
     struct Settings {
-        QByteArray Token;                      // empty: no token asked for
-        std::optional<QSslConfiguration> Tls;  // set: wss
-        int Workers = 0;                       // 0: chosen from the core count
+        QByteArray Token;                     // empty: no token asked for
+        std::optional<QSslConfiguration> Tls; // set: wss
+        int Workers = 0;                      // 0: chosen from the core count
     };
 
     WsListener(QList<RemoteObject *> objects, Settings settings, QObject *parent = nullptr);

@@ -18,8 +18,7 @@ namespace {
 
 std::unique_ptr<ServerProcess> g_server;
 
-std::unique_ptr<TNetConnection> Connect()
-{
+std::unique_ptr<TNetConnection> Connect() {
     auto c = std::make_unique<TNetConnection>();
     c->SetPort(g_server->Port());
     c->SetServerName(u"Ger09400.rdmParamCtbl"_s);
@@ -28,8 +27,7 @@ std::unique_ptr<TNetConnection> Connect()
     return c;
 }
 
-void BM_Ping(benchmark::State &state)
-{
+void BM_Ping(benchmark::State &state) {
     auto c = Connect();
     c->Open();
     for (auto _ : state)
@@ -38,8 +36,7 @@ void BM_Ping(benchmark::State &state)
 }
 BENCHMARK(BM_Ping)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
-void BM_GetDataSaldEmpr(benchmark::State &state)
-{
+void BM_GetDataSaldEmpr(benchmark::State &state) {
     auto c = Connect();
     c->Open();
     for (auto _ : state)
@@ -48,8 +45,7 @@ void BM_GetDataSaldEmpr(benchmark::State &state)
 }
 BENCHMARK(BM_GetDataSaldEmpr)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
-void BM_GetContOpe(benchmark::State &state)
-{
+void BM_GetContOpe(benchmark::State &state) {
     auto c = Connect();
     c->Open();
     for (auto _ : state)
@@ -59,8 +55,7 @@ void BM_GetContOpe(benchmark::State &state)
 BENCHMARK(BM_GetContOpe)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 // Each benchmark thread is its own client: the connection and its waiting loop belong to it.
-void BM_ConcurrentPing(benchmark::State &state)
-{
+void BM_ConcurrentPing(benchmark::State &state) {
     auto c = Connect();
     c->Open();
     for (auto _ : state)
@@ -69,21 +64,16 @@ void BM_ConcurrentPing(benchmark::State &state)
 }
 BENCHMARK(BM_ConcurrentPing)->Threads(32)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
-void BM_ConcurrentGetDataSaldEmpr(benchmark::State &state)
-{
+void BM_ConcurrentGetDataSaldEmpr(benchmark::State &state) {
     auto c = Connect();
     c->Open();
     for (auto _ : state)
         benchmark::DoNotOptimize(c->Call(u"GetDataSaldEmpr"_s, {u"01"_s}));
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_ConcurrentGetDataSaldEmpr)
-    ->Threads(32)
-    ->UseRealTime()
-    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ConcurrentGetDataSaldEmpr)->Threads(32)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
-void BM_ConcurrentGetContOpe(benchmark::State &state)
-{
+void BM_ConcurrentGetContOpe(benchmark::State &state) {
     auto c = Connect();
     c->Open();
     for (auto _ : state)
@@ -94,8 +84,7 @@ BENCHMARK(BM_ConcurrentGetContOpe)->Threads(32)->UseRealTime()->Unit(benchmark::
 
 } // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))

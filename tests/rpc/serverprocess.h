@@ -18,19 +18,17 @@ public:
     ServerProcess(const ServerProcess &) = delete;
     ServerProcess &operator=(const ServerProcess &) = delete;
 
-    static QString Executable()
-    {
+    static QString Executable() {
         return qEnvironmentVariable("GER_BIN_DIR") + QStringLiteral("/ger-server");
     }
 
     // `port` 0 takes any free port; a given port restarts a server where a client expects it.
-    bool Start(const QStringList &extra = {}, quint16 port = 0, const QString &seed = QStringLiteral("demo"))
-    {
+    bool Start(const QStringList &extra = {}, quint16 port = 0,
+               const QString &seed = QStringLiteral("demo")) {
         Stop();
         m_output.clear();
         QStringList args{QStringLiteral("--db"), QStringLiteral("sqlite:") + DbPath(),
-                         QStringLiteral("--listen"),
-                         QStringLiteral("127.0.0.1:%1").arg(port)};
+                         QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(port)};
         if (!seed.isEmpty())
             args << QStringLiteral("--seed") << seed;
         args << extra;
@@ -55,16 +53,14 @@ public:
         return false;
     }
 
-    void Kill()
-    {
+    void Kill() {
         if (m_process.state() != QProcess::NotRunning) {
             m_process.kill();
             m_process.waitForFinished(10000);
         }
     }
 
-    void Stop()
-    {
+    void Stop() {
         if (m_process.state() != QProcess::NotRunning) {
             ::kill(pid_t(m_process.processId()), SIGTERM);
             if (!m_process.waitForFinished(10000))
@@ -77,8 +73,7 @@ public:
     QString DbPath() const { return m_dir.filePath(QStringLiteral("ger.db")); }
     QString Dir() const { return m_dir.path(); }
     QString Url() const { return QStringLiteral("ws://127.0.0.1:%1").arg(m_port); }
-    QByteArray Output()
-    {
+    QByteArray Output() {
         m_output += m_process.readAllStandardError();
         return m_output;
     }

@@ -20,14 +20,21 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-enum class Peer { Refusing, SilentTcp, SilentWebSocket, AbortsOnCall, Garbage, PolicyClose,
-                  StrayThenAnswer };
+enum class Peer {
+    Refusing,
+    SilentTcp,
+    SilentWebSocket,
+    AbortsOnCall,
+    Garbage,
+    PolicyClose,
+    StrayThenAnswer
+};
 
 // A server that behaves as told: the failures a client meets in the field.
 class FakePeer final : public QObject {
 public:
-    explicit FakePeer(Peer peer) : m_peer(peer)
-    {
+    explicit FakePeer(Peer peer)
+        : m_peer(peer) {
         if (peer == Peer::Refusing) {
             QTcpServer probe;
             probe.listen(QHostAddress::LocalHost, 0);
@@ -55,8 +62,7 @@ public:
     int connections = 0;
 
 private:
-    void Answer(QWebSocket *s, const QJsonObject &request)
-    {
+    void Answer(QWebSocket *s, const QJsonObject &request) {
         const QJsonValue id = request.value(u"id"_s);
         const QJsonObject envelope{{u"ok"_s, true}, {u"payload"_s, u"right"_s}};
         switch (m_peer) {
@@ -82,8 +88,7 @@ private:
     QWebSocketServer m_ws{u"fake"_s, QWebSocketServer::NonSecureMode};
 };
 
-QString Failure(TNetConnection &c, const QString &method = u"GetContOpe"_s)
-{
+QString Failure(TNetConnection &c, const QString &method = u"GetContOpe"_s) {
     try {
         c.Call(method, {});
     } catch (const Exception &e) {
@@ -98,26 +103,28 @@ class TstNetConnection final : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void transportFailures_data()
-    {
+    void transportFailures_data() {
         QTest::addColumn<int>("peer");
         QTest::addColumn<QString>("message");
-        QTest::newRow("refused") << int(Peer::Refusing)
-                                 << u"Não foi possível conectar ao servidor de aplicação em 127.0.0.1:%1."_s;
+        QTest::newRow("refused")
+            << int(Peer::Refusing)
+            << u"Não foi possível conectar ao servidor de aplicação em 127.0.0.1:%1."_s;
         QTest::newRow("accepts, never shakes hands")
             << int(Peer::SilentTcp) << u"O servidor de aplicação não respondeu em 1 segundo."_s;
         QTest::newRow("never answers a call")
-            << int(Peer::SilentWebSocket) << u"O servidor de aplicação não respondeu em 1 segundo."_s;
-        QTest::newRow("drops mid-call") << int(Peer::AbortsOnCall)
-                                        << u"A conexão com o servidor de aplicação foi interrompida."_s;
+            << int(Peer::SilentWebSocket)
+            << u"O servidor de aplicação não respondeu em 1 segundo."_s;
+        QTest::newRow("drops mid-call")
+            << int(Peer::AbortsOnCall)
+            << u"A conexão com o servidor de aplicação foi interrompida."_s;
         QTest::newRow("truncated answer")
             << int(Peer::Garbage)
             << u"Resposta inválida do servidor de aplicação: resposta que não é JSON"_s;
         QTest::newRow("refuses the token")
-            << int(Peer::PolicyClose) << u"O servidor de aplicação recusou a conexão: token inválido."_s;
+            << int(Peer::PolicyClose)
+            << u"O servidor de aplicação recusou a conexão: token inválido."_s;
     }
-    void transportFailures()
-    {
+    void transportFailures() {
         QFETCH(int, peer);
         QFETCH(QString, message);
         FakePeer fake{Peer(peer)};
@@ -136,8 +143,7 @@ private Q_SLOTS:
         }
     }
 
-    void strayAnswersAreIgnored()
-    {
+    void strayAnswersAreIgnored() {
         FakePeer fake{Peer::StrayThenAnswer};
         TNetConnection c;
         c.SetPort(fake.Port());
@@ -147,8 +153,7 @@ private Q_SLOTS:
         QCOMPARE(fake.connections, 1);
     }
 
-    void beforeConnectRunsAtEveryConnect()
-    {
+    void beforeConnectRunsAtEveryConnect() {
         FakePeer fake{Peer::AbortsOnCall};
         TNetConnection c;
         c.SetPort(1); // wrong on purpose: the handler supplies the real one
@@ -170,8 +175,7 @@ private Q_SLOTS:
         QVERIFY(!c.Connected());
     }
 
-    void realServerCallAndReconnect()
-    {
+    void realServerCallAndReconnect() {
         ServerProcess server;
         QVERIFY2(server.Start(), server.Output().constData());
         TNetConnection c;
@@ -188,8 +192,8 @@ private Q_SLOTS:
         const quint16 port = server.Port();
         server.Kill();
         const QString whileDown = Failure(c);
-        QVERIFY2(whileDown == u"A conexão com o servidor de aplicação foi interrompida."_s
-                     || whileDown.startsWith(u"Não foi possível conectar"_s),
+        QVERIFY2(whileDown == u"A conexão com o servidor de aplicação foi interrompida."_s ||
+                     whileDown.startsWith(u"Não foi possível conectar"_s),
                  qPrintable(whileDown));
         QVERIFY(!c.Connected());
 
@@ -198,8 +202,7 @@ private Q_SLOTS:
         QVERIFY(c.Connected());
     }
 
-    void clientsOnThreadsNotStartedByQt()
-    {
+    void clientsOnThreadsNotStartedByQt() {
         // Benchmarks and tools drive one connection per plain thread.
         ServerProcess server;
         QVERIFY2(server.Start({u"--log-level"_s, u"warn"_s}), server.Output().constData());

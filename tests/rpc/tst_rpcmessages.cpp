@@ -8,8 +8,7 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-QJsonValue Parse(const char *json)
-{
+QJsonValue Parse(const char *json) {
     return QJsonDocument::fromJson(QByteArray(json)).object();
 }
 } // namespace
@@ -18,18 +17,15 @@ class TstRpcMessages final : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void envelopeRoundTrip_data()
-    {
+    void envelopeRoundTrip_data() {
         QTest::addColumn<TResultEnvelope>("envelope");
         QTest::newRow("success, nothing returned") << TResultEnvelope::Success();
-        QTest::newRow("success, packet and by-ref")
-            << TResultEnvelope::Success(QJsonObject{{u"fields"_s, QJsonArray{}}},
-                                        QJsonArray{u"01,02"_s});
-        QTest::newRow("failure") << TResultEnvelope::Failure(u"conflict"_s,
-                                                             u"Registro alterado por outro usuário."_s);
+        QTest::newRow("success, packet and by-ref") << TResultEnvelope::Success(
+            QJsonObject{{u"fields"_s, QJsonArray{}}}, QJsonArray{u"01,02"_s});
+        QTest::newRow("failure") << TResultEnvelope::Failure(
+            u"conflict"_s, u"Registro alterado por outro usuário."_s);
     }
-    void envelopeRoundTrip()
-    {
+    void envelopeRoundTrip() {
         QFETCH(TResultEnvelope, envelope);
         // Through text, as on the wire.
         const QByteArray wire = QJsonDocument(envelope.ToJson()).toJson();
@@ -44,8 +40,7 @@ private Q_SLOTS:
         QCOMPARE(back.ErrorMessage, envelope.ErrorMessage);
     }
 
-    void envelopeRefused_data()
-    {
+    void envelopeRefused_data() {
         QTest::addColumn<QJsonValue>("json");
         QTest::newRow("not an object") << QJsonValue(QJsonArray{true});
         QTest::newRow("ok missing") << Parse(R"({"payload": 1})");
@@ -61,8 +56,7 @@ private Q_SLOTS:
         QTest::newRow("failure carrying a payload")
             << Parse(R"({"ok": false, "payload": 1, "error": {"code": "x", "message": "y"}})");
     }
-    void envelopeRefused()
-    {
+    void envelopeRefused() {
         QFETCH(QJsonValue, json);
         TResultEnvelope out = TResultEnvelope::Success(u"untouched"_s);
         QString error;
@@ -71,20 +65,20 @@ private Q_SLOTS:
         QCOMPARE(out.Payload, QJsonValue(u"untouched"_s));
     }
 
-    void requestDecoding_data()
-    {
+    void requestDecoding_data() {
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<int>("code"); // 0: accepted
         QTest::addColumn<QJsonValue>("id");
 
         const QJsonValue none;
-        QTest::newRow("call") << QByteArray(R"({"jsonrpc":"2.0","id":7,"method":"a.b","params":[1]})")
+        QTest::newRow("call") << QByteArray(
+                                     R"({"jsonrpc":"2.0","id":7,"method":"a.b","params":[1]})")
                               << 0 << QJsonValue(7);
         QTest::newRow("no params") << QByteArray(R"({"jsonrpc":"2.0","id":"x","method":"ping"})")
                                    << 0 << QJsonValue(u"x"_s);
         QTest::newRow("empty text") << QByteArray() << JsonRpc::ParseError << none;
-        QTest::newRow("truncated") << QByteArray("{\"jsonrpc\":\"2.0\",\"id\":1,\"meth")
-                                   << JsonRpc::ParseError << none;
+        QTest::newRow("truncated")
+            << QByteArray("{\"jsonrpc\":\"2.0\",\"id\":1,\"meth") << JsonRpc::ParseError << none;
         QTest::newRow("corrupted byte")
             << QByteArray("{\"jsonrpc\":\"2.0\",\"id\":1,\x01\"method\":\"ping\"}")
             << JsonRpc::ParseError << none;
@@ -101,12 +95,10 @@ private Q_SLOTS:
         QTest::newRow("named params")
             << QByteArray(R"({"jsonrpc":"2.0","id":5,"method":"a.b","params":{"x":1}})")
             << JsonRpc::InvalidRequest << QJsonValue(5);
-        QTest::newRow("id an object")
-            << QByteArray(R"({"jsonrpc":"2.0","id":{},"method":"ping"})")
-            << JsonRpc::InvalidRequest << none;
+        QTest::newRow("id an object") << QByteArray(R"({"jsonrpc":"2.0","id":{},"method":"ping"})")
+                                      << JsonRpc::InvalidRequest << none;
     }
-    void requestDecoding()
-    {
+    void requestDecoding() {
         QFETCH(QByteArray, text);
         QFETCH(int, code);
         QFETCH(QJsonValue, id);
@@ -123,8 +115,7 @@ private Q_SLOTS:
         QCOMPARE(seenId, id.isUndefined() ? QJsonValue() : id);
     }
 
-    void responseDecoding_data()
-    {
+    void responseDecoding_data() {
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<bool>("accepted");
         QTest::newRow("result") << QByteArray(R"({"jsonrpc":"2.0","id":1,"result":{"ok":true}})")
@@ -140,11 +131,10 @@ private Q_SLOTS:
         QTest::newRow("no id") << QByteArray(R"({"jsonrpc":"2.0","result":1})") << false;
         QTest::newRow("error without code")
             << QByteArray(R"({"jsonrpc":"2.0","id":1,"error":{"message":"x"}})") << false;
-        QTest::newRow("wrong version") << QByteArray(R"({"jsonrpc":"2","id":1,"result":1})")
-                                       << false;
+        QTest::newRow("wrong version")
+            << QByteArray(R"({"jsonrpc":"2","id":1,"result":1})") << false;
     }
-    void responseDecoding()
-    {
+    void responseDecoding() {
         QFETCH(QByteArray, text);
         QFETCH(bool, accepted);
         JsonRpc::Response response;
@@ -153,8 +143,7 @@ private Q_SLOTS:
         QCOMPARE(error.isEmpty(), accepted);
     }
 
-    void oversizedRequestStillDecodes()
-    {
+    void oversizedRequestStillDecodes() {
         // Large change logs are legitimate; the size limit is the transport's business.
         const QJsonArray params{QString(8 * 1024 * 1024, u'x')};
         const QByteArray text = JsonRpc::EncodeRequest(42, u"a.b"_s, params);

@@ -23,8 +23,7 @@ namespace {
 
 const QString ParamObject = u"Ger09400.rdmParamCtbl"_s;
 
-std::unique_ptr<QWebSocket> OpenRaw(quint16 port)
-{
+std::unique_ptr<QWebSocket> OpenRaw(quint16 port) {
     auto socket = std::make_unique<QWebSocket>();
     socket->open(QUrl(u"ws://127.0.0.1:%1"_s.arg(port)));
     QSignalSpy connected(socket.get(), &QWebSocket::connected);
@@ -33,16 +32,14 @@ std::unique_ptr<QWebSocket> OpenRaw(quint16 port)
     return socket;
 }
 
-QJsonObject NextAnswer(QSignalSpy &spy)
-{
+QJsonObject NextAnswer(QSignalSpy &spy) {
     const qsizetype before = spy.size();
     if (!spy.wait(5000) && spy.size() == before)
         return {};
     return QJsonDocument::fromJson(spy.at(before).at(0).toString().toUtf8()).object();
 }
 
-QString Failure(const std::function<void()> &call)
-{
+QString Failure(const std::function<void()> &call) {
     try {
         call();
     } catch (const Exception &e) {
@@ -58,8 +55,7 @@ class TstTransport final : public QObject {
 
     ServerProcess m_server;
 
-    std::unique_ptr<TNetConnection> Client(quint16 port)
-    {
+    std::unique_ptr<TNetConnection> Client(quint16 port) {
         auto c = std::make_unique<TNetConnection>();
         c->SetPort(port);
         c->SetServerName(ParamObject);
@@ -68,8 +64,7 @@ class TstTransport final : public QObject {
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
+    void initTestCase() {
         // This process opens thousands of sockets too.
         rlimit limit{};
         getrlimit(RLIMIT_NOFILE, &limit);
@@ -78,8 +73,7 @@ private Q_SLOTS:
         QVERIFY2(m_server.Start(), m_server.Output().constData());
     }
 
-    void badInputGetsAnAnswer_data()
-    {
+    void badInputGetsAnAnswer_data() {
         QTest::addColumn<QByteArray>("message");
         QTest::addColumn<bool>("binary");
         QTest::addColumn<int>("code");
@@ -95,12 +89,10 @@ private Q_SLOTS:
         QTest::newRow("params not a list")
             << QByteArray(R"({"jsonrpc":"2.0","id":3,"method":"ping","params":{"a":1}})") << false
             << JsonRpc::InvalidRequest << QJsonValue(3);
-        QTest::newRow("unknown object")
-            << JsonRpc::EncodeRequest(4, u"Nada.rdm.GetContOpe"_s, {}) << false
-            << JsonRpc::MethodNotFound << QJsonValue(4);
-        QTest::newRow("unknown method")
-            << JsonRpc::EncodeRequest(5, ParamObject + u".Nada"_s, {}) << false
-            << JsonRpc::MethodNotFound << QJsonValue(5);
+        QTest::newRow("unknown object") << JsonRpc::EncodeRequest(4, u"Nada.rdm.GetContOpe"_s, {})
+                                        << false << JsonRpc::MethodNotFound << QJsonValue(4);
+        QTest::newRow("unknown method") << JsonRpc::EncodeRequest(5, ParamObject + u".Nada"_s, {})
+                                        << false << JsonRpc::MethodNotFound << QJsonValue(5);
         QTest::newRow("too few arguments")
             << JsonRpc::EncodeRequest(6, ParamObject + u".GetDataSaldEmpr"_s, {}) << false
             << JsonRpc::InvalidParams << QJsonValue(6);
@@ -110,8 +102,7 @@ private Q_SLOTS:
         QTest::newRow("binary frame") << QByteArray(R"({"jsonrpc":"2.0","id":8,"method":"ping"})")
                                       << true << JsonRpc::InvalidRequest << none;
     }
-    void badInputGetsAnAnswer()
-    {
+    void badInputGetsAnAnswer() {
         QFETCH(QByteArray, message);
         QFETCH(bool, binary);
         QFETCH(int, code);
@@ -135,24 +126,22 @@ private Q_SLOTS:
         QVERIFY(Client(m_server.Port())->Call(u"GetContOpe"_s, {}).Ok);
     }
 
-    void oversizedMessageClosesTheConnection()
-    {
+    void oversizedMessageClosesTheConnection() {
         auto socket = OpenRaw(m_server.Port());
         QSignalSpy closed(socket.get(), &QWebSocket::disconnected);
-        const QString huge = QString::fromUtf8(JsonRpc::EncodeRequest(
-            1, u"ping"_s, {QString(17 * 1024 * 1024, u'x')}));
+        const QString huge = QString::fromUtf8(
+            JsonRpc::EncodeRequest(1, u"ping"_s, {QString(17 * 1024 * 1024, u'x')}));
         socket->sendTextMessage(huge);
         QVERIFY(closed.wait(30000));
         QCOMPARE(socket->closeCode(), QWebSocketProtocol::CloseCodeTooMuchData);
         QVERIFY(Client(m_server.Port())->Call(u"GetContOpe"_s, {}).Ok);
     }
 
-    void clientsLeavingMidCall()
-    {
+    void clientsLeavingMidCall() {
         for (int i = 0; i < 20; ++i) {
             auto socket = OpenRaw(m_server.Port());
-            socket->sendTextMessage(QString::fromUtf8(
-                JsonRpc::EncodeRequest(1, ParamObject + u".GetContOpe"_s, {})));
+            socket->sendTextMessage(
+                QString::fromUtf8(JsonRpc::EncodeRequest(1, ParamObject + u".GetContOpe"_s, {})));
             socket->flush();
             socket->abort();
         }
@@ -161,8 +150,7 @@ private Q_SLOTS:
         QVERIFY(Client(m_server.Port())->Call(u"GetContOpe"_s, {}).Ok);
     }
 
-    void thousandsOfConnections()
-    {
+    void thousandsOfConnections() {
         constexpr int count = 2000;
         std::vector<std::unique_ptr<QWebSocket>> sockets;
         int connected = 0;
@@ -180,17 +168,16 @@ private Q_SLOTS:
         QVERIFY(m_server.Running());
     }
 
-    void oneLogLinePerCall()
-    {
+    void oneLogLinePerCall() {
         auto c = Client(m_server.Port());
         c->Call(u"GetDataSaldEmpr"_s, {u"01"_s});
-        QTRY_VERIFY(m_server.Output().contains("call Ger09400.rdmParamCtbl.GetDataSaldEmpr company=01 "));
+        QTRY_VERIFY(
+            m_server.Output().contains("call Ger09400.rdmParamCtbl.GetDataSaldEmpr company=01 "));
         QVERIFY(m_server.Output().contains("call Nada.rdm.GetContOpe company=- "));
         QVERIFY(m_server.Output().contains(" -32601"));
     }
 
-    void token_data()
-    {
+    void token_data() {
         QTest::addColumn<QString>("sent");
         QTest::addColumn<QString>("failure"); // empty: served
         const QString refused = u"O servidor de aplicação recusou a conexão: token inválido."_s;
@@ -199,8 +186,7 @@ private Q_SLOTS:
         QTest::newRow("wrong") << u"s3cr3t-t0kem"_s << refused;
         QTest::newRow("prefix of the right one") << u"s3cr3t"_s << refused;
     }
-    void token()
-    {
+    void token() {
         QFETCH(QString, sent);
         QFETCH(QString, failure);
         ServerProcess server;
@@ -217,8 +203,7 @@ private Q_SLOTS:
         QCOMPARE(c->Connected(), failure.isEmpty());
     }
 
-    void publicAddressNeedsAToken_data()
-    {
+    void publicAddressNeedsAToken_data() {
         QTest::addColumn<QString>("listen");
         QTest::addColumn<bool>("withToken");
         QTest::addColumn<int>("exitCode"); // -1: starts
@@ -229,8 +214,7 @@ private Q_SLOTS:
         QTest::newRow("not an address") << u"somewhere:9400"_s << false << 2;
         QTest::newRow("port out of range") << u"127.0.0.1:70000"_s << false << 2;
     }
-    void publicAddressNeedsAToken()
-    {
+    void publicAddressNeedsAToken() {
         QFETCH(QString, listen);
         QFETCH(bool, withToken);
         QFETCH(int, exitCode);
@@ -259,8 +243,7 @@ private Q_SLOTS:
         }
     }
 
-    void tls()
-    {
+    void tls() {
         if (QStandardPaths::findExecutable(u"openssl"_s).isEmpty())
             QSKIP("openssl is not installed");
         ServerProcess server;
@@ -268,9 +251,9 @@ private Q_SLOTS:
         const QString key = server.Dir() + u"/key.pem"_s;
         QProcess openssl;
         openssl.start(u"openssl"_s,
-                      {u"req"_s, u"-x509"_s, u"-newkey"_s, u"rsa:2048"_s, u"-nodes"_s,
-                       u"-keyout"_s, key, u"-out"_s, cert, u"-days"_s, u"2"_s, u"-subj"_s,
-                       u"/CN=127.0.0.1"_s, u"-addext"_s, u"subjectAltName=IP:127.0.0.1"_s});
+                      {u"req"_s, u"-x509"_s, u"-newkey"_s, u"rsa:2048"_s, u"-nodes"_s, u"-keyout"_s,
+                       key, u"-out"_s, cert, u"-days"_s, u"2"_s, u"-subj"_s, u"/CN=127.0.0.1"_s,
+                       u"-addext"_s, u"subjectAltName=IP:127.0.0.1"_s});
         QVERIFY(openssl.waitForFinished(60000));
         QCOMPARE(openssl.exitCode(), 0);
         QVERIFY2(server.Start({u"--tls-cert"_s, cert, u"--tls-key"_s, key}),
@@ -294,8 +277,7 @@ private Q_SLOTS:
         QVERIFY(!Failure([&] { plain->Ping(); }).isEmpty());
     }
 
-    void stopsCleanlyOnTerm()
-    {
+    void stopsCleanlyOnTerm() {
         ServerProcess server;
         QVERIFY2(server.Start(), server.Output().constData());
         auto c = Client(server.Port());

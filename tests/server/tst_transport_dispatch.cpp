@@ -21,24 +21,24 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // Answers: "echo" (payload = params), "upper" (by-ref: every text argument upper-cased), "slow"
-// (sleeps params[0] ms), "strict" (exactly one argument), "boom" (throws), "fail" (failed envelope).
+// (sleeps params[0] ms), "strict" (exactly one argument), "boom" (throws), "fail" (failed
+// envelope).
 class TestObject final : public RemoteObject {
 public:
-    explicit TestObject(QString name) : m_name(std::move(name)) {}
+    explicit TestObject(QString name)
+        : m_name(std::move(name)) {}
     QString Name() const override { return m_name; }
-    bool HasMethod(const QString &method) const override
-    {
-        static const QStringList known{u"echo"_s, u"upper"_s, u"slow"_s,
-                                       u"strict"_s, u"boom"_s, u"fail"_s};
+    bool HasMethod(const QString &method) const override {
+        static const QStringList known{u"echo"_s,   u"upper"_s, u"slow"_s,
+                                       u"strict"_s, u"boom"_s,  u"fail"_s};
         return known.contains(method);
     }
-    CallOutcome Invoke(const QString &method, const QJsonArray &params) override
-    {
+    CallOutcome Invoke(const QString &method, const QJsonArray &params) override {
         ++calls;
         CallOutcome out;
         if (method == u"echo"_s) {
-            out.Result = TResultEnvelope::Success(QJsonObject{{u"object"_s, m_name},
-                                                              {u"params"_s, params}});
+            out.Result =
+                TResultEnvelope::Success(QJsonObject{{u"object"_s, m_name}, {u"params"_s, params}});
         } else if (method == u"upper"_s) {
             QJsonArray byRef;
             for (const QJsonValue &v : params)
@@ -64,8 +64,7 @@ private:
     QString m_name;
 };
 
-QJsonObject Answer(QSignalSpy &spy, int index = 0)
-{
+QJsonObject Answer(QSignalSpy &spy, int index = 0) {
     if (spy.size() <= index && !spy.wait(5000))
         return {};
     return QJsonDocument::fromJson(spy.at(index).at(0).toString().toUtf8()).object();
@@ -80,8 +79,7 @@ class TstTransportDispatch final : public QObject {
     TestObject m_inner{u"Ger09400.rdmParamCtbl"_s};
     std::unique_ptr<WsListener> m_listener;
 
-    std::unique_ptr<TNetConnection> Client(const QString &serverName)
-    {
+    std::unique_ptr<TNetConnection> Client(const QString &serverName) {
         auto c = std::make_unique<TNetConnection>();
         c->SetHost(u"127.0.0.1"_s);
         c->SetPort(m_listener->Port());
@@ -91,32 +89,29 @@ class TstTransportDispatch final : public QObject {
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
+    void initTestCase() {
         WsListener::Settings settings;
         settings.Workers = 4;
-        m_listener = std::make_unique<WsListener>(QList<RemoteObject *>{&m_outer, &m_inner},
-                                                  settings);
+        m_listener =
+            std::make_unique<WsListener>(QList<RemoteObject *>{&m_outer, &m_inner}, settings);
         QString error;
         QVERIFY2(m_listener->Listen(QHostAddress::LocalHost, 0, &error), qPrintable(error));
     }
 
-    void routing_data()
-    {
+    void routing_data() {
         QTest::addColumn<QString>("method");
         QTest::addColumn<QString>("object"); // empty: unknown method
-        QTest::newRow("longest name wins") << u"Ger09400.rdmParamCtbl.echo"_s
-                                           << u"Ger09400.rdmParamCtbl"_s;
+        QTest::newRow("longest name wins")
+            << u"Ger09400.rdmParamCtbl.echo"_s << u"Ger09400.rdmParamCtbl"_s;
         QTest::newRow("shorter name") << u"Ger09400.echo"_s << u"Ger09400"_s;
         QTest::newRow("name without method") << u"Ger09400.rdmParamCtbl"_s << QString();
         QTest::newRow("name with empty method") << u"Ger09400.rdmParamCtbl."_s << QString();
         QTest::newRow("prefix not at a dot") << u"Ger09400x.echo"_s << QString();
-        QTest::newRow("unknown method of known object") << u"Ger09400.rdmParamCtbl.nope"_s
-                                                        << QString();
+        QTest::newRow("unknown method of known object")
+            << u"Ger09400.rdmParamCtbl.nope"_s << QString();
         QTest::newRow("case matters") << u"ger09400.echo"_s << QString();
     }
-    void routing()
-    {
+    void routing() {
         QFETCH(QString, method);
         QFETCH(QString, object);
         const RpcDispatcher dispatcher({&m_outer, &m_inner});
@@ -124,24 +119,22 @@ private Q_SLOTS:
         QCOMPARE(target.Object ? target.Object->Name() : QString(), object);
     }
 
-    void callsThroughTheClient_data()
-    {
+    void callsThroughTheClient_data() {
         QTest::addColumn<QString>("method");
         QTest::addColumn<QJsonArray>("params");
         QTest::addColumn<bool>("ok");
         QTest::addColumn<QString>("thrown"); // empty: no exception
         QTest::newRow("echo") << u"echo"_s << QJsonArray{1, u"a"_s} << true << QString();
-        QTest::newRow("failed envelope is a value") << u"fail"_s << QJsonArray{} << false
-                                                    << QString();
-        QTest::newRow("wrong arguments") << u"strict"_s << QJsonArray{} << false
-                                         << u"um argumento"_s;
+        QTest::newRow("failed envelope is a value")
+            << u"fail"_s << QJsonArray{} << false << QString();
+        QTest::newRow("wrong arguments")
+            << u"strict"_s << QJsonArray{} << false << u"um argumento"_s;
         QTest::newRow("object that throws") << u"boom"_s << QJsonArray{} << false
                                             << u"Erro interno do servidor de aplicação: defeito"_s;
         QTest::newRow("unknown method") << u"nada"_s << QJsonArray{} << false
                                         << u"Método desconhecido: Ger09400.rdmParamCtbl.nada"_s;
     }
-    void callsThroughTheClient()
-    {
+    void callsThroughTheClient() {
         QFETCH(QString, method);
         QFETCH(QJsonArray, params);
         QFETCH(bool, ok);
@@ -161,8 +154,7 @@ private Q_SLOTS:
         QCOMPARE(client->Call(u"echo"_s, {}).Ok, true);
     }
 
-    void failedEnvelopeThrowsWhenAsked()
-    {
+    void failedEnvelopeThrowsWhenAsked() {
         auto client = Client(u"Ger09400.rdmParamCtbl"_s);
         client->SetThrowException(true);
         QVERIFY_THROWS_EXCEPTION(Exception, client->Call(u"fail"_s, {}));
@@ -173,38 +165,35 @@ private Q_SLOTS:
         }
     }
 
-    void byRefArgumentsAreWrittenBack()
-    {
+    void byRefArgumentsAreWrittenBack() {
         auto client = Client(u"Ger09400.rdmParamCtbl"_s);
         QString first = u"01,02"_s;
         QString second = u"abc"_s;
         QString untouched = u"keep"_s;
         client->Call(u"upper"_s, {first, second}, {&first, nullptr, &untouched});
         QCOMPARE(first, u"01,02"_s);
-        QCOMPARE(second, u"abc"_s); // no pointer given: nothing written
+        QCOMPARE(second, u"abc"_s);     // no pointer given: nothing written
         QCOMPARE(untouched, u"keep"_s); // the server sent only two values
         client->Call(u"upper"_s, {u"xy"_s}, {&second});
         QCOMPARE(second, u"XY"_s);
     }
 
-    void answersMatchTheirRequestsOutOfOrder()
-    {
+    void answersMatchTheirRequestsOutOfOrder() {
         QWebSocket socket;
         QSignalSpy answers(&socket, &QWebSocket::textMessageReceived);
         socket.open(QUrl(u"ws://127.0.0.1:%1"_s.arg(m_listener->Port())));
         QTRY_VERIFY(socket.state() == QAbstractSocket::ConnectedState);
-        socket.sendTextMessage(QString::fromUtf8(
-            JsonRpc::EncodeRequest(1, u"Ger09400.rdmParamCtbl.slow"_s, {300})));
-        socket.sendTextMessage(QString::fromUtf8(
-            JsonRpc::EncodeRequest(2, u"Ger09400.rdmParamCtbl.slow"_s, {0})));
+        socket.sendTextMessage(
+            QString::fromUtf8(JsonRpc::EncodeRequest(1, u"Ger09400.rdmParamCtbl.slow"_s, {300})));
+        socket.sendTextMessage(
+            QString::fromUtf8(JsonRpc::EncodeRequest(2, u"Ger09400.rdmParamCtbl.slow"_s, {0})));
         QTRY_COMPARE_WITH_TIMEOUT(answers.size(), 2, 5000);
         QCOMPARE(Answer(answers, 0).value(u"id"_s), QJsonValue(2));
         QCOMPARE(Answer(answers, 1).value(u"id"_s), QJsonValue(1));
         QCOMPARE(Answer(answers, 1).value(u"result"_s)[u"payload"_s], QJsonValue(300));
     }
 
-    void notificationGetsNoAnswer()
-    {
+    void notificationGetsNoAnswer() {
         QWebSocket socket;
         QSignalSpy answers(&socket, &QWebSocket::textMessageReceived);
         socket.open(QUrl(u"ws://127.0.0.1:%1"_s.arg(m_listener->Port())));
@@ -219,8 +208,7 @@ private Q_SLOTS:
         QCOMPARE(answers.size(), 1);
     }
 
-    void clientLeavingMidCallIsHarmless()
-    {
+    void clientLeavingMidCallIsHarmless() {
         const int before = m_inner.calls;
         for (int i = 0; i < 10; ++i) {
             QWebSocket socket;
@@ -238,8 +226,7 @@ private Q_SLOTS:
         QVERIFY(client->Call(u"echo"_s, {}).Ok);
     }
 
-    void pingNeedsNoObject()
-    {
+    void pingNeedsNoObject() {
         auto client = Client(QString());
         const double ms = client->Ping();
         QVERIFY(ms > 0);
