@@ -109,8 +109,13 @@ void TNetConnection::Open() {
     connect(socket, &QWebSocket::textMessageReceived, this, &TNetConnection::OnTextMessage);
     connect(socket, &QWebSocket::disconnected, this, &TNetConnection::OnDisconnected);
     connect(socket, &QWebSocket::connected, this, &TNetConnection::StateTouched);
-    connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
-            [this] { Q_EMIT StateTouched(); });
+    // Some failures (an unknown host name) end the attempt without a disconnected signal.
+    connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this, [this] {
+        if (m_socket && m_socket->state() == QAbstractSocket::UnconnectedState)
+            OnDisconnected();
+        else
+            Q_EMIT StateTouched();
+    });
 
     QUrl url;
     url.setScheme(m_useTls ? u"wss"_s : u"ws"_s);
