@@ -28,8 +28,8 @@ std::unique_ptr<Backend> Backend::Open(const QString &url, QString *error) {
     return backend;
 }
 
-bool Backend::Seed(const QString &spec, QString *error) {
-    return Seeds::Run(*m_database, spec, error);
+bool Backend::Seed(const QString &seed, QString *error) {
+    return Seeds::Run(*m_database, seed, error);
 }
 
 QList<RemoteObject *> Backend::Objects() const {

@@ -18,7 +18,7 @@ public:
     // Opens the database, runs the numbered migrations, returns nullptr and *error on failure.
     static std::unique_ptr<Backend> Open(const QString &url, QString *error);
     // "demo", "large", "large:N". Fills the database only when it holds no company.
-    bool Seed(const QString &spec, QString *error);
+    bool Seed(const QString &seed, QString *error);
     // The remote objects "Ger09400.rdmParamCtbl" and "Host.Cache", owned by the Backend.
     QList<RemoteObject *> Objects() const;
     ~Backend();

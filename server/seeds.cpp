@@ -272,20 +272,20 @@ void seedLarge(QSqlDatabase &db, Database::Dialect dialect, int count) {
 
 namespace Seeds {
 
-bool Run(Database &database, const QString &spec, QString *error) {
+bool Run(Database &database, const QString &seed, QString *error) {
     int large = 0;
-    if (spec == u"large"_s) {
+    if (seed == u"large"_s) {
         large = DefaultLargeCompanies;
-    } else if (spec.startsWith(u"large:"_s)) {
+    } else if (seed.startsWith(u"large:"_s)) {
         bool ok = false;
-        large = spec.mid(6).toInt(&ok);
+        large = seed.mid(6).toInt(&ok);
         if (!ok || large < 1 || large > MaxLargeCompanies) {
-            *error = u"Semente inválida: %1 (large:N com N de 1 a %2)."_s.arg(spec).arg(
+            *error = u"Semente inválida: %1 (large:N com N de 1 a %2)."_s.arg(seed).arg(
                 MaxLargeCompanies);
             return false;
         }
-    } else if (spec != u"demo"_s) {
-        *error = u"Semente desconhecida: %1 (use demo, large ou large:N)."_s.arg(spec);
+    } else if (seed != u"demo"_s) {
+        *error = u"Semente desconhecida: %1 (use demo, large ou large:N)."_s.arg(seed);
         return false;
     }
     try {

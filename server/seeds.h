@@ -11,6 +11,6 @@ class Database;
 // A database that already holds a company is left alone.
 namespace Seeds {
 
-bool Run(Database &database, const QString &spec, QString *error);
+bool Run(Database &database, const QString &seed, QString *error);
 
 } // namespace Seeds
