@@ -56,8 +56,25 @@ public:
         return true;
     }
 
+    // One more server on the same database, as when several serve one PostgreSQL database.
+    bool StartSecond(QString *error) {
+        m_second = std::make_unique<ServerProcess>();
+        if (m_second->Start({QStringLiteral("--db"), m_url}, 0, QString()))
+            return true;
+        *error = QString::fromUtf8(m_second->Output());
+        return false;
+    }
+
+    TNetConnection &SecondClient() {
+        TNetConnection &c = Client();
+        c.SetPort(m_second->Port());
+        return c;
+    }
+
     void Stop() {
         m_clients.clear();
+        if (m_second)
+            m_second->Stop();
         if (m_server)
             m_server->Stop();
         if (QSqlDatabase::contains(QStringLiteral("direct"))) {
@@ -125,6 +142,7 @@ private:
 
     static inline int s_counter = 0;
     std::unique_ptr<ServerProcess> m_server;
+    std::unique_ptr<ServerProcess> m_second;
     QString m_url;
     std::vector<std::unique_ptr<TNetConnection>> m_clients;
 };

@@ -410,6 +410,23 @@ private Q_SLOTS:
         QVERIFY(gone.ErrorMessage.contains(u"excluído"_s));
     }
 
+    void twoServersOneDatabase() {
+        QString error;
+        QVERIFY2(m_fx.StartSecond(&error), qPrintable(error));
+        TNetConnection &here = m_fx.Client();
+        TNetConnection &there = m_fx.SecondClient();
+        const TTablePacket seenHere = Records(here);
+        const TTablePacket seenThere = Records(there);
+        QCOMPARE(seenThere.Rows.size(), seenHere.Rows.size());
+        QVERIFY(here.Call(u"SetContOpe"_s,
+                          {Log(seenHere, {Update(seenHere, u"09"_s, u"IDSUGRAT"_s, u"N"_s)})})
+                    .Ok);
+        const TResultEnvelope late = there.Call(
+            u"SetContOpe"_s, {Log(seenThere, {Update(seenThere, u"09"_s, u"IDSUGRAT"_s, u"S"_s)})});
+        QCOMPARE(late.ErrorCode, u"conflict"_s);
+        QCOMPARE(ToPacket(there.Call(u"GetDataSaldEmpr"_s, {u"04"_s}).Payload).Rows.size(), 1);
+    }
+
     void setParamGeralDetectsStaleRow() {
         TNetConnection &c = m_fx.Client();
         TChangeLog log;
