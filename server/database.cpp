@@ -119,6 +119,8 @@ bool Database::openConnection(QSqlDatabase &db, QString *error) {
         db.setUserName(m_user);
         db.setPassword(m_password);
         db.setDatabaseName(m_dbName);
+        // An unreachable host should fail the call, not hang it.
+        db.setConnectOptions(u"connect_timeout=10"_s);
     }
     if (!db.open()) {
         *error = u"Não foi possível abrir o banco de dados: %1"_s.arg(db.lastError().text());
@@ -126,17 +128,27 @@ bool Database::openConnection(QSqlDatabase &db, QString *error) {
         QSqlDatabase::removeDatabase(name);
         return false;
     }
-    QSqlQuery q(db);
     const QStringList setup =
         m_dialect == Dialect::Sqlite
             ? QStringList{u"PRAGMA journal_mode=WAL"_s, u"PRAGMA busy_timeout=5000"_s,
-                          u"PRAGMA foreign_keys=ON"_s, u"PRAGMA synchronous=NORMAL"_s}
+                          u"PRAGMA foreign_keys=ON"_s}
             : QStringList{u"SET client_min_messages TO WARNING"_s};
-    for (const QString &sql : setup) {
-        if (!q.exec(sql)) {
-            *error = u"Falha ao configurar a conexão: %1"_s.arg(q.lastError().text());
-            return false;
+    QString setupError;
+    {
+        QSqlQuery q(db);
+        for (const QString &sql : setup) {
+            if (!q.exec(sql)) {
+                setupError = q.lastError().text();
+                break;
+            }
         }
+    }
+    if (!setupError.isEmpty()) {
+        *error = u"Falha ao configurar a conexão: %1"_s.arg(setupError);
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(name);
+        return false;
     }
     {
         QMutexLocker lock(&m_registry->Lock);
