@@ -7,13 +7,21 @@ TApplication::TApplication(QObject *parent)
     : QObject(parent)
 {
     setObjectName(QStringLiteral("Application"));
+    // Widgets must go while the GUI still runs: by the time the QApplication destroys its
+    // children, deleting a widget is no longer safe.
+    if (auto *core = QCoreApplication::instance())
+        connect(core, &QCoreApplication::aboutToQuit, this, &TApplication::ReleaseAll);
 }
 
-TApplication::~TApplication()
+TApplication::~TApplication() = default;
+
+void TApplication::ReleaseAll()
 {
-    // Newest first, as children are usually created after their owners.
-    for (qsizetype i = m_owned.size() - 1; i >= 0; --i)
-        delete m_owned[i].data();
+    // Newest first, as later screens are usually opened from earlier ones.
+    const auto owned = m_owned;
+    m_owned.clear();
+    for (qsizetype i = owned.size() - 1; i >= 0; --i)
+        delete owned[i].data();
 }
 
 TApplication *TApplication::Instance()

@@ -7,9 +7,9 @@
 class QWidget;
 
 // The application object that owns the screens. A QWidget cannot have a plain QObject as parent,
-// so ownership is explicit: an owned widget is deleted when the application object is destroyed
-// (with the QApplication) unless it was released before. One instance per process, shared by the
-// host and every loaded module (this library is shared).
+// so ownership is explicit: the owned widgets still alive are deleted when the application's
+// event loop ends (aboutToQuit) or on ReleaseAll. One instance per process, shared by the host
+// and every loaded module (this library is shared).
 class TApplication final : public QObject {
     Q_OBJECT
 public:
@@ -17,6 +17,7 @@ public:
 
     void Own(QWidget *widget);
     QList<QWidget *> Owned() const; // still alive, in the order they were owned
+    void ReleaseAll();              // deletes every owned widget still alive, newest first
     ~TApplication() override;
 
 private:

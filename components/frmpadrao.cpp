@@ -364,6 +364,8 @@ void TfrmPadrao::closeEvent(QCloseEvent *event)
         return;
     case caHide:
         event->accept();
+        if (frame)
+            frame->hide();
         return;
     case caFree:
         event->accept();
