@@ -7,6 +7,7 @@
 #include "components/dbnavigator.h"
 #include "components/errors.h"
 #include "components/functions.h"
+#include "components/menuitem.h"
 #include "components/pagecontrol.h"
 #include "components/toolbutton.h"
 #include "dataset/datasource.h"
@@ -65,6 +66,7 @@ private Q_SLOTS:
     void gridModel();
     void gridFollowsCurrentRow();
     void toolButtonClickWhileDisabled();
+    void menuItemTickBelongsToTheHandler();
     void pageControlFiresOnUserChoiceOnly();
     void exitHandlerCanRefuseATabClick();
     void navigatorFollowsTheRow();
@@ -376,6 +378,28 @@ void TstComponentControls::toolButtonClickWhileDisabled()
     button.click();
     QCOMPARE(clicks, 2);
     QCOMPARE(signals_, 1);
+}
+
+void TstComponentControls::menuItemTickBelongsToTheHandler()
+{
+    TestHost host;
+    TMenuItem item(u"mnuFolhaDados"_s, u"Folha de Dados"_s, nullptr);
+    int clicks = 0;
+    item.OnClick = [&] {
+        ++clicks;
+        MensErro(u"Falhou."_s);
+    };
+    item.trigger();
+    QCOMPARE(clicks, 1);
+    QVERIFY(!item.Checked()); // a trigger does not tick by itself
+    QCOMPARE(host.ErrorTexts(), QStringList{u"Falhou."_s});
+    item.SetEnabled(false);
+    item.trigger();
+    QCOMPARE(clicks, 1);
+    QVERIFY_THROWS_EXCEPTION(EUserError, item.Click()); // from code: runs, failure travels on
+    QCOMPARE(clicks, 2);
+    item.SetChecked(true);
+    QVERIFY(item.Checked());
 }
 
 void TstComponentControls::pageControlFiresOnUserChoiceOnly()

@@ -188,8 +188,12 @@ void TstComponentFunctions::guardedConnectStopsTheHandler()
         MensErro(u"Pare."_s);
         ++reached;
     });
+    bool received = false;
+    GuardedConnect(&button, &QPushButton::toggled, &button, [&](bool on) { received = on; });
+    button.setCheckable(true);
     button.click();
     QCOMPARE(reached, 1);
+    QVERIFY(received); // the signal's argument reaches a handler that takes it
     QCOMPARE(host.ErrorTexts(), QStringList{u"Pare."_s});
 }
 
