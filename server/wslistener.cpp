@@ -10,6 +10,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -46,6 +47,9 @@ int OpenListeningSocket(const QHostAddress &address, quint16 port, QString *erro
     }
     const int one = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    // Accepted sockets inherit this: a reply written as frame header then payload must not wait
+    // for the client's delayed acknowledgement (40 ms per large answer otherwise).
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     if (::bind(fd, reinterpret_cast<sockaddr *>(&storage), length) != 0 ||
         ::listen(fd, SOMAXCONN) != 0) {
         *error = QString::fromLocal8Bit(strerror(errno));
