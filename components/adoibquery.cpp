@@ -11,15 +11,13 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-bool IsNameChar(QChar c)
-{
+bool IsNameChar(QChar c) {
     return c.isLetterOrNumber() || c == u'_';
 }
 
 // Splits the text into the SQL the driver receives (each ":NAME" becomes "?") and the names in
 // order of appearance. Quoted text and "::" are left alone.
-QString Positional(const QString &sql, QStringList *names)
-{
+QString Positional(const QString &sql, QStringList *names) {
     QString out;
     out.reserve(sql.size());
     QChar quote;
@@ -56,8 +54,7 @@ QString Positional(const QString &sql, QStringList *names)
     return out;
 }
 
-QVariant Convert(const QVariant &raw, TFieldType type)
-{
+QVariant Convert(const QVariant &raw, TFieldType type) {
     if (raw.isNull())
         return {};
     switch (type) {
@@ -68,8 +65,8 @@ QVariant Convert(const QVariant &raw, TFieldType type)
     case TFieldType::Float:
         return raw.toDouble();
     case TFieldType::Date: {
-        if (raw.typeId() == QMetaType::Double || raw.typeId() == QMetaType::LongLong
-            || raw.typeId() == QMetaType::Int)
+        if (raw.typeId() == QMetaType::Double || raw.typeId() == QMetaType::LongLong ||
+            raw.typeId() == QMetaType::Int)
             return raw.toDouble();
         const QString text = raw.toString();
         if (auto iso = DateTimeUtil::FromIso(text))
@@ -85,29 +82,23 @@ QVariant Convert(const QVariant &raw, TFieldType type)
 } // namespace
 
 TADOIBQuery::TADOIBQuery(QObject *parent)
-    : TClientDataSet(parent)
-{
-}
+    : TClientDataSet(parent) {}
 
 TADOIBQuery::TADOIBQuery(const QString &name, QObject *parent)
-    : TClientDataSet(parent)
-{
+    : TClientDataSet(parent) {
     setObjectName(name);
 }
 
-void TADOIBQuery::SetDatabase(const QSqlDatabase &database)
-{
+void TADOIBQuery::SetDatabase(const QSqlDatabase &database) {
     m_database = database;
     m_hasDatabase = true;
 }
 
-QSqlDatabase TADOIBQuery::Database() const
-{
+QSqlDatabase TADOIBQuery::Database() const {
     return m_hasDatabase ? m_database : Host()->LocalDatabase();
 }
 
-void TADOIBQuery::SetSQL(const QString &sql)
-{
+void TADOIBQuery::SetSQL(const QString &sql) {
     Close();
     m_sql = sql;
     QStringList names;
@@ -126,31 +117,27 @@ void TADOIBQuery::SetSQL(const QString &sql)
     m_params = std::move(params);
 }
 
-TParam &TADOIBQuery::Params(int index)
-{
+TParam &TADOIBQuery::Params(int index) {
     if (index < 0 || index >= ParamCount())
         throw EDatabaseError(u"Parâmetro %1 fora da faixa."_s.arg(index));
     return m_params[size_t(index)];
 }
 
-TParam *TADOIBQuery::FindParam(const QString &name)
-{
+TParam *TADOIBQuery::FindParam(const QString &name) {
     for (TParam &param : m_params)
         if (param.Name().compare(name, Qt::CaseInsensitive) == 0)
             return &param;
     return nullptr;
 }
 
-TParam &TADOIBQuery::ParamByName(const QString &name)
-{
+TParam &TADOIBQuery::ParamByName(const QString &name) {
     if (TParam *param = FindParam(name))
         return *param;
     throw EDatabaseError(u"Parâmetro '%1' não encontrado."_s.arg(name));
 }
 
 void TADOIBQuery::SetFieldDef(const QString &name, TFieldType type, int size, const QString &label,
-                              bool required, bool visible)
-{
+                              bool required, bool visible) {
     for (ColumnDef &def : m_columnDefs) {
         if (def.Name.compare(name, Qt::CaseInsensitive) == 0) {
             def = {name, type, size, label, required, visible};
@@ -160,23 +147,22 @@ void TADOIBQuery::SetFieldDef(const QString &name, TFieldType type, int size, co
     m_columnDefs.append({name, type, size, label, required, visible});
 }
 
-void TADOIBQuery::Open()
-{
+void TADOIBQuery::Open() {
     QStringList names;
     const QString sql = Positional(m_sql, &names);
     QSqlQuery query(Database());
     query.setForwardOnly(true);
     if (!query.prepare(sql))
-        throw EDatabaseError(u"Erro na consulta '%1': %2"_s.arg(objectName(),
-                                                                query.lastError().text()));
+        throw EDatabaseError(
+            u"Erro na consulta '%1': %2"_s.arg(objectName(), query.lastError().text()));
     for (int i = 0; i < names.size(); ++i) {
         const TParam &param = ParamByName(names[i]);
-        query.bindValue(i, param.IsNull() ? QVariant(QMetaType(QMetaType::QString))
-                                          : param.Value());
+        query.bindValue(i,
+                        param.IsNull() ? QVariant(QMetaType(QMetaType::QString)) : param.Value());
     }
     if (!query.exec())
-        throw EDatabaseError(u"Erro na consulta '%1': %2"_s.arg(objectName(),
-                                                                query.lastError().text()));
+        throw EDatabaseError(
+            u"Erro na consulta '%1': %2"_s.arg(objectName(), query.lastError().text()));
 
     const QSqlRecord record = query.record();
     const int columns = record.count();
@@ -240,7 +226,6 @@ void TADOIBQuery::Open()
     }
 }
 
-void TADOIBQuery::Close()
-{
+void TADOIBQuery::Close() {
     TClientDataSet::Close();
 }

@@ -4,8 +4,7 @@
 #include <QWidget>
 
 TApplication::TApplication(QObject *parent)
-    : QObject(parent)
-{
+    : QObject(parent) {
     setObjectName(QStringLiteral("Application"));
     // Widgets must go while the GUI still runs: by the time the QApplication destroys its
     // children, deleting a widget is no longer safe.
@@ -15,8 +14,7 @@ TApplication::TApplication(QObject *parent)
 
 TApplication::~TApplication() = default;
 
-void TApplication::ReleaseAll()
-{
+void TApplication::ReleaseAll() {
     // Newest first, as later screens are usually opened from earlier ones.
     const auto owned = m_owned;
     m_owned.clear();
@@ -24,8 +22,7 @@ void TApplication::ReleaseAll()
         delete owned[i].data();
 }
 
-TApplication *TApplication::Instance()
-{
+TApplication *TApplication::Instance() {
     // Lives as long as the QApplication, so owned screens go before the GUI is torn down.
     static QPointer<TApplication> instance;
     if (!instance)
@@ -33,15 +30,13 @@ TApplication *TApplication::Instance()
     return instance;
 }
 
-void TApplication::Own(QWidget *widget)
-{
+void TApplication::Own(QWidget *widget) {
     m_owned.removeAll(nullptr);
     if (widget && !m_owned.contains(widget))
         m_owned.append(widget);
 }
 
-QList<QWidget *> TApplication::Owned() const
-{
+QList<QWidget *> TApplication::Owned() const {
     QList<QWidget *> alive;
     for (const auto &widget : m_owned)
         if (widget)
@@ -49,8 +44,7 @@ QList<QWidget *> TApplication::Owned() const
     return alive;
 }
 
-void AttachToOwner(QWidget *widget, QObject *owner)
-{
+void AttachToOwner(QWidget *widget, QObject *owner) {
     if (!widget || !owner)
         return;
     if (auto *application = qobject_cast<TApplication *>(owner)) {

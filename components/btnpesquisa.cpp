@@ -22,8 +22,7 @@ namespace {
 TBtnPesquisa::ChooseHook g_chooseHook;
 
 // The single-choice list: the table's visible fields; returns the 1-based row or 0.
-int ChooseRow(TBtnPesquisa &button, TClientDataSet &table)
-{
+int ChooseRow(TBtnPesquisa &button, TClientDataSet &table) {
     if (g_chooseHook)
         return g_chooseHook(button, table);
 
@@ -65,46 +64,38 @@ int ChooseRow(TBtnPesquisa &button, TClientDataSet &table)
 } // namespace
 
 TBtnPesquisa::TBtnPesquisa(QWidget *parent)
-    : QToolButton(parent)
-{
+    : QToolButton(parent) {
     setFocusPolicy(Qt::NoFocus);
     setText(u"..."_s);
     connect(this, &QToolButton::clicked, this, [this] { RunGuarded([this] { Pesquisar(); }); });
 }
 
 TBtnPesquisa::TBtnPesquisa(const QString &name, QWidget *parent)
-    : TBtnPesquisa(parent)
-{
+    : TBtnPesquisa(parent) {
     setObjectName(name);
 }
 
-QWidget *TBtnPesquisa::Associate() const
-{
+QWidget *TBtnPesquisa::Associate() const {
     return m_associate;
 }
 
-void TBtnPesquisa::SetAssociate(QWidget *widget)
-{
+void TBtnPesquisa::SetAssociate(QWidget *widget) {
     m_associate = widget;
 }
 
-TDataSource *TBtnPesquisa::DataSource() const
-{
+TDataSource *TBtnPesquisa::DataSource() const {
     return m_dataSource;
 }
 
-void TBtnPesquisa::SetDataSource(TDataSource *source)
-{
+void TBtnPesquisa::SetDataSource(TDataSource *source) {
     m_dataSource = source;
 }
 
-void TBtnPesquisa::SetChooseHook(ChooseHook hook)
-{
+void TBtnPesquisa::SetChooseHook(ChooseHook hook) {
     g_chooseHook = std::move(hook);
 }
 
-void TBtnPesquisa::Pesquisar()
-{
+void TBtnPesquisa::Pesquisar() {
     bool flag = false;
     if (OnBeforePesq)
         OnBeforePesq(*this, flag);

@@ -2,18 +2,15 @@
 
 #include "components/functions.h"
 
-BusyGuard::BusyGuard(QWidget *mainForm, int kind, const QString &text)
-{
+BusyGuard::BusyGuard(QWidget *mainForm, int kind, const QString &text) {
     ActiveShowAvi(mainForm, kind, text);
 }
 
-BusyGuard::~BusyGuard()
-{
+BusyGuard::~BusyGuard() {
     Release();
 }
 
-void BusyGuard::Release()
-{
+void BusyGuard::Release() {
     if (!m_active)
         return;
     m_active = false;
@@ -24,12 +21,10 @@ void BusyGuard::Release()
     }
 }
 
-CursorGuard::CursorGuard()
-{
+CursorGuard::CursorGuard() {
     SetCursorHourglass();
 }
 
-CursorGuard::~CursorGuard()
-{
+CursorGuard::~CursorGuard() {
     SetCursorDefault();
 }

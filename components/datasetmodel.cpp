@@ -5,42 +5,36 @@
 #include <QSignalBlocker>
 
 TDataSetModel::TDataSetModel(QObject *parent)
-    : QAbstractTableModel(parent)
-{
-}
+    : QAbstractTableModel(parent) {}
 
-TClientDataSet *TDataSetModel::DataSet() const
-{
+TClientDataSet *TDataSetModel::DataSet() const {
     return m_dataSet;
 }
 
-void TDataSetModel::SetDataSet(TClientDataSet *dataSet)
-{
+void TDataSetModel::SetDataSet(TClientDataSet *dataSet) {
     beginResetModel();
     for (auto &connection : m_connections)
         disconnect(connection);
     m_dataSet = dataSet;
     if (dataSet) {
-        m_connections[0] = connect(dataSet, &TClientDataSet::dataChanged, this,
-                                   &TDataSetModel::OnDataChanged);
-        m_connections[1] = connect(dataSet, &TClientDataSet::stateChanged, this,
-                                   &TDataSetModel::OnDataChanged);
+        m_connections[0] =
+            connect(dataSet, &TClientDataSet::dataChanged, this, &TDataSetModel::OnDataChanged);
+        m_connections[1] =
+            connect(dataSet, &TClientDataSet::stateChanged, this, &TDataSetModel::OnDataChanged);
     }
     m_rowCount = dataSet ? dataSet->RecordCount() : 0;
     m_texts.clear();
     endResetModel();
 }
 
-void TDataSetModel::SetColumns(const QVector<TGridColumn> &columns)
-{
+void TDataSetModel::SetColumns(const QVector<TGridColumn> &columns) {
     beginResetModel();
     m_columns = columns;
     m_texts.clear();
     endResetModel();
 }
 
-QVector<TGridColumn> TDataSetModel::EffectiveColumns() const
-{
+QVector<TGridColumn> TDataSetModel::EffectiveColumns() const {
     if (!m_columns.isEmpty() || !m_dataSet || !m_dataSet->Active())
         return m_columns;
     QVector<TGridColumn> visible;
@@ -52,16 +46,14 @@ QVector<TGridColumn> TDataSetModel::EffectiveColumns() const
     return visible;
 }
 
-void TDataSetModel::Refresh()
-{
+void TDataSetModel::Refresh() {
     beginResetModel();
     m_rowCount = m_dataSet ? m_dataSet->RecordCount() : 0;
     m_texts.clear();
     endResetModel();
 }
 
-void TDataSetModel::OnDataChanged()
-{
+void TDataSetModel::OnDataChanged() {
     const int rows = m_dataSet ? m_dataSet->RecordCount() : 0;
     if (rows != m_rowCount || (m_columns.isEmpty() && EffectiveColumns().size() != columnCount())) {
         Refresh();
@@ -73,18 +65,15 @@ void TDataSetModel::OnDataChanged()
         Q_EMIT dataChanged(index(0, 0), index(rows - 1, columnCount() - 1), {Qt::DisplayRole});
 }
 
-int TDataSetModel::rowCount(const QModelIndex &parent) const
-{
+int TDataSetModel::rowCount(const QModelIndex &parent) const {
     return parent.isValid() ? 0 : m_rowCount;
 }
 
-int TDataSetModel::columnCount(const QModelIndex &parent) const
-{
+int TDataSetModel::columnCount(const QModelIndex &parent) const {
     return parent.isValid() ? 0 : int(EffectiveColumns().size());
 }
 
-QString TDataSetModel::LiveText(int column) const
-{
+QString TDataSetModel::LiveText(int column) const {
     const QVector<TGridColumn> columns = EffectiveColumns();
     TField *field = m_dataSet->FindField(columns.at(column).FieldName);
     if (!field)
@@ -96,8 +85,7 @@ QString TDataSetModel::LiveText(int column) const
     }
 }
 
-const QStringList *TDataSetModel::RowTexts(int row) const
-{
+const QStringList *TDataSetModel::RowTexts(int row) const {
     if (m_texts.size() != m_rowCount)
         m_texts = QVector<QStringList>(m_rowCount);
     QStringList &texts = m_texts[row];
@@ -122,21 +110,19 @@ const QStringList *TDataSetModel::RowTexts(int row) const
     return &texts;
 }
 
-QVariant TDataSetModel::data(const QModelIndex &index, int role) const
-{
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid) || role != Qt::DisplayRole
-        || !m_dataSet || !m_dataSet->Active())
+QVariant TDataSetModel::data(const QModelIndex &index, int role) const {
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid) || role != Qt::DisplayRole ||
+        !m_dataSet || !m_dataSet->Active())
         return {};
-    const bool editing = m_dataSet->State() == TDataSetState::Edit
-                         || m_dataSet->State() == TDataSetState::Insert;
+    const bool editing =
+        m_dataSet->State() == TDataSetState::Edit || m_dataSet->State() == TDataSetState::Insert;
     if (editing && index.row() == m_dataSet->RecNo() - 1)
         return LiveText(index.column());
     const QStringList *texts = RowTexts(index.row());
     return texts && index.column() < texts->size() ? texts->at(index.column()) : QVariant();
 }
 
-QVariant TDataSetModel::headerData(int section, Qt::Orientation orientation, int role) const
-{
+QVariant TDataSetModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QAbstractTableModel::headerData(section, orientation, role);
     const QVector<TGridColumn> columns = EffectiveColumns();

@@ -11,8 +11,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-bool HasDigit(const QString &text)
-{
+bool HasDigit(const QString &text) {
     for (const QChar c : text)
         if (c.isDigit())
             return true;
@@ -20,41 +19,36 @@ bool HasDigit(const QString &text)
 }
 
 // Keys that change the text: the first one in browse state must start an edit.
-bool IsEditingKey(const QKeyEvent *event)
-{
-    if (event->matches(QKeySequence::Paste) || event->matches(QKeySequence::Cut)
-        || event->matches(QKeySequence::Delete) || event->matches(QKeySequence::DeleteEndOfWord)
-        || event->matches(QKeySequence::DeleteStartOfWord))
+bool IsEditingKey(const QKeyEvent *event) {
+    if (event->matches(QKeySequence::Paste) || event->matches(QKeySequence::Cut) ||
+        event->matches(QKeySequence::Delete) || event->matches(QKeySequence::DeleteEndOfWord) ||
+        event->matches(QKeySequence::DeleteStartOfWord))
         return true;
     if (event->key() == Qt::Key_Backspace || event->key() == Qt::Key_Delete)
         return true;
     const QString text = event->text();
-    return !text.isEmpty() && text.at(0).isPrint()
-           && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
+    return !text.isEmpty() && text.at(0).isPrint() &&
+           !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
 }
 
 } // namespace
 
 TDateEditPlus::TDateEditPlus(QWidget *parent)
-    : QLineEdit(parent)
-{
+    : QLineEdit(parent) {
     ApplyMask();
     connect(this, &QLineEdit::textChanged, this, &TDateEditPlus::RefreshLook);
 }
 
 TDateEditPlus::TDateEditPlus(const QString &name, QWidget *parent)
-    : TDateEditPlus(parent)
-{
+    : TDateEditPlus(parent) {
     setObjectName(name);
 }
 
-void TDateEditPlus::ApplyMask()
-{
+void TDateEditPlus::ApplyMask() {
     setInputMask(m_showDia ? u"99/99/9999;_"_s : u"99/9999;_"_s);
 }
 
-void TDateEditPlus::SetShowDia(bool show)
-{
+void TDateEditPlus::SetShowDia(bool show) {
     if (show == m_showDia)
         return;
     const TDateTime shown = GetDate();
@@ -63,31 +57,26 @@ void TDateEditPlus::SetShowDia(bool show)
     ShowDiaChanged(shown);
 }
 
-void TDateEditPlus::ShowDiaChanged(TDateTime shown)
-{
+void TDateEditPlus::ShowDiaChanged(TDateTime shown) {
     DisplayDate(shown);
 }
 
-void TDateEditPlus::SetValidDateColor(const QColor &color)
-{
+void TDateEditPlus::SetValidDateColor(const QColor &color) {
     m_validDateColor = color;
     RefreshLook();
 }
 
-void TDateEditPlus::SetColor(const QColor &background)
-{
+void TDateEditPlus::SetColor(const QColor &background) {
     m_background = background;
     RefreshLook();
 }
 
-void TDateEditPlus::SetWeekDays(const QStringList &names)
-{
+void TDateEditPlus::SetWeekDays(const QStringList &names) {
     m_weekDays = names;
     RefreshLook();
 }
 
-QString TDateEditPlus::WeekDayText() const
-{
+QString TDateEditPlus::WeekDayText() const {
     if (!m_showDia || m_weekDays.size() != 7 || IsEmpty())
         return {};
     const auto date = DateTimeUtil::ParseDate(text());
@@ -96,8 +85,7 @@ QString TDateEditPlus::WeekDayText() const
     return m_weekDays.at(DateTimeUtil::ToQDate(*date).dayOfWeek() % 7); // Sunday first
 }
 
-void TDateEditPlus::RefreshLook()
-{
+void TDateEditPlus::RefreshLook() {
     QPalette look = palette();
     const QPalette standard;
     look.setColor(QPalette::Base,
@@ -113,24 +101,21 @@ void TDateEditPlus::RefreshLook()
     setStatusTip(WeekDayText());
 }
 
-bool TDateEditPlus::IsEmpty() const
-{
+bool TDateEditPlus::IsEmpty() const {
     return !HasDigit(text());
 }
 
-TDateTime TDateEditPlus::GetDate() const
-{
+TDateTime TDateEditPlus::GetDate() const {
     if (IsEmpty())
         return 0;
     if (m_saveTime && text() == m_lastText)
         return m_lastDate;
-    const auto date = m_showDia ? DateTimeUtil::ParseDate(text())
-                                : DateTimeUtil::ParseMonthYear(text());
+    const auto date =
+        m_showDia ? DateTimeUtil::ParseDate(text()) : DateTimeUtil::ParseMonthYear(text());
     return date.value_or(0);
 }
 
-void TDateEditPlus::DisplayDate(TDateTime date)
-{
+void TDateEditPlus::DisplayDate(TDateTime date) {
     if (!m_saveTime)
         date = DateTimeUtil::Trunc(date);
     if (date <= 0) {
@@ -144,25 +129,21 @@ void TDateEditPlus::DisplayDate(TDateTime date)
     m_lastText = text();
 }
 
-void TDateEditPlus::SetDate(TDateTime date)
-{
+void TDateEditPlus::SetDate(TDateTime date) {
     DisplayDate(date);
 }
 
-TDateTime TDateEditPlus::GetPrimDia() const
-{
+TDateTime TDateEditPlus::GetPrimDia() const {
     const TDateTime date = GetDate();
     return date > 0 ? DateTimeUtil::FirstDayOfMonth(date) : 0;
 }
 
-TDateTime TDateEditPlus::GetUltDia() const
-{
+TDateTime TDateEditPlus::GetUltDia() const {
     const TDateTime date = GetDate();
     return date > 0 ? DateTimeUtil::LastDayOfMonth(date) : 0;
 }
 
-void TDateEditPlus::CheckValidDate() const
-{
+void TDateEditPlus::CheckValidDate() const {
     if (IsEmpty())
         return;
     const bool valid = m_showDia ? DateTimeUtil::ParseDate(text()).has_value()
@@ -171,8 +152,7 @@ void TDateEditPlus::CheckValidDate() const
         throw EUserError(u"'%1' não é uma data válida."_s.arg(text()));
 }
 
-void TDateEditPlus::focusOutEvent(QFocusEvent *event)
-{
+void TDateEditPlus::focusOutEvent(QFocusEvent *event) {
     QLineEdit::focusOutEvent(event);
     // Leaving the window (a message box, another application) is not leaving the field.
     if (event->reason() == Qt::ActiveWindowFocusReason || event->reason() == Qt::PopupFocusReason)
@@ -182,10 +162,9 @@ void TDateEditPlus::focusOutEvent(QFocusEvent *event)
         RunGuarded(OnExit);
 }
 
-void TDateEditPlus::keyPressEvent(QKeyEvent *event)
-{
-    const bool step = m_editStyle == desUpDown
-                      && (event->key() == Qt::Key_Up || event->key() == Qt::Key_Down);
+void TDateEditPlus::keyPressEvent(QKeyEvent *event) {
+    const bool step =
+        m_editStyle == desUpDown && (event->key() == Qt::Key_Up || event->key() == Qt::Key_Down);
     if (step || IsEditingKey(event)) {
         bool allowed = false;
         RunGuarded([&] { allowed = BeforeUserEdit(); });

@@ -38,11 +38,11 @@ public:
     const QStringList &WeekDays() const { return m_weekDays; }
     QString WeekDayText() const; // "" when no date or no names
 
-    bool IsEmpty() const; // no digit typed
-    TDateTime GetDate() const; // 0 when empty or when the text is no date
+    bool IsEmpty() const;                 // no digit typed
+    TDateTime GetDate() const;            // 0 when empty or when the text is no date
     virtual void SetDate(TDateTime date); // 0 empties the text
-    TDateTime GetPrimDia() const; // first day of the shown date's month (0 when empty)
-    TDateTime GetUltDia() const;  // last day of that month (0 when empty)
+    TDateTime GetPrimDia() const;         // first day of the shown date's month (0 when empty)
+    TDateTime GetUltDia() const;          // last day of that month (0 when empty)
 
     // Throws EUserError "'31/02/2024' não é uma data válida." when the text is neither empty nor
     // a date. Also marks the text as checked for the colour.

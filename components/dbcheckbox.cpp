@@ -4,16 +4,14 @@
 #include "dataset/datasource.h"
 
 namespace {
-bool Editing(const TDataSource *source)
-{
-    return source && (source->State() == TDataSetState::Edit
-                      || source->State() == TDataSetState::Insert);
+bool Editing(const TDataSource *source) {
+    return source &&
+           (source->State() == TDataSetState::Edit || source->State() == TDataSetState::Insert);
 }
 } // namespace
 
 TDBCheckBox::TDBCheckBox(QWidget *parent)
-    : QCheckBox(parent)
-{
+    : QCheckBox(parent) {
     connect(this, &QCheckBox::toggled, this, [this] {
         m_null = false;
         RunGuarded([this] { UpdateRecord(); });
@@ -21,47 +19,41 @@ TDBCheckBox::TDBCheckBox(QWidget *parent)
 }
 
 TDBCheckBox::TDBCheckBox(const QString &name, const QString &caption, QWidget *parent)
-    : TDBCheckBox(parent)
-{
+    : TDBCheckBox(parent) {
     setObjectName(name);
     setText(caption);
 }
 
-TDataSource *TDBCheckBox::DataSource() const
-{
+TDataSource *TDBCheckBox::DataSource() const {
     return m_dataSource;
 }
 
-void TDBCheckBox::SetDataSource(TDataSource *source)
-{
+void TDBCheckBox::SetDataSource(TDataSource *source) {
     m_dataSource = source;
     Rebind();
 }
 
-void TDBCheckBox::SetDataField(const QString &fieldName)
-{
+void TDBCheckBox::SetDataField(const QString &fieldName) {
     m_dataField = fieldName;
     Reload();
 }
 
-TField *TDBCheckBox::Field() const
-{
-    if (!m_dataSource || !m_dataSource->DataSet() || !m_dataSource->DataSet()->Active()
-        || m_dataField.isEmpty())
+TField *TDBCheckBox::Field() const {
+    if (!m_dataSource || !m_dataSource->DataSet() || !m_dataSource->DataSet()->Active() ||
+        m_dataField.isEmpty())
         return nullptr;
     return m_dataSource->DataSet()->FindField(m_dataField);
 }
 
-void TDBCheckBox::Rebind()
-{
+void TDBCheckBox::Rebind() {
     for (auto &connection : m_connections)
         disconnect(connection);
     if (m_dataSource) {
-        m_connections[0] = connect(m_dataSource, &TDataSource::dataChanged, this,
-                                   [this](TField *field) {
-                                       if (!field || field == Field())
-                                           Reload();
-                                   });
+        m_connections[0] =
+            connect(m_dataSource, &TDataSource::dataChanged, this, [this](TField *field) {
+                if (!field || field == Field())
+                    Reload();
+            });
         m_connections[1] =
             connect(m_dataSource, &TDataSource::stateChanged, this, &TDBCheckBox::Reload);
         m_connections[2] =
@@ -70,8 +62,7 @@ void TDBCheckBox::Rebind()
     Reload();
 }
 
-void TDBCheckBox::Reload()
-{
+void TDBCheckBox::Reload() {
     TField *field = Field();
     m_null = !field || field->IsNull();
     const bool checked = field && field->AsString() == m_valueChecked;
@@ -82,8 +73,7 @@ void TDBCheckBox::Reload()
     }
 }
 
-void TDBCheckBox::UpdateRecord()
-{
+void TDBCheckBox::UpdateRecord() {
     TField *field = Field();
     if (!field || !Editing(m_dataSource) || m_null)
         return;
@@ -92,8 +82,7 @@ void TDBCheckBox::UpdateRecord()
         field->SetAsString(value);
 }
 
-void TDBCheckBox::nextCheckState()
-{
+void TDBCheckBox::nextCheckState() {
     if (m_dataSource) {
         bool allowed = false;
         RunGuarded([&] {

@@ -7,58 +7,48 @@
 #include <QFocusEvent>
 
 namespace {
-bool Editing(const TDataSource *source)
-{
-    return source && (source->State() == TDataSetState::Edit
-                      || source->State() == TDataSetState::Insert);
+bool Editing(const TDataSource *source) {
+    return source &&
+           (source->State() == TDataSetState::Edit || source->State() == TDataSetState::Insert);
 }
 } // namespace
 
 TDBDateEditPlus::TDBDateEditPlus(QWidget *parent)
-    : TDateEditPlus(parent)
-{
-}
+    : TDateEditPlus(parent) {}
 
 TDBDateEditPlus::TDBDateEditPlus(const QString &name, QWidget *parent)
-    : TDateEditPlus(name, parent)
-{
-}
+    : TDateEditPlus(name, parent) {}
 
-TDataSource *TDBDateEditPlus::DataSource() const
-{
+TDataSource *TDBDateEditPlus::DataSource() const {
     return m_dataSource;
 }
 
-void TDBDateEditPlus::SetDataSource(TDataSource *source)
-{
+void TDBDateEditPlus::SetDataSource(TDataSource *source) {
     m_dataSource = source;
     Rebind();
 }
 
-void TDBDateEditPlus::SetDataField(const QString &fieldName)
-{
+void TDBDateEditPlus::SetDataField(const QString &fieldName) {
     m_dataField = fieldName;
     Reload();
 }
 
-TField *TDBDateEditPlus::Field() const
-{
-    if (!m_dataSource || !m_dataSource->DataSet() || !m_dataSource->DataSet()->Active()
-        || m_dataField.isEmpty())
+TField *TDBDateEditPlus::Field() const {
+    if (!m_dataSource || !m_dataSource->DataSet() || !m_dataSource->DataSet()->Active() ||
+        m_dataField.isEmpty())
         return nullptr;
     return m_dataSource->DataSet()->FindField(m_dataField);
 }
 
-void TDBDateEditPlus::Rebind()
-{
+void TDBDateEditPlus::Rebind() {
     for (auto &connection : m_connections)
         disconnect(connection);
     if (m_dataSource) {
-        m_connections[0] = connect(m_dataSource, &TDataSource::dataChanged, this,
-                                   [this](TField *field) {
-                                       if (!field || field == Field())
-                                           Reload();
-                                   });
+        m_connections[0] =
+            connect(m_dataSource, &TDataSource::dataChanged, this, [this](TField *field) {
+                if (!field || field == Field())
+                    Reload();
+            });
         m_connections[1] =
             connect(m_dataSource, &TDataSource::stateChanged, this, &TDBDateEditPlus::Reload);
         m_connections[2] =
@@ -67,8 +57,7 @@ void TDBDateEditPlus::Rebind()
     Reload();
 }
 
-void TDBDateEditPlus::Reload()
-{
+void TDBDateEditPlus::Reload() {
     if (m_loading)
         return;
     m_loading = true;
@@ -77,8 +66,7 @@ void TDBDateEditPlus::Reload()
     m_loading = false;
 }
 
-void TDBDateEditPlus::ShowDiaChanged(TDateTime shown)
-{
+void TDBDateEditPlus::ShowDiaChanged(TDateTime shown) {
     // The field keeps the real day; show it rather than the day the narrower mask lost.
     if (Field() && !isModified())
         Reload();
@@ -86,8 +74,7 @@ void TDBDateEditPlus::ShowDiaChanged(TDateTime shown)
         DisplayDate(shown);
 }
 
-void TDBDateEditPlus::UpdateRecord()
-{
+void TDBDateEditPlus::UpdateRecord() {
     TField *field = Field();
     if (!field || !Editing(m_dataSource) || m_loading)
         return;
@@ -109,14 +96,12 @@ void TDBDateEditPlus::UpdateRecord()
     m_loading = false;
 }
 
-void TDBDateEditPlus::SetDate(TDateTime date)
-{
+void TDBDateEditPlus::SetDate(TDateTime date) {
     TDateEditPlus::SetDate(date);
     UpdateRecord();
 }
 
-bool TDBDateEditPlus::BeforeUserEdit()
-{
+bool TDBDateEditPlus::BeforeUserEdit() {
     if (isReadOnly())
         return false;
     if (!m_dataSource || !m_dataSource->DataSet() || !Field())
@@ -126,10 +111,9 @@ bool TDBDateEditPlus::BeforeUserEdit()
     return Editing(m_dataSource);
 }
 
-void TDBDateEditPlus::focusOutEvent(QFocusEvent *event)
-{
-    if (event->reason() != Qt::ActiveWindowFocusReason && event->reason() != Qt::PopupFocusReason
-        && isModified()) {
+void TDBDateEditPlus::focusOutEvent(QFocusEvent *event) {
+    if (event->reason() != Qt::ActiveWindowFocusReason && event->reason() != Qt::PopupFocusReason &&
+        isModified()) {
         // Text that is no date is left for the exit handler or the post to report, once.
         bool valid = true;
         try {

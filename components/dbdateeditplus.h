@@ -24,7 +24,7 @@ public:
     TField *Field() const; // nullptr when unbound, closed, or no such field
 
     void SetDate(TDateTime date) override; // also writes the field in edit/insert state
-    void UpdateRecord();          // writes the shown date into the field (edit/insert only)
+    void UpdateRecord(); // writes the shown date into the field (edit/insert only)
 
 protected:
     void focusOutEvent(QFocusEvent *event) override;

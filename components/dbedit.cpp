@@ -7,27 +7,24 @@
 #include <QKeyEvent>
 
 namespace {
-bool Editing(const TDataSource *source)
-{
-    return source && (source->State() == TDataSetState::Edit
-                      || source->State() == TDataSetState::Insert);
+bool Editing(const TDataSource *source) {
+    return source &&
+           (source->State() == TDataSetState::Edit || source->State() == TDataSetState::Insert);
 }
 
-bool IsEditingKey(const QKeyEvent *event)
-{
+bool IsEditingKey(const QKeyEvent *event) {
     if (event->matches(QKeySequence::Paste) || event->matches(QKeySequence::Cut))
         return true;
     if (event->key() == Qt::Key_Backspace || event->key() == Qt::Key_Delete)
         return true;
     const QString text = event->text();
-    return !text.isEmpty() && text.at(0).isPrint()
-           && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
+    return !text.isEmpty() && text.at(0).isPrint() &&
+           !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
 }
 } // namespace
 
 TDBEdit::TDBEdit(QWidget *parent)
-    : QLineEdit(parent)
-{
+    : QLineEdit(parent) {
     // Typed or set from code, the text goes into the field while the table is being edited.
     connect(this, &QLineEdit::textChanged, this, [this] {
         if (!m_loading)
@@ -36,62 +33,56 @@ TDBEdit::TDBEdit(QWidget *parent)
 }
 
 TDBEdit::TDBEdit(const QString &name, QWidget *parent)
-    : TDBEdit(parent)
-{
+    : TDBEdit(parent) {
     setObjectName(name);
 }
 
-TDataSource *TDBEdit::DataSource() const
-{
+TDataSource *TDBEdit::DataSource() const {
     return m_dataSource;
 }
 
-void TDBEdit::SetDataSource(TDataSource *source)
-{
+void TDBEdit::SetDataSource(TDataSource *source) {
     m_dataSource = source;
     Rebind();
 }
 
-void TDBEdit::SetDataField(const QString &fieldName)
-{
+void TDBEdit::SetDataField(const QString &fieldName) {
     m_dataField = fieldName;
     Reload();
 }
 
-TField *TDBEdit::Field() const
-{
-    if (!m_dataSource || !m_dataSource->DataSet() || !m_dataSource->DataSet()->Active()
-        || m_dataField.isEmpty())
+TField *TDBEdit::Field() const {
+    if (!m_dataSource || !m_dataSource->DataSet() || !m_dataSource->DataSet()->Active() ||
+        m_dataField.isEmpty())
         return nullptr;
     return m_dataSource->DataSet()->FindField(m_dataField);
 }
 
-void TDBEdit::Rebind()
-{
+void TDBEdit::Rebind() {
     for (auto &connection : m_connections)
         disconnect(connection);
     if (m_dataSource) {
-        m_connections[0] = connect(m_dataSource, &TDataSource::dataChanged, this,
-                                   [this](TField *field) {
-                                       if (!field || field == Field())
-                                           Reload();
-                                   });
-        m_connections[1] = connect(m_dataSource, &TDataSource::stateChanged, this, &TDBEdit::Reload);
+        m_connections[0] =
+            connect(m_dataSource, &TDataSource::dataChanged, this, [this](TField *field) {
+                if (!field || field == Field())
+                    Reload();
+            });
+        m_connections[1] =
+            connect(m_dataSource, &TDataSource::stateChanged, this, &TDBEdit::Reload);
         m_connections[2] =
             connect(m_dataSource, &TDataSource::updateData, this, &TDBEdit::UpdateRecord);
     }
     Reload();
 }
 
-void TDBEdit::Reload()
-{
+void TDBEdit::Reload() {
     if (m_loading)
         return;
     m_loading = true;
     TField *field = Field();
     // setMaxLength resets the text and with it the selection: only when it changes.
-    if (field && field->DataType() == TFieldType::String && field->Size() > 0
-        && maxLength() != field->Size())
+    if (field && field->DataType() == TFieldType::String && field->Size() > 0 &&
+        maxLength() != field->Size())
         setMaxLength(field->Size());
     const QString shown = field ? field->Text() : QString();
     if (shown != text())
@@ -99,8 +90,7 @@ void TDBEdit::Reload()
     m_loading = false;
 }
 
-void TDBEdit::UpdateRecord()
-{
+void TDBEdit::UpdateRecord() {
     TField *field = Field();
     if (!field || !Editing(m_dataSource) || m_loading)
         return;
@@ -116,8 +106,7 @@ void TDBEdit::UpdateRecord()
     m_loading = false;
 }
 
-void TDBEdit::focusOutEvent(QFocusEvent *event)
-{
+void TDBEdit::focusOutEvent(QFocusEvent *event) {
     QLineEdit::focusOutEvent(event);
     if (event->reason() == Qt::ActiveWindowFocusReason || event->reason() == Qt::PopupFocusReason)
         return;
@@ -126,8 +115,7 @@ void TDBEdit::focusOutEvent(QFocusEvent *event)
         RunGuarded(OnExit);
 }
 
-void TDBEdit::keyPressEvent(QKeyEvent *event)
-{
+void TDBEdit::keyPressEvent(QKeyEvent *event) {
     if (IsEditingKey(event) && m_dataSource) {
         bool allowed = false;
         RunGuarded([&] {

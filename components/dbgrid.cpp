@@ -7,8 +7,7 @@
 
 TDBGrid::TDBGrid(QWidget *parent)
     : QTableView(parent)
-    , m_model(new TDataSetModel(this))
-{
+    , m_model(new TDataSetModel(this)) {
     setModel(m_model);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::SingleSelection);
@@ -24,18 +23,15 @@ TDBGrid::TDBGrid(QWidget *parent)
 }
 
 TDBGrid::TDBGrid(const QString &name, QWidget *parent)
-    : TDBGrid(parent)
-{
+    : TDBGrid(parent) {
     setObjectName(name);
 }
 
-TDataSource *TDBGrid::DataSource() const
-{
+TDataSource *TDBGrid::DataSource() const {
     return m_dataSource;
 }
 
-void TDBGrid::SetDataSource(TDataSource *source)
-{
+void TDBGrid::SetDataSource(TDataSource *source) {
     for (auto &connection : m_connections)
         disconnect(connection);
     m_dataSource = source;
@@ -53,16 +49,14 @@ void TDBGrid::SetDataSource(TDataSource *source)
     SyncSelection();
 }
 
-void TDBGrid::SetColumns(const QVector<TGridColumn> &columns)
-{
+void TDBGrid::SetColumns(const QVector<TGridColumn> &columns) {
     m_model->SetColumns(columns);
     for (int i = 0; i < columns.size(); ++i)
         if (columns[i].Width > 0)
             setColumnWidth(i, columns[i].Width);
 }
 
-void TDBGrid::SyncSelection()
-{
+void TDBGrid::SyncSelection() {
     TClientDataSet *table = m_model->DataSet();
     if (m_syncing || !table)
         return;
@@ -72,8 +66,8 @@ void TDBGrid::SyncSelection()
         if (currentIndex().row() != row) {
             const int column = std::max(0, currentIndex().column());
             selectionModel()->setCurrentIndex(m_model->index(row, column),
-                                              QItemSelectionModel::ClearAndSelect
-                                                  | QItemSelectionModel::Rows);
+                                              QItemSelectionModel::ClearAndSelect |
+                                                  QItemSelectionModel::Rows);
         }
     } else {
         selectionModel()->clear();
@@ -81,8 +75,7 @@ void TDBGrid::SyncSelection()
     m_syncing = false;
 }
 
-void TDBGrid::OnCurrentChanged(const QModelIndex &current)
-{
+void TDBGrid::OnCurrentChanged(const QModelIndex &current) {
     TClientDataSet *table = m_model->DataSet();
     if (m_syncing || !table || !current.isValid() || !table->Active())
         return;

@@ -10,8 +10,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 QToolButton *MakeButton(QWidget *parent, const QString &name, const QString &text,
-                        const QString &hint)
-{
+                        const QString &hint) {
     auto *button = new QToolButton(parent);
     button->setObjectName(name);
     button->setText(text);
@@ -26,8 +25,7 @@ TDBNavigator::TDBNavigator(QWidget *parent)
     , m_first(MakeButton(this, u"btnFirst"_s, u"|<"_s, u"Primeiro"_s))
     , m_prior(MakeButton(this, u"btnPrior"_s, u"<"_s, u"Anterior"_s))
     , m_next(MakeButton(this, u"btnNext"_s, u">"_s, u"Próximo"_s))
-    , m_last(MakeButton(this, u"btnLast"_s, u">|"_s, u"Último"_s))
-{
+    , m_last(MakeButton(this, u"btnLast"_s, u">|"_s, u"Último"_s)) {
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(1);
@@ -47,18 +45,15 @@ TDBNavigator::TDBNavigator(QWidget *parent)
 }
 
 TDBNavigator::TDBNavigator(const QString &name, QWidget *parent)
-    : TDBNavigator(parent)
-{
+    : TDBNavigator(parent) {
     setObjectName(name);
 }
 
-TDataSource *TDBNavigator::DataSource() const
-{
+TDataSource *TDBNavigator::DataSource() const {
     return m_dataSource;
 }
 
-void TDBNavigator::SetDataSource(TDataSource *source)
-{
+void TDBNavigator::SetDataSource(TDataSource *source) {
     for (auto &connection : m_connections)
         disconnect(connection);
     m_dataSource = source;
@@ -71,8 +66,7 @@ void TDBNavigator::SetDataSource(TDataSource *source)
     UpdateButtons();
 }
 
-void TDBNavigator::UpdateButtons()
-{
+void TDBNavigator::UpdateButtons() {
     TClientDataSet *table = m_dataSource ? m_dataSource->DataSet() : nullptr;
     const bool browsing = table && table->State() == TDataSetState::Browse && !table->IsEmpty();
     const int recNo = browsing ? table->RecNo() : 0;

@@ -2,6 +2,4 @@
 
 EServerError::EServerError(QString message, QString code)
     : Exception(std::move(message))
-    , m_code(std::move(code))
-{
-}
+    , m_code(std::move(code)) {}

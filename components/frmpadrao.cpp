@@ -27,24 +27,21 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-bool Editing(const TDataSource *source)
-{
+bool Editing(const TDataSource *source) {
     return source->State() == TDataSetState::Edit || source->State() == TDataSetState::Insert;
 }
 
-TClientDataSet *RequireTable(const TDataSource *source)
-{
+TClientDataSet *RequireTable(const TDataSource *source) {
     if (!source->DataSet())
-        throw EDatabaseError(u"Nenhuma tabela ligada à fonte de dados '%1'."_s.arg(
-            source->objectName()));
+        throw EDatabaseError(
+            u"Nenhuma tabela ligada à fonte de dados '%1'."_s.arg(source->objectName()));
     return source->DataSet();
 }
 
 } // namespace
 
 TfrmPadrao::TfrmPadrao(QWidget *parent)
-    : QWidget(parent)
-{
+    : QWidget(parent) {
     setObjectName(u"frmPadrao"_s);
     setAttribute(Qt::WA_DeleteOnClose, false); // release is decided by FormClose
 
@@ -159,23 +156,45 @@ TfrmPadrao::TfrmPadrao(QWidget *parent)
     layout->addWidget(panNavigator);
 
     // Handlers: virtual calls happen only when the event fires, after construction.
-    sbtIncluir->OnClick = [this] { sbtIncluirClick(); };
-    sbtAlterar->OnClick = [this] { sbtAlterarClick(); };
-    sbtExcluir->OnClick = [this] { sbtExcluirClick(); };
-    sbtLocalizar->OnClick = [this] { sbtLocalizarClick(); };
-    sbtVerificar->OnClick = [this] { sbtVerificarClick(); };
-    sbtConfirmar->OnClick = [this] { sbtConfirmarClick(); };
-    sbtCancelar->OnClick = [this] { sbtCancelarClick(); };
-    sbtImprimir->OnClick = [this] { sbtImprimirClick(); };
-    sbtAjuda->OnClick = [this] { sbtAjudaClick(); };
-    sbtFechar->OnClick = [this] { sbtFecharClick(); };
+    sbtIncluir->OnClick = [this] {
+        sbtIncluirClick();
+    };
+    sbtAlterar->OnClick = [this] {
+        sbtAlterarClick();
+    };
+    sbtExcluir->OnClick = [this] {
+        sbtExcluirClick();
+    };
+    sbtLocalizar->OnClick = [this] {
+        sbtLocalizarClick();
+    };
+    sbtVerificar->OnClick = [this] {
+        sbtVerificarClick();
+    };
+    sbtConfirmar->OnClick = [this] {
+        sbtConfirmarClick();
+    };
+    sbtCancelar->OnClick = [this] {
+        sbtCancelarClick();
+    };
+    sbtImprimir->OnClick = [this] {
+        sbtImprimirClick();
+    };
+    sbtAjuda->OnClick = [this] {
+        sbtAjudaClick();
+    };
+    sbtFechar->OnClick = [this] {
+        sbtFecharClick();
+    };
     const std::pair<TMenuItem *, TToolButton *> pairs[] = {
-        {mnuIncluir, sbtIncluir},     {mnuAlterar, sbtAlterar},   {mnuExcluir, sbtExcluir},
-        {mnuLocalizar, sbtLocalizar}, {mnuVerificar, sbtVerificar},
-        {mnuConfirmar, sbtConfirmar}, {mnuCancelar, sbtCancelar}, {mnuListagem, sbtImprimir}};
+        {mnuIncluir, sbtIncluir},     {mnuAlterar, sbtAlterar},     {mnuExcluir, sbtExcluir},
+        {mnuLocalizar, sbtLocalizar}, {mnuVerificar, sbtVerificar}, {mnuConfirmar, sbtConfirmar},
+        {mnuCancelar, sbtCancelar},   {mnuListagem, sbtImprimir}};
     for (const auto &[menu, tool] : pairs) {
         menu->setCheckable(false);
-        menu->OnClick = [tool] { tool->Click(); };
+        menu->OnClick = [tool] {
+            tool->Click();
+        };
     }
     mnuConfigImpressora->setCheckable(false);
     connect(dtsPadrao, &TDataSource::stateChanged, this,
@@ -184,8 +203,7 @@ TfrmPadrao::TfrmPadrao(QWidget *parent)
 
 TfrmPadrao::~TfrmPadrao() = default;
 
-void TfrmPadrao::Initialize(QObject *owner)
-{
+void TfrmPadrao::Initialize(QObject *owner) {
     AttachToOwner(this, owner);
     try {
         FormCreate();
@@ -195,52 +213,41 @@ void TfrmPadrao::Initialize(QObject *owner)
     }
 }
 
-void TfrmPadrao::InsertToolButton(TToolButton *button)
-{
+void TfrmPadrao::InsertToolButton(TToolButton *button) {
     button->setParent(panMenu);
     m_toolLayout->insertWidget(m_toolLayout->indexOf(sbtImprimir), button);
     ++m_insertedButtons;
 }
 
-void TfrmPadrao::InsertOperacaoItem(TMenuItem *item)
-{
+void TfrmPadrao::InsertOperacaoItem(TMenuItem *item) {
     const QList<QAction *> actions = mnuOperacao->actions();
     const int at = int(actions.indexOf(mnuFormulario)) + 1 + m_insertedItems;
     mnuOperacao->insertAction(actions.value(at), item);
     ++m_insertedItems;
 }
 
-int TfrmPadrao::AddPage(QWidget *page, const QString &caption)
-{
+int TfrmPadrao::AddPage(QWidget *page, const QString &caption) {
     return pgcPadrao->AddPage(page, caption);
 }
 
-void TfrmPadrao::SetNavigatePopupEnabled(bool on)
-{
+void TfrmPadrao::SetNavigatePopupEnabled(bool on) {
     m_navigatePopup = on;
 }
 
-void TfrmPadrao::FormCreate()
-{
+void TfrmPadrao::FormCreate() {
     pgcPadrao->SetActivePage(tshFolhaDados);
     dtsPadraoStateChange();
 }
 
-void TfrmPadrao::FormShow()
-{
-}
+void TfrmPadrao::FormShow() {}
 
-void TfrmPadrao::FormActivate()
-{
-}
+void TfrmPadrao::FormActivate() {}
 
-void TfrmPadrao::FormClose(TCloseAction &action)
-{
+void TfrmPadrao::FormClose(TCloseAction &action) {
     action = caFree;
 }
 
-void TfrmPadrao::dtsPadraoStateChange()
-{
+void TfrmPadrao::dtsPadraoStateChange() {
     const TDataSetState state = dtsPadrao->State();
     const bool editing = Editing(dtsPadrao);
     const bool browsing = state == TDataSetState::Browse;
@@ -253,71 +260,58 @@ void TfrmPadrao::dtsPadraoStateChange()
     sbtImprimir->setEnabled(browsing && hasRows);
     dbnPadrao->setEnabled(browsing);
     const std::pair<TMenuItem *, TToolButton *> pairs[] = {
-        {mnuIncluir, sbtIncluir},     {mnuAlterar, sbtAlterar},   {mnuExcluir, sbtExcluir},
-        {mnuLocalizar, sbtLocalizar}, {mnuVerificar, sbtVerificar},
-        {mnuConfirmar, sbtConfirmar}, {mnuCancelar, sbtCancelar}, {mnuListagem, sbtImprimir}};
+        {mnuIncluir, sbtIncluir},     {mnuAlterar, sbtAlterar},     {mnuExcluir, sbtExcluir},
+        {mnuLocalizar, sbtLocalizar}, {mnuVerificar, sbtVerificar}, {mnuConfirmar, sbtConfirmar},
+        {mnuCancelar, sbtCancelar},   {mnuListagem, sbtImprimir}};
     for (const auto &[menu, tool] : pairs)
         menu->setEnabled(tool->isEnabled());
 }
 
-void TfrmPadrao::sbtIncluirClick()
-{
+void TfrmPadrao::sbtIncluirClick() {
     RequireTable(dtsPadrao)->Insert();
 }
 
-void TfrmPadrao::sbtAlterarClick()
-{
+void TfrmPadrao::sbtAlterarClick() {
     RequireTable(dtsPadrao)->Edit();
 }
 
-void TfrmPadrao::sbtExcluirClick()
-{
+void TfrmPadrao::sbtExcluirClick() {
     TClientDataSet *table = RequireTable(dtsPadrao);
     if (table->IsEmpty())
         return;
-    if (msgMensagensPadroes->ShowMsg(u"Excl"_s, TMsgDlgType::mtConfirmation, mbYes | mbNo, 0)
-        != mrYes)
+    if (msgMensagensPadroes->ShowMsg(u"Excl"_s, TMsgDlgType::mtConfirmation, mbYes | mbNo, 0) !=
+        mrYes)
         return;
     table->Delete();
 }
 
-void TfrmPadrao::sbtLocalizarClick()
-{
-}
+void TfrmPadrao::sbtLocalizarClick() {}
 
-void TfrmPadrao::sbtVerificarClick()
-{
-}
+void TfrmPadrao::sbtVerificarClick() {}
 
-void TfrmPadrao::sbtConfirmarClick()
-{
+void TfrmPadrao::sbtConfirmarClick() {
     TClientDataSet *table = RequireTable(dtsPadrao);
     if (Editing(dtsPadrao))
         table->Post();
 }
 
-void TfrmPadrao::sbtCancelarClick()
-{
+void TfrmPadrao::sbtCancelarClick() {
     TClientDataSet *table = RequireTable(dtsPadrao);
     if (!Editing(dtsPadrao))
         return;
-    if (msgMensagensPadroes->ShowMsg(u"Canc"_s, TMsgDlgType::mtConfirmation, mbYes | mbNo, 0)
-        != mrYes)
+    if (msgMensagensPadroes->ShowMsg(u"Canc"_s, TMsgDlgType::mtConfirmation, mbYes | mbNo, 0) !=
+        mrYes)
         return;
     table->Cancel();
 }
 
-void TfrmPadrao::sbtImprimirClick()
-{
-}
+void TfrmPadrao::sbtImprimirClick() {}
 
-void TfrmPadrao::sbtAjudaClick()
-{
+void TfrmPadrao::sbtAjudaClick() {
     Host()->ShowHelp(m_helpFile, m_helpContext);
 }
 
-void TfrmPadrao::sbtFecharClick()
-{
+void TfrmPadrao::sbtFecharClick() {
     // Inside the host's MDI area the frame is what the user sees: closing it closes the screen.
     if (auto *frame = qobject_cast<QMdiSubWindow *>(parentWidget()))
         frame->close();
@@ -325,8 +319,7 @@ void TfrmPadrao::sbtFecharClick()
         close();
 }
 
-void TfrmPadrao::showEvent(QShowEvent *event)
-{
+void TfrmPadrao::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
     if (m_shown)
         return;
@@ -334,8 +327,7 @@ void TfrmPadrao::showEvent(QShowEvent *event)
     RunGuarded([this] { FormShow(); });
 }
 
-void TfrmPadrao::changeEvent(QEvent *event)
-{
+void TfrmPadrao::changeEvent(QEvent *event) {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::ParentChange) {
         // A child window of an MDI area is activated by its frame, not as a top-level window.
@@ -348,8 +340,7 @@ void TfrmPadrao::changeEvent(QEvent *event)
         RunGuarded([this] { FormActivate(); });
 }
 
-void TfrmPadrao::closeEvent(QCloseEvent *event)
-{
+void TfrmPadrao::closeEvent(QCloseEvent *event) {
     TCloseAction action = caFree;
     if (!RunGuarded([&] { FormClose(action); }))
         action = caNone; // a failing close handler keeps the screen open
@@ -377,8 +368,7 @@ void TfrmPadrao::closeEvent(QCloseEvent *event)
     }
 }
 
-void TfrmPadrao::keyPressEvent(QKeyEvent *event)
-{
+void TfrmPadrao::keyPressEvent(QKeyEvent *event) {
     if (m_keyHandling && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
         focusNextChild();
         return;
@@ -386,8 +376,7 @@ void TfrmPadrao::keyPressEvent(QKeyEvent *event)
     QWidget::keyPressEvent(event);
 }
 
-void TfrmPadrao::contextMenuEvent(QContextMenuEvent *event)
-{
+void TfrmPadrao::contextMenuEvent(QContextMenuEvent *event) {
     if (m_navigatePopup) {
         pmnNavegar->popup(event->globalPos());
         return;

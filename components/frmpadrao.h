@@ -46,9 +46,7 @@ class QHBoxLayout;
 class TfrmPadrao : public QWidget {
     Q_OBJECT
 public:
-    template<class T, class... Args>
-    static T *Create(QObject *owner, Args &&...args)
-    {
+    template <class T, class... Args> static T *Create(QObject *owner, Args &&...args) {
         auto *form = new T(std::forward<Args>(args)...);
         form->Initialize(owner);
         return form;
@@ -122,16 +120,16 @@ public:
     virtual void FormActivate();
     virtual void FormClose(TCloseAction &action); // base: action = caFree
     virtual void dtsPadraoStateChange();          // base state handling (above)
-    virtual void sbtIncluirClick();   // Insert on dtsPadrao's table
-    virtual void sbtAlterarClick();   // Edit
-    virtual void sbtExcluirClick();   // "Excl" confirmation, then Delete
-    virtual void sbtLocalizarClick(); // nothing
-    virtual void sbtVerificarClick(); // nothing (the screen reloads its data)
-    virtual void sbtConfirmarClick(); // Post
-    virtual void sbtCancelarClick();  // "Canc" confirmation, then Cancel
-    virtual void sbtImprimirClick();  // nothing
-    virtual void sbtAjudaClick();     // host help at HelpFile / HelpContext
-    virtual void sbtFecharClick();    // close()
+    virtual void sbtIncluirClick();               // Insert on dtsPadrao's table
+    virtual void sbtAlterarClick();               // Edit
+    virtual void sbtExcluirClick();               // "Excl" confirmation, then Delete
+    virtual void sbtLocalizarClick();             // nothing
+    virtual void sbtVerificarClick();             // nothing (the screen reloads its data)
+    virtual void sbtConfirmarClick();             // Post
+    virtual void sbtCancelarClick();              // "Canc" confirmation, then Cancel
+    virtual void sbtImprimirClick();              // nothing
+    virtual void sbtAjudaClick();                 // host help at HelpFile / HelpContext
+    virtual void sbtFecharClick();                // close()
 
 protected:
     void showEvent(QShowEvent *event) override;

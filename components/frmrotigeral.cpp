@@ -14,8 +14,7 @@
 using namespace Qt::StringLiterals;
 
 TfrmRotiGeral::TfrmRotiGeral(QWidget *parent)
-    : QDialog(parent)
-{
+    : QDialog(parent) {
     setObjectName(u"frmRotiGeral"_s);
     setModal(true);
 
@@ -50,8 +49,7 @@ TfrmRotiGeral::TfrmRotiGeral(QWidget *parent)
 
 TfrmRotiGeral::~TfrmRotiGeral() = default;
 
-void TfrmRotiGeral::Initialize(QObject *owner)
-{
+void TfrmRotiGeral::Initialize(QObject *owner) {
     AttachToOwner(this, owner);
     try {
         FormCreate();
@@ -61,21 +59,15 @@ void TfrmRotiGeral::Initialize(QObject *owner)
     }
 }
 
-void TfrmRotiGeral::FormCreate()
-{
-}
+void TfrmRotiGeral::FormCreate() {}
 
-void TfrmRotiGeral::FormShow()
-{
-}
+void TfrmRotiGeral::FormShow() {}
 
-void TfrmRotiGeral::FormClose(TCloseAction &action)
-{
+void TfrmRotiGeral::FormClose(TCloseAction &action) {
     action = caFree;
 }
 
-bool TfrmRotiGeral::RunClose()
-{
+bool TfrmRotiGeral::RunClose() {
     TCloseAction action = caFree;
     if (!RunGuarded([&] { FormClose(action); }))
         action = caNone;
@@ -86,8 +78,7 @@ bool TfrmRotiGeral::RunClose()
     return true;
 }
 
-void TfrmRotiGeral::done(int result)
-{
+void TfrmRotiGeral::done(int result) {
     // Every way out of the dialog (accept, reject, Esc, close()) passes here exactly once.
     if (m_closing) {
         QDialog::done(result);
@@ -100,8 +91,7 @@ void TfrmRotiGeral::done(int result)
     m_closing = false;
 }
 
-void TfrmRotiGeral::showEvent(QShowEvent *event)
-{
+void TfrmRotiGeral::showEvent(QShowEvent *event) {
     QDialog::showEvent(event);
     if (m_shown)
         return;
@@ -109,8 +99,7 @@ void TfrmRotiGeral::showEvent(QShowEvent *event)
     RunGuarded([this] { FormShow(); });
 }
 
-void TfrmRotiGeral::closeEvent(QCloseEvent *event)
-{
+void TfrmRotiGeral::closeEvent(QCloseEvent *event) {
     if (m_closing) {
         QDialog::closeEvent(event);
         return;

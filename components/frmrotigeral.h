@@ -22,9 +22,7 @@
 class TfrmRotiGeral : public QDialog {
     Q_OBJECT
 public:
-    template<class T, class... Args>
-    static T *Create(QObject *owner, Args &&...args)
-    {
+    template <class T, class... Args> static T *Create(QObject *owner, Args &&...args) {
         auto *form = new T(std::forward<Args>(args)...);
         form->Initialize(owner);
         return form;

@@ -13,19 +13,16 @@
 
 using namespace Qt::StringLiterals;
 
-bool EmptyString(const QString &text)
-{
+bool EmptyString(const QString &text) {
     return text.trimmed().isEmpty();
 }
 
-void MensErro(const QString &text, bool abandon)
-{
+void MensErro(const QString &text, bool abandon) {
     Q_UNUSED(abandon);
     throw EUserError(text);
 }
 
-QJsonValue CheckResultServ(const TResultEnvelope &result, bool report, int index)
-{
+QJsonValue CheckResultServ(const TResultEnvelope &result, bool report, int index) {
     if (!result.Ok) {
         if (!report)
             return QJsonValue();
@@ -39,8 +36,7 @@ QJsonValue CheckResultServ(const TResultEnvelope &result, bool report, int index
     return result.Payload;
 }
 
-QString Ajusta(const QString &code, int width)
-{
+QString Ajusta(const QString &code, int width) {
     const QString trimmed = code.trimmed();
     if (trimmed.isEmpty())
         return trimmed;
@@ -50,18 +46,15 @@ QString Ajusta(const QString &code, int width)
     return trimmed.rightJustified(width, u'0');
 }
 
-TDateTime PriDiaMes(TDateTime date)
-{
+TDateTime PriDiaMes(TDateTime date) {
     return DateTimeUtil::FirstDayOfMonth(date);
 }
 
-TDateTime UltimoDiaMes(TDateTime date)
-{
+TDateTime UltimoDiaMes(TDateTime date) {
     return DateTimeUtil::LastDayOfMonth(date);
 }
 
-void SetChildEnabled(QWidget *container, bool enabled)
-{
+void SetChildEnabled(QWidget *container, bool enabled) {
     if (!container)
         return;
     const auto children = container->findChildren<QWidget *>();
@@ -69,55 +62,45 @@ void SetChildEnabled(QWidget *container, bool enabled)
         child->setEnabled(enabled);
 }
 
-void ActiveShowAvi(QWidget *mainForm, int kind, const QString &text)
-{
+void ActiveShowAvi(QWidget *mainForm, int kind, const QString &text) {
     Q_UNUSED(mainForm); // the host owns the indicator and knows its own main window
     Host()->ShowBusy(kind, text);
 }
 
-void DeactiveShowAvi()
-{
+void DeactiveShowAvi() {
     Host()->HideBusy();
 }
 
-QString WebURL()
-{
+QString WebURL() {
     return Host()->WebURL();
 }
 
-int WebPort()
-{
+int WebPort() {
     return Host()->WebPort();
 }
 
-QString Operador()
-{
+QString Operador() {
     return Host()->Operador();
 }
 
-void AtualizaLocalCache(const QStringList &tables)
-{
+void AtualizaLocalCache(const QStringList &tables) {
     Host()->AtualizaLocalCache(tables);
 }
 
-TApplication *Application()
-{
+TApplication *Application() {
     return TApplication::Instance();
 }
 
-void SetCursorHourglass()
-{
+void SetCursorHourglass() {
     QApplication::setOverrideCursor(Qt::WaitCursor);
 }
 
-void SetCursorDefault()
-{
+void SetCursorDefault() {
     while (QApplication::overrideCursor())
         QApplication::restoreOverrideCursor();
 }
 
-QString Format(const QString &text, const QStringList &args)
-{
+QString Format(const QString &text, const QStringList &args) {
     QString result;
     result.reserve(text.size());
     qsizetype next = 0;
@@ -140,8 +123,7 @@ QString Format(const QString &text, const QStringList &args)
 }
 
 bool PesquisaLista(TDataSource *source, const QString &keyField, const QString &titleAndEmpty,
-                   bool flag, QString &list)
-{
+                   bool flag, QString &list) {
     Q_UNUSED(flag);
     const qsizetype bar = titleAndEmpty.indexOf(u'|');
     const QString title = bar < 0 ? titleAndEmpty : titleAndEmpty.left(bar);

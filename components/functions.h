@@ -32,8 +32,8 @@ QJsonValue CheckResultServ(const TResultEnvelope &result, bool report = true, in
 // `width` ("1" -> "01"); anything else is returned trimmed ("A" -> "A"). Never cuts a code.
 QString Ajusta(const QString &code, int width);
 
-TDateTime PriDiaMes(TDateTime date);     // first day of the date's month, no time of day
-TDateTime UltimoDiaMes(TDateTime date);  // last day of the date's month, no time of day
+TDateTime PriDiaMes(TDateTime date);    // first day of the date's month, no time of day
+TDateTime UltimoDiaMes(TDateTime date); // last day of the date's month, no time of day
 
 // Enables or disables every control inside `container` (not the container itself).
 void SetChildEnabled(QWidget *container, bool enabled);

@@ -10,8 +10,7 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // Reporting must never throw either: with no host registered the failure can only be logged.
-void ShowError(const QString &text)
-{
+void ShowError(const QString &text) {
     try {
         Host()->MessageDlg(text, TMsgDlgType::mtError, mbOK, 0);
     } catch (...) {
@@ -19,8 +18,7 @@ void ShowError(const QString &text)
     }
 }
 
-void ReportUnexpected(const std::exception &error)
-{
+void ReportUnexpected(const std::exception &error) {
     try {
         Host()->HandleException(error);
     } catch (...) {
@@ -35,8 +33,7 @@ public:
 
 } // namespace
 
-bool RunGuarded(const std::function<void()> &handler)
-{
+bool RunGuarded(const std::function<void()> &handler) {
     try {
         handler();
         return true;

@@ -23,9 +23,7 @@ bool RunGuarded(const std::function<void()> &handler);
 // Wraps a callable so that calling it goes through RunGuarded. The wrapper accepts any arguments
 // and passes them on only if the callable takes them (so a no-argument lambda can be connected to
 // clicked(bool)).
-template<class F>
-auto Guarded(F f)
-{
+template <class F> auto Guarded(F f) {
     return [f = std::move(f)](auto &&...args) mutable {
         RunGuarded([&] {
             if constexpr (std::is_invocable_v<F &, decltype(args)...>)
@@ -38,9 +36,8 @@ auto Guarded(F f)
 
 // connect() through the guard: GuardedConnect(button, &QAbstractButton::clicked, this, [this] {
 // ... }); The lambda may take the signal's arguments or none.
-template<class Sender, class Signal, class F>
+template <class Sender, class Signal, class F>
 QMetaObject::Connection GuardedConnect(const Sender *sender, Signal signal, const QObject *context,
-                                       F f)
-{
+                                       F f) {
     return QObject::connect(sender, signal, context, Guarded(std::move(f)));
 }

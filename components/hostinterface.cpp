@@ -8,13 +8,11 @@ namespace {
 IHost *g_host = nullptr;
 }
 
-void RegisterHost(IHost *host)
-{
+void RegisterHost(IHost *host) {
     g_host = host;
 }
 
-IHost *Host()
-{
+IHost *Host() {
     if (!g_host)
         throw Exception(u"Nenhum host registrado."_s);
     return g_host;

@@ -3,8 +3,7 @@
 #include "components/guard.h"
 
 TMenuItem::TMenuItem(const QString &name, const QString &caption, QObject *parent)
-    : QAction(caption, parent)
-{
+    : QAction(caption, parent) {
     setObjectName(name);
     setCheckable(true);
     connect(this, &QAction::triggered, this, [this] {
@@ -16,8 +15,7 @@ TMenuItem::TMenuItem(const QString &name, const QString &caption, QObject *paren
     });
 }
 
-void TMenuItem::Click()
-{
+void TMenuItem::Click() {
     if (OnClick)
         OnClick();
 }

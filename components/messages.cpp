@@ -1,23 +1,18 @@
 #include "components/messages.h"
 
 TMessages::TMessages(QObject *parent)
-    : QObject(parent)
-{
-}
+    : QObject(parent) {}
 
 TMessages::TMessages(const QString &name, QObject *parent)
-    : QObject(parent)
-{
+    : QObject(parent) {
     setObjectName(name);
 }
 
-void TMessages::SetLines(const QStringList &lines)
-{
+void TMessages::SetLines(const QStringList &lines) {
     m_lines = lines;
 }
 
-QString TMessages::Msg(const QString &key) const
-{
+QString TMessages::Msg(const QString &key) const {
     for (const QString &line : m_lines) {
         const qsizetype bar = line.indexOf(u'|');
         if (bar >= 0 && QStringView(line).left(bar).compare(key, Qt::CaseInsensitive) == 0)
@@ -26,8 +21,7 @@ QString TMessages::Msg(const QString &key) const
     return {};
 }
 
-bool TMessages::HasKey(const QString &key) const
-{
+bool TMessages::HasKey(const QString &key) const {
     for (const QString &line : m_lines) {
         const qsizetype bar = line.indexOf(u'|');
         if (bar >= 0 && QStringView(line).left(bar).compare(key, Qt::CaseInsensitive) == 0)
@@ -36,7 +30,6 @@ bool TMessages::HasKey(const QString &key) const
     return false;
 }
 
-int TMessages::ShowMsg(const QString &key, TMsgDlgType type, int buttons, int helpContext) const
-{
+int TMessages::ShowMsg(const QString &key, TMsgDlgType type, int buttons, int helpContext) const {
     return Host()->MessageDlg(Msg(key), type, buttons, helpContext);
 }

@@ -5,21 +5,18 @@
 #include <QTabBar>
 
 TPageControl::TPageControl(QWidget *parent)
-    : QTabWidget(parent)
-{
+    : QTabWidget(parent) {
     setFocusPolicy(Qt::NoFocus);
     tabBar()->setFocusPolicy(Qt::NoFocus);
     connect(this, &QTabWidget::currentChanged, this, &TPageControl::OnCurrentChanged);
 }
 
 TPageControl::TPageControl(const QString &name, QWidget *parent)
-    : TPageControl(parent)
-{
+    : TPageControl(parent) {
     setObjectName(name);
 }
 
-int TPageControl::AddPage(QWidget *page, const QString &caption)
-{
+int TPageControl::AddPage(QWidget *page, const QString &caption) {
     // Adding the first page makes it current; that is not the user's choice.
     m_fromCode = true;
     const int index = addTab(page, caption);
@@ -27,21 +24,18 @@ int TPageControl::AddPage(QWidget *page, const QString &caption)
     return index;
 }
 
-void TPageControl::SetActivePage(QWidget *page)
-{
+void TPageControl::SetActivePage(QWidget *page) {
     m_fromCode = true;
     setCurrentWidget(page);
     m_fromCode = false;
 }
 
-bool TPageControl::PageEnabled(QWidget *page) const
-{
+bool TPageControl::PageEnabled(QWidget *page) const {
     const int index = indexOf(page);
     return index >= 0 && isTabEnabled(index);
 }
 
-void TPageControl::SetPageEnabled(QWidget *page, bool enabled)
-{
+void TPageControl::SetPageEnabled(QWidget *page, bool enabled) {
     const int index = indexOf(page);
     if (index < 0)
         return;
@@ -55,8 +49,7 @@ void TPageControl::SetPageEnabled(QWidget *page, bool enabled)
     page->setEnabled(enabled);
 }
 
-void TPageControl::OnCurrentChanged()
-{
+void TPageControl::OnCurrentChanged() {
     if (!m_fromCode && OnChange)
         RunGuarded(OnChange);
 }

@@ -14,8 +14,7 @@ using namespace Qt::StringLiterals;
 namespace {
 PesquisaListaDialog::Script g_script;
 
-QString CellText(const TFieldDef &def, const QVariant &value)
-{
+QString CellText(const TFieldDef &def, const QVariant &value) {
     if (value.isNull())
         return {};
     if (def.DataType == TFieldType::Date)
@@ -24,21 +23,18 @@ QString CellText(const TFieldDef &def, const QVariant &value)
 }
 } // namespace
 
-void PesquisaListaDialog::SetScript(Script script)
-{
+void PesquisaListaDialog::SetScript(Script script) {
     g_script = std::move(script);
 }
 
-bool PesquisaListaDialog::HasScript()
-{
+bool PesquisaListaDialog::HasScript() {
     return bool(g_script);
 }
 
 PesquisaListaDialog::PesquisaListaDialog(TClientDataSet &table, const QString &keyField,
                                          const QString &title, QWidget *parent)
     : QDialog(parent)
-    , m_table(new QTableWidget(this))
-{
+    , m_table(new QTableWidget(this)) {
     setObjectName(u"PesquisaListaDialog"_s);
     setWindowTitle(title);
     setModal(true);
@@ -108,33 +104,27 @@ PesquisaListaDialog::PesquisaListaDialog(TClientDataSet &table, const QString &k
     resize(420, 360);
 }
 
-int PesquisaListaDialog::RowCount() const
-{
+int PesquisaListaDialog::RowCount() const {
     return m_table->rowCount();
 }
 
-QString PesquisaListaDialog::Code(int row) const
-{
+QString PesquisaListaDialog::Code(int row) const {
     return m_table->item(row, 0)->text();
 }
 
-QString PesquisaListaDialog::Name(int row) const
-{
+QString PesquisaListaDialog::Name(int row) const {
     return m_table->item(row, 1)->text();
 }
 
-bool PesquisaListaDialog::IsChecked(int row) const
-{
+bool PesquisaListaDialog::IsChecked(int row) const {
     return m_table->item(row, 0)->checkState() == Qt::Checked;
 }
 
-void PesquisaListaDialog::SetChecked(int row, bool checked)
-{
+void PesquisaListaDialog::SetChecked(int row, bool checked) {
     m_table->item(row, 0)->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
 }
 
-bool PesquisaListaDialog::SetCheckedCode(const QString &code, bool checked)
-{
+bool PesquisaListaDialog::SetCheckedCode(const QString &code, bool checked) {
     bool found = false;
     for (int row = 0; row < RowCount(); ++row) {
         if (Code(row) == code) {
@@ -145,27 +135,23 @@ bool PesquisaListaDialog::SetCheckedCode(const QString &code, bool checked)
     return found;
 }
 
-void PesquisaListaDialog::CheckAll()
-{
+void PesquisaListaDialog::CheckAll() {
     for (int row = 0; row < RowCount(); ++row)
         SetChecked(row, true);
 }
 
-void PesquisaListaDialog::UncheckAll()
-{
+void PesquisaListaDialog::UncheckAll() {
     for (int row = 0; row < RowCount(); ++row)
         SetChecked(row, false);
 }
 
-void PesquisaListaDialog::Preselect(const QString &list)
-{
+void PesquisaListaDialog::Preselect(const QString &list) {
     const auto codes = list.split(u',', Qt::SkipEmptyParts);
     for (const QString &code : codes)
         SetCheckedCode(code.trimmed(), true);
 }
 
-QString PesquisaListaDialog::CheckedList() const
-{
+QString PesquisaListaDialog::CheckedList() const {
     QStringList codes;
     for (int row = 0; row < RowCount(); ++row)
         if (IsChecked(row))
@@ -173,8 +159,7 @@ QString PesquisaListaDialog::CheckedList() const
     return codes.join(u',');
 }
 
-bool PesquisaListaDialog::Choose()
-{
+bool PesquisaListaDialog::Choose() {
     if (g_script)
         return g_script(*this);
     return exec() == QDialog::Accepted;

@@ -31,11 +31,11 @@ public:
     bool IsChecked(int row) const;
     void SetChecked(int row, bool checked);
     bool SetCheckedCode(const QString &code, bool checked); // false when no row has that code
-    void CheckAll();   // "Todas"
-    void UncheckAll(); // "Nenhuma"
+    void CheckAll();                                        // "Todas"
+    void UncheckAll();                                      // "Nenhuma"
 
-    void Preselect(const QString &list);   // ticks the codes of "01,02" (blanks ignored)
-    QString CheckedList() const;           // "01,03": row order, comma, no blanks
+    void Preselect(const QString &list); // ticks the codes of "01,02" (blanks ignored)
+    QString CheckedList() const;         // "01,03": row order, comma, no blanks
 
     // Shows the dialog (or runs the script); true on OK.
     bool Choose();

@@ -6,7 +6,8 @@
 // A named parameter of a local query (":P_X" in its text). Starts with no value (NULL).
 class TParam final {
 public:
-    explicit TParam(QString name) : m_name(std::move(name)) {}
+    explicit TParam(QString name)
+        : m_name(std::move(name)) {}
 
     const QString &Name() const { return m_name; }
     bool IsNull() const { return m_value.isNull(); }

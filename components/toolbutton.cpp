@@ -3,8 +3,7 @@
 #include "components/guard.h"
 
 TToolButton::TToolButton(QWidget *parent)
-    : QToolButton(parent)
-{
+    : QToolButton(parent) {
     setFocusPolicy(Qt::NoFocus); // a toolbar click must not trigger the field's exit handler
     setToolButtonStyle(Qt::ToolButtonTextOnly);
     connect(this, &QToolButton::clicked, this, [this] {
@@ -14,14 +13,12 @@ TToolButton::TToolButton(QWidget *parent)
 }
 
 TToolButton::TToolButton(const QString &name, const QString &caption, QWidget *parent)
-    : TToolButton(parent)
-{
+    : TToolButton(parent) {
     setObjectName(name);
     setText(caption);
 }
 
-void TToolButton::Click()
-{
+void TToolButton::Click() {
     if (OnClick)
         OnClick();
 }

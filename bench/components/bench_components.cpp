@@ -13,8 +13,7 @@ namespace {
 
 // A list like the parameter screen's: code, name and period columns whose text comes from a
 // text handler that reads two fields of the row.
-void FillPeriods(TClientDataSet &table, int rows)
-{
+void FillPeriods(TClientDataSet &table, int rows) {
     TTablePacket packet;
     packet.Fields = {{u"CDEMPRESA"_s, TFieldType::String, 4},
                      {u"NMEMPRESA"_s, TFieldType::String, 40},
@@ -22,19 +21,18 @@ void FillPeriods(TClientDataSet &table, int rows)
                      {u"DTFIM"_s, TFieldType::Date}};
     for (int i = 0; i < rows; ++i)
         packet.Rows.append({QString::number(i).rightJustified(4, u'0'),
-                            u"Empresa %1 Comércio e Indústria Ltda"_s.arg(i),
-                            45292.0 + i % 365, 45292.0 + i % 365 + 30});
+                            u"Empresa %1 Comércio e Indústria Ltda"_s.arg(i), 45292.0 + i % 365,
+                            45292.0 + i % 365 + 30});
     table.SetData(packet);
     table.FieldByName(u"DTINI"_s)->OnGetText = [&table](TField &, QString &text, bool) {
-        text = DateTimeUtil::FormatDate(table.FieldByName(u"DTINI"_s)->AsDateTime()) + u" a "_s
-               + DateTimeUtil::FormatDate(table.FieldByName(u"DTFIM"_s)->AsDateTime());
+        text = DateTimeUtil::FormatDate(table.FieldByName(u"DTINI"_s)->AsDateTime()) + u" a "_s +
+               DateTimeUtil::FormatDate(table.FieldByName(u"DTFIM"_s)->AsDateTime());
     };
 }
 
 // What one repaint of the grid costs after the table moved: a screenful of 30 rows read again
 // (a view asks only for the rows it shows), with the table's size as the argument.
-void BM_GridRepaintAfterScroll(benchmark::State &state)
-{
+void BM_GridRepaintAfterScroll(benchmark::State &state) {
     TClientDataSet table;
     FillPeriods(table, int(state.range(0)));
     TDataSetModel model;
@@ -56,8 +54,7 @@ void BM_GridRepaintAfterScroll(benchmark::State &state)
 }
 BENCHMARK(BM_GridRepaintAfterScroll)->Arg(100)->Arg(1300)->Unit(benchmark::kMicrosecond);
 
-void BM_MessageLookup(benchmark::State &state)
-{
+void BM_MessageLookup(benchmark::State &state) {
     TMessages messages;
     QStringList lines;
     for (int i = 0; i < 48; ++i)
@@ -70,8 +67,7 @@ BENCHMARK(BM_MessageLookup);
 
 } // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);

@@ -11,8 +11,7 @@
 using namespace Qt::StringLiterals;
 
 TestHost::TestHost()
-    : m_connectionName(u"testhost-"_s + QUuid::createUuid().toString(QUuid::WithoutBraces))
-{
+    : m_connectionName(u"testhost-"_s + QUuid::createUuid().toString(QUuid::WithoutBraces)) {
     QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, m_connectionName);
     db.setDatabaseName(DatabasePath());
     if (!db.open()) {
@@ -22,8 +21,7 @@ TestHost::TestHost()
     RegisterHost(this);
 }
 
-TestHost::~TestHost()
-{
+TestHost::~TestHost() {
     RegisterHost(nullptr);
     {
         QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
@@ -32,21 +30,18 @@ TestHost::~TestHost()
     QSqlDatabase::removeDatabase(m_connectionName);
 }
 
-QString TestHost::DatabasePath() const
-{
+QString TestHost::DatabasePath() const {
     return m_dir.filePath(u"local.sqlite"_s);
 }
 
-QStringList TestHost::BoxTexts() const
-{
+QStringList TestHost::BoxTexts() const {
     QStringList texts;
     for (const Box &box : Boxes)
         texts.append(box.Text);
     return texts;
 }
 
-QStringList TestHost::ErrorTexts() const
-{
+QStringList TestHost::ErrorTexts() const {
     QStringList texts;
     for (const Box &box : Boxes)
         if (box.Type == TMsgDlgType::mtError)
@@ -54,8 +49,7 @@ QStringList TestHost::ErrorTexts() const
     return texts;
 }
 
-void TestHost::ClearRecords()
-{
+void TestHost::ClearRecords() {
     Boxes.clear();
     BusyCalls.clear();
     CacheRefreshes.clear();
@@ -64,8 +58,7 @@ void TestHost::ClearRecords()
     UnexpectedBoxes = 0;
 }
 
-void TestHost::ExecLocal(const QStringList &statements)
-{
+void TestHost::ExecLocal(const QStringList &statements) {
     QSqlQuery query(LocalDatabase());
     for (const QString &statement : statements) {
         if (!query.exec(statement)) {
@@ -76,8 +69,7 @@ void TestHost::ExecLocal(const QStringList &statements)
     }
 }
 
-QWidget *TestHost::MainForm()
-{
+QWidget *TestHost::MainForm() {
     if (!m_mainForm) {
         m_mainForm = std::make_unique<QWidget>();
         m_mainForm->setObjectName(u"frmPrincipal"_s);
@@ -85,14 +77,12 @@ QWidget *TestHost::MainForm()
     return m_mainForm.get();
 }
 
-void TestHost::ShowChild(QWidget *form)
-{
+void TestHost::ShowChild(QWidget *form) {
     ShownChildren.append(form);
     form->show();
 }
 
-int TestHost::MessageDlg(const QString &text, TMsgDlgType type, int buttons, int helpContext)
-{
+int TestHost::MessageDlg(const QString &text, TMsgDlgType type, int buttons, int helpContext) {
     Q_UNUSED(helpContext);
     Boxes.append({type, text, buttons});
     if (!m_answers.isEmpty())
@@ -103,32 +93,26 @@ int TestHost::MessageDlg(const QString &text, TMsgDlgType type, int buttons, int
     return (buttons & mbNo) ? mrNo : mrCancel;
 }
 
-void TestHost::ShowBusy(int kind, const QString &text)
-{
+void TestHost::ShowBusy(int kind, const QString &text) {
     BusyCalls.append(u"show:%1:%2"_s.arg(kind).arg(text));
 }
 
-void TestHost::HideBusy()
-{
+void TestHost::HideBusy() {
     BusyCalls.append(u"hide"_s);
 }
 
-void TestHost::ShowHelp(const QString &helpFile, int context)
-{
+void TestHost::ShowHelp(const QString &helpFile, int context) {
     HelpCalls.append(u"%1#%2"_s.arg(helpFile).arg(context));
 }
 
-void TestHost::AtualizaLocalCache(const QStringList &tables)
-{
+void TestHost::AtualizaLocalCache(const QStringList &tables) {
     CacheRefreshes.append(tables);
 }
 
-QSqlDatabase TestHost::LocalDatabase()
-{
+QSqlDatabase TestHost::LocalDatabase() {
     return QSqlDatabase::database(m_connectionName);
 }
 
-void TestHost::HandleException(const std::exception &error)
-{
+void TestHost::HandleException(const std::exception &error) {
     Exceptions.append(QString::fromUtf8(error.what()));
 }

@@ -34,12 +34,12 @@ public:
 
     void QueueAnswer(int modalResult) { m_answers.enqueue(modalResult); }
 
-    QList<Box> Boxes;              // every box shown, in order
-    QStringList BusyCalls;         // "show:6:", "show:1:Realizando...", "hide"
+    QList<Box> Boxes;      // every box shown, in order
+    QStringList BusyCalls; // "show:6:", "show:1:Realizando...", "hide"
     QList<QStringList> CacheRefreshes;
     QList<QPointer<QWidget>> ShownChildren;
-    QStringList HelpCalls;         // "Gerhelp.hlp#12409400"
-    QStringList Exceptions;        // what() of HandleException calls
+    QStringList HelpCalls;  // "Gerhelp.hlp#12409400"
+    QStringList Exceptions; // what() of HandleException calls
     int UnexpectedBoxes = 0;
 
     QString Url = QStringLiteral("127.0.0.1");

@@ -24,14 +24,12 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-TDateTime D(int y, int m, int d)
-{
+TDateTime D(int y, int m, int d) {
     return DateTimeUtil::EncodeDate(y, m, d);
 }
 
 // Two companies with a period each; the start date's text is the period, as screens show it.
-void FillPeriods(TClientDataSet &table)
-{
+void FillPeriods(TClientDataSet &table) {
     TTablePacket packet;
     packet.Fields = {{u"CDEMPRESA"_s, TFieldType::String, 2},
                      {u"DTINI"_s, TFieldType::Date},
@@ -41,8 +39,8 @@ void FillPeriods(TClientDataSet &table)
                    {u"02"_s, QVariant(), QVariant(), u"N"_s}};
     table.SetData(packet);
     table.FieldByName(u"DTINI"_s)->OnGetText = [&table](TField &, QString &text, bool) {
-        text = DateTimeUtil::FormatDate(table.FieldByName(u"DTINI"_s)->AsDateTime()) + u" a "_s
-               + DateTimeUtil::FormatDate(table.FieldByName(u"DTFIM"_s)->AsDateTime());
+        text = DateTimeUtil::FormatDate(table.FieldByName(u"DTINI"_s)->AsDateTime()) + u" a "_s +
+               DateTimeUtil::FormatDate(table.FieldByName(u"DTFIM"_s)->AsDateTime());
     };
 }
 
@@ -72,8 +70,7 @@ private Q_SLOTS:
     void navigatorFollowsTheRow();
 };
 
-void TstComponentControls::dateEditText_data()
-{
+void TstComponentControls::dateEditText_data() {
     QTest::addColumn<bool>("showDia");
     QTest::addColumn<TDateTime>("date");
     QTest::addColumn<QString>("text");
@@ -83,8 +80,7 @@ void TstComponentControls::dateEditText_data()
     QTest::newRow("month only") << false << D(2024, 3, 15) << u"03/2024"_s << D(2024, 3, 1);
 }
 
-void TstComponentControls::dateEditText()
-{
+void TstComponentControls::dateEditText() {
     QFETCH(bool, showDia);
     QFETCH(TDateTime, date);
     QFETCH(QString, text);
@@ -97,8 +93,7 @@ void TstComponentControls::dateEditText()
     QCOMPARE(edit.objectName(), u"depTeste"_s);
 }
 
-void TstComponentControls::emptyDateSurvivesRoundTrip()
-{
+void TstComponentControls::emptyDateSurvivesRoundTrip() {
     for (bool showDia : {true, false}) {
         TDateEditPlus edit;
         edit.SetShowDia(showDia);
@@ -113,8 +108,7 @@ void TstComponentControls::emptyDateSurvivesRoundTrip()
     }
 }
 
-void TstComponentControls::checkValidDate_data()
-{
+void TstComponentControls::checkValidDate_data() {
     QTest::addColumn<bool>("showDia");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("error");
@@ -128,8 +122,7 @@ void TstComponentControls::checkValidDate_data()
     QTest::newRow("month ok") << false << u"122024"_s << QString();
 }
 
-void TstComponentControls::checkValidDate()
-{
+void TstComponentControls::checkValidDate() {
     QFETCH(bool, showDia);
     QFETCH(QString, typed);
     QFETCH(QString, error);
@@ -145,8 +138,7 @@ void TstComponentControls::checkValidDate()
     }
 }
 
-void TstComponentControls::monthBoundsOfShownDate()
-{
+void TstComponentControls::monthBoundsOfShownDate() {
     TDateEditPlus edit;
     edit.SetDate(D(2024, 2, 10));
     QCOMPARE(edit.GetPrimDia(), D(2024, 2, 1));
@@ -155,8 +147,7 @@ void TstComponentControls::monthBoundsOfShownDate()
     QCOMPARE(edit.GetPrimDia(), 0.0);
 }
 
-void TstComponentControls::upDownStepsTheMonth()
-{
+void TstComponentControls::upDownStepsTheMonth() {
     TDateEditPlus edit;
     edit.SetShowDia(false);
     edit.SetEditStyle(TDateEditPlus::desUpDown);
@@ -168,19 +159,17 @@ void TstComponentControls::upDownStepsTheMonth()
     QCOMPARE(edit.text(), u"11/2024"_s);
 }
 
-void TstComponentControls::weekDayName()
-{
+void TstComponentControls::weekDayName() {
     TDateEditPlus edit;
-    edit.SetWeekDays({u"Domingo"_s, u"Segunda"_s, u"Terça"_s, u"Quarta"_s, u"Quinta"_s,
-                      u"Sexta"_s, u"Sábado"_s});
+    edit.SetWeekDays({u"Domingo"_s, u"Segunda"_s, u"Terça"_s, u"Quarta"_s, u"Quinta"_s, u"Sexta"_s,
+                      u"Sábado"_s});
     edit.SetDate(D(2024, 3, 3)); // a Sunday
     QCOMPARE(edit.WeekDayText(), u"Domingo"_s);
     edit.SetShowDia(false);
     QCOMPARE(edit.WeekDayText(), QString());
 }
 
-void TstComponentControls::boundDateShowsDateNotText()
-{
+void TstComponentControls::boundDateShowsDateNotText() {
     TClientDataSet table;
     FillPeriods(table);
     TDataSource source;
@@ -198,8 +187,7 @@ void TstComponentControls::boundDateShowsDateNotText()
     QCOMPARE(edit.GetDate(), 0.0);
 }
 
-void TstComponentControls::boundControlsWriteBeforePost()
-{
+void TstComponentControls::boundControlsWriteBeforePost() {
     TClientDataSet table;
     FillPeriods(table);
     TDataSource source;
@@ -244,8 +232,7 @@ void TstComponentControls::boundControlsWriteBeforePost()
     QCOMPARE(table.State(), TDataSetState::Edit);
 }
 
-void TstComponentControls::firstKeystrokeEdits()
-{
+void TstComponentControls::firstKeystrokeEdits() {
     TestHost host;
     TClientDataSet table;
     FillPeriods(table);
@@ -271,15 +258,16 @@ void TstComponentControls::firstKeystrokeEdits()
 
     // A table that refuses to edit swallows the key and shows why.
     table.Cancel();
-    table.BeforeEdit = [](TClientDataSet &) { MensErro(u"Somente leitura."_s); };
+    table.BeforeEdit = [](TClientDataSet &) {
+        MensErro(u"Somente leitura."_s);
+    };
     QTest::keyClicks(&code, u"8"_s);
     QCOMPARE(table.State(), TDataSetState::Browse);
     QCOMPARE(code.text(), u"01"_s);
     QCOMPARE(host.ErrorTexts(), QStringList{u"Somente leitura."_s});
 }
 
-void TstComponentControls::checkBoxFlags()
-{
+void TstComponentControls::checkBoxFlags() {
     TClientDataSet table;
     FillPeriods(table);
     TDataSource source;
@@ -312,8 +300,7 @@ void TstComponentControls::checkBoxFlags()
     QCOMPARE(table.FieldByName(u"IDFLAG"_s)->AsString(), u"N"_s);
 }
 
-void TstComponentControls::gridModel()
-{
+void TstComponentControls::gridModel() {
     TClientDataSet table;
     FillPeriods(table);
     TDataSetModel model;
@@ -327,7 +314,9 @@ void TstComponentControls::gridModel()
     QCOMPARE(table.RecNo(), 1); // reading other rows leaves the table where it was
 
     int scrolls = 0;
-    table.AfterScroll = [&](TClientDataSet &) { ++scrolls; };
+    table.AfterScroll = [&](TClientDataSet &) {
+        ++scrolls;
+    };
     table.Edit();
     table.FieldByName(u"CDEMPRESA"_s)->SetAsString(u"05"_s);
     QCOMPARE(model.index(0, 0).data().toString(), u"05"_s); // the row being edited is live
@@ -343,8 +332,7 @@ void TstComponentControls::gridModel()
     QCOMPARE(scrolls, 1); // the Append's own scroll, none from the model's reading
 }
 
-void TstComponentControls::gridFollowsCurrentRow()
-{
+void TstComponentControls::gridFollowsCurrentRow() {
     TClientDataSet table;
     FillPeriods(table);
     TDataSource source;
@@ -362,11 +350,12 @@ void TstComponentControls::gridFollowsCurrentRow()
     QCOMPARE(table.RecNo(), 1);
 }
 
-void TstComponentControls::toolButtonClickWhileDisabled()
-{
+void TstComponentControls::toolButtonClickWhileDisabled() {
     TToolButton button(u"sbtVerificar"_s, u"Verificar"_s, nullptr);
     int clicks = 0, signals_ = 0;
-    button.OnClick = [&] { ++clicks; };
+    button.OnClick = [&] {
+        ++clicks;
+    };
     connect(&button, &QToolButton::clicked, this, [&] { ++signals_; });
     button.setEnabled(false);
     button.Click();
@@ -380,8 +369,7 @@ void TstComponentControls::toolButtonClickWhileDisabled()
     QCOMPARE(signals_, 1);
 }
 
-void TstComponentControls::menuItemTickBelongsToTheHandler()
-{
+void TstComponentControls::menuItemTickBelongsToTheHandler() {
     TestHost host;
     TMenuItem item(u"mnuFolhaDados"_s, u"Folha de Dados"_s, nullptr);
     int clicks = 0;
@@ -402,15 +390,16 @@ void TstComponentControls::menuItemTickBelongsToTheHandler()
     QVERIFY(item.Checked());
 }
 
-void TstComponentControls::pageControlFiresOnUserChoiceOnly()
-{
+void TstComponentControls::pageControlFiresOnUserChoiceOnly() {
     TPageControl pages(u"pgcPadrao"_s, nullptr);
     QWidget first, second, third;
     pages.AddPage(&first, u"Um"_s);
     pages.AddPage(&second, u"Dois"_s);
     pages.AddPage(&third, u"Três"_s);
     int changes = 0;
-    pages.OnChange = [&] { ++changes; };
+    pages.OnChange = [&] {
+        ++changes;
+    };
     pages.show();
     QVERIFY(QTest::qWaitForWindowExposed(&pages));
 
@@ -433,8 +422,7 @@ void TstComponentControls::pageControlFiresOnUserChoiceOnly()
 
 // A field whose exit check fails brings its page back when the user clicks another tab: the
 // exit runs while the page is being switched, and the change event still reports a page.
-void TstComponentControls::exitHandlerCanRefuseATabClick()
-{
+void TstComponentControls::exitHandlerCanRefuseATabClick() {
     TestHost host;
     TPageControl pages(u"pgcPadrao"_s, nullptr);
     auto *form = new QWidget;
@@ -471,8 +459,7 @@ void TstComponentControls::exitHandlerCanRefuseATabClick()
     QCOMPARE(events, (QStringList{u"exit"_s, u"change:0"_s}));
 }
 
-void TstComponentControls::navigatorFollowsTheRow()
-{
+void TstComponentControls::navigatorFollowsTheRow() {
     TClientDataSet table;
     FillPeriods(table);
     TDataSource source;

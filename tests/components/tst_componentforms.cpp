@@ -16,8 +16,7 @@ namespace {
 // A screen built the way derived screens are: members in the constructor, work in FormCreate.
 class TfrmTeste final : public TfrmPadrao {
 public:
-    TfrmTeste()
-    {
+    TfrmTeste() {
         setObjectName(u"frmTeste"_s);
         cds.setObjectName(u"cdsTeste"_s);
         dtsPadrao->SetDataSet(&cds);
@@ -29,8 +28,7 @@ public:
         mnuControle = new TMenuItem(u"mnuControle"_s, u"Controles"_s, this);
         InsertOperacaoItem(mnuControle);
     }
-    void FormCreate() override
-    {
+    void FormCreate() override {
         TfrmPadrao::FormCreate();
         log.append(u"create"_s);
         TTablePacket packet;
@@ -40,8 +38,7 @@ public:
     }
     void FormShow() override { log.append(u"show"_s); }
     void FormActivate() override { log.append(u"activate"_s); }
-    void FormClose(TCloseAction &action) override
-    {
+    void FormClose(TCloseAction &action) override {
         TfrmPadrao::FormClose(action);
         log.append(u"close"_s);
         if (keepOpen)
@@ -59,8 +56,7 @@ public:
 
 class TfrmFalha final : public TfrmPadrao {
 public:
-    void FormCreate() override
-    {
+    void FormCreate() override {
         TfrmPadrao::FormCreate();
         MensErro(u"Servidor fora do ar."_s);
     }
@@ -68,8 +64,7 @@ public:
 
 class TfrmRotina final : public TfrmRotiGeral {
 public:
-    void FormClose(TCloseAction &action) override
-    {
+    void FormClose(TCloseAction &action) override {
         TfrmRotiGeral::FormClose(action);
         ++closes;
         if (keepOpen)
@@ -92,8 +87,7 @@ private Q_SLOTS:
     void routineFormCloseRunsOnce();
 };
 
-void TstComponentForms::baseFormLayoutAndOrder()
-{
+void TstComponentForms::baseFormLayoutAndOrder() {
     TestHost host;
     auto *form = TfrmPadrao::Create<TfrmTeste>(Application());
     QCOMPARE(form->log, QStringList{u"create"_s});
@@ -107,15 +101,15 @@ void TstComponentForms::baseFormLayoutAndOrder()
     for (int i = 0; i < layout->count(); ++i)
         if (auto *button = qobject_cast<TToolButton *>(layout->itemAt(i)->widget()))
             shown.append(button->objectName());
-    QCOMPARE(shown, (QStringList{u"sbtIncluir"_s, u"sbtAlterar"_s, u"sbtExcluir"_s,
-                                 u"sbtLocalizar"_s, u"sbtVerificar"_s, u"sbtConfirmar"_s,
-                                 u"sbtCancelar"_s, u"sbtCadAuto"_s, u"sbtImprimir"_s,
-                                 u"sbtAjuda"_s, u"sbtFechar"_s}));
+    QCOMPARE(shown,
+             (QStringList{u"sbtIncluir"_s, u"sbtAlterar"_s, u"sbtExcluir"_s, u"sbtLocalizar"_s,
+                          u"sbtVerificar"_s, u"sbtConfirmar"_s, u"sbtCancelar"_s, u"sbtCadAuto"_s,
+                          u"sbtImprimir"_s, u"sbtAjuda"_s, u"sbtFechar"_s}));
     QStringList items;
     for (QAction *action : form->mnuOperacao->actions())
         items.append(action->isSeparator() ? u"-"_s : action->objectName());
-    QCOMPARE(items.mid(0, 4), (QStringList{u"mnuFolhaDados"_s, u"mnuFormulario"_s,
-                                           u"mnuControle"_s, u"-"_s}));
+    QCOMPARE(items.mid(0, 4),
+             (QStringList{u"mnuFolhaDados"_s, u"mnuFormulario"_s, u"mnuControle"_s, u"-"_s}));
     QCOMPARE(items.last(), u"mnuConfigImpressora"_s);
     QCOMPARE(form->pgcPadrao->ActivePage(), form->tshFolhaDados);
     QVERIFY(form->findChild<QWidget *>(u"dbgPadrao"_s));
@@ -132,8 +126,7 @@ void TstComponentForms::baseFormLayoutAndOrder()
     delete form;
 }
 
-void TstComponentForms::baseFormStateHandling()
-{
+void TstComponentForms::baseFormStateHandling() {
     TestHost host;
     auto *form = TfrmPadrao::Create<TfrmTeste>(nullptr);
     QVERIFY(form->sbtIncluir->isEnabled());
@@ -167,8 +160,7 @@ void TstComponentForms::baseFormStateHandling()
     delete form;
 }
 
-void TstComponentForms::baseFormCloseReleases()
-{
+void TstComponentForms::baseFormCloseReleases() {
     TestHost host;
     QPointer<TfrmTeste> form = TfrmPadrao::Create<TfrmTeste>(Application());
     form->show();
@@ -177,8 +169,7 @@ void TstComponentForms::baseFormCloseReleases()
     QTRY_VERIFY(form.isNull());
 }
 
-void TstComponentForms::mdiFrameActivatesAndCloses()
-{
+void TstComponentForms::mdiFrameActivatesAndCloses() {
     TestHost host;
     QMdiArea area;
     area.resize(800, 600);
@@ -200,8 +191,7 @@ void TstComponentForms::mdiFrameActivatesAndCloses()
     QVERIFY(form.isNull());
 }
 
-void TstComponentForms::failedCreationReleasesTheForm()
-{
+void TstComponentForms::failedCreationReleasesTheForm() {
     TestHost host;
     const auto before = Application()->Owned().size();
     QVERIFY_THROWS_EXCEPTION(EUserError, TfrmPadrao::Create<TfrmFalha>(Application()));
@@ -209,8 +199,7 @@ void TstComponentForms::failedCreationReleasesTheForm()
     QVERIFY(host.Boxes.isEmpty()); // the caller decides how to report it
 }
 
-void TstComponentForms::routineFormCloseRunsOnce()
-{
+void TstComponentForms::routineFormCloseRunsOnce() {
     TestHost host;
     QPointer<TfrmRotina> dialog = TfrmRotiGeral::Create<TfrmRotina>(Application());
     QVERIFY(dialog->sbtConfirma->autoRaise());

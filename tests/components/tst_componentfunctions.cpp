@@ -33,8 +33,7 @@ private Q_SLOTS:
     void noHostIsAFailureWithText();
 };
 
-void TstComponentFunctions::messageLookup_data()
-{
+void TstComponentFunctions::messageLookup_data() {
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("expected");
     QTest::newRow("case differs") << u"DtMenorGPAMaior"_s << u"Data de início GPA."_s;
@@ -47,19 +46,17 @@ void TstComponentFunctions::messageLookup_data()
     QTest::newRow("line without bar is no key") << u"SemBarra"_s << QString();
 }
 
-void TstComponentFunctions::messageLookup()
-{
+void TstComponentFunctions::messageLookup() {
     QFETCH(QString, key);
     QFETCH(QString, expected);
     TMessages messages;
     messages.SetLines({u"dtMenorGPAMaior|Data de início GPA."_s, u"Bar|a|b|c"_s,
-                       u"OPER_AGE|Agendamento. "_s, u"Ext|Venda  deve"_s,
-                       u"Lanc|a partir de %s!"_s, u"DUP|um"_s, u"dup|dois"_s, u"SemBarra"_s});
+                       u"OPER_AGE|Agendamento. "_s, u"Ext|Venda  deve"_s, u"Lanc|a partir de %s!"_s,
+                       u"DUP|um"_s, u"dup|dois"_s, u"SemBarra"_s});
     QCOMPARE(messages.Msg(key), expected);
 }
 
-void TstComponentFunctions::showMsgReturnsTheAnswer()
-{
+void TstComponentFunctions::showMsgReturnsTheAnswer() {
     TestHost host;
     TMessages messages;
     messages.SetLines({u"Excl|Confirma exclusão?"_s});
@@ -70,8 +67,7 @@ void TstComponentFunctions::showMsgReturnsTheAnswer()
     QCOMPARE(host.Boxes[0].Text, u"Confirma exclusão?"_s);
 }
 
-void TstComponentFunctions::ajusta_data()
-{
+void TstComponentFunctions::ajusta_data() {
     QTest::addColumn<QString>("code");
     QTest::addColumn<int>("width");
     QTest::addColumn<QString>("expected");
@@ -84,16 +80,14 @@ void TstComponentFunctions::ajusta_data()
     QTest::newRow("empty stays empty") << u"  "_s << 2 << QString();
 }
 
-void TstComponentFunctions::ajusta()
-{
+void TstComponentFunctions::ajusta() {
     QFETCH(QString, code);
     QFETCH(int, width);
     QFETCH(QString, expected);
     QCOMPARE(Ajusta(code, width), expected);
 }
 
-void TstComponentFunctions::emptyString_data()
-{
+void TstComponentFunctions::emptyString_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("empty");
     QTest::newRow("empty") << QString() << true;
@@ -102,38 +96,33 @@ void TstComponentFunctions::emptyString_data()
     QTest::newRow("text") << u" a "_s << false;
 }
 
-void TstComponentFunctions::emptyString()
-{
+void TstComponentFunctions::emptyString() {
     QFETCH(QString, text);
     QFETCH(bool, empty);
     QCOMPARE(EmptyString(text), empty);
 }
 
-void TstComponentFunctions::format_data()
-{
+void TstComponentFunctions::format_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("expected");
     QTest::newRow("in order") << u"Empresa %s desde %s."_s << QStringList{u"01"_s, u"x"_s}
                               << u"Empresa 01 desde x."_s;
-    QTest::newRow("inserted %s not reread") << u"%s e %s"_s << QStringList{u"%s"_s, u"b"_s}
-                                            << u"%s e b"_s;
-    QTest::newRow("missing argument keeps %s") << u"%s %s"_s << QStringList{u"a"_s}
-                                               << u"a %s"_s;
+    QTest::newRow("inserted %s not reread")
+        << u"%s e %s"_s << QStringList{u"%s"_s, u"b"_s} << u"%s e b"_s;
+    QTest::newRow("missing argument keeps %s") << u"%s %s"_s << QStringList{u"a"_s} << u"a %s"_s;
     QTest::newRow("percent escape") << u"100%% %s"_s << QStringList{u"ok"_s} << u"100% ok"_s;
     QTest::newRow("trailing percent") << u"50%"_s << QStringList{} << u"50%"_s;
 }
 
-void TstComponentFunctions::format()
-{
+void TstComponentFunctions::format() {
     QFETCH(QString, text);
     QFETCH(QStringList, args);
     QFETCH(QString, expected);
     QCOMPARE(Format(text, args), expected);
 }
 
-void TstComponentFunctions::monthBounds()
-{
+void TstComponentFunctions::monthBounds() {
     const TDateTime leap = DateTimeUtil::EncodeDate(2024, 2, 10) + 0.5;
     QCOMPARE(PriDiaMes(leap), DateTimeUtil::EncodeDate(2024, 2, 1));
     QCOMPARE(UltimoDiaMes(leap), DateTimeUtil::EncodeDate(2024, 2, 29));
@@ -141,8 +130,7 @@ void TstComponentFunctions::monthBounds()
              DateTimeUtil::EncodeDate(2023, 12, 31));
 }
 
-void TstComponentFunctions::guard_data()
-{
+void TstComponentFunctions::guard_data() {
     QTest::addColumn<int>("kind");
     QTest::addColumn<QStringList>("errors");
     QTest::addColumn<int>("unexpected");
@@ -153,8 +141,7 @@ void TstComponentFunctions::guard_data()
     QTest::newRow("foreign failure to host") << 4 << QStringList{} << 1;
 }
 
-void TstComponentFunctions::guard()
-{
+void TstComponentFunctions::guard() {
     QFETCH(int, kind);
     QFETCH(QStringList, errors);
     QFETCH(int, unexpected);
@@ -162,12 +149,17 @@ void TstComponentFunctions::guard()
     bool after = false;
     const bool completed = RunGuarded([&] {
         switch (kind) {
-        case 0: MensErro(u"Empresa deve ser informada."_s);
-        case 1: CheckResultServ(TResultEnvelope::Failure(u"internal"_s, u"Falhou no servidor."_s));
-                break;
-        case 2: Abort();
-        case 3: throw EConvertError(u"Valor ruim."_s);
-        case 4: throw std::runtime_error("boom");
+        case 0:
+            MensErro(u"Empresa deve ser informada."_s);
+        case 1:
+            CheckResultServ(TResultEnvelope::Failure(u"internal"_s, u"Falhou no servidor."_s));
+            break;
+        case 2:
+            Abort();
+        case 3:
+            throw EConvertError(u"Valor ruim."_s);
+        case 4:
+            throw std::runtime_error("boom");
         }
         after = true;
     });
@@ -178,8 +170,7 @@ void TstComponentFunctions::guard()
     QCOMPARE(host.Exceptions.size(), unexpected);
 }
 
-void TstComponentFunctions::guardedConnectStopsTheHandler()
-{
+void TstComponentFunctions::guardedConnectStopsTheHandler() {
     TestHost host;
     QPushButton button;
     int reached = 0;
@@ -197,8 +188,7 @@ void TstComponentFunctions::guardedConnectStopsTheHandler()
     QCOMPARE(host.ErrorTexts(), QStringList{u"Pare."_s});
 }
 
-void TstComponentFunctions::checkResultServ()
-{
+void TstComponentFunctions::checkResultServ() {
     const QJsonArray payload{1, 2};
     QCOMPARE(CheckResultServ(TResultEnvelope::Success(payload)), QJsonValue(payload));
     QCOMPARE(CheckResultServ(TResultEnvelope::Success(payload), true, 1), QJsonValue(2));
@@ -213,8 +203,7 @@ void TstComponentFunctions::checkResultServ()
     }
 }
 
-void TstComponentFunctions::cursorDefaultRestoresEverything()
-{
+void TstComponentFunctions::cursorDefaultRestoresEverything() {
     SetCursorHourglass();
     SetCursorHourglass();
     QVERIFY(QApplication::overrideCursor());
@@ -222,8 +211,7 @@ void TstComponentFunctions::cursorDefaultRestoresEverything()
     QVERIFY(!QApplication::overrideCursor());
 }
 
-void TstComponentFunctions::busyGuardHidesOnFailure()
-{
+void TstComponentFunctions::busyGuardHidesOnFailure() {
     TestHost host;
     RunGuarded([&] {
         BusyGuard busy(host.MainForm(), 6, u"Carregando"_s);
@@ -232,8 +220,7 @@ void TstComponentFunctions::busyGuardHidesOnFailure()
     QCOMPARE(host.BusyCalls, (QStringList{u"show:6:Carregando"_s, u"hide"_s}));
 }
 
-void TstComponentFunctions::noHostIsAFailureWithText()
-{
+void TstComponentFunctions::noHostIsAFailureWithText() {
     try {
         WebURL();
         QFAIL("no failure raised");

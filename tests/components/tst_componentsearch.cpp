@@ -19,8 +19,7 @@ const QString EmpresaSql = u"SELECT CDEMPRESA, NMEMPRESA\n"
                            "WHERE ((CDEMPRESA = :P_CDEMPRESA) OR (:P_TCDEMPRESA = 'T'))\n"
                            "ORDER BY CDEMPRESA"_s;
 
-void CreateCompanies(TestHost &host, bool withRows = true)
-{
+void CreateCompanies(TestHost &host, bool withRows = true) {
     host.ExecLocal({u"CREATE TABLE EMPRESA (CDEMPRESA VARCHAR(2), NMEMPRESA VARCHAR(40))"_s});
     if (withRows)
         host.ExecLocal({u"INSERT INTO EMPRESA VALUES ('03', 'Terceira')"_s,
@@ -28,14 +27,12 @@ void CreateCompanies(TestHost &host, bool withRows = true)
                         u"INSERT INTO EMPRESA VALUES ('02', 'Segunda')"_s});
 }
 
-void DeclareCompanyFields(TADOIBQuery &query)
-{
+void DeclareCompanyFields(TADOIBQuery &query) {
     query.SetFieldDef(u"CDEMPRESA"_s, TFieldType::String, 2, u"Código"_s, true);
     query.SetFieldDef(u"NMEMPRESA"_s, TFieldType::String, 40, u"Nome"_s);
 }
 
-QStringList Codes(TClientDataSet &table)
-{
+QStringList Codes(TClientDataSet &table) {
     QStringList codes;
     for (table.First(); !table.Eof(); table.Next())
         codes.append(table.FieldByName(u"CDEMPRESA"_s)->AsString());
@@ -58,28 +55,25 @@ private Q_SLOTS:
     void pesquisaListaEmpty();
 };
 
-void TstComponentSearch::cleanup()
-{
+void TstComponentSearch::cleanup() {
     TBtnPesquisa::SetChooseHook({});
     PesquisaListaDialog::SetScript({});
 }
 
-void TstComponentSearch::queryParameters_data()
-{
+void TstComponentSearch::queryParameters_data() {
     QTest::addColumn<QVariant>("code");
     QTest::addColumn<QVariant>("all");
     QTest::addColumn<QStringList>("expected");
-    QTest::newRow("all, code ignored") << QVariant(u"09"_s) << QVariant(u"T"_s)
-                                       << QStringList{u"01"_s, u"02"_s, u"03"_s};
-    QTest::newRow("one by code, flag NULL") << QVariant(u"02"_s) << QVariant()
-                                            << QStringList{u"02"_s};
+    QTest::newRow("all, code ignored")
+        << QVariant(u"09"_s) << QVariant(u"T"_s) << QStringList{u"01"_s, u"02"_s, u"03"_s};
+    QTest::newRow("one by code, flag NULL")
+        << QVariant(u"02"_s) << QVariant() << QStringList{u"02"_s};
     QTest::newRow("unknown code") << QVariant(u"99"_s) << QVariant() << QStringList{};
-    QTest::newRow("empty text is not NULL") << QVariant(u"02"_s) << QVariant(u""_s)
-                                            << QStringList{u"02"_s};
+    QTest::newRow("empty text is not NULL")
+        << QVariant(u"02"_s) << QVariant(u""_s) << QStringList{u"02"_s};
 }
 
-void TstComponentSearch::queryParameters()
-{
+void TstComponentSearch::queryParameters() {
     QFETCH(QVariant, code);
     QFETCH(QVariant, all);
     QFETCH(QStringList, expected);
@@ -105,8 +99,7 @@ void TstComponentSearch::queryParameters()
     QCOMPARE(query.FieldByName(u"NMEMPRESA"_s)->Size(), 40);
 }
 
-void TstComponentSearch::queryFailureIsADatabaseError()
-{
+void TstComponentSearch::queryFailureIsADatabaseError() {
     TestHost host;
     TADOIBQuery query;
     query.SetSQL(u"SELECT X FROM NAO_EXISTE WHERE X = :P_X"_s);
@@ -114,8 +107,7 @@ void TstComponentSearch::queryFailureIsADatabaseError()
     QVERIFY_THROWS_EXCEPTION(EDatabaseError, query.ParamByName(u"P_Y"_s));
 }
 
-void TstComponentSearch::searchButtonEmptyList()
-{
+void TstComponentSearch::searchButtonEmptyList() {
     TestHost host;
     CreateCompanies(host, false);
     TADOIBQuery query;
@@ -131,7 +123,9 @@ void TstComponentSearch::searchButtonEmptyList()
         query.Close();
         query.Open();
     };
-    button.OnAfterPesq = [&](TBtnPesquisa &) { ++after; };
+    button.OnAfterPesq = [&](TBtnPesquisa &) {
+        ++after;
+    };
     TBtnPesquisa::SetChooseHook([&](TBtnPesquisa &, TClientDataSet &) { return ++chooser; });
     button.click();
     QCOMPARE(before, 1);
@@ -140,8 +134,7 @@ void TstComponentSearch::searchButtonEmptyList()
     QCOMPARE(host.ErrorTexts(), QStringList{u"Não há empresa cadastrada."_s});
 }
 
-void TstComponentSearch::searchButtonStandsOnChoice()
-{
+void TstComponentSearch::searchButtonStandsOnChoice() {
     TestHost host;
     CreateCompanies(host);
     TADOIBQuery query;
@@ -159,9 +152,8 @@ void TstComponentSearch::searchButtonStandsOnChoice()
         chosen = query.FieldByName(u"NMEMPRESA"_s)->AsString();
     };
     // The query is opened by the button itself when the screen did not.
-    TBtnPesquisa::SetChooseHook([](TBtnPesquisa &, TClientDataSet &table) {
-        return table.Active() ? 3 : 0;
-    });
+    TBtnPesquisa::SetChooseHook(
+        [](TBtnPesquisa &, TClientDataSet &table) { return table.Active() ? 3 : 0; });
     button.click();
     QCOMPARE(chosen, u"Terceira"_s);
     QCOMPARE(query.RecNo(), 3);
@@ -173,25 +165,23 @@ void TstComponentSearch::searchButtonStandsOnChoice()
     QVERIFY(host.Boxes.isEmpty());
 }
 
-void TstComponentSearch::pesquisaLista_data()
-{
+void TstComponentSearch::pesquisaLista_data() {
     QTest::addColumn<QString>("received");
     QTest::addColumn<QStringList>("toggle"); // codes whose box the person flips
     QTest::addColumn<bool>("ok");
     QTest::addColumn<QString>("expected");
     QTest::addColumn<QString>("preselected");
-    QTest::newRow("choose two") << QString() << QStringList{u"03"_s, u"01"_s} << true
-                                << u"01,03"_s << QString();
-    QTest::newRow("keeps received choice") << u"02"_s << QStringList{u"01"_s} << true
-                                           << u"01,02"_s << u"02"_s;
-    QTest::newRow("cancel keeps list") << u"T"_s << QStringList{u"01"_s} << false << u"T"_s
-                                       << QString();
-    QTest::newRow("untick all") << u"01, 03"_s << QStringList{u"01"_s, u"03"_s} << true
-                                << QString() << u"01,03"_s;
+    QTest::newRow("choose two") << QString() << QStringList{u"03"_s, u"01"_s} << true << u"01,03"_s
+                                << QString();
+    QTest::newRow("keeps received choice")
+        << u"02"_s << QStringList{u"01"_s} << true << u"01,02"_s << u"02"_s;
+    QTest::newRow("cancel keeps list")
+        << u"T"_s << QStringList{u"01"_s} << false << u"T"_s << QString();
+    QTest::newRow("untick all") << u"01, 03"_s << QStringList{u"01"_s, u"03"_s} << true << QString()
+                                << u"01,03"_s;
 }
 
-void TstComponentSearch::pesquisaLista()
-{
+void TstComponentSearch::pesquisaLista() {
     QFETCH(QString, received);
     QFETCH(QStringList, toggle);
     QFETCH(bool, ok);
@@ -226,8 +216,7 @@ void TstComponentSearch::pesquisaLista()
     QVERIFY(host.Boxes.isEmpty());
 }
 
-void TstComponentSearch::pesquisaListaEmpty()
-{
+void TstComponentSearch::pesquisaListaEmpty() {
     TestHost host;
     CreateCompanies(host, false);
     TADOIBQuery query;
@@ -238,8 +227,8 @@ void TstComponentSearch::pesquisaListaEmpty()
     PesquisaListaDialog::SetScript([&](PesquisaListaDialog &) { return shown = true; });
     QString list = u"01"_s;
     RunGuarded([&] {
-        PesquisaLista(&source, u"CDEMPRESA"_s, u"Empresa|Não existe empresa cadastrada."_s,
-                      false, list);
+        PesquisaLista(&source, u"CDEMPRESA"_s, u"Empresa|Não existe empresa cadastrada."_s, false,
+                      list);
     });
     QVERIFY(!shown);
     QCOMPARE(list, u"01"_s);
