@@ -24,6 +24,7 @@ void TDataSetModel::SetDataSet(TClientDataSet *dataSet) {
     }
     m_rowCount = dataSet ? dataSet->RecordCount() : 0;
     m_texts.clear();
+    m_fresh.clear();
     endResetModel();
 }
 
@@ -31,6 +32,7 @@ void TDataSetModel::SetColumns(const QVector<TGridColumn> &columns) {
     beginResetModel();
     m_columns = columns;
     m_texts.clear();
+    m_fresh.clear();
     endResetModel();
 }
 
@@ -50,6 +52,7 @@ void TDataSetModel::Refresh() {
     beginResetModel();
     m_rowCount = m_dataSet ? m_dataSet->RecordCount() : 0;
     m_texts.clear();
+    m_fresh.clear();
     endResetModel();
 }
 
@@ -60,7 +63,7 @@ void TDataSetModel::OnDataChanged() {
         return;
     }
     if (m_dataSet && m_dataSet->State() == TDataSetState::Browse)
-        m_texts.clear(); // while editing, the other rows keep what they showed
+        m_fresh.fill(false); // stale texts still serve while a row is being edited
     if (rows > 0 && columnCount() > 0)
         Q_EMIT dataChanged(index(0, 0), index(rows - 1, columnCount() - 1), {Qt::DisplayRole});
 }
@@ -86,13 +89,17 @@ QString TDataSetModel::LiveText(int column) const {
 }
 
 const QStringList *TDataSetModel::RowTexts(int row) const {
-    if (m_texts.size() != m_rowCount)
+    if (m_texts.size() != m_rowCount) {
         m_texts = QVector<QStringList>(m_rowCount);
+        m_fresh = QVector<bool>(m_rowCount, false);
+    }
     QStringList &texts = m_texts[row];
-    if (!texts.isEmpty())
+    if (m_fresh[row])
         return &texts;
     if (m_dataSet->State() != TDataSetState::Browse)
-        return nullptr; // moving now would post or cancel the row being edited
+        return texts.isEmpty() ? nullptr : &texts; // moving now would end the edit
+    texts.clear();
+    m_fresh[row] = true;
     const int columns = columnCount();
     const int current = m_dataSet->RecNo();
     auto afterScroll = std::move(m_dataSet->AfterScroll);

@@ -49,5 +49,6 @@ private:
     QVector<TGridColumn> m_columns;
     QMetaObject::Connection m_connections[2];
     int m_rowCount = 0;
-    mutable QVector<QStringList> m_texts; // [row][column]; an empty list: not read yet
+    mutable QVector<QStringList> m_texts; // [row][column]; an empty list: never read
+    mutable QVector<bool> m_fresh;        // [row]: texts read since the table last changed
 };
