@@ -8,6 +8,8 @@
 #include "testhost.h"
 
 #include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -53,6 +55,7 @@ private Q_SLOTS:
     void pesquisaLista_data();
     void pesquisaLista();
     void pesquisaListaEmpty();
+    void pesquisaListaButtons();
 };
 
 void TstComponentSearch::cleanup() {
@@ -233,6 +236,28 @@ void TstComponentSearch::pesquisaListaEmpty() {
     QVERIFY(!shown);
     QCOMPARE(list, u"01"_s);
     QCOMPARE(host.ErrorTexts(), QStringList{u"Não existe empresa cadastrada."_s});
+}
+
+// The dialog a person sees: its helper buttons and a click on a row's name.
+void TstComponentSearch::pesquisaListaButtons() {
+    TestHost host;
+    CreateCompanies(host);
+    TADOIBQuery query;
+    DeclareCompanyFields(query);
+    query.SetSQL(u"SELECT CDEMPRESA, NMEMPRESA FROM EMPRESA ORDER BY CDEMPRESA"_s);
+    query.Open();
+    PesquisaListaDialog dialog(query, u"CDEMPRESA"_s, u"Empresa"_s);
+    QCOMPARE(dialog.Name(1), u"Segunda"_s);
+    dialog.findChild<QPushButton *>(u"btnTodas"_s)->click();
+    QCOMPARE(dialog.CheckedList(), u"01,02,03"_s);
+    dialog.findChild<QPushButton *>(u"btnNenhuma"_s)->click();
+    QCOMPARE(dialog.CheckedList(), QString());
+    auto *table = dialog.findChild<QTableWidget *>(u"grdLista"_s);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    const QRect name = table->visualItemRect(table->item(2, 1));
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, name.center());
+    QCOMPARE(dialog.CheckedList(), u"03"_s);
 }
 
 QTEST_MAIN(TstComponentSearch)
