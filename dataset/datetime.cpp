@@ -183,9 +183,11 @@ QString FormatMonthYear(TDateTime value) {
 }
 
 QString Format(TDateTime value, const QString &pattern) {
-    const QDateTime dt = ToQDateTime(value);
-    const QDate d = dt.date();
-    const QTime t = dt.time();
+    // No QDateTime here: see ToIso.
+    const qint64 ms = toMs(value);
+    const qint64 days = floorDiv(ms, MsPerDay);
+    const QDate d = epoch().addDays(days);
+    const QTime t = QTime::fromMSecsSinceStartOfDay(int(ms - days * MsPerDay));
     QString out;
     out.reserve(pattern.size() + 8);
     qsizetype i = 0;
@@ -247,15 +249,36 @@ std::optional<TDateTime> ParseMonthYear(const QString &text) {
 }
 
 QString ToIso(TDateTime value) {
-    const QDateTime dt = ToQDateTime(value);
-    const QDate d = dt.date();
-    QString out = pad(d.year(), 4) + u'-' + pad(d.month(), 2) + u'-' + pad(d.day(), 2);
-    if (dt.time().msecsSinceStartOfDay() != 0) {
-        const QTime t = dt.time();
-        out += u'T' + pad(t.hour(), 2) + u':' + pad(t.minute(), 2) + u':' + pad(t.second(), 2) +
-               u'.' + pad(t.msec(), 3);
+    // Written digit by digit: this runs for every date of every packet. No QDateTime either: in
+    // local time it asks the C library for the zone on every value, which re-reads the zone file.
+    const qint64 ms = toMs(value);
+    const qint64 days = floorDiv(ms, MsPerDay);
+    const int msOfDay = int(ms - days * MsPerDay);
+    int year = 0, month = 0, day = 0;
+    epoch().addDays(days).getDate(&year, &month, &day);
+    char16_t out[23];
+    qsizetype n = 0;
+    auto put = [&](int number, int width) {
+        for (int i = width - 1; i >= 0; --i, number /= 10)
+            out[n + i] = char16_t(u'0' + number % 10);
+        n += width;
+    };
+    put(year, 4);
+    out[n++] = u'-';
+    put(month, 2);
+    out[n++] = u'-';
+    put(day, 2);
+    if (msOfDay != 0) {
+        out[n++] = u'T';
+        put(msOfDay / 3'600'000, 2);
+        out[n++] = u':';
+        put(msOfDay / 60'000 % 60, 2);
+        out[n++] = u':';
+        put(msOfDay / 1000 % 60, 2);
+        out[n++] = u'.';
+        put(msOfDay % 1000, 3);
     }
-    return out;
+    return QString(reinterpret_cast<const QChar *>(out), n);
 }
 
 std::optional<TDateTime> FromIso(const QString &text) {
