@@ -3,15 +3,10 @@
 #include "components/guard.h"
 #include "dataset/datasource.h"
 
-namespace {
-bool Editing(const TDataSource *source) {
-    return source &&
-           (source->State() == TDataSetState::Edit || source->State() == TDataSetState::Insert);
-}
-} // namespace
-
 TDBCheckBox::TDBCheckBox(QWidget *parent)
-    : QCheckBox(parent) {
+    : QCheckBox(parent)
+    , m_link(
+          this, [this] { Reload(); }, [this] { UpdateRecord(); }) {
     connect(this, &QCheckBox::toggled, this, [this] {
         m_null = false;
         RunGuarded([this] { UpdateRecord(); });
@@ -22,44 +17,6 @@ TDBCheckBox::TDBCheckBox(const QString &name, const QString &caption, QWidget *p
     : TDBCheckBox(parent) {
     setObjectName(name);
     setText(caption);
-}
-
-TDataSource *TDBCheckBox::DataSource() const {
-    return m_dataSource;
-}
-
-void TDBCheckBox::SetDataSource(TDataSource *source) {
-    m_dataSource = source;
-    Rebind();
-}
-
-void TDBCheckBox::SetDataField(const QString &fieldName) {
-    m_dataField = fieldName;
-    Reload();
-}
-
-TField *TDBCheckBox::Field() const {
-    if (!m_dataSource || !m_dataSource->DataSet() || !m_dataSource->DataSet()->Active() ||
-        m_dataField.isEmpty())
-        return nullptr;
-    return m_dataSource->DataSet()->FindField(m_dataField);
-}
-
-void TDBCheckBox::Rebind() {
-    for (auto &connection : m_connections)
-        disconnect(connection);
-    if (m_dataSource) {
-        m_connections[0] =
-            connect(m_dataSource, &TDataSource::dataChanged, this, [this](TField *field) {
-                if (!field || field == Field())
-                    Reload();
-            });
-        m_connections[1] =
-            connect(m_dataSource, &TDataSource::stateChanged, this, &TDBCheckBox::Reload);
-        m_connections[2] =
-            connect(m_dataSource, &TDataSource::updateData, this, &TDBCheckBox::UpdateRecord);
-    }
-    Reload();
 }
 
 void TDBCheckBox::Reload() {
@@ -75,7 +32,7 @@ void TDBCheckBox::Reload() {
 
 void TDBCheckBox::UpdateRecord() {
     TField *field = Field();
-    if (!field || !Editing(m_dataSource) || m_null)
+    if (!field || !m_link.Editing() || m_null)
         return;
     const QString value = isChecked() ? m_valueChecked : m_valueUnchecked;
     if (field->IsNull() || field->AsString() != value)
@@ -83,15 +40,9 @@ void TDBCheckBox::UpdateRecord() {
 }
 
 void TDBCheckBox::nextCheckState() {
-    if (m_dataSource) {
+    if (DataSource()) {
         bool allowed = false;
-        RunGuarded([&] {
-            if (!Field())
-                return;
-            if (m_dataSource->State() == TDataSetState::Browse)
-                m_dataSource->DataSet()->Edit();
-            allowed = Editing(m_dataSource);
-        });
+        RunGuarded([&] { allowed = m_link.StartEdit(); });
         if (!allowed)
             return;
     }

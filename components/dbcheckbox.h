@@ -1,7 +1,8 @@
 #pragma once
 
+#include "components/fielddatalink.h"
+
 #include <QCheckBox>
-#include <QPointer>
 
 class TDataSource;
 class TField;
@@ -16,11 +17,11 @@ public:
     explicit TDBCheckBox(QWidget *parent = nullptr);
     TDBCheckBox(const QString &name, const QString &caption, QWidget *parent);
 
-    TDataSource *DataSource() const;
-    void SetDataSource(TDataSource *source);
-    QString DataField() const { return m_dataField; }
-    void SetDataField(const QString &fieldName);
-    TField *Field() const;
+    TDataSource *DataSource() const { return m_link.DataSource(); }
+    void SetDataSource(TDataSource *source) { m_link.SetDataSource(source); }
+    QString DataField() const { return m_link.DataField(); }
+    void SetDataField(const QString &fieldName) { m_link.SetDataField(fieldName); }
+    TField *Field() const { return m_link.Field(); }
 
     QString ValueChecked() const { return m_valueChecked; }
     void SetValueChecked(const QString &value) { m_valueChecked = value; }
@@ -34,12 +35,9 @@ protected:
 
 private:
     void Reload();
-    void Rebind();
 
-    QPointer<TDataSource> m_dataSource;
-    QString m_dataField;
+    TFieldDataLink m_link;
     QString m_valueChecked = QStringLiteral("S");
     QString m_valueUnchecked = QStringLiteral("N");
-    QMetaObject::Connection m_connections[3];
     bool m_null = true; // the field had no value and the box was not changed since
 };

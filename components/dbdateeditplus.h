@@ -1,8 +1,7 @@
 #pragma once
 
 #include "components/dateeditplus.h"
-
-#include <QPointer>
+#include "components/fielddatalink.h"
 
 class TDataSource;
 class TField;
@@ -17,11 +16,11 @@ public:
     explicit TDBDateEditPlus(QWidget *parent = nullptr);
     TDBDateEditPlus(const QString &name, QWidget *parent);
 
-    TDataSource *DataSource() const;
-    void SetDataSource(TDataSource *source);
-    QString DataField() const { return m_dataField; }
-    void SetDataField(const QString &fieldName);
-    TField *Field() const; // nullptr when unbound, closed, or no such field
+    TDataSource *DataSource() const { return m_link.DataSource(); }
+    void SetDataSource(TDataSource *source) { m_link.SetDataSource(source); }
+    QString DataField() const { return m_link.DataField(); }
+    void SetDataField(const QString &fieldName) { m_link.SetDataField(fieldName); }
+    TField *Field() const { return m_link.Field(); } // nullptr when unbound, closed, or no field
 
     void SetDate(TDateTime date) override; // also writes the field in edit/insert state
     void UpdateRecord(); // writes the shown date into the field (edit/insert only)
@@ -33,10 +32,6 @@ protected:
 
 private:
     void Reload();
-    void Rebind();
 
-    QPointer<TDataSource> m_dataSource;
-    QString m_dataField;
-    QMetaObject::Connection m_connections[3];
-    bool m_loading = false;
+    TFieldDataLink m_link;
 };

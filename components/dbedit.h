@@ -1,7 +1,8 @@
 #pragma once
 
+#include "components/fielddatalink.h"
+
 #include <QLineEdit>
-#include <QPointer>
 
 class TDataSource;
 class TField;
@@ -15,11 +16,11 @@ public:
     explicit TDBEdit(QWidget *parent = nullptr);
     TDBEdit(const QString &name, QWidget *parent);
 
-    TDataSource *DataSource() const;
-    void SetDataSource(TDataSource *source);
-    QString DataField() const { return m_dataField; }
-    void SetDataField(const QString &fieldName);
-    TField *Field() const;
+    TDataSource *DataSource() const { return m_link.DataSource(); }
+    void SetDataSource(TDataSource *source) { m_link.SetDataSource(source); }
+    QString DataField() const { return m_link.DataField(); }
+    void SetDataField(const QString &fieldName) { m_link.SetDataField(fieldName); }
+    TField *Field() const { return m_link.Field(); }
 
     void UpdateRecord(); // text into the field (edit/insert only)
 
@@ -33,10 +34,6 @@ protected:
 
 private:
     void Reload();
-    void Rebind();
 
-    QPointer<TDataSource> m_dataSource;
-    QString m_dataField;
-    QMetaObject::Connection m_connections[3];
-    bool m_loading = false;
+    TFieldDataLink m_link;
 };

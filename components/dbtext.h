@@ -1,7 +1,8 @@
 #pragma once
 
+#include "components/fielddatalink.h"
+
 #include <QLabel>
-#include <QPointer>
 
 class TDataSource;
 
@@ -12,16 +13,13 @@ public:
     explicit TDBText(QWidget *parent = nullptr);
     TDBText(const QString &name, QWidget *parent);
 
-    TDataSource *DataSource() const;
-    void SetDataSource(TDataSource *source);
-    QString DataField() const { return m_dataField; }
-    void SetDataField(const QString &fieldName);
+    TDataSource *DataSource() const { return m_link.DataSource(); }
+    void SetDataSource(TDataSource *source) { m_link.SetDataSource(source); }
+    QString DataField() const { return m_link.DataField(); }
+    void SetDataField(const QString &fieldName) { m_link.SetDataField(fieldName); }
 
 private:
     void Reload();
-    void Rebind();
 
-    QPointer<TDataSource> m_dataSource;
-    QString m_dataField;
-    QMetaObject::Connection m_connections[2];
+    TFieldDataLink m_link;
 };
