@@ -74,9 +74,9 @@ private:
 
 private Q_SLOTS:
     void initTestCase() {
-        m_server = std::make_unique<ServerProcess>(u"demo"_s);
-        QString error;
-        QVERIFY2(m_server->Start(&error), qPrintable(error));
+        m_server = std::make_unique<ServerProcess>();
+        QVERIFY2(m_server->Start({u"--log-level"_s, u"warn"_s}, 0, u"demo"_s),
+                 m_server->Output().constData());
     }
 
     void options_data() {

@@ -122,11 +122,11 @@ private:
 
 private Q_SLOTS:
     void initTestCase() {
-        m_demo = std::make_unique<ServerProcess>(u"demo"_s);
-        m_empty = std::make_unique<ServerProcess>(QString());
-        QString error;
-        QVERIFY2(m_demo->Start(&error), qPrintable(error));
-        QVERIFY2(m_empty->Start(&error), qPrintable(error));
+        m_demo = std::make_unique<ServerProcess>();
+        m_empty = std::make_unique<ServerProcess>();
+        const QStringList quiet{u"--log-level"_s, u"warn"_s};
+        QVERIFY2(m_demo->Start(quiet, 0, u"demo"_s), m_demo->Output().constData());
+        QVERIFY2(m_empty->Start(quiet, 0, QString()), m_empty->Output().constData());
         m_host = std::make_unique<TestHost>();
         Initialize();
     }

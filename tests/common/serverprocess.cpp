@@ -1,0 +1,67 @@
+#include "serverprocess.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QRegularExpression>
+
+#include <csignal>
+
+QString ServerProcess::BinDir() {
+    const QString dir = qEnvironmentVariable("GER_BIN_DIR");
+    return dir.isEmpty() ? QCoreApplication::applicationDirPath() : dir;
+}
+
+QString ServerProcess::Executable() {
+    return QDir(BinDir()).absoluteFilePath(QStringLiteral("ger-server"));
+}
+
+bool ServerProcess::Start(const QStringList &extra, quint16 port, const QString &seed) {
+    Stop();
+    m_output.clear();
+    QStringList args{QStringLiteral("--db"), QStringLiteral("sqlite:") + DbPath(),
+                     QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(port)};
+    if (!seed.isEmpty())
+        args << QStringLiteral("--seed") << seed;
+    args << extra;
+    m_process.setProcessChannelMode(QProcess::SeparateChannels);
+    m_process.start(Executable(), args);
+    if (!m_process.waitForStarted(10000)) {
+        m_output += "ger-server did not start: " + m_process.errorString().toUtf8();
+        return false;
+    }
+    static const QRegularExpression listening(QStringLiteral("listening on wss?://[^\\s]+:(\\d+)"));
+    const QDeadlineTimer deadline(60000);
+    while (!deadline.hasExpired()) {
+        if (m_process.state() == QProcess::NotRunning && !m_process.bytesAvailable())
+            return false;
+        m_process.waitForReadyRead(100);
+        m_output += m_process.readAllStandardError();
+        const auto match = listening.match(QString::fromUtf8(m_output));
+        if (match.hasMatch()) {
+            m_port = quint16(match.captured(1).toUInt());
+            return true;
+        }
+    }
+    return false;
+}
+
+void ServerProcess::Kill() {
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.kill();
+        m_process.waitForFinished(10000);
+    }
+}
+
+void ServerProcess::Stop() {
+    if (m_process.state() != QProcess::NotRunning) {
+        ::kill(pid_t(m_process.processId()), SIGTERM);
+        if (!m_process.waitForFinished(10000))
+            Kill();
+    }
+}
+
+QByteArray ServerProcess::Output() {
+    m_output += m_process.readAllStandardError();
+    return m_output;
+}

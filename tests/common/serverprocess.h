@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// Runs the real ger-server for a suite or a benchmark: a throwaway SQLite database in a temporary
+// folder, any free loopback port, and the port read back from the server's "listening on" line.
+class ServerProcess final {
+public:
+    ServerProcess() = default;
+    ~ServerProcess() { Stop(); }
+    ServerProcess(const ServerProcess &) = delete;
+    ServerProcess &operator=(const ServerProcess &) = delete;
+
+    static QString BinDir(); // GER_BIN_DIR, else the running test's own folder
+    static QString Executable();
+
+    // `port` 0 takes any free port; a given port restarts a server where a client expects it.
+    // `seed` empty gives a database with no records at all. On failure Output() tells why.
+    bool Start(const QStringList &extra = {}, quint16 port = 0,
+               const QString &seed = QStringLiteral("demo"));
+    void Kill();
+    void Stop(); // SIGTERM, so the server can close cleanly; killed if it does not
+
+    bool Running() const { return m_process.state() == QProcess::Running; }
+    quint16 Port() const { return m_port; }
+    QString DbPath() const { return m_dir.filePath(QStringLiteral("ger.db")); }
+    QString Dir() const { return m_dir.path(); }
+    QString Url() const { return QStringLiteral("ws://127.0.0.1:%1").arg(m_port); }
+    QByteArray Output(); // everything the server wrote to stderr so far
+    QProcess &Process() { return m_process; }
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    QByteArray m_output;
+    quint16 m_port = 0;
+};
