@@ -44,6 +44,16 @@ QList<QWidget *> TApplication::Owned() const {
     return alive;
 }
 
+void InitializeForm(QWidget *form, QObject *owner, const std::function<void()> &formCreate) {
+    AttachToOwner(form, owner);
+    try {
+        formCreate();
+    } catch (...) {
+        delete form;
+        throw;
+    }
+}
+
 void AttachToOwner(QWidget *widget, QObject *owner) {
     if (!widget || !owner)
         return;

@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QPointer>
 
+#include <functional>
+
 class QWidget;
 
 // The application object that owns the screens. A QWidget cannot have a plain QObject as parent,
@@ -28,3 +30,7 @@ private:
 // Gives `widget` to `owner`: TApplication owns it; a QWidget owner becomes its parent (window
 // flags kept, so a dialog stays a window); any other QObject deletes it when destroyed.
 void AttachToOwner(QWidget *widget, QObject *owner);
+
+// Second phase of a form's creation: attach to `owner`, then run `formCreate`. A form whose
+// FormCreate fails is deleted before the failure travels on, so no half-built window stays.
+void InitializeForm(QWidget *form, QObject *owner, const std::function<void()> &formCreate);

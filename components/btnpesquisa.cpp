@@ -1,6 +1,5 @@
 #include "components/btnpesquisa.h"
 
-#include "components/adoibquery.h"
 #include "components/datasetmodel.h"
 #include "components/functions.h"
 #include "components/guard.h"
@@ -99,17 +98,7 @@ void TBtnPesquisa::Pesquisar() {
     bool flag = false;
     if (OnBeforePesq)
         OnBeforePesq(*this, flag);
-    TClientDataSet *table = m_dataSource ? m_dataSource->DataSet() : nullptr;
-    if (!table)
-        MensErro(m_emptyError);
-    if (!table->Active()) {
-        if (auto *query = qobject_cast<TADOIBQuery *>(table))
-            query->Open();
-        else
-            table->Open();
-    }
-    if (table->IsEmpty())
-        MensErro(m_emptyError);
+    TClientDataSet *table = &OpenSearchTable(m_dataSource, m_emptyError);
     const int row = ChooseRow(*this, *table);
     if (row < 1 || row > table->RecordCount())
         return;

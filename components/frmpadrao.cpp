@@ -204,13 +204,7 @@ TfrmPadrao::TfrmPadrao(QWidget *parent)
 TfrmPadrao::~TfrmPadrao() = default;
 
 void TfrmPadrao::Initialize(QObject *owner) {
-    AttachToOwner(this, owner);
-    try {
-        FormCreate();
-    } catch (...) {
-        delete this;
-        throw;
-    }
+    InitializeForm(this, owner, [this] { FormCreate(); });
 }
 
 void TfrmPadrao::InsertToolButton(TToolButton *button) {

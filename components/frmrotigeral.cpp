@@ -50,13 +50,7 @@ TfrmRotiGeral::TfrmRotiGeral(QWidget *parent)
 TfrmRotiGeral::~TfrmRotiGeral() = default;
 
 void TfrmRotiGeral::Initialize(QObject *owner) {
-    AttachToOwner(this, owner);
-    try {
-        FormCreate();
-    } catch (...) {
-        delete this;
-        throw;
-    }
+    InitializeForm(this, owner, [this] { FormCreate(); });
 }
 
 void TfrmRotiGeral::FormCreate() {}

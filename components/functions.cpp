@@ -122,13 +122,7 @@ QString Format(const QString &text, const QStringList &args) {
     return result;
 }
 
-bool PesquisaLista(TDataSource *source, const QString &keyField, const QString &titleAndEmpty,
-                   bool flag, QString &list) {
-    Q_UNUSED(flag);
-    const qsizetype bar = titleAndEmpty.indexOf(u'|');
-    const QString title = bar < 0 ? titleAndEmpty : titleAndEmpty.left(bar);
-    const QString emptyMessage = bar < 0 ? QString() : titleAndEmpty.mid(bar + 1);
-
+TClientDataSet &OpenSearchTable(TDataSource *source, const QString &emptyMessage) {
     TClientDataSet *table = source ? source->DataSet() : nullptr;
     if (!table)
         MensErro(emptyMessage);
@@ -140,6 +134,17 @@ bool PesquisaLista(TDataSource *source, const QString &keyField, const QString &
     }
     if (table->IsEmpty())
         MensErro(emptyMessage);
+    return *table;
+}
+
+bool PesquisaLista(TDataSource *source, const QString &keyField, const QString &titleAndEmpty,
+                   bool flag, QString &list) {
+    Q_UNUSED(flag);
+    const qsizetype bar = titleAndEmpty.indexOf(u'|');
+    const QString title = bar < 0 ? titleAndEmpty : titleAndEmpty.left(bar);
+    const QString emptyMessage = bar < 0 ? QString() : titleAndEmpty.mid(bar + 1);
+
+    TClientDataSet *table = &OpenSearchTable(source, emptyMessage);
 
     QWidget *parent = nullptr;
     try {

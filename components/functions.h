@@ -13,6 +13,7 @@
 
 class QObject;
 class QWidget;
+class TClientDataSet;
 class TDataSource;
 
 // True for empty text or text of blanks only.
@@ -71,5 +72,9 @@ QString Format(const QString &text, const QStringList &args);
 //  - OK writes the ticked codes, in row order, as "01,03" (comma, no blanks; "" for none) and
 //    returns true; Cancelar leaves `list` as it was and returns false.
 // `flag` is reserved (callers pass false); it changes nothing. An inactive query is opened first.
+// The table behind a search, opened if closed; MensErro(emptyMessage) when the source has no
+// table or the table no rows.
+TClientDataSet &OpenSearchTable(TDataSource *source, const QString &emptyMessage);
+
 bool PesquisaLista(TDataSource *source, const QString &keyField, const QString &titleAndEmpty,
                    bool flag, QString &list);

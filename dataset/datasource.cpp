@@ -29,14 +29,7 @@ void TDataSource::SetDataSet(TClientDataSet *dataSet) {
         });
     }
     // Bound controls re-read state and row of the table they now show.
-    Q_EMIT stateChanged();
-    if (OnStateChange)
-        OnStateChange(*this);
-    if (m_enabled) {
-        Q_EMIT dataChanged(nullptr);
-        if (OnDataChange)
-            OnDataChange(*this, nullptr);
-    }
+    AnnounceAll();
 }
 
 TDataSetState TDataSource::State() const {
@@ -49,6 +42,10 @@ void TDataSource::SetEnabled(bool enabled) {
     if (m_enabled == enabled)
         return;
     m_enabled = enabled;
+    AnnounceAll();
+}
+
+void TDataSource::AnnounceAll() {
     Q_EMIT stateChanged();
     if (OnStateChange)
         OnStateChange(*this);

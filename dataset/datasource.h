@@ -29,6 +29,8 @@ Q_SIGNALS:
     void updateData();
 
 private:
+    void AnnounceAll(); // new state, and the whole row changed (while enabled)
+
     QPointer<TClientDataSet> m_dataSet;
     QMetaObject::Connection m_connections[3];
     bool m_enabled = true;
