@@ -1,6 +1,7 @@
 #include "components/dateeditplus.h"
 
 #include "components/errors.h"
+#include "components/fielddatalink.h"
 #include "components/guard.h"
 
 #include <QFocusEvent>
@@ -16,19 +17,6 @@ bool HasDigit(const QString &text) {
         if (c.isDigit())
             return true;
     return false;
-}
-
-// Keys that change the text: the first one in browse state must start an edit.
-bool IsEditingKey(const QKeyEvent *event) {
-    if (event->matches(QKeySequence::Paste) || event->matches(QKeySequence::Cut) ||
-        event->matches(QKeySequence::Delete) || event->matches(QKeySequence::DeleteEndOfWord) ||
-        event->matches(QKeySequence::DeleteStartOfWord))
-        return true;
-    if (event->key() == Qt::Key_Backspace || event->key() == Qt::Key_Delete)
-        return true;
-    const QString text = event->text();
-    return !text.isEmpty() && text.at(0).isPrint() &&
-           !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
 }
 
 } // namespace
@@ -165,7 +153,7 @@ void TDateEditPlus::focusOutEvent(QFocusEvent *event) {
 void TDateEditPlus::keyPressEvent(QKeyEvent *event) {
     const bool step =
         m_editStyle == desUpDown && (event->key() == Qt::Key_Up || event->key() == Qt::Key_Down);
-    if (step || IsEditingKey(event)) {
+    if (step || TFieldDataLink::IsEditingKey(event)) {
         bool allowed = false;
         RunGuarded([&] { allowed = BeforeUserEdit(); });
         if (!allowed) {

@@ -6,17 +6,6 @@
 #include <QFocusEvent>
 #include <QKeyEvent>
 
-namespace {
-bool IsEditingKey(const QKeyEvent *event) {
-    if (event->matches(QKeySequence::Paste) || event->matches(QKeySequence::Cut))
-        return true;
-    if (event->key() == Qt::Key_Backspace || event->key() == Qt::Key_Delete)
-        return true;
-    const QString text = event->text();
-    return !text.isEmpty() && text.at(0).isPrint() &&
-           !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
-}
-} // namespace
 
 TDBEdit::TDBEdit(QWidget *parent)
     : QLineEdit(parent)
@@ -68,7 +57,7 @@ void TDBEdit::focusOutEvent(QFocusEvent *event) {
 }
 
 void TDBEdit::keyPressEvent(QKeyEvent *event) {
-    if (IsEditingKey(event) && DataSource()) {
+    if (TFieldDataLink::IsEditingKey(event) && DataSource()) {
         bool allowed = false;
         RunGuarded([&] { allowed = !isReadOnly() && m_link.StartEdit(); });
         if (!allowed) {

@@ -2,11 +2,17 @@
 
 #include "dataset/datasource.h"
 
+#include <QKeyEvent>
+
 TFieldDataLink::TFieldDataLink(QObject *owner, std::function<void()> reload,
                                std::function<void()> writeRecord)
     : m_owner(owner)
     , m_reload(std::move(reload))
     , m_writeRecord(std::move(writeRecord)) {}
+
+TDataSource *TFieldDataLink::DataSource() const {
+    return m_dataSource;
+}
 
 TFieldDataLink::~TFieldDataLink() {
     // The owner outlives its members by a moment; no signal may reach the callbacks then.
@@ -63,4 +69,16 @@ void TFieldDataLink::Rebind() {
                                                 [this] { m_writeRecord(); });
     }
     m_reload();
+}
+
+bool TFieldDataLink::IsEditingKey(const QKeyEvent *event) {
+    if (event->matches(QKeySequence::Paste) || event->matches(QKeySequence::Cut) ||
+        event->matches(QKeySequence::Delete) || event->matches(QKeySequence::DeleteEndOfWord) ||
+        event->matches(QKeySequence::DeleteStartOfWord))
+        return true;
+    if (event->key() == Qt::Key_Backspace || event->key() == Qt::Key_Delete)
+        return true;
+    const QString text = event->text();
+    return !text.isEmpty() && text.at(0).isPrint() &&
+           !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
 }

@@ -6,6 +6,7 @@
 
 #include <functional>
 
+class QKeyEvent;
 class QObject;
 class TDataSource;
 class TField;
@@ -22,7 +23,7 @@ public:
     TFieldDataLink(const TFieldDataLink &) = delete;
     TFieldDataLink &operator=(const TFieldDataLink &) = delete;
 
-    TDataSource *DataSource() const { return m_dataSource; }
+    TDataSource *DataSource() const;
     void SetDataSource(TDataSource *source); // rebinds and reloads
     QString DataField() const { return m_dataField; }
     void SetDataField(const QString &fieldName); // reloads
@@ -36,6 +37,8 @@ public:
     // The user is about to change the value: a table in browse state goes into edit. True when
     // the change may go ahead (bound to an existing field and the table is editing).
     bool StartEdit();
+    // Keys that change a control's text: the first one in browse state must start an edit.
+    static bool IsEditingKey(const QKeyEvent *event);
 
     // Set while the control loads from or writes into the field, so that the echo of its own
     // change neither reloads nor writes again.
