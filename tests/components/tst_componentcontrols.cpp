@@ -60,6 +60,8 @@ private Q_SLOTS:
     void boundDateShowsDateNotText();
     void boundControlsWriteBeforePost();
     void firstKeystrokeEdits();
+    void textChangingKeysEdit_data();
+    void textChangingKeysEdit();
     void checkBoxFlags();
     void gridModel();
     void gridFollowsCurrentRow();
@@ -265,6 +267,41 @@ void TstComponentControls::firstKeystrokeEdits() {
     QCOMPARE(table.State(), TDataSetState::Browse);
     QCOMPARE(code.text(), u"01"_s);
     QCOMPARE(host.ErrorTexts(), QStringList{u"Somente leitura."_s});
+}
+
+void TstComponentControls::textChangingKeysEdit_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<bool>("edits");
+    QTest::newRow("letter") << int(Qt::Key_A) << int(Qt::NoModifier) << true;
+    QTest::newRow("backspace") << int(Qt::Key_Backspace) << int(Qt::NoModifier) << true;
+    QTest::newRow("delete") << int(Qt::Key_Delete) << int(Qt::NoModifier) << true;
+    QTest::newRow("delete word") << int(Qt::Key_Delete) << int(Qt::ControlModifier) << true;
+    QTest::newRow("backspace word") << int(Qt::Key_Backspace) << int(Qt::ControlModifier) << true;
+    QTest::newRow("cursor") << int(Qt::Key_Left) << int(Qt::NoModifier) << false;
+    QTest::newRow("select all") << int(Qt::Key_A) << int(Qt::ControlModifier) << false;
+}
+
+// A key that changes the shown text must put the table in edit first, or the edit would show a
+// value the field does not hold.
+void TstComponentControls::textChangingKeysEdit() {
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(bool, edits);
+    TestHost host;
+    TClientDataSet table;
+    FillPeriods(table);
+    TDataSource source;
+    source.SetDataSet(&table);
+    TDBEdit code;
+    code.SetDataSource(&source);
+    code.SetDataField(u"CDEMPRESA"_s);
+    code.setCursorPosition(1);
+
+    QTest::keyClick(&code, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QCOMPARE(table.State(), edits ? TDataSetState::Edit : TDataSetState::Browse);
+    if (!edits)
+        QCOMPARE(code.text(), table.FieldByName(u"CDEMPRESA"_s)->AsString());
 }
 
 void TstComponentControls::checkBoxFlags() {
