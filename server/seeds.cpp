@@ -6,6 +6,8 @@
 #include <QDate>
 #include <QSqlError>
 
+#include <optional>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -182,90 +184,247 @@ QString largeCode(int index) {
     return QString(CodeDigits.at(n / CodeDigits.size())) + CodeDigits.at(n % CodeDigits.size());
 }
 
+// Rows sent in groups, one statement per group: on PostgreSQL every statement is a round trip,
+// and a thousand companies with their records would otherwise be thousands of them. Groups stay
+// well under the bound-parameter limits of both databases. Flush() sends the last group; rows
+// still pending when the object goes are dropped (that only happens when a failure unwinds).
+class BatchInsert final {
+public:
+    BatchInsert(QSqlDatabase &db, const QString &table, const QStringList &columns)
+        : m_db(db)
+        , m_width(int(columns.size()))
+        , m_head(u"INSERT INTO %1 (%2) VALUES "_s.arg(table, columns.join(u", "_s)))
+        , m_rowsPerStatement(qMax(1, MaxParameters / m_width)) {}
+    BatchInsert(const BatchInsert &) = delete;
+    BatchInsert &operator=(const BatchInsert &) = delete;
+
+    void Add(const QVariantList &row) {
+        Q_ASSERT(row.size() == m_width);
+        m_pending.append(row);
+        if (m_pending.size() == qsizetype(m_rowsPerStatement) * m_width)
+            Flush();
+    }
+
+    void Flush() {
+        const int rows = int(m_pending.size() / m_width);
+        if (rows == 0)
+            return;
+        if (rows == m_rowsPerStatement) {
+            if (!m_full)
+                m_full = Database::Prepare(m_db, statement(rows));
+            send(*m_full);
+        } else {
+            QSqlQuery last = Database::Prepare(m_db, statement(rows));
+            send(last);
+        }
+    }
+
+private:
+    static constexpr int MaxParameters = 4000;
+
+    QString statement(int rows) const {
+        const QString one = u"("_s + QStringList(m_width, u"?"_s).join(u", "_s) + u")"_s;
+        return m_head + QStringList(rows, one).join(u", "_s);
+    }
+
+    void send(QSqlQuery &insert) {
+        for (int i = 0; i < m_pending.size(); ++i)
+            insert.bindValue(i, m_pending.at(i));
+        Database::Exec(insert);
+        m_pending.clear();
+    }
+
+    QSqlDatabase &m_db;
+    const int m_width;
+    const QString m_head;
+    const int m_rowsPerStatement;
+    QVariantList m_pending;
+    std::optional<QSqlQuery> m_full;
+};
+
+// SQLite sorts an index build on helper threads when the connection allows it; the setting goes
+// back to what it was, since the connection then serves calls.
+class SqliteSorterThreads final {
+public:
+    explicit SqliteSorterThreads(QSqlDatabase &db)
+        : m_db(db) {
+        QSqlQuery q(m_db);
+        if (q.exec(u"PRAGMA threads"_s) && q.next())
+            m_previous = q.value(0).toInt();
+        q.finish();
+        q.exec(u"PRAGMA threads = 2"_s);
+    }
+    ~SqliteSorterThreads() { QSqlQuery(m_db).exec(u"PRAGMA threads = %1"_s.arg(m_previous)); }
+    SqliteSorterThreads(const SqliteSorterThreads &) = delete;
+    SqliteSorterThreads &operator=(const SqliteSorterThreads &) = delete;
+
+private:
+    QSqlDatabase &m_db;
+    int m_previous = 0;
+};
+
+// The tables that take the millions of rows.
+const QStringList BulkTables = {u"LANCCONT"_s, u"SALDEMPR"_s};
+
+// Maintaining indexes and checking foreign keys row by row costs several times what building
+// them once over the loaded rows does (on PostgreSQL the key checks alone are most of the time).
+// The statements come from the catalog, so whatever a later migration adds to these tables is
+// taken down and rebuilt the same way, under the same names. All of it happens inside the seed's
+// transaction: a failure leaves the schema as it was. Returns the statements that rebuild,
+// in order.
+QStringList takeDownForLoad(QSqlDatabase &db, Database::Dialect dialect) {
+    QStringList drops, rebuilds;
+    if (dialect == Database::Dialect::Sqlite) {
+        // Keys declared in the table (automatic indexes, foreign keys) cannot be dropped here.
+        QSqlQuery q = Database::Prepare(
+            db, u"SELECT name, sql FROM sqlite_master WHERE type = 'index' AND sql IS NOT NULL "
+                "AND tbl_name IN (?, ?) ORDER BY name"_s);
+        q.addBindValue(BulkTables.at(0));
+        q.addBindValue(BulkTables.at(1));
+        Database::Exec(q);
+        while (q.next()) {
+            QString name = q.value(0).toString();
+            drops << u"DROP INDEX \"%1\""_s.arg(name.replace(u'"', u"\"\""_s));
+            rebuilds << q.value(1).toString();
+        }
+    } else {
+        // Step 0 foreign keys, 1 plain indexes, 2 primary and unique keys: dropped in that order,
+        // rebuilt in the reverse one. A key another table refers to has to stay.
+        const QString tables = u"('LANCCONT'::regclass, 'SALDEMPR'::regclass)"_s;
+        QSqlQuery q = Database::Prepare(
+            db,
+            u"SELECT CASE c.contype WHEN 'f' THEN 0 ELSE 2 END AS step, c.conname::text, "
+            "format('ALTER TABLE %1$s DROP CONSTRAINT %2$I', c.conrelid::regclass, "
+            "c.conname), "
+            "format('ALTER TABLE %1$s ADD CONSTRAINT %2$I %3$s', c.conrelid::regclass, "
+            "c.conname, pg_get_constraintdef(c.oid)) "
+            "FROM pg_constraint c WHERE c.conrelid IN "_s +
+                tables +
+                u" AND c.contype IN ('f', 'p', 'u') AND (c.contype = 'f' OR NOT EXISTS "
+                "(SELECT 1 FROM pg_constraint r WHERE r.contype = 'f' AND r.confrelid = "
+                "c.conrelid AND r.conrelid <> c.conrelid)) "
+                "UNION ALL "
+                "SELECT 1, i.indexrelid::regclass::text, "
+                "format('DROP INDEX %s', i.indexrelid::regclass), pg_get_indexdef(i.indexrelid) "
+                "FROM pg_index i WHERE i.indrelid IN "_s +
+                tables +
+                u" AND NOT EXISTS (SELECT 1 FROM pg_constraint k WHERE k.conindid = "
+                "i.indexrelid AND k.conrelid = i.indrelid) "
+                "ORDER BY 1, 2"_s);
+        Database::Exec(q);
+        while (q.next()) {
+            drops << q.value(2).toString();
+            rebuilds.prepend(q.value(3).toString());
+        }
+    }
+    for (const QString &sql : std::as_const(drops))
+        Database::ExecDirect(db, sql);
+    return rebuilds;
+}
+
+// A temporary table with one row per position X in 0..count-1 and the given columns computed
+// from X, so the per-row work of the big inserts is a join, not date and text arithmetic
+// repeated for every company.
+void createPositions(QSqlDatabase &db, Database::Dialect dialect, const QString &name, qint64 count,
+                     const QString &columns) {
+    if (dialect == Database::Dialect::Sqlite) {
+        Database::ExecDirect(db, u"CREATE TEMP TABLE %1 AS WITH RECURSIVE SEQ(X) AS (SELECT 0 "
+                                 "UNION ALL SELECT X + 1 FROM SEQ WHERE X + 1 < %2) "
+                                 "SELECT X, %3 FROM SEQ"_s.arg(name)
+                                     .arg(count)
+                                     .arg(columns));
+    } else {
+        Database::ExecDirect(db, u"CREATE TEMP TABLE %1 ON COMMIT DROP AS SELECT X, %3 "
+                                 "FROM generate_series(0, %2) AS SEQ(X)"_s.arg(name)
+                                     .arg(count - 1)
+                                     .arg(columns));
+    }
+}
+
 void seedLarge(QSqlDatabase &db, Database::Dialect dialect, int count) {
-    QSqlQuery company =
-        Database::Prepare(db, u"INSERT INTO EMPRESA (CDEMPRESA, NMEMPRESA) VALUES (?, ?)"_s);
-    QStringList columns;
-    QSqlQuery record = prepareRecordInsert(db, columns);
     const bool sqlite = dialect == Database::Dialect::Sqlite;
+    if (!sqlite) {
+        // Nothing to wait for at commit: a seed that is lost can be run again. The index builds
+        // sort millions of keys.
+        Database::ExecDirect(db, u"SET LOCAL synchronous_commit = off"_s);
+        Database::ExecDirect(db, u"SET LOCAL maintenance_work_mem = '256MB'"_s);
+    }
     Database::ExecDirect(db, sqlite ? u"CREATE TEMP TABLE SEEDEMP (IDX INTEGER, CD VARCHAR(2))"_s
                                     : u"CREATE TEMP TABLE SEEDEMP (IDX INTEGER, CD VARCHAR(2)) "
                                       "ON COMMIT DROP"_s);
-    QSqlQuery index = Database::Prepare(db, u"INSERT INTO SEEDEMP (IDX, CD) VALUES (?, ?)"_s);
-    for (int i = 0; i < count; ++i) {
-        const QString code = largeCode(i);
-        insertCompany(company, code, u"Empresa Modelo %1 Ltda"_s.arg(i + 1, 4, 10, QChar(u'0')));
-        insertRecord(record, columns, code, standardRecord(i % 2 == 0, i % 3 == 0));
-        index.bindValue(0, i);
-        index.bindValue(1, code);
-        Database::Exec(index);
+    QStringList recordColumns;
+    for (const ParamRecord::Column &c : ParamRecord::StoredColumns())
+        recordColumns.append(QString::fromLatin1(c.Name));
+    {
+        BatchInsert companies(db, u"EMPRESA"_s, {u"CDEMPRESA"_s, u"NMEMPRESA"_s});
+        BatchInsert positions(db, u"SEEDEMP"_s, {u"IDX"_s, u"CD"_s});
+        for (int i = 0; i < count; ++i) {
+            const QString code = largeCode(i);
+            companies.Add({code, u"Empresa Modelo %1 Ltda"_s.arg(i + 1, 4, 10, QChar(u'0'))});
+            positions.Add({i, code});
+        }
+        companies.Flush();
+        positions.Flush();
+    }
+    {
+        // After all the companies: a group of records may run ahead of a group of companies.
+        BatchInsert records(db, u"CONTOPECTBL"_s, recordColumns);
+        for (int i = 0; i < count; ++i) {
+            QHash<QString, QVariant> record = standardRecord(i % 2 == 0, i % 3 == 0);
+            record.insert(u"CDEMPRESA"_s, largeCode(i));
+            QVariantList values;
+            for (const QString &column : std::as_const(recordColumns))
+                values.append(record.value(column));
+            records.Add(values);
+        }
+        records.Flush();
     }
     Database::ExecDirect(db, u"INSERT INTO PARAMGERAL (IDPARAMGERAL, IDCONTAJUDTCOMP) "
                              "VALUES (1, 'N')"_s);
 
     // Generated inside the database: no row crosses the driver. Entries run over 2025 and 2026
     // (730 days); December 2026 is not yet in the balances; every tenth company has a few
-    // entries waiting for the fiscal recalculation.
+    // entries waiting for the fiscal recalculation, and the company after each of those left the
+    // last days of October 2025 out of the balances.
     const qint64 perCompany = (LargeEntries + count - 1) / count;
     const qint64 balancesPerCompany = (LargeBalances + count - 1) / count;
-    const QString entryValues =
-        u"e.IDX * %1 + s.X + 1, e.CD, %2, %3, (s.X %% 1000) + 0.5, "
-        "CASE WHEN s.X %% 730 >= 699 OR (e.IDX %% 10 = 1 AND s.X %% 730 BETWEEN 300 AND 303) "
-        "THEN 'N' ELSE 'S' END, "
-        "CASE WHEN e.IDX %% 10 = 0 AND s.X %% 997 = 0 THEN 'S' ELSE 'N' END"_s;
-    const QString balanceValues = u"e.CD, %1, %2, (s.X %% 1000) + 0.25, (s.X %% 700) + 0.75"_s;
-    QString entries, balances;
-    if (sqlite) {
-        const QString seq = u"WITH RECURSIVE SEQ(X) AS (SELECT 0 UNION ALL SELECT X + 1 FROM SEQ "
-                            "WHERE X + 1 < %1) "_s;
-        entries = u"INSERT INTO LANCCONT (NRLANC, CDEMPRESA, DTLANC, CDCONTA, VRLANC, IDEVOLUIDO, "
-                  "IDRECALCFISC) "_s +
-                  seq.arg(perCompany) + u"SELECT "_s +
-                  QString(entryValues)
-                      .replace(u"%%"_s, u"%"_s)
-                      .arg(perCompany)
-                      .arg(u"date('2025-01-01', '+' || (s.X % 730) || ' days')"_s,
-                           u"'1.1.01.' || (s.X % 50)"_s) +
-                  u" FROM SEEDEMP e CROSS JOIN SEQ s WHERE e.IDX * %1 + s.X < %2"_s.arg(perCompany)
-                      .arg(LargeEntries);
-        balances = u"INSERT INTO SALDEMPR (CDEMPRESA, DTSALDEMPR, CDCONTA, VRSALDODEB, "
-                   "VRSALDOCRED) "_s +
-                   seq.arg(balancesPerCompany) + u"SELECT "_s +
-                   QString(balanceValues)
-                       .replace(u"%%"_s, u"%"_s)
-                       .arg(u"date('2026-01-01', '+' || (s.X % 12 + 1) || ' months', '-1 day')"_s,
-                            u"'1.1.' || (s.X / 12)"_s) +
-                   u" FROM SEEDEMP e CROSS JOIN SEQ s WHERE e.IDX * %1 + s.X < %2"_s
-                       .arg(balancesPerCompany)
-                       .arg(LargeBalances);
-    } else {
-        entries =
-            u"INSERT INTO LANCCONT (NRLANC, CDEMPRESA, DTLANC, CDCONTA, VRLANC, IDEVOLUIDO, "
-            "IDRECALCFISC) SELECT "_s +
-            QString(entryValues)
-                .replace(u"%%"_s, u"%"_s)
-                .arg(perCompany)
-                .arg(u"DATE '2025-01-01' + (s.X % 730)::int"_s, u"'1.1.01.' || (s.X % 50)"_s) +
-            u" FROM SEEDEMP e CROSS JOIN generate_series(0, %1) AS s(X) "
-            "WHERE e.IDX * %2 + s.X < %3"_s.arg(perCompany - 1)
-                .arg(perCompany)
-                .arg(LargeEntries);
-        balances = u"INSERT INTO SALDEMPR (CDEMPRESA, DTSALDEMPR, CDCONTA, VRSALDODEB, "
-                   "VRSALDOCRED) SELECT "_s +
-                   QString(balanceValues)
-                       .replace(u"%%"_s, u"%"_s)
-                       .arg(u"(DATE '2026-01-01' + make_interval(months => (s.X % 12)::int + 1) "
-                            "- INTERVAL '1 day')::date"_s,
-                            u"'1.1.' || (s.X / 12)"_s) +
-                   u" FROM SEEDEMP e CROSS JOIN generate_series(0, %1) AS s(X) "
-                   "WHERE e.IDX * %2 + s.X < %3"_s.arg(balancesPerCompany - 1)
-                       .arg(balancesPerCompany)
-                       .arg(LargeBalances);
-    }
-    Database::ExecDirect(db, entries);
-    Database::ExecDirect(db, balances);
+    createPositions(db, dialect, u"SEEDLANC"_s, perCompany,
+                    (sqlite ? u"date('2025-01-01', '+' || (X % 730) || ' days')"_s
+                            : u"DATE '2025-01-01' + (X % 730)::int"_s) +
+                        u" AS DT, '1.1.01.' || (X % 50) AS CONTA, (X % 1000) + 0.5 AS VR, "
+                        "X % 730 >= 699 AS ABERTO, X % 730 BETWEEN 300 AND 303 AS ESQUECIDO, "
+                        "X % 997 = 0 AS RECALC"_s);
+    // Month ends of 2026, twelve accounts' worth per company.
+    createPositions(db, dialect, u"SEEDSALDO"_s, balancesPerCompany,
+                    (sqlite ? u"date('2026-01-01', '+' || (X % 12 + 1) || ' months', '-1 day')"_s
+                            : u"(DATE '2026-01-01' + make_interval(months => (X % 12)::int + 1) "
+                              "- INTERVAL '1 day')::date"_s) +
+                        u" AS DT, '1.1.' || (X / 12) AS CONTA, (X % 1000) + 0.25 AS DEB, "
+                        "(X % 700) + 0.75 AS CRED"_s);
+
+    const QStringList rebuilds = takeDownForLoad(db, dialect);
+    std::optional<SqliteSorterThreads> sorter;
     if (sqlite)
-        Database::ExecDirect(db, u"DROP TABLE SEEDEMP"_s);
+        sorter.emplace(db);
+    // CROSS JOIN keeps the companies outside, so entry numbers arrive in ascending order.
+    Database::ExecDirect(
+        db, u"INSERT INTO LANCCONT (NRLANC, CDEMPRESA, DTLANC, CDCONTA, VRLANC, IDEVOLUIDO, "
+            "IDRECALCFISC) SELECT e.IDX * %1 + s.X + 1, e.CD, s.DT, s.CONTA, s.VR, "
+            "CASE WHEN s.ABERTO OR (e.IDX % 10 = 1 AND s.ESQUECIDO) THEN 'N' ELSE 'S' END, "
+            "CASE WHEN e.IDX % 10 = 0 AND s.RECALC THEN 'S' ELSE 'N' END "
+            "FROM SEEDEMP e CROSS JOIN SEEDLANC s WHERE e.IDX * %1 + s.X < %2"_s.arg(perCompany)
+                .arg(LargeEntries));
+    Database::ExecDirect(
+        db, u"INSERT INTO SALDEMPR (CDEMPRESA, DTSALDEMPR, CDCONTA, VRSALDODEB, VRSALDOCRED) "
+            "SELECT e.CD, s.DT, s.CONTA, s.DEB, s.CRED FROM SEEDEMP e CROSS JOIN SEEDSALDO s "
+            "WHERE e.IDX * %1 + s.X < %2"_s.arg(balancesPerCompany)
+                .arg(LargeBalances));
+    for (const QString &sql : rebuilds)
+        Database::ExecDirect(db, sql);
+    if (sqlite) {
+        for (const char *table : {"SEEDEMP", "SEEDLANC", "SEEDSALDO"})
+            Database::ExecDirect(db, u"DROP TABLE %1"_s.arg(QLatin1StringView(table)));
+    }
 }
 
 } // namespace
