@@ -74,13 +74,15 @@ void insertCompany(QSqlQuery &insert, const QString &code, const QString &name) 
     Database::Exec(insert);
 }
 
+bool hasCompanies(QSqlDatabase &db) {
+    QSqlQuery q = Database::Prepare(db, u"SELECT 1 FROM EMPRESA LIMIT 1"_s);
+    Database::Exec(q);
+    return q.next();
+}
+
 bool hasCompanies(Database &database) {
     bool any = false;
-    database.Transaction(Database::Access::Read, [&](QSqlDatabase &db) {
-        QSqlQuery q = Database::Prepare(db, u"SELECT 1 FROM EMPRESA LIMIT 1"_s);
-        Database::Exec(q);
-        any = q.next();
-    });
+    database.Transaction(Database::Access::Read, [&](QSqlDatabase &db) { any = hasCompanies(db); });
     return any;
 }
 
@@ -450,14 +452,24 @@ bool Run(Database &database, const QString &seed, QString *error) {
     try {
         if (hasCompanies(database))
             return true;
+        bool seeded = false;
         database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {
+            // Another server may be seeding the same empty database. The lock comes before the
+            // first query, so this transaction's snapshot already holds what that one committed.
+            if (database.Kind() == Database::Dialect::Postgres)
+                Database::ExecDirect(db, u"LOCK TABLE EMPRESA IN SHARE ROW EXCLUSIVE MODE"_s);
+            seeded = !hasCompanies(db);
+            if (!seeded)
+                return;
             if (large > 0)
                 seedLarge(db, database.Kind(), large);
             else
                 seedDemo(db);
         });
-        database.Transaction(Database::Access::Write,
-                             [&](QSqlDatabase &db) { Database::ExecDirect(db, u"ANALYZE"_s); });
+        if (seeded) {
+            database.Transaction(Database::Access::Write,
+                                 [&](QSqlDatabase &db) { Database::ExecDirect(db, u"ANALYZE"_s); });
+        }
     } catch (const CallFailure &failure) {
         *error = u"Falha ao popular o banco: %1"_s.arg(failure.Message);
         return false;
