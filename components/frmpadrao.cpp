@@ -156,36 +156,21 @@ TfrmPadrao::TfrmPadrao(QWidget *parent)
     layout->addWidget(panNavigator);
 
     // Handlers: virtual calls happen only when the event fires, after construction.
-    sbtIncluir->OnClick = [this] {
-        sbtIncluirClick();
-    };
-    sbtAlterar->OnClick = [this] {
-        sbtAlterarClick();
-    };
-    sbtExcluir->OnClick = [this] {
-        sbtExcluirClick();
-    };
-    sbtLocalizar->OnClick = [this] {
-        sbtLocalizarClick();
-    };
-    sbtVerificar->OnClick = [this] {
-        sbtVerificarClick();
-    };
-    sbtConfirmar->OnClick = [this] {
-        sbtConfirmarClick();
-    };
-    sbtCancelar->OnClick = [this] {
-        sbtCancelarClick();
-    };
-    sbtImprimir->OnClick = [this] {
-        sbtImprimirClick();
-    };
-    sbtAjuda->OnClick = [this] {
-        sbtAjudaClick();
-    };
-    sbtFechar->OnClick = [this] {
-        sbtFecharClick();
-    };
+    const std::pair<TToolButton *, void (TfrmPadrao::*)()> handlers[] = {
+        {sbtIncluir, &TfrmPadrao::sbtIncluirClick},
+        {sbtAlterar, &TfrmPadrao::sbtAlterarClick},
+        {sbtExcluir, &TfrmPadrao::sbtExcluirClick},
+        {sbtLocalizar, &TfrmPadrao::sbtLocalizarClick},
+        {sbtVerificar, &TfrmPadrao::sbtVerificarClick},
+        {sbtConfirmar, &TfrmPadrao::sbtConfirmarClick},
+        {sbtCancelar, &TfrmPadrao::sbtCancelarClick},
+        {sbtImprimir, &TfrmPadrao::sbtImprimirClick},
+        {sbtAjuda, &TfrmPadrao::sbtAjudaClick},
+        {sbtFechar, &TfrmPadrao::sbtFecharClick}};
+    for (const auto &[sbt, handler] : handlers)
+        sbt->OnClick = [this, handler = handler] {
+            (this->*handler)();
+        };
     const std::pair<TMenuItem *, TToolButton *> pairs[] = {
         {mnuIncluir, sbtIncluir},     {mnuAlterar, sbtAlterar},     {mnuExcluir, sbtExcluir},
         {mnuLocalizar, sbtLocalizar}, {mnuVerificar, sbtVerificar}, {mnuConfirmar, sbtConfirmar},
