@@ -93,10 +93,14 @@ bool TDateEditPlus::IsEmpty() const {
     return !HasDigit(text());
 }
 
+QString TDateEditPlus::Text() const {
+    return IsEmpty() ? QString() : text();
+}
+
 TDateTime TDateEditPlus::GetDate() const {
     if (IsEmpty())
         return 0;
-    if (m_saveTime && text() == m_lastText)
+    if ((m_saveTime || m_keepsShownDate) && text() == m_lastText)
         return m_lastDate;
     const auto date =
         m_showDia ? DateTimeUtil::ParseDate(text()) : DateTimeUtil::ParseMonthYear(text());
@@ -107,12 +111,16 @@ void TDateEditPlus::DisplayDate(TDateTime date) {
     if (!m_saveTime)
         date = DateTimeUtil::Trunc(date);
     if (date <= 0) {
-        clear();
+        if (!IsEmpty())
+            clear();
         m_lastDate = 0;
         m_lastText.clear();
         return;
     }
-    setText(m_showDia ? DateTimeUtil::FormatDate(date) : DateTimeUtil::FormatMonthYear(date));
+    const QString shown =
+        m_showDia ? DateTimeUtil::FormatDate(date) : DateTimeUtil::FormatMonthYear(date);
+    if (shown != text())
+        setText(shown);
     m_lastDate = date;
     m_lastText = text();
 }

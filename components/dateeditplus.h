@@ -8,10 +8,10 @@
 
 #include <functional>
 
-// Masked date edit. Shows and takes "dd/mm/yyyy", or "mm/yyyy" when ShowDia is off (then the day
-// is always the first of the month). Empty text (or the bare mask "  /  /    ") means no date:
-// GetDate gives 0 and SetDate(0) empties the text, so GetDate -> SetDate keeps an empty edit
-// empty. Dates never go through the system locale.
+// Masked date edit. Shows and takes "dd/mm/yyyy", or "mm/yyyy" when ShowDia is off (then a typed
+// date is the first of its month). No digit typed means no date: Text() is "", GetDate gives 0
+// and SetDate(0) empties the edit, so GetDate -> SetDate keeps an empty edit empty. Dates never go
+// through the system locale.
 class TDateEditPlus : public QLineEdit {
     Q_OBJECT
 public:
@@ -38,7 +38,10 @@ public:
     const QStringList &WeekDays() const { return m_weekDays; }
     QString WeekDayText() const; // "" when no date or no names
 
-    bool IsEmpty() const;                 // no digit typed
+    bool IsEmpty() const; // no digit typed
+    // The text as a screen reads it: "" for an empty edit, whose raw text still holds the mask's
+    // separators ("//", or "/" when the day is hidden).
+    QString Text() const;
     TDateTime GetDate() const;            // 0 when empty or when the text is no date
     virtual void SetDate(TDateTime date); // 0 empties the text
     TDateTime GetPrimDia() const;         // first day of the shown date's month (0 when empty)
@@ -60,13 +63,21 @@ protected:
     virtual bool BeforeUserEdit() { return true; }
     // The day display was switched; `shown` is the date shown before. Bound edits reload.
     virtual void ShowDiaChanged(TDateTime shown);
-    void DisplayDate(TDateTime date); // shows the date (0: empty) without writing anywhere
+    // Shows the date (0: empty) without writing anywhere. Text that is already shown is left as it
+    // is, so that the cursor and the selection survive a reload of the same value.
+    void DisplayDate(TDateTime date);
+    // While the text is still what DisplayDate put there, GetDate gives the date it was given,
+    // day included, even when the day is hidden (a bound edit keeps its field's day).
+    void SetKeepsShownDate(bool keep) { m_keepsShownDate = keep; }
+    // The text differs from what DisplayDate last showed (typed, pasted or set from code).
+    bool TextChangedSinceShown() const { return Text() != m_lastText; }
     void ApplyMask();
     void RefreshLook();
 
 private:
     bool m_showDia = true;
     bool m_saveTime = false;
+    bool m_keepsShownDate = false;
     TEditStyle m_editStyle = desNormal;
     QColor m_validDateColor;
     QStringList m_weekDays;

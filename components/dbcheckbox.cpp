@@ -8,7 +8,7 @@ TDBCheckBox::TDBCheckBox(QWidget *parent)
     , m_link(
           this, [this] { Reload(); }, [this] { UpdateRecord(); }) {
     connect(this, &QCheckBox::toggled, this, [this] {
-        m_null = false;
+        m_untouched = false;
         RunGuarded([this] { UpdateRecord(); });
     });
 }
@@ -21,7 +21,7 @@ TDBCheckBox::TDBCheckBox(const QString &name, const QString &caption, QWidget *p
 
 void TDBCheckBox::Reload() {
     TField *field = Field();
-    m_null = !field || field->IsNull();
+    m_untouched = true;
     const bool checked = field && field->AsString() == m_valueChecked;
     if (checked != isChecked()) {
         const QSignalBlocker blocker(this);
@@ -32,7 +32,7 @@ void TDBCheckBox::Reload() {
 
 void TDBCheckBox::UpdateRecord() {
     TField *field = Field();
-    if (!field || !m_link.Editing() || m_null)
+    if (!field || !m_link.Editing() || m_untouched)
         return;
     const QString value = isChecked() ? m_valueChecked : m_valueUnchecked;
     if (field->IsNull() || field->AsString() != value)

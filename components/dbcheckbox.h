@@ -9,8 +9,9 @@ class TField;
 
 // Check box bound to a flag field: ticked when the field holds ValueChecked ("S"), unticked
 // otherwise; a user click puts the table in edit and writes ValueChecked / ValueUnchecked ("N").
-// A field without a value shows unticked and keeps no value until the box is ticked or unticked,
-// so a screen can still tell "never set" from "N" before a post.
+// The box writes only what the user (or code) changed: a field without a value shows unticked and
+// keeps no value until the box is ticked or unticked, so a screen can still tell "never set" from
+// "N" before a post, and a value other than the two flags survives a post untouched.
 class TDBCheckBox final : public QCheckBox {
     Q_OBJECT
 public:
@@ -39,5 +40,5 @@ private:
     TFieldDataLink m_link;
     QString m_valueChecked = QStringLiteral("S");
     QString m_valueUnchecked = QStringLiteral("N");
-    bool m_null = true; // the field had no value and the box was not changed since
+    bool m_untouched = true; // not ticked or unticked since the field was last shown
 };

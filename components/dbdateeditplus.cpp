@@ -9,12 +9,20 @@
 TDBDateEditPlus::TDBDateEditPlus(QWidget *parent)
     : TDateEditPlus(parent)
     , m_link(
-          this, [this] { Reload(); }, [this] { UpdateRecord(); }) {}
+          this, [this] { Reload(); }, [this] { WriteTyped(); }) {
+    SetKeepsShownDate(true);
+}
 
 TDBDateEditPlus::TDBDateEditPlus(const QString &name, QWidget *parent)
-    : TDateEditPlus(name, parent)
-    , m_link(
-          this, [this] { Reload(); }, [this] { UpdateRecord(); }) {}
+    : TDBDateEditPlus(parent) {
+    setObjectName(name);
+}
+
+void TDBDateEditPlus::WriteTyped() {
+    // Before a post: only text that changed since the field was shown; SetDate wrote already.
+    if (TextChangedSinceShown())
+        UpdateRecord();
+}
 
 void TDBDateEditPlus::Reload() {
     if (m_link.Loading())

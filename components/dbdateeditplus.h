@@ -7,9 +7,11 @@ class TDataSource;
 class TField;
 
 // Date edit bound to a date field of a data source. Shows the field's date value (never the
-// field's OnGetText text); the first keystroke in browse state puts the table in edit; writes its
-// date into the field when the table asks (before a post), when focus leaves it, and on SetDate
-// while the table is in edit or insert state. Empty text writes no value (null).
+// field's OnGetText text); the first keystroke in browse state puts the table in edit. It writes
+// only what changed: typed text when focus leaves it or before a post, and SetDate while the table
+// is in edit or insert state; an untouched edit leaves its field alone at a post. With the day
+// hidden it still holds its field's day until another month is typed, so a month-only edit never
+// turns 31/12 into 01/12 by itself. Empty text writes no value (null).
 class TDBDateEditPlus final : public TDateEditPlus {
     Q_OBJECT
 public:
@@ -32,6 +34,7 @@ protected:
 
 private:
     void Reload();
+    void WriteTyped();
 
     TFieldDataLink m_link;
 };

@@ -6,7 +6,6 @@
 #include <QFocusEvent>
 #include <QKeyEvent>
 
-
 TDBEdit::TDBEdit(QWidget *parent)
     : QLineEdit(parent)
     , m_link(

@@ -21,7 +21,7 @@ class IHost {
 public:
     virtual ~IHost() = default;
 
-    virtual QWidget *MainForm() = 0; // parent of the screens; may be nullptr in tests
+    virtual QWidget *MainForm() = 0;           // parent of the screens; may be nullptr in tests
     virtual void ShowChild(QWidget *form) = 0; // a child window of the main form, non-modal
 
     // Every message box of the product goes through here. Returns a TModalResult.

@@ -18,7 +18,9 @@
 #include <QTabBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+
 #include <QtTest>
+#include <memory>
 
 using namespace Qt::StringLiterals;
 
@@ -63,6 +65,11 @@ private Q_SLOTS:
     void textChangingKeysEdit_data();
     void textChangingKeysEdit();
     void checkBoxFlags();
+    void untouchedControlsLeaveTheirFields_data();
+    void untouchedControlsLeaveTheirFields();
+    void emptyDateEditReadsEmpty();
+    void typingInBrowseKeepsEveryKey_data();
+    void typingInBrowseKeepsEveryKey();
     void gridModel();
     void gridFollowsCurrentRow();
     void toolButtonClickWhileDisabled();
@@ -335,6 +342,160 @@ void TstComponentControls::checkBoxFlags() {
     box.setChecked(false);
     table.Post();
     QCOMPARE(table.FieldByName(u"IDFLAG"_s)->AsString(), u"N"_s);
+}
+
+void TstComponentControls::untouchedControlsLeaveTheirFields_data() {
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QVariant>("stored");
+    QTest::newRow("month-only edit on a month's last day")
+        << u"month"_s << u"DTFIM"_s << QVariant(D(2026, 12, 31));
+    QTest::newRow("date edit on a date with a time of day")
+        << u"date"_s << u"DTINI"_s << QVariant(D(2024, 3, 1) + 0.5);
+    QTest::newRow("check box on a value that is no flag")
+        << u"box"_s << u"IDFLAG"_s << QVariant(u"X"_s);
+}
+
+// Confirming a record whose other fields changed must not rewrite what a control merely shows.
+void TstComponentControls::untouchedControlsLeaveTheirFields() {
+    QFETCH(QString, control);
+    QFETCH(QString, field);
+    QFETCH(QVariant, stored);
+    TClientDataSet table;
+    FillPeriods(table);
+    TDataSource source;
+    source.SetDataSet(&table);
+    table.Edit();
+    table.FieldByName(field)->SetValue(stored);
+    table.Post();
+
+    std::unique_ptr<QWidget> widget;
+    if (control == u"box"_s) {
+        auto *box = new TDBCheckBox(u"dbcFlag"_s, u"Flag"_s, nullptr);
+        box->SetDataSource(&source);
+        box->SetDataField(field);
+        widget.reset(box);
+    } else {
+        auto *edit = new TDBDateEditPlus(u"ddeData"_s, nullptr);
+        edit->SetShowDia(control == u"date"_s);
+        edit->SetDataSource(&source);
+        edit->SetDataField(field);
+        widget.reset(edit);
+    }
+    table.Edit();
+    table.FieldByName(u"CDEMPRESA"_s)->SetAsString(u"07"_s);
+    table.Post();
+    QCOMPARE(table.FieldByName(field)->Value(), stored);
+
+    if (auto *edit = qobject_cast<TDBDateEditPlus *>(widget.get())) {
+        // The hidden day is still the field's: reading and setting the date back keeps it.
+        table.Edit();
+        const TDateTime day = DateTimeUtil::Trunc(stored.toDouble());
+        QCOMPARE(edit->GetDate(), day);
+        QCOMPARE(edit->GetUltDia(), DateTimeUtil::LastDayOfMonth(day));
+        edit->SetDate(edit->GetDate());
+        QCOMPARE(table.FieldByName(field)->AsDateTime(), day); // only a time of day goes
+        table.Cancel();
+    }
+}
+
+void TstComponentControls::emptyDateEditReadsEmpty() {
+    TestHost host;
+    TClientDataSet table;
+    FillPeriods(table);
+    table.Next(); // company 02 has no period
+    TDataSource source;
+    source.SetDataSet(&table);
+    for (bool showDia : {true, false}) {
+        TDBDateEditPlus edit(u"ddeData"_s, nullptr);
+        edit.SetShowDia(showDia);
+        edit.SetDataSource(&source);
+        edit.SetDataField(u"DTINI"_s);
+        TDateEditPlus plain;
+        plain.SetShowDia(showDia);
+        for (TDateEditPlus *e : {static_cast<TDateEditPlus *>(&edit), &plain}) {
+            QVERIFY(!e->text().isEmpty()); // the mask's separators
+            QCOMPARE(e->Text(), QString());
+            QVERIFY(EmptyString(e->Text()));
+            e->SetDate(e->GetDate());
+            QCOMPARE(e->Text(), QString());
+        }
+        table.Edit();
+        edit.SetDate(DateTimeUtil::EncodeDate(1899, 12, 30)); // the date an empty edit reads
+        QCOMPARE(edit.Text(), QString());
+        table.Post();
+        QVERIFY(table.FieldByName(u"DTINI"_s)->IsNull());
+
+        // A date the user deletes leaves the edit as empty as one never filled.
+        table.Edit();
+        edit.SetDate(D(2024, 5, 1));
+        edit.selectAll();
+        QTest::keyClick(&edit, Qt::Key_Delete);
+        QCOMPARE(edit.Text(), QString());
+        table.Post();
+        QVERIFY(table.FieldByName(u"DTINI"_s)->IsNull());
+        QCOMPARE(edit.Text(), QString());
+    }
+}
+
+void TstComponentControls::typingInBrowseKeepsEveryKey_data() {
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QVariant>("written");
+    QTest::newRow("date over its selected text")
+        << u"date"_s << u"15042024"_s << u"15/04/2024"_s << QVariant(D(2024, 4, 15));
+    QTest::newRow("month-only date over its selected text")
+        << u"month"_s << u"042024"_s << u"04/2024"_s << QVariant(D(2024, 4, 1));
+    QTest::newRow("code over its selected text")
+        << u"code"_s << u"07"_s << u"07"_s << QVariant(u"07"_s);
+}
+
+// The first key puts the table into edit, which reloads every control: the key that started it
+// and every later one must still land where the user typed.
+void TstComponentControls::typingInBrowseKeepsEveryKey() {
+    QFETCH(QString, control);
+    QFETCH(QString, keys);
+    QFETCH(QString, shown);
+    QFETCH(QVariant, written);
+    TestHost host;
+    TClientDataSet table;
+    FillPeriods(table);
+    TDataSource source;
+    source.SetDataSet(&table);
+    QWidget window;
+    auto *layout = new QVBoxLayout(&window);
+    QLineEdit *edit = nullptr;
+    QString field;
+    if (control == u"code"_s) {
+        auto *code = new TDBEdit(u"dbeCdEmpresa"_s, &window);
+        code->SetDataSource(&source);
+        code->SetDataField(field = u"CDEMPRESA"_s);
+        edit = code;
+    } else {
+        auto *date = new TDBDateEditPlus(u"ddeData"_s, &window);
+        date->SetShowDia(control == u"date"_s);
+        date->SetDataSource(&source);
+        date->SetDataField(field = u"DTINI"_s);
+        edit = date;
+    }
+    auto *next = new QLineEdit(&window);
+    layout->addWidget(edit);
+    layout->addWidget(next);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.activateWindow();
+    edit->setFocus();
+    QTRY_VERIFY(edit->hasFocus());
+    edit->selectAll();
+
+    QTest::keyClicks(edit, keys);
+    QCOMPARE(table.State(), TDataSetState::Edit);
+    QCOMPARE(edit->text(), shown);
+    next->setFocus(); // leaving the field writes what was typed
+    QTRY_VERIFY(next->hasFocus());
+    QCOMPARE(table.FieldByName(field)->Value(), written);
+    QVERIFY(host.ErrorTexts().isEmpty());
 }
 
 void TstComponentControls::gridModel() {
