@@ -298,7 +298,8 @@ TField *TClientDataSet::FieldByName(const QString &name) const {
 }
 
 bool TClientDataSet::IsEmpty() const {
-    return !Active() || d->view.empty();
+    // A row being inserted counts, even into an empty table: screens let the user fill it in.
+    return !Active() || (d->view.empty() && m_state != TDataSetState::Insert);
 }
 
 int TClientDataSet::RecordCount() const {
@@ -306,7 +307,7 @@ int TClientDataSet::RecordCount() const {
 }
 
 int TClientDataSet::RecNo() const {
-    return IsEmpty() ? 0 : d->cur + 1;
+    return !Active() || d->view.empty() ? 0 : d->cur + 1;
 }
 
 void TClientDataSet::SetRecNo(int recNo) {

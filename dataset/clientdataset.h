@@ -50,7 +50,7 @@ public:
     TField *FieldByName(const QString &name) const; // EDatabaseError when absent
     TField *FindField(const QString &name) const;   // nullptr when absent
 
-    bool IsEmpty() const;
+    bool IsEmpty() const; // no row; a row being inserted is one
     int RecordCount() const;
     int RecNo() const; // 1-based; 0 when empty
     void SetRecNo(int recNo);

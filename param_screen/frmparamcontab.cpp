@@ -47,6 +47,7 @@ TfrmParamContab::TfrmParamContab(QWidget *parent)
     BuildFormPage();
     BuildControlPage();
     SetTabOrder();
+    BindFormHandlers();
     CreateDataSets();
     BuildGrid();
     resize(1140, 600);

@@ -55,6 +55,33 @@ public:
     void cdsContOpeAfterScroll(TClientDataSet &dataSet);
     void sbtCadAutoClick();
 
+    // Company of a new record (paramcontabempresa.cpp).
+    void dbeCdEmpresaExit();
+    void dbeCdEmpresaChange();
+    void btnEmpresaBeforePesq(TBtnPesquisa &sender, bool &flag);
+    void btnEmpresaAfterPesq(TBtnPesquisa &sender);
+
+    // Checks on confirm (paramcontabconfirm.cpp).
+    void sbtConfirmarClick() override;
+    // Drops any time of day from the control's date and checks its text; only while editing.
+    void ExitData(TDBDateEditPlus *control);
+    void ddeIniContExit();
+    void ddeFinContExit();
+    void ddeIniLancExit();
+    void ddeFinLancExit();
+    void ddeIniDocFisEntrExit();
+    void ddeFinDocFisEntrExit();
+    void ddeIniDocFisSaidExit();
+    void ddeFinDocFisSaidExit();
+    void ddeIniInteExit();
+    void ddeFimInteExit();
+    void dtIniGpaExit();
+    void dtFinGpaExit();
+    void dbdIniFiscalExit();
+    void dbdFinFiscalExit();
+    void dbdIniVendExtExit();
+    void dbdFinVendExtExit();
+
     // Text handlers of the period columns.
     void cdsContOpeDTINICCONTGetText(TField &sender, QString &text, bool displayText);
     void cdsContOpeDTINICLANCGetText(TField &sender, QString &text, bool displayText);
@@ -142,6 +169,13 @@ private:
     void BuildControlPage();
     void BuildGrid();
     void SetTabOrder();
+    void BindFormHandlers();
+
+    bool Editando() const; // dtsPadrao in edit or insert state
+    // A check of the form failed: form page forward, focus on `control`, the message shown.
+    [[noreturn]] void FalhaNoFormulario(QWidget *control, const QString &key);
+    // The balance rule: no balance of the company after the last day of the accounting period.
+    void VerificaSaldoEmpresa();
 
     // Fills cdsContOpe and cdsParamGeral from GetContOpe; no busy indicator of its own.
     void LoadParams();

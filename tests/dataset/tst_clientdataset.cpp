@@ -760,6 +760,12 @@ private Q_SLOTS:
         QCOMPARE(cds.ChangeCount(), 0);
         cds.CancelUpdates();
         QVERIFY(cds.IsEmpty());
+        // A row being inserted is a row until it is dropped.
+        cds.Insert();
+        QVERIFY(!cds.IsEmpty());
+        QCOMPARE(cds.RecordCount(), 0);
+        cds.Cancel();
+        QVERIFY(cds.IsEmpty());
     }
 
     void createDataSetFromDefinitions() {

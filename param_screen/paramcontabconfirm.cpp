@@ -1,0 +1,168 @@
+// Confirming a parameter record: the company and date fields normalised by their exit handlers,
+// the ordered period rules, the balance rule on the server, then the post.
+#include "frmparamcontab.h"
+
+#include "components/btnpesquisa.h"
+#include "components/dbdateeditplus.h"
+#include "components/dbedit.h"
+#include "components/functions.h"
+#include "components/guard.h"
+#include "components/messages.h"
+#include "components/pagecontrol.h"
+#include "dataset/clientdataset.h"
+#include "dataset/datasource.h"
+#include "rpc/netconnection.h"
+#include "rules/confirmrules.h"
+#include "shared/paramctblclient.h"
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+using ExitHandler = void (TfrmParamContab::*)();
+
+// One per date control, in the order of DateEdits().
+constexpr ExitHandler DateExits[] = {
+    &TfrmParamContab::ddeIniContExit,       &TfrmParamContab::ddeFinContExit,
+    &TfrmParamContab::ddeIniLancExit,       &TfrmParamContab::ddeFinLancExit,
+    &TfrmParamContab::ddeIniDocFisEntrExit, &TfrmParamContab::ddeFinDocFisEntrExit,
+    &TfrmParamContab::ddeIniDocFisSaidExit, &TfrmParamContab::ddeFinDocFisSaidExit,
+    &TfrmParamContab::ddeIniInteExit,       &TfrmParamContab::ddeFimInteExit,
+    &TfrmParamContab::dtIniGpaExit,         &TfrmParamContab::dtFinGpaExit,
+    &TfrmParamContab::dbdIniFiscalExit,     &TfrmParamContab::dbdFinFiscalExit,
+    &TfrmParamContab::dbdIniVendExtExit,    &TfrmParamContab::dbdFinVendExtExit,
+};
+
+// The confirm runs all but the two late-sales exits.
+constexpr int ConfirmedExits = 14;
+
+bool Editing(const TClientDataSet *table) {
+    return table->State() == TDataSetState::Edit || table->State() == TDataSetState::Insert;
+}
+
+} // namespace
+
+void TfrmParamContab::BindFormHandlers() {
+    dbeCdEmpresa->OnExit = [this] {
+        dbeCdEmpresaExit();
+    };
+    GuardedConnect(dbeCdEmpresa, &QLineEdit::textChanged, this, [this] { dbeCdEmpresaChange(); });
+    btnEmpresa->OnBeforePesq = [this](TBtnPesquisa &sender, bool &flag) {
+        btnEmpresaBeforePesq(sender, flag);
+    };
+    btnEmpresa->OnAfterPesq = [this](TBtnPesquisa &sender) {
+        btnEmpresaAfterPesq(sender);
+    };
+    const QList<TDBDateEditPlus *> edits = DateEdits();
+    for (int i = 0; i < edits.size(); ++i)
+        edits[i]->OnExit = [this, handler = DateExits[i]] {
+            (this->*handler)();
+        };
+}
+
+void TfrmParamContab::ExitData(TDBDateEditPlus *control) {
+    if (!Editando())
+        return;
+    // Text that is no date cannot be read as one: it is reported, never silently emptied.
+    control->CheckValidDate();
+    // Rebuilt from its day, month and year: the date without its time of day. An empty edit
+    // reads 30/12/1899, which sets back as empty.
+    const TDateTime date = control->GetDate();
+    control->SetDate(DateTimeUtil::EncodeDate(DateTimeUtil::Format(date, u"yyyy"_s).toInt(),
+                                              DateTimeUtil::Format(date, u"mm"_s).toInt(),
+                                              DateTimeUtil::Format(date, u"dd"_s).toInt()));
+    control->CheckValidDate();
+}
+
+void TfrmParamContab::ddeIniContExit() {
+    ExitData(ddeIniCont);
+}
+void TfrmParamContab::ddeFinContExit() {
+    ExitData(ddeFinCont);
+}
+void TfrmParamContab::ddeIniLancExit() {
+    ExitData(ddeIniLanc);
+}
+void TfrmParamContab::ddeFinLancExit() {
+    ExitData(ddeFinLanc);
+}
+void TfrmParamContab::ddeIniDocFisEntrExit() {
+    ExitData(ddeIniDocFisEntr);
+}
+void TfrmParamContab::ddeFinDocFisEntrExit() {
+    ExitData(ddeFinDocFisEntr);
+}
+void TfrmParamContab::ddeIniDocFisSaidExit() {
+    ExitData(ddeIniDocFisSaid);
+}
+void TfrmParamContab::ddeFinDocFisSaidExit() {
+    ExitData(ddeFinDocFisSaid);
+}
+void TfrmParamContab::ddeIniInteExit() {
+    ExitData(ddeIniInte);
+}
+void TfrmParamContab::ddeFimInteExit() {
+    ExitData(ddeFimInte);
+}
+void TfrmParamContab::dtIniGpaExit() {
+    ExitData(dtIniGpa);
+}
+void TfrmParamContab::dtFinGpaExit() {
+    ExitData(dtFinGpa);
+}
+void TfrmParamContab::dbdIniFiscalExit() {
+    ExitData(dbdIniFiscal);
+}
+void TfrmParamContab::dbdFinFiscalExit() {
+    ExitData(dbdFinFiscal);
+}
+void TfrmParamContab::dbdIniVendExtExit() {
+    ExitData(dbdIniVendExt);
+}
+void TfrmParamContab::dbdFinVendExtExit() {
+    ExitData(dbdFinVendExt);
+}
+
+void TfrmParamContab::sbtConfirmarClick() {
+    dbeCdEmpresaExit();
+    for (int i = 0; i < ConfirmedExits; ++i)
+        (this->*DateExits[i])();
+
+    const QList<TDBDateEditPlus *> edits = DateEdits();
+    ParamRules::PeriodReadings readings;
+    for (int i = 0; i < ParamRules::SlotCount; ++i)
+        readings.Set(ParamRules::Slot(i), EmptyString(edits[i]->Text()), edits[i]->GetDate());
+    if (const ParamRules::ConfirmRule *broken = ParamRules::FirstBroken(readings)) {
+        if (broken->FormPage) {
+            pgcPadrao->SetActivePage(tshFormulario);
+            pgcPadraoChange();
+        }
+        edits[int(broken->Focus)]->setFocus();
+        MensErro(msgPadrao->Msg(QString::fromUtf16(broken->Key)), true);
+    }
+    VerificaSaldoEmpresa();
+
+    if (Editing(cdsContOpe))
+        cdsContOpe->Post();
+    if (Editing(cdsParamGeral))
+        cdsParamGeral->Post();
+    pgcPadraoChange();
+}
+
+void TfrmParamContab::VerificaSaldoEmpresa() {
+    if (cdsContOpe->IsEmpty())
+        return;
+    const QString empresa = cdsContOpe->FieldByName(u"CDEMPRESA"_s)->AsString();
+    ParamCtblMethods::LoadPacket(
+        *cdsDataSaldEmpr,
+        CheckResultServ(ParamCtblMethods::GetDataSaldEmpr(*netParamCtbl, empresa), true, 0));
+    if (cdsDataSaldEmpr->IsEmpty())
+        return;
+    // Compared as days: a balance dated on the period's last day, at any hour, is inside it.
+    const TDateTime maiorData =
+        DateTimeUtil::Trunc(cdsDataSaldEmpr->FieldByName(u"MAIORDATA"_s)->AsDateTime());
+    if (maiorData > ddeFinCont->GetUltDia()) {
+        ddeIniCont->setFocus();
+        MensErro(msgPadrao->Msg(u"EXCONTABPER"_s), true);
+    }
+}
