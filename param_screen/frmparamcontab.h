@@ -63,6 +63,9 @@ public:
 
     // Checks on confirm (paramcontabconfirm.cpp).
     void sbtConfirmarClick() override;
+    // What the confirm checks before it posts: company, date exits, the period rules in their
+    // order and the balance rule on the server. Abandons at the first failure.
+    void ValidaRegistro();
     // Drops any time of day from the control's date and checks its text; only while editing.
     void ExitData(TDBDateEditPlus *control);
     void ddeIniContExit();

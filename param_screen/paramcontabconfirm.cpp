@@ -124,9 +124,23 @@ void TfrmParamContab::dbdFinVendExtExit() {
 }
 
 void TfrmParamContab::sbtConfirmarClick() {
+    ValidaRegistro();
+    if (Editing(cdsContOpe))
+        cdsContOpe->Post();
+    if (Editing(cdsParamGeral))
+        cdsParamGeral->Post();
+    pgcPadraoChange();
+}
+
+void TfrmParamContab::ValidaRegistro() {
     dbeCdEmpresaExit();
     for (int i = 0; i < ConfirmedExits; ++i)
         (this->*DateExits[i])();
+
+    // The late-sales dates have no exit here, but are read below: text that is no date is
+    // reported in the control's own words rather than read as no date at all.
+    dbdIniVendExt->CheckValidDate();
+    dbdFinVendExt->CheckValidDate();
 
     const QList<TDBDateEditPlus *> edits = DateEdits();
     ParamRules::PeriodReadings readings;
@@ -141,12 +155,6 @@ void TfrmParamContab::sbtConfirmarClick() {
         MensErro(msgPadrao->Msg(QString::fromUtf16(broken->Key)), true);
     }
     VerificaSaldoEmpresa();
-
-    if (Editing(cdsContOpe))
-        cdsContOpe->Post();
-    if (Editing(cdsParamGeral))
-        cdsParamGeral->Post();
-    pgcPadraoChange();
 }
 
 void TfrmParamContab::VerificaSaldoEmpresa() {

@@ -485,22 +485,24 @@ private Q_SLOTS:
 
     // Starting values from OnNewRecord alone do not make the row worth keeping: moving away
     // drops it. A value written afterwards (AfterInsert, the user) does.
-    void startingValuesAloneAreNotAModification_data()
-    {
+    void startingValuesAloneAreNotAModification_data() {
         QTest::addColumn<bool>("writeAfterInsert");
         QTest::addColumn<int>("rowsAfterMovingAway");
         QTest::newRow("only OnNewRecord") << false << 3;
         QTest::newRow("AfterInsert writes too") << true << 4;
     }
-    void startingValuesAloneAreNotAModification()
-    {
+    void startingValuesAloneAreNotAModification() {
         QFETCH(bool, writeAfterInsert);
         QFETCH(int, rowsAfterMovingAway);
         TClientDataSet cds;
         cds.SetData(companies());
-        cds.OnNewRecord = [](TClientDataSet &t) { t.Fields(0)->SetAsString(u"N"_s); };
+        cds.OnNewRecord = [](TClientDataSet &t) {
+            t.Fields(0)->SetAsString(u"N"_s);
+        };
         if (writeAfterInsert)
-            cds.AfterInsert = [](TClientDataSet &t) { t.Fields(1)->SetAsString(u"Nova"_s); };
+            cds.AfterInsert = [](TClientDataSet &t) {
+                t.Fields(1)->SetAsString(u"Nova"_s);
+            };
         cds.Insert();
         QCOMPARE(cds.Modified(), writeAfterInsert);
         QCOMPARE(cds.Fields(0)->AsString(), u"N"_s);
