@@ -19,9 +19,11 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMdiSubWindow>
+
 #include <QMenu>
 #include <QMenuBar>
 #include <QVBoxLayout>
+#include <set>
 
 using namespace Qt::StringLiterals;
 
@@ -167,8 +169,14 @@ TfrmPadrao::TfrmPadrao(QWidget *parent)
         {sbtImprimir, &TfrmPadrao::sbtImprimirClick},
         {sbtAjuda, &TfrmPadrao::sbtAjudaClick},
         {sbtFechar, &TfrmPadrao::sbtFecharClick}};
+    // A pending edit is only ever posted by confirm and dropped by cancel: the buttons that would
+    // move off the row, start another one or reload do nothing while a record is being edited.
+    const std::set<TToolButton *> browseOnly = {sbtIncluir, sbtAlterar, sbtExcluir, sbtLocalizar,
+                                                sbtVerificar};
     for (const auto &[sbt, handler] : handlers)
-        sbt->OnClick = [this, handler = handler] {
+        sbt->OnClick = [this, handler = handler, onlyBrowsing = browseOnly.contains(sbt)] {
+            if (onlyBrowsing && Editing(dtsPadrao))
+                return;
             (this->*handler)();
         };
     const std::pair<TMenuItem *, TToolButton *> pairs[] = {
@@ -252,6 +260,16 @@ void TfrmPadrao::sbtIncluirClick() {
 
 void TfrmPadrao::sbtAlterarClick() {
     RequireTable(dtsPadrao)->Edit();
+    ShowFormPage();
+}
+
+void TfrmPadrao::ShowFormPage() {
+    // The list moves the current row; it is never in front while a record is being edited.
+    if (pgcPadrao->ActivePage() != tshFolhaDados || pgcPadrao->count() < 2)
+        return;
+    pgcPadrao->SetActivePage(pgcPadrao->widget(1));
+    if (pgcPadrao->OnChange)
+        pgcPadrao->OnChange();
 }
 
 void TfrmPadrao::sbtExcluirClick() {
@@ -320,6 +338,18 @@ void TfrmPadrao::changeEvent(QEvent *event) {
 }
 
 void TfrmPadrao::closeEvent(QCloseEvent *event) {
+    // A record being edited is never dropped without asking.
+    if (Editing(dtsPadrao)) {
+        int answer = mrNo;
+        RunGuarded([&] {
+            answer = msgMensagensPadroes->ShowMsg(u"Fech"_s, TMsgDlgType::mtConfirmation,
+                                                  mbYes | mbNo, 0);
+        });
+        if (answer != mrYes) {
+            event->ignore();
+            return;
+        }
+    }
     TCloseAction action = caFree;
     if (!RunGuarded([&] { FormClose(action); }))
         action = caNone; // a failing close handler keeps the screen open

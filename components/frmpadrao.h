@@ -121,7 +121,7 @@ public:
     virtual void FormClose(TCloseAction &action); // base: action = caFree
     virtual void dtsPadraoStateChange();          // base state handling (above)
     virtual void sbtIncluirClick();               // Insert on dtsPadrao's table
-    virtual void sbtAlterarClick();               // Edit
+    virtual void sbtAlterarClick();               // Edit, then the form page in front
     virtual void sbtExcluirClick();               // "Excl" confirmation, then Delete
     virtual void sbtLocalizarClick();             // nothing
     virtual void sbtVerificarClick();             // nothing (the screen reloads its data)
@@ -132,6 +132,9 @@ public:
     virtual void sbtFecharClick();                // close()
 
 protected:
+    // Brings the first form page (the one after the list) forward when the list is in front, and
+    // runs the page control's change handler as a user's choice would.
+    void ShowFormPage();
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void changeEvent(QEvent *event) override;

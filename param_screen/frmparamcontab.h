@@ -55,6 +55,20 @@ public:
     void cdsContOpeAfterScroll(TClientDataSet &dataSet);
     void sbtCadAutoClick();
 
+    // Changing records (paramcontabsave.cpp).
+    void sbtIncluirClick() override;
+    void sbtCancelarClick() override;
+    void sbtExcluirClick() override;
+    void cdsContOpeNewRecord(TClientDataSet &dataSet);
+    void cdsContOpeAfterInsert(TClientDataSet &dataSet);
+    void cdsContOpeBeforePost(TClientDataSet &dataSet);
+    void cdsContOpeAfterPost(TClientDataSet &dataSet);
+    void cdsContOpeAfterCancel(TClientDataSet &dataSet);
+    void cdsContOpeAfterDelete(TClientDataSet &dataSet);
+    void cdsParamGeralAfterInsert(TClientDataSet &dataSet);
+    void cdsParamGeralAfterPost(TClientDataSet &dataSet);
+    void cdsParamGeralAfterCancel(TClientDataSet &dataSet);
+
     // Company of a new record (paramcontabempresa.cpp).
     void dbeCdEmpresaExit();
     void dbeCdEmpresaChange();
@@ -173,6 +187,12 @@ private:
     void BuildGrid();
     void SetTabOrder();
     void BindFormHandlers();
+    void BindTableEvents();
+
+    // Sends the table's change log with SetContOpe (cdsContOpe, then the host's local copies are
+    // refreshed) or SetParamGeral, and merges it. On any failure every unsent change of the table
+    // is thrown away and the failure travels on.
+    void EnviaAlteracoes(TClientDataSet &table);
 
     bool Editando() const; // dtsPadrao in edit or insert state
     // A check of the form failed: form page forward, focus on `control`, the message shown.

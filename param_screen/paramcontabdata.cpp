@@ -106,6 +106,7 @@ void TfrmParamContab::CreateDataSets() {
     dtsParamCtblAux = new TDataSource(this);
     dtsParamCtblAux->setObjectName(u"dtsParamCtblAux"_s);
 
+    BindTableEvents();
     dtsPadrao->SetDataSet(cdsContOpe);
 }
 

@@ -139,6 +139,18 @@ private:
         Settle();
     }
 
+    // Test set-up straight into a server's database, beside the running server.
+    static void ExecOnServer(ServerProcess &server, const QString &statement) {
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"setup"_s);
+            db.setDatabaseName(server.DbPath());
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY2(q.exec(statement), qPrintable(statement));
+        }
+        QSqlDatabase::removeDatabase(u"setup"_s);
+    }
+
 private Q_SLOTS:
     void initTestCase() {
         m_demo = std::make_unique<ServerProcess>();
@@ -147,17 +159,12 @@ private Q_SLOTS:
                  m_demo->Output().constData());
         QVERIFY2(m_empty->Start({u"--log-level"_s, u"info"_s}, 0, QString()),
                  m_empty->Output().constData());
-        {
-            // Company 06 closed one day into 2027: its balance lies just after a 2026 period.
-            QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"seedextra"_s);
-            db.setDatabaseName(m_demo->DbPath());
-            QVERIFY(db.open());
-            QSqlQuery q(db);
-            QVERIFY(q.exec(u"INSERT INTO SALDEMPR (CDEMPRESA, DTSALDEMPR, CDCONTA, VRSALDODEB, "
-                           "VRSALDOCRED) VALUES ('06', '2027-01-01', '1.1.01.001', 1, 1)"_s));
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(u"seedextra"_s);
+        // Company 06 closed one day into 2027: its balance lies just after a 2026 period.
+        ExecOnServer(*m_demo, u"INSERT INTO SALDEMPR (CDEMPRESA, DTSALDEMPR, CDCONTA, VRSALDODEB, "
+                              "VRSALDOCRED) VALUES ('06', '2027-01-01', '1.1.01.001', 1, 1)"_s);
+        // The empty server knows one company, without a record.
+        ExecOnServer(*m_empty, u"INSERT INTO EMPRESA (CDEMPRESA, NMEMPRESA) "
+                               "VALUES ('10', 'Empresa 10')"_s);
         m_host = std::make_unique<TestHost>();
         Initialize();
     }
@@ -500,7 +507,7 @@ private Q_SLOTS:
                 s->cdsContOpe->FieldByName(field)->SetAsDateTime(Day(value));
         const qsizetype logged = m_empty->Output().size();
         ConfirmAsUser(s);
-        QCOMPARE(m_host->ErrorTexts(), QStringList{});
+        QCOMPARE(m_host->ErrorTexts().join(u'\n'), QString());
         QTRY_VERIFY(m_empty->Output().mid(logged).contains("GetDataSaldEmpr company=10"));
         QCOMPARE(s->cdsContOpe->State(), TDataSetState::Browse);
     }
@@ -606,11 +613,19 @@ private Q_SLOTS:
         QCOMPARE(s->edtNmEmpresa->text(), u"Empresa 03"_s);
         QCOMPARE(m_host->ErrorTexts(), QStringList{});
 
-        s->mnuControle->Click();
-        ConfirmAsUser(s);
-        QCOMPARE(m_host->ErrorTexts(),
-                 QStringList{u"Parâmetro contábil já cadastrado para esta empresa."_s});
+        // Leaving the code for the controls page reports it and brings the form back; so does a
+        // confirm from there.
+        const QString duplicate = u"Parâmetro contábil já cadastrado para esta empresa."_s;
+        QTRY_VERIFY(s->dbeCdEmpresa->hasFocus());
+        QTabBar *tabs = s->pgcPadrao->tabBar();
+        QTest::mouseClick(tabs, Qt::LeftButton, {},
+                          tabs->tabRect(s->pgcPadrao->indexOf(s->tshControle)).center());
+        QCOMPARE(m_host->ErrorTexts(), QStringList{duplicate});
         QCOMPARE(s->pgcPadrao->ActivePage(), s->tshFormulario);
+        QTRY_VERIFY(s->dbeCdEmpresa->hasFocus());
+        m_host->ClearRecords();
+        ConfirmAsUser(s);
+        QCOMPARE(m_host->ErrorTexts(), QStringList{duplicate});
         QTRY_VERIFY(s->dbeCdEmpresa->hasFocus());
         QCOMPARE(s->cdsContOpe->State(), TDataSetState::Insert);
     }
