@@ -1,5 +1,7 @@
 #include "testhost.h"
 
+#include <QCoreApplication>
+
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUuid>
@@ -115,4 +117,11 @@ QSqlDatabase TestHost::LocalDatabase() {
 
 void TestHost::HandleException(const std::exception &error) {
     Exceptions.append(QString::fromUtf8(error.what()));
+}
+
+void Settle() {
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::processEvents();
+    }
 }

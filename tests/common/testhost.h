@@ -75,3 +75,6 @@ private:
     QTemporaryDir m_dir;
     QString m_connectionName;
 };
+
+// Lets queued work run: deferred deletes and posted events, a few rounds deep.
+void Settle();

@@ -30,13 +30,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-void Settle() {
-    for (int i = 0; i < 3; ++i) {
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QCoreApplication::processEvents();
-    }
-}
-
 TDateTime Day(const QString &text) {
     return *DateTimeUtil::ParseDate(text);
 }

@@ -77,13 +77,6 @@ private:
 
 const QString Wait = QString::number(int(Qt::WaitCursor));
 
-void Settle() {
-    for (int i = 0; i < 3; ++i) {
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QCoreApplication::processEvents();
-    }
-}
-
 int LiveScreens() {
     int count = 0;
     for (QWidget *widget : TApplication::Instance()->Owned())
