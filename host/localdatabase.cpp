@@ -67,8 +67,12 @@ void LocalDatabase::Open(const QString &path) {
     db.setDatabaseName(path);
     if (!db.open())
         Fail(u"não foi possível abrir %1"_s.arg(path), db.lastError());
-    // Screens query the copies before the first refresh may have run: make sure both exist.
     QSqlQuery q(db);
+    // The copies are refilled from the server at every start: a commit need not wait for the
+    // disk, but the file must stay whole after a power cut (the write-ahead log sees to both).
+    q.exec(u"PRAGMA journal_mode = WAL"_s);
+    q.exec(u"PRAGMA synchronous = NORMAL"_s);
+    // Screens query the copies before the first refresh may have run: make sure both exist.
     if (!q.exec(u"CREATE TABLE IF NOT EXISTS EMPRESA (CDEMPRESA TEXT NOT NULL PRIMARY KEY, "
                 u"NMEMPRESA TEXT)"_s) ||
         !q.exec(u"CREATE TABLE IF NOT EXISTS CONTOPECTBL (CDEMPRESA TEXT NOT NULL PRIMARY KEY)"_s))
@@ -127,9 +131,19 @@ void LocalDatabase::ReplaceTable(const QString &name, const TTablePacket &packet
     }
 }
 
+QString LocalDatabase::CachedColumns(const QString &table) {
+    if (table.compare(u"EMPRESA"_s, Qt::CaseInsensitive) == 0)
+        return u"CDEMPRESA,NMEMPRESA"_s;
+    if (table.compare(u"CONTOPECTBL"_s, Qt::CaseInsensitive) == 0)
+        return u"CDEMPRESA"_s;
+    return {};
+}
+
 void LocalDatabase::Refresh(const QStringList &tables, TNetConnection &cache) {
     for (const QString &table : tables) {
-        const TResultEnvelope result = cache.Call(u"GetTabela"_s, QJsonArray{table});
+        const QString columns = CachedColumns(table);
+        const TResultEnvelope result = cache.Call(
+            u"GetTabela"_s, columns.isEmpty() ? QJsonArray{table} : QJsonArray{table, columns});
         if (!result.Ok)
             throw Exception(result.ErrorMessage);
         TTablePacket packet;

@@ -34,6 +34,9 @@ public:
     static QStringList CachedTables() {
         return {QStringLiteral("EMPRESA"), QStringLiteral("CONTOPECTBL")};
     }
+    // The columns the screens' queries read from a copy: only these are fetched and kept, so a
+    // refresh after every save stays cheap however wide the server's table is.
+    static QString CachedColumns(const QString &table);
 
 private:
     QString m_path;

@@ -188,6 +188,8 @@ QJsonValue TNetConnection::RoundTrip(const QString &fullMethod, const QJsonArray
     if (!Connected())
         Open();
 
+    QElapsedTimer clock;
+    clock.start();
     const qint64 id = ++m_nextId;
     m_waiting.insert(id, true);
     m_socket->sendTextMessage(QString::fromUtf8(JsonRpc::EncodeRequest(id, fullMethod, params)));
@@ -214,6 +216,8 @@ QJsonValue TNetConnection::RoundTrip(const QString &fullMethod, const QJsonArray
         DropSocket();
         throw Exception(u"Resposta inválida do servidor de aplicação: %1."_s.arg(why));
     }
+    ++m_usage.Calls;
+    m_usage.Nanoseconds += clock.nsecsElapsed();
     if (response.Failure)
         throw Exception(response.Failure->Message);
     return response.Result;

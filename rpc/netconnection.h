@@ -68,6 +68,15 @@ public:
     // Round trip of the transport's own "ping", in milliseconds.
     double Ping();
 
+    // Calls made since the last reset and the time spent on them from send to decoded answer:
+    // what the server and the wire cost the caller, apart from its own work.
+    struct Usage {
+        qint64 Calls = 0;
+        qint64 Nanoseconds = 0;
+    };
+    Usage CallUsage() const { return m_usage; }
+    void ResetCallUsage() { m_usage = {}; }
+
 Q_SIGNALS:
     void ConnectedChanged(bool connected);
     // Internal wake-up for the waiting loops.
@@ -101,4 +110,5 @@ private:
     int m_closeCode = 0;
     QString m_closeReason;
     QString m_protocolFault; // why the peer was dropped for sending something unreadable
+    Usage m_usage;
 };

@@ -11,6 +11,32 @@ namespace {
 
 constexpr auto GetTabela = "GetTabela";
 
+// The table's columns named in `list` ("CDEMPRESA,NMEMPRESA"), in the table's order. Names
+// compare without case; an unknown name, or none at all, is refused. Linear in the list: each
+// name is looked up among the table's few columns.
+QVector<ParamRecord::Column> Chosen(const QVector<ParamRecord::Column> &all, const QString &list) {
+    if (list.trimmed().isEmpty())
+        throw CallFailure{u"invalid_argument"_s, u"Nenhuma coluna pedida."_s};
+    QVector<bool> wanted(all.size(), false);
+    for (QStringView name : QStringView(list).split(u',')) {
+        name = name.trimmed();
+        qsizetype found = -1;
+        for (qsizetype i = 0; i < all.size() && found < 0; ++i)
+            if (name.compare(QLatin1StringView(all.at(i).Name), Qt::CaseInsensitive) == 0)
+                found = i;
+        if (found < 0)
+            throw CallFailure{
+                u"invalid_argument"_s,
+                u"Coluna '%1' não disponível para cópia local."_s.arg(name.left(40).toString())};
+        wanted[found] = true;
+    }
+    QVector<ParamRecord::Column> chosen;
+    for (qsizetype i = 0; i < all.size(); ++i)
+        if (wanted.at(i))
+            chosen.append(all.at(i));
+    return chosen;
+}
+
 } // namespace
 
 CacheObject::CacheObject(Database &database)
@@ -31,7 +57,12 @@ CallOutcome CacheObject::Invoke(const QString &method, const QJsonArray &params)
             JsonRpc::Error{JsonRpc::MethodNotFound, u"Método desconhecido: %1"_s.arg(method)};
         return outcome;
     }
-    if (auto fault = MethodCall::CheckParams(method, params, {MethodCall::Arg::Text})) {
+    // An optional second argument names the columns wanted: a local copy that keeps a few of
+    // them need not receive, nor store, the rest.
+    const QVector<MethodCall::Arg> expected =
+        params.size() == 2 ? QVector{MethodCall::Arg::Text, MethodCall::Arg::Text}
+                           : QVector{MethodCall::Arg::Text};
+    if (auto fault = MethodCall::CheckParams(method, params, expected)) {
         outcome.ProtocolError = *fault;
         return outcome;
     }
@@ -50,6 +81,8 @@ CallOutcome CacheObject::Invoke(const QString &method, const QJsonArray &params)
                 u"invalid_argument"_s,
                 u"Tabela '%1' não disponível para cópia local."_s.arg(params.at(0).toString())};
         }
+        if (params.size() == 2)
+            columns = Chosen(columns, params.at(1).toString());
         QStringList names;
         for (const ParamRecord::Column &c : columns) {
             names.append(QString::fromLatin1(c.Name));

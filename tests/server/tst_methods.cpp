@@ -622,27 +622,56 @@ private Q_SLOTS:
 
     void cacheTables_data() {
         QTest::addColumn<QString>("table");
-        QTest::addColumn<int>("fields"); // 0: refused
+        QTest::addColumn<QVariant>("columns"); // null: the one-argument form
+        QTest::addColumn<QString>("fields");   // names in order; "-": refused
         QTest::addColumn<int>("rows");
-        QTest::newRow("companies") << u"EMPRESA"_s << 2 << 12;
-        QTest::newRow("records, any case") << u"contopectbl"_s << 37 << 9;
-        QTest::newRow("entries are not cached") << u"LANCCONT"_s << 0 << 0;
-        QTest::newRow("no SQL through the name") << u"EMPRESA; DROP TABLE EMPRESA"_s << 0 << 0;
+        const QVariant whole;
+        QTest::newRow("companies") << u"EMPRESA"_s << whole << u"CDEMPRESA,NMEMPRESA"_s << 12;
+        QTest::newRow("records, any case") << u"contopectbl"_s << whole << u"37"_s << 9;
+        QTest::newRow("entries are not cached") << u"LANCCONT"_s << whole << u"-"_s << 0;
+        QTest::newRow("no SQL through the name")
+            << u"EMPRESA; DROP TABLE EMPRESA"_s << whole << u"-"_s << 0;
+        QTest::newRow("only the code")
+            << u"CONTOPECTBL"_s << QVariant(u"CDEMPRESA"_s) << u"CDEMPRESA"_s << 9;
+        QTest::newRow("table order, any case, blanks")
+            << u"EMPRESA"_s << QVariant(u" nmempresa , CdEmpresa"_s) << u"CDEMPRESA,NMEMPRESA"_s
+            << 12;
+        QTest::newRow("named twice")
+            << u"EMPRESA"_s << QVariant(u"NMEMPRESA,NMEMPRESA"_s) << u"NMEMPRESA"_s << 12;
+        QTest::newRow("column of another table")
+            << u"EMPRESA"_s << QVariant(u"DTINICCONT"_s) << u"-"_s << 0;
+        QTest::newRow("no SQL through a column")
+            << u"EMPRESA"_s << QVariant(u"CDEMPRESA FROM EMPRESA --"_s) << u"-"_s << 0;
+        QTest::newRow("empty list") << u"EMPRESA"_s << QVariant(u" "_s) << u"-"_s << 0;
+        QTest::newRow("empty name in the list")
+            << u"EMPRESA"_s << QVariant(u"CDEMPRESA,,NMEMPRESA"_s) << u"-"_s << 0;
     }
 
     void cacheTables() {
         QFETCH(QString, table);
-        QFETCH(int, fields);
+        QFETCH(QVariant, columns);
+        QFETCH(QString, fields);
         QFETCH(int, rows);
-        const TResultEnvelope r = m_fx.Client(u"Host.Cache"_s).Call(u"GetTabela"_s, {table});
-        if (fields == 0) {
+        QJsonArray args{table};
+        if (!columns.isNull())
+            args.append(columns.toString());
+        const TResultEnvelope r = m_fx.Client(u"Host.Cache"_s).Call(u"GetTabela"_s, args);
+        if (fields == u"-"_s) {
             QCOMPARE(r.ErrorCode, u"invalid_argument"_s);
             return;
         }
         QVERIFY2(r.Ok, qPrintable(r.ErrorMessage));
         const TTablePacket packet = ToPacket(r.Payload);
-        QCOMPARE(packet.Fields.size(), fields);
+        QStringList names;
+        for (const TFieldDef &def : packet.Fields)
+            names << def.Name;
+        if (fields.front().isDigit())
+            QCOMPARE(names.size(), fields.toInt());
+        else
+            QCOMPARE(names.join(u','), fields);
         QCOMPARE(packet.Rows.size(), rows);
+        for (const TRowValues &row : packet.Rows)
+            QCOMPARE(row.size(), names.size());
     }
 };
 

@@ -99,6 +99,10 @@ private Q_SLOTS:
         QTest::newRow("argument of the wrong kind")
             << JsonRpc::EncodeRequest(7, ParamObject + u".GetDataSaldEmpr"_s, {QJsonObject{}})
             << false << JsonRpc::InvalidParams << QJsonValue(7);
+        QTest::newRow("cache table with three arguments")
+            << JsonRpc::EncodeRequest(9, u"Host.Cache.GetTabela"_s,
+                                      {u"EMPRESA"_s, u"CDEMPRESA"_s, u"x"_s})
+            << false << JsonRpc::InvalidParams << QJsonValue(9);
         QTest::newRow("binary frame") << QByteArray(R"({"jsonrpc":"2.0","id":8,"method":"ping"})")
                                       << true << JsonRpc::InvalidRequest << none;
     }
