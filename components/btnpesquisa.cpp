@@ -66,7 +66,14 @@ TBtnPesquisa::TBtnPesquisa(QWidget *parent)
     : QToolButton(parent) {
     setFocusPolicy(Qt::NoFocus);
     setText(u"..."_s);
-    connect(this, &QToolButton::clicked, this, [this] { RunGuarded([this] { Pesquisar(); }); });
+    connect(this, &QToolButton::clicked, this, [this] {
+        RunGuarded([this] {
+            if (OnClick)
+                OnClick();
+            else
+                Pesquisar();
+        });
+    });
 }
 
 TBtnPesquisa::TBtnPesquisa(const QString &name, QWidget *parent)

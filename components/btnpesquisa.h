@@ -41,6 +41,9 @@ public:
     // `flag` starts false; the button does not read it back (reserved).
     std::function<void(TBtnPesquisa &sender, bool &flag)> OnBeforePesq;
     std::function<void(TBtnPesquisa &sender)> OnAfterPesq;
+    // When set, a click runs this instead of the built-in single choice (a screen that searches
+    // its own way, such as a multi-choice list).
+    std::function<void()> OnClick;
 
     // The click's work, unguarded (failures travel to the caller). Also what a click runs.
     void Pesquisar();

@@ -1,5 +1,6 @@
 #include "components/guard.h"
 
+#include "components/errors.h"
 #include "components/hostinterface.h"
 #include "dataset/exceptions.h"
 
@@ -10,9 +11,12 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // Reporting must never throw either: with no host registered the failure can only be logged.
-void ShowError(const QString &text) {
+void ShowError(const QString &text, const QString &details = {}) {
     try {
-        Host()->MessageDlg(text, TMsgDlgType::mtError, mbOK, 0);
+        if (details.isEmpty())
+            Host()->MessageDlg(text, TMsgDlgType::mtError, mbOK, 0);
+        else
+            Host()->MessageDlgDetalhes(text, details, TMsgDlgType::mtError, mbOK, 0);
     } catch (...) {
         qWarning().noquote() << "unreported failure:" << text;
     }
@@ -38,6 +42,8 @@ bool RunGuarded(const std::function<void()> &handler) {
         handler();
         return true;
     } catch (const EAbort &) {
+    } catch (const EUserError &error) {
+        ShowError(error.Message(), error.Details());
     } catch (const Exception &error) {
         ShowError(error.Message());
     } catch (const std::exception &error) {

@@ -26,6 +26,13 @@ public:
 
     // Every message box of the product goes through here. Returns a TModalResult.
     virtual int MessageDlg(const QString &text, TMsgDlgType type, int buttons, int helpContext) = 0;
+    // The same box with a longer text the user can unfold; a host that cannot show it shows the
+    // box alone.
+    virtual int MessageDlgDetalhes(const QString &text, const QString &details, TMsgDlgType type,
+                                   int buttons, int helpContext) {
+        Q_UNUSED(details);
+        return MessageDlg(text, type, buttons, helpContext);
+    }
 
     // Busy indicator over the main form; kind 6 while loading, 1 while saving. Hide is harmless
     // when nothing is shown.

@@ -84,9 +84,16 @@ void DesktopHost::ShowChild(QWidget *form) {
 }
 
 int DesktopHost::MessageDlg(const QString &text, TMsgDlgType type, int buttons, int helpContext) {
+    return MessageDlgDetalhes(text, {}, type, buttons, helpContext);
+}
+
+int DesktopHost::MessageDlgDetalhes(const QString &text, const QString &details, TMsgDlgType type,
+                                    int buttons, int helpContext) {
     Q_UNUSED(helpContext);
     if (!m_interactive) {
         PrintLine(u"[%1] %2"_s.arg(KindName(type), text));
+        if (!details.isEmpty())
+            PrintLine(details);
         if (type == TMsgDlgType::mtError)
             ++m_failures;
         // Nobody to ask: decline anything that would change data.
@@ -98,7 +105,10 @@ int DesktopHost::MessageDlg(const QString &text, TMsgDlgType type, int buttons, 
     }
 
     QMessageBox box(m_window);
-    box.setText(text);
+    // Screens end lines with a lone carriage return, which a label does not break on.
+    box.setText(QString(text).replace(u"\r\n"_s, u"\n"_s).replace(u'\r', u'\n'));
+    if (!details.isEmpty())
+        box.setDetailedText(details);
     box.setWindowTitle(KindName(type));
     switch (type) {
     case TMsgDlgType::mtWarning:

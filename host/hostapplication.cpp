@@ -1,5 +1,7 @@
 #include "hostapplication.h"
 
+#include "components/guard.h"
+#include "components/toolbutton.h"
 #include "dataset/exceptions.h"
 #include "desktophost.h"
 #include "mainwindow.h"
@@ -140,6 +142,37 @@ int HostApplication::RunList() {
     return m_host->FailureCount() == 0 ? 0 : 1;
 }
 
+// The bulk screen is modal: its toolbar button does not return while it is open, so the picture
+// is taken from inside its event loop, and closing it ends the run as a person's close would.
+int HostApplication::ShootBulkScreen(QWidget *screen) {
+    auto *button = screen->findChild<TToolButton *>(u"sbtCadAuto"_s);
+    if (!button) {
+        std::fprintf(stderr, "ger-host: a tela de parâmetros não tem o botão sbtCadAuto.\n");
+        return 1;
+    }
+    bool saved = false, opened = false;
+    QTimer::singleShot(200, screen, [&] {
+        QWidget *dialog = QApplication::activeModalWidget();
+        if (!dialog)
+            return;
+        opened = true;
+        saved = dialog->grab().save(m_options.ScreenshotFile, "PNG");
+        dialog->close();
+    });
+    RunGuarded([button] { button->Click(); });
+    Settle();
+    if (!opened) {
+        std::fprintf(stderr, "ger-host: a tela de cadastramento automático não abriu.\n");
+        return 1;
+    }
+    if (!saved) {
+        std::fprintf(stderr, "ger-host: não foi possível gravar %s\n",
+                     m_options.ScreenshotFile.toUtf8().constData());
+        return 1;
+    }
+    return m_host->FailureCount() == 0 ? 0 : 1;
+}
+
 int HostApplication::RunScreenshot() {
     m_window->show();
     QWidget *screen = OpenParamContab();
@@ -148,6 +181,8 @@ int HostApplication::RunScreenshot() {
         std::fprintf(stderr, "ger-host: a tela de parâmetros não abriu.\n");
         return 1;
     }
+    if (m_options.Page == BulkScreenPage)
+        return ShootBulkScreen(screen);
     SelectPage(screen, m_options.Page);
     if (auto *sub = qobject_cast<QMdiSubWindow *>(screen->parentWidget()))
         sub->move(0, 0);

@@ -35,6 +35,7 @@ public:
     // Headless jobs; both return the process exit code.
     int RunList();
     int RunScreenshot();
+    static constexpr int BulkScreenPage = 3; // --page 3: the bulk-registration screen
 
     // The grid of a screen as text: one line per row, cells separated by " | ".
     static QStringList GridLines(QWidget *screen);
@@ -45,6 +46,7 @@ public:
     DesktopHost *Host() const { return m_host.get(); }
 
 private:
+    int ShootBulkScreen(QWidget *screen);
     HostOptions m_options;
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<DesktopHost> m_host;

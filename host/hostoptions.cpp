@@ -36,7 +36,10 @@ bool HostOptions::Parse(const QStringList &arguments, HostOptions &out, QString 
     const QCommandLineOption list(u"list"_s, u"Lista os parâmetros e termina."_s);
     const QCommandLineOption shot(u"screenshot"_s, u"Salva a tela em PNG e termina."_s,
                                   u"arquivo"_s);
-    const QCommandLineOption page(u"page"_s, u"Página da captura (0, 1 ou 2)."_s, u"n"_s, u"0"_s);
+    const QCommandLineOption page(
+        u"page"_s,
+        u"Página da captura (0 lista, 1 períodos, 2 controles, 3 cadastramento automático)."_s,
+        u"n"_s, u"0"_s);
     parser.addOptions({server, oper, localDb, list, shot, page});
     if (!parser.parse(arguments)) {
         *error = parser.errorText();
@@ -63,8 +66,8 @@ bool HostOptions::Parse(const QStringList &arguments, HostOptions &out, QString 
     o.ScreenshotFile = parser.value(shot);
     bool ok = false;
     o.Page = parser.value(page).toInt(&ok);
-    if (!ok || o.Page < 0 || o.Page > 2) {
-        *error = u"Página inválida: %1 (0, 1 ou 2)"_s.arg(parser.value(page));
+    if (!ok || o.Page < 0 || o.Page > 3) {
+        *error = u"Página inválida: %1 (0, 1, 2 ou 3)"_s.arg(parser.value(page));
         return false;
     }
     if (o.List && !o.ScreenshotFile.isEmpty()) {

@@ -12,7 +12,7 @@ struct HostOptions {
     QString LocalDbPath;    // defaults to a file in the user's data folder
     bool List = false;      // print the records and leave
     QString ScreenshotFile; // save the window and leave
-    int Page = 0;           // page shown in the screenshot: 0 list, 1 form, 2 controls
+    int Page = 0; // page shown in the screenshot: 0 list, 1 form, 2 controls, 3 bulk screen
 
     bool Headless() const { return List || !ScreenshotFile.isEmpty(); }
 

@@ -1,5 +1,6 @@
 #include "frmparamcontab.h"
 
+#include "bulk_screen/frmcadauto.h"
 #include "components/busyguard.h"
 #include "components/dbnavigator.h"
 #include "components/functions.h"
@@ -202,5 +203,6 @@ void TfrmParamContab::sbtFecharClick() {
 }
 
 void TfrmParamContab::sbtCadAutoClick() {
-    // The bulk-registration screen is not part of this build yet; the button stays inert.
+    frmCadAuto = TfrmRotiGeral::Create<TfrmCadAuto>(Application());
+    frmCadAuto->exec(); // its closing reloads this screen
 }

@@ -21,6 +21,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPainter>
 #include <QScrollArea>
 #include <QStyle>
 #include <QVBoxLayout>
@@ -47,6 +48,32 @@ QLabel *NewLabel(const QString &name, const QString &caption, QWidget *parent) {
     return label;
 }
 
+// "Apply to many companies": one sheet whose arrows fan out to a stack of three. Drawn in the
+// palette's text colour so it reads in light and dark themes; the style greys it when disabled.
+QIcon CadAutoIcon(const QPalette &palette) {
+    QIcon icon;
+    for (const int side : {16, 24, 32, 48}) {
+        QPixmap pixmap(side, side);
+        pixmap.fill(Qt::transparent);
+        QPainter p(&pixmap);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.scale(side / 24.0, side / 24.0);
+        const QColor ink = palette.color(QPalette::WindowText);
+        const QColor paper = palette.color(QPalette::Base);
+        p.setPen(QPen(ink, 1.2));
+        p.setBrush(paper);
+        p.drawRect(QRectF(1.5, 8.5, 6, 8)); // the one setting
+        for (int i = 2; i >= 0; --i)        // the many companies
+            p.drawRect(QRectF(15.5 - i * 1.5, 3.5 + i * 1.5 + i * 4, 7, 5));
+        p.setPen(QPen(palette.color(QPalette::Highlight), 1.6));
+        for (const double y : {5.5, 12.5, 19.5}) {
+            p.drawLine(QPointF(8.5, 12.5), QPointF(12.5, y));
+        }
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
 } // namespace
 
 void TfrmParamContab::BuildToolbarAndMenus() {
@@ -54,7 +81,7 @@ void TfrmParamContab::BuildToolbarAndMenus() {
     sbtCadAuto->SetHint(u"Confirmar"_s);
     sbtCadAuto->SetFlat(true);
     // One image, two states: the style derives the greyed one for the disabled button.
-    sbtCadAuto->setIcon(style()->standardIcon(QStyle::SP_DialogApplyButton));
+    sbtCadAuto->setIcon(CadAutoIcon(palette()));
     sbtCadAuto->setToolButtonStyle(Qt::ToolButtonIconOnly);
     sbtCadAuto->setEnabled(false);
     sbtCadAuto->OnClick = [this] {

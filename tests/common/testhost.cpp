@@ -86,13 +86,20 @@ void TestHost::ShowChild(QWidget *form) {
 
 int TestHost::MessageDlg(const QString &text, TMsgDlgType type, int buttons, int helpContext) {
     Q_UNUSED(helpContext);
-    Boxes.append({type, text, buttons});
+    Boxes.append({type, text, buttons, {}});
     if (!m_answers.isEmpty())
         return m_answers.dequeue();
     if (buttons == mbOK)
         return mrOk;
     ++UnexpectedBoxes;
     return (buttons & mbNo) ? mrNo : mrCancel;
+}
+
+int TestHost::MessageDlgDetalhes(const QString &text, const QString &details, TMsgDlgType type,
+                                 int buttons, int helpContext) {
+    const int answer = MessageDlg(text, type, buttons, helpContext);
+    Boxes.last().Details = details;
+    return answer;
 }
 
 void TestHost::ShowBusy(int kind, const QString &text) {

@@ -27,6 +27,7 @@ public:
         TMsgDlgType Type;
         QString Text;
         int Buttons;
+        QString Details; // the unfoldable part, when the box had one
     };
 
     TestHost();
@@ -59,6 +60,8 @@ public:
     QWidget *MainForm() override;
     void ShowChild(QWidget *form) override;
     int MessageDlg(const QString &text, TMsgDlgType type, int buttons, int helpContext) override;
+    int MessageDlgDetalhes(const QString &text, const QString &details, TMsgDlgType type,
+                           int buttons, int helpContext) override;
     void ShowBusy(int kind, const QString &text) override;
     void HideBusy() override;
     void ShowHelp(const QString &helpFile, int context) override;
