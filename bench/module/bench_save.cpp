@@ -8,6 +8,7 @@
 // connection and cache connection together), so the screen's own share is the rest. Ping is
 // measured in the same run.
 
+#include "benchhost.h"
 #include "components/dbcheckbox.h"
 #include "components/dbedit.h"
 #include "components/hostinterface.h"
@@ -41,41 +42,6 @@ namespace {
 const QString Spare = u"ZZ"_s;
 const QString Edited = u"02"_s; // entries of October 2025 left out of its balances
 
-// Messages and busy calls go to the scripted host; the local copies are the desktop host's own,
-// refreshed over their own connection exactly as ger-host does.
-class BenchHost final : public IHost {
-public:
-    BenchHost(TestHost &inner, int port)
-        : m_inner(inner) {
-        Cache.SetServerName(u"Host.Cache"_s);
-        Cache.SetPort(port);
-        m_local.Open(m_dir.filePath(u"local.db"_s));
-        m_local.Refresh(::LocalDatabase::CachedTables(), Cache);
-    }
-
-    TNetConnection Cache;
-
-    QWidget *MainForm() override { return m_inner.MainForm(); }
-    void ShowChild(QWidget *form) override { m_inner.ShowChild(form); }
-    int MessageDlg(const QString &text, TMsgDlgType type, int buttons, int context) override {
-        return m_inner.MessageDlg(text, type, buttons, context);
-    }
-    void ShowBusy(int kind, const QString &text) override { m_inner.ShowBusy(kind, text); }
-    void HideBusy() override { m_inner.HideBusy(); }
-    void ShowHelp(const QString &file, int context) override { m_inner.ShowHelp(file, context); }
-    QString WebURL() override { return m_inner.WebURL(); }
-    int WebPort() override { return m_inner.WebPort(); }
-    QString Operador() override { return m_inner.Operador(); }
-    void AtualizaLocalCache(const QStringList &tables) override { m_local.Refresh(tables, Cache); }
-    QSqlDatabase LocalDatabase() override { return m_local.Connection(); }
-    void HandleException(const std::exception &error) override { m_inner.HandleException(error); }
-
-private:
-    TestHost &m_inner;
-    QTemporaryDir m_dir;
-    ::LocalDatabase m_local;
-};
-
 TestHost *g_host = nullptr;
 BenchHost *g_bench = nullptr;
 TfrmParamContab *g_screen = nullptr;
@@ -93,15 +59,8 @@ void ResetUsage() {
     g_bench->Cache.ResetCallUsage();
 }
 
-struct Totals {
-    qint64 Calls = 0;
-    qint64 Nanoseconds = 0;
-    void Add() {
-        for (const TNetConnection *net : {g_screen->netParamCtbl, &g_bench->Cache}) {
-            Calls += net->CallUsage().Calls;
-            Nanoseconds += net->CallUsage().Nanoseconds;
-        }
-    }
+struct Totals : CallTotals {
+    void Add() { CallTotals::Add(*g_screen->netParamCtbl, g_bench->Cache); }
     void Report(benchmark::State &state) const {
         const double rounds = double(qMax<qint64>(1, state.iterations()));
         state.counters["server_calls"] = double(Calls) / rounds;
@@ -286,7 +245,6 @@ int main(int argc, char **argv) {
         TestHost host;
         host.Port = server.Port();
         BenchHost bench(host, server.Port());
-        RegisterHost(&bench);
         g_host = &host;
         g_bench = &bench;
         Initialize();
@@ -324,7 +282,6 @@ int main(int argc, char **argv) {
             g_screen->close();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         Finalize();
-        RegisterHost(&host);
     }
     // Leave the shared seed as the other benchmarks expect it.
     if (!SetSpare(dbPath, false))

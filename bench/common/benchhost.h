@@ -1,0 +1,45 @@
+#pragma once
+
+#include "components/hostinterface.h"
+#include "localdatabase.h"
+#include "rpc/netconnection.h"
+
+#include <QTemporaryDir>
+
+class TestHost;
+
+// Messages and busy calls go to the scripted host; the local copies are the desktop host's own,
+// refreshed over their own connection exactly as ger-host does. Registers itself on construction
+// and hands the registration back to the scripted host on destruction.
+class BenchHost final : public IHost {
+public:
+    BenchHost(TestHost &inner, int port);
+    ~BenchHost() override;
+
+    TNetConnection Cache;
+
+    QWidget *MainForm() override;
+    void ShowChild(QWidget *form) override;
+    int MessageDlg(const QString &text, TMsgDlgType type, int buttons, int context) override;
+    void ShowBusy(int kind, const QString &text) override;
+    void HideBusy() override;
+    void ShowHelp(const QString &file, int context) override;
+    QString WebURL() override;
+    int WebPort() override;
+    QString Operador() override;
+    void AtualizaLocalCache(const QStringList &tables) override;
+    QSqlDatabase LocalDatabase() override;
+    void HandleException(const std::exception &error) override;
+
+private:
+    TestHost &m_inner;
+    QTemporaryDir m_dir;
+    ::LocalDatabase m_local;
+};
+
+// Calls and wire time of the screen's connection and the cache connection together.
+struct CallTotals {
+    qint64 Calls = 0;
+    qint64 Nanoseconds = 0;
+    void Add(const TNetConnection &screen, const TNetConnection &cache);
+};
