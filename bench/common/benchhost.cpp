@@ -1,6 +1,14 @@
 #include "benchhost.h"
 
+#include "serverprocess.h"
 #include "testhost.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+
+#include <cstdio>
 
 using namespace Qt::StringLiterals;
 
@@ -52,6 +60,23 @@ QSqlDatabase BenchHost::LocalDatabase() {
 }
 void BenchHost::HandleException(const std::exception &error) {
     m_inner.HandleException(error);
+}
+
+QString SharedLargeSeed() {
+    const QString dir = QCoreApplication::applicationDirPath() + u"/../bench-cache"_s;
+    const QString path = dir + u"/large.db"_s;
+    QDir().mkpath(dir);
+    if (QFile::exists(path))
+        return path;
+    QElapsedTimer timer;
+    timer.start();
+    ServerProcess seeding;
+    if (!seeding.Start({u"--db"_s, u"sqlite:"_s + path}, 0, u"large"_s)) {
+        std::fprintf(stderr, "server did not start: %s\n", seeding.Output().constData());
+        return {};
+    }
+    std::fprintf(stderr, "large seed made in %.1f s\n", timer.elapsed() / 1000.0);
+    return path;
 }
 
 void CallTotals::Add(const TNetConnection &screen, const TNetConnection &cache) {

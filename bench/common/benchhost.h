@@ -37,6 +37,10 @@ private:
     ::LocalDatabase m_local;
 };
 
+// The large database (1,000 companies) the benchmarks share, kept between runs in bench-cache
+// beside the executables and seeded on first use. Empty when it cannot be made (why: stderr).
+QString SharedLargeSeed();
+
 // Calls and wire time of the screen's connection and the cache connection together.
 struct CallTotals {
     qint64 Calls = 0;

@@ -18,10 +18,8 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QDir>
 #include <QFile>
-#include <QSqlDatabase>
-#include <QSqlQuery>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -66,17 +64,6 @@ void BM_ConfirmAll(benchmark::State &state) {
     state.counters["module_calls"] = double(moduleCalls) / rounds;
 }
 
-bool Exec(const QString &path, const QString &statement) {
-    bool ok = false;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"bench-copy"_s);
-        db.setDatabaseName(path);
-        ok = db.open() && QSqlQuery(db).exec(statement);
-    }
-    QSqlDatabase::removeDatabase(u"bench-copy"_s);
-    return ok;
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -87,21 +74,14 @@ int main(int argc, char **argv) {
     if (qEnvironmentVariableIsEmpty("GER_BIN_DIR"))
         qputenv("GER_BIN_DIR", QCoreApplication::applicationDirPath().toUtf8());
 
-    const QString cacheDir = QCoreApplication::applicationDirPath() + u"/../bench-cache"_s;
-    const QString shared = cacheDir + u"/large.db"_s;
-    QDir().mkpath(cacheDir);
-    if (!QFile::exists(shared)) {
-        ServerProcess seeding;
-        if (!seeding.Start({u"--db"_s, u"sqlite:"_s + shared}, 0, u"large"_s)) {
-            std::fprintf(stderr, "server did not start: %s\n", seeding.Output().constData());
-            return 1;
-        }
-    }
-    QTemporaryDir work(cacheDir + u"/cadauto-XXXXXX"_s);
+    const QString shared = SharedLargeSeed();
+    if (shared.isEmpty())
+        return 1;
+    QTemporaryDir work(QFileInfo(shared).absolutePath() + u"/cadauto-XXXXXX"_s);
     const QString copy = work.filePath(u"large.db"_s);
     // Nothing inconsistent: no entry waits for the fiscal recalculation.
     if (!QFile::copy(shared, copy) ||
-        !Exec(copy, u"UPDATE LANCCONT SET IDRECALCFISC = 'N' WHERE IDRECALCFISC = 'S'"_s)) {
+        !ExecSqlite(copy, {u"UPDATE LANCCONT SET IDRECALCFISC = 'N' WHERE IDRECALCFISC = 'S'"_s})) {
         std::fprintf(stderr, "could not prepare a copy of the large seed\n");
         return 1;
     }

@@ -24,12 +24,8 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QJsonArray>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 
 #include <cstdio>
 
@@ -189,20 +185,12 @@ void BM_DeleteAndReload(benchmark::State &state) {
 
 // Adds or removes the spare company in the seed's file, while no server has it open.
 bool SetSpare(const QString &dbPath, bool present) {
-    bool ok = false;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"bench-seed"_s);
-        db.setDatabaseName(dbPath);
-        if (db.open()) {
-            QSqlQuery q(db);
-            ok = q.exec(u"DELETE FROM CONTOPECTBL WHERE CDEMPRESA = '%1'"_s.arg(Spare)) &&
-                 q.exec(u"DELETE FROM EMPRESA WHERE CDEMPRESA = '%1'"_s.arg(Spare)) &&
-                 (!present || q.exec(u"INSERT INTO EMPRESA (CDEMPRESA, NMEMPRESA) VALUES "
-                                     "('%1', 'Empresa Avulsa de Medida')"_s.arg(Spare)));
-        }
-    }
-    QSqlDatabase::removeDatabase(u"bench-seed"_s);
-    return ok;
+    QStringList statements{u"DELETE FROM CONTOPECTBL WHERE CDEMPRESA = '%1'"_s.arg(Spare),
+                           u"DELETE FROM EMPRESA WHERE CDEMPRESA = '%1'"_s.arg(Spare)};
+    if (present)
+        statements << u"INSERT INTO EMPRESA (CDEMPRESA, NMEMPRESA) VALUES "
+                      "('%1', 'Empresa Avulsa de Medida')"_s.arg(Spare);
+    return ExecSqlite(dbPath, statements);
 }
 
 } // namespace
@@ -215,20 +203,12 @@ int main(int argc, char **argv) {
     if (qEnvironmentVariableIsEmpty("GER_BIN_DIR"))
         qputenv("GER_BIN_DIR", QCoreApplication::applicationDirPath().toUtf8());
 
-    // The large database is shared with the other benchmarks and kept between runs.
-    const QString cacheDir = QCoreApplication::applicationDirPath() + u"/../bench-cache"_s;
-    const QString dbPath = cacheDir + u"/large.db"_s;
-    QDir().mkpath(cacheDir);
+    const QString dbPath = SharedLargeSeed();
+    if (dbPath.isEmpty())
+        return 1;
     const QStringList serverArgs{u"--db"_s, u"sqlite:"_s + dbPath, u"--log-level"_s, u"warn"_s};
     QElapsedTimer timer;
     timer.start();
-    if (!QFile::exists(dbPath)) {
-        ServerProcess seeding;
-        if (!seeding.Start(serverArgs, 0, u"large"_s)) {
-            std::fprintf(stderr, "server did not start: %s\n", seeding.Output().constData());
-            return 1;
-        }
-    }
     if (!SetSpare(dbPath, true)) {
         std::fprintf(stderr, "could not add the spare company to %s\n", qPrintable(dbPath));
         return 1;

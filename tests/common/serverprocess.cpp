@@ -4,8 +4,12 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 
 #include <csignal>
+#include <cstdio>
 
 QString ServerProcess::BinDir() {
     const QString dir = qEnvironmentVariable("GER_BIN_DIR");
@@ -64,4 +68,29 @@ void ServerProcess::Stop() {
 QByteArray ServerProcess::Output() {
     m_output += m_process.readAllStandardError();
     return m_output;
+}
+
+bool ServerProcess::ExecSql(const QStringList &statements) const {
+    return ExecSqlite(DbPath(), statements);
+}
+
+bool ExecSqlite(const QString &path, const QStringList &statements) {
+    static const QString name = QStringLiteral("exec-sqlite");
+    bool ok = true;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        ok = db.open();
+        QSqlQuery q(db);
+        for (const QString &statement : statements) {
+            if (!ok)
+                break;
+            ok = q.exec(statement);
+            if (!ok)
+                std::fprintf(stderr, "%s: %s\n", qPrintable(statement),
+                             qPrintable(q.lastError().text()));
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ok;
 }

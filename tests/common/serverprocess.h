@@ -6,6 +6,10 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+// Runs statements, in order, on a SQLite file; false (and the statement on stderr) at the first
+// failure.
+bool ExecSqlite(const QString &path, const QStringList &statements);
+
 // Runs the real ger-server for a suite or a benchmark: a throwaway SQLite database in a temporary
 // folder, any free loopback port, and the port read back from the server's "listening on" line.
 class ServerProcess final {
@@ -31,6 +35,8 @@ public:
     QString Dir() const { return m_dir.path(); }
     QString Url() const { return QStringLiteral("ws://127.0.0.1:%1").arg(m_port); }
     QByteArray Output(); // everything the server wrote to stderr so far
+    // Writes straight into the server's SQLite file, as set-up no client could do.
+    bool ExecSql(const QStringList &statements) const;
     QProcess &Process() { return m_process; }
 
 private:

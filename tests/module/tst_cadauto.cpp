@@ -23,8 +23,6 @@
 #include <QMap>
 #include <QPointer>
 #include <QRadioButton>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTest>
 #include <QTimer>
 
@@ -89,14 +87,7 @@ private:
     }
 
     void ExecOnServer(const QString &statement) {
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"setup"_s);
-            db.setDatabaseName(m_server->DbPath());
-            QVERIFY(db.open());
-            QSqlQuery q(db);
-            QVERIFY2(q.exec(statement), qPrintable(statement));
-        }
-        QSqlDatabase::removeDatabase(u"setup"_s);
+        QVERIFY2(m_server->ExecSql({statement}), qPrintable(statement));
     }
 
     // One column of every stored record, "code=value", as another user's client reads it.

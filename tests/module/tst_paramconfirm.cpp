@@ -22,8 +22,6 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QScopeGuard>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTabBar>
 #include <QTest>
 
@@ -134,14 +132,7 @@ private:
 
     // Test set-up straight into a server's database, beside the running server.
     static void ExecOnServer(ServerProcess &server, const QString &statement) {
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"setup"_s);
-            db.setDatabaseName(server.DbPath());
-            QVERIFY(db.open());
-            QSqlQuery q(db);
-            QVERIFY2(q.exec(statement), qPrintable(statement));
-        }
-        QSqlDatabase::removeDatabase(u"setup"_s);
+        QVERIFY2(server.ExecSql({statement}), qPrintable(statement));
     }
 
 private Q_SLOTS:
