@@ -312,6 +312,22 @@ private Q_SLOTS:
         QCOMPARE(s->RetornaValor(s->ckcContCCus), u"N"_s);
     }
 
+    void leavingADateOnlyChecksIt() {
+        TfrmCadAuto *s = OpenScreen();
+        s->ckcPeriodos->click();
+        s->depDFEInicial->setFocus();
+        s->depDFEInicial->setText(u"31/02/2027"_s);
+        s->depDFEFinal->setFocus(); // the exit handler runs
+        QCOMPARE(m_host->ErrorTexts(), QStringList{u"'31/02/2027' não é uma data válida."_s});
+        // A valid date is left as typed: no month rounding, no comparison with its pair.
+        m_host->ClearRecords();
+        s->depLancFinal->setFocus();
+        s->depLancFinal->setText(u"03/2020"_s);
+        s->depPerInicial->setFocus();
+        QCOMPARE(m_host->ErrorTexts(), QStringList{});
+        QCOMPARE(s->depLancFinal->Text(), u"03/2020"_s);
+    }
+
     // --- company choice ---------------------------------------------------------------------
 
     void companyChoice_data() {
@@ -717,6 +733,16 @@ private Q_SLOTS:
     }
 
     // --- opening from the parameter screen, and closing ---------------------------------------
+
+    void closesEvenWhenTheReloadFails() {
+        TfrmCadAuto *s = OpenScreen();
+        m_server->Stop();
+        s->close();
+        Settle();
+        QVERIFY(!m_screen);                       // closed and released
+        QCOMPARE(m_host->ErrorTexts().size(), 1); // the failed reload is reported
+        StartServer();
+    }
 
     void toolbarOpensModallyAndClosingReloads() {
         TfrmParamContab *p = frmParamContab;
