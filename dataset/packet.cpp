@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
+#include <QSet>
 
 #include <algorithm>
 #include <array>
@@ -132,6 +133,9 @@ bool decodeFields(const QJsonValue &list, TFieldDefs &fields, QString *error) {
         return fail(error, invalid(u"a lista de campos ('fields') está ausente"_s));
     const QJsonArray array = list.toArray();
     fields.reserve(array.size());
+    // Names compare without case; a set keeps the check for repeats linear in the field count.
+    QSet<QString> seen;
+    seen.reserve(array.size());
     for (qsizetype i = 0; i < array.size(); ++i) {
         const QJsonValue item = array.at(i);
         if (!item.isObject())
@@ -142,8 +146,10 @@ bool decodeFields(const QJsonValue &list, TFieldDefs &fields, QString *error) {
             return fail(error, invalid(u"o campo %1 não tem nome"_s.arg(i + 1)));
         TFieldDef field;
         field.Name = name.toString();
-        if (fieldIndex(fields, field.Name) >= 0)
-            return fail(error, invalid(u"o campo '%1' está repetido"_s.arg(field.Name)));
+        const QString folded = field.Name.toCaseFolded();
+        if (seen.contains(folded))
+            return fail(error, invalid(u"o campo '%1' está repetido"_s.arg(field.Name.left(64))));
+        seen.insert(folded);
         const QString type = def.value(QLatin1StringView("type")).toString();
         if (type == "string"_L1) {
             field.DataType = TFieldType::String;

@@ -1,5 +1,7 @@
 #include "companylist.h"
 
+#include <QSet>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -23,6 +25,7 @@ bool CompanyList::Parse(const QString &text, CompanyList &out, QString *error) {
         return true;
     }
     const QStringList items = trimmed.split(u',');
+    QSet<QString> seen; // repeats are dropped in constant time each: a list may be long
     for (qsizetype i = 0; i < items.size(); ++i) {
         const QString item = items.at(i).trimmed();
         const qsizetype position = i + 1;
@@ -36,13 +39,17 @@ bool CompanyList::Parse(const QString &text, CompanyList &out, QString *error) {
             return false;
         }
         if (item.size() > 2 || !std::all_of(item.begin(), item.end(), isCodeChar)) {
-            *error =
-                u"Lista de empresas inválida: código '%1' na posição %2."_s.arg(item).arg(position);
+            // The item is the client's: quote no more of it than a code could be.
+            const QString shown = item.size() > 8 ? item.left(8) + u"..."_s : item;
+            *error = u"Lista de empresas inválida: código '%1' na posição %2."_s.arg(shown).arg(
+                position);
             return false;
         }
         const QString code = item.size() == 1 ? u"0"_s + item : item;
-        if (!list.m_codes.contains(code))
+        if (!seen.contains(code)) {
+            seen.insert(code);
             list.m_codes.append(code);
+        }
     }
     list.m_codes.sort();
     out = list;

@@ -130,14 +130,25 @@ bool Database::openConnection(QSqlDatabase &db, QString *error) {
     }
     const QStringList setup =
         m_dialect == Dialect::Sqlite
-            ? QStringList{u"PRAGMA journal_mode=WAL"_s, u"PRAGMA busy_timeout=5000"_s,
+            // The wait comes first: a server starting beside another on a new file must wait
+            // for the other's switch to WAL, not fail on it.
+            ? QStringList{u"PRAGMA busy_timeout=5000"_s, u"PRAGMA journal_mode=WAL"_s,
                           u"PRAGMA foreign_keys=ON"_s}
             : QStringList{u"SET client_min_messages TO WARNING"_s};
     QString setupError;
     {
         QSqlQuery q(db);
         for (const QString &sql : setup) {
-            if (!q.exec(sql)) {
+            // SQLite answers the switch to WAL with "locked" at once, without waiting, while
+            // another connection makes the same switch on a new file: try again for a while.
+            bool done = q.exec(sql);
+            for (int attempt = 0; !done && attempt < 100 && m_dialect == Dialect::Sqlite &&
+                                  q.lastError().nativeErrorCode() == u"5"_s;
+                 ++attempt) {
+                QThread::msleep(50);
+                done = q.exec(sql);
+            }
+            if (!done) {
                 setupError = q.lastError().text();
                 break;
             }

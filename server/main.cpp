@@ -125,6 +125,7 @@ int main(int argc, char **argv) {
     RaiseFileLimit();
 
     WsListener::Settings settings;
+    settings.AllowedOrigins = options.AllowedOrigins;
     if (!options.TokenFile.isEmpty() && !ReadToken(options.TokenFile, settings.Token, &error)) {
         Say(u"ger-server: %1"_s.arg(error));
         return ExitUsage;

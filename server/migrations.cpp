@@ -81,19 +81,39 @@ int LatestVersion() {
     return int(all().size());
 }
 
+// Servers starting together on one PostgreSQL database take turns: the lock is held by the
+// session, outside any transaction, so each transaction below starts (and takes its snapshot)
+// only once the lock is ours and sees what the server before us committed. A lock taken inside a
+// serializable transaction would be too late: its snapshot dates from the lock's own statement.
+class SessionLock final {
+public:
+    explicit SessionLock(Database &database)
+        : m_db(database.Kind() == Database::Dialect::Postgres ? database.Connection()
+                                                              : QSqlDatabase()) {
+        if (m_db.isValid())
+            Database::ExecDirect(m_db, u"SELECT pg_advisory_lock(9400)"_s);
+    }
+    ~SessionLock() {
+        if (m_db.isValid())
+            QSqlQuery(m_db).exec(u"SELECT pg_advisory_unlock(9400)"_s);
+    }
+    SessionLock(const SessionLock &) = delete;
+    SessionLock &operator=(const SessionLock &) = delete;
+
+private:
+    QSqlDatabase m_db;
+};
+
 bool Run(Database &database, QString *error) {
     try {
+        const SessionLock turn(database);
         database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {
-            if (database.Kind() == Database::Dialect::Postgres)
-                Database::ExecDirect(db, u"SELECT pg_advisory_xact_lock(9400)"_s);
             Database::ExecDirect(db, u"CREATE TABLE IF NOT EXISTS SCHEMA_VERSION (VERSION "
                                      "INTEGER NOT NULL PRIMARY KEY, APPLIED TIMESTAMP NOT "
                                      "NULL)"_s);
         });
         for (int version = 1; version <= LatestVersion(); ++version) {
             database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {
-                if (database.Kind() == Database::Dialect::Postgres)
-                    Database::ExecDirect(db, u"SELECT pg_advisory_xact_lock(9400)"_s);
                 if (currentVersion(db) >= version)
                     return;
                 for (const QString &sql : all().at(version - 1))
@@ -107,6 +127,9 @@ bool Run(Database &database, QString *error) {
         }
     } catch (const CallFailure &failure) {
         *error = u"Falha ao atualizar o esquema do banco: %1"_s.arg(failure.Message);
+        return false;
+    } catch (const QSqlError &failure) {
+        *error = u"Falha ao atualizar o esquema do banco: %1"_s.arg(failure.text());
         return false;
     }
     return true;

@@ -51,4 +51,31 @@ void Write(Level level, const QString &text) {
     std::fflush(stderr);
 }
 
+QString Escape(QStringView text, qsizetype maxChars) {
+    const QStringView shown = text.left(maxChars);
+    QString out;
+    out.reserve(shown.size() + 16);
+    for (const QChar c : shown) {
+        const char16_t u = c.unicode();
+        if (u == u'\\') {
+            out += u"\\\\"_s;
+        } else if (u == u'\n') {
+            out += u"\\n"_s;
+        } else if (u == u'\r') {
+            out += u"\\r"_s;
+        } else if (u == u'\t') {
+            out += u"\\t"_s;
+        } else if (u < 0x20 || u == 0x7f) {
+            out += u"\\x%1"_s.arg(int(u), 2, 16, QChar(u'0'));
+        } else if ((u >= 0x80 && u < 0xa0) || u == 0x2028 || u == 0x2029 || u == 0x85) {
+            out += u"\\u%1"_s.arg(int(u), 4, 16, QChar(u'0'));
+        } else {
+            out += c;
+        }
+    }
+    if (text.size() > maxChars)
+        out += u"...(+%1)"_s.arg(text.size() - maxChars);
+    return out;
+}
+
 } // namespace ServerLog

@@ -1,6 +1,7 @@
 #include "serveroptions.h"
 
 #include <QCommandLineParser>
+#include <QUrl>
 
 using namespace Qt::StringLiterals;
 
@@ -43,7 +44,12 @@ bool ServerOptions::Parse(const QStringList &arguments, ServerOptions &out, QStr
     const QCommandLineOption key(u"tls-key"_s, u"PEM private key of the certificate."_s, u"FILE"_s);
     const QCommandLineOption level(u"log-level"_s, u"debug, info, warn or error."_s, u"LEVEL"_s,
                                    u"info"_s);
-    parser.addOptions({db, listen, seed, token, cert, key, level});
+    const QCommandLineOption origin(
+        u"allow-origin"_s,
+        u"Web origin (scheme://host[:port]) whose pages may connect; repeatable. Handshakes that "
+        "carry any other Origin are refused; clients that send none are not affected."_s,
+        u"ORIGIN"_s);
+    parser.addOptions({db, listen, seed, token, cert, key, level, origin});
 
     if (!parser.parse(arguments)) {
         *error = parser.errorText();
@@ -67,6 +73,15 @@ bool ServerOptions::Parse(const QStringList &arguments, ServerOptions &out, QStr
     }
     o.Seed = parser.value(seed);
     o.TokenFile = parser.value(token);
+    for (const QString &allowed : parser.values(origin)) {
+        const QUrl url(allowed, QUrl::StrictMode);
+        if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty() ||
+            !url.path().isEmpty()) {
+            *error = u"--allow-origin wants scheme://host[:port], got \"%1\""_s.arg(allowed);
+            return false;
+        }
+        o.AllowedOrigins << url.toString(QUrl::FullyEncoded).toLower();
+    }
     o.TlsCert = parser.value(cert);
     o.TlsKey = parser.value(key);
     if (o.TlsCert.isEmpty() != o.TlsKey.isEmpty()) {

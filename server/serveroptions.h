@@ -14,6 +14,7 @@ struct ServerOptions {
     quint16 ListenPort = 9400;
     QString Seed;
     QString TokenFile;
+    QStringList AllowedOrigins; // web origins whose pages may connect; none by default
     QString TlsCert;
     QString TlsKey;
     ServerLog::Level Level = ServerLog::Level::Info;

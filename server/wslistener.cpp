@@ -7,6 +7,7 @@
 #include <QNetworkRequest>
 #include <QThread>
 #include <QWebSocket>
+#include <QWebSocketCorsAuthenticator>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -77,6 +78,17 @@ WsListener::WsListener(QList<RemoteObject *> objects, Settings settings, QObject
     // Workers keep their database connection; letting them expire would reopen it.
     m_pool.setExpiryTimeout(-1);
     connect(&m_server, &QWebSocketServer::newConnection, this, &WsListener::OnNewConnection);
+    // A page in the user's browser may open a WebSocket to any address, the loopback included,
+    // and the browser says whose page it is in Origin. Desktop clients send no Origin.
+    connect(&m_server, &QWebSocketServer::originAuthenticationRequired, this,
+            [this](QWebSocketCorsAuthenticator *authenticator) {
+                const bool allowed = OriginAllowed(authenticator->origin());
+                authenticator->setAllowed(allowed);
+                if (!allowed)
+                    ServerLog::Write(ServerLog::Level::Warn,
+                                     u"handshake refused: origin %1 not allowed"_s.arg(
+                                         ServerLog::Escape(authenticator->origin())));
+            });
 }
 
 WsListener::~WsListener() {
@@ -124,14 +136,23 @@ void WsListener::Shutdown() {
 }
 
 bool WsListener::TokenMatches(const QByteArray &header) const {
-    // Constant time in the content: the time taken must not tell how much of a guess was right.
-    const QByteArray expected = "Bearer " + m_settings.Token;
-    unsigned char diff = header.size() == expected.size() ? 0 : 1;
+    // The scheme's name has no case (HTTP says so); the token does. Constant time in the token:
+    // the time taken must not tell how much of a guess was right.
+    static const QByteArray scheme("bearer ");
+    if (header.size() < scheme.size() || header.left(scheme.size()).toLower() != scheme)
+        return false;
+    const QByteArray got = header.mid(scheme.size());
+    const QByteArray &expected = m_settings.Token;
+    unsigned char diff = got.size() == expected.size() ? 0 : 1;
     for (qsizetype i = 0; i < expected.size(); ++i) {
-        const char got = i < header.size() ? header[i] : '\0';
-        diff |= static_cast<unsigned char>(got ^ expected[i]);
+        const char c = i < got.size() ? got[i] : '\0';
+        diff |= static_cast<unsigned char>(c ^ expected[i]);
     }
     return diff == 0;
+}
+
+bool WsListener::OriginAllowed(const QString &origin) const {
+    return origin.isEmpty() || m_settings.AllowedOrigins.contains(origin.toLower());
 }
 
 void WsListener::OnNewConnection() {
@@ -227,8 +248,11 @@ void WsListener::Deliver(const QPointer<QWebSocket> &socket, const QString &meth
     const auto level = method == u"ping"_s ? ServerLog::Level::Debug : ServerLog::Level::Info;
     if (!ServerLog::Enabled(level))
         return;
-    ServerLog::Write(level, u"call %1 company=%2 %3 ms %4%5"_s.arg(
-                                method, outcome.Company.isEmpty() ? u"-"_s : outcome.Company,
-                                QString::number(elapsedNs / 1e6, 'f', 1), outcome.Status,
-                                alive ? QString() : u" (client gone)"_s));
+    // The method and the company come from the client.
+    ServerLog::Write(level,
+                     u"call %1 company=%2 %3 ms %4%5"_s.arg(
+                         ServerLog::Escape(method),
+                         outcome.Company.isEmpty() ? u"-"_s : ServerLog::Escape(outcome.Company),
+                         QString::number(elapsedNs / 1e6, 'f', 1), outcome.Status,
+                         alive ? QString() : u" (client gone)"_s));
 }

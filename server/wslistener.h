@@ -29,6 +29,7 @@ public:
         QByteArray Token;                     // empty: no token asked for
         std::optional<QSslConfiguration> Tls; // set: wss
         int Workers = 0;                      // 0: chosen from the core count
+        QStringList AllowedOrigins; // lower case; a handshake with another Origin is refused
     };
 
     WsListener(QList<RemoteObject *> objects, Settings settings, QObject *parent = nullptr);
@@ -49,6 +50,7 @@ private:
     void Deliver(const QPointer<QWebSocket> &socket, const QString &method,
                  const RpcDispatcher::Outcome &outcome, qint64 elapsedNs);
     bool TokenMatches(const QByteArray &header) const;
+    bool OriginAllowed(const QString &origin) const;
 
     Settings m_settings;
     RpcDispatcher m_dispatcher;

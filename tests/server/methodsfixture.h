@@ -56,6 +56,26 @@ public:
         return true;
     }
 
+    // The URL of a new database with nothing in it (no schema): a new PostgreSQL database, or
+    // a SQLite file in the server's folder. Empty with *error on failure.
+    QString NewEmptyDatabase(QString *error) {
+        ++s_counter;
+        if (!OnPostgres())
+            return QStringLiteral("sqlite:%1/empty-%2.db").arg(m_server->Dir()).arg(s_counter);
+        const QString name = QStringLiteral("ger_empty_%1_%2")
+                                 .arg(QCoreApplication::applicationPid())
+                                 .arg(s_counter);
+        QSqlDatabase admin = Direct(AdminUrl(), QStringLiteral("admin"));
+        QSqlQuery q(admin);
+        if (!admin.isOpen() || !q.exec(QStringLiteral("CREATE DATABASE %1").arg(name))) {
+            *error = admin.isOpen() ? q.lastError().text() : admin.lastError().text();
+            return {};
+        }
+        QUrl url(AdminUrl());
+        url.setPath(QLatin1Char('/') + name);
+        return url.toString();
+    }
+
     // One more server on the same database, as when several serve one PostgreSQL database.
     bool StartSecond(QString *error) {
         m_second = std::make_unique<ServerProcess>();

@@ -7,6 +7,7 @@
 
 #include <QDate>
 #include <QMutex>
+#include <QProcess>
 #include <QTest>
 #include <QThread>
 
@@ -425,6 +426,38 @@ private Q_SLOTS:
             u"SetContOpe"_s, {Log(seenThere, {Update(seenThere, u"09"_s, u"IDSUGRAT"_s, u"S"_s)})});
         QCOMPARE(late.ErrorCode, u"conflict"_s);
         QCOMPARE(ToPacket(there.Call(u"GetDataSaldEmpr"_s, {u"04"_s}).Payload).Rows.size(), 1);
+    }
+
+    // Servers started at the same moment on an empty database: each takes its turn at the
+    // schema, and all of them serve.
+    void serversStartingTogetherOnAnEmptyDatabase() {
+        for (int trial = 0; trial < 20; ++trial) {
+            QString error;
+            const QString url = m_fx.NewEmptyDatabase(&error);
+            QVERIFY2(!url.isEmpty(), qPrintable(error));
+            std::vector<std::unique_ptr<QProcess>> servers;
+            for (int i = 0; i < 2; ++i) {
+                auto p = std::make_unique<QProcess>();
+                p->setProcessChannelMode(QProcess::MergedChannels);
+                p->start(ServerProcess::Executable(),
+                         {u"--db"_s, url, u"--listen"_s, u"127.0.0.1:0"_s});
+                servers.push_back(std::move(p));
+            }
+            for (auto &p : servers) {
+                QVERIFY(p->waitForStarted(5000));
+                QByteArray out;
+                while (!out.contains("listening on") && p->state() == QProcess::Running &&
+                       p->waitForReadyRead(20000))
+                    out += p->readAll();
+                out += p->readAll();
+                QVERIFY2(out.contains("listening on"),
+                         qPrintable(u"trial %1: %2"_s.arg(trial).arg(QString::fromUtf8(out))));
+            }
+            for (auto &p : servers) {
+                p->terminate();
+                p->waitForFinished(5000);
+            }
+        }
     }
 
     void setParamGeralDetectsStaleRow() {

@@ -7,8 +7,10 @@
 #include "serverprocess.h"
 
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkRequest>
 #include <QSignalSpy>
 #include <QSslCertificate>
 #include <QStandardPaths>
@@ -181,6 +183,70 @@ private Q_SLOTS:
         QVERIFY(m_server.Output().contains(" -32601"));
     }
 
+    void clientValuesCannotForgeLogLines() {
+        auto socket = OpenRaw(m_server.Port());
+        QSignalSpy answers(socket.get(), &QWebSocket::textMessageReceived);
+        const QString forged = u"Nada.GetContOpe\n2026-12-08T00:00:00.000 info call "
+                               "Ger09400.rdmParamCtbl.SetContOpe company=01 0.1 ms ok"_s;
+        socket->sendTextMessage(QString::fromUtf8(JsonRpc::EncodeRequest(41, forged, {})));
+        QVERIFY(!NextAnswer(answers).isEmpty());
+        const QString huge = u"Nada."_s + QString(200000, u'A');
+        socket->sendTextMessage(QString::fromUtf8(JsonRpc::EncodeRequest(42, huge, {})));
+        QVERIFY(!NextAnswer(answers).isEmpty());
+        QTRY_VERIFY(m_server.Output().contains("call Nada.GetContOpe\\n2026-12-08"));
+        const QList<QByteArray> lines = m_server.Output().split('\n');
+        for (const QByteArray &line : lines) {
+            QVERIFY2(!line.startsWith("2026-12-08T00:00:00.000"), line.constData());
+            QVERIFY2(line.size() < 1024, line.left(80).constData());
+        }
+    }
+
+    // A change log whose field list is huge is answered, with a refusal, long before the
+    // client's patience ends: checking the names costs time in proportion to their number.
+    void hugeFieldListAnsweredPromptly_data() {
+        QTest::addColumn<bool>("repeated");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("40,000 unknown names") << false << u"Campo desconhecido: F0."_s;
+        QTest::newRow("40,000 times one name")
+            << true << u"Pacote de dados inválido: o campo 'F' está repetido."_s;
+    }
+
+    void hugeFieldListAnsweredPromptly() {
+        QFETCH(bool, repeated);
+        QFETCH(QString, message);
+        constexpr int Names = 40000;
+        QJsonArray fields, values;
+        for (int i = 0; i < Names; ++i) {
+            fields.append(QJsonObject{{u"name"_s, repeated ? u"F"_s : u"F%1"_s.arg(i)},
+                                      {u"type"_s, u"string"_s},
+                                      {u"size"_s, 1}});
+            values.append(u"x"_s);
+        }
+        const QJsonObject log{
+            {u"fields"_s, fields},
+            {u"changes"_s, QJsonArray{QJsonObject{{u"op"_s, u"insert"_s}, {u"values"_s, values}}}}};
+        auto client = Client(m_server.Port());
+        client->SetTimeoutMs(5000);
+        const TResultEnvelope r = client->Call(u"SetContOpe"_s, {log});
+        QVERIFY(!r.Ok);
+        QCOMPARE(r.ErrorMessage, message);
+        QCOMPARE(client->Call(u"GetDataSaldEmpr"_s, {u"01"_s}).Ok, true);
+    }
+
+    void longCompanyListAnsweredPromptly() {
+        QStringList items;
+        for (int i = 0; i < 400000; ++i)
+            items << (i % 3 == 0 ? u"01"_s : i % 3 == 1 ? u"2"_s : u" 03 "_s);
+        QString list = items.join(u',');
+        QVERIFY(list.size() > 1200000);
+        auto client = Client(m_server.Port());
+        client->SetTimeoutMs(5000);
+        const TResultEnvelope r =
+            client->Call(u"getErrosCadAuto"_s, {list, u"2026-01-01"_s, u"2026-12-31"_s}, {&list});
+        QVERIFY2(r.Ok, qPrintable(r.ErrorMessage));
+        QCOMPARE(list, u"01,02,03"_s);
+    }
+
     void token_data() {
         QTest::addColumn<QString>("sent");
         QTest::addColumn<QString>("failure"); // empty: served
@@ -205,6 +271,59 @@ private Q_SLOTS:
         const QString got = Failure([&] { c->Call(u"GetContOpe"_s, {}); });
         QCOMPARE(got, failure);
         QCOMPARE(c->Connected(), failure.isEmpty());
+    }
+
+    // Raw handshakes: the scheme of the Authorization header, and the Origin a browser sends.
+    void handshakeHeaders_data() {
+        QTest::addColumn<QString>("origin");
+        QTest::addColumn<QByteArray>("authorization");
+        QTest::addColumn<bool>("served");
+        const QByteArray right = "Bearer s3cr3t-t0ken";
+        QTest::newRow("scheme in lower case")
+            << QString() << QByteArray("bearer s3cr3t-t0ken") << true;
+        QTest::newRow("scheme in capitals")
+            << QString() << QByteArray("BEARER s3cr3t-t0ken") << true;
+        QTest::newRow("token in other case")
+            << QString() << QByteArray("Bearer S3CR3T-T0KEN") << false;
+        QTest::newRow("other scheme") << QString() << QByteArray("Basic s3cr3t-t0ken") << false;
+        QTest::newRow("allowed page") << u"https://intranet.example"_s << right << true;
+        QTest::newRow("allowed page, host in capitals")
+            << u"https://INTRANET.example"_s << right << true;
+        QTest::newRow("any other page") << u"https://evil.example"_s << right << false;
+        QTest::newRow("same host, other port")
+            << u"https://intranet.example:8443"_s << right << false;
+        QTest::newRow("a local file's page") << u"null"_s << right << false;
+    }
+
+    void handshakeHeaders() {
+        QFETCH(QString, origin);
+        QFETCH(QByteArray, authorization);
+        QFETCH(bool, served);
+        static ServerProcess server;
+        if (!server.Running()) {
+            QFile file(server.Dir() + u"/token"_s);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("s3cr3t-t0ken\n");
+            file.close();
+            QVERIFY2(server.Start({u"--token-file"_s, file.fileName(), u"--allow-origin"_s,
+                                   u"https://intranet.example"_s}),
+                     server.Output().constData());
+        }
+        QWebSocket socket(origin);
+        QNetworkRequest request(QUrl(u"ws://127.0.0.1:%1"_s.arg(server.Port())));
+        request.setRawHeader("Authorization", authorization);
+        QSignalSpy answers(&socket, &QWebSocket::textMessageReceived);
+        QSignalSpy gone(&socket, &QWebSocket::disconnected);
+        socket.open(request);
+        QTRY_VERIFY(socket.state() == QAbstractSocket::ConnectedState || !gone.isEmpty());
+        if (socket.state() == QAbstractSocket::ConnectedState) {
+            socket.sendTextMessage(QString::fromUtf8(JsonRpc::EncodeRequest(1, u"ping"_s, {})));
+            QTRY_VERIFY(!answers.isEmpty() || !gone.isEmpty());
+        }
+        const bool answered = !answers.isEmpty();
+        QCOMPARE(answered, served);
+        if (!served && origin.size() > 0 && authorization == "Bearer s3cr3t-t0ken")
+            QTRY_VERIFY(server.Output().contains("not allowed"));
     }
 
     void publicAddressNeedsAToken_data() {
