@@ -13,7 +13,7 @@
 #include "dataset/datasource.h"
 #include "package/pkg_ger09400.h"
 #include "param_screen/frmparamcontab.h"
-#include "shared/catalogues.h"
+#include "rules/catalogues.h"
 
 #include <QApplication>
 #include <QCheckBox>

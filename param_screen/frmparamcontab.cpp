@@ -13,7 +13,7 @@
 #include "dataset/datasource.h"
 #include "package/pkg_ger09400.h"
 #include "rpc/netconnection.h"
-#include "shared/catalogues.h"
+#include "rules/catalogues.h"
 
 #include <QLabel>
 #include <QLineEdit>

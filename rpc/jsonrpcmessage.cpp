@@ -1,5 +1,6 @@
 #include "jsonrpcmessage.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
@@ -32,6 +33,47 @@ bool SetText(QString *error, QString message) {
     return false;
 }
 
+// Qt's reader takes an unknown escape ("\\x41", "\\q") for the bare letter; JSON has eight
+// escapes and "\\u". One pass over the bytes, tracking whether it is inside a string.
+bool EscapesValid(const QByteArray &text) {
+    bool inString = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text.at(i);
+        if (!inString) {
+            inString = c == '"';
+            continue;
+        }
+        if (c == '"') {
+            inString = false;
+        } else if (c == '\\') {
+            if (++i >= text.size())
+                return false;
+            switch (text.at(i)) {
+            case '"':
+            case '\\':
+            case '/':
+            case 'b':
+            case 'f':
+            case 'n':
+            case 'r':
+            case 't':
+            case 'u':
+                break;
+            default:
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// A text Qt refuses only because it is a single value, not an object or an array.
+bool IsLoneJsonValue(const QByteArray &text) {
+    QJsonParseError parse;
+    const QJsonDocument wrapped = QJsonDocument::fromJson('[' + text + ']', &parse);
+    return parse.error == QJsonParseError::NoError && wrapped.array().size() == 1;
+}
+
 } // namespace
 
 QByteArray EncodeRequest(qint64 id, const QString &method, const QJsonArray &params) {
@@ -54,8 +96,14 @@ bool DecodeRequest(const QByteArray &text, Request &out, Error *error, QJsonValu
         *id = QJsonValue();
     QJsonParseError parse;
     const QJsonDocument doc = QJsonDocument::fromJson(text, &parse);
-    if (parse.error != QJsonParseError::NoError)
+    if (parse.error != QJsonParseError::NoError) {
+        if (IsLoneJsonValue(text))
+            return SetError(error, InvalidRequest,
+                            u"A requisição deve ser um único objeto JSON."_s);
         return SetError(error, ParseError, u"JSON inválido: %1"_s.arg(parse.errorString()));
+    }
+    if (!EscapesValid(text))
+        return SetError(error, ParseError, u"JSON inválido: sequência de escape inválida"_s);
     if (!doc.isObject())
         return SetError(error, InvalidRequest, u"A requisição deve ser um único objeto JSON."_s);
 

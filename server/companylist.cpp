@@ -63,7 +63,15 @@ QString CompanyList::Normalised() const {
 bool CompanyList::ParseCode(const QString &text, QString &code, QString *error) {
     const QString trimmed = text.trimmed();
     if (trimmed.size() != 2) {
-        *error = u"Código de empresa inválido: '%1' (deve ter 2 caracteres)."_s.arg(text);
+        *error = u"Código de empresa inválido: '%1' (deve ter 2 caracteres)."_s.arg(
+            text.size() > 8 ? text.left(8) + u"..."_s : text);
+        return false;
+    }
+    // A control character (a NUL, say) is no part of a code, and some databases refuse it in a
+    // statement's parameter with an error of their own.
+    if (std::any_of(trimmed.begin(), trimmed.end(),
+                    [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; })) {
+        *error = u"Código de empresa inválido: contém caracteres de controle."_s;
         return false;
     }
     code = trimmed;

@@ -1,5 +1,7 @@
 #include "database.h"
 
+#include "serverlog.h"
+
 #include <QAtomicInteger>
 #include <QMutex>
 #include <QRandomGenerator>
@@ -219,7 +221,15 @@ void Database::Transaction(Access access, const std::function<void(QSqlDatabase 
             throw CallFailure{u"conflict"_s,
                               u"Os dados foram alterados por outro usuário ao mesmo tempo. "
                               "Tente novamente."_s};
-        throw CallFailure{u"database"_s, u"Erro no banco de dados: %1"_s.arg(failure.text())};
+        // The driver's text may quote the statement and the client's values: it goes to the
+        // log; the client gets the code alone.
+        ServerLog::Write(ServerLog::Level::Warn,
+                         u"database failure: %1"_s.arg(ServerLog::Escape(failure.text(), 1000)));
+        throw CallFailure{u"database"_s,
+                          u"Erro no banco de dados do servidor (código %1). Os detalhes estão no "
+                          "registro do servidor."_s.arg(failure.nativeErrorCode().isEmpty()
+                                                            ? u"-"_s
+                                                            : failure.nativeErrorCode())};
     }
 }
 

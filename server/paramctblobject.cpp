@@ -6,6 +6,8 @@
 #include "methodcall.h"
 #include "packet.h"
 #include "paramrecord.h"
+#include "rules/catalogues.h"
+#include "rules/confirmrules.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -213,6 +215,66 @@ void checkUnchanged(QSqlDatabase &db, const Database &database, const TChangeLog
     Q_UNUSED(log);
 }
 
+// The record as stored after a change must be one the parameter screen would have saved: every
+// flag "S" or "N", the balance kind given, the periods passing the screen's confirm rules in their
+// order, and no balance after the accounting period's last day. Clients other than the screen
+// (scripts, integrations) are held to the same line. A refusal carries the screen's own message.
+// REQUIRES: in the transaction that made the change
+void requireSavableRecord(QSqlDatabase &db, const QString &code) {
+    const QVector<Column> &stored = ParamRecord::StoredColumns();
+    QStringList names;
+    for (const Column &c : stored)
+        names.append(QString::fromLatin1(c.Name));
+    QSqlQuery row = Database::Prepare(
+        db, u"SELECT %1 FROM CONTOPECTBL WHERE CDEMPRESA = ?"_s.arg(names.join(u", "_s)));
+    row.addBindValue(code);
+    Database::Exec(row);
+    if (!row.next())
+        return;
+    QHash<QString, QVariant> values;
+    for (int i = 0; i < stored.size(); ++i) {
+        const Column &c = stored.at(i);
+        const QVariant value = normaliseStored(c, row.value(i));
+        values.insert(QString::fromLatin1(c.Name), value);
+        if (c.ColumnKind == ParamRecord::Kind::Flag && value.toString() != u"S"_s &&
+            value.toString() != u"N"_s)
+            fail(u"invalid_argument"_s, u"O campo %1 da empresa '%2' deve ser 'S' ou 'N'."_s.arg(
+                                            QLatin1StringView(c.Name), code));
+        if (c.ColumnKind == ParamRecord::Kind::Code && value.isNull())
+            fail(u"invalid_argument"_s, u"O campo %1 da empresa '%2' deve ser informado."_s.arg(
+                                            QLatin1StringView(c.Name), code));
+    }
+
+    using ParamRules::Slot;
+    static const std::pair<Slot, const char *> dates[] = {
+        {Slot::IniCont, "DTINICCONT"},       {Slot::FinCont, "DTFINACONT"},
+        {Slot::IniLanc, "DTINICLANC"},       {Slot::FinLanc, "DTFINALANC"},
+        {Slot::IniDFE, "DTINIINTCONTDFE"},   {Slot::FinDFE, "DTFININTCONTDFE"},
+        {Slot::IniDFS, "DTINIINTCONTDFS"},   {Slot::FinDFS, "DTFININTCONTDFS"},
+        {Slot::IniFIN, "DTINICCTBL"},        {Slot::FimFIN, "DTFINACCTBL"},
+        {Slot::IniGPA, "DTINIINTCONTGPA"},   {Slot::FinGPA, "DTFININTCONTGPA"},
+        {Slot::IniFIS, "DTINIINTCONTFIS"},   {Slot::FinFIS, "DTFININTCONTFIS"},
+        {Slot::IniVEXT, "DTINIINTCONTVEXT"}, {Slot::FinVEXT, "DTFININTCONTVEXT"},
+    };
+    ParamRules::PeriodReadings readings;
+    for (const auto &[slot, column] : dates) {
+        const QDate date = ParamRecord::StoredDate(values.value(QString::fromLatin1(column)));
+        readings.Set(slot, !date.isValid(),
+                     date.isValid() ? DateTimeUtil::FromQDate(date) : TDateTime(0));
+    }
+    if (const ParamRules::ConfirmRule *broken = ParamRules::FirstBroken(readings))
+        fail(u"refused"_s,
+             u"Empresa '%1': %2"_s.arg(code, ParamContabMessage(QStringView(broken->Key))));
+
+    QSqlQuery balance =
+        Database::Prepare(db, u"SELECT MAX(DTSALDEMPR) FROM SALDEMPR WHERE CDEMPRESA = ?"_s);
+    balance.addBindValue(code);
+    Database::Exec(balance);
+    const QDate latest = balance.next() ? ParamRecord::StoredDate(balance.value(0)) : QDate();
+    if (latest.isValid() && DateTimeUtil::FromQDate(latest) > readings.L(Slot::FinCont))
+        fail(u"refused"_s, u"Empresa '%1': %2"_s.arg(code, ParamContabMessage(u"EXCONTABPER")));
+}
+
 void applyContOpeChange(QSqlDatabase &db, const Database &database, const TChangeLog &log,
                         const QVector<const Column *> &columns, const TChange &change) {
     switch (change.Op) {
@@ -244,6 +306,7 @@ void applyContOpeChange(QSqlDatabase &db, const Database &database, const TChang
         for (const QVariant &v : values)
             insert.addBindValue(v);
         Database::Exec(insert);
+        requireSavableRecord(db, code);
         return;
     }
     case TChangeOp::Update: {
@@ -271,6 +334,7 @@ void applyContOpeChange(QSqlDatabase &db, const Database &database, const TChang
             update.addBindValue(v);
         update.addBindValue(code);
         Database::Exec(update);
+        requireSavableRecord(db, code);
         return;
     }
     case TChangeOp::Delete: {

@@ -1,6 +1,6 @@
 // The screens' message catalogues against the texts users know, entry by entry and in order.
 #include "components/messages.h"
-#include "shared/catalogues.h"
+#include "rules/catalogues.h"
 
 #include <QTest>
 

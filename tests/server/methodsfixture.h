@@ -114,6 +114,8 @@ public:
         return *m_clients.back();
     }
 
+    QByteArray ServerOutput() { return m_server->Output(); }
+
     // The server's database, opened by the test itself.
     QSqlDatabase Db() { return Direct(m_url, QStringLiteral("direct")); }
 

@@ -227,6 +227,14 @@ private Q_SLOTS:
             << u"GetPescLanc"_s << QJsonArray{u"1"_s} << u"invalid_argument"_s << u"'1'"_s;
         QTest::newRow("code of three") << u"GetDataSaldEmpr"_s << QJsonArray{u"001"_s}
                                        << u"invalid_argument"_s << u"2 caracteres"_s;
+        QTest::newRow("NUL in a code") << u"GetDataSaldEmpr"_s << QJsonArray{QString(u"0\0"_s)}
+                                       << u"invalid_argument"_s << u"caracteres de controle"_s;
+        QTest::newRow("NUL in a closing operator's company")
+            << u"setUsuarioFechamentoPeriodo"_s
+            << QJsonArray{QString(u"\x01"
+                                  "1"_s),
+                          u"17/11/2025"_s, u"ANA"_s}
+            << u"invalid_argument"_s << u"caracteres de controle"_s;
         QTest::newRow("bad date") << u"getLancSemEvolucao"_s << QJsonArray{u"01"_s, u"31/12/2026"_s}
                                   << u"invalid_argument"_s << u"31/12/2026"_s;
         QTest::newRow("closing of unknown company")
@@ -354,6 +362,80 @@ private Q_SLOTS:
         QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM CONTOPECTBL WHERE CDEMPRESA = '10'"_s).toInt(),
                  0);
         QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM CONTOPECTBL"_s).toInt(), 9);
+    }
+
+    // Records no screen would save are refused with the screen's message, and nothing is
+    // written. Each row changes one record of the demo seed, or inserts one for company 10.
+    void setContOpeHoldsTheScreensLine_data() {
+        QTest::addColumn<QString>("company");
+        QTest::addColumn<QStringList>("changes"); // "FIELD=value", dates as yyyy-mm-dd, "-" null
+        QTest::addColumn<QString>("message");     // "" when accepted
+        QTest::newRow("period ending before it starts")
+            << u"05"_s << QStringList{u"DTINICCONT=2026-12-01"_s, u"DTFINACONT=2026-11-30"_s}
+            << u"Empresa '05': Data do período contábil inicial deve ser menor ou igual a data do "
+               "período contábil final."_s;
+        QTest::newRow("accounting end before the last balance")
+            << u"04"_s << QStringList{u"IDSUGRAT=N"_s}
+            << u"Empresa '04': Existe saldo com data superior a informada no final do período "
+               "contábil."_s;
+        QTest::newRow("empty flag") << u"06"_s << QStringList{u"IDCONGERGGF=-"_s}
+                                    << u"O campo IDCONGERGGF da empresa '06' deve ser 'S' ou "
+                                       "'N'."_s;
+        QTest::newRow("required date taken away")
+            << u"07"_s << QStringList{u"DTINIINTCONTGPA=-"_s}
+            << u"Empresa '07': Data inicial de Integração do Gestão de Ativos deve ser "
+               "informada."_s;
+        QTest::newRow("insert of three fields")
+            << u"10"_s << QStringList{u"three"_s} << u"deve ser 'S' ou 'N'."_s;
+        QTest::newRow("optional tax period left out: accepted")
+            << u"05"_s << QStringList{u"DTINIINTCONTFIS=-"_s, u"DTFININTCONTFIS=-"_s} << QString();
+        QTest::newRow("whole months in the screen's sense: accepted")
+            << u"05"_s << QStringList{u"DTINICLANC=2026-12-15"_s, u"DTFINALANC=2026-12-20"_s}
+            << QString();
+    }
+
+    void setContOpeHoldsTheScreensLine() {
+        QFETCH(QString, company);
+        QFETCH(QStringList, changes);
+        QFETCH(QString, message);
+        TNetConnection &c = m_fx.Client();
+        const TTablePacket records = Records(c);
+        QJsonObject log;
+        if (changes == QStringList{u"three"_s}) {
+            TChangeLog three;
+            three.Fields = {{u"CDEMPRESA"_s, TFieldType::String, 2, false},
+                            {u"DTINICCONT"_s, TFieldType::Date, 0, false},
+                            {u"DTFINACONT"_s, TFieldType::Date, 0, false}};
+            three.Changes = {
+                {TChangeOp::Insert, {}, {company, Date(2026, 1, 1), Date(2026, 12, 31)}}};
+            log = Packet::ToJson(three);
+        } else {
+            const int row = RowOf(records, company);
+            TChange change{TChangeOp::Update, records.Rows.at(row), records.Rows.at(row)};
+            for (const QString &set : changes) {
+                const QString field = set.section(u'=', 0, 0);
+                const QString value = set.section(u'=', 1);
+                QVariant v;
+                if (value != u"-"_s)
+                    v = field.startsWith(u"DT"_s) ? QVariant(DateTimeUtil::FromQDate(
+                                                        QDate::fromString(value, Qt::ISODate)))
+                                                  : QVariant(value);
+                change.Values[records.FieldIndex(field)] = v;
+            }
+            log = Log(records, {change});
+        }
+        const QVariant before = m_fx.Scalar(
+            u"SELECT COUNT(*) || MAX(DTFINACONT) || MAX(IDCONGERGGF) FROM CONTOPECTBL"_s);
+        const TResultEnvelope r = c.Call(u"SetContOpe"_s, {log});
+        if (message.isEmpty()) {
+            QVERIFY2(r.Ok, qPrintable(r.ErrorMessage));
+            return;
+        }
+        QVERIFY(!r.Ok);
+        QVERIFY2(r.ErrorMessage.contains(message), qPrintable(r.ErrorMessage));
+        QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) || MAX(DTFINACONT) || MAX(IDCONGERGGF) FROM "
+                             "CONTOPECTBL"_s),
+                 before);
     }
 
     void partialLogInAnyFieldOrder() {
@@ -605,7 +687,10 @@ private Q_SLOTS:
         const TResultEnvelope r =
             m_fx.Client().Call(u"setCadAuto"_s, {list, u"N"_s, u"S"_s, BulkRequest()}, {&list});
         QVERIFY(!r.Ok);
-        QVERIFY2(r.ErrorMessage.contains(u"empresa travada"_s), qPrintable(r.ErrorMessage));
+        // The driver's words go to the server's log, never to the client.
+        QCOMPARE(r.ErrorCode, u"database"_s);
+        QVERIFY2(!r.ErrorMessage.contains(u"travada"_s), qPrintable(r.ErrorMessage));
+        QTRY_VERIFY(m_fx.ServerOutput().contains("empresa travada"));
         QCOMPARE(
             m_fx.Scalar(u"SELECT COUNT(*) FROM CONTOPECTBL WHERE IDMSMCONTADBCR = 'S'"_s).toInt(),
             0);

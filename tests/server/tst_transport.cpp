@@ -84,6 +84,13 @@ private Q_SLOTS:
         const QJsonValue none;
         QTest::newRow("not JSON") << QByteArray("{oops") << false << JsonRpc::ParseError << none;
         QTest::newRow("empty text") << QByteArray() << false << JsonRpc::ParseError << none;
+        QTest::newRow("a lone number")
+            << QByteArray("5") << false << JsonRpc::InvalidRequest << none;
+        QTest::newRow("a lone text")
+            << QByteArray(R"("ping")") << false << JsonRpc::InvalidRequest << none;
+        QTest::newRow("escape JSON does not have")
+            << QByteArray(R"({"jsonrpc":"2.0","id":10,"method":"\x70ing"})") << false
+            << JsonRpc::ParseError << none;
         QTest::newRow("batch") << QByteArray(R"([{"jsonrpc":"2.0","id":1,"method":"ping"}])")
                                << false << JsonRpc::InvalidRequest << none;
         QTest::newRow("no jsonrpc") << QByteArray(R"({"id":2,"method":"ping"})") << false

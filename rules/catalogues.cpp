@@ -1,4 +1,6 @@
-#include "catalogues.h"
+#include "rules/catalogues.h"
+
+#include <QHash>
 
 using namespace Qt::StringLiterals;
 
@@ -101,4 +103,14 @@ QStringList CadAutoMessages() {
         u"SUCESSO|Cadastramento automático efetuado com sucesso!"_s,
         u"DATA_DENTRO_PER|%s deve estar dentro do Período Contábil."_s,
     };
+}
+
+QString ParamContabMessage(QStringView key) {
+    static const QHash<QString, QString> texts = [] {
+        QHash<QString, QString> byKey;
+        for (const QString &line : ParamContabMessages())
+            byKey.insert(line.section(u'|', 0, 0), line.section(u'|', 1));
+        return byKey;
+    }();
+    return texts.value(key.toString());
 }
