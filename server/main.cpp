@@ -4,13 +4,18 @@
 #include "wslistener.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QFile>
 #include <QSocketNotifier>
 #include <QSslCertificate>
 #include <QSslKey>
+#include <QSslSocket>
+#include <QTcpServer>
+#include <QTimer>
 
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -82,6 +87,50 @@ bool LoadTls(const QString &certPath, const QString &keyPath, QSslConfiguration 
     return true;
 }
 
+// A key that does not belong to its certificate is only found out by a handshake, and then every
+// client's handshake fails while the server seems to run. One handshake with itself on loopback,
+// before listening, tells it at start.
+class HandOver final : public QTcpServer {
+public:
+    std::function<void(qintptr)> OnIncoming;
+
+protected:
+    void incomingConnection(qintptr descriptor) override { OnIncoming(descriptor); }
+};
+
+bool TlsWorks(const QSslConfiguration &config, QString *error) {
+    QSslSocket server, client;
+    QString serverError;
+    HandOver listener;
+    listener.OnIncoming = [&](qintptr descriptor) {
+        server.setSocketDescriptor(descriptor);
+        server.setSslConfiguration(config);
+        server.startServerEncryption();
+    };
+    if (!listener.listen(QHostAddress::LocalHost, 0)) {
+        *error = listener.errorString();
+        return false;
+    }
+    QObject::connect(&server, &QSslSocket::sslErrors, &server, [&](const QList<QSslError> &all) {
+        if (!all.isEmpty())
+            serverError = all.constFirst().errorString();
+    });
+    QObject::connect(&server, &QSslSocket::errorOccurred, &server,
+                     [&] { serverError = server.errorString(); });
+    client.setPeerVerifyMode(QSslSocket::VerifyNone);
+    client.connectToHostEncrypted(u"127.0.0.1"_s, listener.serverPort());
+    QEventLoop loop;
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    QObject::connect(&client, &QSslSocket::encrypted, &loop, &QEventLoop::quit);
+    QObject::connect(&client, &QSslSocket::errorOccurred, &loop, &QEventLoop::quit);
+    QObject::connect(&server, &QSslSocket::errorOccurred, &loop, &QEventLoop::quit);
+    loop.exec();
+    if (client.isEncrypted())
+        return true;
+    *error = serverError.isEmpty() ? client.errorString() : serverError;
+    return false;
+}
+
 void CatchStopSignals() {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
         return;
@@ -140,6 +189,11 @@ int main(int argc, char **argv) {
         QSslConfiguration tls;
         if (!LoadTls(options.TlsCert, options.TlsKey, tls, &error)) {
             Say(u"ger-server: %1"_s.arg(error));
+            return ExitUsage;
+        }
+        if (!TlsWorks(tls, &error)) {
+            Say(u"ger-server: the TLS certificate and key do not work together (does the key "
+                u"belong to the certificate?): %1"_s.arg(error));
             return ExitUsage;
         }
         settings.Tls = tls;

@@ -94,6 +94,13 @@ struct DemoCompany {
     bool HasRecord;
 };
 
+// A database may already hold its general parameter without any company (an operator set it
+// up first): the seed keeps that row.
+void seedParamGeral(QSqlDatabase &db) {
+    Database::ExecDirect(db, u"INSERT INTO PARAMGERAL (IDPARAMGERAL, IDCONTAJUDTCOMP) "
+                             "SELECT 1, 'N' WHERE NOT EXISTS (SELECT 1 FROM PARAMGERAL)"_s);
+}
+
 void seedDemo(QSqlDatabase &db) {
     const QVector<DemoCompany> companies = {
         {"01", u"Comércio de Alimentos São João Ltda"_s, true}, // entries: delete refused
@@ -121,8 +128,7 @@ void seedDemo(QSqlDatabase &db) {
             insertRecord(record, columns, code, standardRecord(n % 2 == 1, n % 3 == 0));
         }
     }
-    Database::ExecDirect(db, u"INSERT INTO PARAMGERAL (IDPARAMGERAL, IDCONTAJUDTCOMP) "
-                             "VALUES (1, 'N')"_s);
+    seedParamGeral(db);
 
     // Monthly balances of three accounts, January to November 2026.
     QSqlQuery balance = Database::Prepare(
@@ -381,8 +387,7 @@ void seedLarge(QSqlDatabase &db, Database::Dialect dialect, int count) {
         }
         records.Flush();
     }
-    Database::ExecDirect(db, u"INSERT INTO PARAMGERAL (IDPARAMGERAL, IDCONTAJUDTCOMP) "
-                             "VALUES (1, 'N')"_s);
+    seedParamGeral(db);
 
     // Generated inside the database: no row crosses the driver. Entries run over 2025 and 2026
     // (730 days); December 2026 is not yet in the balances; every tenth company has a few

@@ -63,6 +63,13 @@ void LoadPacket(TClientDataSet &table, const QJsonValue &packet) {
     if (!Packet::FromJson(packet, decoded, &error))
         throw Exception(
             u"Resposta do servidor inválida para %1: %2"_s.arg(table.objectName(), error));
+    // A field the table declares must come in the packet: rules read it by name, and a missing
+    // one would read as empty everywhere without a word.
+    for (const TFieldDef &declared : table.FieldDefs()) {
+        if (decoded.FieldIndex(declared.Name) < 0)
+            throw Exception(u"Resposta do servidor inválida para %1: falta o campo %2."_s.arg(
+                table.objectName(), declared.Name));
+    }
     table.SetData(decoded);
 }
 

@@ -14,10 +14,13 @@
 #include "dataset/clientdataset.h"
 #include "dataset/datasource.h"
 #include "dataset/datetime.h"
+#include "dataset/exceptions.h"
+#include "dataset/packet.h"
 #include "package/pkg_ger09400.h"
 #include "param_screen/frmparamcontab.h"
 #include "rpc/netconnection.h"
 #include "serverprocess.h"
+#include "shared/paramctblclient.h"
 #include "testhost.h"
 
 #include <QGroupBox>
@@ -114,6 +117,41 @@ private:
     static bool Enabled(QWidget *widget) { return widget->isEnabled(); }
 
 private Q_SLOTS:
+    // A reply must carry every field the table declares; extra ones do no harm.
+    void loadRefusesAPacketLackingADeclaredField_data() {
+        QTest::addColumn<QStringList>("sent");
+        QTest::addColumn<QString>("failure"); // empty: loaded
+        QTest::newRow("all of them") << QStringList{u"CDEMPRESA"_s, u"MAIORDATA"_s} << QString();
+        QTest::newRow("one more, another case")
+            << QStringList{u"cdempresa"_s, u"MAIORDATA"_s, u"OUTRO"_s} << QString();
+        QTest::newRow("one missing")
+            << QStringList{u"CDEMPRESA"_s}
+            << u"Resposta do servidor inválida para cdsTeste: falta o campo MAIORDATA."_s;
+    }
+
+    void loadRefusesAPacketLackingADeclaredField() {
+        QFETCH(QStringList, sent);
+        QFETCH(QString, failure);
+        TClientDataSet table;
+        table.setObjectName(u"cdsTeste"_s);
+        table.FieldDefs() = {{u"CDEMPRESA"_s, TFieldType::String, 2, false},
+                             {u"MAIORDATA"_s, TFieldType::Date, 0, false}};
+        TTablePacket packet;
+        TRowValues row;
+        for (const QString &name : sent) {
+            packet.Fields.append({name, TFieldType::String, 10, false});
+            row.append(u"x"_s);
+        }
+        packet.Rows.append(row);
+        QString got;
+        try {
+            ParamCtblMethods::LoadPacket(table, Packet::ToJson(packet));
+        } catch (const Exception &e) {
+            got = e.Message();
+        }
+        QCOMPARE(got, failure);
+    }
+
     void initTestCase() {
         m_demo = std::make_unique<ServerProcess>();
         m_empty = std::make_unique<ServerProcess>();

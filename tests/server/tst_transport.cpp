@@ -405,6 +405,16 @@ private Q_SLOTS:
         auto plain = Client(server.Port());
         plain->SetTimeoutMs(2000);
         QVERIFY(!Failure([&] { plain->Ping(); }).isEmpty());
+
+        // A key of another certificate is found out at start, not at every client's handshake.
+        const QString otherKey = server.Dir() + u"/other-key.pem"_s;
+        openssl.start(u"openssl"_s, {u"genrsa"_s, u"-out"_s, otherKey, u"2048"_s});
+        QVERIFY(openssl.waitForFinished(60000));
+        QCOMPARE(openssl.exitCode(), 0);
+        ServerProcess mismatched;
+        QVERIFY(!mismatched.Start({u"--tls-cert"_s, cert, u"--tls-key"_s, otherKey}));
+        QVERIFY2(mismatched.Output().contains("do not work together"),
+                 mismatched.Output().constData());
     }
 
     void stopsCleanlyOnTerm() {
