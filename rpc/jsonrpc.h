@@ -14,6 +14,8 @@ constexpr int InvalidRequest = -32600;
 constexpr int MethodNotFound = -32601;
 constexpr int InvalidParams = -32602;
 constexpr int InternalError = -32603;
+// Server-defined: the connection already has as many calls under way as it may have.
+constexpr int TooManyCalls = -32001;
 
 struct Error {
     int Code = 0;

@@ -175,6 +175,8 @@ int main(int argc, char **argv) {
 
     WsListener::Settings settings;
     settings.AllowedOrigins = options.AllowedOrigins;
+    settings.IdleTimeoutMs = qint64(options.IdleTimeoutSeconds) * 1000;
+    settings.MessageTimeoutMs = qint64(options.MessageTimeoutSeconds) * 1000;
     if (!options.TokenFile.isEmpty() && !ReadToken(options.TokenFile, settings.Token, &error)) {
         Say(u"ger-server: %1"_s.arg(error));
         return ExitUsage;

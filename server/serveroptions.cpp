@@ -49,7 +49,15 @@ bool ServerOptions::Parse(const QStringList &arguments, ServerOptions &out, QStr
         u"Web origin (scheme://host[:port]) whose pages may connect; repeatable. Handshakes that "
         "carry any other Origin are refused; clients that send none are not affected."_s,
         u"ORIGIN"_s);
-    parser.addOptions({db, listen, seed, token, cert, key, level, origin});
+    const QCommandLineOption idle(
+        u"idle-timeout"_s,
+        u"Close a connection that sends nothing and waits for nothing for this long (0: never)."_s,
+        u"SECONDS"_s, u"600"_s);
+    const QCommandLineOption messageTime(
+        u"message-timeout"_s,
+        u"Close a connection whose message, once begun, is not complete within this time."_s,
+        u"SECONDS"_s, u"60"_s);
+    parser.addOptions({db, listen, seed, token, cert, key, level, origin, idle, messageTime});
 
     if (!parser.parse(arguments)) {
         *error = parser.errorText();
@@ -73,6 +81,19 @@ bool ServerOptions::Parse(const QStringList &arguments, ServerOptions &out, QStr
     }
     o.Seed = parser.value(seed);
     o.TokenFile = parser.value(token);
+    bool ok = false;
+    o.IdleTimeoutSeconds = parser.value(idle).toInt(&ok);
+    if (!ok || o.IdleTimeoutSeconds < 0 || o.IdleTimeoutSeconds > 7 * 24 * 3600) {
+        *error =
+            u"--idle-timeout wants seconds from 0 to 604800, got \"%1\""_s.arg(parser.value(idle));
+        return false;
+    }
+    o.MessageTimeoutSeconds = parser.value(messageTime).toInt(&ok);
+    if (!ok || o.MessageTimeoutSeconds < 1 || o.MessageTimeoutSeconds > 3600) {
+        *error = u"--message-timeout wants seconds from 1 to 3600, got \"%1\""_s.arg(
+            parser.value(messageTime));
+        return false;
+    }
     for (const QString &allowed : parser.values(origin)) {
         const QUrl url(allowed, QUrl::StrictMode);
         if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty() ||

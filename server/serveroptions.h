@@ -18,6 +18,8 @@ struct ServerOptions {
     QString TlsCert;
     QString TlsKey;
     ServerLog::Level Level = ServerLog::Level::Info;
+    int IdleTimeoutSeconds = 600;   // 0: idle connections are kept
+    int MessageTimeoutSeconds = 60; // a message begun must be complete within this
 
     // False with *error set on a bad option; *helpText set (and true returned) for --help.
     static bool Parse(const QStringList &arguments, ServerOptions &out, QString *error,

@@ -5,6 +5,8 @@
 
 #include <QElapsedTimer>
 #include <QNetworkRequest>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QThread>
 #include <QWebSocket>
 #include <QWebSocketCorsAuthenticator>
@@ -78,6 +80,10 @@ WsListener::WsListener(QList<RemoteObject *> objects, Settings settings, QObject
     // Workers keep their database connection; letting them expire would reopen it.
     m_pool.setExpiryTimeout(-1);
     connect(&m_server, &QWebSocketServer::newConnection, this, &WsListener::OnNewConnection);
+    m_clock.start();
+    m_sweep.setInterval(1000);
+    connect(&m_sweep, &QTimer::timeout, this, &WsListener::Sweep);
+    m_sweep.start();
     // A page in the user's browser may open a WebSocket to any address, the loopback included,
     // and the browser says whose page it is in Origin. Desktop clients send no Origin.
     connect(&m_server, &QWebSocketServer::originAuthenticationRequired, this,
@@ -125,8 +131,10 @@ QString WsListener::Url() const {
 void WsListener::Shutdown() {
     if (m_server.isListening())
         m_server.close();
+    m_sweep.stop();
     const QSet<QWebSocket *> sockets = m_sockets;
     m_sockets.clear();
+    m_state.clear();
     for (QWebSocket *socket : sockets) {
         socket->disconnect(this);
         socket->close(QWebSocketProtocol::CloseCodeGoingAway);
@@ -172,16 +180,88 @@ void WsListener::OnNewConnection() {
         }
 
         m_sockets.insert(socket);
+        m_state.insert(socket, Connection{0, m_clock.elapsed(), -1, 0, 0});
         connect(socket, &QWebSocket::textMessageReceived, this,
                 [this, socket](const QString &text) { OnText(socket, text); });
         connect(socket, &QWebSocket::binaryMessageReceived, this,
                 [this, socket](const QByteArray &) { OnBinary(socket); });
         connect(socket, &QWebSocket::disconnected, this, [this, socket] {
             m_sockets.remove(socket);
+            m_state.remove(socket);
             socket->deleteLater();
         });
+        // The transport below the WebSocket tells when bytes arrive; connected after the
+        // WebSocket's own reader, this runs once that reader has taken what was complete.
+        if (QTcpSocket *transport = TransportOf(socket))
+            connect(transport, &QTcpSocket::readyRead, this, [this, socket] { OnBytes(socket); });
         ServerLog::Write(ServerLog::Level::Debug,
                          u"connection from %1"_s.arg(socket->peerAddress().toString()));
+    }
+}
+
+QTcpSocket *WsListener::TransportOf(const QWebSocket *socket) {
+    // The WebSocket server accepts with a TCP server of its own, which keeps the accepted sockets
+    // as its children; the newest is the last child, so the search is short.
+    if (!m_transports)
+        m_transports = m_server.findChild<QTcpServer *>(QString(), Qt::FindDirectChildrenOnly);
+    if (!m_transports)
+        return nullptr;
+    const QObjectList &children = m_transports->children();
+    for (auto it = children.crbegin(); it != children.crend(); ++it) {
+        auto *tcp = qobject_cast<QTcpSocket *>(*it);
+        if (tcp && tcp->peerPort() == socket->peerPort() &&
+            tcp->peerAddress() == socket->peerAddress())
+            return tcp;
+    }
+    return nullptr;
+}
+
+int WsListener::MaxCallsInFlight() const {
+    return CallsInFlightPerConnection;
+}
+
+void WsListener::OnBytes(QWebSocket *socket) {
+    const auto found = m_state.find(socket);
+    if (found == m_state.end())
+        return;
+    Connection &c = *found;
+    c.LastActivityMs = m_clock.elapsed();
+    if (c.Completed != c.SeenCompleted) {
+        c.SeenCompleted = c.Completed;
+        c.PartialSinceMs = -1;
+    } else if (c.PartialSinceMs < 0) {
+        c.PartialSinceMs = c.LastActivityMs;
+    }
+}
+
+void WsListener::Drop(QWebSocket *socket, QWebSocketProtocol::CloseCode code, const QString &reason,
+                      const QString &logged) {
+    ServerLog::Write(ServerLog::Level::Warn, u"connection from %1 closed: %2"_s.arg(
+                                                 socket->peerAddress().toString(), logged));
+    m_state.remove(socket);
+    m_sockets.remove(socket);
+    socket->disconnect(this);
+    socket->close(code, reason);
+    socket->deleteLater();
+}
+
+void WsListener::Sweep() {
+    const qint64 now = m_clock.elapsed();
+    QList<std::pair<QWebSocket *, bool>> late; // socket, idle (else an unfinished message)
+    for (auto it = m_state.cbegin(); it != m_state.cend(); ++it) {
+        const Connection &c = it.value();
+        if (c.PartialSinceMs >= 0 && now - c.PartialSinceMs > m_settings.MessageTimeoutMs)
+            late.append({it.key(), false});
+        else if (m_settings.IdleTimeoutMs > 0 && c.InFlight == 0 &&
+                 now - c.LastActivityMs > m_settings.IdleTimeoutMs)
+            late.append({it.key(), true});
+    }
+    for (const auto &[socket, idle] : late) {
+        if (idle)
+            Drop(socket, QWebSocketProtocol::CloseCodeNormal, u"conexão ociosa"_s, u"idle"_s);
+        else
+            Drop(socket, QWebSocketProtocol::CloseCodePolicyViolated,
+                 u"mensagem incompleta por tempo demais"_s, u"message not completed in time"_s);
     }
 }
 
@@ -195,6 +275,20 @@ void WsListener::OnBinary(QWebSocket *socket) {
 void WsListener::OnText(QWebSocket *socket, const QString &text) {
     QElapsedTimer clock;
     clock.start();
+    const auto found = m_state.find(socket);
+    if (found == m_state.end())
+        return; // already dropped
+    Connection &connection = *found;
+    ++connection.Completed;
+    connection.PartialSinceMs = -1;
+    connection.LastActivityMs = m_clock.elapsed();
+    // A client that sends without reading the answers would have them pile up here.
+    if (socket->bytesToWrite() > MaxQueuedReplyBytes) {
+        Drop(socket, QWebSocketProtocol::CloseCodePolicyViolated,
+             u"respostas não lidas pelo cliente"_s,
+             u"%1 bytes of answers not read"_s.arg(socket->bytesToWrite()));
+        return;
+    }
 
     JsonRpc::Request request;
     JsonRpc::Error fault;
@@ -225,6 +319,17 @@ void WsListener::OnText(QWebSocket *socket, const QString &text) {
         return;
     }
 
+    if (connection.InFlight >= MaxCallsInFlight()) {
+        Deliver(socket, request.Method,
+                RpcDispatcher::Fault(
+                    request.Id, JsonRpc::TooManyCalls,
+                    u"Chamadas demais em andamento nesta conexão (no máximo %1): aguarde as "
+                    "respostas antes de enviar outras."_s.arg(MaxCallsInFlight()),
+                    request.IsNotification()),
+                clock.nsecsElapsed());
+        return;
+    }
+    ++connection.InFlight;
     QPointer<QWebSocket> guard(socket);
     m_pool.start([this, guard, target, request, clock]() {
         const RpcDispatcher::Outcome outcome = RpcDispatcher::Execute(target, request);
@@ -232,6 +337,13 @@ void WsListener::OnText(QWebSocket *socket, const QString &text) {
         QMetaObject::invokeMethod(
             this,
             [this, guard, method = request.Method, outcome, elapsed] {
+                if (guard) {
+                    const auto state = m_state.find(guard.data());
+                    if (state != m_state.end()) {
+                        --state->InFlight;
+                        state->LastActivityMs = m_clock.elapsed();
+                    }
+                }
                 Deliver(guard, method, outcome, elapsed);
             },
             Qt::QueuedConnection);

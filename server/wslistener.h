@@ -3,16 +3,22 @@
 #include "rpcdispatcher.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
+#include <QHash>
 #include <QHostAddress>
 #include <QObject>
 #include <QPointer>
 #include <QSet>
 #include <QSslConfiguration>
 #include <QThreadPool>
+#include <QTimer>
+#include <QWebSocketProtocol>
 #include <QWebSocketServer>
 
 #include <optional>
 
+class QTcpServer;
+class QTcpSocket;
 class QWebSocket;
 class RemoteObject;
 
@@ -24,12 +30,16 @@ class WsListener final : public QObject {
 
 public:
     static constexpr qint64 MaxMessageBytes = 16 * 1024 * 1024;
+    // Answers queued for a client that does not read them; past this the connection is closed.
+    static constexpr qint64 MaxQueuedReplyBytes = 32 * 1024 * 1024;
 
     struct Settings {
         QByteArray Token;                     // empty: no token asked for
         std::optional<QSslConfiguration> Tls; // set: wss
         int Workers = 0;                      // 0: chosen from the core count
-        QStringList AllowedOrigins; // lower case; a handshake with another Origin is refused
+        QStringList AllowedOrigins;      // lower case; a handshake with another Origin is refused
+        qint64 IdleTimeoutMs = 600000;   // 0: never
+        qint64 MessageTimeoutMs = 60000; // from a message's first bytes to its end
     };
 
     WsListener(QList<RemoteObject *> objects, Settings settings, QObject *parent = nullptr);
@@ -39,6 +49,10 @@ public:
     quint16 Port() const;
     QString Url() const;
     int ConnectionCount() const { return int(m_sockets.size()); }
+    // Calls one connection may have under way (running or waiting for a worker) at once; more
+    // are refused at once, so a client that pipelines cannot queue without bound.
+    static constexpr int CallsInFlightPerConnection = 8;
+    int MaxCallsInFlight() const;
 
     // Stops accepting, closes every connection and waits for the calls under way.
     void Shutdown();
@@ -50,11 +64,28 @@ private:
     void Deliver(const QPointer<QWebSocket> &socket, const QString &method,
                  const RpcDispatcher::Outcome &outcome, qint64 elapsedNs);
     bool TokenMatches(const QByteArray &header) const;
+    void OnBytes(QWebSocket *socket);
+    QTcpSocket *TransportOf(const QWebSocket *socket);
+    void Sweep();
+    void Drop(QWebSocket *socket, QWebSocketProtocol::CloseCode code, const QString &reason,
+              const QString &logged);
     bool OriginAllowed(const QString &origin) const;
 
     Settings m_settings;
     RpcDispatcher m_dispatcher;
     QWebSocketServer m_server;
     QThreadPool m_pool;
+    // What the listener knows of each open connection.
+    struct Connection {
+        int InFlight = 0;
+        qint64 LastActivityMs = 0;
+        qint64 PartialSinceMs = -1; // bytes of a message arrived, the message not yet complete
+        quint64 Completed = 0;      // messages received
+        quint64 SeenCompleted = 0;  // Completed as the last arrival of bytes found it
+    };
     QSet<QWebSocket *> m_sockets;
+    QHash<QWebSocket *, Connection> m_state;
+    QElapsedTimer m_clock;
+    QPointer<QTcpServer> m_transports;
+    QTimer m_sweep;
 };

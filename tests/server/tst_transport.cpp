@@ -6,7 +6,9 @@
 #include "netconnection.h"
 #include "serverprocess.h"
 
+#include <QElapsedTimer>
 #include <QFile>
+#include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,6 +16,7 @@
 #include <QSignalSpy>
 #include <QSslCertificate>
 #include <QStandardPaths>
+#include <QTcpSocket>
 #include <QTest>
 #include <QWebSocket>
 
@@ -49,6 +52,60 @@ QString Failure(const std::function<void()> &call) {
     }
     return {};
 }
+
+// A client that speaks the WebSocket framing itself, so it can do what no proper client does:
+// stop in the middle of a message.
+class RawWebSocket final {
+public:
+    bool Open(quint16 port) {
+        m_socket.connectToHost(QHostAddress::LocalHost, port);
+        if (!m_socket.waitForConnected(5000))
+            return false;
+        m_socket.write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
+                       "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                       "Sec-WebSocket-Version: 13\r\n\r\n");
+        QByteArray head;
+        while (!head.contains("\r\n\r\n") && m_socket.waitForReadyRead(5000))
+            head += m_socket.readAll();
+        return head.startsWith("HTTP/1.1 101");
+    }
+    // One masked text frame (mask 0: the payload travels as it is).
+    static QByteArray Frame(const QByteArray &payload) {
+        QByteArray f("\x81");
+        if (payload.size() < 126) {
+            f += char(0x80 | payload.size());
+        } else if (payload.size() < 65536) {
+            f += char(0x80 | 126);
+            f += char(payload.size() >> 8);
+            f += char(payload.size() & 0xff);
+        } else {
+            f += char(0x80 | 127);
+            for (int shift = 56; shift >= 0; shift -= 8)
+                f += char((quint64(payload.size()) >> shift) & 0xff);
+        }
+        return f + QByteArray(4, '\0') + payload;
+    }
+    void Send(const QByteArray &bytes) {
+        m_socket.write(bytes);
+        m_socket.flush();
+    }
+    // Waits until the server closes the connection; false when it is still open after `ms`.
+    bool ClosedWithin(int ms) {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < ms) {
+            if (m_socket.state() != QAbstractSocket::ConnectedState)
+                return true;
+            m_socket.waitForReadyRead(100);
+            m_socket.readAll();
+        }
+        return m_socket.state() != QAbstractSocket::ConnectedState;
+    }
+    QTcpSocket &Socket() { return m_socket; }
+
+private:
+    QTcpSocket m_socket;
+};
 
 } // namespace
 
@@ -252,6 +309,65 @@ private Q_SLOTS:
             client->Call(u"getErrosCadAuto"_s, {list, u"2026-01-01"_s, u"2026-12-31"_s}, {&list});
         QVERIFY2(r.Ok, qPrintable(r.ErrorMessage));
         QCOMPARE(list, u"01,02,03"_s);
+    }
+
+    // Bounds per connection: a message begun must end in time, an idle connection goes, and a
+    // client cannot have more than a few calls under way.
+    void connectionBounds() {
+        ServerProcess server;
+        QVERIFY2(server.Start({u"--message-timeout"_s, u"1"_s, u"--idle-timeout"_s, u"3"_s}),
+                 server.Output().constData());
+
+        RawWebSocket stalled;
+        QVERIFY(stalled.Open(server.Port()));
+        const QByteArray whole =
+            RawWebSocket::Frame(JsonRpc::EncodeRequest(1, u"ping"_s, {}) + QByteArray(4096, ' '));
+        stalled.Send(whole.left(200));
+        // A byte now and then does not keep an unfinished message alive.
+        QElapsedTimer clock;
+        clock.start();
+        bool closed = false;
+        for (int i = 0; i < 20 && !closed; ++i) {
+            stalled.Send(whole.mid(200 + i, 1));
+            closed = stalled.ClosedWithin(300);
+        }
+        QVERIFY(closed);
+        QVERIFY(clock.elapsed() < 4000);
+        QTRY_VERIFY(server.Output().contains("message not completed in time"));
+
+        // Idle: nothing sent, nothing awaited.
+        RawWebSocket idle;
+        QVERIFY(idle.Open(server.Port()));
+        QVERIFY(idle.ClosedWithin(6000));
+
+        // A client that keeps talking is never idle.
+        auto steady = Client(server.Port());
+        for (int i = 0; i < 8; ++i) {
+            steady->Ping();
+            QTest::qWait(500);
+        }
+        QVERIFY(steady->Connected());
+
+        // Fifty requests at once: a few run, the rest are refused at once, and another client is
+        // served meanwhile.
+        RawWebSocket eager;
+        QVERIFY(eager.Open(server.Port()));
+        QByteArray burst;
+        for (int i = 0; i < 50; ++i)
+            burst +=
+                RawWebSocket::Frame(JsonRpc::EncodeRequest(i, ParamObject + u".GetContOpe"_s, {}));
+        eager.Send(burst);
+        QVERIFY(Client(server.Port())->Call(u"GetDataSaldEmpr"_s, {u"01"_s}).Ok);
+        QByteArray answers;
+        QElapsedTimer wait;
+        wait.start();
+        while (answers.count("\"id\"") < 50 && wait.elapsed() < 10000) {
+            eager.Socket().waitForReadyRead(200);
+            answers += eager.Socket().readAll();
+        }
+        const qsizetype refused = answers.count("-32001");
+        QVERIFY2(refused >= 50 - 2 * 8 && refused < 50, QByteArray::number(refused).constData());
+        QVERIFY(answers.contains("Chamadas demais em andamento nesta conex"));
     }
 
     void token_data() {
