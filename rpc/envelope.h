@@ -11,10 +11,10 @@
 //   {"ok": false, "error": {"code": "...", "message": "..."}}
 struct TResultEnvelope {
     bool Ok = true;
-    QJsonValue Payload;     // null when the method returns nothing
-    QJsonArray ByRef;       // new values of the by-reference arguments, in order
-    QString ErrorCode;      // e.g. "conflict", "invalid_argument", "not_found", "internal"
-    QString ErrorMessage;   // Portuguese, meant for the user
+    QJsonValue Payload;   // null when the method returns nothing
+    QJsonArray ByRef;     // new values of the by-reference arguments, in order
+    QString ErrorCode;    // e.g. "conflict", "invalid_argument", "not_found", "internal"
+    QString ErrorMessage; // Portuguese, meant for the user
 
     static TResultEnvelope Success(QJsonValue payload = {}, QJsonArray byRef = {});
     static TResultEnvelope Failure(QString code, QString message);

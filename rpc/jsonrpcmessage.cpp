@@ -33,21 +33,37 @@ bool SetText(QString *error, QString message) {
     return false;
 }
 
-// Qt's reader takes an unknown escape ("\\x41", "\\q") for the bare letter; JSON has eight
-// escapes and "\\u". One pass over the bytes, tracking whether it is inside a string.
-bool EscapesValid(const QByteArray &text) {
+// What one pass over a request's bytes finds before it is parsed.
+struct Shape {
+    bool EscapesValid = true; // Qt's reader takes "\\x41" or "\\q" for the bare letter
+    qsizetype Containers = 0; // objects and arrays
+    qsizetype Separators = 0; // commas outside strings: about the number of values
+};
+
+// One pass, tracking whether it is inside a string. A parsed tree costs many times the text's
+// size when the text is all structure ("[[],[],...]", "[1,1,...]"), so the counts let such a
+// request be refused before it is parsed.
+Shape ScanRequest(const QByteArray &text) {
+    Shape shape;
     bool inString = false;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char c = text.at(i);
         if (!inString) {
-            inString = c == '"';
+            if (c == '"')
+                inString = true;
+            else if (c == '{' || c == '[')
+                ++shape.Containers;
+            else if (c == ',')
+                ++shape.Separators;
             continue;
         }
         if (c == '"') {
             inString = false;
         } else if (c == '\\') {
-            if (++i >= text.size())
-                return false;
+            if (++i >= text.size()) {
+                shape.EscapesValid = false;
+                return shape;
+            }
             switch (text.at(i)) {
             case '"':
             case '\\':
@@ -60,11 +76,12 @@ bool EscapesValid(const QByteArray &text) {
             case 'u':
                 break;
             default:
-                return false;
+                shape.EscapesValid = false;
+                return shape;
             }
         }
     }
-    return true;
+    return shape;
 }
 
 // A text Qt refuses only because it is a single value, not an object or an array.
@@ -94,6 +111,12 @@ QByteArray EncodeError(const QJsonValue &id, int code, const QString &message) {
 bool DecodeRequest(const QByteArray &text, Request &out, Error *error, QJsonValue *id) {
     if (id)
         *id = QJsonValue();
+    const Shape shape = ScanRequest(text);
+    if (shape.Containers > MaxRequestContainers || shape.Separators > MaxRequestValues)
+        return SetError(error, InvalidRequest,
+                        u"Requisição com estrutura grande demais: no máximo %1 objetos e listas e "
+                        "%2 valores."_s.arg(MaxRequestContainers)
+                            .arg(MaxRequestValues));
     QJsonParseError parse;
     const QJsonDocument doc = QJsonDocument::fromJson(text, &parse);
     if (parse.error != QJsonParseError::NoError) {
@@ -102,7 +125,7 @@ bool DecodeRequest(const QByteArray &text, Request &out, Error *error, QJsonValu
                             u"A requisição deve ser um único objeto JSON."_s);
         return SetError(error, ParseError, u"JSON inválido: %1"_s.arg(parse.errorString()));
     }
-    if (!EscapesValid(text))
+    if (!shape.EscapesValid)
         return SetError(error, ParseError, u"JSON inválido: sequência de escape inválida"_s);
     if (!doc.isObject())
         return SetError(error, InvalidRequest, u"A requisição deve ser um único objeto JSON."_s);

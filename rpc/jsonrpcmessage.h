@@ -12,6 +12,11 @@
 // Building and reading the single JSON-RPC 2.0 message carried by one WebSocket text frame.
 namespace JsonRpc {
 
+// A request may hold at most this many JSON objects and arrays, and about this many values; the
+// largest the screens send is a small fraction of either.
+constexpr qsizetype MaxRequestContainers = 65536;
+constexpr qsizetype MaxRequestValues = 200000;
+
 struct Request {
     QJsonValue Id; // undefined for a notification (no answer is sent)
     QString Method;

@@ -135,6 +135,7 @@ void WsListener::Shutdown() {
     const QSet<QWebSocket *> sockets = m_sockets;
     m_sockets.clear();
     m_state.clear();
+    m_unfinished = 0;
     for (QWebSocket *socket : sockets) {
         socket->disconnect(this);
         socket->close(QWebSocketProtocol::CloseCodeGoingAway);
@@ -187,7 +188,7 @@ void WsListener::OnNewConnection() {
                 [this, socket](const QByteArray &) { OnBinary(socket); });
         connect(socket, &QWebSocket::disconnected, this, [this, socket] {
             m_sockets.remove(socket);
-            m_state.remove(socket);
+            Forget(socket);
             socket->deleteLater();
         });
         // The transport below the WebSocket tells when bytes arrive; connected after the
@@ -228,17 +229,40 @@ void WsListener::OnBytes(QWebSocket *socket) {
     c.LastActivityMs = m_clock.elapsed();
     if (c.Completed != c.SeenCompleted) {
         c.SeenCompleted = c.Completed;
-        c.PartialSinceMs = -1;
+        ClearPartial(c);
     } else if (c.PartialSinceMs < 0) {
+        if (m_unfinished >= MaxUnfinishedMessages) {
+            // 1013, "try again later", which this Qt does not name.
+            Drop(socket, QWebSocketProtocol::CloseCode(1013),
+                 u"servidor ocupado recebendo outras mensagens; tente novamente"_s,
+                 u"too many unfinished messages"_s);
+            return;
+        }
         c.PartialSinceMs = c.LastActivityMs;
+        ++m_unfinished;
     }
+}
+
+void WsListener::ClearPartial(Connection &c) {
+    if (c.PartialSinceMs >= 0) {
+        c.PartialSinceMs = -1;
+        --m_unfinished;
+    }
+}
+
+void WsListener::Forget(QWebSocket *socket) {
+    const auto found = m_state.find(socket);
+    if (found == m_state.end())
+        return;
+    ClearPartial(*found);
+    m_state.erase(found);
 }
 
 void WsListener::Drop(QWebSocket *socket, QWebSocketProtocol::CloseCode code, const QString &reason,
                       const QString &logged) {
     ServerLog::Write(ServerLog::Level::Warn, u"connection from %1 closed: %2"_s.arg(
                                                  socket->peerAddress().toString(), logged));
-    m_state.remove(socket);
+    Forget(socket);
     m_sockets.remove(socket);
     socket->disconnect(this);
     socket->close(code, reason);
@@ -280,7 +304,7 @@ void WsListener::OnText(QWebSocket *socket, const QString &text) {
         return; // already dropped
     Connection &connection = *found;
     ++connection.Completed;
-    connection.PartialSinceMs = -1;
+    ClearPartial(connection);
     connection.LastActivityMs = m_clock.elapsed();
     // A client that sends without reading the answers would have them pile up here.
     if (socket->bytesToWrite() > MaxQueuedReplyBytes) {

@@ -32,6 +32,9 @@ public:
     static constexpr qint64 MaxMessageBytes = 16 * 1024 * 1024;
     // Answers queued for a client that does not read them; past this the connection is closed.
     static constexpr qint64 MaxQueuedReplyBytes = 32 * 1024 * 1024;
+    // Connections that may be in the middle of a message at once: each may hold up to
+    // MaxMessageBytes unread, so this bounds what unfinished messages can take together.
+    static constexpr int MaxUnfinishedMessages = 8;
 
     struct Settings {
         QByteArray Token;                     // empty: no token asked for
@@ -85,6 +88,9 @@ private:
     };
     QSet<QWebSocket *> m_sockets;
     QHash<QWebSocket *, Connection> m_state;
+    int m_unfinished = 0; // connections whose PartialSinceMs is set
+    void ClearPartial(Connection &c);
+    void Forget(QWebSocket *socket);
     QElapsedTimer m_clock;
     QPointer<QTcpServer> m_transports;
     QTimer m_sweep;

@@ -141,6 +141,14 @@ private Q_SLOTS:
         const QJsonValue none;
         QTest::newRow("not JSON") << QByteArray("{oops") << false << JsonRpc::ParseError << none;
         QTest::newRow("empty text") << QByteArray() << false << JsonRpc::ParseError << none;
+        QByteArray nested = R"({"jsonrpc":"2.0","id":11,"method":"ping","params":[)";
+        for (int i = 0; i < 70000; ++i)
+            nested += i ? ",[]" : "[]";
+        QTest::newRow("all structure") << nested + "]}" << false << JsonRpc::InvalidRequest << none;
+        QByteArray values = R"({"jsonrpc":"2.0","id":12,"method":"ping","params":[)";
+        for (int i = 0; i < 210000; ++i)
+            values += i ? ",1" : "1";
+        QTest::newRow("all values") << values + "]}" << false << JsonRpc::InvalidRequest << none;
         QTest::newRow("a lone number")
             << QByteArray("5") << false << JsonRpc::InvalidRequest << none;
         QTest::newRow("a lone text")
@@ -334,6 +342,21 @@ private Q_SLOTS:
         QVERIFY(closed);
         QVERIFY(clock.elapsed() < 4000);
         QTRY_VERIFY(server.Output().contains("message not completed in time"));
+
+        // Only so many messages may be unfinished at once; the next one is turned away.
+        std::vector<std::unique_ptr<RawWebSocket>> halfway;
+        for (int i = 0; i < 8; ++i) {
+            halfway.push_back(std::make_unique<RawWebSocket>());
+            QVERIFY(halfway.back()->Open(server.Port()));
+            halfway.back()->Send(whole.left(100));
+        }
+        QTest::qWait(200);
+        RawWebSocket ninth;
+        QVERIFY(ninth.Open(server.Port()));
+        ninth.Send(whole.left(100));
+        QVERIFY(ninth.ClosedWithin(800));
+        QTRY_VERIFY(server.Output().contains("too many unfinished messages"));
+        halfway.clear();
 
         // Idle: nothing sent, nothing awaited.
         RawWebSocket idle;
