@@ -2,7 +2,10 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build test run bench format clean
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
+
+.PHONY: all deps configure build test run bench fuzz format clean
 
 all: build
 
@@ -24,6 +27,10 @@ run: build
 
 bench: build
 	@scripts/bench $(BUILD_DIR)/bin
+
+# Each libFuzzer target for FUZZ_SECONDS seconds, from the corpus in fuzz/corpus.
+fuzz: deps
+	@scripts/fuzz $(FUZZ_DIR) $(FUZZ_SECONDS)
 
 format:
 	@git ls-files '*.h' '*.cpp' | xargs -r clang-format -i

@@ -60,8 +60,8 @@ CallOutcome CacheObject::Invoke(const QString &method, const QJsonArray &params)
     // An optional second argument names the columns wanted: a local copy that keeps a few of
     // them need not receive, nor store, the rest.
     const QVector<MethodCall::Arg> expected =
-        params.size() == 2 ? QVector{MethodCall::Arg::Text, MethodCall::Arg::Text}
-                           : QVector{MethodCall::Arg::Text};
+        params.size() == 2 ? QVector<MethodCall::Arg>{MethodCall::Arg::Text, MethodCall::Arg::Text}
+                           : QVector<MethodCall::Arg>{MethodCall::Arg::Text};
     if (auto fault = MethodCall::CheckParams(method, params, expected)) {
         outcome.ProtocolError = *fault;
         return outcome;
