@@ -5,7 +5,9 @@ JOBS ?= $(shell nproc)
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build test run bench fuzz format clean
+ASAN_DIR ?= build-asan
+
+.PHONY: all deps configure build test test-asan run bench fuzz format clean
 
 all: build
 
@@ -21,6 +23,15 @@ build: deps configure
 
 test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# The suites under the address and undefined-behaviour sanitizers (leaks included). The large-seed
+# suites stay out: they time the seed more than they test memory.
+test-asan: deps
+	@cmake --preset asan >/dev/null
+	@cmake --build $(ASAN_DIR) -j $(JOBS)
+	@cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+		UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+		ctest --output-on-failure -j $(JOBS) -E seed_large
 
 run: build
 	@scripts/run $(BUILD_DIR)/bin

@@ -19,18 +19,28 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-using ExitHandler = void (TfrmParamContab::*)();
+// Plain functions rather than pointers to members: GCC's bounds check misreads a call through a
+// table of member pointers as an out-of-range index.
+using ExitHandler = void (*)(TfrmParamContab &);
 
 // One per date control, in the order of DateEdits().
 constexpr ExitHandler DateExits[] = {
-    &TfrmParamContab::ddeIniContExit,       &TfrmParamContab::ddeFinContExit,
-    &TfrmParamContab::ddeIniLancExit,       &TfrmParamContab::ddeFinLancExit,
-    &TfrmParamContab::ddeIniDocFisEntrExit, &TfrmParamContab::ddeFinDocFisEntrExit,
-    &TfrmParamContab::ddeIniDocFisSaidExit, &TfrmParamContab::ddeFinDocFisSaidExit,
-    &TfrmParamContab::ddeIniInteExit,       &TfrmParamContab::ddeFimInteExit,
-    &TfrmParamContab::dtIniGpaExit,         &TfrmParamContab::dtFinGpaExit,
-    &TfrmParamContab::dbdIniFiscalExit,     &TfrmParamContab::dbdFinFiscalExit,
-    &TfrmParamContab::dbdIniVendExtExit,    &TfrmParamContab::dbdFinVendExtExit,
+    [](TfrmParamContab &s) { s.ddeIniContExit(); },
+    [](TfrmParamContab &s) { s.ddeFinContExit(); },
+    [](TfrmParamContab &s) { s.ddeIniLancExit(); },
+    [](TfrmParamContab &s) { s.ddeFinLancExit(); },
+    [](TfrmParamContab &s) { s.ddeIniDocFisEntrExit(); },
+    [](TfrmParamContab &s) { s.ddeFinDocFisEntrExit(); },
+    [](TfrmParamContab &s) { s.ddeIniDocFisSaidExit(); },
+    [](TfrmParamContab &s) { s.ddeFinDocFisSaidExit(); },
+    [](TfrmParamContab &s) { s.ddeIniInteExit(); },
+    [](TfrmParamContab &s) { s.ddeFimInteExit(); },
+    [](TfrmParamContab &s) { s.dtIniGpaExit(); },
+    [](TfrmParamContab &s) { s.dtFinGpaExit(); },
+    [](TfrmParamContab &s) { s.dbdIniFiscalExit(); },
+    [](TfrmParamContab &s) { s.dbdFinFiscalExit(); },
+    [](TfrmParamContab &s) { s.dbdIniVendExtExit(); },
+    [](TfrmParamContab &s) { s.dbdFinVendExtExit(); },
 };
 
 // The confirm runs all but the two late-sales exits.
@@ -56,7 +66,7 @@ void TfrmParamContab::BindFormHandlers() {
     const QList<TDBDateEditPlus *> edits = DateEdits();
     for (int i = 0; i < edits.size(); ++i)
         edits[i]->OnExit = [this, handler = DateExits[i]] {
-            (this->*handler)();
+            handler(*this);
         };
 }
 
@@ -135,7 +145,7 @@ void TfrmParamContab::sbtConfirmarClick() {
 void TfrmParamContab::ValidaRegistro() {
     dbeCdEmpresaExit();
     for (int i = 0; i < ConfirmedExits; ++i)
-        (this->*DateExits[i])();
+        DateExits[i](*this);
 
     // The late-sales dates have no exit here, but are read below: text that is no date is
     // reported in the control's own words rather than read as no date at all.

@@ -47,6 +47,7 @@ public:
             m_port = m_ws.serverPort();
             connect(&m_ws, &QWebSocketServer::newConnection, this, [this] {
                 QWebSocket *s = m_ws.nextPendingConnection();
+                s->setParent(this); // released with the peer
                 ++connections;
                 if (m_peer == Peer::PolicyClose) {
                     s->close(QWebSocketProtocol::CloseCodePolicyViolated, u"token inválido"_s);

@@ -56,6 +56,21 @@ public:
         return true;
     }
 
+    // The server dies at once (kill -9) and a new one starts on the same database.
+    bool KillAndRestart(QString *error) {
+        m_clients.clear();
+        m_server->Kill();
+        QStringList extra;
+        if (OnPostgres())
+            extra << QStringLiteral("--db") << m_url;
+        if (m_server->Start(extra, 0, QString()))
+            return true;
+        *error = QString::fromUtf8(m_server->Output());
+        return false;
+    }
+
+    quint16 Port() const { return m_server->Port(); }
+
     // The URL of a new database with nothing in it (no schema): a new PostgreSQL database, or
     // a SQLite file in the server's folder. Empty with *error on failure.
     QString NewEmptyDatabase(QString *error) {

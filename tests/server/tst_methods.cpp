@@ -3,13 +3,17 @@
 
 #include "datetime.h"
 #include "exceptions.h"
+#include "jsonrpcmessage.h"
 #include "methodsfixture.h"
 
 #include <QDate>
 #include <QMutex>
 #include <QProcess>
+#include <QSignalSpy>
+#include <QSqlRecord>
 #include <QTest>
 #include <QThread>
+#include <QWebSocket>
 
 using namespace Qt::StringLiterals;
 
@@ -540,6 +544,67 @@ private Q_SLOTS:
                 p->waitForFinished(5000);
             }
         }
+    }
+
+    // The server killed at any moment of a bulk apply over every company: after a restart the
+    // change is there for all of them or for none.
+    void killedMidBulkApplyIsAllOrNothing() {
+        // Some nine hundred more companies, each with a copy of company 01's record.
+        QString error;
+        // PostgreSQL keeps unquoted names in lower case.
+        const QSqlRecord columns = m_fx.Db().record(
+            MethodsFixture::OnPostgres() ? u"contopectbl"_s : u"CONTOPECTBL"_s);
+        QStringList names, picks;
+        for (int i = 0; i < columns.count(); ++i) {
+            const QString name = columns.fieldName(i).toUpper();
+            names << name;
+            picks << (name == u"CDEMPRESA"_s ? u"e.CDEMPRESA"_s : u"c."_s + name);
+        }
+        const QString letters = u"'ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789'"_s;
+        QVERIFY2(m_fx.Exec(u"INSERT INTO EMPRESA (CDEMPRESA, NMEMPRESA) WITH RECURSIVE "
+                           "n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 935) "
+                           "SELECT substr(%1, i / 36 + 1, 1) || substr(%1, i %% 36 + 1, 1), "
+                           "'Empresa ' || i FROM n"_s.arg(letters)
+                               .replace(u"%%"_s, u"%"_s),
+                           &error),
+                 qPrintable(error));
+        QVERIFY2(m_fx.Exec(u"INSERT INTO CONTOPECTBL (%1) SELECT %2 FROM EMPRESA e, CONTOPECTBL c "
+                           "WHERE c.CDEMPRESA = '01' AND e.CDEMPRESA >= 'A'"_s.arg(
+                               names.join(u", "_s), picks.join(u", "_s)),
+                           &error),
+                 qPrintable(error));
+        int records = m_fx.Scalar(u"SELECT COUNT(*) FROM CONTOPECTBL"_s).toInt();
+        QVERIFY(records > 900);
+
+        const QByteArray apply = JsonRpc::EncodeRequest(1, u"Ger09400.rdmParamCtbl.setCadAuto"_s,
+                                                        {u"T"_s, u"N"_s, u"S"_s, BulkRequest()});
+        for (int trial = 0; trial < 12; ++trial) {
+            QVERIFY2(m_fx.Exec(u"UPDATE CONTOPECTBL SET IDMSMCONTADBCR = 'N'"_s, &error),
+                     qPrintable(error));
+            QWebSocket socket;
+            QSignalSpy connected(&socket, &QWebSocket::connected);
+            socket.open(QUrl(u"ws://127.0.0.1:%1"_s.arg(m_fx.Port())));
+            QVERIFY(connected.wait(5000));
+            socket.sendTextMessage(QString::fromUtf8(apply));
+            socket.flush();
+            QTest::qWait(trial * 7); // from before the call arrives to after it ends
+            QVERIFY2(m_fx.KillAndRestart(&error), qPrintable(error));
+            // Either every record has the change (and the companies that had none got one) or
+            // no record has it.
+            const int now = m_fx.Scalar(u"SELECT COUNT(*) FROM CONTOPECTBL"_s).toInt();
+            const QString flags =
+                m_fx.Scalar(u"SELECT MIN(IDMSMCONTADBCR) || MAX(IDMSMCONTADBCR) FROM "
+                            "CONTOPECTBL"_s)
+                    .toString();
+            QVERIFY2(flags == u"NN"_s || flags == u"SS"_s, qPrintable(flags));
+            if (now != records) {
+                QCOMPARE(now, records + 3); // 10, 11 and 12 had no record
+                QCOMPARE(flags, u"SS"_s);
+                records = now;
+            }
+        }
+        // The restarted server serves.
+        QVERIFY(m_fx.Client().Call(u"GetDataSaldEmpr"_s, {u"01"_s}).Ok);
     }
 
     void setParamGeralDetectsStaleRow() {
