@@ -62,6 +62,16 @@ void BenchHost::HandleException(const std::exception &error) {
     m_inner.HandleException(error);
 }
 
+void UseOffscreenUnlessSet() {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+void FindServerBesideBenchmark() {
+    if (qEnvironmentVariableIsEmpty("GER_BIN_DIR"))
+        qputenv("GER_BIN_DIR", QCoreApplication::applicationDirPath().toUtf8());
+}
+
 QString SharedLargeSeed() {
     const QString dir = QCoreApplication::applicationDirPath() + u"/../bench-cache"_s;
     const QString path = dir + u"/large.db"_s;

@@ -37,6 +37,12 @@ private:
     ::LocalDatabase m_local;
 };
 
+// The start every screen benchmark shares, around its QApplication: the offscreen platform unless
+// one is chosen (before), and the server binary beside the benchmark unless GER_BIN_DIR says
+// otherwise (after).
+void UseOffscreenUnlessSet();
+void FindServerBesideBenchmark();
+
 // The large database (1,000 companies) the benchmarks share, kept between runs in bench-cache
 // beside the executables and seeded on first use. Empty when it cannot be made (why: stderr).
 QString SharedLargeSeed();

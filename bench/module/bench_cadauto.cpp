@@ -67,12 +67,10 @@ void BM_ConfirmAll(benchmark::State &state) {
 } // namespace
 
 int main(int argc, char **argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    UseOffscreenUnlessSet();
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
-    if (qEnvironmentVariableIsEmpty("GER_BIN_DIR"))
-        qputenv("GER_BIN_DIR", QCoreApplication::applicationDirPath().toUtf8());
+    FindServerBesideBenchmark();
 
     const QString shared = SharedLargeSeed();
     if (shared.isEmpty())

@@ -3,6 +3,7 @@
 // call to a real ger-server. Beside it, in the same run, the ping round trip of the same
 // connection and the bare balance call, so the screen's own share can be read off.
 
+#include "benchhost.h"
 #include "components/dbdateeditplus.h"
 #include "components/functions.h"
 #include "dataset/clientdataset.h"
@@ -15,7 +16,6 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
 
 #include <cstdio>
@@ -63,22 +63,19 @@ void BM_ConfirmUpToPost(benchmark::State &state) {
 } // namespace
 
 int main(int argc, char **argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    UseOffscreenUnlessSet();
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
-    if (qEnvironmentVariableIsEmpty("GER_BIN_DIR"))
-        qputenv("GER_BIN_DIR", QCoreApplication::applicationDirPath().toUtf8());
+    FindServerBesideBenchmark();
 
-    // The large database is shared with the method benchmarks and kept between runs.
-    const QString cacheDir = QCoreApplication::applicationDirPath() + u"/../bench-cache"_s;
-    QDir().mkpath(cacheDir);
+    const QString shared = SharedLargeSeed();
+    if (shared.isEmpty())
+        return 1;
     ServerProcess server;
     QElapsedTimer timer;
     timer.start();
-    if (!server.Start(
-            {u"--db"_s, u"sqlite:"_s + cacheDir + u"/large.db"_s, u"--log-level"_s, u"warn"_s}, 0,
-            u"large"_s)) {
+    if (!server.Start({u"--db"_s, u"sqlite:"_s + shared, u"--log-level"_s, u"warn"_s}, 0,
+                      u"large"_s)) {
         std::fprintf(stderr, "server did not start: %s\n", server.Output().constData());
         return 1;
     }

@@ -70,6 +70,19 @@ QByteArray ServerProcess::Output() {
     return m_output;
 }
 
+QStringList ServerProcess::LoggedCalls(qsizetype from) {
+    static const QByteArray object = QByteArrayLiteral("rdmParamCtbl.");
+    QStringList calls;
+    for (const QByteArray &line : Output().mid(from).split('\n')) {
+        const qsizetype at = line.indexOf(object);
+        if (at < 0)
+            continue;
+        const qsizetype start = at + object.size();
+        calls << QString::fromUtf8(line.mid(start, line.indexOf(' ', start) - start));
+    }
+    return calls;
+}
+
 bool ServerProcess::ExecSql(const QStringList &statements) const {
     return ExecSqlite(DbPath(), statements);
 }

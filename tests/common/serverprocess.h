@@ -35,6 +35,9 @@ public:
     QString Dir() const { return m_dir.path(); }
     QString Url() const { return QStringLiteral("ws://127.0.0.1:%1").arg(m_port); }
     QByteArray Output(); // everything the server wrote to stderr so far
+    // The methods of the parameter object the log names from byte `from` of the output on, in
+    // order ("SetContOpe"); needs --log-level info or lower.
+    QStringList LoggedCalls(qsizetype from);
     // Writes straight into the server's SQLite file, as set-up no client could do.
     bool ExecSql(const QStringList &statements) const;
     QProcess &Process() { return m_process; }

@@ -83,15 +83,7 @@ private:
         CheckResultServ(ParamCtblMethods::SetContOpe(*m_other, rows->GetDelta()), true, 0);
     }
 
-    QStringList Calls(qsizetype from) {
-        QStringList calls;
-        for (const QByteArray &line : m_server->Output().mid(from).split('\n')) {
-            const qsizetype at = line.indexOf("rdmParamCtbl.");
-            if (at >= 0)
-                calls << QString::fromUtf8(line.mid(at + 13, line.indexOf(' ', at) - at - 13));
-        }
-        return calls;
-    }
+    QStringList Calls(qsizetype from) { return m_server->LoggedCalls(from); }
 
 private Q_SLOTS:
     void initTestCase() {
