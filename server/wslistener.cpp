@@ -2,9 +2,11 @@
 
 #include "remoteobject.h"
 #include "serverlog.h"
+#include "transport.h"
 
 #include <QElapsedTimer>
 #include <QNetworkRequest>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -62,16 +64,34 @@ int OpenListeningSocket(const QHostAddress &address, quint16 port, QString *erro
     return fd;
 }
 
+QString PeerKey(const QHostAddress &address, quint16 port) {
+    return address.toString() + u'|' + QString::number(port);
+}
+
+constexpr int HandshakeMs = 10000;
+const QString HandshakeTimerName = u"handshakeTimer"_s;
+
+// A connection that has not finished its TLS and WebSocket handshakes in time is closed.
+void StartHandshakeTimer(QTcpSocket *socket) {
+    auto *timer = new QTimer(socket);
+    timer->setObjectName(HandshakeTimerName);
+    timer->setSingleShot(true);
+    QObject::connect(timer, &QTimer::timeout, socket, [socket] { socket->abort(); });
+    timer->start(HandshakeMs);
+}
+
 } // namespace
 
 WsListener::WsListener(QList<RemoteObject *> objects, Settings settings, QObject *parent)
     : QObject(parent)
     , m_settings(std::move(settings))
     , m_dispatcher(std::move(objects))
-    , m_server(u"ger-server"_s,
-               m_settings.Tls ? QWebSocketServer::SecureMode : QWebSocketServer::NonSecureMode) {
-    if (m_settings.Tls)
-        m_server.setSslConfiguration(*m_settings.Tls);
+    , m_server(u"ger-server"_s, QWebSocketServer::NonSecureMode) {
+    // The listener accepts, and makes each connection's TCP or TLS socket itself: it then knows
+    // when bytes arrive, logs failed TLS handshakes, and closes so that the peer hears why.
+    m_accept.OnIncoming = [this](qintptr descriptor) {
+        OnIncoming(descriptor);
+    };
     // Every handshake is taken at once, so the pending queue only has to absorb one burst.
     m_server.setMaxPendingConnections(1 << 16);
     const int workers =
@@ -104,24 +124,24 @@ WsListener::~WsListener() {
 bool WsListener::Listen(const QHostAddress &address, quint16 port, QString *error) {
     QString why;
     const int fd = OpenListeningSocket(address, port, &why);
-    if (fd < 0 || !m_server.setSocketDescriptor(fd)) {
+    if (fd < 0 || !m_accept.setSocketDescriptor(fd)) {
         if (fd >= 0)
             ::close(fd);
         if (error)
             *error = u"não foi possível escutar em %1:%2: %3"_s.arg(address.toString())
                          .arg(port)
-                         .arg(why.isEmpty() ? m_server.errorString() : why);
+                         .arg(why.isEmpty() ? m_accept.errorString() : why);
         return false;
     }
     return true;
 }
 
 quint16 WsListener::Port() const {
-    return m_server.serverPort();
+    return m_accept.serverPort();
 }
 
 QString WsListener::Url() const {
-    const QHostAddress address = m_server.serverAddress();
+    const QHostAddress address = m_accept.serverAddress();
     const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
                              ? u"[%1]"_s.arg(address.toString())
                              : address.toString();
@@ -129,8 +149,8 @@ QString WsListener::Url() const {
 }
 
 void WsListener::Shutdown() {
-    if (m_server.isListening())
-        m_server.close();
+    if (m_accept.isListening())
+        m_accept.close();
     m_sweep.stop();
     const QSet<QWebSocket *> sockets = m_sockets;
     m_sockets.clear();
@@ -193,28 +213,64 @@ void WsListener::OnNewConnection() {
         });
         // The transport below the WebSocket tells when bytes arrive; connected after the
         // WebSocket's own reader, this runs once that reader has taken what was complete.
-        if (QTcpSocket *transport = TransportOf(socket))
+        if (QTcpSocket *transport = TransportOf(socket)) {
+            delete transport->findChild<QTimer *>(HandshakeTimerName);
             connect(transport, &QTcpSocket::readyRead, this, [this, socket] { OnBytes(socket); });
+        }
         ServerLog::Write(ServerLog::Level::Debug,
                          u"connection from %1"_s.arg(socket->peerAddress().toString()));
     }
 }
 
-QTcpSocket *WsListener::TransportOf(const QWebSocket *socket) {
-    // The WebSocket server accepts with a TCP server of its own, which keeps the accepted sockets
-    // as its children; the newest is the last child, so the search is short.
-    if (!m_transports)
-        m_transports = m_server.findChild<QTcpServer *>(QString(), Qt::FindDirectChildrenOnly);
-    if (!m_transports)
-        return nullptr;
-    const QObjectList &children = m_transports->children();
-    for (auto it = children.crbegin(); it != children.crend(); ++it) {
-        auto *tcp = qobject_cast<QTcpSocket *>(*it);
-        if (tcp && tcp->peerPort() == socket->peerPort() &&
-            tcp->peerAddress() == socket->peerAddress())
-            return tcp;
+void WsListener::OnIncoming(qintptr descriptor) {
+    if (!m_settings.Tls) {
+        auto *tcp = new DrainingTcpSocket(this);
+        if (!tcp->setSocketDescriptor(descriptor)) {
+            delete tcp;
+            return;
+        }
+        StartHandshakeTimer(tcp);
+        Adopt(tcp);
+        return;
     }
-    return nullptr;
+    auto *tls = new QSslSocket(this);
+    if (!tls->setSocketDescriptor(descriptor)) {
+        delete tls;
+        return;
+    }
+    StartHandshakeTimer(tls);
+    tls->setSslConfiguration(*m_settings.Tls);
+    const QString peer = tls->peerAddress().toString();
+    connect(tls, &QSslSocket::encrypted, this, [this, tls] { Adopt(tls); });
+    connect(tls, &QSslSocket::errorOccurred, this, [tls, peer](QAbstractSocket::SocketError) {
+        if (tls->isEncrypted())
+            return; // the WebSocket's own business from here on
+        ServerLog::Write(ServerLog::Level::Warn, u"TLS handshake from %1 failed: %2"_s.arg(
+                                                     peer, ServerLog::Escape(tls->errorString())));
+        tls->abort();
+        tls->deleteLater();
+    });
+    connect(tls, &QSslSocket::disconnected, tls, [tls] {
+        if (!tls->isEncrypted())
+            tls->deleteLater();
+    });
+    tls->startServerEncryption();
+}
+
+void WsListener::Adopt(QTcpSocket *transport) {
+    const QString key = PeerKey(transport->peerAddress(), transport->peerPort());
+    m_transports.insert(key, transport);
+    connect(transport, &QObject::destroyed, this, [this, key, transport] {
+        if (m_transports.value(key) == transport)
+            m_transports.remove(key);
+    });
+    // The WebSocket server reads the handshake, upgrades, and deletes the socket once it is
+    // disconnected.
+    m_server.handleConnection(transport);
+}
+
+QTcpSocket *WsListener::TransportOf(const QWebSocket *socket) {
+    return m_transports.value(PeerKey(socket->peerAddress(), socket->peerPort()));
 }
 
 int WsListener::MaxCallsInFlight() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "rpcdispatcher.h"
+#include "transport.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -69,6 +70,8 @@ private:
     bool TokenMatches(const QByteArray &header) const;
     void OnBytes(QWebSocket *socket);
     QTcpSocket *TransportOf(const QWebSocket *socket);
+    void OnIncoming(qintptr descriptor);
+    void Adopt(QTcpSocket *transport);
     void Sweep();
     void Drop(QWebSocket *socket, QWebSocketProtocol::CloseCode code, const QString &reason,
               const QString &logged);
@@ -76,6 +79,7 @@ private:
 
     Settings m_settings;
     RpcDispatcher m_dispatcher;
+    Acceptor m_accept;
     QWebSocketServer m_server;
     QThreadPool m_pool;
     // What the listener knows of each open connection.
@@ -92,6 +96,6 @@ private:
     void ClearPartial(Connection &c);
     void Forget(QWebSocket *socket);
     QElapsedTimer m_clock;
-    QPointer<QTcpServer> m_transports;
+    QHash<QString, QTcpSocket *> m_transports; // by peer address and port
     QTimer m_sweep;
 };

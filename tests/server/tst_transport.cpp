@@ -215,6 +215,32 @@ private Q_SLOTS:
         QVERIFY(Client(m_server.Port())->Call(u"GetContOpe"_s, {}).Ok);
     }
 
+    // Sent as one frame, a message over the limit still hears why it was refused: the server
+    // reads and drops the rest instead of resetting the connection under the sender.
+    void oversizedSingleFrameGetsItsCloseCode() {
+        RawWebSocket raw;
+        QVERIFY(raw.Open(m_server.Port()));
+        const QByteArray frame = RawWebSocket::Frame(QByteArray(17 * 1024 * 1024, 'x'));
+        QTcpSocket &tcp = raw.Socket();
+        tcp.write(frame);
+        QElapsedTimer clock;
+        clock.start();
+        QByteArray received;
+        while (tcp.bytesToWrite() > 0 && clock.elapsed() < 30000) {
+            tcp.waitForBytesWritten(200);
+            received += tcp.readAll();
+        }
+        QCOMPARE(tcp.bytesToWrite(), 0); // all of it went out, no reset on the way
+        while (!received.startsWith("\x88") && clock.elapsed() < 30000 &&
+               tcp.state() == QAbstractSocket::ConnectedState) {
+            tcp.waitForReadyRead(200);
+            received += tcp.readAll();
+        }
+        received += tcp.readAll();
+        QVERIFY2(received.size() >= 4 && received.startsWith("\x88"), received.toHex().left(40));
+        QCOMPARE((uchar(received.at(2)) << 8) | uchar(received.at(3)), 1009);
+    }
+
     void clientsLeavingMidCall() {
         for (int i = 0; i < 20; ++i) {
             auto socket = OpenRaw(m_server.Port());
