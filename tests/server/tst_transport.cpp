@@ -241,6 +241,40 @@ private Q_SLOTS:
         QCOMPARE((uchar(received.at(2)) << 8) | uchar(received.at(3)), 1009);
     }
 
+    // A client that asks and never reads: once 32 MiB of its answers wait, it is let go rather
+    // than held in the server's memory.
+    void unreadAnswersCloseTheConnection() {
+        ServerProcess server;
+        QVERIFY2(server.Start(), server.Output().constData());
+        // Some nine hundred records, so that each answer is large.
+        QStringList plant{u"CREATE TABLE COPIA AS SELECT * FROM CONTOPECTBL WHERE CDEMPRESA = "
+                          "'01'"_s};
+        const QString digits = u"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"_s;
+        for (int i = 0; i < 900; ++i) {
+            const QString code = QString(digits.at(i / 36)) + digits.at(i % 36);
+            plant << u"INSERT INTO EMPRESA (CDEMPRESA, NMEMPRESA) VALUES ('%1', 'E')"_s.arg(code)
+                  << u"UPDATE COPIA SET CDEMPRESA = '%1'"_s.arg(code)
+                  << u"INSERT INTO CONTOPECTBL SELECT * FROM COPIA"_s;
+        }
+        QVERIFY(server.ExecSql(plant));
+
+        RawWebSocket greedy;
+        QVERIFY(greedy.Open(server.Port()));
+        greedy.Socket().setReadBufferSize(1); // read as little as the socket allows
+        const QByteArray ask =
+            RawWebSocket::Frame(JsonRpc::EncodeRequest(1, ParamObject + u".GetContOpe"_s, {}));
+        QElapsedTimer clock;
+        clock.start();
+        while (!server.Output().contains("answers not read") && clock.elapsed() < 30000) {
+            for (int i = 0; i < 4; ++i)
+                greedy.Send(ask);
+            QTest::qWait(20);
+        }
+        QVERIFY(server.Output().contains("answers not read"));
+        // Others are served all along.
+        QVERIFY(Client(server.Port())->Call(u"GetDataSaldEmpr"_s, {u"01"_s}).Ok);
+    }
+
     void clientsLeavingMidCall() {
         for (int i = 0; i < 20; ++i) {
             auto socket = OpenRaw(m_server.Port());
