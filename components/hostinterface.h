@@ -7,6 +7,7 @@
 #include <exception>
 
 class QWidget;
+class TNetConnection;
 
 enum class TMsgDlgType { mtWarning, mtError, mtInformation, mtConfirmation };
 
@@ -50,6 +51,11 @@ public:
 
     // The host's general error handler: restores the cursor and shows the failure.
     virtual void HandleException(const std::exception &error) = 0;
+
+    // What a connection to the server needs beyond its address: TLS and its trusted
+    // certificates, the bearer token. Runs before every connect; a host without either leaves
+    // the connection as it is.
+    virtual void PrepareConnection(TNetConnection &connection) { Q_UNUSED(connection); }
 };
 
 void RegisterHost(IHost *host); // nullptr unregisters

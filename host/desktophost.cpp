@@ -9,6 +9,8 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 
 #include <cstdio>
 
@@ -51,7 +53,19 @@ DesktopHost::DesktopHost(const HostOptions &options, MainWindow *window)
     m_cache->SetServerName(u"Host.Cache"_s);
     m_cache->SetHost(options.ServerHost);
     m_cache->SetPort(options.ServerPort);
-    m_cache->SetUseTls(options.ServerUrl.startsWith(u"wss:"_s));
+    PrepareConnection(*m_cache);
+}
+
+void DesktopHost::PrepareConnection(TNetConnection &connection) {
+    connection.SetUseTls(m_options.ServerUrl.startsWith(u"wss:"_s));
+    connection.SetToken(QString::fromUtf8(m_options.Token));
+    if (!m_options.CaFile.isEmpty()) {
+        QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+        QList<QSslCertificate> trusted = config.caCertificates();
+        trusted += QSslCertificate::fromPath(m_options.CaFile);
+        config.setCaCertificates(trusted);
+        connection.SetSslConfiguration(config);
+    }
 }
 
 DesktopHost::~DesktopHost() {

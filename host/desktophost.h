@@ -43,6 +43,7 @@ public:
     void AtualizaLocalCache(const QStringList &tables) override;
     QSqlDatabase LocalDatabase() override;
     void HandleException(const std::exception &error) override;
+    void PrepareConnection(TNetConnection &connection) override;
 
     HelpWindow *Help() const;
 

@@ -2,6 +2,8 @@
 
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFile>
+#include <QSslCertificate>
 #include <QStandardPaths>
 #include <QUrl>
 
@@ -25,22 +27,52 @@ QString HostOptions::DefaultLocalDbPath() {
     return QDir(dir).absoluteFilePath(u"ger-host-local.db"_s);
 }
 
+namespace {
+
+// Every option of ger-host, for parsing and for the help text alike.
+void Describe(QCommandLineParser &parser) {
+    parser.setApplicationDescription(u"Ger - Parâmetro Contábil: o programa de mesa."_s);
+    parser.addOption({{u"h"_s, u"help"_s}, u"Mostra esta ajuda e termina."_s});
+    parser.addOption({{u"v"_s, u"version"_s}, u"Mostra a versão e termina."_s});
+    parser.addOption({u"server"_s, u"Servidor de aplicação (ws://HOST:PORTA ou wss://...)."_s,
+                      u"url"_s, HostOptions().ServerUrl});
+    parser.addOption({u"token-file"_s,
+                      u"Arquivo com o token que o servidor exige (padrão: o arquivo que a "
+                      "variável GER_TOKEN_FILE indica)."_s,
+                      u"arquivo"_s});
+    parser.addOption({u"ca-file"_s,
+                      u"Certificados PEM em que confiar para wss://, além dos do sistema (uma "
+                      "autoridade certificadora própria)."_s,
+                      u"arquivo"_s});
+    parser.addOption({u"operator"_s, u"Operador conectado (padrão: o usuário do sistema)."_s,
+                      u"nome"_s});
+    parser.addOption({u"local-db"_s,
+                      u"Banco local (SQLite) das cópias de EMPRESA e CONTOPECTBL."_s,
+                      u"arquivo"_s});
+    parser.addOption({u"list"_s, u"Lista os parâmetros como a grade os mostra e termina."_s});
+    parser.addOption({u"screenshot"_s, u"Salva a tela em PNG e termina."_s, u"arquivo"_s});
+    parser.addOption(
+        {u"page"_s,
+         u"Página da captura (0 lista, 1 períodos, 2 controles, 3 cadastramento automático)."_s,
+         u"n"_s, u"0"_s});
+}
+
+} // namespace
+
+QString HostOptions::HelpOrVersion(const QByteArray &which) {
+    if (which == "--version" || which == "-v")
+        return u"ger-host %1\n"_s.arg(QStringLiteral(GER_VERSION));
+    QCommandLineParser parser;
+    Describe(parser);
+    return parser.helpText();
+}
+
 bool HostOptions::Parse(const QStringList &arguments, HostOptions &out, QString *error) {
     QCommandLineParser parser;
-    parser.setApplicationDescription(u"Ger - Parâmetro Contábil"_s);
-    parser.addHelpOption();
-    const QCommandLineOption server(u"server"_s, u"Servidor de aplicação (ws://HOST:PORTA)."_s,
-                                    u"url"_s, out.ServerUrl);
-    const QCommandLineOption oper(u"operator"_s, u"Operador conectado."_s, u"nome"_s);
-    const QCommandLineOption localDb(u"local-db"_s, u"Banco local (SQLite)."_s, u"arquivo"_s);
-    const QCommandLineOption list(u"list"_s, u"Lista os parâmetros e termina."_s);
-    const QCommandLineOption shot(u"screenshot"_s, u"Salva a tela em PNG e termina."_s,
-                                  u"arquivo"_s);
-    const QCommandLineOption page(
-        u"page"_s,
-        u"Página da captura (0 lista, 1 períodos, 2 controles, 3 cadastramento automático)."_s,
-        u"n"_s, u"0"_s);
-    parser.addOptions({server, oper, localDb, list, shot, page});
+    Describe(parser);
+    const QString server = u"server"_s, oper = u"operator"_s, localDb = u"local-db"_s,
+                  list = u"list"_s, shot = u"screenshot"_s, page = u"page"_s,
+                  tokenFile = u"token-file"_s, caFile = u"ca-file"_s;
     if (!parser.parse(arguments)) {
         *error = parser.errorText();
         return false;
@@ -56,6 +88,29 @@ bool HostOptions::Parse(const QStringList &arguments, HostOptions &out, QString 
     if (!url.isValid() || (url.scheme() != u"ws"_s && url.scheme() != u"wss"_s) ||
         url.host().isEmpty()) {
         *error = u"Endereço do servidor inválido: %1 (use ws://HOST:PORTA)"_s.arg(o.ServerUrl);
+        return false;
+    }
+    const QString tokenPath = parser.isSet(tokenFile) ? parser.value(tokenFile)
+                                                      : qEnvironmentVariable("GER_TOKEN_FILE");
+    if (!tokenPath.isEmpty()) {
+        QFile file(tokenPath);
+        if (!file.open(QIODevice::ReadOnly)) {
+            *error = u"Não foi possível ler o arquivo do token: %1"_s.arg(tokenPath);
+            return false;
+        }
+        o.Token = file.read(4096).trimmed();
+        if (o.Token.isEmpty()) {
+            *error = u"O arquivo do token está vazio: %1"_s.arg(tokenPath);
+            return false;
+        }
+    }
+    o.CaFile = parser.value(caFile);
+    if (!o.CaFile.isEmpty() && QSslCertificate::fromPath(o.CaFile).isEmpty()) {
+        *error = u"Nenhum certificado PEM em %1"_s.arg(o.CaFile);
+        return false;
+    }
+    if (!o.CaFile.isEmpty() && url.scheme() != u"wss"_s) {
+        *error = u"--ca-file vale para servidores wss://"_s;
         return false;
     }
     o.ServerHost = url.host();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -9,6 +10,8 @@ struct HostOptions {
     QString ServerHost = QStringLiteral("127.0.0.1");
     int ServerPort = 9400;
     QString Operator;       // defaults to the system user
+    QByteArray Token;       // bearer token, from --token-file or GER_TOKEN_FILE
+    QString CaFile;         // certificates to trust beside the system's, for wss
     QString LocalDbPath;    // defaults to a file in the user's data folder
     bool List = false;      // print the records and leave
     QString ScreenshotFile; // save the window and leave
@@ -18,6 +21,8 @@ struct HostOptions {
 
     // False (with a message for the user in *error) when the arguments make no sense.
     static bool Parse(const QStringList &arguments, HostOptions &out, QString *error);
+    // The text --help ("-h") or --version ("-v") prints.
+    static QString HelpOrVersion(const QByteArray &which);
     static QString DefaultOperator();
     static QString DefaultLocalDbPath();
 };

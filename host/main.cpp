@@ -1,7 +1,9 @@
 #include "hostapplication.h"
+#include "hostoptions.h"
 #include "mainwindow.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QLocale>
 #include <QTimer>
 
@@ -10,6 +12,17 @@
 using namespace Qt::StringLiterals;
 
 int main(int argc, char *argv[]) {
+    // Help and version need no window, so they must work where there is no display at all.
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg == "--help" || arg == "-h" || arg == "--version" || arg == "-v") {
+            QCoreApplication core(argc, argv);
+            QCoreApplication::setApplicationName(u"ger-host"_s);
+            QCoreApplication::setApplicationVersion(QStringLiteral(GER_VERSION));
+            std::printf("%s", HostOptions::HelpOrVersion(arg).toUtf8().constData());
+            return 0;
+        }
+    }
     // Headless jobs must run where there is no display at all.
     bool headless = false;
     for (int i = 1; i < argc; ++i) {

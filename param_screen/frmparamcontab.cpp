@@ -98,6 +98,7 @@ void TfrmParamContab::FormClose(TCloseAction &action) {
 void TfrmParamContab::netParamCtblBeforeConnect(TNetConnection &sender) {
     sender.SetPort(WebPort());
     sender.SetHost(WebURL());
+    Host()->PrepareConnection(sender); // TLS and token, when the host's server asks for them
 }
 
 void TfrmParamContab::CarregaParametros() {

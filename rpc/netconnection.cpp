@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkRequest>
+#include <QSslError>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
@@ -47,6 +48,33 @@ QString TNetConnection::DroppedText() const {
         return u"A requisição excedeu o tamanho máximo aceito pelo servidor de aplicação."_s;
     return u"A conexão com o servidor de aplicação foi interrompida."_s;
 }
+
+namespace {
+
+// Why a certificate is not trusted, in the user's words; the rest say only that it is not.
+QString TlsFaultText(const QList<QSslError> &errors) {
+    for (const QSslError &e : errors) {
+        switch (e.error()) {
+        case QSslError::CertificateExpired:
+            return u"o certificado expirou"_s;
+        case QSslError::CertificateNotYetValid:
+            return u"o certificado ainda não é válido"_s;
+        case QSslError::HostNameMismatch:
+            return u"o certificado é de outro endereço"_s;
+        case QSslError::SelfSignedCertificate:
+        case QSslError::SelfSignedCertificateInChain:
+        case QSslError::UnableToGetLocalIssuerCertificate:
+        case QSslError::UnableToGetIssuerCertificate:
+        case QSslError::UnableToVerifyFirstCertificate:
+            return u"o certificado não foi emitido por uma autoridade confiável (use --ca-file)"_s;
+        default:
+            break;
+        }
+    }
+    return u"o certificado não é confiável"_s;
+}
+
+} // namespace
 
 void TNetConnection::DropSocket() {
     if (!m_socket)
@@ -98,6 +126,7 @@ void TNetConnection::Open() {
     m_closeCode = 0;
     m_closeReason.clear();
     m_protocolFault.clear();
+    m_tlsFault.clear();
     // A thread not started by Qt gets its event dispatcher with its first event loop; the
     // socket's notifiers must find one already there or they never fire.
     if (!QThread::currentThread()->eventDispatcher())
@@ -109,6 +138,8 @@ void TNetConnection::Open() {
     connect(socket, &QWebSocket::textMessageReceived, this, &TNetConnection::OnTextMessage);
     connect(socket, &QWebSocket::disconnected, this, &TNetConnection::OnDisconnected);
     connect(socket, &QWebSocket::connected, this, &TNetConnection::StateTouched);
+    connect(socket, &QWebSocket::sslErrors, this,
+            [this](const QList<QSslError> &errors) { m_tlsFault = TlsFaultText(errors); });
     // Some failures (an unknown host name) end the attempt without a disconnected signal.
     connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this, [this] {
         if (m_socket && m_socket->state() == QAbstractSocket::UnconnectedState)
@@ -135,6 +166,9 @@ void TNetConnection::Open() {
         // A server that closes right after the handshake said why (e.g. a refused token).
         if (m_closeCode == int(QWebSocketProtocol::CloseCodePolicyViolated))
             throw Exception(DroppedText());
+        if (!m_tlsFault.isEmpty())
+            throw Exception(u"Conexão segura com o servidor de aplicação em %1 recusada: %2."_s.arg(
+                Address(), m_tlsFault));
         throw Exception(
             u"Não foi possível conectar ao servidor de aplicação em %1."_s.arg(Address()));
     }

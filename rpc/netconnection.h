@@ -110,5 +110,6 @@ private:
     int m_closeCode = 0;
     QString m_closeReason;
     QString m_protocolFault; // why the peer was dropped for sending something unreadable
+    QString m_tlsFault;      // why the server's certificate was not trusted
     Usage m_usage;
 };

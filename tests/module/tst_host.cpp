@@ -24,6 +24,7 @@
 #include <QMdiSubWindow>
 #include <QMessageBox>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
@@ -59,17 +60,34 @@ class TstHost final : public QObject {
 private:
     std::unique_ptr<ServerProcess> m_server;
 
-    QProcess *RunHost(const QStringList &args, QTemporaryDir &dir) {
+    QProcess *RunHost(const QStringList &args, QTemporaryDir &dir, const QString &url = {}) {
         auto *process = new QProcess(this);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+        env.remove(u"GER_TOKEN_FILE"_s);
         process->setProcessEnvironment(env);
         process->start(QDir(ServerProcess::BinDir()).absoluteFilePath(u"ger-host"_s),
-                       QStringList{u"--server"_s, m_server->Url(), u"--local-db"_s,
-                                   dir.filePath(u"local.db"_s)} +
+                       QStringList{u"--server"_s, url.isEmpty() ? m_server->Url() : url,
+                                   u"--local-db"_s, dir.filePath(u"local.db"_s)} +
                            args);
         process->waitForFinished(60000);
         return process;
+    }
+
+    static bool WriteFile(const QString &path, const QByteArray &content) {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+    }
+
+    // A throwaway self-signed certificate for 127.0.0.1, as cert.pem and key.pem in `dir`.
+    static bool MakeCertificate(const QString &dir) {
+        QProcess openssl;
+        openssl.start(u"openssl"_s,
+                      {u"req"_s, u"-x509"_s, u"-newkey"_s, u"rsa:2048"_s, u"-nodes"_s,
+                       u"-keyout"_s, dir + u"/key.pem"_s, u"-out"_s, dir + u"/cert.pem"_s,
+                       u"-days"_s, u"2"_s, u"-subj"_s, u"/CN=127.0.0.1"_s, u"-addext"_s,
+                       u"subjectAltName=IP:127.0.0.1"_s});
+        return openssl.waitForFinished(60000) && openssl.exitCode() == 0;
     }
 
 private Q_SLOTS:
@@ -119,6 +137,107 @@ private Q_SLOTS:
         QCOMPARE(options.Page, page);
         QVERIFY(!options.Operator.isEmpty());
         QVERIFY(!options.LocalDbPath.isEmpty());
+    }
+
+    void tokenAndCertificateOptions_data() {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QByteArray>("tokenFile"); // "-" for no option, "missing" for no file
+        QTest::addColumn<bool>("caFile");
+        QTest::addColumn<QString>("error"); // empty when accepted
+        QTest::newRow("token trimmed") << u"ws://srv:1"_s << QByteArray("  abc\n") << false
+                                       << QString();
+        QTest::newRow("no token file") << u"ws://srv:1"_s << QByteArray("missing") << false
+                                       << u"Não foi possível ler o arquivo do token"_s;
+        QTest::newRow("empty token") << u"ws://srv:1"_s << QByteArray(" \n") << false
+                                     << u"O arquivo do token está vazio"_s;
+        QTest::newRow("ca for wss") << u"wss://srv:1"_s << QByteArray("-") << true << QString();
+        QTest::newRow("ca for ws") << u"ws://srv:1"_s << QByteArray("-") << true
+                                   << u"--ca-file vale para servidores wss://"_s;
+    }
+
+    void tokenAndCertificateOptions() {
+        QFETCH(QString, server);
+        QFETCH(QByteArray, tokenFile);
+        QFETCH(bool, caFile);
+        QFETCH(QString, error);
+        QTemporaryDir dir;
+        if (caFile && !MakeCertificate(dir.path()))
+            QSKIP("openssl is not available");
+        QStringList args{u"ger-host"_s, u"--server"_s, server};
+        if (tokenFile != "-") {
+            const QString path = dir.filePath(u"token"_s);
+            if (tokenFile != "missing")
+                QVERIFY(WriteFile(path, tokenFile));
+            args << u"--token-file"_s << path;
+        }
+        if (caFile)
+            args << u"--ca-file"_s << dir.filePath(u"cert.pem"_s);
+        HostOptions options;
+        QString message;
+        QCOMPARE(HostOptions::Parse(args, options, &message), error.isEmpty());
+        QVERIFY2(message.startsWith(error), qPrintable(message));
+        if (tokenFile != "-" && error.isEmpty())
+            QCOMPARE(options.Token, tokenFile.trimmed());
+    }
+
+    // Help and version are printed and the program ends, even with no display to open.
+    void helpAndVersionNeedNoDisplay_data() {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("help") << u"--help"_s << u"--token-file <arquivo>"_s;
+        QTest::newRow("short help") << u"-h"_s << u"--ca-file <arquivo>"_s;
+        QTest::newRow("version") << u"--version"_s << u"ger-host "_s;
+    }
+
+    void helpAndVersionNeedNoDisplay() {
+        QFETCH(QString, option);
+        QFETCH(QString, expected);
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s); // would abort if a window were made
+        env.remove(u"DISPLAY"_s);
+        env.remove(u"WAYLAND_DISPLAY"_s);
+        process.setProcessEnvironment(env);
+        process.start(QDir(ServerProcess::BinDir()).absoluteFilePath(u"ger-host"_s), {option});
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+        const QString out = QString::fromUtf8(process.readAllStandardOutput());
+        QVERIFY2(out.contains(expected), qPrintable(out));
+    }
+
+    // The desktop program reaches a server that asks for a token over TLS with a private CA,
+    // and says in plain words why it cannot when the token or the certificate is wrong.
+    void securedServer() {
+        if (QStandardPaths::findExecutable(u"openssl"_s).isEmpty())
+            QSKIP("openssl is not installed");
+        QTemporaryDir dir;
+        QVERIFY(MakeCertificate(dir.path()));
+        const QString token = dir.filePath(u"token"_s), wrong = dir.filePath(u"wrong"_s);
+        QVERIFY(WriteFile(token, QByteArray(40, 'k') + '\n'));
+        QVERIFY(QFile::setPermissions(token, QFile::ReadOwner | QFile::WriteOwner));
+        QVERIFY(WriteFile(wrong, QByteArray(40, 'w')));
+        ServerProcess server;
+        QVERIFY2(server.Start({u"--tls-cert"_s, dir.filePath(u"cert.pem"_s), u"--tls-key"_s,
+                               dir.filePath(u"key.pem"_s), u"--token-file"_s, token}),
+                 server.Output().constData());
+        const QString url = u"wss://127.0.0.1:%1"_s.arg(server.Port());
+        const QString ca = dir.filePath(u"cert.pem"_s);
+
+        QProcess *host =
+            RunHost({u"--list"_s, u"--token-file"_s, token, u"--ca-file"_s, ca}, dir, url);
+        QVERIFY2(host->exitCode() == 0, host->readAllStandardError().constData());
+        QVERIFY(!host->readAllStandardOutput().isEmpty());
+
+        host = RunHost({u"--list"_s, u"--token-file"_s, wrong, u"--ca-file"_s, ca}, dir, url);
+        QVERIFY(host->exitCode() != 0);
+        QVERIFY(QString::fromUtf8(host->readAllStandardError())
+                    .contains(u"recusou a conexão: token inválido"_s));
+
+        host = RunHost({u"--list"_s, u"--token-file"_s, token}, dir, url);
+        QVERIFY(host->exitCode() != 0);
+        QVERIFY(QString::fromUtf8(host->readAllStandardError())
+                    .contains(u"autoridade confiável"_s));
     }
 
     void replaceTableSwapsWholeContent() {
