@@ -28,8 +28,12 @@ std::unique_ptr<Backend> Backend::Open(const QString &url, QString *error) {
     return backend;
 }
 
-bool Backend::Seed(const QString &seed, QString *error) {
-    return Seeds::Run(*m_database, seed, error);
+QString Backend::Redacted(const QString &url) {
+    return Database::Redacted(url);
+}
+
+bool Backend::Seed(const QString &seed, QString *error, bool *seeded) {
+    return Seeds::Run(*m_database, seed, error, seeded);
 }
 
 QList<RemoteObject *> Backend::Objects() const {

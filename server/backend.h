@@ -17,8 +17,10 @@ public:
     // url: "sqlite:PATH" or "postgresql://user@host:port/dbname" (password optional: user:pw@).
     // Opens the database, runs the numbered migrations, returns nullptr and *error on failure.
     static std::unique_ptr<Backend> Open(const QString &url, QString *error);
+    // The URL as it may be shown: a password in it becomes "***".
+    static QString Redacted(const QString &url);
     // "demo", "large", "large:N". Fills the database only when it holds no company.
-    bool Seed(const QString &seed, QString *error);
+    bool Seed(const QString &seed, QString *error, bool *seeded = nullptr);
     // The remote objects "Ger09400.rdmParamCtbl" and "Host.Cache", owned by the Backend.
     QList<RemoteObject *> Objects() const;
     ~Backend();

@@ -54,6 +54,18 @@ bool isSerializationFailure(const QSqlError &error) {
 
 } // namespace
 
+QString Database::Redacted(const QString &url) {
+    // Cut by hand: an address too broken for QUrl may still hold a password.
+    const qsizetype scheme = url.indexOf(u"://"_s);
+    const qsizetype at = url.lastIndexOf(u'@');
+    if (scheme < 0 || at < scheme)
+        return url;
+    const qsizetype colon = url.indexOf(u':', scheme + 3);
+    if (colon < 0 || colon > at)
+        return url;
+    return url.left(colon + 1) + u"***"_s + url.mid(at);
+}
+
 std::unique_ptr<Database> Database::Open(const QString &url, QString *error) {
     std::unique_ptr<Database> db(new Database);
     db->m_serial = ++g_serial;
@@ -68,7 +80,7 @@ std::unique_ptr<Database> Database::Open(const QString &url, QString *error) {
     } else if (url.startsWith(u"postgresql://"_s) || url.startsWith(u"postgres://"_s)) {
         const QUrl parsed(url);
         if (!parsed.isValid() || parsed.host().isEmpty() || parsed.path().size() < 2) {
-            *error = u"Endereço PostgreSQL inválido: %1"_s.arg(url);
+            *error = u"Endereço PostgreSQL inválido: %1"_s.arg(Redacted(url));
             return nullptr;
         }
         db->m_dialect = Dialect::Postgres;
@@ -79,7 +91,7 @@ std::unique_ptr<Database> Database::Open(const QString &url, QString *error) {
         db->m_dbName = parsed.path().mid(1);
     } else {
         *error = u"Endereço de banco não reconhecido: %1 (use sqlite:CAMINHO ou "
-                 "postgresql://usuario@host:porta/banco)"_s.arg(url);
+                 "postgresql://usuario@host:porta/banco)"_s.arg(Redacted(url));
         return nullptr;
     }
     QSqlDatabase conn;
@@ -224,7 +236,7 @@ void Database::Transaction(Access access, const std::function<void(QSqlDatabase 
         // The driver's text may quote the statement and the client's values: it goes to the
         // log; the client gets the code alone.
         ServerLog::Write(ServerLog::Level::Warn,
-                         u"database failure: %1"_s.arg(ServerLog::Escape(failure.text(), 1000)));
+                         u"falha no banco de dados: %1"_s.arg(ServerLog::Escape(failure.text(), 1000)));
         throw CallFailure{u"database"_s,
                           u"Erro no banco de dados do servidor (código %1). Os detalhes estão no "
                           "registro do servidor."_s.arg(failure.nativeErrorCode().isEmpty()

@@ -29,10 +29,10 @@ constexpr int ExitUsage = 2;
 
 int g_signalPipe[2] = {-1, -1};
 
-void Say(const QString &text) {
-    const QByteArray line = text.toUtf8() + '\n';
-    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
-    std::fflush(stderr);
+// Why the server will not start: one error line an operator reads at the terminal or in the
+// journal.
+void Refuse(const QString &text) {
+    ServerLog::Write(ServerLog::Level::Error, u"ger-server: "_s + text);
 }
 
 void OnSignal(int) {
@@ -49,15 +49,26 @@ void RaiseFileLimit() {
     }
 }
 
+// Shorter tokens can be guessed; the file is the secret itself, so only its owner may read it.
+constexpr int MinTokenLength = 32;
+
 bool ReadToken(const QString &path, QByteArray &token, QString *error) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        *error = u"cannot read token file %1: %2"_s.arg(path, file.errorString());
+        *error = u"não foi possível ler o arquivo do token %1: %2"_s.arg(path, file.errorString());
         return false;
     }
-    token = file.readAll().trimmed();
-    if (token.isEmpty()) {
-        *error = u"token file %1 is empty"_s.arg(path);
+    if (file.permissions() & (QFile::ReadGroup | QFile::ReadOther)) {
+        *error = u"o arquivo do token %1 pode ser lido por outros usuários; deixe-o só para o "
+                 "dono (chmod 600)"_s.arg(path);
+        return false;
+    }
+    token = file.read(64 * 1024).trimmed();
+    if (token.size() < MinTokenLength) {
+        *error = u"o token em %1 tem %2 caracteres; use %3 ou mais (por exemplo: openssl rand "
+                 "-hex 32)"_s.arg(path)
+                     .arg(token.size())
+                     .arg(MinTokenLength);
         return false;
     }
     return true;
@@ -68,7 +79,7 @@ bool LoadTls(const QString &certPath, const QString &keyPath, QSslConfiguration 
     QFile certFile(certPath);
     QFile keyFile(keyPath);
     if (!certFile.open(QIODevice::ReadOnly) || !keyFile.open(QIODevice::ReadOnly)) {
-        *error = u"cannot read the TLS certificate or key"_s;
+        *error = u"não foi possível ler o certificado ou a chave TLS"_s;
         return false;
     }
     const QList<QSslCertificate> chain = QSslCertificate::fromData(certFile.readAll());
@@ -77,7 +88,7 @@ bool LoadTls(const QString &certPath, const QString &keyPath, QSslConfiguration 
     if (key.isNull())
         key = QSslKey(keyPem, QSsl::Ec);
     if (chain.isEmpty() || key.isNull()) {
-        *error = u"the TLS certificate or key is not valid PEM"_s;
+        *error = u"o certificado ou a chave TLS não é PEM válido"_s;
         return false;
     }
     out = QSslConfiguration::defaultConfiguration();
@@ -140,7 +151,7 @@ void CatchStopSignals() {
         char byte = 0;
         [[maybe_unused]] const auto n = ::read(g_signalPipe[0], &byte, 1);
         notifier->setEnabled(false);
-        ServerLog::Write(ServerLog::Level::Info, u"stopping"_s);
+        ServerLog::Announce(u"ger-server parando"_s);
         QCoreApplication::quit();
     });
     struct sigaction action {};
@@ -158,16 +169,17 @@ void CatchStopSignals() {
 int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(u"ger-server"_s);
+    QCoreApplication::setApplicationVersion(QStringLiteral(GER_VERSION));
 
     ServerOptions options;
     QString error;
-    QString help;
-    if (!ServerOptions::Parse(QCoreApplication::arguments(), options, &error, &help)) {
-        Say(u"ger-server: %1"_s.arg(error));
+    QString text;
+    if (!ServerOptions::Parse(QCoreApplication::arguments(), options, &error, &text)) {
+        Refuse(error);
         return ExitUsage;
     }
-    if (!help.isEmpty()) {
-        Say(help);
+    if (!text.isEmpty()) {
+        std::printf("%s\n", text.trimmed().toUtf8().constData());
         return 0;
     }
     ServerLog::SetLevel(options.Level);
@@ -178,24 +190,24 @@ int main(int argc, char **argv) {
     settings.IdleTimeoutMs = qint64(options.IdleTimeoutSeconds) * 1000;
     settings.MessageTimeoutMs = qint64(options.MessageTimeoutSeconds) * 1000;
     if (!options.TokenFile.isEmpty() && !ReadToken(options.TokenFile, settings.Token, &error)) {
-        Say(u"ger-server: %1"_s.arg(error));
+        Refuse(error);
         return ExitUsage;
     }
     // Without a token anyone who can reach the port could rewrite the accounting periods.
     if (!options.ListenAddress.isLoopback() && settings.Token.isEmpty()) {
-        Say(u"ger-server: refusing to listen on %1 without --token-file: only loopback "
-            u"addresses may be served without a token"_s.arg(options.ListenHost));
+        Refuse(u"recusando escutar em %1 sem --token-file: só endereços de loopback podem ser "
+               "servidos sem token"_s.arg(options.ListenHost));
         return ExitUsage;
     }
     if (!options.TlsCert.isEmpty()) {
         QSslConfiguration tls;
         if (!LoadTls(options.TlsCert, options.TlsKey, tls, &error)) {
-            Say(u"ger-server: %1"_s.arg(error));
+            Refuse(error);
             return ExitUsage;
         }
         if (!TlsWorks(tls, &error)) {
-            Say(u"ger-server: the TLS certificate and key do not work together (does the key "
-                u"belong to the certificate?): %1"_s.arg(error));
+            Refuse(u"o certificado e a chave TLS não funcionam juntos (a chave é deste "
+                   "certificado?): %1"_s.arg(error));
             return ExitUsage;
         }
         settings.Tls = tls;
@@ -203,23 +215,30 @@ int main(int argc, char **argv) {
 
     std::unique_ptr<Backend> backend = Backend::Open(options.Db, &error);
     if (!backend) {
-        Say(u"ger-server: cannot open %1: %2"_s.arg(options.Db, error));
+        Refuse(u"não foi possível abrir %1: %2"_s.arg(Backend::Redacted(options.Db), error));
         return ExitFailure;
     }
-    if (!options.Seed.isEmpty() && !backend->Seed(options.Seed, &error)) {
-        Say(u"ger-server: seeding \"%1\" failed: %2"_s.arg(options.Seed, error));
-        return ExitFailure;
+    if (!options.Seed.isEmpty()) {
+        bool seeded = false;
+        if (!backend->Seed(options.Seed, &error, &seeded)) {
+            Refuse(u"a semente \"%1\" falhou: %2"_s.arg(options.Seed, error));
+            return ExitFailure;
+        }
+        ServerLog::Announce(seeded ? u"semente \"%1\" aplicada"_s.arg(options.Seed)
+                                   : u"semente \"%1\" não aplicada: o banco já tem empresas"_s.arg(
+                                         options.Seed));
     }
 
     int rc = 0;
     {
         WsListener listener(backend->Objects(), settings);
         if (!listener.Listen(options.ListenAddress, options.ListenPort, &error)) {
-            Say(u"ger-server: %1"_s.arg(error));
+            Refuse(error);
             return ExitFailure;
         }
         CatchStopSignals();
-        Say(u"listening on %1"_s.arg(listener.Url()));
+        ServerLog::Announce(u"ger-server %1 escutando em %2"_s.arg(
+            QCoreApplication::applicationVersion(), listener.Url()));
         rc = QCoreApplication::exec();
         listener.Shutdown();
     }

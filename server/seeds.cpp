@@ -2,6 +2,7 @@
 
 #include "database.h"
 #include "paramrecord.h"
+#include "serverlog.h"
 
 #include <QDate>
 #include <QSqlError>
@@ -13,8 +14,12 @@ using namespace Qt::StringLiterals;
 namespace {
 
 constexpr int DefaultLargeCompanies = 1000;
-constexpr qint64 LargeEntries = 5'000'000;
-constexpr qint64 LargeBalances = 500'000;
+// Per company, so a smaller group is a smaller database and 1,000 companies give 5 million
+// entries and 500 thousand balances.
+constexpr qint64 EntriesPerCompany = 5'000;
+constexpr qint64 BalancesPerCompany = 500;
+// The entries go in this many slices of companies, so a long seed shows it is moving.
+constexpr int EntrySlices = 10;
 const QString CodeDigits = u"0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ"_s;
 const int MaxLargeCompanies = int(CodeDigits.size() * CodeDigits.size() - 1);
 
@@ -393,16 +398,14 @@ void seedLarge(QSqlDatabase &db, Database::Dialect dialect, int count) {
     // (730 days); December 2026 is not yet in the balances; every tenth company has a few
     // entries waiting for the fiscal recalculation, and the company after each of those left the
     // last days of October 2025 out of the balances.
-    const qint64 perCompany = (LargeEntries + count - 1) / count;
-    const qint64 balancesPerCompany = (LargeBalances + count - 1) / count;
-    createPositions(db, dialect, u"SEEDLANC"_s, perCompany,
+    createPositions(db, dialect, u"SEEDLANC"_s, EntriesPerCompany,
                     (sqlite ? u"date('2025-01-01', '+' || (X % 730) || ' days')"_s
                             : u"DATE '2025-01-01' + (X % 730)::int"_s) +
                         u" AS DT, '1.1.01.' || (X % 50) AS CONTA, (X % 1000) + 0.5 AS VR, "
                         "X % 730 >= 699 AS ABERTO, X % 730 BETWEEN 300 AND 303 AS ESQUECIDO, "
                         "X % 997 = 0 AS RECALC"_s);
     // Month ends of 2026, twelve accounts' worth per company.
-    createPositions(db, dialect, u"SEEDSALDO"_s, balancesPerCompany,
+    createPositions(db, dialect, u"SEEDSALDO"_s, BalancesPerCompany,
                     (sqlite ? u"date('2026-01-01', '+' || (X % 12 + 1) || ' months', '-1 day')"_s
                             : u"(DATE '2026-01-01' + make_interval(months => (X % 12)::int + 1) "
                               "- INTERVAL '1 day')::date"_s) +
@@ -414,18 +417,29 @@ void seedLarge(QSqlDatabase &db, Database::Dialect dialect, int count) {
     if (sqlite)
         sorter.emplace(db);
     // CROSS JOIN keeps the companies outside, so entry numbers arrive in ascending order.
-    Database::ExecDirect(
-        db, u"INSERT INTO LANCCONT (NRLANC, CDEMPRESA, DTLANC, CDCONTA, VRLANC, IDEVOLUIDO, "
-            "IDRECALCFISC) SELECT e.IDX * %1 + s.X + 1, e.CD, s.DT, s.CONTA, s.VR, "
-            "CASE WHEN s.ABERTO OR (e.IDX % 10 = 1 AND s.ESQUECIDO) THEN 'N' ELSE 'S' END, "
-            "CASE WHEN e.IDX % 10 = 0 AND s.RECALC THEN 'S' ELSE 'N' END "
-            "FROM SEEDEMP e CROSS JOIN SEEDLANC s WHERE e.IDX * %1 + s.X < %2"_s.arg(perCompany)
-                .arg(LargeEntries));
+    const int slice = (count + EntrySlices - 1) / EntrySlices;
+    for (int first = 0; first < count; first += slice) {
+        Database::ExecDirect(
+            db, u"INSERT INTO LANCCONT (NRLANC, CDEMPRESA, DTLANC, CDCONTA, VRLANC, IDEVOLUIDO, "
+                "IDRECALCFISC) SELECT e.IDX * %1 + s.X + 1, e.CD, s.DT, s.CONTA, s.VR, "
+                "CASE WHEN s.ABERTO OR (e.IDX % 10 = 1 AND s.ESQUECIDO) THEN 'N' ELSE 'S' END, "
+                "CASE WHEN e.IDX % 10 = 0 AND s.RECALC THEN 'S' ELSE 'N' END "
+                "FROM SEEDEMP e CROSS JOIN SEEDLANC s WHERE e.IDX >= %2 AND e.IDX < %3"_s
+                    .arg(EntriesPerCompany)
+                    .arg(first)
+                    .arg(first + slice));
+        const int done = std::min(count, first + slice);
+        ServerLog::Write(ServerLog::Level::Info,
+                         u"semente: lançamentos de %1 de %2 empresas (%3 lançamentos)"_s.arg(done)
+                             .arg(count)
+                             .arg(qint64(done) * EntriesPerCompany));
+    }
     Database::ExecDirect(
         db, u"INSERT INTO SALDEMPR (CDEMPRESA, DTSALDEMPR, CDCONTA, VRSALDODEB, VRSALDOCRED) "
-            "SELECT e.CD, s.DT, s.CONTA, s.DEB, s.CRED FROM SEEDEMP e CROSS JOIN SEEDSALDO s "
-            "WHERE e.IDX * %1 + s.X < %2"_s.arg(balancesPerCompany)
-                .arg(LargeBalances));
+            "SELECT e.CD, s.DT, s.CONTA, s.DEB, s.CRED FROM SEEDEMP e CROSS JOIN SEEDSALDO s"_s);
+    ServerLog::Write(ServerLog::Level::Info,
+                     u"semente: %1 saldos; reconstruindo chaves e índices"_s.arg(
+                         qint64(count) * BalancesPerCompany));
     for (const QString &sql : rebuilds)
         Database::ExecDirect(db, sql);
     if (sqlite) {
@@ -438,7 +452,7 @@ void seedLarge(QSqlDatabase &db, Database::Dialect dialect, int count) {
 
 namespace Seeds {
 
-bool Run(Database &database, const QString &seed, QString *error) {
+bool Valid(const QString &seed, QString *error, int *companies) {
     int large = 0;
     if (seed == u"large"_s) {
         large = DefaultLargeCompanies;
@@ -454,24 +468,34 @@ bool Run(Database &database, const QString &seed, QString *error) {
         *error = u"Semente desconhecida: %1 (use demo, large ou large:N)."_s.arg(seed);
         return false;
     }
+    if (companies)
+        *companies = large;
+    return true;
+}
+
+bool Run(Database &database, const QString &seed, QString *error, bool *seeded) {
+    int large = 0;
+    if (!Valid(seed, error, &large))
+        return false;
+    bool done = false;
     try {
-        if (hasCompanies(database))
-            return true;
-        bool seeded = false;
-        database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {
-            // Another server may be seeding the same empty database. The lock comes before the
-            // first query, so this transaction's snapshot already holds what that one committed.
-            if (database.Kind() == Database::Dialect::Postgres)
-                Database::ExecDirect(db, u"LOCK TABLE EMPRESA IN SHARE ROW EXCLUSIVE MODE"_s);
-            seeded = !hasCompanies(db);
-            if (!seeded)
-                return;
-            if (large > 0)
-                seedLarge(db, database.Kind(), large);
-            else
-                seedDemo(db);
-        });
-        if (seeded) {
+        if (!hasCompanies(database)) {
+            database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {
+                // Another server may be seeding the same empty database. The lock comes before
+                // the first query, so this transaction's snapshot already holds what that one
+                // committed.
+                if (database.Kind() == Database::Dialect::Postgres)
+                    Database::ExecDirect(db, u"LOCK TABLE EMPRESA IN SHARE ROW EXCLUSIVE MODE"_s);
+                done = !hasCompanies(db);
+                if (!done)
+                    return;
+                if (large > 0)
+                    seedLarge(db, database.Kind(), large);
+                else
+                    seedDemo(db);
+            });
+        }
+        if (done) {
             database.Transaction(Database::Access::Write,
                                  [&](QSqlDatabase &db) { Database::ExecDirect(db, u"ANALYZE"_s); });
         }
@@ -479,6 +503,8 @@ bool Run(Database &database, const QString &seed, QString *error) {
         *error = u"Falha ao popular o banco: %1"_s.arg(failure.Message);
         return false;
     }
+    if (seeded)
+        *seeded = done;
     return true;
 }
 

@@ -40,15 +40,30 @@ bool Enabled(Level level) {
     return int(level) >= g_level;
 }
 
-void Write(Level level, const QString &text) {
-    if (!Enabled(level))
-        return;
+namespace {
+
+void WriteLine(Level level, const QString &text) {
     static const char *const names[] = {"debug", "info", "warn", "error"};
-    const QByteArray line = QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toUtf8() +
-                            ' ' + names[int(level)] + ' ' + text.toUtf8() + '\n';
+    static const char *const journal[] = {"<7>", "<6>", "<4>", "<3>"};
+    static const bool underJournal = qEnvironmentVariableIsSet("JOURNAL_STREAM");
+    const QByteArray line =
+        underJournal ? journal[int(level)] + text.toUtf8() + '\n'
+                     : QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toUtf8() + ' ' +
+                           names[int(level)] + ' ' + text.toUtf8() + '\n';
     QMutexLocker lock(&g_write);
     std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
     std::fflush(stderr);
+}
+
+} // namespace
+
+void Write(Level level, const QString &text) {
+    if (Enabled(level))
+        WriteLine(level, text);
+}
+
+void Announce(const QString &text) {
+    WriteLine(Level::Info, text);
 }
 
 QString Escape(QStringView text, qsizetype maxChars) {

@@ -2,7 +2,9 @@
 
 #include <QString>
 
-// Plain lines on stderr; the level filters what is worth writing.
+// One line per event on stderr, with its time and severity; the level filters what is worth
+// writing. Under systemd (JOURNAL_STREAM set) the journal keeps the time, so a line carries
+// the severity as the journal's "<N>" prefix instead.
 namespace ServerLog {
 
 enum class Level { Debug = 0, Info = 1, Warn = 2, Error = 3 };
@@ -11,6 +13,8 @@ bool ParseLevel(const QString &text, Level &out);
 void SetLevel(Level level);
 bool Enabled(Level level);
 void Write(Level level, const QString &text);
+// Lines an operator needs at any level: the server's start, its address, its stop.
+void Announce(const QString &text);
 // A value that came from a client, made safe for one log line: control characters, line and
 // paragraph separators and the backslash are written as escapes ("\n", "\x1b", "\u2028",
 // "\\"), so no client can start a line of its own, and the value is cut at `maxChars`

@@ -6,7 +6,7 @@
 #include <QString>
 #include <QStringList>
 
-// The command line of ger-server.
+// The command line of ger-server, over an optional configuration file.
 struct ServerOptions {
     QString Db = QStringLiteral("sqlite:ger.db");
     QString ListenHost = QStringLiteral("127.0.0.1");
@@ -21,9 +21,14 @@ struct ServerOptions {
     int IdleTimeoutSeconds = 600;   // 0: idle connections are kept
     int MessageTimeoutSeconds = 60; // a message begun must be complete within this
 
-    // False with *error set on a bad option; *helpText set (and true returned) for --help.
+    // False with *error set on a bad option; *text set (and true returned) for --help and
+    // --version, which need nothing else to be right.
     static bool Parse(const QStringList &arguments, ServerOptions &out, QString *error,
-                      QString *helpText);
+                      QString *text);
     // "HOST:PORT", "[v6]:PORT"; "localhost" is the loopback address.
     static bool ParseListen(const QString &text, QHostAddress &address, quint16 &port);
+    // The lines of a configuration file as command-line arguments: "chave = valor" per line,
+    // the keys being the long options without their dashes; blank lines and lines starting with
+    // '#' are skipped. False with *error naming the line on anything else.
+    static bool ReadConfig(const QString &path, QStringList &arguments, QString *error);
 };

@@ -112,7 +112,7 @@ WsListener::WsListener(QList<RemoteObject *> objects, Settings settings, QObject
                 authenticator->setAllowed(allowed);
                 if (!allowed)
                     ServerLog::Write(ServerLog::Level::Warn,
-                                     u"handshake refused: origin %1 not allowed"_s.arg(
+                                     u"handshake recusado: origem %1 não permitida"_s.arg(
                                          ServerLog::Escape(authenticator->origin())));
             });
 }
@@ -193,7 +193,7 @@ void WsListener::OnNewConnection() {
 
         if (!m_settings.Token.isEmpty() &&
             !TokenMatches(socket->request().rawHeader("Authorization"))) {
-            ServerLog::Write(ServerLog::Level::Warn, u"connection from %1 refused: bad token"_s.arg(
+            ServerLog::Write(ServerLog::Level::Warn, u"conexão de %1 recusada: token inválido"_s.arg(
                                                          socket->peerAddress().toString()));
             socket->close(QWebSocketProtocol::CloseCodePolicyViolated, u"token inválido"_s);
             socket->deleteLater();
@@ -206,7 +206,14 @@ void WsListener::OnNewConnection() {
                 [this, socket](const QString &text) { OnText(socket, text); });
         connect(socket, &QWebSocket::binaryMessageReceived, this,
                 [this, socket](const QByteArray &) { OnBinary(socket); });
-        connect(socket, &QWebSocket::disconnected, this, [this, socket] {
+        const QString peer = socket->peerAddress().toString();
+        connect(socket, &QWebSocket::disconnected, this, [this, socket, peer] {
+            // The WebSocket itself closes on a message over the limit; say so, as for the
+            // closes this listener decides.
+            if (socket->closeCode() == QWebSocketProtocol::CloseCodeTooMuchData)
+                ServerLog::Write(ServerLog::Level::Warn,
+                                 u"conexão de %1 fechada: mensagem acima de %2 MiB"_s.arg(peer).arg(
+                                     MaxMessageBytes / (1024 * 1024)));
             m_sockets.remove(socket);
             Forget(socket);
             socket->deleteLater();
@@ -218,7 +225,7 @@ void WsListener::OnNewConnection() {
             connect(transport, &QTcpSocket::readyRead, this, [this, socket] { OnBytes(socket); });
         }
         ServerLog::Write(ServerLog::Level::Debug,
-                         u"connection from %1"_s.arg(socket->peerAddress().toString()));
+                         u"conexão de %1"_s.arg(socket->peerAddress().toString()));
     }
 }
 
@@ -245,7 +252,7 @@ void WsListener::OnIncoming(qintptr descriptor) {
     connect(tls, &QSslSocket::errorOccurred, this, [tls, peer](QAbstractSocket::SocketError) {
         if (tls->isEncrypted())
             return; // the WebSocket's own business from here on
-        ServerLog::Write(ServerLog::Level::Warn, u"TLS handshake from %1 failed: %2"_s.arg(
+        ServerLog::Write(ServerLog::Level::Warn, u"handshake TLS de %1 falhou: %2"_s.arg(
                                                      peer, ServerLog::Escape(tls->errorString())));
         tls->abort();
         tls->deleteLater();
@@ -291,7 +298,7 @@ void WsListener::OnBytes(QWebSocket *socket) {
             // 1013, "try again later", which this Qt does not name.
             Drop(socket, QWebSocketProtocol::CloseCode(1013),
                  u"servidor ocupado recebendo outras mensagens; tente novamente"_s,
-                 u"too many unfinished messages"_s);
+                 u"mensagens inacabadas demais"_s);
             return;
         }
         c.PartialSinceMs = c.LastActivityMs;
@@ -316,7 +323,7 @@ void WsListener::Forget(QWebSocket *socket) {
 
 void WsListener::Drop(QWebSocket *socket, QWebSocketProtocol::CloseCode code, const QString &reason,
                       const QString &logged) {
-    ServerLog::Write(ServerLog::Level::Warn, u"connection from %1 closed: %2"_s.arg(
+    ServerLog::Write(ServerLog::Level::Warn, u"conexão de %1 fechada: %2"_s.arg(
                                                  socket->peerAddress().toString(), logged));
     Forget(socket);
     m_sockets.remove(socket);
@@ -338,10 +345,10 @@ void WsListener::Sweep() {
     }
     for (const auto &[socket, idle] : late) {
         if (idle)
-            Drop(socket, QWebSocketProtocol::CloseCodeNormal, u"conexão ociosa"_s, u"idle"_s);
+            Drop(socket, QWebSocketProtocol::CloseCodeNormal, u"conexão ociosa"_s, u"ociosa"_s);
         else
             Drop(socket, QWebSocketProtocol::CloseCodePolicyViolated,
-                 u"mensagem incompleta por tempo demais"_s, u"message not completed in time"_s);
+                 u"mensagem incompleta por tempo demais"_s, u"mensagem não terminada a tempo"_s);
     }
 }
 
@@ -349,7 +356,7 @@ void WsListener::OnBinary(QWebSocket *socket) {
     socket->sendTextMessage(QString::fromUtf8(JsonRpc::EncodeError(
         QJsonValue(), JsonRpc::InvalidRequest,
         u"Mensagens binárias não são aceitas; envie a requisição como texto JSON."_s)));
-    ServerLog::Write(ServerLog::Level::Warn, u"binary message refused"_s);
+    ServerLog::Write(ServerLog::Level::Warn, u"mensagem binária recusada"_s);
 }
 
 void WsListener::OnText(QWebSocket *socket, const QString &text) {
@@ -366,7 +373,7 @@ void WsListener::OnText(QWebSocket *socket, const QString &text) {
     if (socket->bytesToWrite() > MaxQueuedReplyBytes) {
         Drop(socket, QWebSocketProtocol::CloseCodePolicyViolated,
              u"respostas não lidas pelo cliente"_s,
-             u"%1 bytes of answers not read"_s.arg(socket->bytesToWrite()));
+             u"%1 bytes de respostas não lidos"_s.arg(socket->bytesToWrite()));
         return;
     }
 
@@ -437,14 +444,17 @@ void WsListener::Deliver(const QPointer<QWebSocket> &socket, const QString &meth
         socket->sendTextMessage(QString::fromUtf8(outcome.Reply));
 
     // Pings are the measuring stick of the benchmarks; logging each one would distort them.
-    const auto level = method == u"ping"_s ? ServerLog::Level::Debug : ServerLog::Level::Info;
+    // A refused call is worth an operator's look at any level but error.
+    const auto level = outcome.Status != u"ok"_s ? ServerLog::Level::Warn
+                       : method == u"ping"_s     ? ServerLog::Level::Debug
+                                                 : ServerLog::Level::Info;
     if (!ServerLog::Enabled(level))
         return;
     // The method and the company come from the client.
     ServerLog::Write(level,
-                     u"call %1 company=%2 %3 ms %4%5"_s.arg(
+                     u"chamada %1 empresa=%2 %3 ms %4%5"_s.arg(
                          ServerLog::Escape(method),
                          outcome.Company.isEmpty() ? u"-"_s : ServerLog::Escape(outcome.Company),
                          QString::number(elapsedNs / 1e6, 'f', 1), outcome.Status,
-                         alive ? QString() : u" (client gone)"_s));
+                         alive ? QString() : u" (cliente saiu)"_s));
 }

@@ -34,7 +34,7 @@ bool ServerProcess::Start(const QStringList &extra, quint16 port, const QString 
         m_output += "ger-server did not start: " + m_process.errorString().toUtf8();
         return false;
     }
-    static const QRegularExpression listening(QStringLiteral("listening on wss?://[^\\s]+:(\\d+)"));
+    static const QRegularExpression listening(QStringLiteral("escutando em wss?://[^\\s]+:(\\d+)"));
     const QDeadlineTimer deadline(60000);
     while (!deadline.hasExpired()) {
         if (m_process.state() == QProcess::NotRunning && !m_process.bytesAvailable())

@@ -11,7 +11,7 @@
 bool ExecSqlite(const QString &path, const QStringList &statements);
 
 // Runs the real ger-server for a suite or a benchmark: a throwaway SQLite database in a temporary
-// folder, any free loopback port, and the port read back from the server's "listening on" line.
+// folder, any free loopback port, and the port read back from the server's "escutando em" line.
 class ServerProcess final {
 public:
     ServerProcess() = default;

@@ -498,7 +498,7 @@ private Q_SLOTS:
         const qsizetype logged = m_empty->Output().size();
         ConfirmAsUser(s);
         QCOMPARE(m_host->ErrorTexts().join(u'\n'), QString());
-        QTRY_VERIFY(m_empty->Output().mid(logged).contains("GetDataSaldEmpr company=10"));
+        QTRY_VERIFY(m_empty->Output().mid(logged).contains("GetDataSaldEmpr empresa=10"));
         QCOMPARE(s->cdsContOpe->State(), TDataSetState::Browse);
     }
 

@@ -532,11 +532,11 @@ private Q_SLOTS:
             for (auto &p : servers) {
                 QVERIFY(p->waitForStarted(5000));
                 QByteArray out;
-                while (!out.contains("listening on") && p->state() == QProcess::Running &&
+                while (!out.contains("escutando em") && p->state() == QProcess::Running &&
                        p->waitForReadyRead(20000))
                     out += p->readAll();
                 out += p->readAll();
-                QVERIFY2(out.contains("listening on"),
+                QVERIFY2(out.contains("escutando em"),
                          qPrintable(u"trial %1: %2"_s.arg(trial).arg(QString::fromUtf8(out))));
             }
             for (auto &p : servers) {
