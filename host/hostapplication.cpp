@@ -174,6 +174,8 @@ int HostApplication::ShootBulkScreen(QWidget *screen) {
 }
 
 int HostApplication::RunScreenshot() {
+    // The most common desktop: every column of the grid shows at the default font.
+    m_window->resize(1920, 1080);
     m_window->show();
     QWidget *screen = OpenParamContab();
     Settle();
@@ -184,8 +186,6 @@ int HostApplication::RunScreenshot() {
     if (m_options.Page == BulkScreenPage)
         return ShootBulkScreen(screen);
     SelectPage(screen, m_options.Page);
-    if (auto *sub = qobject_cast<QMdiSubWindow *>(screen->parentWidget()))
-        sub->move(0, 0);
     Settle();
     const QPixmap shot = m_window->grab();
     if (!shot.save(m_options.ScreenshotFile, "PNG")) {

@@ -56,7 +56,7 @@ int main(int argc, char *argv[]) {
     } else if (!options.ScreenshotFile.isEmpty()) {
         code = host.RunScreenshot();
     } else {
-        host.Window()->show();
+        host.Window()->showMaximized();
         QTimer::singleShot(0, &host, [&host] { host.OpenParamContab(); });
         QObject::connect(host.Window(), &MainWindow::closing, &app, &QApplication::quit);
         code = QApplication::exec();

@@ -59,7 +59,12 @@ void MainWindow::ShowChild(QWidget *form) {
         sub->resize(qMin(wanted.width() + frame.width(), qMax(room.width(), 400)),
                     qMin(wanted.height() + frame.height(), qMax(room.height(), 300)));
     }
-    if (sub->isMinimized() || sub->isMaximized())
+    // A screen that can grow fills the area, so its grid shows as many columns as fit; one of
+    // fixed size (a dialog-like screen) keeps it.
+    const bool resizable = form->minimumSize() != form->maximumSize();
+    if (resizable)
+        sub->showMaximized();
+    else if (sub->isMinimized() || sub->isMaximized())
         sub->showNormal();
     else
         sub->show();

@@ -15,6 +15,8 @@
 #include "testhost.h"
 
 #include <QAbstractButton>
+#include <QAbstractScrollArea>
+#include <QScrollBar>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -407,6 +409,7 @@ private Q_SLOTS:
         app.Host()->SetInteractive(false); // no person here to answer a box
         app.Start();
         QVERIFY(!Column(app.Host()->LocalDatabase(), u"SELECT CDEMPRESA FROM EMPRESA"_s).isEmpty());
+        app.Window()->resize(1920, 1080); // the most common desktop
         app.Window()->show();
 
         app.Window()->ParamContabAction()->trigger();
@@ -416,11 +419,17 @@ private Q_SLOTS:
         QPointer<QWidget> screen = frame->widget();
         QCOMPARE(screen->objectName(), u"frmParamContab"_s);
         QVERIFY(!HostApplication::GridLines(screen).isEmpty());
+        // It fills the main window, and there every column of the list shows whole.
+        QVERIFY(frame->isMaximized());
+        auto *grid = screen->findChild<QAbstractScrollArea *>(u"dbgPadrao"_s);
+        QVERIFY(grid);
+        QTRY_COMPARE(grid->horizontalScrollBar()->maximum(), 0);
 
         frame->showMinimized();
         QCOMPARE(app.OpenParamContab(), screen.data());
         QCOMPARE(area->subWindowList().size(), 1);
         QVERIFY(!frame->isMinimized());
+        QVERIFY(frame->isMaximized());
         QCOMPARE(app.Host()->FailureCount(), 0);
 
         app.Shutdown();
