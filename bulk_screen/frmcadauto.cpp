@@ -88,6 +88,7 @@ TfrmCadAuto::TfrmCadAuto(QWidget *parent)
     setObjectName(u"frmCadAuto"_s);
     setWindowTitle(u"Cadastramento Automático"_s);
     lblCodTela->setText(u"GER09410"_s);
+    setProperty(HelpContextProperty, 12409410);
     msgPadrao->SetLines(CadAutoMessages());
     setFixedSize(ClientWidth, ClientHeight);
 

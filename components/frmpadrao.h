@@ -1,5 +1,7 @@
 #pragma once
 
+#include "hostinterface.h"
+
 #include "components/closeaction.h"
 
 #include "components/dbgrid.h"
@@ -72,7 +74,10 @@ public:
     QString HelpFile() const { return m_helpFile; }
     void SetHelpFile(const QString &file) { m_helpFile = file; }
     int HelpContext() const { return m_helpContext; }
-    void SetHelpContext(int context) { m_helpContext = context; }
+    void SetHelpContext(int context) {
+        m_helpContext = context;
+        setProperty(HelpContextProperty, context);
+    }
 
     // Members (objectName = member name).
     QLabel *lblCodTela;

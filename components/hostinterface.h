@@ -9,6 +9,10 @@
 class QWidget;
 class TNetConnection;
 
+// The dynamic property of a screen that holds its help context, so the host's F1 finds the help
+// of whichever screen is in front without knowing its class.
+inline constexpr char HelpContextProperty[] = "helpContext";
+
 enum class TMsgDlgType { mtWarning, mtError, mtInformation, mtConfirmation };
 
 // Buttons of a message box (a set, or-ed) and the button pressed.

@@ -7,6 +7,7 @@
 #include "rpc/netconnection.h"
 
 #include <QApplication>
+#include <QJsonObject>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSslCertificate>
@@ -80,6 +81,15 @@ void DesktopHost::StartLocalDatabase() {
     } catch (const std::exception &error) {
         PrintLine(u"ger-host: cópias locais não atualizadas: %1"_s.arg(MessageText(error)));
     }
+}
+
+QString DesktopHost::ServerDescription() {
+    const TResultEnvelope answer = m_cache->Call(u"GetServidor"_s, {});
+    if (!answer.Ok)
+        throw Exception(answer.ErrorMessage);
+    const QJsonObject info = answer.Payload.toObject();
+    return u"%1 (servidor %2)"_s.arg(info.value(u"banco"_s).toString(),
+                                     info.value(u"versao"_s).toString());
 }
 
 HelpWindow *DesktopHost::Help() const {

@@ -46,6 +46,8 @@ public:
     void PrepareConnection(TNetConnection &connection) override;
 
     HelpWindow *Help() const;
+    // "SQLite (servidor 0.1)": what the server says it runs on. Throws when it cannot be asked.
+    QString ServerDescription();
 
 private:
     HostOptions m_options;

@@ -27,9 +27,10 @@ HelpWindow::HelpWindow(QWidget *parent)
 
 QString HelpWindow::PageOf(int context) {
     switch (context) {
-    case 12409400: // accounting parameters, and the bulk registration reached from it
-    case 12409410:
+    case 12409400: // accounting parameters
         return u"qrc:/help/ger09400.html"_s;
+    case 12409410: // the bulk registration, a section of the same page
+        return u"qrc:/help/ger09400.html#cadauto"_s;
     default:
         return {};
     }

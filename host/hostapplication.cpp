@@ -1,6 +1,7 @@
 #include "hostapplication.h"
 
 #include "components/guard.h"
+#include "components/hostinterface.h"
 #include "components/toolbutton.h"
 #include "dataset/exceptions.h"
 #include "desktophost.h"
@@ -11,7 +12,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QLibraryInfo>
+#include <QKeyEvent>
 #include <QMdiArea>
+#include <QMessageBox>
 #include <QMdiSubWindow>
 #include <QTabWidget>
 #include <QTimer>
@@ -46,6 +49,55 @@ HostApplication::HostApplication(const HostOptions &options, QObject *parent)
             [this] { OpenParamContab(); });
     connect(m_window.get(), &MainWindow::helpRequested, this,
             [this] { m_host->ShowHelp(u"Gerhelp.hlp"_s, 12409400); });
+    connect(m_window.get(), &MainWindow::aboutRequested, this, [this] {
+        const QString text = AboutText();
+        if (m_options.Headless())
+            std::printf("%s\n", text.toUtf8().constData());
+        else
+            QMessageBox::about(m_window.get(), u"Sobre o Ger"_s, text);
+    });
+    // F1 reaches every window of the program, the modal screens included.
+    if (QCoreApplication *app = QCoreApplication::instance())
+        app->installEventFilter(this);
+}
+
+QString HostApplication::AboutText() {
+    QString database;
+    try {
+        database = m_host->ServerDescription();
+    } catch (const std::exception &error) {
+        database = u"não informado (%1)"_s.arg(QString::fromUtf8(error.what()));
+    }
+    return u"Ger - Parâmetro Contábil\nVersão %1\n\nServidor de aplicação: %2\nBanco de dados: %3"_s
+        .arg(QStringLiteral(GER_VERSION), m_options.ServerUrl, database);
+}
+
+void HostApplication::ShowContextHelp() {
+    QWidget *front = QApplication::activeModalWidget();
+    if (!front) {
+        QMdiSubWindow *sub = m_window->MdiArea()->activeSubWindow();
+        front = sub ? sub->widget() : nullptr;
+    }
+    int context = 12409400;
+    for (QWidget *w = front; w; w = w->parentWidget()) {
+        const QVariant value = w->property(HelpContextProperty);
+        if (value.isValid()) {
+            context = value.toInt();
+            break;
+        }
+    }
+    m_host->ShowHelp(u"Gerhelp.hlp"_s, context);
+}
+
+bool HostApplication::eventFilter(QObject *watched, QEvent *event) {
+    // Only the widget that first receives the key decides; its parents see the same event again.
+    if (event->type() == QEvent::KeyPress && watched->isWidgetType() &&
+        static_cast<QKeyEvent *>(event)->key() == Qt::Key_F1 &&
+        static_cast<QKeyEvent *>(event)->modifiers() == Qt::NoModifier) {
+        ShowContextHelp();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 HostApplication::~HostApplication() {

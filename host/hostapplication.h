@@ -42,8 +42,18 @@ public:
     // Brings a page forward through the screen's own menu (0 list, 1 form, 2 controls).
     static bool SelectPage(QWidget *screen, int page);
 
+    // The About box's text: version, server address and the database the server reports (or
+    // why it could not be asked).
+    QString AboutText();
+    // F1: the help of the screen in front (a dialog, else the active child window), or of the
+    // parameter screen when none is.
+    void ShowContextHelp();
+
     MainWindow *Window() const { return m_window.get(); }
     DesktopHost *Host() const { return m_host.get(); }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     int ShootBulkScreen(QWidget *screen);

@@ -37,6 +37,7 @@ MainWindow::MainWindow(QWidget *parent)
     QMenu *help = menuBar()->addMenu(u"A&juda"_s);
     help->setObjectName(u"mnuAjudaPrincipal"_s);
     help->addAction(u"&Conteúdo"_s, this, &MainWindow::helpRequested);
+    help->addAction(u"&Sobre o Ger..."_s, this, &MainWindow::aboutRequested);
 
     statusBar()->setObjectName(u"stbPrincipal"_s);
     resize(1280, 800);

@@ -22,6 +22,7 @@ public:
 Q_SIGNALS:
     void openParamContabRequested();
     void helpRequested();
+    void aboutRequested();
     void closing();
 
 protected:

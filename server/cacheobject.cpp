@@ -5,11 +5,14 @@
 #include "packet.h"
 #include "paramrecord.h"
 
+#include <QJsonObject>
+
 using namespace Qt::StringLiterals;
 
 namespace {
 
 constexpr auto GetTabela = "GetTabela";
+constexpr auto GetServidor = "GetServidor";
 
 // The table's columns named in `list` ("CDEMPRESA,NMEMPRESA"), in the table's order. Names
 // compare without case; an unknown name, or none at all, is refused. Linear in the list: each
@@ -47,7 +50,7 @@ QString CacheObject::Name() const {
 }
 
 bool CacheObject::HasMethod(const QString &method) const {
-    return method == QLatin1StringView(GetTabela);
+    return method == QLatin1StringView(GetTabela) || method == QLatin1StringView(GetServidor);
 }
 
 CallOutcome CacheObject::Invoke(const QString &method, const QJsonArray &params) {
@@ -55,6 +58,18 @@ CallOutcome CacheObject::Invoke(const QString &method, const QJsonArray &params)
     if (!HasMethod(method)) {
         outcome.ProtocolError =
             JsonRpc::Error{JsonRpc::MethodNotFound, u"Método desconhecido: %1"_s.arg(method)};
+        return outcome;
+    }
+    // What the host's About box shows: which server, over which database.
+    if (method == QLatin1StringView(GetServidor)) {
+        if (auto fault = MethodCall::CheckParams(method, params, {})) {
+            outcome.ProtocolError = *fault;
+            return outcome;
+        }
+        const bool sqlite = m_database.Kind() == Database::Dialect::Sqlite;
+        outcome.Result = TResultEnvelope::Success(
+            QJsonObject{{u"versao"_s, QStringLiteral(GER_VERSION)},
+                        {u"banco"_s, sqlite ? u"SQLite"_s : u"PostgreSQL"_s}});
         return outcome;
     }
     // An optional second argument names the columns wanted: a local copy that keeps a few of

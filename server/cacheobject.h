@@ -4,7 +4,8 @@
 
 class Database;
 
-// "Host.Cache": whole tables the desktop host keeps local copies of (EMPRESA, CONTOPECTBL).
+// "Host.Cache": whole tables the desktop host keeps local copies of (EMPRESA, CONTOPECTBL),
+// and what the server is (version, database kind) for the host's About box.
 class CacheObject final : public RemoteObject {
 public:
     explicit CacheObject(Database &database);

@@ -3,6 +3,7 @@
 #include "dataset/datetime.h"
 #include "dataset/exceptions.h"
 #include "dataset/packet.h"
+#include "components/hostinterface.h"
 #include "desktophost.h"
 #include "helpwindow.h"
 #include "hostapplication.h"
@@ -18,6 +19,7 @@
 #include <QAbstractScrollArea>
 #include <QScrollBar>
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -370,6 +372,68 @@ private Q_SLOTS:
                                      u"Controla parte gerencial para contas vinculadas ao GGF"_s})
             QVERIFY2(text.contains(topic), qPrintable(topic));
         QVERIFY(!help.ShowContext(1)); // unknown context: the index page, reported
+    }
+
+    // The About box names the server and the database it reports, or says why it could not.
+    void aboutNamesServerAndDatabase_data() {
+        QTest::addColumn<bool>("reachable");
+        QTest::addColumn<QString>("database");
+        QTest::newRow("server up") << true << u"Banco de dados: SQLite (servidor %1)"_s;
+        QTest::newRow("server down") << false
+                                     << u"Banco de dados: não informado (Não foi possível "
+                                        "conectar"_s;
+    }
+
+    void aboutNamesServerAndDatabase() {
+        QFETCH(bool, reachable);
+        QFETCH(QString, database);
+        QTemporaryDir dir;
+        const QString url = reachable ? m_server->Url() : u"ws://127.0.0.1:1"_s;
+        HostOptions options;
+        QString error;
+        QVERIFY(HostOptions::Parse(
+            {u"ger-host"_s, u"--server"_s, url, u"--local-db"_s, dir.filePath(u"l.db"_s)},
+            options, &error));
+        HostApplication app(options);
+        const QString text = app.AboutText();
+        QVERIFY2(text.contains(u"Versão "_s + QStringLiteral(GER_VERSION)), qPrintable(text));
+        QVERIFY2(text.contains(u"Servidor de aplicação: "_s + url), qPrintable(text));
+        const QString expected =
+            database.contains(u"%1"_s) ? database.arg(QStringLiteral(GER_VERSION)) : database;
+        QVERIFY2(text.contains(expected), qPrintable(text));
+    }
+
+    // F1 anywhere opens the help of the screen in front: the parameter screen's page, or the
+    // bulk registration's section while that modal screen is up.
+    void f1OpensTheHelpOfTheScreenInFront() {
+        QTemporaryDir dir;
+        HostOptions options;
+        QString error;
+        QVERIFY(HostOptions::Parse({u"ger-host"_s, u"--server"_s, m_server->Url(), u"--local-db"_s,
+                                    dir.filePath(u"l.db"_s)},
+                                   options, &error));
+        HostApplication app(options);
+        app.Host()->SetInteractive(false);
+        app.Start();
+        app.Window()->show();
+        QWidget *screen = app.OpenParamContab();
+        QVERIFY(screen);
+        QTest::keyClick(screen->focusWidget() ? screen->focusWidget() : screen, Qt::Key_F1);
+        QVERIFY(app.Host()->Help());
+        QVERIFY(app.Host()->Help()->isVisible());
+        QVERIFY(app.Host()->Help()->CurrentSource().endsWith(u"ger09400.html"_s));
+
+        {
+            QDialog modal; // as the bulk registration screen is shown over the parameter screen
+            modal.setProperty(HelpContextProperty, 12409410);
+            modal.setModal(true);
+            modal.show();
+            QTRY_COMPARE(QApplication::activeModalWidget(), &modal);
+            QTest::keyClick(&modal, Qt::Key_F1);
+            QVERIFY2(app.Host()->Help()->CurrentSource().endsWith(u"ger09400.html#cadauto"_s),
+                     qPrintable(app.Host()->Help()->CurrentSource()));
+        }
+        app.Shutdown();
     }
 
     void moduleLoadsAndOpensScreen() {
