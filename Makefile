@@ -7,7 +7,7 @@ FUZZ_SECONDS ?= 60
 
 ASAN_DIR ?= build-asan
 
-.PHONY: all deps configure build test test-asan run bench fuzz format clean
+.PHONY: all deps configure build test test-asan run bench fuzz package format clean
 
 all: build
 
@@ -25,13 +25,19 @@ test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
 # The suites under the address and undefined-behaviour sanitizers (leaks included). The large-seed
-# suites stay out: they time the seed more than they test memory.
+# suites stay out (they time the seed more than they test memory), and so do the install and
+# package checks, which look at files, not memory.
 test-asan: deps
 	@cmake --preset asan >/dev/null
 	@cmake --build $(ASAN_DIR) -j $(JOBS)
 	@cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 		UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-		ctest --output-on-failure -j $(JOBS) -E seed_large
+		ctest --output-on-failure -j $(JOBS) -E "seed_large|pkg_"
+
+# The two Debian packages, ger-server and ger-host, in $(BUILD_DIR)/packages.
+package: build
+	@cd $(BUILD_DIR) && cpack -G DEB >/dev/null
+	@ls $(BUILD_DIR)/packages/*.deb
 
 run: build
 	@scripts/run $(BUILD_DIR)/bin

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 
 using namespace Qt::StringLiterals;
 
@@ -19,7 +20,11 @@ ModuleLoader::~ModuleLoader() {
 }
 
 QString ModuleLoader::DefaultPath() {
-    return QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(u"libPkg_ger09400.so"_s);
+    // Beside the executable in a build; in the package's library folder once installed.
+    const QDir here(QCoreApplication::applicationDirPath());
+    const QString beside = here.absoluteFilePath(u"libPkg_ger09400.so"_s);
+    const QString installed = here.absoluteFilePath(u"../lib/ger-host/libPkg_ger09400.so"_s);
+    return QFile::exists(beside) || !QFile::exists(installed) ? beside : QDir::cleanPath(installed);
 }
 
 void ModuleLoader::Load() {

@@ -13,6 +13,10 @@
 #include <QTcpServer>
 #include <QTimer>
 
+#ifdef GER_HAVE_SYSTEMD
+#include <systemd/sd-daemon.h>
+#endif
+
 #include <csignal>
 #include <cstdio>
 #include <functional>
@@ -33,6 +37,16 @@ int g_signalPipe[2] = {-1, -1};
 // journal.
 void Refuse(const QString &text) {
     ServerLog::Write(ServerLog::Level::Error, u"ger-server: "_s + text);
+}
+
+// What the service manager is told: "READY=1" once clients can connect, "STOPPING=1" when
+// leaving. Nothing happens outside systemd.
+void Notify(const QString &state) {
+#ifdef GER_HAVE_SYSTEMD
+    sd_notify(0, state.toUtf8().constData());
+#else
+    Q_UNUSED(state);
+#endif
 }
 
 void OnSignal(int) {
@@ -152,6 +166,7 @@ void CatchStopSignals() {
         [[maybe_unused]] const auto n = ::read(g_signalPipe[0], &byte, 1);
         notifier->setEnabled(false);
         ServerLog::Announce(u"ger-server parando"_s);
+        Notify(u"STOPPING=1"_s);
         QCoreApplication::quit();
     });
     struct sigaction action {};
@@ -239,6 +254,7 @@ int main(int argc, char **argv) {
         CatchStopSignals();
         ServerLog::Announce(u"ger-server %1 escutando em %2"_s.arg(
             QCoreApplication::applicationVersion(), listener.Url()));
+        Notify(u"READY=1\nSTATUS=escutando em %1"_s.arg(listener.Url()));
         rc = QCoreApplication::exec();
         listener.Shutdown();
     }

@@ -8,7 +8,14 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QRegularExpression>
 #include <QTest>
+
+#include <cstring>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -205,6 +212,46 @@ private Q_SLOTS:
             u"^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3} (debug|info|warn|error) "_s);
         for (const QByteArray &line : lines)
             QVERIFY2(shape.match(QString::fromUtf8(line)).hasMatch(), line.constData());
+    }
+
+    // Under systemd: the service manager hears "ready" once clients can connect, and the journal
+    // gets each line's severity as its own prefix.
+    void serviceManagerHearsReadyAndStopping() {
+        const QString socketPath = m_dir.filePath(u"notify"_s);
+        const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        QVERIFY(fd >= 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray path = socketPath.toLocal8Bit();
+        QVERIFY(size_t(path.size()) < sizeof(address.sun_path));
+        std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+        QVERIFY(::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) == 0);
+        const timeval wait{20, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof(wait));
+
+        QTemporaryDir dir;
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"NOTIFY_SOCKET"_s, socketPath);
+        env.insert(u"JOURNAL_STREAM"_s, u"8:12345"_s);
+        p.setProcessEnvironment(env);
+        p.start(ServerProcess::Executable(), {u"--db"_s, u"sqlite:"_s + dir.filePath(u"g.db"_s),
+                                              u"--listen"_s, u"127.0.0.1:0"_s});
+        char buffer[512];
+        const ssize_t got = ::recv(fd, buffer, sizeof(buffer) - 1, 0);
+        QVERIFY2(got > 0, "no message from the server");
+        const QByteArray ready(buffer, int(got));
+        QVERIFY2(ready.startsWith("READY=1\nSTATUS=escutando em ws://127.0.0.1:"),
+                 ready.constData());
+        p.terminate();
+        const ssize_t last = ::recv(fd, buffer, sizeof(buffer) - 1, 0);
+        QCOMPARE(QByteArray(buffer, int(qMax<ssize_t>(last, 0))), QByteArray("STOPPING=1"));
+        QVERIFY(p.waitForFinished(10000));
+        ::close(fd);
+        const QList<QByteArray> lines = p.readAllStandardError().trimmed().split('\n');
+        QCOMPARE(lines.size(), 2);
+        QVERIFY2(lines[0].startsWith("<6>ger-server "), lines[0].constData());
+        QCOMPARE(lines[1], QByteArray("<6>ger-server parando"));
     }
 
     void passwordNeverShown_data() {
