@@ -734,8 +734,12 @@ CallOutcome ParamCtblObject::setUsuarioFechamentoPeriodo(const QJsonArray &param
         const QString code = requireCode(params.at(0).toString());
         const QString date = params.at(1).toString().trimmed();
         const QString who = params.at(2).toString().trimmed();
-        if (date.isEmpty() || date.size() > 10)
-            fail(u"invalid_argument"_s, u"Data de fechamento inválida: '%1'."_s.arg(date));
+        // The screen sends the date it showed the user; anything else would be an audit row
+        // nobody can read back as a date.
+        if (date.size() != 10 || !QDate::fromString(date, u"dd/MM/yyyy"_s).isValid())
+            fail(u"invalid_argument"_s,
+                 u"Data de fechamento inválida: '%1' (use dd/mm/aaaa)."_s.arg(
+                     date.left(20)));
         if (who.isEmpty() || who.size() > 60)
             fail(u"invalid_argument"_s, u"Operador inválido: '%1'."_s.arg(who));
         m_database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {

@@ -241,6 +241,12 @@ private Q_SLOTS:
             << u"invalid_argument"_s << u"caracteres de controle"_s;
         QTest::newRow("bad date") << u"getLancSemEvolucao"_s << QJsonArray{u"01"_s, u"31/12/2026"_s}
                                   << u"invalid_argument"_s << u"31/12/2026"_s;
+        const QString badClosing = u"Data de fechamento inválida"_s;
+        for (const QString &text : {u"2025-11-17"_s, u"31/02/2025"_s, u"1/11/2025"_s,
+                                    u"17/11/2025 10:00"_s, u"17-11-2025"_s, QString()})
+            QTest::addRow("closing date '%s'", qPrintable(text))
+                << u"setUsuarioFechamentoPeriodo"_s << QJsonArray{u"02"_s, text, u"ANA"_s}
+                << u"invalid_argument"_s << badClosing;
         QTest::newRow("closing of unknown company")
             << u"setUsuarioFechamentoPeriodo"_s << QJsonArray{u"99"_s, u"17/11/2025"_s, u"ANA"_s}
             << u"not_found"_s << u"Empresa '99' não cadastrada."_s;
