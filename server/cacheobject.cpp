@@ -104,7 +104,7 @@ CallOutcome CacheObject::Invoke(const QString &method, const QJsonArray &params)
             packet.Fields.append(ParamRecord::FieldDef(c));
         }
         m_database.Transaction(Database::Access::Read, [&](QSqlDatabase &db) {
-            QSqlQuery q = Database::Prepare(
+            QSqlQuery &q = Database::Statement(
                 db, u"SELECT %1 FROM %2 ORDER BY CDEMPRESA"_s.arg(names.join(u", "_s), table));
             Database::Exec(q);
             while (q.next()) {

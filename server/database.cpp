@@ -12,6 +12,8 @@
 #include <QUrl>
 
 #include <map>
+#include <unordered_map>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -30,7 +32,15 @@ struct ThreadConnection {
     QString Name;
     std::weak_ptr<void> Owner;
     std::function<void(const QString &)> Release;
+    // Statements prepared on this connection, by their text: a call prepares each once per
+    // connection, not once per call (on PostgreSQL a PREPARE is a round trip of its own).
+    std::unordered_map<QString, std::unique_ptr<QSqlQuery>> Statements;
+    // Those handed out since the last transaction ended, to be reset when it does.
+    std::vector<QSqlQuery *> Used;
     ~ThreadConnection() {
+        // Statements go before their connection does.
+        Used.clear();
+        Statements.clear();
         if (!Owner.expired() && Release)
             Release(Name);
     }
@@ -50,6 +60,30 @@ void pauseBeforeRetry(int attempt) {
 bool isSerializationFailure(const QSqlError &error) {
     const QString code = error.nativeErrorCode();
     return code == u"40001"_s || code == u"40P01"_s;
+}
+
+// Statements cached per connection; past this many (statements built from variable text) the
+// cache starts over rather than grow.
+constexpr qsizetype MaxCachedStatements = 256;
+
+ThreadConnection *connectionHolder(const QSqlDatabase &db) {
+    const QString name = db.connectionName();
+    for (auto &[serial, holder] : t_connections)
+        if (holder && holder->Name == name)
+            return holder.get();
+    return nullptr;
+}
+
+// Resets what the finished transaction left open: read cursors of SQLite keep a snapshot
+// (and hold back checkpoints), PostgreSQL keeps portals.
+void releaseStatements(const QSqlDatabase &db) {
+    if (ThreadConnection *holder = connectionHolder(db)) {
+        for (QSqlQuery *q : holder->Used)
+            q->finish();
+        holder->Used.clear();
+        if (holder->Statements.size() > size_t(MaxCachedStatements))
+            holder->Statements.clear();
+    }
 }
 
 } // namespace
@@ -204,6 +238,21 @@ QSqlDatabase Database::Connection() {
 
 void Database::Transaction(Access access, const std::function<void(QSqlDatabase &)> &work) {
     QSqlDatabase db = Connection();
+    if (access == Access::SingleRead) {
+        // One statement is its own transaction on both databases: BEGIN and COMMIT would only
+        // add round trips.
+        try {
+            work(db);
+            releaseStatements(db);
+            return;
+        } catch (const CallFailure &) {
+            releaseStatements(db);
+            throw;
+        } catch (const QSqlError &error) {
+            releaseStatements(db);
+            throw DatabaseFailure(error);
+        }
+    }
     const QString begin = m_dialect == Dialect::Postgres
                               ? u"BEGIN ISOLATION LEVEL SERIALIZABLE"_s
                               : (access == Access::Write ? u"BEGIN IMMEDIATE"_s : u"BEGIN"_s);
@@ -215,15 +264,18 @@ void Database::Transaction(Access access, const std::function<void(QSqlDatabase 
         QSqlError failure;
         try {
             work(db);
+            releaseStatements(db);
             if (control.exec(u"COMMIT"_s))
                 return;
             failure = control.lastError();
         } catch (const CallFailure &) {
+            releaseStatements(db);
             QSqlQuery(db).exec(u"ROLLBACK"_s);
             throw;
         } catch (const QSqlError &error) {
             failure = error;
         }
+        releaseStatements(db);
         QSqlQuery(db).exec(u"ROLLBACK"_s);
         if (isSerializationFailure(failure) && attempt < SerializationRetries) {
             pauseBeforeRetry(attempt);
@@ -233,16 +285,20 @@ void Database::Transaction(Access access, const std::function<void(QSqlDatabase 
             throw CallFailure{u"conflict"_s,
                               u"Os dados foram alterados por outro usuário ao mesmo tempo. "
                               "Tente novamente."_s};
-        // The driver's text may quote the statement and the client's values: it goes to the
-        // log; the client gets the code alone.
-        ServerLog::Write(ServerLog::Level::Warn,
-                         u"falha no banco de dados: %1"_s.arg(ServerLog::Escape(failure.text(), 1000)));
-        throw CallFailure{u"database"_s,
-                          u"Erro no banco de dados do servidor (código %1). Os detalhes estão no "
-                          "registro do servidor."_s.arg(failure.nativeErrorCode().isEmpty()
-                                                            ? u"-"_s
-                                                            : failure.nativeErrorCode())};
+        throw DatabaseFailure(failure);
     }
+}
+
+CallFailure Database::DatabaseFailure(const QSqlError &failure) {
+    // The driver's text may quote the statement and the client's values: it goes to the log;
+    // the client gets the code alone.
+    ServerLog::Write(ServerLog::Level::Warn,
+                     u"falha no banco de dados: %1"_s.arg(ServerLog::Escape(failure.text(), 1000)));
+    return CallFailure{u"database"_s,
+                       u"Erro no banco de dados do servidor (código %1). Os detalhes estão no "
+                       "registro do servidor."_s.arg(failure.nativeErrorCode().isEmpty()
+                                                         ? u"-"_s
+                                                         : failure.nativeErrorCode())};
 }
 
 QSqlQuery Database::Prepare(QSqlDatabase &db, const QString &sql) {
@@ -251,6 +307,21 @@ QSqlQuery Database::Prepare(QSqlDatabase &db, const QString &sql) {
     if (!q.prepare(sql))
         throw q.lastError();
     return q;
+}
+
+QSqlQuery &Database::Statement(QSqlDatabase &db, const QString &sql) {
+    ThreadConnection *holder = connectionHolder(db);
+    if (!holder)
+        throw CallFailure{u"internal"_s, u"Conexão com o banco fora de uma chamada."_s};
+    auto found = holder->Statements.find(sql);
+    if (found == holder->Statements.end()) {
+        auto q = std::make_unique<QSqlQuery>(Prepare(db, sql));
+        found = holder->Statements.emplace(sql, std::move(q)).first;
+    } else {
+        found->second->finish(); // whatever the last user left unread
+    }
+    holder->Used.push_back(found->second.get());
+    return *found->second;
 }
 
 void Database::Exec(QSqlQuery &query) {

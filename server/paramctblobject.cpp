@@ -50,7 +50,7 @@ QString forUpdate(const Database &database) {
 }
 
 bool companyExists(QSqlDatabase &db, const QString &code) {
-    QSqlQuery q = Database::Prepare(db, u"SELECT 1 FROM EMPRESA WHERE CDEMPRESA = ?"_s);
+    QSqlQuery &q = Database::Statement(db, u"SELECT 1 FROM EMPRESA WHERE CDEMPRESA = ?"_s);
     q.addBindValue(code);
     Database::Exec(q);
     return q.next();
@@ -68,7 +68,7 @@ QStringList resolveCompanies(QSqlDatabase &db, const CompanyList &list) {
         return list.Codes();
     }
     QStringList codes;
-    QSqlQuery q = Database::Prepare(db, u"SELECT CDEMPRESA FROM EMPRESA ORDER BY CDEMPRESA"_s);
+    QSqlQuery &q = Database::Statement(db, u"SELECT CDEMPRESA FROM EMPRESA ORDER BY CDEMPRESA"_s);
     Database::Exec(q);
     while (q.next())
         codes.append(q.value(0).toString());
@@ -93,10 +93,10 @@ struct Inconsistency {
 // Kind "2": a balance dated after the end of the new accounting period. One seek per question.
 QVector<Inconsistency> findInconsistencies(QSqlDatabase &db, const QStringList &codes,
                                            QDate periodEnd) {
-    QSqlQuery pending = Database::Prepare(
+    QSqlQuery &pending = Database::Statement(
         db, u"SELECT MIN(DTLANC) FROM LANCCONT WHERE CDEMPRESA = ? AND IDRECALCFISC = 'S'"_s);
-    QSqlQuery balance =
-        Database::Prepare(db, u"SELECT MAX(DTSALDEMPR) FROM SALDEMPR WHERE CDEMPRESA = ?"_s);
+    QSqlQuery &balance =
+        Database::Statement(db, u"SELECT MAX(DTSALDEMPR) FROM SALDEMPR WHERE CDEMPRESA = ?"_s);
     QVector<Inconsistency> found;
     for (const QString &code : codes) {
         pending.bindValue(0, code);
@@ -192,7 +192,7 @@ void checkUnchanged(QSqlDatabase &db, const Database &database, const TChangeLog
         if (qstrcmp(c->Name, "NMEMPRESA") != 0)
             names.append(QString::fromLatin1(c->Name));
     }
-    QSqlQuery q = Database::Prepare(db, u"SELECT %1 FROM CONTOPECTBL WHERE CDEMPRESA = ?%2"_s.arg(
+    QSqlQuery &q = Database::Statement(db, u"SELECT %1 FROM CONTOPECTBL WHERE CDEMPRESA = ?%2"_s.arg(
                                             names.join(u", "_s), forUpdate(database)));
     q.addBindValue(code);
     Database::Exec(q);
@@ -225,7 +225,7 @@ void requireSavableRecord(QSqlDatabase &db, const QString &code) {
     QStringList names;
     for (const Column &c : stored)
         names.append(QString::fromLatin1(c.Name));
-    QSqlQuery row = Database::Prepare(
+    QSqlQuery &row = Database::Statement(
         db, u"SELECT %1 FROM CONTOPECTBL WHERE CDEMPRESA = ?"_s.arg(names.join(u", "_s)));
     row.addBindValue(code);
     Database::Exec(row);
@@ -266,8 +266,8 @@ void requireSavableRecord(QSqlDatabase &db, const QString &code) {
         fail(u"refused"_s,
              u"Empresa '%1': %2"_s.arg(code, ParamContabMessage(QStringView(broken->Key))));
 
-    QSqlQuery balance =
-        Database::Prepare(db, u"SELECT MAX(DTSALDEMPR) FROM SALDEMPR WHERE CDEMPRESA = ?"_s);
+    QSqlQuery &balance =
+        Database::Statement(db, u"SELECT MAX(DTSALDEMPR) FROM SALDEMPR WHERE CDEMPRESA = ?"_s);
     balance.addBindValue(code);
     Database::Exec(balance);
     const QDate latest = balance.next() ? ParamRecord::StoredDate(balance.value(0)) : QDate();
@@ -282,8 +282,8 @@ void applyContOpeChange(QSqlDatabase &db, const Database &database, const TChang
         requireRowSize(log, change.Values);
         const QString code = keyOf(log, change.Values);
         requireCompany(db, code);
-        QSqlQuery exists =
-            Database::Prepare(db, u"SELECT 1 FROM CONTOPECTBL WHERE CDEMPRESA = ?"_s);
+        QSqlQuery &exists =
+            Database::Statement(db, u"SELECT 1 FROM CONTOPECTBL WHERE CDEMPRESA = ?"_s);
         exists.addBindValue(code);
         Database::Exec(exists);
         if (exists.next())
@@ -301,7 +301,7 @@ void applyContOpeChange(QSqlDatabase &db, const Database &database, const TChang
                               ? QVariant(code)
                               : storageOf(column, change.Values.at(i)));
         }
-        QSqlQuery insert = Database::Prepare(db, u"INSERT INTO CONTOPECTBL (%1) VALUES (%2)"_s.arg(
+        QSqlQuery &insert = Database::Statement(db, u"INSERT INTO CONTOPECTBL (%1) VALUES (%2)"_s.arg(
                                                      names.join(u", "_s), marks.join(u", "_s)));
         for (const QVariant &v : values)
             insert.addBindValue(v);
@@ -328,7 +328,7 @@ void applyContOpeChange(QSqlDatabase &db, const Database &database, const TChang
         }
         if (sets.isEmpty())
             return;
-        QSqlQuery update = Database::Prepare(
+        QSqlQuery &update = Database::Statement(
             db, u"UPDATE CONTOPECTBL SET %1 WHERE CDEMPRESA = ?"_s.arg(sets.join(u", "_s)));
         for (const QVariant &v : values)
             update.addBindValue(v);
@@ -341,14 +341,14 @@ void applyContOpeChange(QSqlDatabase &db, const Database &database, const TChang
         requireRowSize(log, change.Original);
         const QString code = keyOf(log, change.Original);
         checkUnchanged(db, database, log, columns, change.Original, code);
-        QSqlQuery entries =
-            Database::Prepare(db, u"SELECT 1 FROM LANCCONT WHERE CDEMPRESA = ? LIMIT 1"_s);
+        QSqlQuery &entries =
+            Database::Statement(db, u"SELECT 1 FROM LANCCONT WHERE CDEMPRESA = ? LIMIT 1"_s);
         entries.addBindValue(code);
         Database::Exec(entries);
         if (entries.next())
             fail(u"refused"_s,
                  u"Existem lançamentos contábeis cadastrados para empresa informada."_s);
-        QSqlQuery del = Database::Prepare(db, u"DELETE FROM CONTOPECTBL WHERE CDEMPRESA = ?"_s);
+        QSqlQuery &del = Database::Statement(db, u"DELETE FROM CONTOPECTBL WHERE CDEMPRESA = ?"_s);
         del.addBindValue(code);
         Database::Exec(del);
         return;
@@ -363,7 +363,7 @@ QVariant paramGeralValue(const QVariant &value) {
 
 void applyParamGeralChange(QSqlDatabase &db, const Database &database, const TChange &change) {
     auto readStored = [&](bool *exists) {
-        QSqlQuery q = Database::Prepare(
+        QSqlQuery &q = Database::Statement(
             db, u"SELECT IDCONTAJUDTCOMP FROM PARAMGERAL WHERE IDPARAMGERAL = 1%1"_s.arg(
                     forUpdate(database)));
         Database::Exec(q);
@@ -379,7 +379,7 @@ void applyParamGeralChange(QSqlDatabase &db, const Database &database, const TCh
         readStored(&exists);
         if (exists)
             fail(u"conflict"_s, u"O parâmetro geral já está cadastrado."_s);
-        QSqlQuery q = Database::Prepare(
+        QSqlQuery &q = Database::Statement(
             db, u"INSERT INTO PARAMGERAL (IDPARAMGERAL, IDCONTAJUDTCOMP) VALUES (1, ?)"_s);
         q.addBindValue(paramGeralValue(change.Values.value(0)));
         Database::Exec(q);
@@ -388,7 +388,7 @@ void applyParamGeralChange(QSqlDatabase &db, const Database &database, const TCh
     const QVariant stored = readStored(&exists);
     if (!exists || stored != paramGeralValue(change.Original.value(0)))
         fail(u"conflict"_s, changed);
-    QSqlQuery q = Database::Prepare(
+    QSqlQuery &q = Database::Statement(
         db, change.Op == TChangeOp::Update
                 ? u"UPDATE PARAMGERAL SET IDCONTAJUDTCOMP = ? WHERE IDPARAMGERAL = 1"_s
                 : u"DELETE FROM PARAMGERAL WHERE IDPARAMGERAL = 1"_s);
@@ -589,7 +589,7 @@ CallOutcome ParamCtblObject::getContOpe(const QJsonArray &params) {
             for (const Column &c : ParamRecord::Fields())
                 select.append((qstrcmp(c.Name, "NMEMPRESA") == 0 ? u"E."_s : u"C."_s) +
                               QLatin1StringView(c.Name));
-            QSqlQuery q = Database::Prepare(
+            QSqlQuery &q = Database::Statement(
                 db, u"SELECT %1 FROM CONTOPECTBL C JOIN EMPRESA E ON E.CDEMPRESA = C.CDEMPRESA "
                     "ORDER BY C.CDEMPRESA"_s.arg(select.join(u", "_s)));
             Database::Exec(q);
@@ -601,7 +601,7 @@ CallOutcome ParamCtblObject::getContOpe(const QJsonArray &params) {
                     row.append(ParamRecord::FromStorage(fields.at(i), q.value(i)));
                 records.Rows.append(row);
             }
-            QSqlQuery g = Database::Prepare(
+            QSqlQuery &g = Database::Statement(
                 db, u"SELECT IDCONTAJUDTCOMP FROM PARAMGERAL WHERE IDPARAMGERAL = 1"_s);
             Database::Exec(g);
             if (g.next())
@@ -666,8 +666,8 @@ CallOutcome ParamCtblObject::getDataSaldEmpr(const QJsonArray &params) {
         const QString code = requireCode(params.at(0).toString());
         TTablePacket packet;
         packet.Fields = {{u"MAIORDATA"_s, TFieldType::Date, 0, false}};
-        m_database.Transaction(Database::Access::Read, [&](QSqlDatabase &db) {
-            QSqlQuery q = Database::Prepare(
+        m_database.Transaction(Database::Access::SingleRead, [&](QSqlDatabase &db) {
+            QSqlQuery &q = Database::Statement(
                 db, u"SELECT MAX(DTSALDEMPR) FROM SALDEMPR WHERE CDEMPRESA = ?"_s);
             q.addBindValue(code);
             Database::Exec(q);
@@ -688,9 +688,9 @@ CallOutcome ParamCtblObject::getPescLanc(const QJsonArray &params) {
         const QString code = requireCode(params.at(0).toString());
         TTablePacket packet;
         packet.Fields = {stringField(u"CDEMPRESA"_s, 2)};
-        m_database.Transaction(Database::Access::Read, [&](QSqlDatabase &db) {
+        m_database.Transaction(Database::Access::SingleRead, [&](QSqlDatabase &db) {
             // Existence is all the caller needs: never stream a company's entries.
-            QSqlQuery q = Database::Prepare(
+            QSqlQuery &q = Database::Statement(
                 db, u"SELECT CDEMPRESA FROM LANCCONT WHERE CDEMPRESA = ? LIMIT 1"_s);
             q.addBindValue(code);
             Database::Exec(q);
@@ -711,8 +711,8 @@ CallOutcome ParamCtblObject::getLancSemEvolucao(const QJsonArray &params) {
         const QDate before = requireIsoDate(params.at(1).toString(), u"data inicial"_s);
         TTablePacket packet;
         packet.Fields = {stringField(u"DTSEMEVOLUCAO"_s, 10)};
-        m_database.Transaction(Database::Access::Read, [&](QSqlDatabase &db) {
-            QSqlQuery q = Database::Prepare(
+        m_database.Transaction(Database::Access::SingleRead, [&](QSqlDatabase &db) {
+            QSqlQuery &q = Database::Statement(
                 db, u"SELECT MIN(DTLANC) FROM LANCCONT WHERE CDEMPRESA = ? AND IDEVOLUIDO = 'N' "
                     "AND DTLANC < ?"_s);
             q.addBindValue(code);
@@ -744,7 +744,7 @@ CallOutcome ParamCtblObject::setUsuarioFechamentoPeriodo(const QJsonArray &param
             fail(u"invalid_argument"_s, u"Operador inválido: '%1'."_s.arg(who));
         m_database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {
             requireCompany(db, code);
-            QSqlQuery q = Database::Prepare(
+            QSqlQuery &q = Database::Statement(
                 db, u"INSERT INTO FECHAPERIODO (CDEMPRESA, DSDATA, NMOPERADOR, DTREGISTRO) "
                     "VALUES (?, ?, ?, ?)"_s);
             q.addBindValue(code);
@@ -820,17 +820,17 @@ CallOutcome ParamCtblObject::setCadAuto(const QJsonArray &params) {
             QStringList sets;
             for (const QString &name : std::as_const(updateNames))
                 sets.append(name + u" = ?"_s);
-            QSqlQuery exists = Database::Prepare(
+            QSqlQuery &exists = Database::Statement(
                 db,
                 u"SELECT 1 FROM CONTOPECTBL WHERE CDEMPRESA = ?%1"_s.arg(forUpdate(m_database)));
-            QSqlQuery update = Database::Prepare(
+            QSqlQuery &update = Database::Statement(
                 db, u"UPDATE CONTOPECTBL SET %1 WHERE CDEMPRESA = ?"_s.arg(sets.join(u", "_s)));
             const QHash<QString, QVariant> created = newRecord(columns);
             QStringList insertNames = created.keys();
             insertNames.sort();
             QStringList marks(insertNames.size() + 1, u"?"_s);
-            QSqlQuery insert =
-                Database::Prepare(db, u"INSERT INTO CONTOPECTBL (CDEMPRESA, %1) VALUES (%2)"_s.arg(
+            QSqlQuery &insert =
+                Database::Statement(db, u"INSERT INTO CONTOPECTBL (CDEMPRESA, %1) VALUES (%2)"_s.arg(
                                           insertNames.join(u", "_s), marks.join(u", "_s)));
             for (const QString &code : codes) {
                 exists.bindValue(0, code);
