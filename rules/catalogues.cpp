@@ -109,8 +109,9 @@ QString ParamContabMessage(QStringView key) {
     static const QHash<QString, QString> texts = [] {
         QHash<QString, QString> byKey;
         for (const QString &line : ParamContabMessages())
-            byKey.insert(line.section(u'|', 0, 0), line.section(u'|', 1));
+            byKey.insert(line.section(u'|', 0, 0).toLower(), line.section(u'|', 1));
         return byKey;
     }();
-    return texts.value(key.toString());
+    // Keys compare without case, as the screens' message lookup does.
+    return texts.value(key.toString().toLower());
 }

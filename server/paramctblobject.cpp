@@ -10,6 +10,7 @@
 #include "rules/confirmrules.h"
 
 #include <QDate>
+#include <QSet>
 #include <QDateTime>
 #include <QSqlError>
 #include <QSqlRecord>
@@ -61,18 +62,24 @@ void requireCompany(QSqlDatabase &db, const QString &code) {
         fail(u"not_found"_s, u"Empresa '%1' não cadastrada."_s.arg(code));
 }
 
-QStringList resolveCompanies(QSqlDatabase &db, const CompanyList &list) {
-    if (!list.All()) {
-        for (const QString &code : list.Codes())
-            requireCompany(db, code);
-        return list.Codes();
+// The companies of a list as a condition on `column`, and the values it binds; empty for "T".
+struct Scope {
+    QString Condition;
+    QVariantList Binds;
+};
+
+Scope scopeOf(const CompanyList &list, const QString &column) {
+    if (list.All())
+        return {};
+    Scope scope;
+    QStringList marks;
+    marks.reserve(list.Codes().size());
+    for (const QString &code : list.Codes()) {
+        marks.append(u"?"_s);
+        scope.Binds.append(code);
     }
-    QStringList codes;
-    QSqlQuery &q = Database::Statement(db, u"SELECT CDEMPRESA FROM EMPRESA ORDER BY CDEMPRESA"_s);
-    Database::Exec(q);
-    while (q.next())
-        codes.append(q.value(0).toString());
-    return codes;
+    scope.Condition = u"%1 IN (%2)"_s.arg(column, marks.join(u", "_s));
+    return scope;
 }
 
 CompanyList requireList(const QString &text) {
@@ -89,34 +96,47 @@ struct Inconsistency {
     QString Text;
 };
 
-// Kind "1": entries still waiting for the fiscal recalculation (from the earliest one on).
-// Kind "2": a balance dated after the end of the new accounting period. One seek per question.
-QVector<Inconsistency> findInconsistencies(QSqlDatabase &db, const QStringList &codes,
-                                           QDate periodEnd) {
-    QSqlQuery &pending = Database::Statement(
-        db, u"SELECT MIN(DTLANC) FROM LANCCONT WHERE CDEMPRESA = ? AND IDRECALCFISC = 'S'"_s);
-    QSqlQuery &balance =
-        Database::Statement(db, u"SELECT MAX(DTSALDEMPR) FROM SALDEMPR WHERE CDEMPRESA = ?"_s);
-    QVector<Inconsistency> found;
-    for (const QString &code : codes) {
-        pending.bindValue(0, code);
-        Database::Exec(pending);
-        if (pending.next()) {
-            const QDate first = ParamRecord::StoredDate(pending.value(0));
-            if (first.isValid())
-                found.append({u"1"_s, code, first.toString(u"dd/MM/yyyy"_s)});
-        }
-        pending.finish();
-        balance.bindValue(0, code);
-        Database::Exec(balance);
-        if (balance.next()) {
-            const QDate latest = ParamRecord::StoredDate(balance.value(0));
-            if (latest.isValid() && latest > periodEnd)
-                found.append({u"2"_s, code, QString()});
-        }
-        balance.finish();
+// The listed companies (all of EMPRESA for "T"), in code order, and with `periodEnd` valid
+// what stands in the way of a new accounting period ending then:
+// kind "1": entries still waiting for the fiscal recalculation (from the earliest one on);
+// kind "2": a balance dated after the end of the new accounting period.
+// One statement for the whole list; each company's questions are index seeks. A listed code
+// that EMPRESA lacks is refused, the first one in code order.
+QStringList checkCompanies(QSqlDatabase &db, const CompanyList &list, QDate periodEnd,
+                           QVector<Inconsistency> *found) {
+    const Scope scope = scopeOf(list, u"E.CDEMPRESA"_s);
+    const bool checks = periodEnd.isValid();
+    QSqlQuery &q = Database::Statement(
+        db, u"SELECT E.CDEMPRESA%1 FROM EMPRESA E%2 ORDER BY E.CDEMPRESA"_s.arg(
+                checks ? u", (SELECT MIN(L.DTLANC) FROM LANCCONT L WHERE L.CDEMPRESA = "
+                         "E.CDEMPRESA AND L.IDRECALCFISC = 'S'), (SELECT MAX(S.DTSALDEMPR) "
+                         "FROM SALDEMPR S WHERE S.CDEMPRESA = E.CDEMPRESA)"_s
+                       : QString(),
+                scope.Condition.isEmpty() ? QString() : u" WHERE "_s + scope.Condition));
+    for (int i = 0; i < scope.Binds.size(); ++i)
+        q.bindValue(i, scope.Binds.at(i));
+    Database::Exec(q);
+    QStringList codes;
+    while (q.next()) {
+        const QString code = q.value(0).toString();
+        codes.append(code);
+        if (!checks)
+            continue;
+        const QDate first = ParamRecord::StoredDate(q.value(1));
+        if (first.isValid())
+            found->append({u"1"_s, code, first.toString(u"dd/MM/yyyy"_s)});
+        const QDate latest = ParamRecord::StoredDate(q.value(2));
+        if (latest.isValid() && latest > periodEnd)
+            found->append({u"2"_s, code, QString()});
     }
-    return found;
+    if (!list.All() && codes.size() != list.Codes().size()) {
+        // The database may order codes by another collation than the list: look each one up.
+        const QSet<QString> known(codes.cbegin(), codes.cend());
+        for (const QString &code : list.Codes())
+            if (!known.contains(code))
+                fail(u"not_found"_s, u"Empresa '%1' não cadastrada."_s.arg(code));
+    }
+    return codes;
 }
 
 // --- change logs ----------------------------------------------------------------------------
@@ -258,7 +278,10 @@ void requireSavableRecord(QSqlDatabase &db, const QString &code) {
     };
     ParamRules::PeriodReadings readings;
     for (const auto &[slot, column] : dates) {
-        const QDate date = ParamRecord::StoredDate(values.value(QString::fromLatin1(column)));
+        // The date value 0 is how the screens say "no date": as empty here as on the screen.
+        QDate date = ParamRecord::StoredDate(values.value(QString::fromLatin1(column)));
+        if (date == DateTimeUtil::ToQDate(0))
+            date = QDate();
         readings.Set(slot, !date.isValid(),
                      date.isValid() ? DateTimeUtil::FromQDate(date) : TDateTime(0));
     }
@@ -492,6 +515,52 @@ QHash<QString, QVariant> newRecord(const QHash<QString, QVariant> &fromRequest) 
         record.insert(it.key(), it.value());
     return record;
 }
+
+// Two statements for the whole list: the records the companies have get the request's columns,
+// and the companies without one get a new record (`newRecord` of the same columns).
+void writeBulk(QSqlDatabase &db, Database::Dialect dialect, const CompanyList &list,
+               const QHash<QString, QVariant> &columns) {
+    QStringList updateNames = columns.keys();
+    updateNames.sort();
+    QStringList sets;
+    for (const QString &name : std::as_const(updateNames))
+        sets.append(name + u" = ?"_s);
+    const Scope records = scopeOf(list, u"CDEMPRESA"_s);
+    QSqlQuery &update = Database::Statement(
+        db, u"UPDATE CONTOPECTBL SET %1%2"_s.arg(
+                sets.join(u", "_s),
+                records.Condition.isEmpty() ? QString() : u" WHERE "_s + records.Condition));
+    int i = 0;
+    for (const QString &name : std::as_const(updateNames))
+        update.bindValue(i++, columns.value(name));
+    for (const QVariant &code : records.Binds)
+        update.bindValue(i++, code);
+    Database::Exec(update);
+
+    const QHash<QString, QVariant> created = newRecord(columns);
+    QStringList insertNames = created.keys();
+    insertNames.sort();
+    // PostgreSQL cannot tell a parameter's type from a select list: dates say theirs.
+    QStringList values;
+    for (const QString &name : std::as_const(insertNames)) {
+        const bool date = dialect == Database::Dialect::Postgres && name.startsWith(u"DT"_s);
+        values.append(date ? u"CAST(? AS DATE)"_s : u"?"_s);
+    }
+    const Scope companies = scopeOf(list, u"E.CDEMPRESA"_s);
+    QSqlQuery &insert = Database::Statement(
+        db, u"INSERT INTO CONTOPECTBL (CDEMPRESA, %1) SELECT E.CDEMPRESA, %2 FROM EMPRESA E "
+            "WHERE NOT EXISTS (SELECT 1 FROM CONTOPECTBL C WHERE C.CDEMPRESA = E.CDEMPRESA)%3"_s
+                .arg(insertNames.join(u", "_s), values.join(u", "_s),
+                     companies.Condition.isEmpty() ? QString()
+                                                   : u" AND "_s + companies.Condition));
+    i = 0;
+    for (const QString &name : std::as_const(insertNames))
+        insert.bindValue(i++, created.value(name));
+    for (const QVariant &code : companies.Binds)
+        insert.bindValue(i++, code);
+    Database::Exec(insert);
+}
+
 
 bool requireSwitch(const QString &value, const QString &what) {
     if (value != u"S"_s && value != u"N"_s)
@@ -741,7 +810,7 @@ CallOutcome ParamCtblObject::setUsuarioFechamentoPeriodo(const QJsonArray &param
                  u"Data de fechamento inválida: '%1' (use dd/mm/aaaa)."_s.arg(
                      date.left(20)));
         if (who.isEmpty() || who.size() > 60)
-            fail(u"invalid_argument"_s, u"Operador inválido: '%1'."_s.arg(who));
+            fail(u"invalid_argument"_s, u"Operador inválido: '%1'."_s.arg(who.left(60)));
         m_database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {
             requireCompany(db, code);
             QSqlQuery &q = Database::Statement(
@@ -771,10 +840,11 @@ CallOutcome ParamCtblObject::getErrosCadAuto(const QJsonArray &params) {
         TTablePacket packet;
         packet.Fields = {stringField(u"IDERRO"_s, 1), stringField(u"CDEMPRESA"_s, 2),
                          stringField(u"DSERRO"_s, 100)};
-        m_database.Transaction(Database::Access::Read, [&](QSqlDatabase &db) {
-            const QStringList codes = resolveCompanies(db, list);
-            for (const Inconsistency &found : findInconsistencies(db, codes, end))
-                packet.Rows.append({found.Kind, found.Code, found.Text});
+        m_database.Transaction(Database::Access::SingleRead, [&](QSqlDatabase &db) {
+            QVector<Inconsistency> found;
+            checkCompanies(db, list, end, &found);
+            for (const Inconsistency &i : std::as_const(found))
+                packet.Rows.append({i.Kind, i.Code, i.Text});
         });
         return TResultEnvelope::Success(Packet::ToJson(packet), QJsonArray{list.Normalised()});
     });
@@ -795,62 +865,24 @@ CallOutcome ParamCtblObject::setCadAuto(const QJsonArray &params) {
         const BulkRequest request = requireBulkRequest(params.at(3));
         const QHash<QString, QVariant> columns = bulkColumns(request, periods, controls);
         m_database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {
-            const QStringList codes = resolveCompanies(db, list);
-            if (periods) {
-                // The screen checked before asking; entries or balances may have moved since.
-                const QDate end =
-                    QDate::fromString(columns.value(u"DTFINACONT"_s).toString(), Qt::ISODate);
-                const QVector<Inconsistency> found = findInconsistencies(db, codes, end);
-                if (!found.isEmpty()) {
-                    QStringList named;
-                    for (const Inconsistency &i : found) {
-                        if (!named.contains(i.Code) && named.size() < ListedInconsistencies)
-                            named.append(i.Code);
-                    }
-                    fail(u"inconsistency"_s,
-                         u"Foram encontradas inconsistências que deverão ser corrigidas antes do "
-                         "cadastramento automático (empresas %1). Nada foi alterado."_s.arg(
-                             named.join(u", "_s)));
+            // The screen checked before asking; entries or balances may have moved since.
+            const QDate end =
+                periods ? QDate::fromString(columns.value(u"DTFINACONT"_s).toString(), Qt::ISODate)
+                        : QDate();
+            QVector<Inconsistency> found;
+            checkCompanies(db, list, end, &found);
+            if (!found.isEmpty()) {
+                QStringList named;
+                for (const Inconsistency &i : std::as_const(found)) {
+                    if (!named.contains(i.Code) && named.size() < ListedInconsistencies)
+                        named.append(i.Code);
                 }
+                fail(u"inconsistency"_s,
+                     u"Foram encontradas inconsistências que deverão ser corrigidas antes do "
+                     "cadastramento automático (empresas %1). Nada foi alterado."_s.arg(
+                         named.join(u", "_s)));
             }
-            QStringList updateNames;
-            for (auto it = columns.begin(); it != columns.end(); ++it)
-                updateNames.append(it.key());
-            updateNames.sort();
-            QStringList sets;
-            for (const QString &name : std::as_const(updateNames))
-                sets.append(name + u" = ?"_s);
-            QSqlQuery &exists = Database::Statement(
-                db,
-                u"SELECT 1 FROM CONTOPECTBL WHERE CDEMPRESA = ?%1"_s.arg(forUpdate(m_database)));
-            QSqlQuery &update = Database::Statement(
-                db, u"UPDATE CONTOPECTBL SET %1 WHERE CDEMPRESA = ?"_s.arg(sets.join(u", "_s)));
-            const QHash<QString, QVariant> created = newRecord(columns);
-            QStringList insertNames = created.keys();
-            insertNames.sort();
-            QStringList marks(insertNames.size() + 1, u"?"_s);
-            QSqlQuery &insert =
-                Database::Statement(db, u"INSERT INTO CONTOPECTBL (CDEMPRESA, %1) VALUES (%2)"_s.arg(
-                                          insertNames.join(u", "_s), marks.join(u", "_s)));
-            for (const QString &code : codes) {
-                exists.bindValue(0, code);
-                Database::Exec(exists);
-                const bool has = exists.next();
-                exists.finish();
-                if (has) {
-                    int i = 0;
-                    for (const QString &name : std::as_const(updateNames))
-                        update.bindValue(i++, columns.value(name));
-                    update.bindValue(i, code);
-                    Database::Exec(update);
-                } else {
-                    int i = 0;
-                    insert.bindValue(i++, code);
-                    for (const QString &name : std::as_const(insertNames))
-                        insert.bindValue(i++, created.value(name));
-                    Database::Exec(insert);
-                }
-            }
+            writeBulk(db, m_database.Kind(), list, columns);
         });
         return TResultEnvelope::Success(QJsonValue(), QJsonArray{list.Normalised()});
     });

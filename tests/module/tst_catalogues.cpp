@@ -1,6 +1,7 @@
 // The screens' message catalogues against the texts users know, entry by entry and in order.
 #include "components/messages.h"
 #include "rules/catalogues.h"
+#include "rules/confirmrules.h"
 
 #include <QTest>
 
@@ -182,6 +183,18 @@ private Q_SLOTS:
         TMessages messages;
         messages.SetLines(Catalogue(catalogue));
         QCOMPARE(messages.Msg(key), expected);
+    }
+
+    // The server words its refusals with the same catalogue: every confirm rule finds its
+    // text there as the screen does, whatever the letter case of its key.
+    void everyConfirmRuleHasItsTextOnTheServer() {
+        TMessages screen;
+        screen.SetLines(ParamContabMessages());
+        for (const ParamRules::ConfirmRule &rule : ParamRules::ConfirmRules()) {
+            const QString key = QString::fromUtf16(rule.Key);
+            QVERIFY2(!ParamContabMessage(key).isEmpty(), qPrintable(key));
+            QCOMPARE(ParamContabMessage(key), screen.Msg(key));
+        }
     }
 
     void keysAreUniqueIgnoringCase() {

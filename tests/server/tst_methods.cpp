@@ -395,6 +395,13 @@ private Q_SLOTS:
             << u"07"_s << QStringList{u"DTINIINTCONTGPA=-"_s}
             << u"Empresa '07': Data inicial de Integração do Gestão de Ativos deve ser "
                "informada."_s;
+        QTest::newRow("asset-management period backwards")
+            << u"05"_s << QStringList{u"DTINIINTCONTGPA=2026-12-01"_s, u"DTFININTCONTGPA=2026-11-30"_s}
+            << u"Empresa '05': Data de início de integração Gestão de Ativos deve ser menor que "
+               "data final de integração Gestão de Ativos."_s;
+        QTest::newRow("required date given as the date value 0")
+            << u"07"_s << QStringList{u"DTINICCONT=1899-12-30"_s}
+            << u"Empresa '07': Data do período contábil inicial deve ser informada."_s;
         QTest::newRow("insert of three fields")
             << u"10"_s << QStringList{u"three"_s} << u"deve ser 'S' ou 'N'."_s;
         QTest::newRow("optional tax period left out: accepted")
