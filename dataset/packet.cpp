@@ -208,7 +208,7 @@ bool decodeRow(const TFieldDefs &fields, const QJsonValue &json, const QString &
     return true;
 }
 
-QJsonArray fieldsToJson(const TFieldDefs &fields) {
+QJsonArray fieldsToJsonImpl(const TFieldDefs &fields) {
     QJsonArray array;
     for (const TFieldDef &def : fields) {
         QJsonObject object{{u"name"_s, def.Name}, {u"type"_s, Packet::TypeName(def.DataType)}};
@@ -857,11 +857,15 @@ bool ValueFromJson(const TFieldDef &def, const QJsonValue &json, QVariant &out, 
     return true;
 }
 
+QJsonArray FieldsToJson(const TFieldDefs &fields) {
+    return fieldsToJsonImpl(fields);
+}
+
 QJsonObject ToJson(const TTablePacket &packet) {
     QJsonArray rows;
     for (const TRowValues &row : packet.Rows)
         rows.append(rowToJson(packet.Fields, row));
-    return QJsonObject{{u"fields"_s, fieldsToJson(packet.Fields)}, {u"rows"_s, rows}};
+    return QJsonObject{{u"fields"_s, FieldsToJson(packet.Fields)}, {u"rows"_s, rows}};
 }
 
 QJsonObject ToJson(const TChangeLog &log) {
@@ -885,7 +889,7 @@ QJsonObject ToJson(const TChangeLog &log) {
         }
         changes.append(object);
     }
-    return QJsonObject{{u"fields"_s, fieldsToJson(log.Fields)}, {u"changes"_s, changes}};
+    return QJsonObject{{u"fields"_s, FieldsToJson(log.Fields)}, {u"changes"_s, changes}};
 }
 
 QByteArray ToBytes(const TTablePacket &packet) {

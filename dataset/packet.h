@@ -49,6 +49,8 @@ namespace Packet {
 QString TypeName(TFieldType type); // "string", "date", "integer", "float"
 
 QJsonObject ToJson(const TTablePacket &packet);
+// The "fields" list of a packet or change log.
+QJsonArray FieldsToJson(const TFieldDefs &fields);
 QJsonObject ToJson(const TChangeLog &log);
 QByteArray ToBytes(const TTablePacket &packet);
 

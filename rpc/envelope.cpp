@@ -1,5 +1,7 @@
 #include "envelope.h"
 
+#include <QJsonDocument>
+
 using namespace Qt::StringLiterals;
 
 TResultEnvelope TResultEnvelope::Success(QJsonValue payload, QJsonArray byRef) {
@@ -8,6 +10,34 @@ TResultEnvelope TResultEnvelope::Success(QJsonValue payload, QJsonArray byRef) {
     e.Payload = payload.isUndefined() ? QJsonValue() : std::move(payload);
     e.ByRef = std::move(byRef);
     return e;
+}
+
+TResultEnvelope TResultEnvelope::SuccessRaw(QByteArray payloadJson, QJsonArray byRef) {
+    TResultEnvelope e;
+    e.Ok = true;
+    e.RawPayload = std::move(payloadJson);
+    e.ByRef = std::move(byRef);
+    return e;
+}
+
+QByteArray TResultEnvelope::ToJsonBytes() const {
+    if (!Ok || RawPayload.isEmpty())
+        return QJsonDocument(ToJson()).toJson(QJsonDocument::Compact);
+    QByteArray out;
+    out.reserve(RawPayload.size() + 64);
+    out += "{\"byRef\":";
+    out += QJsonDocument(ByRef).toJson(QJsonDocument::Compact);
+    out += ",\"ok\":true,\"payload\":";
+    out += RawPayload;
+    out += '}';
+    return out;
+}
+
+QJsonValue TResultEnvelope::PayloadValue() const {
+    if (RawPayload.isEmpty())
+        return Payload;
+    const QJsonDocument doc = QJsonDocument::fromJson(RawPayload);
+    return doc.isArray() ? QJsonValue(doc.array()) : QJsonValue(doc.object());
 }
 
 TResultEnvelope TResultEnvelope::Failure(QString code, QString message) {

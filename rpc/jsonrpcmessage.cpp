@@ -102,6 +102,19 @@ QByteArray EncodeResult(const QJsonValue &id, const QJsonValue &result) {
     return Compact({{u"jsonrpc"_s, u"2.0"_s}, {u"id"_s, id}, {u"result"_s, result}});
 }
 
+QByteArray EncodeResultBytes(const QJsonValue &id, const QByteArray &resultJson) {
+    QByteArray out;
+    out.reserve(resultJson.size() + 48);
+    out += "{\"id\":";
+    // A lone value is not a JSON document: wrap it, and take it back out.
+    const QByteArray wrapped = QJsonDocument(QJsonArray{id}).toJson(QJsonDocument::Compact);
+    out += QByteArrayView(wrapped).sliced(1, wrapped.size() - 2);
+    out += ",\"jsonrpc\":\"2.0\",\"result\":";
+    out += resultJson;
+    out += '}';
+    return out;
+}
+
 QByteArray EncodeError(const QJsonValue &id, int code, const QString &message) {
     return Compact({{u"jsonrpc"_s, u"2.0"_s},
                     {u"id"_s, id.isUndefined() ? QJsonValue() : id},

@@ -32,6 +32,8 @@ struct Response {
 
 QByteArray EncodeRequest(qint64 id, const QString &method, const QJsonArray &params);
 QByteArray EncodeResult(const QJsonValue &id, const QJsonValue &result);
+// The same, for a result already written as JSON text (spliced in as it is).
+QByteArray EncodeResultBytes(const QJsonValue &id, const QByteArray &resultJson);
 QByteArray EncodeError(const QJsonValue &id, int code, const QString &message);
 
 // Server side. On failure *error holds the standard code and a message; *id holds the request's

@@ -3,6 +3,7 @@
 #include "database.h"
 #include "methodcall.h"
 #include "packet.h"
+#include "packetwriter.h"
 #include "paramrecord.h"
 
 #include <QJsonObject>
@@ -83,8 +84,7 @@ CallOutcome CacheObject::Invoke(const QString &method, const QJsonArray &params)
     }
     outcome.Result = MethodCall::Guard([&] {
         const QString table = params.at(0).toString().trimmed().toUpper();
-        TTablePacket packet;
-        QString sql;
+        TFieldDefs defs;
         QVector<ParamRecord::Column> columns;
         if (table == u"EMPRESA"_s) {
             columns = {{"CDEMPRESA", ParamRecord::Kind::Text, 2},
@@ -101,21 +101,22 @@ CallOutcome CacheObject::Invoke(const QString &method, const QJsonArray &params)
         QStringList names;
         for (const ParamRecord::Column &c : columns) {
             names.append(QString::fromLatin1(c.Name));
-            packet.Fields.append(ParamRecord::FieldDef(c));
+            defs.append(ParamRecord::FieldDef(c));
         }
-        m_database.Transaction(Database::Access::Read, [&](QSqlDatabase &db) {
+        QByteArray payload;
+        m_database.Transaction(Database::Access::SingleRead, [&](QSqlDatabase &db) {
+            TPacketWriter packet(defs);
             QSqlQuery &q = Database::Statement(
                 db, u"SELECT %1 FROM %2 ORDER BY CDEMPRESA"_s.arg(names.join(u", "_s), table));
             Database::Exec(q);
             while (q.next()) {
-                TRowValues row;
-                row.reserve(columns.size());
                 for (int i = 0; i < columns.size(); ++i)
-                    row.append(ParamRecord::FromStorage(columns.at(i), q.value(i)));
-                packet.Rows.append(row);
+                    ParamRecord::WriteStored(packet, columns.at(i), q.value(i));
+                packet.EndRow();
             }
+            payload = packet.Finish();
         });
-        return TResultEnvelope::Success(Packet::ToJson(packet));
+        return TResultEnvelope::SuccessRaw(std::move(payload));
     });
     return outcome;
 }

@@ -5,6 +5,7 @@
 #include "datetime.h"
 #include "methodcall.h"
 #include "packet.h"
+#include "packetwriter.h"
 #include "paramrecord.h"
 #include "rules/catalogues.h"
 #include "rules/confirmrules.h"
@@ -649,11 +650,10 @@ CallOutcome ParamCtblObject::getContOpe(const QJsonArray &params) {
     CHECK_PARAMS(u"GetContOpe"_s)
     CallOutcome outcome;
     outcome.Result = MethodCall::Guard([&] {
-        TTablePacket records;
-        records.Fields = ParamRecord::PacketFields();
-        TTablePacket general;
-        general.Fields = {stringField(u"IDCONTAJUDTCOMP"_s, 1)};
+        QByteArray payload;
         m_database.Transaction(Database::Access::Read, [&](QSqlDatabase &db) {
+            // Written as the rows arrive: a thousand records never become a JSON tree.
+            TPacketWriter records(ParamRecord::PacketFields());
             QStringList select;
             for (const Column &c : ParamRecord::Fields())
                 select.append((qstrcmp(c.Name, "NMEMPRESA") == 0 ? u"E."_s : u"C."_s) +
@@ -664,21 +664,24 @@ CallOutcome ParamCtblObject::getContOpe(const QJsonArray &params) {
             Database::Exec(q);
             const auto &fields = ParamRecord::Fields();
             while (q.next()) {
-                TRowValues row;
-                row.reserve(fields.size());
                 for (int i = 0; i < fields.size(); ++i)
-                    row.append(ParamRecord::FromStorage(fields.at(i), q.value(i)));
-                records.Rows.append(row);
+                    ParamRecord::WriteStored(records, fields.at(i), q.value(i));
+                records.EndRow();
             }
+            TPacketWriter general({stringField(u"IDCONTAJUDTCOMP"_s, 1)});
             QSqlQuery &g = Database::Statement(
                 db, u"SELECT IDCONTAJUDTCOMP FROM PARAMGERAL WHERE IDPARAMGERAL = 1"_s);
             Database::Exec(g);
-            if (g.next())
-                general.Rows.append(
-                    {g.value(0).isNull() ? QVariant() : QVariant(g.value(0).toString())});
+            if (g.next()) {
+                if (g.value(0).isNull())
+                    general.Null();
+                else
+                    general.Text(g.value(0).toString());
+                general.EndRow();
+            }
+            payload = '[' + records.Finish() + ',' + general.Finish() + ']';
         });
-        return TResultEnvelope::Success(
-            QJsonArray{Packet::ToJson(records), Packet::ToJson(general)});
+        return TResultEnvelope::SuccessRaw(std::move(payload));
     });
     return outcome;
 }

@@ -1,5 +1,7 @@
 #include "paramrecord.h"
 
+#include "packetwriter.h"
+
 #include "datetime.h"
 
 using namespace Qt::StringLiterals;
@@ -189,6 +191,19 @@ QVariant FromStorage(const Column &column, const QVariant &stored) {
         return d.isValid() ? QVariant(DateTimeUtil::FromQDate(d)) : QVariant();
     }
     return stored.toString();
+}
+
+void WriteStored(TPacketWriter &writer, const Column &column, const QVariant &stored) {
+    if (stored.isNull())
+        writer.Null();
+    else if (column.ColumnKind == Kind::Date) {
+        // SQLite hands its dates over as the ISO text they are stored as.
+        if (stored.metaType().id() != QMetaType::QString ||
+            !writer.IsoDate(*static_cast<const QString *>(stored.constData())))
+            writer.Date(StoredDate(stored));
+    }
+    else
+        writer.Text(stored.toString());
 }
 
 const QVector<RequestMapping> &PeriodMapping() {

@@ -1,5 +1,7 @@
 #pragma once
 
+class TPacketWriter;
+
 #include "packet.h"
 
 #include <QDate>
@@ -37,6 +39,8 @@ bool IsOptionalDate(const QString &name);
 QVariant ToStorage(const Column &column, const QVariant &value, bool *ok, QString *error);
 // Packet form of a stored value (text, or a TDateTime double for dates).
 QVariant FromStorage(const Column &column, const QVariant &stored);
+// The same value written straight into a packet being written.
+void WriteStored(TPacketWriter &writer, const Column &column, const QVariant &stored);
 
 QDate StoredDate(const QVariant &stored); // DATE columns come back as QDate or ISO text
 

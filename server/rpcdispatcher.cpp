@@ -60,7 +60,7 @@ RpcDispatcher::Outcome RpcDispatcher::Execute(const Target &target,
     }
     Outcome out;
     if (!request.IsNotification())
-        out.Reply = JsonRpc::EncodeResult(request.Id, call.Result.ToJson());
+        out.Reply = JsonRpc::EncodeResultBytes(request.Id, call.Result.ToJsonBytes());
     out.Company = call.Company;
     out.Status = call.Result.Ok ? u"ok"_s : call.Result.ErrorCode;
     return out;

@@ -1,4 +1,5 @@
 #include "packet.h"
+#include "packetwriter.h"
 #include "parameterrecord.h"
 
 #include <QJsonArray>
@@ -317,6 +318,78 @@ private Q_SLOTS:
         QVERIFY2(error.contains(mentions), qPrintable(error));
         QCOMPARE(out.Fields.size(), 1);
         QCOMPARE(out.Fields.first().Name, u"X"_s);
+    }
+
+    // The writer the server streams its tables with gives what the tree encoder gives.
+    void writerMatchesTheEncoder_data() {
+        QTest::addColumn<QStringList>("texts"); // one row each, beside a fixed date column
+        QTest::newRow("plain") << QStringList{u"01"_s, u"Comércio Ltda"_s};
+        QTest::newRow("quotes, backslash, controls")
+            << QStringList{u"a\"b\\c"_s, u"\n\r\t\b\f"_s, QString(u"\x01\x1f\x7f"_s)};
+        QTest::newRow("outside the basic plane") << QStringList{u"𝄞 ☃ ção"_s};
+        QTest::newRow("no rows") << QStringList{};
+        QTest::newRow("empty and null") << QStringList{QString(), u""_s};
+    }
+
+    void writerMatchesTheEncoder() {
+        QFETCH(QStringList, texts);
+        TTablePacket packet;
+        packet.Fields = {field(u"NMEMPRESA"_s, TFieldType::String, 40),
+                         field(u"DTINICCONT"_s, TFieldType::Date)};
+        TPacketWriter writer(packet.Fields);
+        int i = 0;
+        for (const QString &text : texts) {
+            const QDate date = i % 2 ? QDate() : QDate(2026, 1 + i, 9 + i);
+            packet.Rows.append({text.isNull() ? QVariant() : QVariant(text),
+                                date.isValid() ? QVariant(DateTimeUtil::FromQDate(date))
+                                               : QVariant()});
+            if (text.isNull())
+                writer.Null();
+            else
+                writer.Text(text);
+            writer.Date(date);
+            writer.EndRow();
+            ++i;
+        }
+        QJsonParseError error{};
+        const QByteArray written = writer.Finish();
+        const QJsonDocument doc = QJsonDocument::fromJson(written, &error);
+        QVERIFY2(error.error == QJsonParseError::NoError, written.constData());
+        QCOMPARE(doc.object(), Packet::ToJson(packet));
+    }
+
+    void writerTakesIsoDateText_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("written"); // empty: refused, nothing written
+        QTest::newRow("date") << u"2026-12-31"_s << QByteArray("[\"2026-12-31\"]");
+        QTest::newRow("with a time after it") << u"2026-02-28 10:00:00"_s
+                                              << QByteArray("[\"2026-02-28\"]");
+        QTest::newRow("leap day") << u"2024-02-29"_s << QByteArray("[\"2024-02-29\"]");
+        QTest::newRow("no leap day") << u"2026-02-29"_s << QByteArray();
+        QTest::newRow("month 13") << u"2026-13-01"_s << QByteArray();
+        QTest::newRow("year 0") << u"0000-01-01"_s << QByteArray();
+        QTest::newRow("short") << u"2026-1-1"_s << QByteArray();
+        QTest::newRow("letters") << u"2026-0a-01"_s << QByteArray();
+        QTest::newRow("slashes") << u"31/12/2026"_s << QByteArray();
+    }
+
+    void writerTakesIsoDateText() {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, written);
+        TPacketWriter writer({field(u"D"_s, TFieldType::Date)});
+        QCOMPARE(writer.IsoDate(text), !written.isEmpty());
+        if (written.isEmpty())
+            writer.Null();
+        writer.EndRow();
+        const QByteArray out = writer.Finish();
+        QVERIFY2(out.endsWith((written.isEmpty() ? QByteArray("[null]") : written) + "]}"),
+                 out.constData());
+    }
+
+    void writerReplacesALoneSurrogate() {
+        QByteArray out;
+        TPacketWriter::AppendString(out, QString(QChar(0xD800)) + u"x"_s);
+        QCOMPARE(out, QByteArray("\"\xEF\xBF\xBDx\""));
     }
 
     void valueFromJsonNamesTheField() {

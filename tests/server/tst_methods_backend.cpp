@@ -25,7 +25,7 @@ RemoteObject *Object(const Backend &backend, const QString &name) {
 
 int RowsOf(const CallOutcome &outcome, int packet = -1) {
     const QJsonValue payload =
-        packet < 0 ? outcome.Result.Payload : outcome.Result.Payload.toArray().at(packet);
+        packet < 0 ? outcome.Result.PayloadValue() : outcome.Result.PayloadValue().toArray().at(packet);
     return int(payload.toObject().value(u"rows"_s).toArray().size());
 }
 
@@ -91,7 +91,7 @@ private Q_SLOTS:
         QVERIFY2(backend->Seed(seed, &error), qPrintable(error));
         RemoteObject *param = Object(*backend, u"Ger09400.rdmParamCtbl"_s);
         const QJsonArray general = param->Invoke(u"GetContOpe"_s, {})
-                                       .Result.Payload.toArray()
+                                       .Result.PayloadValue().toArray()
                                        .at(1)
                                        .toObject()
                                        .value(u"rows"_s)
