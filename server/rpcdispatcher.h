@@ -21,6 +21,7 @@ public:
     // line needs.
     struct Outcome {
         QByteArray Reply;
+        QString ReplyText; // the reply as the socket takes it, made on the worker when set
         QString Company;
         QString Status; // "ok", an envelope error code, or a JSON-RPC code
     };

@@ -3,6 +3,10 @@
 #include <QDateTime>
 #include <QMutex>
 
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 #include <atomic>
 #include <cstdio>
 
@@ -12,7 +16,6 @@ namespace ServerLog {
 
 namespace {
 std::atomic<int> g_level{int(Level::Info)};
-QMutex g_write;
 } // namespace
 
 bool ParseLevel(const QString &text, Level &out) {
@@ -42,7 +45,73 @@ bool Enabled(Level level) {
 
 namespace {
 
-void WriteLine(Level level, const QString &text) {
+// Lines wait here and go out together: a write to stderr per call would cost the calls a
+// system call each and serialise them behind the log. A thread writes what waits every 50 ms;
+// the lines of the server's start and stop, and errors, go out at once. Order is kept: a writer
+// takes `write` before it lets go of `lock`.
+class Sink final {
+public:
+    Sink()
+        : m_flusher([this] { Run(); }) {}
+    ~Sink() {
+        {
+            std::lock_guard guard(m_lock);
+            m_stop = true;
+        }
+        m_wake.notify_one();
+        m_flusher.join();
+        Out(m_pending);
+    }
+
+    void Add(const QByteArray &line, bool now) {
+        std::unique_lock guard(m_lock);
+        m_pending += line;
+        // A log that cannot keep up makes its writers wait rather than grow without end.
+        if (now || m_pending.size() > MaxPending)
+            TakeAndWrite(guard);
+    }
+
+private:
+    static constexpr qsizetype MaxPending = 1 << 20;
+
+    void Run() {
+        std::unique_lock guard(m_lock);
+        while (!m_stop) {
+            m_wake.wait_for(guard, std::chrono::milliseconds(50));
+            if (!m_pending.isEmpty())
+                TakeAndWrite(guard);
+        }
+    }
+
+    // REQUIRES: `guard` holds m_lock; returns with it held again.
+    void TakeAndWrite(std::unique_lock<std::mutex> &guard) {
+        QByteArray out;
+        out.swap(m_pending);
+        std::lock_guard writing(m_write);
+        guard.unlock();
+        Out(out);
+        guard.lock();
+    }
+
+    static void Out(const QByteArray &bytes) {
+        if (!bytes.isEmpty())
+            std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    }
+
+    std::mutex m_lock;
+    std::mutex m_write;
+    std::condition_variable m_wake;
+    QByteArray m_pending;
+    bool m_stop = false;
+    std::thread m_flusher;
+};
+
+Sink &TheSink() {
+    static Sink sink;
+    return sink;
+}
+
+void WriteLine(Level level, const QString &text, bool now) {
     static const char *const names[] = {"debug", "info", "warn", "error"};
     static const char *const journal[] = {"<7>", "<6>", "<4>", "<3>"};
     static const bool underJournal = qEnvironmentVariableIsSet("JOURNAL_STREAM");
@@ -50,20 +119,18 @@ void WriteLine(Level level, const QString &text) {
         underJournal ? journal[int(level)] + text.toUtf8() + '\n'
                      : QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toUtf8() + ' ' +
                            names[int(level)] + ' ' + text.toUtf8() + '\n';
-    QMutexLocker lock(&g_write);
-    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
-    std::fflush(stderr);
+    TheSink().Add(line, now || level == Level::Error);
 }
 
 } // namespace
 
 void Write(Level level, const QString &text) {
     if (Enabled(level))
-        WriteLine(level, text);
+        WriteLine(level, text, false);
 }
 
 void Announce(const QString &text) {
-    WriteLine(Level::Info, text);
+    WriteLine(Level::Info, text, true);
 }
 
 QString Escape(QStringView text, qsizetype maxChars) {

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QRegularExpression>
 #include <QSqlDatabase>
@@ -70,7 +71,25 @@ QByteArray ServerProcess::Output() {
     return m_output;
 }
 
+qsizetype ServerProcess::LogMark() {
+    // Settled: nothing new for a few of the server's flush periods.
+    const QDeadlineTimer deadline(5000);
+    qsizetype size = Output().size();
+    QElapsedTimer quiet;
+    quiet.start();
+    while (quiet.elapsed() < 200 && !deadline.hasExpired()) {
+        m_process.waitForReadyRead(50);
+        const qsizetype now = Output().size();
+        if (now != size) {
+            size = now;
+            quiet.restart();
+        }
+    }
+    return size;
+}
+
 QStringList ServerProcess::LoggedCalls(qsizetype from) {
+    LogMark();
     static const QByteArray object = QByteArrayLiteral("rdmParamCtbl.");
     QStringList calls;
     for (const QByteArray &line : Output().mid(from).split('\n')) {

@@ -36,8 +36,11 @@ public:
     QString Url() const { return QStringLiteral("ws://127.0.0.1:%1").arg(m_port); }
     QByteArray Output(); // everything the server wrote to stderr so far
     // The methods of the parameter object the log names from byte `from` of the output on, in
-    // order ("SetContOpe"); needs --log-level info or lower.
+    // order ("SetContOpe"); needs --log-level info or lower. Waits for the log to settle first.
     QStringList LoggedCalls(qsizetype from);
+    // Where the log stands once the lines of the calls made so far are out: the server writes
+    // its log in batches, a few times a second.
+    qsizetype LogMark();
     // Writes straight into the server's SQLite file, as set-up no client could do.
     bool ExecSql(const QStringList &statements) const;
     QProcess &Process() { return m_process; }

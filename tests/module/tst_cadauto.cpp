@@ -482,7 +482,7 @@ private Q_SLOTS:
         Switch(s, periods, controls);
         Type(s, typing);
         s->sbtConfirma->setFocus();
-        const qsizetype from = m_server->Output().size();
+        const qsizetype from = m_server->LogMark();
         s->sbtConfirma->click();
         QCOMPARE(m_host->ErrorTexts(), QStringList{message});
         QWidget *expected = focus.isEmpty() ? s->sbtConfirma : s->findChild<QWidget *>(focus);
@@ -558,7 +558,7 @@ private Q_SLOTS:
         Switch(s, true, true);
         Type(s, Valid2027);
         m_host->ClearRecords();
-        const qsizetype from = m_server->Output().size();
+        const qsizetype from = m_server->LogMark();
         s->sbtConfirma->click();
         QCOMPARE(m_host->Boxes.size(), 1);
         const QString text = m_host->Boxes[0].Text;
@@ -615,7 +615,7 @@ private Q_SLOTS:
             Type(s, Valid2027);
         if (controls)
             s->ckcRatProd->click(); // IDCONSRATPROD "S"
-        const qsizetype from = m_server->Output().size();
+        const qsizetype from = m_server->LogMark();
         s->sbtConfirma->click();
         QCOMPARE(m_host->ErrorTexts(), QStringList{});
         QCOMPARE(Calls(from), periods ? (QStringList{u"getErrosCadAuto"_s, u"setCadAuto"_s})
@@ -713,7 +713,7 @@ private Q_SLOTS:
         TfrmCadAuto *s = OpenScreen();
         Switch(s, true, false);
         Type(s, Valid2027);
-        const qsizetype from = m_server->Output().size();
+        const qsizetype from = m_server->LogMark();
         s->sbtConfirma->click();
         s->sbtConfirma->click();
         QCOMPARE(m_host->ErrorTexts(), QStringList{});

@@ -495,7 +495,7 @@ private Q_SLOTS:
         for (const auto &[field, value] : BaseRecord)
             if (!value.isEmpty())
                 s->cdsContOpe->FieldByName(field)->SetAsDateTime(Day(value));
-        const qsizetype logged = m_empty->Output().size();
+        const qsizetype logged = m_empty->LogMark();
         ConfirmAsUser(s);
         QCOMPARE(m_host->ErrorTexts().join(u'\n'), QString());
         QTRY_VERIFY(m_empty->Output().mid(logged).contains("GetDataSaldEmpr empresa=10"));

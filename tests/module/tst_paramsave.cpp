@@ -263,7 +263,7 @@ private Q_SLOTS:
         s->sbtAlterar->Click();
         s->mnuControle->Click();
         s->dbcConGGF->click();
-        const qsizetype from = m_server->Output().size();
+        const qsizetype from = m_server->LogMark();
         m_host->QueueAnswer(answer);
         s->sbtConfirmar->click();
         QCOMPARE(m_host->Boxes.size(), 1);
@@ -444,7 +444,7 @@ private Q_SLOTS:
                 s->dbcCusto->click();
             }
             const TDataSetState state = s->cdsContOpe->State();
-            const qsizetype from = m_server->Output().size();
+            const qsizetype from = m_server->LogMark();
             s->findChild<TToolButton *>(button)->Click();
             QCOMPARE(s->cdsContOpe->State(), state);
             QCOMPARE(s->cdsContOpe->ChangeCount(), 0);
