@@ -78,6 +78,18 @@ private:
         return process;
     }
 
+    // The options of a host on `url` (the suite's server by default) with its local copies in
+    // `dir`.
+    HostOptions OptionsFor(const QTemporaryDir &dir, const QString &url = {}) {
+        HostOptions options;
+        QString error;
+        if (!HostOptions::Parse({u"ger-host"_s, u"--server"_s, url.isEmpty() ? m_server->Url() : url,
+                                 u"--local-db"_s, dir.filePath(u"l.db"_s)},
+                                options, &error))
+            qFatal("%s", qPrintable(error));
+        return options;
+    }
+
     static bool WriteFile(const QString &path, const QByteArray &content) {
         QFile file(path);
         return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
@@ -389,12 +401,7 @@ private Q_SLOTS:
         QFETCH(QString, database);
         QTemporaryDir dir;
         const QString url = reachable ? m_server->Url() : u"ws://127.0.0.1:1"_s;
-        HostOptions options;
-        QString error;
-        QVERIFY(HostOptions::Parse(
-            {u"ger-host"_s, u"--server"_s, url, u"--local-db"_s, dir.filePath(u"l.db"_s)},
-            options, &error));
-        HostApplication app(options);
+        HostApplication app(OptionsFor(dir, url));
         const QString text = app.AboutText();
         QVERIFY2(text.contains(u"Versão "_s + QStringLiteral(GER_VERSION)), qPrintable(text));
         QVERIFY2(text.contains(u"Servidor de aplicação: "_s + url), qPrintable(text));
@@ -407,12 +414,7 @@ private Q_SLOTS:
     // bulk registration's section while that modal screen is up.
     void f1OpensTheHelpOfTheScreenInFront() {
         QTemporaryDir dir;
-        HostOptions options;
-        QString error;
-        QVERIFY(HostOptions::Parse({u"ger-host"_s, u"--server"_s, m_server->Url(), u"--local-db"_s,
-                                    dir.filePath(u"l.db"_s)},
-                                   options, &error));
-        HostApplication app(options);
+        HostApplication app(OptionsFor(dir));
         app.Host()->SetInteractive(false);
         app.Start();
         app.Window()->show();
@@ -464,12 +466,7 @@ private Q_SLOTS:
     // opening restores it, closing the shell releases the screen and unloads the package.
     void shellOpensRestoresAndShutsDown() {
         QTemporaryDir dir;
-        HostOptions options;
-        QString error;
-        QVERIFY(HostOptions::Parse({u"ger-host"_s, u"--server"_s, m_server->Url(), u"--local-db"_s,
-                                    dir.filePath(u"l.db"_s)},
-                                   options, &error));
-        HostApplication app(options);
+        HostApplication app(OptionsFor(dir));
         app.Host()->SetInteractive(false); // no person here to answer a box
         app.Start();
         QVERIFY(!Column(app.Host()->LocalDatabase(), u"SELECT CDEMPRESA FROM EMPRESA"_s).isEmpty());
