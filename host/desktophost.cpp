@@ -60,6 +60,7 @@ DesktopHost::DesktopHost(const HostOptions &options, MainWindow *window)
 void DesktopHost::PrepareConnection(TNetConnection &connection) {
     connection.SetUseTls(m_options.ServerUrl.startsWith(u"wss:"_s));
     connection.SetToken(QString::fromUtf8(m_options.Token));
+    connection.SetOperator(m_options.Operator);
     if (!m_options.CaFile.isEmpty()) {
         QSslConfiguration config = QSslConfiguration::defaultConfiguration();
         QList<QSslCertificate> trusted = config.caCertificates();

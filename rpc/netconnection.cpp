@@ -156,6 +156,8 @@ void TNetConnection::Open() {
     QNetworkRequest request(url);
     if (!m_token.isEmpty())
         request.setRawHeader("Authorization", "Bearer " + m_token.toUtf8());
+    if (!m_operator.isEmpty())
+        request.setRawHeader("X-Ger-Operador", m_operator.toUtf8());
     socket->open(request);
 
     const WaitEnd end = WaitFor([this] { return Connected(); });

@@ -46,6 +46,9 @@ public:
     // Bearer token sent in the handshake; empty sends none.
     QString Token() const { return m_token; }
     void SetToken(const QString &token) { m_token = token; }
+    // The operator the server records the changes under when the token does not name one.
+    QString Operator() const { return m_operator; }
+    void SetOperator(const QString &name) { m_operator = name; }
     int TimeoutMs() const { return m_timeoutMs; }
     void SetTimeoutMs(int ms) { m_timeoutMs = ms; }
     bool UseTls() const { return m_useTls; }
@@ -97,6 +100,7 @@ private:
     int m_port = 9400;
     QString m_serverName;
     QString m_token;
+    QString m_operator;
     bool m_throwException = false;
     int m_timeoutMs = 30000;
     bool m_useTls = false;

@@ -66,7 +66,10 @@ void RaiseFileLimit() {
 // Shorter tokens can be guessed; the file is the secret itself, so only its owner may read it.
 constexpr int MinTokenLength = 32;
 
-bool ReadToken(const QString &path, QByteArray &token, QString *error) {
+// One token per line, optionally followed by the name of the operator it stands for
+// ("TOKEN maria.souza"); a line with only a token is an anonymous operator's.
+bool ReadTokens(const QString &path, QList<std::pair<QByteArray, QString>> &tokens,
+                QString *error) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         *error = u"não foi possível ler o arquivo do token %1: %2"_s.arg(path, file.errorString());
@@ -77,12 +80,30 @@ bool ReadToken(const QString &path, QByteArray &token, QString *error) {
                  "dono (chmod 600)"_s.arg(path);
         return false;
     }
-    token = file.read(64 * 1024).trimmed();
-    if (token.size() < MinTokenLength) {
-        *error = u"o token em %1 tem %2 caracteres; use %3 ou mais (por exemplo: openssl rand "
-                 "-hex 32)"_s.arg(path)
-                     .arg(token.size())
-                     .arg(MinTokenLength);
+    const QList<QByteArray> lines = file.read(1024 * 1024).split('\n');
+    int number = 0;
+    for (const QByteArray &raw : lines) {
+        ++number;
+        const QByteArray line = raw.trimmed();
+        if (line.isEmpty() || line.startsWith('#'))
+            continue;
+        const qsizetype blank = line.indexOf(' ') >= 0 ? line.indexOf(' ') : line.indexOf('\t');
+        const QByteArray token = blank < 0 ? line : line.left(blank);
+        const QString name =
+            blank < 0 ? QString() : QString::fromUtf8(line.mid(blank + 1).trimmed()).left(60);
+        if (token.size() < MinTokenLength) {
+            *error = u"o token em %1 (linha %2) tem %3 caracteres; use %4 ou mais (por exemplo: "
+                     "openssl rand -hex 32)"_s.arg(path)
+                         .arg(number)
+                         .arg(token.size())
+                         .arg(MinTokenLength);
+            return false;
+        }
+        tokens.append({token, name});
+    }
+    if (tokens.isEmpty()) {
+        *error = u"o arquivo do token %1 não tem token; use 32 caracteres ou mais (por exemplo: "
+                 "openssl rand -hex 32)"_s.arg(path);
         return false;
     }
     return true;
@@ -204,12 +225,12 @@ int main(int argc, char **argv) {
     settings.AllowedOrigins = options.AllowedOrigins;
     settings.IdleTimeoutMs = qint64(options.IdleTimeoutSeconds) * 1000;
     settings.MessageTimeoutMs = qint64(options.MessageTimeoutSeconds) * 1000;
-    if (!options.TokenFile.isEmpty() && !ReadToken(options.TokenFile, settings.Token, &error)) {
+    if (!options.TokenFile.isEmpty() && !ReadTokens(options.TokenFile, settings.Tokens, &error)) {
         Refuse(error);
         return ExitUsage;
     }
     // Without a token anyone who can reach the port could rewrite the accounting periods.
-    if (!options.ListenAddress.isLoopback() && settings.Token.isEmpty()) {
+    if (!options.ListenAddress.isLoopback() && settings.Tokens.isEmpty()) {
         Refuse(u"recusando escutar em %1 sem --token-file: só endereços de loopback podem ser "
                "servidos sem token"_s.arg(options.ListenHost));
         return ExitUsage;

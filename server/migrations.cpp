@@ -62,8 +62,25 @@ QStringList indexesV2() {
     };
 }
 
+// Who changed what and when: one row per changed field, grouped by the call (IDALTERACAO);
+// IDOPERACAO I(nclusão), A(lteração), E(xclusão). No key to EMPRESA: a company's history
+// outlives its record and the company itself.
+QStringList historyV3() {
+    return {
+        u"CREATE TABLE HISTALTERACAO (IDALTERACAO VARCHAR(36) NOT NULL, NRSEQ INTEGER NOT NULL, "
+        "DTALTERACAO TIMESTAMP NOT NULL, NMOPERADOR VARCHAR(60) NOT NULL, "
+        "IDVERIFICADO VARCHAR(1) NOT NULL CHECK (IDVERIFICADO IN ('S', 'N')), "
+        "NMMETODO VARCHAR(30) NOT NULL, "
+        "IDOPERACAO VARCHAR(1) NOT NULL CHECK (IDOPERACAO IN ('I', 'A', 'E')), "
+        "CDEMPRESA VARCHAR(2), NMCAMPO VARCHAR(30) NOT NULL, TPCAMPO VARCHAR(10) NOT NULL, "
+        "VLANTERIOR VARCHAR(60), VLNOVO VARCHAR(60), PRIMARY KEY (IDALTERACAO, NRSEQ))"_s,
+        u"CREATE INDEX HISTALTERACAO_EMPRESA ON HISTALTERACAO (CDEMPRESA, DTALTERACAO)"_s,
+        u"CREATE INDEX HISTALTERACAO_DATA ON HISTALTERACAO (DTALTERACAO)"_s,
+    };
+}
+
 const QVector<QStringList> &all() {
-    static const QVector<QStringList> migrations = {schemaV1(), indexesV2()};
+    static const QVector<QStringList> migrations = {schemaV1(), indexesV2(), historyV3()};
     return migrations;
 }
 

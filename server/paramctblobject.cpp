@@ -1,5 +1,6 @@
 #include "paramctblobject.h"
 
+#include "changehistory.h"
 #include "companylist.h"
 #include "database.h"
 #include "datetime.h"
@@ -703,8 +704,15 @@ CallOutcome ParamCtblObject::setContOpe(const QJsonArray &params) {
         }
         outcome.Company = touched.join(u',');
         m_database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {
-            for (const TChange &change : log.Changes)
+            ChangeHistory history(u"SetContOpe"_s);
+            for (const TChange &change : log.Changes) {
+                const QString code = keyOf(
+                    log, change.Op == TChangeOp::Insert ? change.Values : change.Original);
+                const ChangeHistory::Snapshot before = ChangeHistory::RecordOf(db, code);
                 applyContOpeChange(db, m_database, log, columns, change);
+                history.Compare(code, before, ChangeHistory::RecordOf(db, code));
+            }
+            history.Write(db);
         });
         return TResultEnvelope::Success();
     });
@@ -722,8 +730,13 @@ CallOutcome ParamCtblObject::setParamGeral(const QJsonArray &params) {
             fail(u"invalid_argument"_s,
                  u"O parâmetro geral tem um único campo texto, IDCONTAJUDTCOMP."_s);
         m_database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {
-            for (const TChange &change : log.Changes)
+            ChangeHistory history(u"SetParamGeral"_s);
+            for (const TChange &change : log.Changes) {
+                const ChangeHistory::Snapshot before = ChangeHistory::GeneralOf(db);
                 applyParamGeralChange(db, m_database, change);
+                history.Compare(QString(), before, ChangeHistory::GeneralOf(db));
+            }
+            history.Write(db);
         });
         return TResultEnvelope::Success();
     });
@@ -885,7 +898,20 @@ CallOutcome ParamCtblObject::setCadAuto(const QJsonArray &params) {
                      "cadastramento automático (empresas %1). Nada foi alterado."_s.arg(
                          named.join(u", "_s)));
             }
+            // Every listed record before and after: the history names each field the apply
+            // changed, company by company.
+            const Scope scope = scopeOf(list, u"CDEMPRESA"_s);
+            const QHash<QString, ChangeHistory::Snapshot> before =
+                ChangeHistory::RecordsOf(db, scope.Condition, scope.Binds);
             writeBulk(db, m_database.Kind(), list, columns);
+            const QHash<QString, ChangeHistory::Snapshot> after =
+                ChangeHistory::RecordsOf(db, scope.Condition, scope.Binds);
+            ChangeHistory history(u"setCadAuto"_s);
+            QStringList codes = after.keys();
+            codes.sort();
+            for (const QString &code : std::as_const(codes))
+                history.Compare(code, before.value(code), after.value(code));
+            history.Write(db);
         });
         return TResultEnvelope::Success(QJsonValue(), QJsonArray{list.Normalised()});
     });

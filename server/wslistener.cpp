@@ -164,20 +164,25 @@ void WsListener::Shutdown() {
     m_pool.waitForDone();
 }
 
-bool WsListener::TokenMatches(const QByteArray &header) const {
-    // The scheme's name has no case (HTTP says so); the token does. Constant time in the token:
-    // the time taken must not tell how much of a guess was right.
+qsizetype WsListener::TokenMatches(const QByteArray &header) const {
+    // The scheme's name has no case (HTTP says so); the token does. Constant time in the tokens:
+    // the time taken must not tell how much of a guess was right, nor which token came close.
     static const QByteArray scheme("bearer ");
     if (header.size() < scheme.size() || header.left(scheme.size()).toLower() != scheme)
-        return false;
+        return -1;
     const QByteArray got = header.mid(scheme.size());
-    const QByteArray &expected = m_settings.Token;
-    unsigned char diff = got.size() == expected.size() ? 0 : 1;
-    for (qsizetype i = 0; i < expected.size(); ++i) {
-        const char c = i < got.size() ? got[i] : '\0';
-        diff |= static_cast<unsigned char>(c ^ expected[i]);
+    qsizetype found = -1;
+    for (qsizetype t = 0; t < m_settings.Tokens.size(); ++t) {
+        const QByteArray &expected = m_settings.Tokens.at(t).first;
+        unsigned char diff = got.size() == expected.size() ? 0 : 1;
+        for (qsizetype i = 0; i < expected.size(); ++i) {
+            const char c = i < got.size() ? got[i] : '\0';
+            diff |= static_cast<unsigned char>(c ^ expected[i]);
+        }
+        if (diff == 0)
+            found = t;
     }
-    return diff == 0;
+    return found;
 }
 
 bool WsListener::OriginAllowed(const QString &origin) const {
@@ -191,8 +196,10 @@ void WsListener::OnNewConnection() {
         socket->setMaxAllowedIncomingFrameSize(MaxMessageBytes);
         socket->setOutgoingFrameSize(1 << 20);
 
-        if (!m_settings.Token.isEmpty() &&
-            !TokenMatches(socket->request().rawHeader("Authorization"))) {
+        const qsizetype token = m_settings.Tokens.isEmpty()
+                                    ? -1
+                                    : TokenMatches(socket->request().rawHeader("Authorization"));
+        if (!m_settings.Tokens.isEmpty() && token < 0) {
             ServerLog::Write(ServerLog::Level::Warn, u"conexão de %1 recusada: token inválido"_s.arg(
                                                          socket->peerAddress().toString()));
             socket->close(QWebSocketProtocol::CloseCodePolicyViolated, u"token inválido"_s);
@@ -200,8 +207,19 @@ void WsListener::OnNewConnection() {
             continue;
         }
 
+        // A token's name is who calls; without one, the client's word, marked as such.
+        Caller who;
+        if (token >= 0 && !m_settings.Tokens.at(token).second.isEmpty()) {
+            who = {m_settings.Tokens.at(token).second, true};
+        } else {
+            QString stated = QString::fromUtf8(socket->request().rawHeader(OperatorHeader))
+                                 .trimmed()
+                                 .left(60);
+            stated.removeIf([](QChar c) { return c.category() == QChar::Other_Control; });
+            who = {stated, false};
+        }
         m_sockets.insert(socket);
-        m_state.insert(socket, Connection{0, m_clock.elapsed(), -1, 0, 0});
+        m_state.insert(socket, Connection{0, m_clock.elapsed(), -1, 0, 0, who});
         connect(socket, &QWebSocket::textMessageReceived, this,
                 [this, socket](const QString &text) { OnText(socket, text); });
         connect(socket, &QWebSocket::binaryMessageReceived, this,
@@ -418,8 +436,10 @@ void WsListener::OnText(QWebSocket *socket, const QString &text) {
     }
     ++connection.InFlight;
     QPointer<QWebSocket> guard(socket);
-    m_pool.start([this, guard, target, request, clock]() {
+    m_pool.start([this, guard, target, request, clock, who = connection.Who]() {
+        CallerContext::Set(who);
         RpcDispatcher::Outcome outcome = RpcDispatcher::Execute(target, request);
+        CallerContext::Set({});
         // The I/O thread only hands the text to the socket: the conversion is done here.
         outcome.ReplyText = QString::fromUtf8(outcome.Reply);
         outcome.Reply.clear();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "changehistory.h"
+
 #include "rpcdispatcher.h"
 #include "transport.h"
 
@@ -38,7 +40,9 @@ public:
     static constexpr int MaxUnfinishedMessages = 8;
 
     struct Settings {
-        QByteArray Token;                     // empty: no token asked for
+        // Each token a client may present, with the operator it stands for (empty: anonymous).
+        // None: no token asked for.
+        QList<std::pair<QByteArray, QString>> Tokens;
         std::optional<QSslConfiguration> Tls; // set: wss
         int Workers = 0;                      // 0: chosen from the core count
         QStringList AllowedOrigins;      // lower case; a handshake with another Origin is refused
@@ -67,7 +71,10 @@ private:
     void OnBinary(QWebSocket *socket);
     void Deliver(const QPointer<QWebSocket> &socket, const QString &method,
                  const RpcDispatcher::Outcome &outcome, qint64 elapsedNs);
-    bool TokenMatches(const QByteArray &header) const;
+    // The handshake header in which a client without a named token states its operator.
+    static constexpr char OperatorHeader[] = "X-Ger-Operador";
+    // The index in Settings::Tokens of the token the header presents, -1 for none.
+    qsizetype TokenMatches(const QByteArray &header) const;
     void OnBytes(QWebSocket *socket);
     QTcpSocket *TransportOf(const QWebSocket *socket);
     void OnIncoming(qintptr descriptor);
@@ -89,6 +96,7 @@ private:
         qint64 PartialSinceMs = -1; // bytes of a message arrived, the message not yet complete
         quint64 Completed = 0;      // messages received
         quint64 SeenCompleted = 0;  // Completed as the last arrival of bytes found it
+        Caller Who;                  // the operator the connection's calls are recorded under
     };
     QSet<QWebSocket *> m_sockets;
     QHash<QWebSocket *, Connection> m_state;

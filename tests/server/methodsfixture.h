@@ -142,6 +142,17 @@ public:
         return q.value(0);
     }
 
+    // The first column of every row, as text ("-" for null).
+    QStringList Column(const QString &sql) {
+        QSqlQuery q(Db());
+        QStringList out;
+        if (!q.exec(sql))
+            return {QStringLiteral("<erro> ") + q.lastError().text()};
+        while (q.next())
+            out << (q.value(0).isNull() ? QStringLiteral("-") : q.value(0).toString());
+        return out;
+    }
+
     bool Exec(const QString &sql, QString *error) {
         QSqlQuery q(Db());
         if (q.exec(sql))

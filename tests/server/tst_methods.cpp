@@ -318,6 +318,36 @@ private Q_SLOTS:
         QCOMPARE(Cell(after, RowOf(after, u"06"_s), u"DTINICLANC"_s), QVariant(Date(2026, 11, 1)));
         QCOMPARE(m_fx.Scalar(u"SELECT NMEMPRESA FROM EMPRESA WHERE CDEMPRESA = '10'"_s),
                  QVariant(u"Cooperativa Vinícola Gaúcha"_s));
+
+        // The history: one call, each changed field once, old and new as the field is typed.
+        QCOMPARE(m_fx.Column(u"SELECT COUNT(DISTINCT IDALTERACAO) || NMMETODO || NMOPERADOR || "
+                             "IDVERIFICADO FROM HISTALTERACAO GROUP BY NMMETODO, NMOPERADOR, "
+                             "IDVERIFICADO"_s),
+                 QStringList{u"1SetContOpeanônimoN"_s});
+        QCOMPARE(m_fx.Column(u"SELECT IDOPERACAO || ' ' || NMCAMPO || ' ' || TPCAMPO || ' ' || "
+                             "COALESCE(VLANTERIOR, '-') || ' ' || COALESCE(VLNOVO, '-') FROM "
+                             "HISTALTERACAO WHERE CDEMPRESA = '06'"_s),
+                 QStringList{u"A DTINICLANC date 2026-12-01 2026-11-01"_s});
+        // An insert records its starting values, a delete its last ones: every field that has one.
+        auto valued = [](const TTablePacket &p, int row) {
+            int n = 0;
+            for (int i = 0; i < p.Fields.size(); ++i)
+                n += !p.Rows.at(row).at(i).isNull() && p.Fields.at(i).Name != u"CDEMPRESA"_s &&
+                     p.Fields.at(i).Name != u"NMEMPRESA"_s;
+            return QString::number(n);
+        };
+        QCOMPARE(m_fx.Column(u"SELECT COUNT(*) FROM HISTALTERACAO WHERE CDEMPRESA = '10' AND "
+                             "IDOPERACAO = 'I' AND VLANTERIOR IS NULL AND VLNOVO IS NOT NULL"_s),
+                 QStringList{valued(after, added)});
+        QCOMPARE(m_fx.Column(u"SELECT COUNT(*) FROM HISTALTERACAO WHERE CDEMPRESA = '05' AND "
+                             "IDOPERACAO = 'E' AND VLNOVO IS NULL AND VLANTERIOR IS NOT NULL"_s),
+                 QStringList{valued(before, RowOf(before, u"05"_s))});
+        QCOMPARE(m_fx.Column(u"SELECT VLNOVO FROM HISTALTERACAO WHERE CDEMPRESA = '10' AND "
+                             "NMCAMPO = 'DTINICCONT'"_s),
+                 QStringList{u"2026-01-01"_s});
+        QCOMPARE(m_fx.Column(u"SELECT COUNT(*) FROM HISTALTERACAO WHERE CDEMPRESA NOT IN "
+                             "('05', '06', '10')"_s),
+                 QStringList{u"0"_s});
     }
 
     void setContOpeRefusesAndWritesNothing_data() {
@@ -372,6 +402,7 @@ private Q_SLOTS:
         QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM CONTOPECTBL WHERE CDEMPRESA = '10'"_s).toInt(),
                  0);
         QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM CONTOPECTBL"_s).toInt(), 9);
+        QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM HISTALTERACAO"_s).toInt(), 0);
     }
 
     // Records no screen would save are refused with the screen's message, and nothing is
@@ -627,6 +658,9 @@ private Q_SLOTS:
         log.Changes = {{TChangeOp::Update, {u"N"_s}, {u"S"_s}}};
         QVERIFY(c.Call(u"SetParamGeral"_s, {Packet::ToJson(log)}).Ok);
         QCOMPARE(m_fx.Scalar(u"SELECT IDCONTAJUDTCOMP FROM PARAMGERAL"_s), QVariant(u"S"_s));
+        QCOMPARE(m_fx.Column(u"SELECT NMMETODO || ' ' || COALESCE(CDEMPRESA, '-') || ' ' || "
+                             "NMCAMPO || ' ' || VLANTERIOR || ' ' || VLNOVO FROM HISTALTERACAO"_s),
+                 QStringList{u"SetParamGeral - IDCONTAJUDTCOMP N S"_s});
         QCOMPARE(c.Call(u"SetParamGeral"_s, {Packet::ToJson(log)}).ErrorCode, u"conflict"_s);
         log.Changes = {{TChangeOp::Insert, {}, {u"N"_s}}};
         QCOMPARE(c.Call(u"SetParamGeral"_s, {Packet::ToJson(log)}).ErrorCode, u"conflict"_s);
@@ -700,6 +734,36 @@ private Q_SLOTS:
         QCOMPARE(Cell(after, created, u"IDACUMVRCONT"_s), u"S"_s);
         QCOMPARE(Cell(after, created, u"IDCONGERGGF"_s), u"N"_s);
         QCOMPARE(Cell(after, created, u"DTINIINTCONTFIS"_s), QVariant(DateTimeUtil::Today()));
+    }
+
+    // A bulk apply records, company by company, the fields it changed; one refused by the
+    // checks inside its transaction records nothing.
+    void bulkApplyHistory() {
+        TNetConnection &c = m_fx.Client();
+        QString list = u"04"_s; // a balance after the new period's end: refused
+        QCOMPARE(c.Call(u"setCadAuto"_s,
+                        {list, u"S"_s, u"N"_s, BulkRequest(Date(2026, 1, 1), Date(2026, 12, 31))},
+                        {&list})
+                     .ErrorCode,
+                 u"inconsistency"_s);
+        QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM HISTALTERACAO"_s).toInt(), 0);
+
+        list = u"06,10"_s;
+        const TResultEnvelope r =
+            c.Call(u"setCadAuto"_s, {list, u"N"_s, u"S"_s, BulkRequest()}, {&list});
+        QVERIFY2(r.Ok, qPrintable(r.ErrorMessage));
+        // 06 had a record: only the flags that were not already "S"; 10 had none: all of it.
+        const QStringList changed06 = m_fx.Column(
+            u"SELECT NMCAMPO || ':' || VLANTERIOR || '>' || VLNOVO FROM HISTALTERACAO WHERE "
+            "CDEMPRESA = '06' AND IDOPERACAO = 'A' ORDER BY NMCAMPO"_s);
+        QVERIFY(!changed06.isEmpty());
+        for (const QString &row : changed06)
+            QVERIFY2(row.endsWith(u":N>S"_s), qPrintable(row));
+        QVERIFY(m_fx.Scalar(u"SELECT COUNT(*) FROM HISTALTERACAO WHERE CDEMPRESA = '10' AND "
+                            "IDOPERACAO = 'I'"_s)
+                    .toInt() > 20);
+        QCOMPARE(m_fx.Column(u"SELECT DISTINCT NMMETODO FROM HISTALTERACAO"_s),
+                 QStringList{u"setCadAuto"_s});
     }
 
     void bulkPeriodsMapToRecordColumns() {

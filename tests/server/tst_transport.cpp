@@ -4,6 +4,7 @@
 #include "exceptions.h"
 #include "jsonrpcmessage.h"
 #include "netconnection.h"
+#include "packet.h"
 #include "serverprocess.h"
 
 #include <QElapsedTimer>
@@ -14,6 +15,8 @@
 #include <QJsonObject>
 #include <QNetworkRequest>
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QSslCertificate>
 #include <QStandardPaths>
 #include <QTcpSocket>
@@ -480,6 +483,61 @@ private Q_SLOTS:
         const QString got = Failure([&] { c->Call(u"GetContOpe"_s, {}); });
         QCOMPARE(got, failure);
         QCOMPARE(c->Connected(), failure.isEmpty());
+    }
+
+    // The history records the operator a token names, whatever the client says it is; a token
+    // without a name, or no token at all, records the client's word, marked as unverified.
+    void historyRecordsWhoTheTokenNames_data() {
+        QTest::addColumn<int>("token"); // 0 named, 1 anonymous, -1 none (loopback, no tokens)
+        QTest::addColumn<QString>("stated");
+        QTest::addColumn<QString>("recorded");
+        QTest::newRow("named token, other name claimed")
+            << 0 << u"joao.lima"_s << u"maria.souza S"_s;
+        QTest::newRow("named token, nothing claimed") << 0 << QString() << u"maria.souza S"_s;
+        QTest::newRow("anonymous token") << 1 << u"joao.lima"_s << u"joao.lima N"_s;
+        QTest::newRow("anonymous token, nothing said") << 1 << QString() << u"anônimo N"_s;
+        QTest::newRow("no token") << -1 << u"ana\x01.paula"_s << u"ana.paula N"_s;
+    }
+
+    void historyRecordsWhoTheTokenNames() {
+        QFETCH(int, token);
+        QFETCH(QString, stated);
+        QFETCH(QString, recorded);
+        const QByteArray named(40, 'm'), anonymous(40, 'a');
+        ServerProcess server;
+        QStringList args;
+        if (token >= 0) {
+            QFile file(server.Dir() + u"/tokens"_s);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("# operadores\n" + named + " maria.souza\n" + anonymous + "\n");
+            file.close();
+            QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
+            args << u"--token-file"_s << file.fileName();
+        }
+        QVERIFY2(server.Start(args), server.Output().constData());
+        auto c = Client(server.Port());
+        if (token >= 0)
+            c->SetToken(QString::fromLatin1(token == 0 ? named : anonymous));
+        c->SetOperator(stated);
+        TChangeLog log;
+        log.Fields = {{u"IDCONTAJUDTCOMP"_s, TFieldType::String, 1, false}};
+        log.Changes = {{TChangeOp::Update, {u"N"_s}, {u"S"_s}}};
+        const TResultEnvelope r = c->Call(u"SetParamGeral"_s, {Packet::ToJson(log)});
+        QVERIFY2(r.Ok, qPrintable(r.ErrorMessage));
+        c->Close();
+        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"history"_s);
+        db.setDatabaseName(server.DbPath());
+        QVERIFY(db.open());
+        {
+            QSqlQuery q(db);
+            QVERIFY(q.exec(u"SELECT NMOPERADOR || ' ' || IDVERIFICADO FROM HISTALTERACAO"_s));
+            QVERIFY(q.next());
+            QCOMPARE(q.value(0).toString(), recorded);
+            QVERIFY(!q.next());
+        }
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(u"history"_s);
     }
 
     // Raw handshakes: the scheme of the Authorization header, and the Origin a browser sends.

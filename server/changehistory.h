@@ -1,0 +1,64 @@
+#pragma once
+
+#include "database.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QString>
+#include <QVariantList>
+#include <QVector>
+
+// Who is making the call the current thread runs: set by the transport around each call.
+// Verified: the name belongs to the token the connection presented; otherwise the client stated
+// it (or nobody did) and the history says so.
+struct Caller {
+    QString Operator;
+    bool Verified = false;
+};
+
+namespace CallerContext {
+void Set(const Caller &caller);
+const Caller &Current();
+} // namespace CallerContext
+
+// The history of one call's changes, one row per changed field, written in the call's own
+// transaction: a refused or rolled-back call leaves none, and a history that cannot be written
+// fails the call.
+class ChangeHistory final {
+public:
+    explicit ChangeHistory(QString method);
+
+    // A record as text per stored column ("2026-12-31" for dates); empty when there is none.
+    using Snapshot = QHash<QString, QString>;
+    static Snapshot RecordOf(QSqlDatabase &db, const QString &code);
+    static Snapshot GeneralOf(QSqlDatabase &db);
+
+    // The fields that differ between the two, as one insert (nothing before), update or delete
+    // (nothing after). `code` empty: the general parameter.
+    void Compare(const QString &code, const Snapshot &before, const Snapshot &after);
+
+    // REQUIRES: in the call's transaction, after the changes.
+    void Write(QSqlDatabase &db);
+
+    // For a bulk write: every record of the companies `scope` names, as it stands now.
+    // REQUIRES: in the call's transaction.
+    static QHash<QString, Snapshot> RecordsOf(QSqlDatabase &db, const QString &condition,
+                                              const QVariantList &binds);
+
+private:
+    struct Row {
+        QString Operation; // "I", "A", "E"
+        QString Company;
+        QString Field;
+        QString Type; // "date" or "string"
+        QString Before;
+        QString After;
+        bool HasBefore;
+        bool HasAfter;
+    };
+    QString m_id;
+    QDateTime m_time;
+    QString m_method;
+    Caller m_caller;
+    QVector<Row> m_rows;
+};
