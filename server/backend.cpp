@@ -1,5 +1,7 @@
 #include "backend.h"
 
+#include "auditobject.h"
+
 #include "cacheobject.h"
 #include "database.h"
 #include "migrations.h"
@@ -24,6 +26,7 @@ std::unique_ptr<Backend> Backend::Open(const QString &url, QString *error) {
     std::unique_ptr<Backend> backend(new Backend);
     backend->m_paramCtbl = std::make_unique<ParamCtblObject>(*database);
     backend->m_cache = std::make_unique<CacheObject>(*database);
+    backend->m_audit = std::make_unique<AuditObject>(*database);
     backend->m_database = std::move(database);
     return backend;
 }
@@ -37,5 +40,5 @@ bool Backend::Seed(const QString &seed, QString *error, bool *seeded) {
 }
 
 QList<RemoteObject *> Backend::Objects() const {
-    return {m_paramCtbl.get(), m_cache.get()};
+    return {m_paramCtbl.get(), m_cache.get(), m_audit.get()};
 }

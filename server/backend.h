@@ -10,6 +10,7 @@
 class Database;
 class ParamCtblObject;
 class CacheObject;
+class AuditObject;
 
 // The server's storage and its remote objects over one database.
 class Backend final {
@@ -21,7 +22,8 @@ public:
     static QString Redacted(const QString &url);
     // "demo", "large", "large:N". Fills the database only when it holds no company.
     bool Seed(const QString &seed, QString *error, bool *seeded = nullptr);
-    // The remote objects "Ger09400.rdmParamCtbl" and "Host.Cache", owned by the Backend.
+    // The remote objects "Ger09400.rdmParamCtbl", "Host.Cache" and "Audit", owned by the
+    // Backend.
     QList<RemoteObject *> Objects() const;
     ~Backend();
 
@@ -30,4 +32,5 @@ private:
     std::unique_ptr<Database> m_database;
     std::unique_ptr<ParamCtblObject> m_paramCtbl;
     std::unique_ptr<CacheObject> m_cache;
+    std::unique_ptr<AuditObject> m_audit;
 };

@@ -736,6 +736,94 @@ private Q_SLOTS:
         QCOMPARE(Cell(after, created, u"DTINIINTCONTFIS"_s), QVariant(DateTimeUtil::Today()));
     }
 
+    // The history read back through its own object: newest first, filtered, paged.
+    void historyReadBack_data() {
+        QTest::addColumn<QJsonArray>("params"); // list, since, until, field, operator, page
+        QTest::addColumn<QStringList>("rows");  // "company field old>new", newest first
+        // The history's days are UTC days.
+        const QDate utc = QDateTime::currentDateTimeUtc().date();
+        const QString today = utc.toString(Qt::ISODate);
+        const QString tomorrow = utc.addDays(1).toString(Qt::ISODate);
+        const QString yesterday = utc.addDays(-1).toString(Qt::ISODate);
+        const QStringList all{u"- IDCONTAJUDTCOMP N>S"_s, u"06 IDSUGRAT N>S"_s,
+                              u"06 IDSUGRAT S>N"_s};
+        QTest::newRow("everything") << QJsonArray{u"T"_s, u""_s, u""_s, u""_s, u""_s, u"1"_s}
+                                    << all;
+        QTest::newRow("one company")
+            << QJsonArray{u"6"_s, u""_s, u""_s, u""_s, u""_s, u"1"_s} << all.mid(1);
+        QTest::newRow("a company with none")
+            << QJsonArray{u"01,02"_s, u""_s, u""_s, u""_s, u""_s, u"1"_s} << QStringList{};
+        QTest::newRow("one field")
+            << QJsonArray{u"T"_s, u""_s, u""_s, u"idcontajudtcomp"_s, u""_s, u"1"_s}
+            << all.mid(0, 1);
+        QTest::newRow("today") << QJsonArray{u"T"_s, today, today, u""_s, u""_s, u"1"_s} << all;
+        QTest::newRow("from tomorrow")
+            << QJsonArray{u"T"_s, tomorrow, u""_s, u""_s, u""_s, u"1"_s} << QStringList{};
+        QTest::newRow("until yesterday")
+            << QJsonArray{u"T"_s, u""_s, yesterday, u""_s, u""_s, u"1"_s} << QStringList{};
+        QTest::newRow("by operator")
+            << QJsonArray{u"T"_s, u""_s, u""_s, u""_s, u"anônimo"_s, u"1"_s} << all;
+        QTest::newRow("other operator")
+            << QJsonArray{u"T"_s, u""_s, u""_s, u""_s, u"maria"_s, u"1"_s} << QStringList{};
+        QTest::newRow("second page")
+            << QJsonArray{u"T"_s, u""_s, u""_s, u""_s, u""_s, u"2"_s} << QStringList{};
+    }
+
+    void historyReadBack() {
+        QFETCH(QJsonArray, params);
+        QFETCH(QStringList, rows);
+        TNetConnection &c = m_fx.Client();
+        TTablePacket records = Records(c);
+        for (const QString &value : {u"N"_s, u"S"_s}) {
+            QVERIFY(c.Call(u"SetContOpe"_s,
+                           {Log(records, {Update(records, u"06"_s, u"IDSUGRAT"_s, value)})})
+                        .Ok);
+            records = Records(c);
+        }
+        TChangeLog log;
+        log.Fields = {{u"IDCONTAJUDTCOMP"_s, TFieldType::String, 1, false}};
+        log.Changes = {{TChangeOp::Update, {u"N"_s}, {u"S"_s}}};
+        QVERIFY(c.Call(u"SetParamGeral"_s, {Packet::ToJson(log)}).Ok);
+
+        const TResultEnvelope r = m_fx.Client(u"Audit"_s).Call(u"GetHistorico"_s, params);
+        QVERIFY2(r.Ok, qPrintable(r.ErrorMessage));
+        const TTablePacket history = ToPacket(r.Payload);
+        QCOMPARE(history.Fields.size(), 11);
+        QStringList got;
+        for (int i = 0; i < history.Rows.size(); ++i) {
+            const QString company = Cell(history, i, u"CDEMPRESA"_s).toString();
+            got << u"%1 %2 %3>%4"_s.arg(company.isEmpty() ? u"-"_s : company,
+                                       Cell(history, i, u"NMCAMPO"_s).toString(),
+                                       Cell(history, i, u"VLANTERIOR"_s).toString(),
+                                       Cell(history, i, u"VLNOVO"_s).toString());
+            const QString when = Cell(history, i, u"DTALTERACAO"_s).toString();
+            QVERIFY2(when.endsWith(u"Z"_s) &&
+                         when.startsWith(
+                             QDateTime::currentDateTimeUtc().date().toString(Qt::ISODate)),
+                     qPrintable(when));
+        }
+        QCOMPARE(got, rows);
+    }
+
+    void historyRefusesBadFilters_data() {
+        QTest::addColumn<QJsonArray>("params");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("page 0") << QJsonArray{u"T"_s, u""_s, u""_s, u""_s, u""_s, u"0"_s}
+                                << u"Página inválida"_s;
+        QTest::newRow("date") << QJsonArray{u"T"_s, u"31/12/2026"_s, u""_s, u""_s, u""_s, u"1"_s}
+                              << u"Data inválida em data inicial"_s;
+        QTest::newRow("list") << QJsonArray{u"01,,02"_s, u""_s, u""_s, u""_s, u""_s, u"1"_s}
+                              << u"item vazio"_s;
+    }
+
+    void historyRefusesBadFilters() {
+        QFETCH(QJsonArray, params);
+        QFETCH(QString, message);
+        const TResultEnvelope r = m_fx.Client(u"Audit"_s).Call(u"GetHistorico"_s, params);
+        QCOMPARE(r.ErrorCode, u"invalid_argument"_s);
+        QVERIFY2(r.ErrorMessage.contains(message), qPrintable(r.ErrorMessage));
+    }
+
     // A bulk apply records, company by company, the fields it changed; one refused by the
     // checks inside its transaction records nothing.
     void bulkApplyHistory() {

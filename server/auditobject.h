@@ -1,0 +1,20 @@
+#pragma once
+
+#include "remoteobject.h"
+
+class Database;
+
+// "Audit": the history of the parameter changes, newest first, filtered and paged.
+class AuditObject final : public RemoteObject {
+public:
+    explicit AuditObject(Database &database);
+
+    QString Name() const override;
+    bool HasMethod(const QString &method) const override;
+    CallOutcome Invoke(const QString &method, const QJsonArray &params) override;
+
+    static constexpr int PageRows = 500;
+
+private:
+    Database &m_database;
+};
