@@ -93,6 +93,17 @@ QString DesktopHost::ServerDescription() {
                                      info.value(u"versao"_s).toString());
 }
 
+TNetConnection &DesktopHost::Audit() {
+    if (!m_audit) {
+        m_audit = std::make_unique<TNetConnection>();
+        m_audit->SetServerName(u"Audit"_s);
+        m_audit->SetHost(m_options.ServerHost);
+        m_audit->SetPort(m_options.ServerPort);
+        PrepareConnection(*m_audit);
+    }
+    return *m_audit;
+}
+
 HelpWindow *DesktopHost::Help() const {
     return m_help;
 }

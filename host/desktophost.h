@@ -46,6 +46,8 @@ public:
     void PrepareConnection(TNetConnection &connection) override;
 
     HelpWindow *Help() const;
+    // The connection to the history object, prepared as every other.
+    TNetConnection &Audit();
     // "SQLite (servidor 0.1)": what the server says it runs on. Throws when it cannot be asked.
     QString ServerDescription();
 
@@ -55,6 +57,7 @@ private:
     BusyIndicator *m_busy = nullptr;
     QPointer<HelpWindow> m_help;
     ::LocalDatabase m_localDb;
+    std::unique_ptr<TNetConnection> m_audit;
     std::unique_ptr<TNetConnection> m_cache;
     bool m_interactive = true;
     int m_failures = 0;

@@ -5,6 +5,8 @@
 #include "components/toolbutton.h"
 #include "dataset/exceptions.h"
 #include "desktophost.h"
+#include "historyview.h"
+#include "historywindow.h"
 #include "mainwindow.h"
 #include "moduleloader.h"
 
@@ -49,6 +51,7 @@ HostApplication::HostApplication(const HostOptions &options, QObject *parent)
             [this] { OpenParamContab(); });
     connect(m_window.get(), &MainWindow::helpRequested, this,
             [this] { m_host->ShowHelp(u"Gerhelp.hlp"_s, 12409400); });
+    connect(m_window.get(), &MainWindow::historyRequested, this, [this] { OpenHistory(); });
     connect(m_window.get(), &MainWindow::aboutRequested, this, [this] {
         const QString text = AboutText();
         if (m_options.Headless())
@@ -59,6 +62,39 @@ HostApplication::HostApplication(const HostOptions &options, QObject *parent)
     // F1 reaches every window of the program, the modal screens included.
     if (QCoreApplication *app = QCoreApplication::instance())
         app->installEventFilter(this);
+}
+
+HistoryWindow *HostApplication::OpenHistory() {
+    QString companies = u"T"_s;
+    if (QWidget *screen = m_window->FindChildScreen(ScreenName)) {
+        // The company the parameter list stands on.
+        if (auto *grid = screen->findChild<QAbstractItemView *>(u"dbgPadrao"_s)) {
+            const QModelIndex current = grid->currentIndex();
+            const QString code =
+                current.isValid() ? current.siblingAtColumn(0).data().toString().trimmed() : QString();
+            if (!code.isEmpty())
+                companies = code;
+        }
+    }
+    if (!m_history)
+        m_history = new HistoryWindow(m_host->Audit());
+    m_history->SetCompanies(companies);
+    m_window->ShowChild(m_history);
+    m_history->Search();
+    return m_history;
+}
+
+int HostApplication::RunHistory() {
+    try {
+        const TTablePacket history = HistoryView::Fetch(m_host->Audit(), m_options.History,
+                                                        m_options.Since, {}, {}, 1'000'000);
+        for (const QStringList &row : HistoryView::Rows(history))
+            std::printf("%s\n", row.join(u" | "_s).toUtf8().constData());
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "ger-host: %s\n", error.what());
+        return 1;
+    }
+    return 0;
 }
 
 QString HostApplication::AboutText() {

@@ -3,11 +3,13 @@
 #include "hostoptions.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QStringList>
 
 #include <memory>
 
 class DesktopHost;
+class HistoryWindow;
 class MainWindow;
 class ModuleLoader;
 class QWidget;
@@ -34,6 +36,10 @@ public:
 
     // Headless jobs; both return the process exit code.
     int RunList();
+    int RunHistory();
+    // Main menu: the history window, on the parameter screen's current company when that
+    // screen is open (all companies otherwise), searched at once.
+    HistoryWindow *OpenHistory();
     int RunScreenshot();
     static constexpr int BulkScreenPage = 3; // --page 3: the bulk-registration screen
 
@@ -61,5 +67,6 @@ private:
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<DesktopHost> m_host;
     std::unique_ptr<ModuleLoader> m_module;
+    QPointer<HistoryWindow> m_history;
     bool m_started = false;
 };

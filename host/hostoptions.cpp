@@ -1,6 +1,7 @@
 #include "hostoptions.h"
 
 #include <QCommandLineParser>
+#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QSslCertificate>
@@ -51,6 +52,12 @@ void Describe(QCommandLineParser &parser) {
                       u"arquivo"_s});
     parser.addOption({u"list"_s, u"Lista os parâmetros como a grade os mostra e termina."_s});
     parser.addOption({u"screenshot"_s, u"Salva a tela em PNG e termina."_s, u"arquivo"_s});
+    parser.addOption({u"history"_s,
+                      u"Mostra o histórico de alterações das empresas (\"T\" para todas, ou "
+                      "códigos separados por vírgula) e termina."_s,
+                      u"empresas"_s});
+    parser.addOption({u"since"_s, u"Com --history: só as alterações deste dia em diante."_s,
+                      u"dd/mm/aaaa"_s});
     parser.addOption(
         {u"page"_s,
          u"Página da captura (0 lista, 1 períodos, 2 controles, 3 cadastramento automático)."_s,
@@ -125,8 +132,21 @@ bool HostOptions::Parse(const QStringList &arguments, HostOptions &out, QString 
         *error = u"Página inválida: %1 (0, 1, 2 ou 3)"_s.arg(parser.value(page));
         return false;
     }
-    if (o.List && !o.ScreenshotFile.isEmpty()) {
-        *error = u"Use --list ou --screenshot, não os dois."_s;
+    o.History = parser.value(u"history"_s).trimmed();
+    if (parser.isSet(u"history"_s) && o.History.isEmpty()) {
+        *error = u"--history espera \"T\" ou códigos de empresa."_s;
+        return false;
+    }
+    if (parser.isSet(u"since"_s)) {
+        const QDate since = QDate::fromString(parser.value(u"since"_s).trimmed(), u"dd/MM/yyyy"_s);
+        if (!since.isValid() || o.History.isEmpty()) {
+            *error = u"--since espera uma data dd/mm/aaaa, com --history."_s;
+            return false;
+        }
+        o.Since = since.toString(Qt::ISODate);
+    }
+    if (int(o.List) + int(!o.ScreenshotFile.isEmpty()) + int(!o.History.isEmpty()) > 1) {
+        *error = u"Use só um de --list, --screenshot e --history."_s;
         return false;
     }
     out = o;

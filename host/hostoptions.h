@@ -15,9 +15,11 @@ struct HostOptions {
     QString LocalDbPath;    // defaults to a file in the user's data folder
     bool List = false;      // print the records and leave
     QString ScreenshotFile; // save the window and leave
+    QString History;        // print the change history of these companies and leave
+    QString Since;          // ... from this day on (ISO), empty for all
     int Page = 0; // page shown in the screenshot: 0 list, 1 form, 2 controls, 3 bulk screen
 
-    bool Headless() const { return List || !ScreenshotFile.isEmpty(); }
+    bool Headless() const { return List || !ScreenshotFile.isEmpty() || !History.isEmpty(); }
 
     // False (with a message for the user in *error) when the arguments make no sense.
     static bool Parse(const QStringList &arguments, HostOptions &out, QString *error);

@@ -27,7 +27,7 @@ int main(int argc, char *argv[]) {
     bool headless = false;
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg(argv[i]);
-        headless = headless || arg == "--list" || arg == "--screenshot";
+        headless = headless || arg == "--list" || arg == "--screenshot" || arg == "--history";
     }
     if (headless && qEnvironmentVariableIsEmpty("DISPLAY") &&
         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
@@ -53,6 +53,8 @@ int main(int argc, char *argv[]) {
     int code = 0;
     if (options.List) {
         code = host.RunList();
+    } else if (!options.History.isEmpty()) {
+        code = host.RunHistory();
     } else if (!options.ScreenshotFile.isEmpty()) {
         code = host.RunScreenshot();
     } else {

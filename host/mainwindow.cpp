@@ -28,6 +28,10 @@ MainWindow::MainWindow(QWidget *parent)
     m_paramContab =
         accounting->addAction(u"Parâmetro Contábil"_s, this, &MainWindow::openParamContabRequested);
     m_paramContab->setObjectName(u"mnuParamContab"_s);
+    // Outside the module's screens, whose layout is fixed.
+    accounting->addSeparator();
+    accounting->addAction(u"&Histórico de alterações"_s, this, &MainWindow::historyRequested)
+        ->setObjectName(u"mnuHistorico"_s);
 
     QMenu *windows = menuBar()->addMenu(u"&Janelas"_s);
     windows->setObjectName(u"mnuJanelas"_s);

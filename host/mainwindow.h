@@ -21,6 +21,7 @@ public:
 
 Q_SIGNALS:
     void openParamContabRequested();
+    void historyRequested();
     void helpRequested();
     void aboutRequested();
     void closing();

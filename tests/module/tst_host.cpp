@@ -6,6 +6,7 @@
 #include "components/hostinterface.h"
 #include "desktophost.h"
 #include "helpwindow.h"
+#include "historywindow.h"
 #include "hostapplication.h"
 #include "hostoptions.h"
 #include "localdatabase.h"
@@ -30,6 +31,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QSqlQuery>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -537,6 +539,47 @@ private Q_SLOTS:
             QCOMPARE(cells[0].size(), 2);
             QVERIFY(cells[2].contains(u" a "_s));
         }
+    }
+
+    // The history window and --history show the same rows, as a person reads them.
+    void historyWindowAndCommandAgree() {
+        TNetConnection net;
+        net.SetServerName(u"Ger09400.rdmParamCtbl"_s);
+        net.SetPort(m_server->Port());
+        net.SetOperator(u"maria.teste"_s);
+        TChangeLog log;
+        log.Fields = {{u"IDCONTAJUDTCOMP"_s, TFieldType::String, 1, false}};
+        for (const auto &[from, to] : {std::pair{u"N"_s, u"S"_s}, std::pair{u"S"_s, u"N"_s}}) {
+            log.Changes = {{TChangeOp::Update, {from}, {to}}};
+            QVERIFY(net.Call(u"SetParamGeral"_s, {Packet::ToJson(log)}).Ok);
+        }
+
+        QTemporaryDir dir;
+        QProcess *command = RunHost({u"--history"_s, u"T"_s}, dir);
+        QVERIFY2(command->exitCode() == 0, command->readAllStandardError().constData());
+        const QStringList printed =
+            QString::fromUtf8(command->readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(printed.size(), 2);
+        QVERIFY2(printed.at(0).contains(u" | maria.teste (não verificado) | (geral) | Alteração | "
+                                        "Contabiliza Ajuste Data de Competência | Sim | Não"_s),
+                 qPrintable(printed.at(0)));
+
+        HostApplication app(OptionsFor(dir));
+        app.Host()->SetInteractive(false);
+        app.Start();
+        app.Window()->show();
+        HistoryWindow *window = app.OpenHistory();
+        QVERIFY(window);
+        QStringList shown;
+        for (int r = 0; r < window->Table()->rowCount(); ++r) {
+            QStringList cells;
+            for (int c = 0; c < window->Table()->columnCount(); ++c)
+                cells << window->Table()->item(r, c)->text();
+            shown << cells.join(u" | "_s);
+        }
+        QCOMPARE(shown, printed);
+        QCOMPARE(window->Status(), u"2 alteração(ões)."_s);
+        app.Shutdown();
     }
 
     void screenshotsOfEachPage_data() {
