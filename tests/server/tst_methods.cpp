@@ -12,6 +12,8 @@
 #include <QSignalSpy>
 #include <QSqlRecord>
 #include <QTest>
+
+#include <thread>
 #include <QThread>
 #include <QWebSocket>
 
@@ -556,6 +558,46 @@ private Q_SLOTS:
             u"SetContOpe"_s, {Log(seenThere, {Update(seenThere, u"09"_s, u"IDSUGRAT"_s, u"S"_s)})});
         QCOMPARE(late.ErrorCode, u"conflict"_s);
         QCOMPARE(ToPacket(there.Call(u"GetDataSaldEmpr"_s, {u"04"_s}).Payload).Rows.size(), 1);
+    }
+
+    // Two servers writing at once into one database: every call's history is there, whole, and
+    // the two interleave without losing a row.
+    void twoServersInterleaveTheirHistory() {
+        QString error;
+        QVERIFY2(m_fx.StartSecond(&error), qPrintable(error));
+        const int rounds = 10;
+        // Each writer on its own thread with a connection of its own (made there, as a socket
+        // belongs to the thread that makes it); one company each, so none conflicts.
+        auto flip = [&](int port, const QString &code, QString *failed) {
+            TNetConnection c;
+            c.SetServerName(u"Ger09400.rdmParamCtbl"_s);
+            c.SetPort(port);
+            c.SetTimeoutMs(60000);
+            for (int i = 0; i < rounds; ++i) {
+                const TTablePacket records = Records(c);
+                const QString now = Cell(records, RowOf(records, code), u"IDSUGRAT"_s).toString();
+                const TResultEnvelope r = c.Call(
+                    u"SetContOpe"_s,
+                    {Log(records, {Update(records, code, u"IDSUGRAT"_s,
+                                          now == u"S"_s ? u"N"_s : u"S"_s)})});
+                if (!r.Ok) {
+                    *failed = r.ErrorMessage;
+                    return;
+                }
+            }
+        };
+        QString failedHere, failedThere;
+        const int herePort = m_fx.Client().Port(), therePort = m_fx.SecondClient().Port();
+        std::thread first([&] { flip(herePort, u"07"_s, &failedHere); });
+        std::thread second([&] { flip(therePort, u"08"_s, &failedThere); });
+        first.join();
+        second.join();
+        QVERIFY2(failedHere.isEmpty() && failedThere.isEmpty(),
+                 qPrintable(failedHere + failedThere));
+        QCOMPARE(m_fx.Column(u"SELECT CDEMPRESA || ' ' || COUNT(*) || ' ' || "
+                             "COUNT(DISTINCT IDALTERACAO) FROM HISTALTERACAO GROUP BY CDEMPRESA "
+                             "ORDER BY CDEMPRESA"_s),
+                 (QStringList{u"07 %1 %1"_s.arg(rounds), u"08 %1 %1"_s.arg(rounds)}));
     }
 
     // Servers started at the same moment on an empty database: each takes its turn at the
