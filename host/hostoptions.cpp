@@ -35,7 +35,9 @@ void Describe(QCommandLineParser &parser) {
     parser.setApplicationDescription(u"Ger - Parâmetro Contábil: o programa de mesa."_s);
     parser.addOption({{u"h"_s, u"help"_s}, u"Mostra esta ajuda e termina."_s});
     parser.addOption({{u"v"_s, u"version"_s}, u"Mostra a versão e termina."_s});
-    parser.addOption({u"server"_s, u"Servidor de aplicação (ws://HOST:PORTA ou wss://...)."_s,
+    parser.addOption({u"server"_s,
+                      u"Servidor de aplicação (ws://HOST:PORTA ou wss://...). Padrão: "
+                      "ws://127.0.0.1:9400."_s,
                       u"url"_s, HostOptions().ServerUrl});
     parser.addOption({u"token-file"_s,
                       u"Arquivo com o token que o servidor exige (padrão: o arquivo que a "
@@ -48,7 +50,8 @@ void Describe(QCommandLineParser &parser) {
     parser.addOption({u"operator"_s, u"Operador conectado (padrão: o usuário do sistema)."_s,
                       u"nome"_s});
     parser.addOption({u"local-db"_s,
-                      u"Banco local (SQLite) das cópias de EMPRESA e CONTOPECTBL."_s,
+                      u"Banco local (SQLite) das cópias de EMPRESA e CONTOPECTBL. Padrão: "
+                      "ger-host-local.db na pasta de dados do usuário."_s,
                       u"arquivo"_s});
     parser.addOption({u"list"_s, u"Lista os parâmetros como a grade os mostra e termina."_s});
     parser.addOption({u"screenshot"_s, u"Salva a tela em PNG e termina."_s, u"arquivo"_s});
@@ -60,7 +63,8 @@ void Describe(QCommandLineParser &parser) {
                       u"dd/mm/aaaa"_s});
     parser.addOption(
         {u"page"_s,
-         u"Página da captura (0 lista, 1 períodos, 2 controles, 3 cadastramento automático)."_s,
+         u"Página da captura (0 lista, 1 períodos, 2 controles, 3 cadastramento automático). "
+         "Padrão: 0."_s,
          u"n"_s, u"0"_s});
 }
 
@@ -71,7 +75,12 @@ QString HostOptions::HelpOrVersion(const QByteArray &which) {
         return u"ger-host %1\n"_s.arg(QStringLiteral(GER_VERSION));
     QCommandLineParser parser;
     Describe(parser);
-    return parser.helpText();
+    QString text = parser.helpText();
+    // The parser's own two headings, which Qt writes in English without its translations.
+    text.replace(u"Usage: "_s, u"Uso: "_s);
+    text.replace(u"Options:"_s, u"Opções:"_s);
+    text.replace(u" [options]"_s, u" [opções]"_s);
+    return text;
 }
 
 bool HostOptions::Parse(const QStringList &arguments, HostOptions &out, QString *error) {

@@ -24,9 +24,11 @@ void Describe(QCommandLineParser &parser) {
                       u"arquivo"_s});
     parser.addOption({u"db"_s,
                       u"Banco: sqlite:CAMINHO ou postgresql://usuario@host:porta/banco (a senha "
-                      "vem de PGPASSWORD ou do arquivo ~/.pgpass)."_s,
+                      "vem de PGPASSWORD ou do arquivo ~/.pgpass). Padrão: sqlite:ger.db."_s,
                       u"url"_s, ServerOptions().Db});
-    parser.addOption({u"listen"_s, u"Endereço em que escutar (porta 0: qualquer livre)."_s,
+    parser.addOption({u"listen"_s,
+                      u"Endereço em que escutar (porta 0: qualquer livre). Padrão: "
+                      "127.0.0.1:9400."_s,
                       u"host:porta"_s, u"127.0.0.1:9400"_s});
     parser.addOption({u"seed"_s,
                       u"Preenche um banco vazio: demo, large ou large:N (N empresas)."_s,
@@ -38,7 +40,8 @@ void Describe(QCommandLineParser &parser) {
     parser.addOption(
         {u"tls-cert"_s, u"Certificado PEM: serve wss:// em vez de ws://."_s, u"arquivo"_s});
     parser.addOption({u"tls-key"_s, u"Chave privada PEM do certificado."_s, u"arquivo"_s});
-    parser.addOption({u"log-level"_s, u"Nível do registro: debug, info, warn ou error."_s,
+    parser.addOption({u"log-level"_s,
+                      u"Nível do registro: debug, info, warn ou error. Padrão: info."_s,
                       u"nível"_s, u"info"_s});
     parser.addOption({u"allow-origin"_s,
                       u"Origem web (esquema://host[:porta]) cujas páginas podem conectar; pode "
@@ -46,11 +49,21 @@ void Describe(QCommandLineParser &parser) {
                       "que não enviam Origin não são afetados."_s,
                       u"origem"_s});
     parser.addOption({u"idle-timeout"_s,
-                      u"Fecha a conexão que nada envia nem espera por este tempo (0: nunca)."_s,
+                      u"Fecha a conexão que nada envia nem espera por este tempo (0: nunca). "
+                      "Padrão: 600."_s,
                       u"segundos"_s, u"600"_s});
     parser.addOption({u"message-timeout"_s,
-                      u"Fecha a conexão cuja mensagem, começada, não termina neste tempo."_s,
+                      u"Fecha a conexão cuja mensagem, começada, não termina neste tempo. "
+                      "Padrão: 60."_s,
                       u"segundos"_s, u"60"_s});
+}
+
+// The parser's own two headings, which Qt writes in English without its translations.
+QString PortugueseHelp(QString text) {
+    text.replace(u"Usage: "_s, u"Uso: "_s);
+    text.replace(u"Options:"_s, u"Opções:"_s);
+    text.replace(u" [options]"_s, u" [opções]"_s);
+    return text;
 }
 
 // Options a configuration file may set: every one that takes a value, but the file itself.
@@ -127,7 +140,7 @@ bool ServerOptions::Parse(const QStringList &arguments, ServerOptions &out, QStr
         return false;
     }
     if (parser.isSet(u"help"_s)) {
-        *text = parser.helpText();
+        *text = PortugueseHelp(parser.helpText());
         return true;
     }
     if (parser.isSet(u"version"_s)) {
