@@ -1,7 +1,6 @@
 #include "serverlog.h"
 
 #include <QDateTime>
-#include <QMutex>
 
 #include <condition_variable>
 #include <mutex>

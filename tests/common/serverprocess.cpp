@@ -88,6 +88,18 @@ qsizetype ServerProcess::LogMark() {
     return size;
 }
 
+bool MakeThrowawayCertificate(const QString &dir) {
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                   QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-keyout"),
+                   dir + QStringLiteral("/key.pem"), QStringLiteral("-out"),
+                   dir + QStringLiteral("/cert.pem"), QStringLiteral("-days"), QStringLiteral("2"),
+                   QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
+                   QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1")});
+    return openssl.waitForFinished(60000) && openssl.exitCode() == 0;
+}
+
 QStringList ServerProcess::LoggedCalls(qsizetype from) {
     LogMark();
     static const QByteArray object = QByteArrayLiteral("rdmParamCtbl.");

@@ -10,6 +10,10 @@
 // failure.
 bool ExecSqlite(const QString &path, const QStringList &statements);
 
+// A throwaway self-signed certificate for 127.0.0.1, as cert.pem and key.pem in `dir`, made
+// with the openssl command; false when it could not be made.
+bool MakeThrowawayCertificate(const QString &dir);
+
 // Runs the real ger-server for a suite or a benchmark: a throwaway SQLite database in a temporary
 // folder, any free loopback port, and the port read back from the server's "escutando em" line.
 class ServerProcess final {

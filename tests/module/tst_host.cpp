@@ -97,17 +97,6 @@ private:
         return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
     }
 
-    // A throwaway self-signed certificate for 127.0.0.1, as cert.pem and key.pem in `dir`.
-    static bool MakeCertificate(const QString &dir) {
-        QProcess openssl;
-        openssl.start(u"openssl"_s,
-                      {u"req"_s, u"-x509"_s, u"-newkey"_s, u"rsa:2048"_s, u"-nodes"_s,
-                       u"-keyout"_s, dir + u"/key.pem"_s, u"-out"_s, dir + u"/cert.pem"_s,
-                       u"-days"_s, u"2"_s, u"-subj"_s, u"/CN=127.0.0.1"_s, u"-addext"_s,
-                       u"subjectAltName=IP:127.0.0.1"_s});
-        return openssl.waitForFinished(60000) && openssl.exitCode() == 0;
-    }
-
 private Q_SLOTS:
     void initTestCase() {
         m_server = std::make_unique<ServerProcess>();
@@ -179,7 +168,7 @@ private Q_SLOTS:
         QFETCH(bool, caFile);
         QFETCH(QString, error);
         QTemporaryDir dir;
-        if (caFile && !MakeCertificate(dir.path()))
+        if (caFile && !MakeThrowawayCertificate(dir.path()))
             QSKIP("openssl is not available");
         QStringList args{u"ger-host"_s, u"--server"_s, server};
         if (tokenFile != "-") {
@@ -230,7 +219,7 @@ private Q_SLOTS:
         if (QStandardPaths::findExecutable(u"openssl"_s).isEmpty())
             QSKIP("openssl is not installed");
         QTemporaryDir dir;
-        QVERIFY(MakeCertificate(dir.path()));
+        QVERIFY(MakeThrowawayCertificate(dir.path()));
         const QString token = dir.filePath(u"token"_s), wrong = dir.filePath(u"wrong"_s);
         QVERIFY(WriteFile(token, QByteArray(40, 'k') + '\n'));
         QVERIFY(QFile::setPermissions(token, QFile::ReadOwner | QFile::WriteOwner));

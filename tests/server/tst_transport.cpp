@@ -641,13 +641,7 @@ private Q_SLOTS:
         ServerProcess server;
         const QString cert = server.Dir() + u"/cert.pem"_s;
         const QString key = server.Dir() + u"/key.pem"_s;
-        QProcess openssl;
-        openssl.start(u"openssl"_s,
-                      {u"req"_s, u"-x509"_s, u"-newkey"_s, u"rsa:2048"_s, u"-nodes"_s, u"-keyout"_s,
-                       key, u"-out"_s, cert, u"-days"_s, u"2"_s, u"-subj"_s, u"/CN=127.0.0.1"_s,
-                       u"-addext"_s, u"subjectAltName=IP:127.0.0.1"_s});
-        QVERIFY(openssl.waitForFinished(60000));
-        QCOMPARE(openssl.exitCode(), 0);
+        QVERIFY(MakeThrowawayCertificate(server.Dir()));
         QVERIFY2(server.Start({u"--tls-cert"_s, cert, u"--tls-key"_s, key}),
                  server.Output().constData());
         QVERIFY(server.Output().contains("escutando em wss://"));
@@ -670,6 +664,7 @@ private Q_SLOTS:
 
         // A key of another certificate is found out at start, not at every client's handshake.
         const QString otherKey = server.Dir() + u"/other-key.pem"_s;
+        QProcess openssl;
         openssl.start(u"openssl"_s, {u"genrsa"_s, u"-out"_s, otherKey, u"2048"_s});
         QVERIFY(openssl.waitForFinished(60000));
         QCOMPARE(openssl.exitCode(), 0);
