@@ -5,11 +5,14 @@
 #include <QSqlQuery>
 #include <QUuid>
 
+#include <atomic>
+
 using namespace Qt::StringLiterals;
 
 namespace {
 
 thread_local Caller t_caller;
+std::atomic<bool> g_recording{true};
 
 QString textOf(const ParamRecord::Column &column, const QVariant &stored) {
     if (stored.isNull())
@@ -57,7 +60,18 @@ ChangeHistory::ChangeHistory(QString method)
     }
 }
 
+void ChangeHistory::SetRecording(bool on) {
+    g_recording = on;
+}
+
+bool ChangeHistory::Recording() {
+    return g_recording;
+}
+
+// With recording off every snapshot is empty, so Compare finds nothing and Write has nothing.
 ChangeHistory::Snapshot ChangeHistory::RecordOf(QSqlDatabase &db, const QString &code) {
+    if (!g_recording)
+        return {};
     QSqlQuery &q = Database::Statement(
         db, u"SELECT %1 FROM CONTOPECTBL WHERE CDEMPRESA = ?"_s.arg(storedColumnList()));
     q.bindValue(0, code);
@@ -71,27 +85,9 @@ ChangeHistory::Snapshot ChangeHistory::RecordOf(QSqlDatabase &db, const QString 
     return out;
 }
 
-QHash<QString, ChangeHistory::Snapshot>
-ChangeHistory::RecordsOf(QSqlDatabase &db, const QString &condition, const QVariantList &binds) {
-    QSqlQuery &q = Database::Statement(
-        db, u"SELECT %1 FROM CONTOPECTBL%2"_s.arg(
-                storedColumnList(), condition.isEmpty() ? QString() : u" WHERE "_s + condition));
-    for (int i = 0; i < binds.size(); ++i)
-        q.bindValue(i, binds.at(i));
-    Database::Exec(q);
-    QHash<QString, Snapshot> out;
-    const auto &columns = ParamRecord::StoredColumns();
-    while (q.next()) {
-        Snapshot record;
-        for (int i = 0; i < columns.size(); ++i)
-            record.insert(QString::fromLatin1(columns.at(i).Name),
-                          textOf(columns.at(i), q.value(i)));
-        out.insert(record.value(u"CDEMPRESA"_s), record);
-    }
-    return out;
-}
-
 ChangeHistory::Snapshot ChangeHistory::GeneralOf(QSqlDatabase &db) {
+    if (!g_recording)
+        return {};
     QSqlQuery &q =
         Database::Statement(db, u"SELECT IDCONTAJUDTCOMP FROM PARAMGERAL WHERE IDPARAMGERAL = 1"_s);
     Database::Exec(q);
@@ -136,7 +132,7 @@ void ChangeHistory::Write(QSqlDatabase &db) {
         for (qsizetype i = first; i < first + count; ++i) {
             const Row &row = m_rows.at(i);
             insert.bindValue(at++, m_id);
-            insert.bindValue(at++, int(i + 1));
+            insert.bindValue(at++, int(m_written + i + 1));
             insert.bindValue(at++, m_time);
             insert.bindValue(at++, m_caller.Operator.left(60));
             insert.bindValue(at++, m_caller.Verified ? u"S"_s : u"N"_s);
@@ -151,5 +147,88 @@ void ChangeHistory::Write(QSqlDatabase &db) {
         Q_ASSERT(at == count * ColumnsPerRow);
         Database::Exec(insert);
     }
+    m_written += int(m_rows.size());
     m_rows.clear();
+}
+
+namespace {
+
+// A stored column as the history's text: dates as 2026-12-31, whatever the database keeps.
+QString historyText(Database::Dialect dialect, const ParamRecord::Column &column,
+                    const QString &table) {
+    const QString name = table + u'.' + QLatin1StringView(column.Name);
+    if (column.ColumnKind != ParamRecord::Kind::Date)
+        return dialect == Database::Dialect::Postgres ? u"CAST(%1 AS VARCHAR)"_s.arg(name) : name;
+    return dialect == Database::Dialect::Postgres ? u"to_char(%1, 'YYYY-MM-DD')"_s.arg(name)
+                                                  : u"substr(%1, 1, 10)"_s.arg(name);
+}
+
+} // namespace
+
+void ChangeHistory::CaptureBulk(QSqlDatabase &db, Database::Dialect dialect,
+                                const QString &condition, const QVariantList &binds) {
+    if (!g_recording)
+        return;
+    const QString where = condition.isEmpty() ? QString() : u" WHERE "_s + condition;
+    // A temporary table is the connection's own: two calls never see each other's.
+    Database::ExecDirect(db, u"CREATE TEMP TABLE IF NOT EXISTS HISTANTES AS SELECT %1 FROM "
+                             "CONTOPECTBL WHERE 1 = 0"_s.arg(storedColumnList()));
+    Database::ExecDirect(db, u"DELETE FROM HISTANTES"_s);
+    // Not from the statement cache: the table may be new since the last call.
+    QSqlQuery q = Database::Prepare(
+        db, u"INSERT INTO HISTANTES SELECT %1 FROM CONTOPECTBL A%2"_s.arg(
+                storedColumnList().replace(u", "_s, u", A."_s).prepend(u"A."_s), where));
+    for (int i = 0; i < binds.size(); ++i)
+        q.bindValue(i, binds.at(i));
+    Database::Exec(q);
+    Q_UNUSED(dialect);
+}
+
+void ChangeHistory::WriteBulk(QSqlDatabase &db, Database::Dialect dialect,
+                              const QString &condition, const QVariantList &binds) {
+    if (!g_recording)
+        return;
+    const bool postgres = dialect == Database::Dialect::Postgres;
+    QStringList fields, before, after;
+    int n = 0;
+    for (const ParamRecord::Column &c : ParamRecord::StoredColumns()) {
+        if (qstrcmp(c.Name, "CDEMPRESA") == 0)
+            continue;
+        ++n;
+        const bool date = c.ColumnKind == ParamRecord::Kind::Date;
+        fields.append(u"(%1, '%2', '%3')"_s.arg(n).arg(QLatin1StringView(c.Name),
+                                                        date ? u"date"_s : u"string"_s));
+        before.append(u"WHEN %1 THEN %2"_s.arg(n).arg(historyText(dialect, c, u"B"_s)));
+        after.append(u"WHEN %1 THEN %2"_s.arg(n).arg(historyText(dialect, c, u"A"_s)));
+    }
+    // Every value's text against its text before, as Compare does: no value and "" are alike.
+    const QString param = postgres ? u"CAST(? AS VARCHAR)"_s : u"?"_s;
+    const QString sql =
+        u"INSERT INTO HISTALTERACAO (IDALTERACAO, NRSEQ, DTALTERACAO, NMOPERADOR, IDVERIFICADO, "
+        "NMMETODO, IDOPERACAO, CDEMPRESA, NMCAMPO, TPCAMPO, VLANTERIOR, VLNOVO) "
+        "SELECT %1, %2 + ROW_NUMBER() OVER (ORDER BY X.CDEMPRESA%3, X.N), %4, %1, %1, %1, X.OP, "
+        "X.CDEMPRESA, X.NOME, X.TIPO, NULLIF(X.ANTES, ''), NULLIF(X.DEPOIS, '') FROM ("
+        "SELECT A.CDEMPRESA AS CDEMPRESA, F.column1 AS N, F.column2 AS NOME, F.column3 AS TIPO, "
+        "CASE WHEN B.CDEMPRESA IS NULL THEN 'I' ELSE 'A' END AS OP, "
+        "COALESCE(CASE F.column1 %5 END, '') AS ANTES, "
+        "COALESCE(CASE F.column1 %6 END, '') AS DEPOIS "
+        "FROM CONTOPECTBL A LEFT JOIN HISTANTES B ON B.CDEMPRESA = A.CDEMPRESA "
+        "CROSS JOIN (VALUES %7) AS F%8) X WHERE X.ANTES <> X.DEPOIS"_s.arg(
+            param, postgres ? u"CAST(? AS INTEGER)"_s : u"?"_s,
+            postgres ? u" COLLATE \"C\""_s : QString(),
+            postgres ? u"CAST(? AS TIMESTAMP)"_s : u"?"_s, before.join(u' '), after.join(u' '),
+            fields.join(u", "_s), condition.isEmpty() ? QString() : u" WHERE "_s + condition);
+    QSqlQuery q = Database::Prepare(db, sql);
+    int at = 0;
+    q.bindValue(at++, m_id);
+    q.bindValue(at++, m_written);
+    q.bindValue(at++, m_time);
+    q.bindValue(at++, m_caller.Operator.left(60));
+    q.bindValue(at++, m_caller.Verified ? u"S"_s : u"N"_s);
+    q.bindValue(at++, m_method);
+    for (const QVariant &bind : binds)
+        q.bindValue(at++, bind);
+    Database::Exec(q);
+    m_written += q.numRowsAffected();
+    Database::ExecDirect(db, u"DELETE FROM HISTANTES"_s);
 }

@@ -28,6 +28,11 @@ class ChangeHistory final {
 public:
     explicit ChangeHistory(QString method);
 
+    // On by default. Off only to measure what the history costs: then no snapshot is taken and
+    // nothing is written. Set once, before the first call.
+    static void SetRecording(bool on);
+    static bool Recording();
+
     // A record as text per stored column ("2026-12-31" for dates); empty when there is none.
     using Snapshot = QHash<QString, QString>;
     static Snapshot RecordOf(QSqlDatabase &db, const QString &code);
@@ -40,10 +45,14 @@ public:
     // REQUIRES: in the call's transaction, after the changes.
     void Write(QSqlDatabase &db);
 
-    // For a bulk write: every record of the companies `scope` names, as it stands now.
-    // REQUIRES: in the call's transaction.
-    static QHash<QString, Snapshot> RecordsOf(QSqlDatabase &db, const QString &condition,
-                                              const QVariantList &binds);
+    // A bulk write's history without a round trip per row: the records `condition` names (on
+    // column A.CDEMPRESA; empty for all) are kept aside before the write, and compared with what
+    // the write left inside the database. Same rows, same order as Compare gives.
+    // REQUIRES: in the call's transaction; CaptureBulk before the changes, WriteBulk after.
+    void CaptureBulk(QSqlDatabase &db, Database::Dialect dialect, const QString &condition,
+                     const QVariantList &binds);
+    void WriteBulk(QSqlDatabase &db, Database::Dialect dialect, const QString &condition,
+                   const QVariantList &binds);
 
 private:
     struct Row {
@@ -61,4 +70,5 @@ private:
     QString m_method;
     Caller m_caller;
     QVector<Row> m_rows;
+    int m_written = 0; // rows of this call already in the table: the next NRSEQ follows them
 };

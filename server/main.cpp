@@ -1,5 +1,6 @@
 #include "backend.h"
 #include "serverlog.h"
+#include "changehistory.h"
 #include "serveroptions.h"
 #include "wslistener.h"
 
@@ -264,6 +265,10 @@ int main(int argc, char **argv) {
                                    : u"semente \"%1\" não aplicada: o banco já tem empresas"_s.arg(
                                          options.Seed));
     }
+
+    ChangeHistory::SetRecording(options.History);
+    if (!options.History)
+        ServerLog::Announce(u"histórico de alterações desligado (--no-history)"_s);
 
     int rc = 0;
     {

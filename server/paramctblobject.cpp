@@ -898,20 +898,13 @@ CallOutcome ParamCtblObject::setCadAuto(const QJsonArray &params) {
                      "cadastramento automático (empresas %1). Nada foi alterado."_s.arg(
                          named.join(u", "_s)));
             }
-            // Every listed record before and after: the history names each field the apply
-            // changed, company by company.
-            const Scope scope = scopeOf(list, u"CDEMPRESA"_s);
-            const QHash<QString, ChangeHistory::Snapshot> before =
-                ChangeHistory::RecordsOf(db, scope.Condition, scope.Binds);
-            writeBulk(db, m_database.Kind(), list, columns);
-            const QHash<QString, ChangeHistory::Snapshot> after =
-                ChangeHistory::RecordsOf(db, scope.Condition, scope.Binds);
+            // Every listed record kept aside before the apply: the history names each field it
+            // changed, company by company, compared inside the database.
+            const Scope scope = scopeOf(list, u"A.CDEMPRESA"_s);
             ChangeHistory history(u"setCadAuto"_s);
-            QStringList codes = after.keys();
-            codes.sort();
-            for (const QString &code : std::as_const(codes))
-                history.Compare(code, before.value(code), after.value(code));
-            history.Write(db);
+            history.CaptureBulk(db, m_database.Kind(), scope.Condition, scope.Binds);
+            writeBulk(db, m_database.Kind(), list, columns);
+            history.WriteBulk(db, m_database.Kind(), scope.Condition, scope.Binds);
         });
         return TResultEnvelope::Success(QJsonValue(), QJsonArray{list.Normalised()});
     });

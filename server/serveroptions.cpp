@@ -56,6 +56,9 @@ void Describe(QCommandLineParser &parser) {
                       u"Fecha a conexão cuja mensagem, começada, não termina neste tempo. "
                       "Padrão: 60."_s,
                       u"segundos"_s, u"60"_s});
+    parser.addOption({u"no-history"_s,
+                      u"Não registra o histórico de alterações (só para medir o seu custo; o "
+                      "registro é o padrão)."_s});
 }
 
 // The parser's own two headings, which Qt writes in English without its translations.
@@ -180,6 +183,7 @@ bool ServerOptions::Parse(const QStringList &arguments, ServerOptions &out, QStr
     if (!o.Seed.isEmpty() && !Seeds::Valid(o.Seed, error))
         return false;
     o.TokenFile = parser.value(u"token-file"_s);
+    o.History = !parser.isSet(u"no-history"_s);
     bool ok = false;
     const QString idle = parser.value(u"idle-timeout"_s);
     o.IdleTimeoutSeconds = idle.toInt(&ok);

@@ -20,6 +20,7 @@ struct ServerOptions {
     ServerLog::Level Level = ServerLog::Level::Info;
     int IdleTimeoutSeconds = 600;   // 0: idle connections are kept
     int MessageTimeoutSeconds = 60; // a message begun must be complete within this
+    bool History = true;            // the change history of every write
 
     // False with *error set on a bad option; *text set (and true returned) for --help and
     // --version, which need nothing else to be right.

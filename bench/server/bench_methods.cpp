@@ -1,10 +1,21 @@
-// Round trip of every method against a real ger-server, on the demo seed and on the large seed
-// (1000 companies, 5 million entries, 500 thousand balances). The per-company calls should cost
-// the same on both: each is an index seek, never a walk over a company's entries.
+// The server's figures against a real ger-server, each beside its reference measured in the same
+// run: every method's round trip on the demo seed and on the large seed (1000 companies, 5 million
+// entries, 500 thousand balances), the bare SQL each one needs, the transport's own ping, 32
+// connections at once, the server's memory after a flood of the largest reply, the desktop host's
+// start, and what the change history costs.
+//
+// One run is one database: SQLite by default, PostgreSQL with GER_BENCH_DB=postgresql and
+// GER_BENCH_PG_URL=postgresql://user@host:port (scripts/bench starts a throwaway cluster). Every
+// benchmark's name starts with the database, so that one report can read both runs.
+//
+// The client is a blocking socket (RawClient): what is timed is the server's path, not the desktop
+// client's, whose own cost bench_dataset measures.
 
 #include "datetime.h"
-#include "netconnection.h"
+#include "jsonrpcmessage.h"
 #include "packet.h"
+#include "paramrecord.h"
+#include "rawclient.h"
 #include "serverprocess.h"
 
 #include <benchmark/benchmark.h>
@@ -14,65 +25,181 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTemporaryDir>
+#include <QUrl>
 
+#include <atomic>
 #include <cstdio>
+#include <functional>
+#include <thread>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-struct Setup {
-    const char *Label;
-    std::unique_ptr<ServerProcess> Server;
-    std::unique_ptr<TNetConnection> Client;
-    std::unique_ptr<TNetConnection> Cache;
-    QString Company;   // has entries and balances
-    QString Unevolved; // has entries left out of the balances before 2026
-    QString CleanList; // companies that pass the bulk checks
+bool g_postgres = false;
+QString g_pgBase; // postgresql://user@host:port, without a database
+std::string g_label = "sqlite";
+
+// --- databases ------------------------------------------------------------------------------
+
+// One database of the run, as the server's --db and as a connection of this process.
+struct Store {
+    QString Name;     // sqlite: the file; postgresql: the database
+    QString Url() const { return g_postgres ? g_pgBase + u'/' + Name : u"sqlite:"_s + Name; }
+    QString Connection() const { return u"bench-"_s + QString::number(qHash(Name)); }
+
+    QSqlDatabase Open() const {
+        if (QSqlDatabase::contains(Connection()))
+            return QSqlDatabase::database(Connection());
+        QSqlDatabase db;
+        if (g_postgres) {
+            const QUrl url(g_pgBase);
+            db = QSqlDatabase::addDatabase(u"QPSQL"_s, Connection());
+            db.setHostName(url.host());
+            db.setPort(url.port(5432));
+            db.setUserName(url.userName());
+            db.setDatabaseName(Name);
+        } else {
+            db = QSqlDatabase::addDatabase(u"QSQLITE"_s, Connection());
+            db.setDatabaseName(Name);
+        }
+        if (!db.open())
+            std::fprintf(stderr, "%s: %s\n", qPrintable(Name), qPrintable(db.lastError().text()));
+        return db;
+    }
+
+    bool Exec(const QStringList &statements) const {
+        QSqlDatabase db = Open();
+        QSqlQuery q(db);
+        for (const QString &statement : statements) {
+            if (!q.exec(statement)) {
+                std::fprintf(stderr, "%s: %s\n", qPrintable(statement),
+                             qPrintable(q.lastError().text()));
+                return false;
+            }
+        }
+        return true;
+    }
+
+    QVariant Scalar(const QString &sql) const {
+        QSqlDatabase db = Open();
+        QSqlQuery q(db);
+        return q.exec(sql) && q.next() ? q.value(0) : QVariant();
+    }
 };
 
-Setup g_demo{"demo", {}, {}, {}, u"01"_s, u"02"_s, u"01,02,05,06"_s};
-Setup g_large{"large", {}, {}, {}, u"05"_s, u"02"_s, u"03,04,05,06,07,08,09,0A"_s};
+QSqlDatabase Admin() {
+    Store postgres{u"postgres"_s};
+    return postgres.Open();
+}
 
-bool StartServer(Setup &setup, const QString &dbPath, const QString &seed) {
-    setup.Server = std::make_unique<ServerProcess>();
+// A fresh database (`keep`: the one a previous run left, if any).
+Store MakeStore(const QString &dir, const QString &name, bool keep) {
+    if (!g_postgres) {
+        const QString path = dir + u'/' + name + u".db"_s;
+        if (!keep)
+            QFile::remove(path);
+        return {path};
+    }
+    const QString database = u"ger_bench_"_s + name;
+    QSqlDatabase admin = Admin();
+    QSqlQuery q(admin);
+    q.exec(u"SELECT 1 FROM pg_database WHERE datname = '%1'"_s.arg(database));
+    const bool exists = q.next();
+    if (exists && !keep)
+        q.exec(u"DROP DATABASE %1 WITH (FORCE)"_s.arg(database));
+    if (!exists || !keep)
+        q.exec(u"CREATE DATABASE %1"_s.arg(database));
+    return {database};
+}
+
+// --- servers --------------------------------------------------------------------------------
+
+struct Server {
+    const char *Label;
+    Store Db;
+    std::unique_ptr<ServerProcess> Process;
+    quint16 Port() const { return Process->Port(); }
+};
+
+bool Start(Server &server, const QString &seed, const QStringList &extra = {}) {
+    server.Process = std::make_unique<ServerProcess>();
     QElapsedTimer timer;
     timer.start();
-    // The database lives outside the server's own temporary folder so the large one is kept.
-    if (!setup.Server->Start({u"--db"_s, u"sqlite:"_s + dbPath, u"--log-level"_s, u"warn"_s}, 0,
-                             seed)) {
-        std::fprintf(stderr, "%s server did not start: %s\n", setup.Label,
-                     setup.Server->Output().constData());
+    if (!server.Process->Start(QStringList{u"--db"_s, server.Db.Url(), u"--log-level"_s,
+                                           u"warn"_s} + extra,
+                               0, seed)) {
+        std::fprintf(stderr, "%s server did not start: %s\n", server.Label,
+                     server.Process->Output().constData());
         return false;
     }
-    std::fprintf(stderr, "%s server ready in %.1f s\n", setup.Label, timer.elapsed() / 1000.0);
-    for (auto *client : {&setup.Client, &setup.Cache}) {
-        *client = std::make_unique<TNetConnection>();
-        (*client)->SetPort(setup.Server->Port());
-        (*client)->SetTimeoutMs(120000);
-        (*client)->SetThrowException(true);
-    }
-    setup.Client->SetServerName(u"Ger09400.rdmParamCtbl"_s);
-    setup.Cache->SetServerName(u"Host.Cache"_s);
+    std::fprintf(stderr, "%s/%s server ready in %.1f s\n", g_label.c_str(), server.Label,
+                 timer.elapsed() / 1000.0);
     return true;
 }
 
-QJsonObject BulkRequest() {
+QByteArray Request(const QString &method, const QJsonArray &params) {
+    static qint64 id = 0;
+    return JsonRpc::EncodeRequest(++id, method, params);
+}
+
+// One connection per benchmark (and per thread): the call, with its answer checked.
+void Calls(benchmark::State &state, const Server *server, const QByteArray &request,
+           bool mustSucceed = true) {
+    RawClient client;
+    if (!client.Connect(server->Port())) {
+        state.SkipWithError(qPrintable(client.Error()));
+        return;
+    }
+    for (auto _ : state) {
+        const QByteArray reply = client.Call(request);
+        if (reply.isEmpty() || (mustSucceed && !reply.contains("\"ok\":true"))) {
+            state.SkipWithError(reply.left(300).constData());
+            return;
+        }
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+// --- what the calls ask -----------------------------------------------------------------------
+
+struct Setup {
+    const char *Label;
+    QString Company;   // has entries and balances
+    QString Unevolved; // has entries left out of the balances before 2026
+    QString CleanList; // companies that pass the bulk checks
+    Server Main;
+    Server NoHistory; // the same database, the history off
+};
+
+Setup g_demo{"demo", u"01"_s, u"02"_s, u"01,02,05,06"_s, {"demo", {}, {}}, {"demo-nohist", {}, {}}};
+Setup g_large{"large", u"05"_s, u"02"_s, u"03,04,05,06,07,08,09,0A"_s,
+              {"large", {}, {}}, {"large-nohist", {}, {}}};
+Server g_empty{"empty", {}, {}};
+Server g_historySmall{"history-small", {}, {}};
+Server g_historyLarge{"history-1m", {}, {}};
+QString g_largeClean;
+QString g_tempDir; // the large seed's companies that pass the bulk checks (nine in ten)
+
+QJsonObject BulkRequest(int year) {
     TTablePacket request;
-    request.Fields = {
-        {u"DTINIPER"_s, TFieldType::Date, 0, false},  {u"DTFINPER"_s, TFieldType::Date, 0, false},
-        {u"DTINILANC"_s, TFieldType::Date, 0, false}, {u"DTFINLANC"_s, TFieldType::Date, 0, false},
-        {u"DTINIDFE"_s, TFieldType::Date, 0, false},  {u"DTFINDFE"_s, TFieldType::Date, 0, false},
-        {u"DTINIDFS"_s, TFieldType::Date, 0, false},  {u"DTFINDFS"_s, TFieldType::Date, 0, false},
-        {u"DTINIFIN"_s, TFieldType::Date, 0, false},  {u"DTFINFIN"_s, TFieldType::Date, 0, false},
-        {u"DTINIGPA"_s, TFieldType::Date, 0, false},  {u"DTFINGPA"_s, TFieldType::Date, 0, false},
-        {u"DTINIFIS"_s, TFieldType::Date, 0, false},  {u"DTFINFIS"_s, TFieldType::Date, 0, false},
-        {u"DTINIVEN"_s, TFieldType::Date, 0, false},  {u"DTFINVEN"_s, TFieldType::Date, 0, false}};
-    const TDateTime first = DateTimeUtil::FromQDate(QDate(2026, 1, 1));
-    const TDateTime last = DateTimeUtil::FromQDate(QDate(2026, 12, 31));
+    const QStringList dates = {u"DTINIPER"_s, u"DTFINPER"_s, u"DTINILANC"_s, u"DTFINLANC"_s,
+                               u"DTINIDFE"_s, u"DTFINDFE"_s, u"DTINIDFS"_s,  u"DTFINDFS"_s,
+                               u"DTINIFIN"_s, u"DTFINFIN"_s, u"DTINIGPA"_s,  u"DTFINGPA"_s,
+                               u"DTINIFIS"_s, u"DTFINFIS"_s, u"DTINIVEN"_s,  u"DTFINVEN"_s};
     TRowValues row;
-    for (int i = 0; i < 16; ++i)
-        row.append(i % 2 == 0 ? first : last);
+    for (int i = 0; i < dates.size(); ++i) {
+        request.Fields.append({dates.at(i), TFieldType::Date, 0, false});
+        row.append(DateTimeUtil::FromQDate(i % 2 == 0 ? QDate(year, 1, 1) : QDate(year, 12, 31)));
+    }
     for (const QString &flag :
          {u"IDCONTCCUS"_s, u"IDCONCOME"_s, u"IDUTCUSTEST"_s, u"IDSUGRATMANU"_s, u"IDUTSALDOSOC"_s,
           u"IDMSMCONTA"_s, u"IDPRIOCCUSTSET"_s, u"IDCONSVNDDFS"_s, u"IDULTDESPTRIB"_s,
@@ -85,62 +212,376 @@ QJsonObject BulkRequest() {
     return Packet::ToJson(request);
 }
 
-void Call(benchmark::State &state, Setup *setup, const QString &method, const QJsonArray &params) {
-    for (auto _ : state) {
-        const TResultEnvelope r = setup->Client->Call(method, params);
-        benchmark::DoNotOptimize(r.Ok);
-    }
-}
-
-void BM_GetContOpe(benchmark::State &s, Setup *setup) {
-    Call(s, setup, u"GetContOpe"_s, {});
-}
-void BM_GetDataSaldEmpr(benchmark::State &s, Setup *setup) {
-    Call(s, setup, u"GetDataSaldEmpr"_s, {setup->Company});
-}
-void BM_GetPescLanc(benchmark::State &s, Setup *setup) {
-    Call(s, setup, u"GetPescLanc"_s, {setup->Company});
-}
-void BM_getLancSemEvolucao(benchmark::State &s, Setup *setup) {
-    Call(s, setup, u"getLancSemEvolucao"_s, {setup->Unevolved, u"2026-01-01"_s});
-}
-void BM_setUsuarioFechamentoPeriodo(benchmark::State &s, Setup *setup) {
-    Call(s, setup, u"setUsuarioFechamentoPeriodo"_s,
-         {setup->Unevolved, u"01/10/2025"_s, u"BENCH"_s});
-}
-void BM_getErrosCadAuto_list(benchmark::State &s, Setup *setup) {
-    Call(s, setup, u"getErrosCadAuto"_s, {setup->CleanList, u"2026-01-01"_s, u"2026-12-31"_s});
-}
-void BM_getErrosCadAuto_all(benchmark::State &s, Setup *setup) {
-    Call(s, setup, u"getErrosCadAuto"_s, {u"T"_s, u"2026-01-01"_s, u"2026-12-31"_s});
-}
-void BM_setCadAuto_list(benchmark::State &s, Setup *setup) {
-    Call(s, setup, u"setCadAuto"_s, {setup->CleanList, u"S"_s, u"S"_s, BulkRequest()});
-}
-void BM_SetContOpe(benchmark::State &s, Setup *setup) {
-    // Flips one flag back and forth, each time with the row the previous call left.
+QByteArray SetContOpeFlip(const QString &code, const QString &from, const QString &to) {
     TChangeLog log;
     log.Fields = {{u"CDEMPRESA"_s, TFieldType::String, 2, false},
                   {u"IDCONGERGGF"_s, TFieldType::String, 1, false}};
-    QString current = u"N"_s;
-    const QString code = setup->Company;
+    log.Changes = {{TChangeOp::Update, {code, from}, {code, to}}};
+    return Request(u"Ger09400.rdmParamCtbl.SetContOpe"_s, {Packet::ToJson(log)});
+}
+
+QByteArray Method(const QString &name, const QJsonArray &params) {
+    return Request(u"Ger09400.rdmParamCtbl."_s + name, params);
+}
+
+// --- the benchmarks -------------------------------------------------------------------------
+
+void BM_Ping(benchmark::State &s, const Server *server) {
+    Calls(s, server, Request(u"ping"_s, {}), false);
+}
+void BM_Method(benchmark::State &s, const Server *server, QByteArray request) {
+    Calls(s, server, request);
+}
+
+// Flips one flag back and forth, each time with the row the previous call left.
+void BM_SetContOpe(benchmark::State &state, const Server *server, QString code) {
+    RawClient client;
+    if (!client.Connect(server->Port())) {
+        state.SkipWithError(qPrintable(client.Error()));
+        return;
+    }
     // Whatever an earlier run left, the flag is "N" afterwards (a refused flip means it was).
-    setup->Client->SetThrowException(false);
-    setup->Client->Call(u"SetContOpe"_s,
-                        {Packet::ToJson(TChangeLog{
-                            log.Fields, {{TChangeOp::Update, {code, u"S"_s}, {code, u"N"_s}}}})});
-    setup->Client->SetThrowException(true);
-    for (auto _ : s) {
-        const QString next = current == u"N"_s ? u"S"_s : u"N"_s;
-        log.Changes = {{TChangeOp::Update, {code, current}, {code, next}}};
-        const TResultEnvelope r = setup->Client->Call(u"SetContOpe"_s, {Packet::ToJson(log)});
-        benchmark::DoNotOptimize(r.Ok);
-        current = next;
+    client.Call(SetContOpeFlip(code, u"S"_s, u"N"_s));
+    const QByteArray toS = SetContOpeFlip(code, u"N"_s, u"S"_s);
+    const QByteArray toN = SetContOpeFlip(code, u"S"_s, u"N"_s);
+    bool on = false;
+    for (auto _ : state) {
+        const QByteArray reply = client.Call(on ? toN : toS);
+        if (!reply.contains("\"ok\":true")) {
+            state.SkipWithError(reply.left(300).constData());
+            return;
+        }
+        on = !on;
     }
 }
-void BM_GetTabela_EMPRESA(benchmark::State &s, Setup *setup) {
-    for (auto _ : s)
-        benchmark::DoNotOptimize(setup->Cache->Call(u"GetTabela"_s, {u"EMPRESA"_s}).Ok);
+
+// A bulk apply that changes every listed company's sixteen dates on every call.
+void BM_SetCadAutoChanging(benchmark::State &state, const Server *server, QString list) {
+    RawClient client;
+    if (!client.Connect(server->Port())) {
+        state.SkipWithError(qPrintable(client.Error()));
+        return;
+    }
+    const QByteArray years[2] = {
+        Method(u"setCadAuto"_s, {list, u"S"_s, u"S"_s, BulkRequest(2026)}),
+        Method(u"setCadAuto"_s, {list, u"S"_s, u"S"_s, BulkRequest(2027)})};
+    int turn = 0;
+    for (auto _ : state) {
+        const QByteArray reply = client.Call(years[turn]);
+        if (!reply.contains("\"ok\":true")) {
+            state.SkipWithError(reply.left(300).constData());
+            return;
+        }
+        turn = 1 - turn;
+    }
+    state.counters["companies"] = double(list.count(u',') + 1);
+}
+
+// The bulk screen's two calls over every company: the check, then the apply (which the large
+// seed's companies with entries awaiting the fiscal recalculation refuse, after the same check).
+void BM_BulkAll(benchmark::State &state, const Server *server) {
+    RawClient client;
+    if (!client.Connect(server->Port())) {
+        state.SkipWithError(qPrintable(client.Error()));
+        return;
+    }
+    const QByteArray check =
+        Method(u"getErrosCadAuto"_s, {u"T"_s, u"2026-01-01"_s, u"2026-12-31"_s});
+    const QByteArray apply = Method(u"setCadAuto"_s, {u"T"_s, u"S"_s, u"S"_s, BulkRequest(2026)});
+    for (auto _ : state) {
+        if (!client.Call(check).contains("\"ok\":true") || client.Call(apply).isEmpty()) {
+            state.SkipWithError("bulk call failed");
+            return;
+        }
+    }
+}
+
+// Many connections at once, each on its own thread with its own blocking socket.
+void BM_Concurrent(benchmark::State &state, const Server *server, QByteArray request) {
+    Calls(state, server, request, !request.contains("\"ping\""));
+}
+
+long ResidentKb(qint64 pid) {
+    QFile status(u"/proc/%1/status"_s.arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
+// 32 connections asking for the thousand records at once; the server's resident memory after.
+void BM_FloodMemory(benchmark::State &state, Server *server) {
+    const QByteArray request = Method(u"GetContOpe"_s, {});
+    for (auto _ : state) {
+        std::vector<std::thread> threads;
+        std::atomic<int> failures{0};
+        for (int t = 0; t < 32; ++t)
+            threads.emplace_back([&] {
+                RawClient client;
+                if (!client.Connect(server->Port())) {
+                    ++failures;
+                    return;
+                }
+                for (int i = 0; i < 20; ++i)
+                    if (!client.Call(request).contains("\"ok\":true"))
+                        ++failures;
+            });
+        for (auto &t : threads)
+            t.join();
+        if (failures > 0)
+            state.SkipWithError("GetContOpe failed during the flood");
+    }
+    state.counters["rss_mb"] = ResidentKb(server->Process->Process().processId()) / 1024.0;
+}
+
+// The bare statements a method needs, prepared once, every value of every row read.
+struct Statement {
+    QString Sql;
+    QVariantList Binds;
+};
+
+void BM_BareSql(benchmark::State &state, const Store *store, QVector<Statement> statements) {
+    QSqlDatabase db = store->Open();
+    std::vector<std::unique_ptr<QSqlQuery>> queries;
+    for (const Statement &statement : statements) {
+        auto q = std::make_unique<QSqlQuery>(db);
+        q->setForwardOnly(true);
+        if (!q->prepare(statement.Sql)) {
+            state.SkipWithError(qPrintable(q->lastError().text()));
+            return;
+        }
+        queries.push_back(std::move(q));
+    }
+    qint64 rows = 0;
+    for (auto _ : state) {
+        for (size_t n = 0; n < queries.size(); ++n) {
+            QSqlQuery &q = *queries[n];
+            const QVariantList &binds = statements.at(qsizetype(n)).Binds;
+            for (int i = 0; i < binds.size(); ++i)
+                q.bindValue(i, binds.at(i));
+            if (!q.exec()) {
+                state.SkipWithError(qPrintable(q.lastError().text()));
+                return;
+            }
+            const int columns = q.record().count();
+            while (q.next()) {
+                ++rows;
+                for (int i = 0; i < columns; ++i)
+                    benchmark::DoNotOptimize(q.value(i));
+            }
+        }
+    }
+    state.counters["rows"] = double(rows) / double(std::max<qint64>(state.iterations(), 1));
+}
+
+QString ContOpeSelect() {
+    QStringList select;
+    for (const ParamRecord::Column &c : ParamRecord::Fields())
+        select.append((qstrcmp(c.Name, "NMEMPRESA") == 0 ? u"E."_s : u"C."_s) +
+                      QLatin1StringView(c.Name));
+    return u"SELECT %1 FROM CONTOPECTBL C JOIN EMPRESA E ON E.CDEMPRESA = C.CDEMPRESA ORDER BY "
+           "C.CDEMPRESA"_s.arg(select.join(u", "_s));
+}
+
+// The desktop host's start to its first answer: ger-host --list, its local copies kept between
+// runs as on a desktop.
+void BM_HostList(benchmark::State &state, const Server *server, QString localDb) {
+    const QString host = QDir(ServerProcess::BinDir()).absoluteFilePath(u"ger-host"_s);
+    for (auto _ : state) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+        p.setProcessEnvironment(env);
+        p.start(host, {u"--server"_s, u"ws://127.0.0.1:%1"_s.arg(server->Port()), u"--local-db"_s,
+                       localDb, u"--list"_s});
+        if (!p.waitForFinished(60000) || p.exitCode() != 0) {
+            state.SkipWithError(p.readAllStandardError().left(300).constData());
+            return;
+        }
+    }
+}
+
+// --- set-up -----------------------------------------------------------------------------------
+
+bool MakeHistories(const QString &dir) {
+    // The same fifty changes of company 05 in both; a million more of other companies in one.
+    for (Server *server : {&g_historySmall, &g_historyLarge}) {
+        server->Db = MakeStore(dir, QString::fromLatin1(server->Label).replace(u'-', u'_'), false);
+        if (!Start(*server, u"demo"_s))
+            return false;
+        RawClient client;
+        if (!client.Connect(server->Port()))
+            return false;
+        for (int i = 0; i < 50; ++i)
+            if (!client.Call(SetContOpeFlip(u"05"_s, i % 2 ? u"S"_s : u"N"_s,
+                                            i % 2 ? u"N"_s : u"S"_s))
+                     .contains("\"ok\":true"))
+                return false;
+    }
+    const QString columns = u"IDALTERACAO, NRSEQ, DTALTERACAO, NMOPERADOR, IDVERIFICADO, "
+                            "NMMETODO, IDOPERACAO, CDEMPRESA, NMCAMPO, TPCAMPO, VLANTERIOR, VLNOVO"_s;
+    QString fill =
+        g_postgres
+            ? u"INSERT INTO HISTALTERACAO (%1) SELECT 'carga-' || (i / 16), i % 16 + 1, "
+              "(SELECT MIN(DTALTERACAO) FROM HISTALTERACAO) - (i || ' seconds')::interval, "
+              "'carga', 'S', 'setCadAuto', 'A', lpad((10 + i % 90)::text, 2, '0'), 'DTINIPER', "
+              "'date', '2025-01-01', '2026-01-01' FROM generate_series(1, 1000000) AS g(i)"_s
+            : u"WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1000000) "
+              "INSERT INTO HISTALTERACAO (%1) SELECT 'carga-' || (i / 16), i % 16 + 1, "
+              "(SELECT MIN(DTALTERACAO) FROM HISTALTERACAO), 'carga', 'S', 'setCadAuto', 'A', "
+              "printf('%02d', 10 + i % 90), 'DTINIPER', 'date', '2025-01-01', '2026-01-01' "
+              "FROM n"_s;
+    fill.replace(u"%1"_s, columns);
+    QElapsedTimer timer;
+    timer.start();
+    if (!g_historyLarge.Db.Exec({fill, g_postgres ? u"ANALYZE HISTALTERACAO"_s : u"ANALYZE"_s}))
+        return false;
+    std::fprintf(stderr, "%s: a million history rows in %.1f s\n", g_label.c_str(),
+                 timer.elapsed() / 1000.0);
+    return true;
+}
+
+bool StartAll(const QString &cacheDir, const QString &tempDir) {
+    g_demo.Main.Db = MakeStore(tempDir, u"demo"_s, false);
+    // Building 5 million entries takes a while: the large database is kept between runs.
+    g_large.Main.Db = MakeStore(cacheDir, u"large"_s, true);
+    g_empty.Db = MakeStore(tempDir, u"empty"_s, false);
+    if (!Start(g_demo.Main, u"demo"_s) || !Start(g_large.Main, u"large"_s) ||
+        !Start(g_empty, QString()))
+        return false;
+    for (Setup *setup : {&g_demo, &g_large}) {
+        setup->NoHistory.Db = setup->Main.Db;
+        if (!Start(setup->NoHistory, QString(), {u"--no-history"_s}))
+            return false;
+    }
+    // Every company but those with entries awaiting the fiscal recalculation.
+    QSqlDatabase db = g_large.Main.Db.Open();
+    QSqlQuery q(db);
+    q.exec(u"SELECT CDEMPRESA FROM EMPRESA E WHERE NOT EXISTS (SELECT 1 FROM LANCCONT L WHERE "
+           "L.CDEMPRESA = E.CDEMPRESA AND L.IDRECALCFISC = 'S') ORDER BY CDEMPRESA"_s);
+    QStringList clean;
+    while (q.next())
+        clean.append(q.value(0).toString());
+    g_largeClean = clean.join(u',');
+    return MakeHistories(tempDir);
+}
+
+void Register(const std::string &name, std::function<void(benchmark::State &)> fn,
+              benchmark::TimeUnit unit = benchmark::kMicrosecond) {
+    benchmark::RegisterBenchmark((g_label + "/" + name).c_str(), fn)->Unit(unit)->UseRealTime();
+}
+
+void RegisterAll() {
+    for (Setup *setup : {&g_demo, &g_large}) {
+        const std::string seed = setup->Label;
+        const Server *server = &setup->Main;
+        const Store *store = &setup->Main.Db;
+        Register(seed + "/ping", [server](auto &s) { BM_Ping(s, server); });
+        const QString code = setup->Company;
+        const QString unevolved = setup->Unevolved;
+        const Statement exists{u"SELECT 1 FROM EMPRESA WHERE CDEMPRESA = ?"_s, {code}};
+        const struct {
+            const char *Name;
+            QJsonArray Params;
+            QVector<Statement> Sql;
+        } methods[] = {
+            {"GetDataSaldEmpr",
+             {code},
+             {exists, {u"SELECT MAX(DTSALDEMPR) FROM SALDEMPR WHERE CDEMPRESA = ?"_s, {code}}}},
+            {"GetPescLanc",
+             {code},
+             {exists, {u"SELECT CDEMPRESA FROM LANCCONT WHERE CDEMPRESA = ? LIMIT 1"_s, {code}}}},
+            {"getLancSemEvolucao",
+             {unevolved, u"2026-01-01"_s},
+             {{exists.Sql, {unevolved}},
+              {u"SELECT MIN(DTLANC) FROM LANCCONT WHERE CDEMPRESA = ? AND IDEVOLUIDO = 'N' AND "
+               "DTLANC < ?"_s,
+               {unevolved, u"2026-01-01"_s}}}},
+            {"GetContOpe", {}, {{ContOpeSelect(), {}}}},
+        };
+        for (const auto &m : methods) {
+            const QByteArray request = Method(QString::fromLatin1(m.Name), m.Params);
+            Register(seed + "/" + m.Name,
+                     [server, request](auto &s) { BM_Method(s, server, request); });
+            const QVector<Statement> sql = m.Sql;
+            Register(seed + "/sql/" + m.Name,
+                     [store, sql](auto &s) { BM_BareSql(s, store, sql); });
+        }
+        const QByteArray closing = Method(u"setUsuarioFechamentoPeriodo"_s,
+                                          {setup->Unevolved, u"01/10/2025"_s, u"BENCH"_s});
+        Register(seed + "/setUsuarioFechamentoPeriodo",
+                 [server, closing](auto &s) { BM_Method(s, server, closing); });
+        const QByteArray checkList =
+            Method(u"getErrosCadAuto"_s, {setup->CleanList, u"2026-01-01"_s, u"2026-12-31"_s});
+        Register(seed + "/getErrosCadAuto/list",
+                 [server, checkList](auto &s) { BM_Method(s, server, checkList); });
+        const QByteArray applyList = Method(
+            u"setCadAuto"_s, {setup->CleanList, u"S"_s, u"S"_s, BulkRequest(2026)});
+        Register(seed + "/setCadAuto/list",
+                 [server, applyList](auto &s) { BM_Method(s, server, applyList); });
+        Register(seed + "/SetContOpe", [server, code](auto &s) { BM_SetContOpe(s, server, code); });
+        const Server *noHistory = &setup->NoHistory;
+        Register(seed + "/SetContOpe/no-history",
+                 [noHistory, code](auto &s) { BM_SetContOpe(s, noHistory, code); });
+        const QByteArray table = Request(u"Host.Cache.GetTabela"_s, {u"EMPRESA"_s});
+        Register(seed + "/Host.Cache.GetTabela/EMPRESA",
+                 [server, table](auto &s) { BM_Method(s, server, table); });
+    }
+
+    Server *large = &g_large.Main;
+    Register("large/bulk-all", [large](auto &s) { BM_BulkAll(s, large); },
+             benchmark::kMillisecond);
+    const QString clean = g_largeClean;
+    Register("large/setCadAuto/changing",
+             [large, clean](auto &s) { BM_SetCadAutoChanging(s, large, clean); },
+             benchmark::kMillisecond);
+    const Server *largeNoHistory = &g_large.NoHistory;
+    Register("large/setCadAuto/changing/no-history",
+             [largeNoHistory, clean](auto &s) { BM_SetCadAutoChanging(s, largeNoHistory, clean); },
+             benchmark::kMillisecond);
+
+    const QByteArray history = Request(u"Audit.GetHistorico"_s,
+                                       {u"05"_s, u""_s, u""_s, u""_s, u""_s, u"1"_s});
+    for (const Server *server : {&g_historySmall, &g_historyLarge})
+        Register(std::string(server->Label) + "/Audit.GetHistorico",
+                 [server, history](auto &s) { BM_Method(s, server, history); });
+
+    // Concurrency on the demo seed: the calls per second of 32 connections.
+    const Server *demo = &g_demo.Main;
+    for (const auto &[name, request] :
+         {std::pair{"ping", Request(u"ping"_s, {})},
+          std::pair{"GetDataSaldEmpr", Method(u"GetDataSaldEmpr"_s, {u"01"_s})}}) {
+        benchmark::RegisterBenchmark((g_label + "/demo/32-connections/" + name).c_str(),
+                                     [demo, request](auto &s) { BM_Concurrent(s, demo, request); })
+            ->Threads(32)
+            ->UseRealTime()
+            ->Unit(benchmark::kMicrosecond);
+    }
+    Register("large/GetContOpe-flood-memory", [large](auto &s) { BM_FloodMemory(s, large); },
+             benchmark::kMillisecond);
+
+    const QString localLarge = g_tempDir + u"/host-large.db"_s;
+    const QString localEmpty = g_tempDir + u"/host-empty.db"_s;
+    QFile::remove(localLarge);
+    QFile::remove(localEmpty);
+    benchmark::RegisterBenchmark((g_label + "/large/ger-host--list").c_str(),
+                                 [large, localLarge](auto &s) { BM_HostList(s, large, localLarge); })
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->Iterations(8);
+    const Server *empty = &g_empty;
+    benchmark::RegisterBenchmark((g_label + "/empty/ger-host--list").c_str(),
+                                 [empty, localEmpty](auto &s) { BM_HostList(s, empty, localEmpty); })
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->Iterations(8);
+}
+
+// What the benchmarks wrote into the kept database goes again.
+void Tidy() {
+    g_large.Main.Db.Exec({u"DELETE FROM HISTALTERACAO"_s});
 }
 
 } // namespace
@@ -150,39 +591,25 @@ int main(int argc, char **argv) {
     benchmark::Initialize(&argc, argv);
     if (qEnvironmentVariableIsEmpty("GER_BIN_DIR"))
         qputenv("GER_BIN_DIR", QCoreApplication::applicationDirPath().toUtf8());
-
-    // Building 5 million entries takes a while: the large database is kept between runs.
-    const QString cacheDir = QCoreApplication::applicationDirPath() + u"/../bench-cache"_s;
-    QDir().mkpath(cacheDir);
-    QTemporaryDir demoDir;
-    QFile::remove(demoDir.filePath(u"demo.db"_s));
-    if (!StartServer(g_demo, demoDir.filePath(u"demo.db"_s), u"demo"_s) ||
-        !StartServer(g_large, cacheDir + u"/large.db"_s, u"large"_s))
-        return 1;
-
-    using Fn = void (*)(benchmark::State &, Setup *);
-    const std::vector<std::pair<const char *, Fn>> methods = {
-        {"GetContOpe", BM_GetContOpe},
-        {"GetDataSaldEmpr", BM_GetDataSaldEmpr},
-        {"GetPescLanc", BM_GetPescLanc},
-        {"getLancSemEvolucao", BM_getLancSemEvolucao},
-        {"setUsuarioFechamentoPeriodo", BM_setUsuarioFechamentoPeriodo},
-        {"getErrosCadAuto/list", BM_getErrosCadAuto_list},
-        {"getErrosCadAuto/all", BM_getErrosCadAuto_all},
-        {"setCadAuto/list", BM_setCadAuto_list},
-        {"SetContOpe", BM_SetContOpe},
-        {"Host.Cache.GetTabela/EMPRESA", BM_GetTabela_EMPRESA},
-    };
-    for (const auto &[name, fn] : methods) {
-        for (Setup *setup : {&g_demo, &g_large}) {
-            benchmark::RegisterBenchmark((std::string(name) + "/" + setup->Label).c_str(), fn,
-                                         setup)
-                ->Unit(benchmark::kMicrosecond);
+    g_postgres = qEnvironmentVariable("GER_BENCH_DB") == u"postgresql"_s;
+    if (g_postgres) {
+        g_label = "postgresql";
+        g_pgBase = qEnvironmentVariable("GER_BENCH_PG_URL");
+        if (g_pgBase.isEmpty()) {
+            std::fprintf(stderr, "GER_BENCH_PG_URL is not set\n");
+            return 1;
         }
     }
+
+    const QString cacheDir = QCoreApplication::applicationDirPath() + u"/../bench-cache"_s;
+    QDir().mkpath(cacheDir);
+    QTemporaryDir tempDir;
+    g_tempDir = tempDir.path();
+    if (!StartAll(cacheDir, tempDir.path()))
+        return 1;
+    RegisterAll();
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    g_demo = {};
-    g_large = {};
+    Tidy();
     return 0;
 }

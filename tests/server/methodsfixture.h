@@ -92,9 +92,9 @@ public:
     }
 
     // One more server on the same database, as when several serve one PostgreSQL database.
-    bool StartSecond(QString *error) {
+    bool StartSecond(QString *error, const QStringList &extra = {}) {
         m_second = std::make_unique<ServerProcess>();
-        if (m_second->Start({QStringLiteral("--db"), m_url}, 0, QString()))
+        if (m_second->Start(QStringList{QStringLiteral("--db"), m_url} + extra, 0, QString()))
             return true;
         *error = QString::fromUtf8(m_second->Output());
         return false;

@@ -600,6 +600,23 @@ private Q_SLOTS:
                  (QStringList{u"07 %1 %1"_s.arg(rounds), u"08 %1 %1"_s.arg(rounds)}));
     }
 
+    // History off is for measuring its cost only: the write lands, no history row does, and the
+    // server says at start that it keeps none.
+    void noHistoryServerWritesNone() {
+        QString error;
+        QVERIFY2(m_fx.StartSecond(&error, {u"--no-history"_s}), qPrintable(error));
+        const int before = m_fx.Scalar(u"SELECT COUNT(*) FROM HISTALTERACAO"_s).toInt();
+        TNetConnection &c = m_fx.SecondClient();
+        const TTablePacket records = Records(c);
+        const QString now = Cell(records, RowOf(records, u"07"_s), u"IDSUGRAT"_s).toString();
+        const QString next = now == u"S"_s ? u"N"_s : u"S"_s;
+        QVERIFY(c.Call(u"SetContOpe"_s,
+                       {Log(records, {Update(records, u"07"_s, u"IDSUGRAT"_s, next)})})
+                    .Ok);
+        QCOMPARE(Cell(Records(c), RowOf(records, u"07"_s), u"IDSUGRAT"_s).toString(), next);
+        QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM HISTALTERACAO"_s).toInt(), before);
+    }
+
     // Servers started at the same moment on an empty database: each takes its turn at the
     // schema, and all of them serve.
     void serversStartingTogetherOnAnEmptyDatabase() {
@@ -894,6 +911,52 @@ private Q_SLOTS:
                     .toInt() > 20);
         QCOMPARE(m_fx.Column(u"SELECT DISTINCT NMMETODO FROM HISTALTERACAO"_s),
                  QStringList{u"setCadAuto"_s});
+    }
+
+    // The bulk history is the records' difference, field by field: a company with a record
+    // (A), one without (I, no value before) and one the request leaves as it was; company
+    // order, then field order, numbered from 1.
+    void bulkHistoryIsTheRecordsDifference() {
+        TNetConnection &c = m_fx.Client();
+        const TTablePacket before = Records(c);
+        QString list = u"02,06,10"_s;
+        const TResultEnvelope r = c.Call(
+            u"setCadAuto"_s, {list, u"S"_s, u"S"_s, BulkRequest(Date(2027, 1, 1), Date(2027, 12, 31))},
+            {&list});
+        QVERIFY2(r.Ok, qPrintable(r.ErrorMessage));
+        const TTablePacket after = Records(c);
+        auto text = [](const TTablePacket &records, int row, const TFieldDef &field) {
+            if (row < 0)
+                return QString();
+            const QVariant v = records.Rows.at(row).at(records.FieldIndex(field.Name));
+            if (v.isNull())
+                return QString();
+            return field.DataType == TFieldType::Date
+                       ? DateTimeUtil::ToQDate(v.toDouble()).toString(Qt::ISODate)
+                       : v.toString();
+        };
+        QStringList expected;
+        for (const QString &code : {u"02"_s, u"06"_s, u"10"_s}) {
+            const int was = RowOf(before, code), now = RowOf(after, code);
+            for (const TFieldDef &field : after.Fields) {
+                if (field.Name == u"CDEMPRESA"_s || field.Name == u"NMEMPRESA"_s)
+                    continue;
+                const QString old = text(before, was, field), fresh = text(after, now, field);
+                if (old != fresh)
+                    expected.append(u"%1 %2 %3 %4>%5"_s.arg(
+                        code, was < 0 ? u"I"_s : u"A"_s, field.Name,
+                        old.isEmpty() ? u"-"_s : old, fresh.isEmpty() ? u"-"_s : fresh));
+            }
+        }
+        QVERIFY(expected.size() > 40);
+        QCOMPARE(m_fx.Column(u"SELECT CDEMPRESA || ' ' || IDOPERACAO || ' ' || NMCAMPO || ' ' || "
+                             "COALESCE(VLANTERIOR, '-') || '>' || COALESCE(VLNOVO, '-') FROM "
+                             "HISTALTERACAO ORDER BY NRSEQ"_s),
+                 expected);
+        QCOMPARE(m_fx.Scalar(u"SELECT MAX(NRSEQ) - MIN(NRSEQ) + 1 - COUNT(*) + MIN(NRSEQ) FROM "
+                             "HISTALTERACAO"_s)
+                     .toInt(),
+                 1);
     }
 
     void bulkPeriodsMapToRecordColumns() {
