@@ -173,6 +173,9 @@ void ChangeHistory::CaptureBulk(QSqlDatabase &db, Database::Dialect dialect,
     // A temporary table is the connection's own: two calls never see each other's.
     Database::ExecDirect(db, u"CREATE TEMP TABLE IF NOT EXISTS HISTANTES AS SELECT %1 FROM "
                              "CONTOPECTBL WHERE 1 = 0"_s.arg(storedColumnList()));
+    // The comparison looks each company up here.
+    Database::ExecDirect(db, u"CREATE INDEX IF NOT EXISTS HISTANTES_EMPRESA ON HISTANTES "
+                             "(CDEMPRESA)"_s);
     Database::ExecDirect(db, u"DELETE FROM HISTANTES"_s);
     // Not from the statement cache: the table may be new since the last call.
     QSqlQuery q = Database::Prepare(

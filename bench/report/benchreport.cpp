@@ -1,0 +1,210 @@
+// The table `make bench` ends with: each figure beside its reference from the same run, the
+// ratio and its target, on SQLite and on PostgreSQL. Reads the JSON files the benchmark
+// executables wrote (--benchmark_out) in the folder given.
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+
+#include <cstdio>
+#include <optional>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct Run {
+    double Microseconds = 0;
+    double PerSecond = 0;
+    QJsonObject Raw;
+};
+
+QHash<QString, Run> g_runs;
+
+// `prefix`: what a file's own names lack (the client's figures name no database).
+void Load(const QString &path, const QString &prefix) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QJsonArray benchmarks =
+        QJsonDocument::fromJson(file.readAll()).object().value(u"benchmarks"_s).toArray();
+    static const QRegularExpression decorations(u"/(real_time|iterations:\\d+|threads:\\d+)"_s);
+    for (const QJsonValue &value : benchmarks) {
+        const QJsonObject b = value.toObject();
+        if (b.value(u"run_type"_s).toString() == u"aggregate"_s)
+            continue;
+        const QString unit = b.value(u"time_unit"_s).toString();
+        const double scale = unit == u"ns"_s   ? 1e-3
+                             : unit == u"ms"_s ? 1e3
+                             : unit == u"s"_s  ? 1e6
+                                               : 1.0;
+        Run run;
+        run.Microseconds = b.value(u"real_time"_s).toDouble() * scale;
+        run.PerSecond = b.value(u"items_per_second"_s).toDouble();
+        run.Raw = b;
+        g_runs.insert(prefix + b.value(u"name"_s).toString().remove(decorations), run);
+    }
+}
+
+std::optional<Run> Find(const QString &name) {
+    const auto found = g_runs.constFind(name);
+    if (found == g_runs.cend())
+        return std::nullopt;
+    return *found;
+}
+
+QString Time(double us) {
+    if (us >= 1000)
+        return u"%1 ms"_s.arg(us / 1000, 0, 'f', us >= 100000 ? 0 : 1);
+    return u"%1 µs"_s.arg(us, 0, 'f', 0);
+}
+
+int g_met = 0, g_missed = 0, g_absent = 0;
+
+// Padded by characters, not bytes: the captions are Portuguese.
+void Line(const QStringList &cells) {
+    static const int widths[] = {58, 10, 10, 32, 6, 10, 10};
+    QString line = u"|"_s;
+    for (int i = 0; i < cells.size(); ++i) {
+        const bool right = i == 2 || i == 4;
+        line += u' ' +
+                (right ? cells.at(i).rightJustified(widths[i]) : cells.at(i).leftJustified(widths[i])) +
+                u" |"_s;
+    }
+    std::printf("%s\n", line.toUtf8().constData());
+}
+
+void Row(const QString &figure, const QString &db, const QString &measured,
+         const QString &reference, std::optional<double> ratio, const QString &target, bool met) {
+    QString verdict;
+    if (!ratio) {
+        verdict = u"sem medida"_s;
+        ++g_absent;
+    } else if (met) {
+        verdict = u"ok"_s;
+        ++g_met;
+    } else {
+        verdict = u"NÃO"_s;
+        ++g_missed;
+    }
+    Line({figure, db, measured, reference,
+          ratio ? QString::number(*ratio, 'f', 2) : u"-"_s, target, verdict});
+}
+
+// figure / (the sum of the references) against an upper bound.
+void Ratio(const QString &figure, const QString &db, const QString &name,
+           const QStringList &references, double most, const QString &referenceText) {
+    const auto run = Find(db + u'/' + name);
+    double sum = 0;
+    bool all = run.has_value();
+    for (const QString &r : references) {
+        const auto ref = Find(db + u'/' + r);
+        all = all && ref.has_value();
+        if (ref)
+            sum += ref->Microseconds;
+    }
+    if (!all || sum <= 0) {
+        Row(figure, db, u"-"_s, referenceText, std::nullopt, u"≤ %1"_s.arg(most), false);
+        return;
+    }
+    const double ratio = run->Microseconds / sum;
+    Row(figure, db, Time(run->Microseconds), u"%1 %2"_s.arg(referenceText, Time(sum)), ratio,
+        u"≤ %1"_s.arg(most), ratio <= most);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    QCoreApplication app(argc, argv);
+    const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : u"."_s;
+    for (const QString &file : QDir(dir).entryList({u"*.json"_s}, QDir::Files))
+        Load(QDir(dir).filePath(file), file.startsWith(u"bench_dataset"_s) ? u"cliente/"_s : QString());
+
+    Line({u"figura"_s, u"banco"_s, u"medida"_s, u"referência (mesma execução)"_s, u"razão"_s,
+          u"meta"_s, u"atingida"_s});
+    QStringList rule;
+    for (int width : {58, 10, 10, 32, 6, 10, 10})
+        rule.append(QString(width, u'-'));
+    Line(rule);
+
+    for (const QString &db : {u"sqlite"_s, u"postgresql"_s}) {
+        const double perCompany = db == u"sqlite"_s ? 1.5 : 2.0;
+        for (const QString &m : {u"GetDataSaldEmpr"_s, u"GetPescLanc"_s, u"getLancSemEvolucao"_s})
+            Ratio(m + u" (grande)"_s, db, u"large/"_s + m, {u"large/ping"_s, u"large/sql/"_s + m},
+                  perCompany, u"ping + SQL puro"_s);
+        Ratio(u"GetContOpe, 1.000 registros"_s, db, u"large/GetContOpe"_s,
+              {u"large/sql/GetContOpe"_s}, 3.0, u"SELECT puro"_s);
+        for (const QString &m : {u"GetDataSaldEmpr"_s, u"GetPescLanc"_s, u"getLancSemEvolucao"_s,
+                                 u"setUsuarioFechamentoPeriodo"_s, u"SetContOpe"_s})
+            Ratio(m + u", grande / demo"_s, db, u"large/"_s + m, {u"demo/"_s + m}, 1.2,
+                  u"demo"_s);
+
+        // Calls per second of 32 connections: a real read against the transport's own ping.
+        const auto ping = Find(db + u"/demo/32-connections/ping"_s);
+        const auto read = Find(db + u"/demo/32-connections/GetDataSaldEmpr"_s);
+        if (db == u"sqlite"_s) {
+            const std::optional<double> share =
+                ping && read && ping->PerSecond > 0
+                    ? std::optional<double>(read->PerSecond / ping->PerSecond)
+                    : std::nullopt;
+            Row(u"32 conexões: GetDataSaldEmpr/s sobre ping/s"_s, db,
+                read ? u"%1/s"_s.arg(read->PerSecond, 0, 'f', 0) : u"-"_s,
+                ping ? u"ping %1/s"_s.arg(ping->PerSecond, 0, 'f', 0) : u"ping"_s, share,
+                u"≥ 0.6"_s, share && *share >= 0.6);
+        } else {
+            // Three times the 4.1 thousand a second measured before the work on speed.
+            const std::optional<double> times =
+                read ? std::optional<double>(read->PerSecond / 4100.0) : std::nullopt;
+            Row(u"32 conexões: GetDataSaldEmpr/s sobre 4,1 mil/s de antes"_s, db,
+                read ? u"%1/s"_s.arg(read->PerSecond, 0, 'f', 0) : u"-"_s,
+                ping ? u"ping %1/s"_s.arg(ping->PerSecond, 0, 'f', 0) : u"ping"_s, times,
+                u"≥ 3"_s, times && *times >= 3);
+        }
+
+        const double bulkMost = db == u"sqlite"_s ? 40'000 : 100'000;
+        const auto bulk = Find(db + u"/large/bulk-all"_s);
+        Row(u"getErrosCadAuto \"T\" + setCadAuto \"T\", 1.000 empresas"_s, db,
+            bulk ? Time(bulk->Microseconds) : u"-"_s, u"-"_s,
+            bulk ? std::optional<double>(bulk->Microseconds / bulkMost) : std::nullopt,
+            u"≤ %1"_s.arg(Time(bulkMost)), bulk && bulk->Microseconds <= bulkMost);
+
+        const auto flood = Find(db + u"/large/GetContOpe-flood-memory"_s);
+        const double rss = flood ? flood->Raw.value(u"rss_mb"_s).toDouble() : 0;
+        Row(u"memória do servidor após 32 conexões × GetContOpe"_s, db,
+            flood ? u"%1 MB"_s.arg(rss, 0, 'f', 1) : u"-"_s, u"-"_s,
+            flood ? std::optional<double>(rss / 64.0) : std::nullopt, u"< 64 MB"_s, rss < 64);
+
+        const auto hostLarge = Find(db + u"/large/ger-host--list"_s);
+        const auto hostEmpty = Find(db + u"/empty/ger-host--list"_s);
+        const std::optional<double> extra =
+            hostLarge && hostEmpty
+                ? std::optional<double>(hostLarge->Microseconds - hostEmpty->Microseconds)
+                : std::nullopt;
+        Row(u"ger-host --list: grande menos vazio"_s, db,
+            extra ? Time(*extra) : u"-"_s,
+            hostEmpty ? u"vazio %1"_s.arg(Time(hostEmpty->Microseconds)) : u"vazio"_s,
+            extra ? std::optional<double>(*extra / 60'000) : std::nullopt, u"≤ 60 ms"_s,
+            extra && *extra <= 60'000);
+
+        Ratio(u"SetContOpe de um registro: com histórico / sem"_s, db, u"demo/SetContOpe"_s,
+              {u"demo/SetContOpe/no-history"_s}, 1.25, u"sem histórico"_s);
+        Ratio(u"setCadAuto mudando 16 datas de 900 empresas: com / sem"_s, db,
+              u"large/setCadAuto/changing"_s, {u"large/setCadAuto/changing/no-history"_s}, 1.25,
+              u"sem histórico"_s);
+        Ratio(u"histórico de uma empresa: 1 milhão de linhas / poucas"_s, db,
+              u"history-1m/Audit.GetHistorico"_s, {u"history-small/Audit.GetHistorico"_s}, 1.2,
+              u"poucas linhas"_s);
+    }
+    // The desktop's side: the same reply bytes into the client table, against a bare parse.
+    Ratio(u"resposta de GetContOpe carregada na tabela do cliente"_s, u"cliente"_s,
+          u"BM_LoadContOpeReply"_s, {u"BM_BareParseContOpeReply_Qt"_s}, 2.0,
+          u"parse puro (Qt)"_s);
+    std::printf("\n%d metas atingidas, %d não atingidas, %d sem medida.\n", g_met, g_missed,
+                g_absent);
+    return 0;
+}
