@@ -10,6 +10,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
+
+#include <optional>
 #include <QWebSocket>
 #include <QWebSocketCorsAuthenticator>
 
@@ -395,6 +397,16 @@ void WsListener::OnText(QWebSocket *socket, const QString &text) {
         return;
     }
 
+    // The I/O thread only moves bytes: a call is decoded, run and encoded on a worker. Small
+    // messages that may be the transport's ping are the exception, answered here without a
+    // thread hop, as is a call over the connection's limit, refused here.
+    const bool mayBePing = text.size() <= 256 && text.contains(u"\"ping\""_s);
+    if (!mayBePing && connection.InFlight < MaxCallsInFlight()) {
+        ++connection.InFlight;
+        RunOnWorker(socket, connection.Who, text, nullptr, clock);
+        return;
+    }
+
     JsonRpc::Request request;
     JsonRpc::Error fault;
     QJsonValue id;
@@ -414,16 +426,6 @@ void WsListener::OnText(QWebSocket *socket, const QString &text) {
         return;
     }
 
-    const RpcDispatcher::Target target = m_dispatcher.Resolve(request.Method);
-    if (!target.Object) {
-        Deliver(socket, request.Method,
-                RpcDispatcher::Fault(request.Id, JsonRpc::MethodNotFound,
-                                     u"Método desconhecido: %1"_s.arg(request.Method),
-                                     request.IsNotification()),
-                clock.nsecsElapsed());
-        return;
-    }
-
     if (connection.InFlight >= MaxCallsInFlight()) {
         Deliver(socket, request.Method,
                 RpcDispatcher::Fault(
@@ -435,18 +437,52 @@ void WsListener::OnText(QWebSocket *socket, const QString &text) {
         return;
     }
     ++connection.InFlight;
+    RunOnWorker(socket, connection.Who, QString(), &request, clock);
+}
+
+void WsListener::RunOnWorker(QWebSocket *socket, const Caller &who, const QString &text,
+                             const JsonRpc::Request *decoded, QElapsedTimer clock) {
     QPointer<QWebSocket> guard(socket);
-    m_pool.start([this, guard, target, request, clock, who = connection.Who]() {
-        CallerContext::Set(who);
-        RpcDispatcher::Outcome outcome = RpcDispatcher::Execute(target, request);
-        CallerContext::Set({});
+    std::optional<JsonRpc::Request> given;
+    if (decoded)
+        given = *decoded;
+    m_pool.start([this, guard, text, given, clock, who]() {
+        RpcDispatcher::Outcome outcome;
+        QString method = u"-"_s;
+        JsonRpc::Request request;
+        JsonRpc::Error fault;
+        QJsonValue id;
+        if (given) {
+            request = *given;
+        } else if (!JsonRpc::DecodeRequest(text.toUtf8(), request, &fault, &id)) {
+            outcome = RpcDispatcher::Fault(id, fault.Code, fault.Message, false);
+            request.Method.clear();
+        }
+        if (!request.Method.isEmpty()) {
+            method = request.Method;
+            const RpcDispatcher::Target target = m_dispatcher.Resolve(request.Method);
+            if (request.Method == u"ping"_s) {
+                if (!request.IsNotification())
+                    outcome.Reply = JsonRpc::EncodeResult(
+                        request.Id, TResultEnvelope::Success(u"pong"_s).ToJson());
+                outcome.Status = u"ok"_s;
+            } else if (!target.Object) {
+                outcome = RpcDispatcher::Fault(request.Id, JsonRpc::MethodNotFound,
+                                               u"Método desconhecido: %1"_s.arg(request.Method),
+                                               request.IsNotification());
+            } else {
+                CallerContext::Set(who);
+                outcome = RpcDispatcher::Execute(target, request);
+                CallerContext::Set({});
+            }
+        }
         // The I/O thread only hands the text to the socket: the conversion is done here.
         outcome.ReplyText = QString::fromUtf8(outcome.Reply);
         outcome.Reply.clear();
         const qint64 elapsed = clock.nsecsElapsed();
         QMetaObject::invokeMethod(
             this,
-            [this, guard, method = request.Method, outcome, elapsed] {
+            [this, guard, method, outcome, elapsed] {
                 if (guard) {
                     const auto state = m_state.find(guard.data());
                     if (state != m_state.end()) {

@@ -481,7 +481,7 @@ void RegisterAll() {
         Register(seed + "/ping", [server](auto &s) { BM_Ping(s, server); });
         const QString code = setup->Company;
         const QString unevolved = setup->Unevolved;
-        const Statement exists{u"SELECT 1 FROM EMPRESA WHERE CDEMPRESA = ?"_s, {code}};
+        // The statement each method runs, and nothing else: unknown companies answer empty.
         const struct {
             const char *Name;
             QJsonArray Params;
@@ -489,14 +489,13 @@ void RegisterAll() {
         } methods[] = {
             {"GetDataSaldEmpr",
              {code},
-             {exists, {u"SELECT MAX(DTSALDEMPR) FROM SALDEMPR WHERE CDEMPRESA = ?"_s, {code}}}},
+             {{u"SELECT MAX(DTSALDEMPR) FROM SALDEMPR WHERE CDEMPRESA = ?"_s, {code}}}},
             {"GetPescLanc",
              {code},
-             {exists, {u"SELECT CDEMPRESA FROM LANCCONT WHERE CDEMPRESA = ? LIMIT 1"_s, {code}}}},
+             {{u"SELECT CDEMPRESA FROM LANCCONT WHERE CDEMPRESA = ? LIMIT 1"_s, {code}}}},
             {"getLancSemEvolucao",
              {unevolved, u"2026-01-01"_s},
-             {{exists.Sql, {unevolved}},
-              {u"SELECT MIN(DTLANC) FROM LANCCONT WHERE CDEMPRESA = ? AND IDEVOLUIDO = 'N' AND "
+             {{u"SELECT MIN(DTLANC) FROM LANCCONT WHERE CDEMPRESA = ? AND IDEVOLUIDO = 'N' AND "
                "DTLANC < ?"_s,
                {unevolved, u"2026-01-01"_s}}}},
             {"GetContOpe", {}, {{ContOpeSelect(), {}}}},
