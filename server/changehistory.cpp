@@ -169,26 +169,29 @@ void ChangeHistory::CaptureBulk(QSqlDatabase &db, Database::Dialect dialect,
                                 const QString &condition, const QVariantList &binds) {
     if (!g_recording)
         return;
-    const QString where = condition.isEmpty() ? QString() : u" WHERE "_s + condition;
-    // A temporary table is the connection's own: two calls never see each other's.
-    Database::ExecDirect(db, u"CREATE TEMP TABLE IF NOT EXISTS HISTANTES AS SELECT %1 FROM "
-                             "CONTOPECTBL WHERE 1 = 0"_s.arg(storedColumnList()));
-    // The comparison looks each company up here.
-    Database::ExecDirect(db, u"CREATE INDEX IF NOT EXISTS HISTANTES_EMPRESA ON HISTANTES "
-                             "(CDEMPRESA)"_s);
+    const QString records = storedColumnList().replace(u", "_s, u", A."_s).prepend(u"A."_s);
+    // A temporary table is the connection's own: two calls never see each other's. Each listed
+    // company, with its record or without one, and its place in code order.
+    Database::ExecDirect(
+        db, u"CREATE TEMP TABLE IF NOT EXISTS HISTANTES AS SELECT 0 AS ORDEM, E.CDEMPRESA AS "
+            "EMPRESA, %1 FROM EMPRESA E LEFT JOIN CONTOPECTBL A ON A.CDEMPRESA = E.CDEMPRESA "
+            "WHERE 1 = 0"_s.arg(records));
     Database::ExecDirect(db, u"DELETE FROM HISTANTES"_s);
     // Not from the statement cache: the table may be new since the last call.
     QSqlQuery q = Database::Prepare(
-        db, u"INSERT INTO HISTANTES SELECT %1 FROM CONTOPECTBL A%2"_s.arg(
-                storedColumnList().replace(u", "_s, u", A."_s).prepend(u"A."_s), where));
+        db, u"INSERT INTO HISTANTES SELECT ROW_NUMBER() OVER (ORDER BY E.CDEMPRESA%1), "
+            "E.CDEMPRESA, %2 FROM EMPRESA E LEFT JOIN CONTOPECTBL A ON A.CDEMPRESA = "
+            "E.CDEMPRESA%3"_s.arg(dialect == Database::Dialect::Postgres ? u" COLLATE \"C\""_s
+                                                                         : QString(),
+                                  records,
+                                  condition.isEmpty() ? QString() : u" WHERE "_s + condition));
     for (int i = 0; i < binds.size(); ++i)
         q.bindValue(i, binds.at(i));
     Database::Exec(q);
-    Q_UNUSED(dialect);
+    m_captured = q.numRowsAffected();
 }
 
-void ChangeHistory::WriteBulk(QSqlDatabase &db, Database::Dialect dialect,
-                              const QString &condition, const QVariantList &binds) {
+void ChangeHistory::WriteBulk(QSqlDatabase &db, Database::Dialect dialect) {
     if (!g_recording)
         return;
     const bool postgres = dialect == Database::Dialect::Postgres;
@@ -205,22 +208,24 @@ void ChangeHistory::WriteBulk(QSqlDatabase &db, Database::Dialect dialect,
         after.append(u"WHEN %1 THEN %2"_s.arg(n).arg(historyText(dialect, c, u"A"_s)));
     }
     // Every value's text against its text before, as Compare does: no value and "" are alike.
+    // A company's rows are numbered from its place in code order, field by field, so no sort
+    // over all the rows is needed.
+    const int stride = int(ParamRecord::StoredColumns().size());
     const QString param = postgres ? u"CAST(? AS VARCHAR)"_s : u"?"_s;
     const QString sql =
         u"INSERT INTO HISTALTERACAO (IDALTERACAO, NRSEQ, DTALTERACAO, NMOPERADOR, IDVERIFICADO, "
         "NMMETODO, IDOPERACAO, CDEMPRESA, NMCAMPO, TPCAMPO, VLANTERIOR, VLNOVO) "
-        "SELECT %1, %2 + ROW_NUMBER() OVER (ORDER BY X.CDEMPRESA%3, X.N), %4, %1, %1, %1, X.OP, "
+        "SELECT %1, %2 + (X.ORDEM - 1) * %3 + X.N, %4, %1, %1, %1, X.OP, "
         "X.CDEMPRESA, X.NOME, X.TIPO, NULLIF(X.ANTES, ''), NULLIF(X.DEPOIS, '') FROM ("
-        "SELECT A.CDEMPRESA AS CDEMPRESA, F.column1 AS N, F.column2 AS NOME, F.column3 AS TIPO, "
-        "CASE WHEN B.CDEMPRESA IS NULL THEN 'I' ELSE 'A' END AS OP, "
+        "SELECT B.ORDEM AS ORDEM, A.CDEMPRESA AS CDEMPRESA, F.column1 AS N, F.column2 AS NOME, "
+        "F.column3 AS TIPO, CASE WHEN B.CDEMPRESA IS NULL THEN 'I' ELSE 'A' END AS OP, "
         "COALESCE(CASE F.column1 %5 END, '') AS ANTES, "
         "COALESCE(CASE F.column1 %6 END, '') AS DEPOIS "
-        "FROM CONTOPECTBL A LEFT JOIN HISTANTES B ON B.CDEMPRESA = A.CDEMPRESA "
-        "CROSS JOIN (VALUES %7) AS F%8) X WHERE X.ANTES <> X.DEPOIS"_s.arg(
-            param, postgres ? u"CAST(? AS INTEGER)"_s : u"?"_s,
-            postgres ? u" COLLATE \"C\""_s : QString(),
+        "FROM HISTANTES B JOIN CONTOPECTBL A ON A.CDEMPRESA = B.EMPRESA "
+        "CROSS JOIN (VALUES %7) AS F) X WHERE X.ANTES <> X.DEPOIS"_s.arg(
+            param, postgres ? u"CAST(? AS INTEGER)"_s : u"?"_s, QString::number(stride),
             postgres ? u"CAST(? AS TIMESTAMP)"_s : u"?"_s, before.join(u' '), after.join(u' '),
-            fields.join(u", "_s), condition.isEmpty() ? QString() : u" WHERE "_s + condition);
+            fields.join(u", "_s));
     QSqlQuery q = Database::Prepare(db, sql);
     int at = 0;
     q.bindValue(at++, m_id);
@@ -229,9 +234,7 @@ void ChangeHistory::WriteBulk(QSqlDatabase &db, Database::Dialect dialect,
     q.bindValue(at++, m_caller.Operator.left(60));
     q.bindValue(at++, m_caller.Verified ? u"S"_s : u"N"_s);
     q.bindValue(at++, m_method);
-    for (const QVariant &bind : binds)
-        q.bindValue(at++, bind);
     Database::Exec(q);
-    m_written += q.numRowsAffected();
+    m_written += m_captured * stride;
     Database::ExecDirect(db, u"DELETE FROM HISTANTES"_s);
 }

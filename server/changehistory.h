@@ -45,14 +45,14 @@ public:
     // REQUIRES: in the call's transaction, after the changes.
     void Write(QSqlDatabase &db);
 
-    // A bulk write's history without a round trip per row: the records `condition` names (on
-    // column A.CDEMPRESA; empty for all) are kept aside before the write, and compared with what
-    // the write left inside the database. Same rows, same order as Compare gives.
+    // A bulk write's history without a round trip per row: the companies `condition` names (on
+    // column E.CDEMPRESA of EMPRESA; empty for all) are kept aside with their records before the
+    // write, and compared with what the write left inside the database. The same rows as
+    // Compare gives, numbered in the same order (company, then field), though not contiguously.
     // REQUIRES: in the call's transaction; CaptureBulk before the changes, WriteBulk after.
     void CaptureBulk(QSqlDatabase &db, Database::Dialect dialect, const QString &condition,
                      const QVariantList &binds);
-    void WriteBulk(QSqlDatabase &db, Database::Dialect dialect, const QString &condition,
-                   const QVariantList &binds);
+    void WriteBulk(QSqlDatabase &db, Database::Dialect dialect);
 
 private:
     struct Row {
@@ -70,5 +70,6 @@ private:
     QString m_method;
     Caller m_caller;
     QVector<Row> m_rows;
-    int m_written = 0; // rows of this call already in the table: the next NRSEQ follows them
+    int m_written = 0;  // NRSEQ of this call already taken: the next rows' follow them
+    int m_captured = 0; // companies CaptureBulk kept aside
 };

@@ -900,11 +900,11 @@ CallOutcome ParamCtblObject::setCadAuto(const QJsonArray &params) {
             }
             // Every listed record kept aside before the apply: the history names each field it
             // changed, company by company, compared inside the database.
-            const Scope scope = scopeOf(list, u"A.CDEMPRESA"_s);
+            const Scope scope = scopeOf(list, u"E.CDEMPRESA"_s);
             ChangeHistory history(u"setCadAuto"_s);
             history.CaptureBulk(db, m_database.Kind(), scope.Condition, scope.Binds);
             writeBulk(db, m_database.Kind(), list, columns);
-            history.WriteBulk(db, m_database.Kind(), scope.Condition, scope.Binds);
+            history.WriteBulk(db, m_database.Kind());
         });
         return TResultEnvelope::Success(QJsonValue(), QJsonArray{list.Normalised()});
     });
