@@ -5,6 +5,7 @@
 #include "dataset/packet.h"
 #include "rpc/netconnection.h"
 
+#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -54,6 +55,26 @@ void Fail(const QString &what, const QSqlError &error) {
     throw Exception(u"Banco local: %1 (%2)"_s.arg(what, error.text()));
 }
 
+// What a packet holds, shape and values, as a short digest: a copy made from the same packet
+// need not be written again.
+QByteArray Digest(const TTablePacket &packet) {
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    auto add = [&hash](const QString &text) {
+        const qint64 size = text.size();
+        hash.addData(QByteArrayView(reinterpret_cast<const char *>(&size), sizeof size));
+        hash.addData(QByteArrayView(reinterpret_cast<const char *>(text.constData()),
+                                    text.size() * qsizetype(sizeof(QChar))));
+    };
+    for (const TFieldDef &def : packet.Fields) {
+        add(def.Name);
+        add(Packet::TypeName(def.DataType));
+    }
+    for (const TRowValues &row : packet.Rows)
+        for (const QVariant &value : row)
+            add(value.isNull() ? u"\x01null"_s : value.toString());
+    return hash.result().toHex();
+}
+
 } // namespace
 
 LocalDatabase::~LocalDatabase() {
@@ -75,7 +96,10 @@ void LocalDatabase::Open(const QString &path) {
     // Screens query the copies before the first refresh may have run: make sure both exist.
     if (!q.exec(u"CREATE TABLE IF NOT EXISTS EMPRESA (CDEMPRESA TEXT NOT NULL PRIMARY KEY, "
                 u"NMEMPRESA TEXT)"_s) ||
-        !q.exec(u"CREATE TABLE IF NOT EXISTS CONTOPECTBL (CDEMPRESA TEXT NOT NULL PRIMARY KEY)"_s))
+        !q.exec(u"CREATE TABLE IF NOT EXISTS CONTOPECTBL (CDEMPRESA TEXT NOT NULL PRIMARY KEY)"_s) ||
+        // The digest of the packet each copy was made from.
+        !q.exec(u"CREATE TABLE IF NOT EXISTS COPIAS (TABELA TEXT NOT NULL PRIMARY KEY, "
+                "RESUMO TEXT NOT NULL)"_s))
         Fail(u"não foi possível criar as tabelas"_s, q.lastError());
 }
 
@@ -107,6 +131,14 @@ void LocalDatabase::ReplaceTable(const QString &name, const TTablePacket &packet
     }
 
     QSqlDatabase db = Connection();
+    const QByteArray digest = Digest(packet);
+    {
+        QSqlQuery known(db);
+        known.prepare(u"SELECT RESUMO FROM COPIAS WHERE TABELA = ?"_s);
+        known.addBindValue(name);
+        if (known.exec() && known.next() && known.value(0).toByteArray() == digest)
+            return;
+    }
     if (!db.transaction())
         Fail(u"não foi possível iniciar a transação"_s, db.lastError());
     try {
@@ -123,6 +155,12 @@ void LocalDatabase::ReplaceTable(const QString &name, const TTablePacket &packet
             if (!q.exec())
                 Fail(u"INSERT %1"_s.arg(name), q.lastError());
         }
+        if (!q.prepare(u"INSERT OR REPLACE INTO COPIAS (TABELA, RESUMO) VALUES (?, ?)"_s))
+            Fail(u"INSERT COPIAS"_s, q.lastError());
+        q.addBindValue(name);
+        q.addBindValue(digest);
+        if (!q.exec())
+            Fail(u"INSERT COPIAS"_s, q.lastError());
         if (!db.commit())
             Fail(u"COMMIT"_s, db.lastError());
     } catch (...) {

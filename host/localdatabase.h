@@ -25,7 +25,8 @@ public:
     QSqlDatabase Connection() const;
 
     // Replaces the table's whole content (and shape) with the packet, in one transaction, so a
-    // reader sees the old copy or the new one, never a half-written one. Throws on failure.
+    // reader sees the old copy or the new one, never a half-written one. A packet the same as
+    // the one the copy was last made from leaves the copy alone. Throws on failure.
     void ReplaceTable(const QString &name, const TTablePacket &packet);
 
     // Asks the server's cache object for each table and replaces the local copy.

@@ -61,6 +61,8 @@ QStringList Column(const QSqlDatabase &db, const QString &sql) {
 
 } // namespace
 
+Q_DECLARE_METATYPE(TTablePacket)
+
 class TstHost final : public QObject {
     Q_OBJECT
 private:
@@ -263,6 +265,44 @@ private Q_SLOTS:
         QVERIFY_THROWS_EXCEPTION(Exception, db.ReplaceTable(u"EMPRESA"_s, bad));
         QVERIFY_THROWS_EXCEPTION(Exception, db.ReplaceTable(u"EMP RESA"_s, Companies({})));
         QCOMPARE(Column(db.Connection(), u"SELECT CDEMPRESA FROM EMPRESA"_s), QStringList{u"03"_s});
+    }
+
+    // The packet a copy was last made from leaves the copy alone (a mark written into it
+    // survives); any difference of values or shape replaces it.
+    void replaceTableSkipsTheSamePacket_data() {
+        QTest::addColumn<TTablePacket>("next");
+        QTest::addColumn<bool>("replaced");
+        const TTablePacket base = Companies({{u"01"_s, u"Ação"_s}, {u"02"_s, u"Beta"_s}});
+        QTest::newRow("same") << base << false;
+        TTablePacket name = base;
+        name.Rows[1][1] = u"Beta "_s;
+        QTest::newRow("one value") << name << true;
+        TTablePacket none = base;
+        none.Rows[1][1] = QVariant();
+        TTablePacket blank = base;
+        blank.Rows[1][1] = u""_s;
+        QTest::newRow("no value") << none << true;
+        QTest::newRow("empty text") << blank << true;
+        TTablePacket renamed = base;
+        renamed.Fields[1].Name = u"NOME"_s;
+        QTest::newRow("field name") << renamed << true;
+        QTest::newRow("one row fewer") << Companies({{u"01"_s, u"Ação"_s}}) << true;
+        QTest::newRow("rows split otherwise")
+            << Companies({{u"01"_s, u"AçãoBeta"_s}, {u"02"_s, u""_s}}) << true;
+    }
+
+    void replaceTableSkipsTheSamePacket() {
+        QFETCH(TTablePacket, next);
+        QFETCH(bool, replaced);
+        QTemporaryDir dir;
+        LocalDatabase db;
+        db.Open(dir.filePath(u"l.db"_s));
+        db.ReplaceTable(u"EMPRESA"_s, Companies({{u"01"_s, u"Ação"_s}, {u"02"_s, u"Beta"_s}}));
+        QSqlQuery mark(db.Connection());
+        QVERIFY(mark.exec(u"INSERT INTO EMPRESA (CDEMPRESA, NMEMPRESA) VALUES ('99', 'marca')"_s));
+        db.ReplaceTable(u"EMPRESA"_s, next);
+        QCOMPARE(Column(db.Connection(), u"SELECT COUNT(*) FROM EMPRESA WHERE CDEMPRESA = '99'"_s),
+                 QStringList{replaced ? u"0"_s : u"1"_s});
     }
 
     void refreshCopiesServerTables() {
