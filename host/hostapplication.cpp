@@ -273,7 +273,11 @@ int HostApplication::RunScreenshot() {
     }
     if (m_options.Page == BulkScreenPage)
         return ShootBulkScreen(screen);
-    SelectPage(screen, m_options.Page);
+    if (m_options.Page == HistoryPage) {
+        OpenHistory()->showMaximized();
+    } else {
+        SelectPage(screen, m_options.Page);
+    }
     Settle();
     const QPixmap shot = m_window->grab();
     if (!shot.save(m_options.ScreenshotFile, "PNG")) {

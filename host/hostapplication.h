@@ -42,6 +42,7 @@ public:
     HistoryWindow *OpenHistory();
     int RunScreenshot();
     static constexpr int BulkScreenPage = 3; // --page 3: the bulk-registration screen
+    static constexpr int HistoryPage = 4;    // --page 4: the history of the list's company
 
     // The grid of a screen as text: one line per row, cells separated by " | ".
     static QStringList GridLines(QWidget *screen);

@@ -63,8 +63,8 @@ void Describe(QCommandLineParser &parser) {
                       u"dd/mm/aaaa"_s});
     parser.addOption(
         {u"page"_s,
-         u"Página da captura (0 lista, 1 períodos, 2 controles, 3 cadastramento automático). "
-         "Padrão: 0."_s,
+         u"Página da captura (0 lista, 1 períodos, 2 controles, 3 cadastramento automático, 4 "
+         "histórico de alterações da empresa da lista). Padrão: 0."_s,
          u"n"_s, u"0"_s});
 }
 
@@ -137,8 +137,8 @@ bool HostOptions::Parse(const QStringList &arguments, HostOptions &out, QString 
     o.ScreenshotFile = parser.value(shot);
     bool ok = false;
     o.Page = parser.value(page).toInt(&ok);
-    if (!ok || o.Page < 0 || o.Page > 3) {
-        *error = u"Página inválida: %1 (0, 1, 2 ou 3)"_s.arg(parser.value(page));
+    if (!ok || o.Page < 0 || o.Page > 4) {
+        *error = u"Página inválida: %1 (0, 1, 2, 3 ou 4)"_s.arg(parser.value(page));
         return false;
     }
     o.History = parser.value(u"history"_s).trimmed();
