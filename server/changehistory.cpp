@@ -76,12 +76,14 @@ ChangeHistory::Snapshot ChangeHistory::RecordOf(QSqlDatabase &db, const QString 
         db, u"SELECT %1 FROM CONTOPECTBL WHERE CDEMPRESA = ?"_s.arg(storedColumnList()));
     q.bindValue(0, code);
     Database::Exec(q);
+    return q.next() ? FromRow(q) : Snapshot();
+}
+
+ChangeHistory::Snapshot ChangeHistory::FromRow(const QSqlQuery &row) {
     Snapshot out;
-    if (!q.next())
-        return out;
     const auto &columns = ParamRecord::StoredColumns();
     for (int i = 0; i < columns.size(); ++i)
-        out.insert(QString::fromLatin1(columns.at(i).Name), textOf(columns.at(i), q.value(i)));
+        out.insert(QString::fromLatin1(columns.at(i).Name), textOf(columns.at(i), row.value(i)));
     return out;
 }
 

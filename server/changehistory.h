@@ -36,6 +36,8 @@ public:
     // A record as text per stored column ("2026-12-31" for dates); empty when there is none.
     using Snapshot = QHash<QString, QString>;
     static Snapshot RecordOf(QSqlDatabase &db, const QString &code);
+    // The same from a row already read: the stored columns, in their order, from column 0.
+    static Snapshot FromRow(const QSqlQuery &row);
     static Snapshot GeneralOf(QSqlDatabase &db);
 
     // The fields that differ between the two, as one insert (nothing before), update or delete

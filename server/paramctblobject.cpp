@@ -17,6 +17,8 @@
 #include <QSqlError>
 #include <QSqlRecord>
 
+#include <optional>
+
 using namespace Qt::StringLiterals;
 using MethodCall::Arg;
 using ParamRecord::Column;
@@ -242,7 +244,9 @@ void checkUnchanged(QSqlDatabase &db, const Database &database, const TChangeLog
 // order, and no balance after the accounting period's last day. Clients other than the screen
 // (scripts, integrations) are held to the same line. A refusal carries the screen's own message.
 // REQUIRES: in the transaction that made the change
-void requireSavableRecord(QSqlDatabase &db, const QString &code) {
+// `after`, when given, takes the record as read here for the history (empty when none).
+void requireSavableRecord(QSqlDatabase &db, const QString &code,
+                          std::optional<ChangeHistory::Snapshot> *after = nullptr) {
     const QVector<Column> &stored = ParamRecord::StoredColumns();
     QStringList names;
     for (const Column &c : stored)
@@ -251,7 +255,10 @@ void requireSavableRecord(QSqlDatabase &db, const QString &code) {
         db, u"SELECT %1 FROM CONTOPECTBL WHERE CDEMPRESA = ?"_s.arg(names.join(u", "_s)));
     row.addBindValue(code);
     Database::Exec(row);
-    if (!row.next())
+    const bool found = row.next();
+    if (after && ChangeHistory::Recording())
+        *after = found ? ChangeHistory::FromRow(row) : ChangeHistory::Snapshot();
+    if (!found)
         return;
     QHash<QString, QVariant> values;
     for (int i = 0; i < stored.size(); ++i) {
@@ -300,8 +307,10 @@ void requireSavableRecord(QSqlDatabase &db, const QString &code) {
         fail(u"refused"_s, u"Empresa '%1': %2"_s.arg(code, ParamContabMessage(u"EXCONTABPER")));
 }
 
+// `after` takes the record as the change left it, when the change read it anyway.
 void applyContOpeChange(QSqlDatabase &db, const Database &database, const TChangeLog &log,
-                        const QVector<const Column *> &columns, const TChange &change) {
+                        const QVector<const Column *> &columns, const TChange &change,
+                        std::optional<ChangeHistory::Snapshot> *after) {
     switch (change.Op) {
     case TChangeOp::Insert: {
         requireRowSize(log, change.Values);
@@ -331,7 +340,7 @@ void applyContOpeChange(QSqlDatabase &db, const Database &database, const TChang
         for (const QVariant &v : values)
             insert.addBindValue(v);
         Database::Exec(insert);
-        requireSavableRecord(db, code);
+        requireSavableRecord(db, code, after);
         return;
     }
     case TChangeOp::Update: {
@@ -359,7 +368,7 @@ void applyContOpeChange(QSqlDatabase &db, const Database &database, const TChang
             update.addBindValue(v);
         update.addBindValue(code);
         Database::Exec(update);
-        requireSavableRecord(db, code);
+        requireSavableRecord(db, code, after);
         return;
     }
     case TChangeOp::Delete: {
@@ -709,8 +718,9 @@ CallOutcome ParamCtblObject::setContOpe(const QJsonArray &params) {
                 const QString code = keyOf(
                     log, change.Op == TChangeOp::Insert ? change.Values : change.Original);
                 const ChangeHistory::Snapshot before = ChangeHistory::RecordOf(db, code);
-                applyContOpeChange(db, m_database, log, columns, change);
-                history.Compare(code, before, ChangeHistory::RecordOf(db, code));
+                std::optional<ChangeHistory::Snapshot> after;
+                applyContOpeChange(db, m_database, log, columns, change, &after);
+                history.Compare(code, before, after ? *after : ChangeHistory::RecordOf(db, code));
             }
             history.Write(db);
         });
