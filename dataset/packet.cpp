@@ -301,7 +301,13 @@ bool decodeElement(const TFieldDef &def, simdjson::dom::element json, QVariant &
     }
     case TFieldType::Integer:
         if (type == element_type::INT64) {
-            out = QVariant(qint64(json.get_int64().value_unsafe()));
+            // The tree decoder's range, so both take the same numbers.
+            const qint64 i = json.get_int64().value_unsafe();
+            if (!integralValue(double(i))) {
+                detail = notIntegral(double(i));
+                return false;
+            }
+            out = QVariant(i);
             return true;
         }
         if (type == element_type::UINT64 || type == element_type::DOUBLE) {
