@@ -178,11 +178,10 @@ void TfrmCadAuto::sbtConfirmaClick() {
 void TfrmCadAuto::ValidaNoServidor() {
     {
         BusyGuard busy(Host()->MainForm(), 1, msgPadrao->Msg(u"VALIDACOES_SRV"_s));
-        ParamCtblMethods::LoadPacket(
-            *cdsErrosCadAuto, CheckResultServ(ParamCtblMethods::getErrosCadAuto(
-                                                  Connection(), stEmpresa, depPerInicial->GetDate(),
-                                                  depPerFinal->GetUltDia()),
-                                              true, 0));
+        ParamCtblMethods::LoadPacket(*cdsErrosCadAuto,
+                                     ParamCtblMethods::getErrosCadAuto(Connection(), stEmpresa,
+                                                                       depPerInicial->GetDate(),
+                                                                       depPerFinal->GetUltDia()));
     }
     MostraEscolha(); // the server may have tidied the list
     if (cdsErrosCadAuto->IsEmpty())

@@ -22,15 +22,19 @@ void MensErro(const QString &text, bool abandon) {
     throw EUserError(text);
 }
 
+void CheckResultOk(const TResultEnvelope &result) {
+    if (result.Ok)
+        return;
+    QString message = result.ErrorMessage;
+    if (EmptyString(message))
+        message = u"O servidor de aplicação recusou a operação."_s;
+    throw EServerError(message, result.ErrorCode);
+}
+
 QJsonValue CheckResultServ(const TResultEnvelope &result, bool report, int index) {
-    if (!result.Ok) {
-        if (!report)
-            return QJsonValue();
-        QString message = result.ErrorMessage;
-        if (EmptyString(message))
-            message = u"O servidor de aplicação recusou a operação."_s;
-        throw EServerError(message, result.ErrorCode);
-    }
+    if (!result.Ok && !report)
+        return QJsonValue();
+    CheckResultOk(result);
     if (index > 0 && result.Payload.isArray())
         return result.Payload.toArray().at(index);
     return result.Payload;

@@ -28,6 +28,9 @@ bool EmptyString(const QString &text);
 // (report=true). With report=false a failure returns a null value instead of throwing. `index`
 // picks an element when the payload is an array and index > 0; 0 returns the whole payload.
 QJsonValue CheckResultServ(const TResultEnvelope &result, bool report = true, int index = 0);
+// The check of CheckResultServ alone, for callers that read the payload from the reply themselves
+// (TResultEnvelope::PayloadPacket) and want no tree made of it.
+void CheckResultOk(const TResultEnvelope &result);
 
 // The code in its fixed width: trimmed; a code of digits only is left-padded with zeros to
 // `width` ("1" -> "01"); anything else is returned trimmed ("A" -> "A"). Never cuts a code.

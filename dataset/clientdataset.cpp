@@ -662,6 +662,10 @@ TTablePacket TClientDataSet::GetData() const {
 }
 
 void TClientDataSet::SetData(const TTablePacket &packet) {
+    SetData(TTablePacket(packet));
+}
+
+void TClientDataSet::SetData(TTablePacket &&packet) {
     const TFieldDefs &defs = packet.Fields;
     for (int i = 0; i < defs.size(); ++i) {
         if (indexOf(defs, defs.at(i).Name) != i)
@@ -674,16 +678,16 @@ void TClientDataSet::SetData(const TTablePacket &packet) {
     records.reserve(size_t(packet.Rows.size()));
     quint64 nextId = d->nextId;
     for (qsizetype r = 0; r < packet.Rows.size(); ++r) {
-        const TRowValues &row = packet.Rows.at(r);
+        TRowValues &row = packet.Rows[r];
         if (row.size() != defs.size()) {
             throw EDatabaseError(u"A linha %1 tem %2 valores; eram esperados %3."_s.arg(r + 1)
                                      .arg(row.size())
                                      .arg(defs.size()));
         }
         Record record;
-        record.values = row;
+        record.values = std::move(row);
         for (int f = 0; f < defs.size(); ++f) {
-            const QVariant &value = row.at(f);
+            const QVariant &value = record.values.at(f);
             if (isNull(value))
                 continue;
             const TFieldDef &def = defs.at(f);
@@ -704,7 +708,7 @@ void TClientDataSet::SetData(const TTablePacket &packet) {
 
     dropPendingEdit();
     buildFields(defs);
-    m_fieldDefs = defs;
+    m_fieldDefs = std::move(packet.Fields);
     d->records = std::move(records);
     d->nextId = nextId;
     d->indexFields = std::move(indexFields);

@@ -83,7 +83,8 @@ public:
     // browsing on its first row, with an empty change log.
     TTablePacket GetData() const;
     void SetData(const TTablePacket &packet);
-    void EmptyDataSet(); // removes every row; nothing is logged
+    void SetData(TTablePacket &&packet); // takes the rows over instead of sharing them
+    void EmptyDataSet();                 // removes every row; nothing is logged
 
     // "A;B": rows are read in that order; empty: the order in which they were loaded or added.
     QString IndexFieldNames() const { return m_indexFieldNames; }

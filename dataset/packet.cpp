@@ -1,17 +1,17 @@
 #include "packet.h"
 
 #include "datetime.h"
+#include "jsonnode.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QSet>
 
-#include <algorithm>
 #include <array>
-#include <charconv>
 #include <cmath>
-#include <cstring>
+
+#include <simdjson.h>
 
 using namespace Qt::StringLiterals;
 
@@ -228,583 +228,165 @@ QJsonArray rowToJson(const TFieldDefs &fields, const TRowValues &row) {
     return array;
 }
 
-// Reads a table packet straight from its bytes into rows, without building a JSON document
-// first: the parameter load is dominated by this, and every cell would otherwise be converted
-// twice. Syntax is checked as strictly as QJsonDocument does; whatever is not the packet itself
-// ("fields" and unknown keys) goes through the generic value reader.
-class PacketReader final {
-public:
-    explicit PacketReader(const QByteArray &bytes)
-        : m_begin(bytes.constData())
-        , m_p(m_begin)
-        , m_end(m_begin + bytes.size()) {}
+// Flags are one-letter texts: sharing one string per letter spares an allocation per cell.
+QString singleAscii(uchar c) {
+    static const std::array<QString, 128> letters = [] {
+        std::array<QString, 128> all;
+        for (int i = 0; i < 128; ++i)
+            all[size_t(i)] = QString(QChar(i));
+        return all;
+    }();
+    return c < 128 ? letters[c] : QString::fromUtf8(reinterpret_cast<const char *>(&c), 1);
+}
 
-    // True when the bytes start with an object; otherwise the caller falls back to the document
-    // parser, whose message for such input is the better one.
-    bool startsWithObject() {
-        skipBlanks();
-        return m_p < m_end && *m_p == '{';
-    }
-
-    bool read(TTablePacket &out, QString *error) {
-        TTablePacket packet;
-        bool haveFields = false;
-        const char *rowsAt = nullptr;
-        bool rowsRead = false;
-        ++m_p; // '{'
-        if (!peek('}')) {
-            while (true) {
-                QString key;
-                if (!peek('"'))
-                    return syntax(error, "nome de chave esperado");
-                if (!readString(key) || !expect(':'))
-                    return syntax(error);
-                if (key == "fields"_L1 && !haveFields) {
-                    QJsonValue list;
-                    if (!readValue(list, 0))
-                        return syntax(error);
-                    if (!decodeFields(list, packet.Fields, error))
-                        return false;
-                    haveFields = true;
-                } else if (key == "rows"_L1 && !rowsAt) {
-                    rowsAt = m_p;
-                    skipBlanks();
-                    if (haveFields) {
-                        if (!readRows(packet, error))
-                            return false;
-                        rowsRead = true;
-                    } else {
-                        QJsonValue ignored;
-                        if (!readValue(ignored, 0))
-                            return syntax(error);
-                    }
-                } else if (key == "fields"_L1 || key == "rows"_L1) {
-                    return fail(error, invalid(u"a chave '%1' está repetida"_s.arg(key)));
-                } else {
-                    QJsonValue ignored;
-                    if (!readValue(ignored, 0))
-                        return syntax(error);
-                }
-                if (peek(','))
-                    ++m_p;
-                else if (peek('}'))
-                    break;
-                else
-                    return syntax(error, "',' ou '}' esperado");
-            }
-        }
-        ++m_p; // '}'
-        skipBlanks();
-        if (m_p != m_end)
-            return syntax(error, "conteúdo após o fim do objeto");
-        if (!haveFields)
-            return fail(error, invalid(u"a lista de campos ('fields') está ausente"_s));
-        if (!rowsAt)
-            return fail(error, invalid(u"a lista de linhas ('rows') está ausente"_s));
-        if (!rowsRead) {
-            // The rows came before the field list: read them again now that it is known.
-            m_p = rowsAt;
-            skipBlanks();
-            if (!readRows(packet, error))
-                return false;
-        }
-        out = std::move(packet);
-        return true;
-    }
-
-private:
-    bool readRows(TTablePacket &packet, QString *error) {
-        if (!peek('['))
-            return fail(error, invalid(u"a lista de linhas ('rows') está ausente"_s));
-        ++m_p;
-        const TFieldDefs &fields = packet.Fields;
-        const qsizetype width = fields.size();
-        // A row is at least "[]," and a cell at least "0,", which bounds the reservation.
-        packet.Rows.reserve(std::max<qsizetype>(1, (m_end - m_p) / (2 * width + 3)));
-        if (peek(']')) {
-            ++m_p;
-            return true;
-        }
-        QString detail;
-        for (qsizetype r = 0;; ++r) {
-            if (!peek('['))
-                return m_p < m_end && isValueStart(*m_p)
-                           ? fail(error,
-                                  invalid(u"linha %1 não é uma lista de valores"_s.arg(r + 1)))
-                           : syntax(error, "lista esperada");
-            ++m_p;
-            TRowValues row(width);
-            QVariant *cells = row.data();
-            qsizetype count = 0;
-            if (!peek(']')) {
-                while (true) {
-                    if (count < width) {
-                        if (!readCell(fields.at(count), cells[count], detail)) {
-                            if (m_syntax)
-                                return syntax(error);
-                            return fail(error, cellError(r, fields.at(count), detail));
-                        }
-                    } else {
-                        QJsonValue extra;
-                        if (!readValue(extra, 0))
-                            return syntax(error);
-                    }
-                    ++count;
-                    if (peek(','))
-                        ++m_p;
-                    else if (peek(']'))
-                        break;
-                    else
-                        return syntax(error, "',' ou ']' esperado");
-                }
-            }
-            ++m_p; // ']'
-            if (count != width)
-                return fail(error, rowLengthError(r, count, width));
-            packet.Rows.append(std::move(row));
-            if (peek(',')) {
-                ++m_p;
-            } else if (peek(']')) {
-                ++m_p;
-                return true;
-            } else {
-                return syntax(error, "',' ou ']' esperado");
-            }
-        }
-    }
-
-    // One value of a row, converted for its field. False with m_syntax set for bad JSON, or
-    // with `detail` saying why a well-formed value does not fit the field.
-    bool readCell(const TFieldDef &def, QVariant &out, QString &detail) {
-        skipBlanks();
-        if (m_p >= m_end)
-            return setSyntax("valor esperado");
-        const char c = *m_p;
-        if (c == 'n') {
-            if (!readWord("null"))
-                return false;
-            out = QVariant();
-            return true;
-        }
-        switch (def.DataType) {
-        case TFieldType::String:
-            if (c != '"')
-                break;
-            {
-                QString text;
-                if (!readString(text))
-                    return false;
-                if (text.size() > def.Size) {
-                    detail = tooLong(text, def.Size);
-                    return false;
-                }
-                out = QVariant(std::move(text));
-                return true;
-            }
-        case TFieldType::Date:
-            if (c != '"')
-                break;
-            {
-                const char *start = m_p + 1;
-                const char *stop = start;
-                while (stop < m_end && *stop >= 0x20 && *stop != '"' && *stop != '\\' &&
-                       uchar(*stop) < 0x80)
-                    ++stop;
-                std::optional<TDateTime> value;
-                QString text;
-                if (stop < m_end && *stop == '"') {
-                    // Plain ASCII: no copy needed to read the date.
-                    value = DateTimeUtil::FromIso(QLatin1StringView(start, stop - start));
-                    m_p = stop + 1;
-                    if (!value)
-                        text = QString::fromLatin1(start, stop - start);
-                } else {
-                    if (!readString(text))
-                        return false;
-                    value = DateTimeUtil::FromIso(text);
-                }
-                if (!value) {
-                    detail = badDate(text);
-                    return false;
-                }
-                out = QVariant(*value);
-                return true;
-            }
-        case TFieldType::Integer:
-        case TFieldType::Float:
-            if (c != '-' && (c < '0' || c > '9'))
-                break;
-            {
-                double d = 0;
-                qint64 i = 0;
-                bool integral = false;
-                if (!readNumber(d, i, integral))
-                    return false;
-                if (def.DataType == TFieldType::Float) {
-                    out = QVariant(d);
-                } else if (integral) {
-                    out = QVariant(i);
-                } else if (integralValue(d)) {
-                    out = QVariant(qint64(d));
-                } else {
-                    detail = notIntegral(d);
-                    return false;
-                }
-                return true;
-            }
-        }
-        if (!isValueStart(c))
-            return setSyntax("valor esperado");
-        detail = wrongKind(def.DataType);
-        return false;
-    }
-
-    // Generic JSON value, for the field list and for keys this reader does not know.
-    bool readValue(QJsonValue &out, int depth) {
-        if (depth > 256)
-            return setSyntax("aninhamento excessivo");
-        skipBlanks();
-        if (m_p >= m_end)
-            return setSyntax("valor esperado");
-        switch (*m_p) {
-        case '{': {
-            ++m_p;
-            QJsonObject object;
-            if (peek('}')) {
-                ++m_p;
-                out = object;
-                return true;
-            }
-            while (true) {
-                QString key;
-                QJsonValue value;
-                if (!peek('"'))
-                    return setSyntax("nome de chave esperado");
-                if (!readString(key) || !expect(':') || !readValue(value, depth + 1))
-                    return false;
-                object.insert(key, value);
-                if (peek(','))
-                    ++m_p;
-                else if (peek('}'))
-                    break;
-                else
-                    return setSyntax("',' ou '}' esperado");
-            }
-            ++m_p;
-            out = object;
-            return true;
-        }
-        case '[': {
-            ++m_p;
-            QJsonArray array;
-            if (peek(']')) {
-                ++m_p;
-                out = array;
-                return true;
-            }
-            while (true) {
-                QJsonValue value;
-                if (!readValue(value, depth + 1))
-                    return false;
-                array.append(value);
-                if (peek(','))
-                    ++m_p;
-                else if (peek(']'))
-                    break;
-                else
-                    return setSyntax("',' ou ']' esperado");
-            }
-            ++m_p;
-            out = array;
-            return true;
-        }
-        case '"': {
-            QString text;
-            if (!readString(text))
-                return false;
-            out = text;
-            return true;
-        }
-        case 't':
-            out = true;
-            return readWord("true");
-        case 'f':
-            out = false;
-            return readWord("false");
-        case 'n':
-            out = QJsonValue(QJsonValue::Null);
-            return readWord("null");
-        default: {
-            double d = 0;
-            qint64 i = 0;
-            bool integral = false;
-            if (!readNumber(d, i, integral))
-                return false;
-            out = integral ? QJsonValue(i) : QJsonValue(d);
-            return true;
-        }
-        }
-    }
-
-    bool readWord(const char *word) {
-        const qsizetype n = qsizetype(std::strlen(word));
-        if (m_end - m_p < n || std::memcmp(m_p, word, size_t(n)) != 0)
-            return setSyntax("valor inválido");
-        m_p += n;
-        return true;
-    }
-
-    bool readNumber(double &d, qint64 &i, bool &integral) {
-        const char *start = m_p;
-        auto digit = [this] {
-            return m_p < m_end && *m_p >= '0' && *m_p <= '9';
-        };
-        if (m_p < m_end && *m_p == '-')
-            ++m_p;
-        if (m_p < m_end && *m_p == '0') {
-            ++m_p;
-        } else if (digit()) {
-            while (digit())
-                ++m_p;
-        } else {
-            return setSyntax("número inválido");
-        }
-        integral = true;
-        if (m_p < m_end && *m_p == '.') {
-            integral = false;
-            ++m_p;
-            if (!digit())
-                return setSyntax("número inválido");
-            while (digit())
-                ++m_p;
-        }
-        if (m_p < m_end && (*m_p == 'e' || *m_p == 'E')) {
-            integral = false;
-            ++m_p;
-            if (m_p < m_end && (*m_p == '+' || *m_p == '-'))
-                ++m_p;
-            if (!digit())
-                return setSyntax("número inválido");
-            while (digit())
-                ++m_p;
-        }
-        if (integral) {
-            const auto [end, ec] = std::from_chars(start, m_p, i);
-            if (ec == std::errc() && end == m_p) {
-                d = double(i);
-                return true;
-            }
-            integral = false;
-        }
-        const auto [end, ec] = std::from_chars(start, m_p, d);
-        if (end != m_p || (ec != std::errc() && ec != std::errc::result_out_of_range))
-            return setSyntax("número inválido");
-        if (!std::isfinite(d))
-            return setSyntax("número fora do intervalo");
-        return true;
-    }
-
-    bool readString(QString &out) {
-        ++m_p; // '"'
-        const char *start = m_p;
-        bool ascii = true;
-        bool escaped = false;
-        while (m_p < m_end && *m_p != '"') {
-            const uchar c = uchar(*m_p);
-            if (c < 0x20)
-                return setSyntax("caractere de controle em texto");
-            if (c == '\\') {
-                escaped = true;
-                m_p += 2;
-                continue;
-            }
-            if (c >= 0x80)
-                ascii = false;
-            ++m_p;
-        }
-        if (m_p >= m_end)
-            return setSyntax("texto não terminado");
-        const char *stop = m_p++;
-        if (!escaped) {
-            if (stop - start == 1)
-                out = singleAscii(uchar(*start));
-            else if (ascii)
-                out = QString::fromLatin1(start, stop - start);
-            else if (validUtf8(start, stop))
-                out = QString::fromUtf8(start, stop - start);
-            else
-                return setSyntax("UTF-8 inválido");
-            return true;
-        }
-        QByteArray utf8;
-        utf8.reserve(stop - start);
-        for (const char *q = start; q < stop; ++q) {
-            if (*q != '\\') {
-                utf8.append(*q);
-                continue;
-            }
-            ++q;
-            switch (*q) {
-            case '"':
-            case '\\':
-            case '/':
-                utf8.append(*q);
-                break;
-            case 'b':
-                utf8.append('\b');
-                break;
-            case 'f':
-                utf8.append('\f');
-                break;
-            case 'n':
-                utf8.append('\n');
-                break;
-            case 'r':
-                utf8.append('\r');
-                break;
-            case 't':
-                utf8.append('\t');
-                break;
-            case 'u': {
-                char32_t code = 0;
-                if (!hex4(q + 1, stop, code))
-                    return setSyntax("escape \\u inválido");
-                q += 4;
-                if (code >= 0xD800 && code <= 0xDBFF) {
-                    char32_t low = 0;
-                    if (q + 2 >= stop || q[1] != '\\' || q[2] != 'u' || !hex4(q + 3, stop, low) ||
-                        low < 0xDC00 || low > 0xDFFF)
-                        return setSyntax("par substituto incompleto");
-                    q += 6;
-                    code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-                } else if (code >= 0xDC00 && code <= 0xDFFF) {
-                    return setSyntax("par substituto incompleto");
-                }
-                const QString one = QString::fromUcs4(&code, 1);
-                utf8.append(one.toUtf8());
-                break;
-            }
-            default:
-                return setSyntax("escape inválido");
-            }
-        }
-        if (!validUtf8(utf8.constData(), utf8.constData() + utf8.size()))
-            return setSyntax("UTF-8 inválido");
-        out = QString::fromUtf8(utf8);
-        return true;
-    }
-
-    // Flags are one-letter texts: sharing one string per letter spares an allocation per cell.
-    static QString singleAscii(uchar c) {
-        static const std::array<QString, 128> letters = [] {
-            std::array<QString, 128> all;
-            for (int i = 0; i < 128; ++i)
-                all[size_t(i)] = QString(QChar(i));
-            return all;
-        }();
-        return c < 128 ? letters[c] : QString::fromUtf8(reinterpret_cast<const char *>(&c), 1);
-    }
-
-    static bool hex4(const char *q, const char *stop, char32_t &code) {
-        if (stop - q < 4)
+bool isAscii(std::string_view text) {
+    for (const char c : text) {
+        if (uchar(c) >= 0x80)
             return false;
-        code = 0;
-        for (int k = 0; k < 4; ++k) {
-            const char h = q[k];
-            code <<= 4;
-            if (h >= '0' && h <= '9')
-                code |= char32_t(h - '0');
-            else if (h >= 'a' && h <= 'f')
-                code |= char32_t(h - 'a' + 10);
-            else if (h >= 'A' && h <= 'F')
-                code |= char32_t(h - 'A' + 10);
-            else
-                return false;
-        }
+    }
+    return true;
+}
+
+QString textOf(std::string_view text, bool ascii) {
+    if (text.size() == 1 && ascii)
+        return singleAscii(uchar(text.front()));
+    if (ascii)
+        return QString::fromLatin1(text.data(), qsizetype(text.size()));
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+
+// One cell straight from the parse, with the rules and messages of decodeValue.
+bool decodeElement(const TFieldDef &def, simdjson::dom::element json, QVariant &out,
+                   QString &detail) {
+    using simdjson::dom::element_type;
+    const element_type type = json.type();
+    if (type == element_type::NULL_VALUE) {
+        out = QVariant();
         return true;
     }
-
-    static bool validUtf8(const char *p, const char *end) {
-        while (p < end) {
-            const uchar c = uchar(*p);
-            int extra = 0;
-            char32_t code = 0;
-            if (c < 0x80) {
-                ++p;
-                continue;
-            } else if ((c & 0xE0) == 0xC0) {
-                extra = 1;
-                code = c & 0x1F;
-            } else if ((c & 0xF0) == 0xE0) {
-                extra = 2;
-                code = c & 0x0F;
-            } else if ((c & 0xF8) == 0xF0) {
-                extra = 3;
-                code = c & 0x07;
-            } else {
-                return false;
-            }
-            if (end - p <= extra)
-                return false;
-            for (int k = 1; k <= extra; ++k) {
-                const uchar next = uchar(p[k]);
-                if ((next & 0xC0) != 0x80)
-                    return false;
-                code = (code << 6) | (next & 0x3F);
-            }
-            static constexpr char32_t smallest[] = {0, 0x80, 0x800, 0x10000};
-            if (code < smallest[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-                return false;
-            p += extra + 1;
-        }
-        return true;
-    }
-
-    static bool isValueStart(char c) {
-        return c == '{' || c == '[' || c == '"' || c == 't' || c == 'f' || c == 'n' || c == '-' ||
-               (c >= '0' && c <= '9');
-    }
-
-    void skipBlanks() {
-        while (m_p < m_end && (*m_p == ' ' || *m_p == '\n' || *m_p == '\r' || *m_p == '\t'))
-            ++m_p;
-    }
-
-    bool peek(char c) {
-        skipBlanks();
-        return m_p < m_end && *m_p == c;
-    }
-
-    bool expect(char c) {
-        if (peek(c)) {
-            ++m_p;
+    switch (def.DataType) {
+    case TFieldType::String: {
+        if (type != element_type::STRING)
+            break;
+        const std::string_view utf8 = json.get_string().value_unsafe();
+        const bool ascii = isAscii(utf8);
+        // UTF-8 is never shorter than its UTF-16 count, so a short text needs no counting.
+        if (qsizetype(utf8.size()) <= def.Size) {
+            out = QVariant(textOf(utf8, ascii));
             return true;
         }
-        return setSyntax(c == ':' ? "':' esperado" : "caractere inesperado");
-    }
-
-    bool setSyntax(const char *what) {
-        if (!m_syntax) {
-            m_syntax = what;
-            m_syntaxAt = std::min(m_p, m_end) - m_begin;
+        QString text = textOf(utf8, ascii);
+        if (text.size() > def.Size) {
+            detail = tooLong(text, def.Size);
+            return false;
         }
+        out = QVariant(std::move(text));
+        return true;
+    }
+    case TFieldType::Date: {
+        if (type != element_type::STRING)
+            break;
+        const std::string_view text = json.get_string().value_unsafe();
+        const bool ascii = isAscii(text);
+        // An ISO date is ASCII: read in place, without making a QString of it first.
+        const std::optional<TDateTime> value =
+            ascii ? DateTimeUtil::FromIso(QLatin1StringView(text.data(), qsizetype(text.size())))
+                  : std::nullopt;
+        if (!value) {
+            detail = badDate(textOf(text, ascii));
+            return false;
+        }
+        out = QVariant(*value);
+        return true;
+    }
+    case TFieldType::Integer:
+        if (type == element_type::INT64) {
+            // The tree decoder's range, so both take the same numbers.
+            const qint64 i = json.get_int64().value_unsafe();
+            if (!integralValue(double(i))) {
+                detail = notIntegral(double(i));
+                return false;
+            }
+            out = QVariant(i);
+            return true;
+        }
+        if (type == element_type::UINT64 || type == element_type::DOUBLE) {
+            const double d = json.get_double().value_unsafe();
+            if (!integralValue(d)) {
+                detail = notIntegral(d);
+                return false;
+            }
+            out = QVariant(qint64(d));
+            return true;
+        }
+        break;
+    case TFieldType::Float:
+        if (type == element_type::INT64 || type == element_type::UINT64 ||
+            type == element_type::DOUBLE) {
+            out = QVariant(json.get_double().value_unsafe());
+            return true;
+        }
+        break;
+    }
+    detail = wrongKind(def.DataType);
+    return false;
+}
+
+bool decodeNode(const TJsonNode &node, TTablePacket &out, QString *error) {
+    namespace dom = simdjson::dom;
+    if (!node.IsObject())
+        return fail(error, invalid(u"o pacote não é um objeto"_s));
+    const dom::object object(node.Element());
+    dom::element rowsJson;
+    bool haveFields = false;
+    bool haveRows = false;
+    for (const dom::key_value_pair member : object) {
+        bool *seen = member.key == "fields" ? &haveFields
+                     : member.key == "rows" ? &haveRows
+                                            : nullptr;
+        if (!seen)
+            continue;
+        if (*seen) {
+            return fail(error, invalid(u"a chave '%1' está repetida"_s.arg(
+                                   QLatin1StringView(member.key.data(), member.key.size()))));
+        }
+        *seen = true;
+        if (seen == &haveRows)
+            rowsJson = member.value;
+    }
+    TTablePacket packet;
+    // The field list is small: read through the tree, so its rules and messages stay the tree
+    // decoder's, word for word. Undefined when absent.
+    if (!decodeFields(node.Value("fields"_L1).ToJsonValue(), packet.Fields, error))
         return false;
+    if (!haveRows || rowsJson.type() != dom::element_type::ARRAY)
+        return fail(error, invalid(u"a lista de linhas ('rows') está ausente"_s));
+    const dom::array rows(rowsJson);
+    const TFieldDefs &fields = packet.Fields;
+    const qsizetype width = fields.size();
+    packet.Rows.reserve(qsizetype(rows.size()));
+    QString detail;
+    qsizetype r = 0;
+    for (const dom::element rowJson : rows) {
+        if (rowJson.type() != dom::element_type::ARRAY)
+            return fail(error, invalid(u"linha %1 não é uma lista de valores"_s.arg(r + 1)));
+        const dom::array values(rowJson);
+        const qsizetype count = qsizetype(values.size());
+        if (count != width)
+            return fail(error, rowLengthError(r, count, width));
+        TRowValues &row = packet.Rows.emplace_back(width);
+        QVariant *cells = row.data();
+        qsizetype f = 0;
+        for (const dom::element cell : values) {
+            if (!decodeElement(fields.at(f), cell, cells[f], detail))
+                return fail(error, cellError(r, fields.at(f), detail));
+            ++f;
+        }
+        ++r;
     }
-
-    bool syntax(QString *error, const char *what = nullptr) {
-        if (what)
-            setSyntax(what);
-        return fail(error,
-                    invalid(u"JSON malformado na posição %1 (%2)"_s.arg(m_syntaxAt)
-                                .arg(QString::fromUtf8(m_syntax ? m_syntax : "erro de sintaxe"))));
-    }
-
-    const char *m_begin;
-    const char *m_p;
-    const char *m_end;
-    const char *m_syntax = nullptr;
-    qsizetype m_syntaxAt = 0;
-};
+    out = std::move(packet);
+    return true;
+}
 
 } // namespace
 
@@ -982,19 +564,24 @@ bool FromJson(const QJsonValue &json, TChangeLog &out, QString *error) {
     return true;
 }
 
+bool FromJson(const TJsonNode &json, TTablePacket &out, QString *error) {
+    return decodeNode(json, out, error);
+}
+
 bool FromBytes(const QByteArray &bytes, TTablePacket &out, QString *error) {
-    PacketReader reader(bytes);
-    if (reader.startsWithObject())
-        return reader.read(out, error);
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
-    if (parseError.error != QJsonParseError::NoError) {
-        return fail(error, invalid(u"JSON malformado na posição %1 (%2)"_s.arg(parseError.offset)
-                                       .arg(parseError.errorString())));
+    TJsonNode node;
+    QString why;
+    if (!TJsonNode::Parse(bytes, node, &why)) {
+        // The parser says what is wrong but not where; the document parser finds the place.
+        QJsonParseError parseError;
+        QJsonDocument::fromJson(bytes, &parseError);
+        if (parseError.error == QJsonParseError::NoError)
+            return fail(error, invalid(u"JSON malformado (%1)"_s.arg(why)));
+        return fail(
+            error,
+            invalid(u"JSON malformado na posição %1 (%2)"_s.arg(parseError.offset).arg(why)));
     }
-    if (!document.isObject())
-        return fail(error, invalid(u"o pacote não é um objeto"_s));
-    return FromJson(document.object(), out, error);
+    return FromJson(node, out, error);
 }
 
 } // namespace Packet

@@ -6,6 +6,8 @@
 #include <QVariant>
 #include <QVector>
 
+class TJsonNode;
+
 enum class TFieldType { String, Date, Integer, Float };
 
 struct TFieldDef {
@@ -59,6 +61,8 @@ QByteArray ToBytes(const TTablePacket &packet);
 bool FromJson(const QJsonValue &json, TTablePacket &out, QString *error);
 bool FromJson(const QJsonValue &json, TChangeLog &out, QString *error);
 bool FromBytes(const QByteArray &bytes, TTablePacket &out, QString *error);
+// The same rules and messages, read straight from a parsed text into rows: no tree in between.
+bool FromJson(const TJsonNode &json, TTablePacket &out, QString *error);
 
 // One value of a field: checks the JSON value against the definition and converts it.
 bool ValueFromJson(const TFieldDef &def, const QJsonValue &json, QVariant &out, QString *error);

@@ -78,7 +78,7 @@ TTablePacket Fetch(TNetConnection &audit, const QString &companies, const QStrin
             throw Exception(answer.ErrorMessage);
         TTablePacket packet;
         QString error;
-        if (!Packet::FromJson(answer.Payload, packet, &error))
+        if (!answer.PayloadPacket(packet, &error))
             throw Exception(u"Resposta inválida do servidor de aplicação: %1."_s.arg(error));
         if (page == 1)
             all.Fields = packet.Fields;

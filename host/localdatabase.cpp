@@ -186,7 +186,7 @@ void LocalDatabase::Refresh(const QStringList &tables, TNetConnection &cache) {
             throw Exception(result.ErrorMessage);
         TTablePacket packet;
         QString error;
-        if (!Packet::FromJson(result.Payload, packet, &error))
+        if (!result.PayloadPacket(packet, &error))
             throw Exception(u"Tabela %1 recebida inválida: %2"_s.arg(table, error));
         ReplaceTable(table.toUpper(), packet);
     }

@@ -171,9 +171,8 @@ void TfrmParamContab::VerificaSaldoEmpresa() {
     if (cdsContOpe->IsEmpty())
         return;
     const QString empresa = cdsContOpe->FieldByName(u"CDEMPRESA"_s)->AsString();
-    ParamCtblMethods::LoadPacket(
-        *cdsDataSaldEmpr,
-        CheckResultServ(ParamCtblMethods::GetDataSaldEmpr(*netParamCtbl, empresa), true, 0));
+    ParamCtblMethods::LoadPacket(*cdsDataSaldEmpr,
+                                 ParamCtblMethods::GetDataSaldEmpr(*netParamCtbl, empresa));
     if (cdsDataSaldEmpr->IsEmpty())
         return;
     // Compared as days: a balance dated on the period's last day, at any hour, is inside it.

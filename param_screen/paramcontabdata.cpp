@@ -213,13 +213,6 @@ void TfrmParamContab::cdsContOpeDTINIINTCONTVEXTGetText(TField &sender, QString 
 }
 
 void TfrmParamContab::LoadParams() {
-    const QJsonValue payload =
-        CheckResultServ(ParamCtblMethods::GetContOpe(*netParamCtbl), true, 0);
-    const QJsonArray packets = payload.toArray();
-    if (packets.size() < 2)
-        throw Exception(
-            u"Resposta do servidor inválida para GetContOpe: esperadas duas tabelas."_s);
-    // Each table is replaced on its own: a failure on the second keeps the first's new rows.
-    ParamCtblMethods::LoadPacket(*cdsContOpe, packets.at(0));
-    ParamCtblMethods::LoadPacket(*cdsParamGeral, packets.at(1));
+    ParamCtblMethods::LoadContOpe(ParamCtblMethods::GetContOpe(*netParamCtbl), *cdsContOpe,
+                                  *cdsParamGeral);
 }

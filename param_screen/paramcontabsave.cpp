@@ -143,10 +143,9 @@ void TfrmParamContab::cdsContOpeBeforePost(TClientDataSet &t) {
     SetIfEmpty(t, u"IDSUGRAT"_s, u"N"_s);
 
     const QString empresa = t.FieldByName(u"CDEMPRESA"_s)->AsString();
-    ParamCtblMethods::LoadPacket(*cdsLancSemEvolucao,
-                                 CheckResultServ(ParamCtblMethods::getLancSemEvolucao(
-                                                     *netParamCtbl, empresa, ddeIniCont->GetDate()),
-                                                 true, 0));
+    ParamCtblMethods::LoadPacket(
+        *cdsLancSemEvolucao,
+        ParamCtblMethods::getLancSemEvolucao(*netParamCtbl, empresa, ddeIniCont->GetDate()));
     const QString semEvolucao =
         cdsLancSemEvolucao->IsEmpty()
             ? QString()
@@ -201,9 +200,7 @@ void TfrmParamContab::sbtExcluirClick() {
         mrYes)
         return;
     ParamCtblMethods::LoadPacket(
-        *cdsPesqLanc,
-        CheckResultServ(ParamCtblMethods::GetPescLanc(*netParamCtbl, dbeCdEmpresa->text()), true,
-                        0));
+        *cdsPesqLanc, ParamCtblMethods::GetPescLanc(*netParamCtbl, dbeCdEmpresa->text()));
     if (!cdsPesqLanc->IsEmpty())
         MensErro(msgPadrao->Msg(u"Exist_LancEmpr"_s), true);
     cdsContOpe->Delete();

@@ -7,7 +7,8 @@ using namespace Qt::StringLiterals;
 TResultEnvelope TResultEnvelope::Success(QJsonValue payload, QJsonArray byRef) {
     TResultEnvelope e;
     e.Ok = true;
-    e.Payload = payload.isUndefined() ? QJsonValue() : std::move(payload);
+    if (!payload.isUndefined())
+        e.Payload = std::move(payload);
     e.ByRef = std::move(byRef);
     return e;
 }
@@ -40,6 +41,14 @@ QJsonValue TResultEnvelope::PayloadValue() const {
     return doc.isArray() ? QJsonValue(doc.array()) : QJsonValue(doc.object());
 }
 
+bool TResultEnvelope::PayloadPacket(TTablePacket &out, QString *error, int index) const {
+    const TJsonNode &parsed = Payload.Node();
+    if (parsed.Exists())
+        return Packet::FromJson(index < 0 ? parsed : parsed.At(index), out, error);
+    const QJsonValue tree = PayloadValue();
+    return Packet::FromJson(index < 0 ? tree : tree.toArray().at(index), out, error);
+}
+
 TResultEnvelope TResultEnvelope::Failure(QString code, QString message) {
     TResultEnvelope e;
     e.Ok = false;
@@ -51,7 +60,7 @@ TResultEnvelope TResultEnvelope::Failure(QString code, QString message) {
 QJsonObject TResultEnvelope::ToJson() const {
     if (Ok) {
         return QJsonObject{{u"ok"_s, true},
-                           {u"payload"_s, Payload.isUndefined() ? QJsonValue() : Payload},
+                           {u"payload"_s, Payload.isUndefined() ? QJsonValue() : Payload.Value()},
                            {u"byRef"_s, ByRef}};
     }
     return QJsonObject{
@@ -89,7 +98,8 @@ bool TResultEnvelope::FromJson(const QJsonValue &json, TResultEnvelope &out, QSt
         if (!byRef.isUndefined() && !byRef.isArray())
             return Fail(error, u"o campo \"byRef\" do resultado não é uma lista"_s);
         e.Ok = true;
-        e.Payload = o.contains(u"payload"_s) ? o.value(u"payload"_s) : QJsonValue();
+        if (o.contains(u"payload"_s))
+            e.Payload = o.value(u"payload"_s);
         e.ByRef = byRef.toArray();
     } else {
         for (auto it = o.begin(); it != o.end(); ++it) {
@@ -109,6 +119,52 @@ bool TResultEnvelope::FromJson(const QJsonValue &json, TResultEnvelope &out, QSt
         e.Ok = false;
         e.ErrorCode = code.toString();
         e.ErrorMessage = message.toString();
+    }
+    out = std::move(e);
+    return true;
+}
+
+bool TResultEnvelope::FromJson(const TJsonNode &json, TResultEnvelope &out, QString *error) {
+    // The checks of the tree reader above, one for one, with its messages.
+    if (!json.IsObject())
+        return Fail(error, u"o resultado não é um objeto"_s);
+    const TJsonNode ok = json.Value("ok"_L1);
+    if (!ok.IsBool())
+        return Fail(error, u"o campo \"ok\" do resultado está ausente ou não é lógico"_s);
+
+    const QStringList keys = json.Keys();
+    TResultEnvelope e;
+    if (ok.ToBool()) {
+        for (const QString &key : keys) {
+            if (key != u"ok"_s && key != u"payload"_s && key != u"byRef"_s)
+                return Fail(error, u"campo inesperado \"%1\" no resultado"_s.arg(key));
+        }
+        const TJsonNode byRef = json.Value("byRef"_L1);
+        if (byRef.Exists() && !byRef.IsArray())
+            return Fail(error, u"o campo \"byRef\" do resultado não é uma lista"_s);
+        e.Ok = true;
+        const TJsonNode payload = json.Value("payload"_L1);
+        if (payload.Exists())
+            e.Payload = TLazyJsonValue(payload);
+        if (byRef.Size() > 0)
+            e.ByRef = byRef.ToJsonValue().toArray();
+    } else {
+        for (const QString &key : keys) {
+            if (key != u"ok"_s && key != u"error"_s)
+                return Fail(error, u"campo inesperado \"%1\" no resultado"_s.arg(key));
+        }
+        const TJsonNode err = json.Value("error"_L1);
+        if (!err.IsObject())
+            return Fail(error, u"resultado de falha sem o objeto \"error\""_s);
+        const TJsonNode code = err.Value("code"_L1);
+        const TJsonNode message = err.Value("message"_L1);
+        if (!code.IsString() || code.ToString().isEmpty())
+            return Fail(error, u"resultado de falha sem código"_s);
+        if (!message.IsString())
+            return Fail(error, u"resultado de falha sem mensagem"_s);
+        e.Ok = false;
+        e.ErrorCode = code.ToString();
+        e.ErrorMessage = message.ToString();
     }
     out = std::move(e);
     return true;

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "lazyjsonvalue.h"
+#include "packet.h"
+
 #include <QByteArray>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -12,7 +15,9 @@
 //   {"ok": false, "error": {"code": "...", "message": "..."}}
 struct TResultEnvelope {
     bool Ok = true;
-    QJsonValue Payload;   // null when the method returns nothing
+    // Null when the method returns nothing. A received payload stays in the reply's parse until
+    // it is read as a value; table packets are read from there (Payload.Node()).
+    TLazyJsonValue Payload;
     QJsonArray ByRef;     // new values of the by-reference arguments, in order
     QString ErrorCode;    // e.g. "conflict", "invalid_argument", "not_found", "internal"
     QString ErrorMessage; // Portuguese, meant for the user
@@ -29,6 +34,13 @@ struct TResultEnvelope {
     QByteArray ToJsonBytes() const;
     // The payload as a value, parsing the raw payload if that is how it was given.
     QJsonValue PayloadValue() const;
+    // The payload, or its element `index` when it is a list, as a table packet: read straight
+    // from the reply into rows when it came in one. Packet::FromJson's rules and messages; an
+    // element that is not there is no packet either.
+    bool PayloadPacket(TTablePacket &out, QString *error, int index = -1) const;
+
     // Strict: false (and *error set) when the object is not an envelope.
     static bool FromJson(const QJsonValue &json, TResultEnvelope &out, QString *error);
+    // The same checks on a parsed reply; the payload is kept as it was parsed.
+    static bool FromJson(const TJsonNode &json, TResultEnvelope &out, QString *error);
 };

@@ -166,36 +166,47 @@ bool DecodeRequest(const QByteArray &text, Request &out, Error *error, QJsonValu
 }
 
 bool DecodeResponse(const QByteArray &text, Response &out, QString *error) {
-    QJsonParseError parse;
-    const QJsonDocument doc = QJsonDocument::fromJson(text, &parse);
-    if (parse.error != QJsonParseError::NoError)
-        return SetText(error, u"resposta que não é JSON (%1)"_s.arg(parse.errorString()));
-    if (!doc.isObject())
+    TJsonNode reply;
+    QString why;
+    if (!TJsonNode::Parse(text, reply, &why))
+        return SetText(error, u"resposta que não é JSON (%1)"_s.arg(why));
+    ParsedResponse parsed;
+    if (!DecodeResponse(reply, parsed, error))
+        return false;
+    out.Id = std::move(parsed.Id);
+    out.Result = parsed.Result.ToJsonValue();
+    out.Failure = std::move(parsed.Failure);
+    return true;
+}
+
+bool DecodeResponse(const TJsonNode &reply, ParsedResponse &out, QString *error) {
+    if (!reply.IsObject())
         return SetText(error, u"resposta que não é um objeto JSON"_s);
-    const QJsonObject o = doc.object();
-    if (o.value(u"jsonrpc"_s) != QJsonValue(u"2.0"_s))
+    const TJsonNode version = reply.Value("jsonrpc"_L1);
+    if (!version.IsString() || version.ToString() != u"2.0"_s)
         return SetText(error, u"resposta sem \"jsonrpc\": \"2.0\""_s);
-    const QJsonValue id = o.value(u"id"_s);
-    if (id.isUndefined() || !ValidId(id))
+    const TJsonNode id = reply.Value("id"_L1);
+    const bool integral = id.IsNumber() && id.ToDouble() == double(id.ToInteger());
+    if (!id.IsString() && !id.IsNull() && !integral)
         return SetText(error, u"resposta sem identificador válido"_s);
 
-    const bool hasResult = o.contains(u"result"_s);
-    const bool hasError = o.contains(u"error"_s);
-    if (hasResult == hasError)
+    const TJsonNode result = reply.Value("result"_L1);
+    const TJsonNode failure = reply.Value("error"_L1);
+    if (result.Exists() == failure.Exists())
         return SetText(error, u"resposta deve ter \"result\" ou \"error\", e só um deles"_s);
 
-    Response r;
-    r.Id = id;
-    if (hasError) {
-        const QJsonValue e = o.value(u"error"_s);
-        const QJsonValue code = e.toObject().value(u"code"_s);
-        const QJsonValue message = e.toObject().value(u"message"_s);
-        if (!e.isObject() || !code.isDouble() || code.toDouble() != double(code.toInt()) ||
-            !message.isString())
+    ParsedResponse r;
+    r.Id = id.ToJsonValue();
+    if (failure.Exists()) {
+        const TJsonNode code = failure.Value("code"_L1);
+        const TJsonNode message = failure.Value("message"_L1);
+        const qint64 number = code.ToInteger(qint64(INT_MIN) - 1);
+        if (!failure.IsObject() || !code.IsNumber() || number < INT_MIN || number > INT_MAX ||
+            !message.IsString())
             return SetText(error, u"erro de protocolo malformado na resposta"_s);
-        r.Failure = Error{code.toInt(), message.toString()};
+        r.Failure = Error{int(number), message.ToString()};
     } else {
-        r.Result = o.value(u"result"_s);
+        r.Result = result;
     }
     out = std::move(r);
     return true;

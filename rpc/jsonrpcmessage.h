@@ -1,5 +1,6 @@
 #pragma once
 
+#include "jsonnode.h"
 #include "jsonrpc.h"
 
 #include <QByteArray>
@@ -30,6 +31,13 @@ struct Response {
     std::optional<Error> Failure; // a fault of the protocol itself
 };
 
+// The same, as the client reads it: the reply parsed once, the result left in the parse.
+struct ParsedResponse {
+    QJsonValue Id;
+    TJsonNode Result;
+    std::optional<Error> Failure;
+};
+
 QByteArray EncodeRequest(qint64 id, const QString &method, const QJsonArray &params);
 QByteArray EncodeResult(const QJsonValue &id, const QJsonValue &result);
 // The same, for a result already written as JSON text (spliced in as it is).
@@ -42,5 +50,6 @@ bool DecodeRequest(const QByteArray &text, Request &out, Error *error, QJsonValu
 
 // Client side. Anything that is not a well-formed response is refused with *error set.
 bool DecodeResponse(const QByteArray &text, Response &out, QString *error);
+bool DecodeResponse(const TJsonNode &reply, ParsedResponse &out, QString *error);
 
 } // namespace JsonRpc

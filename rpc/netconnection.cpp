@@ -5,7 +5,6 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkRequest>
 #include <QSslError>
@@ -193,23 +192,70 @@ void TNetConnection::SetConnected(bool on) {
 }
 
 void TNetConnection::OnTextMessage(const QString &text) {
-    // Only the id is looked at here; answers nobody waits for any more are dropped.
-    const QByteArray bytes = text.toUtf8();
-    const QJsonDocument doc = QJsonDocument::fromJson(bytes);
-    if (!doc.isObject()) {
+    // The reply is parsed here, once: the id says which call it answers, and the call reads the
+    // rest from the same parse. Answers nobody waits for any more are dropped.
+    TJsonNode reply;
+    QString why;
+    if (!ReadReply(text, reply, &why)) {
         // Nothing can be matched to a call any more: a peer that sends this is broken.
-        m_protocolFault = u"resposta que não é JSON"_s;
+        m_protocolFault = why;
         DropSocket();
         return;
     }
-    const QJsonValue id = doc.object().value(u"id"_s);
-    if (!id.isDouble())
+    const TJsonNode id = reply.Value("id"_L1);
+    if (!id.IsNumber())
         return;
-    const qint64 key = id.toInteger();
+    const qint64 key = id.ToInteger();
     if (!m_waiting.contains(key))
         return;
-    m_replies.insert(key, bytes);
+    m_replies.insert(key, std::move(reply));
     Q_EMIT StateTouched();
+}
+
+bool TNetConnection::ReadReply(const QString &text, TJsonNode &reply, QString *why) {
+    // At most 3 bytes of UTF-8 per UTF-16 unit: a reply over the limit is refused unconverted.
+    if (text.size() > TJsonNode::MaxBytes) {
+        *why = u"resposta acima de %1 MiB"_s.arg(TJsonNode::MaxBytes / (1024 * 1024));
+        return false;
+    }
+    return ReadReply(text.toUtf8(), reply, why);
+}
+
+bool TNetConnection::ReadReply(QByteArray bytes, TJsonNode &reply, QString *why) {
+    if (bytes.size() > TJsonNode::MaxBytes) {
+        *why = u"resposta acima de %1 MiB"_s.arg(TJsonNode::MaxBytes / (1024 * 1024));
+        return false;
+    }
+    QString reason;
+    if (!TJsonNode::Parse(std::move(bytes), reply, &reason)) {
+        *why = u"resposta que não é JSON (%1)"_s.arg(reason);
+        return false;
+    }
+    if (!reply.IsObject()) {
+        *why = u"resposta que não é JSON (não é um objeto)"_s;
+        return false;
+    }
+    return true;
+}
+
+TResultEnvelope TNetConnection::EnvelopeOf(const TJsonNode &result) {
+    TResultEnvelope envelope;
+    QString why;
+    if (!TResultEnvelope::FromJson(result, envelope, &why))
+        throw Exception(u"Resposta inválida do servidor de aplicação: %1."_s.arg(why));
+    return envelope;
+}
+
+TResultEnvelope TNetConnection::ReplyEnvelope(QByteArray reply) {
+    TJsonNode parsed;
+    JsonRpc::ParsedResponse response;
+    QString why;
+    if (!ReadReply(std::move(reply), parsed, &why) ||
+        !JsonRpc::DecodeResponse(parsed, response, &why))
+        throw Exception(u"Resposta inválida do servidor de aplicação: %1."_s.arg(why));
+    if (response.Failure)
+        throw Exception(response.Failure->Message);
+    return EnvelopeOf(response.Result);
 }
 
 void TNetConnection::OnDisconnected() {
@@ -220,7 +266,7 @@ void TNetConnection::OnDisconnected() {
     DropSocket();
 }
 
-QJsonValue TNetConnection::RoundTrip(const QString &fullMethod, const QJsonArray &params) {
+TJsonNode TNetConnection::RoundTrip(const QString &fullMethod, const QJsonArray &params) {
     if (!Connected())
         Open();
 
@@ -231,7 +277,7 @@ QJsonValue TNetConnection::RoundTrip(const QString &fullMethod, const QJsonArray
     m_socket->sendTextMessage(QString::fromUtf8(JsonRpc::EncodeRequest(id, fullMethod, params)));
     const WaitEnd end = WaitFor([this, id] { return m_replies.contains(id); });
     m_waiting.remove(id);
-    const QByteArray reply = m_replies.take(id);
+    const TJsonNode reply = m_replies.take(id);
 
     if (end == WaitEnd::TimedOut) {
         // A late answer must not be taken for the next call's, so the connection goes.
@@ -246,7 +292,7 @@ QJsonValue TNetConnection::RoundTrip(const QString &fullMethod, const QJsonArray
         throw Exception(DroppedText());
     }
 
-    JsonRpc::Response response;
+    JsonRpc::ParsedResponse response;
     QString why;
     if (!JsonRpc::DecodeResponse(reply, response, &why)) {
         DropSocket();
@@ -262,12 +308,7 @@ QJsonValue TNetConnection::RoundTrip(const QString &fullMethod, const QJsonArray
 TResultEnvelope TNetConnection::Call(const QString &method, const QJsonArray &params,
                                      const QList<QString *> &byRef) {
     const QString fullMethod = m_serverName.isEmpty() ? method : m_serverName + u'.' + method;
-    const QJsonValue result = RoundTrip(fullMethod, params);
-
-    TResultEnvelope envelope;
-    QString why;
-    if (!TResultEnvelope::FromJson(result, envelope, &why))
-        throw Exception(u"Resposta inválida do servidor de aplicação: %1."_s.arg(why));
+    TResultEnvelope envelope = EnvelopeOf(RoundTrip(fullMethod, params));
 
     if (envelope.Ok) {
         const qsizetype n = qMin(byRef.size(), envelope.ByRef.size());

@@ -68,6 +68,9 @@ public:
     // by-reference arguments are written into byRef, in order.
     TResultEnvelope Call(const QString &method, const QJsonArray &params,
                          const QList<QString *> &byRef = {});
+    // What a call makes of its reply's bytes, for those who hold the bytes themselves: the same
+    // parse, checks and failures (thrown as Exception).
+    static TResultEnvelope ReplyEnvelope(QByteArray reply);
     // Round trip of the transport's own "ping", in milliseconds.
     double Ping();
 
@@ -87,9 +90,13 @@ Q_SIGNALS:
 
 private:
     enum class WaitEnd { Reply, Dropped, TimedOut };
-    QJsonValue RoundTrip(const QString &fullMethod, const QJsonArray &params);
+    TJsonNode RoundTrip(const QString &fullMethod, const QJsonArray &params);
     WaitEnd WaitFor(const std::function<bool()> &done);
     void OnTextMessage(const QString &text);
+    // A reply parsed whole (bounded by TJsonNode::MaxBytes); false with the reason otherwise.
+    static bool ReadReply(const QString &text, TJsonNode &reply, QString *why);
+    static bool ReadReply(QByteArray bytes, TJsonNode &reply, QString *why);
+    static TResultEnvelope EnvelopeOf(const TJsonNode &result);
     void OnDisconnected();
     void DropSocket();
     QString Address() const;
@@ -109,7 +116,7 @@ private:
     QPointer<QWebSocket> m_socket;
     quint64 m_generation = 0; // bumped whenever the socket goes away
     qint64 m_nextId = 0;
-    QHash<qint64, QByteArray> m_replies; // answers received for calls still waiting
+    QHash<qint64, TJsonNode> m_replies; // answers received for calls still waiting, parsed
     QHash<qint64, bool> m_waiting;
     int m_closeCode = 0;
     QString m_closeReason;

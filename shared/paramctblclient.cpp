@@ -1,5 +1,6 @@
 #include "paramctblclient.h"
 
+#include "components/functions.h"
 #include "dataset/clientdataset.h"
 #include "dataset/exceptions.h"
 #include "rpc/netconnection.h"
@@ -57,20 +58,53 @@ TResultEnvelope setCadAuto(TNetConnection &net, QString &empresas, const QString
                     {&empresas});
 }
 
-void LoadPacket(TClientDataSet &table, const QJsonValue &packet) {
-    TTablePacket decoded;
-    QString error;
-    if (!Packet::FromJson(packet, decoded, &error))
+namespace {
+
+void loadDecoded(TClientDataSet &table, bool decoded, TTablePacket &&packet, const QString &error) {
+    if (!decoded)
         throw Exception(
             u"Resposta do servidor inválida para %1: %2"_s.arg(table.objectName(), error));
     // A field the table declares must come in the packet: rules read it by name, and a missing
     // one would read as empty everywhere without a word.
     for (const TFieldDef &declared : table.FieldDefs()) {
-        if (decoded.FieldIndex(declared.Name) < 0)
+        if (packet.FieldIndex(declared.Name) < 0)
             throw Exception(u"Resposta do servidor inválida para %1: falta o campo %2."_s.arg(
                 table.objectName(), declared.Name));
     }
-    table.SetData(decoded);
+    table.SetData(std::move(packet));
+}
+
+void loadElement(TClientDataSet &table, const TResultEnvelope &result, int index) {
+    TTablePacket packet;
+    QString error;
+    const bool decoded = result.PayloadPacket(packet, &error, index);
+    loadDecoded(table, decoded, std::move(packet), error);
+}
+
+} // namespace
+
+void LoadPacket(TClientDataSet &table, const QJsonValue &packet) {
+    TTablePacket decoded;
+    QString error;
+    const bool ok = Packet::FromJson(packet, decoded, &error);
+    loadDecoded(table, ok, std::move(decoded), error);
+}
+
+void LoadPacket(TClientDataSet &table, const TResultEnvelope &result) {
+    CheckResultOk(result);
+    loadElement(table, result, -1);
+}
+
+void LoadContOpe(const TResultEnvelope &result, TClientDataSet &records, TClientDataSet &general) {
+    CheckResultOk(result);
+    const TJsonNode &parsed = result.Payload.Node();
+    const qsizetype tables = parsed.Exists() ? parsed.Size() : result.Payload.toArray().size();
+    if (!(parsed.Exists() ? parsed.IsArray() : result.Payload.isArray()) || tables < 2)
+        throw Exception(
+            u"Resposta do servidor inválida para GetContOpe: esperadas duas tabelas."_s);
+    // Each table is replaced on its own: a failure on the second keeps the first's new rows.
+    loadElement(records, result, 0);
+    loadElement(general, result, 1);
 }
 
 } // namespace ParamCtblMethods

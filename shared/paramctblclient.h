@@ -37,5 +37,10 @@ TResultEnvelope setCadAuto(TNetConnection &net, QString &empresas, const QString
 // Loads a table packet received from the server into a table, replacing its content. Throws
 // Exception (the message names what is wrong) when the value is no packet.
 void LoadPacket(TClientDataSet &table, const QJsonValue &packet);
+// The same for a server's answer whose payload is the packet, read straight from the reply into
+// rows. A failed envelope throws as CheckResultServ does.
+void LoadPacket(TClientDataSet &table, const TResultEnvelope &result);
+// GetContOpe's answer into the parameter records and the general-parameter row.
+void LoadContOpe(const TResultEnvelope &result, TClientDataSet &records, TClientDataSet &general);
 
 } // namespace ParamCtblMethods

@@ -1,3 +1,4 @@
+#include "jsonnode.h"
 #include "packet.h"
 #include "packetwriter.h"
 #include "parameterrecord.h"
@@ -46,22 +47,68 @@ QByteArray withFields(const QByteArray &fields) {
     return R"({"fields":)" + fields + R"(,"rows":[]})";
 }
 
+// The readers of a packet: from its bytes; from a parse already made (a reply's payload, read by
+// the client); from a document tree (what the server reads requests with).
+enum class Reader { Bytes, Parsed, Tree };
+
+bool decodeWith(Reader reader, const QByteArray &bytes, TTablePacket &out, QString *error) {
+    switch (reader) {
+    case Reader::Bytes:
+        return Packet::FromBytes(bytes, out, error);
+    case Reader::Parsed: {
+        TJsonNode node;
+        return TJsonNode::Parse(bytes, node, error) && Packet::FromJson(node, out, error);
+    }
+    case Reader::Tree: {
+        const QJsonDocument document = QJsonDocument::fromJson(bytes);
+        return Packet::FromJson(document.isArray() ? QJsonValue(document.array())
+                                                   : QJsonValue(document.object()),
+                                out, error);
+    }
+    }
+    return false;
+}
+
+// One row per reader; the readers of a parse only get well-formed JSON, the bytes reader
+// everything.
+template <typename... Columns>
+void newRowPerReader(const char *name, const QByteArray &bytes, const Columns &...columns) {
+    QJsonParseError parse;
+    QJsonDocument::fromJson(bytes, &parse);
+    const bool wellFormed = parse.error == QJsonParseError::NoError;
+    for (const Reader reader : {Reader::Bytes, Reader::Parsed, Reader::Tree}) {
+        if (reader != Reader::Bytes && !wellFormed)
+            continue;
+        static const char *const names[] = {"bytes", "parsed", "tree"};
+        ((QTest::addRow("%s: %s", names[int(reader)], name) << int(reader) << bytes)
+         << ... << columns);
+    }
+}
+
 } // namespace
 
 class TstPacket final : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void roundTrip_data() {
+        QTest::addColumn<int>("reader");
+        QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<TTablePacket>("packet");
-        QTest::newRow("mixed kinds, nulls, accents") << mixedPacket();
-        QTest::newRow("no rows") << TTablePacket{mixedPacket().Fields, {}};
-        QTest::newRow("parameter record") << ParameterRecord::Packet(40);
+        for (const TTablePacket &packet :
+             {mixedPacket(), TTablePacket{mixedPacket().Fields, {}}, ParameterRecord::Packet(40)}) {
+            const char *name = packet.Rows.isEmpty()        ? "no rows"
+                               : packet.Fields.size() == 38 ? "parameter record"
+                                                            : "mixed kinds, nulls, accents";
+            newRowPerReader(name, Packet::ToBytes(packet), packet);
+        }
     }
     void roundTrip() {
+        QFETCH(int, reader);
+        QFETCH(QByteArray, bytes);
         QFETCH(TTablePacket, packet);
         TTablePacket back;
         QString error;
-        QVERIFY2(Packet::FromBytes(Packet::ToBytes(packet), back, &error), qPrintable(error));
+        QVERIFY2(decodeWith(Reader(reader), bytes, back, &error), qPrintable(error));
         QCOMPARE(back.Fields, packet.Fields);
         QCOMPARE(back.Rows.size(), packet.Rows.size());
         for (qsizetype r = 0; r < packet.Rows.size(); ++r) {
@@ -104,59 +151,61 @@ private Q_SLOTS:
     }
 
     void rejectsBadPacket_data() {
+        QTest::addColumn<int>("reader");
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("mentions");
-        QTest::newRow("invalid json") << QByteArray("{fields: []}") << u"JSON"_s;
-        QTest::newRow("truncated")
-            << withRows(R"([["01","2024-03-01",1]])").chopped(9) << u"JSON"_s;
-        QTest::newRow("empty input") << QByteArray() << u"JSON"_s;
-        QTest::newRow("top-level array") << QByteArray("[1,2]") << u"objeto"_s;
-        QTest::newRow("no fields") << QByteArray(R"({"rows":[]})") << u"fields"_s;
-        QTest::newRow("no rows") << QByteArray(R"({"fields":[]})") << u"rows"_s;
-        QTest::newRow("unknown type")
-            << withFields(R"([{"name":"VALOR","type":"money"}])") << u"'VALOR'"_s;
-        QTest::newRow("string without size")
-            << withFields(R"([{"name":"NMEMPRESA","type":"string"}])") << u"'NMEMPRESA'"_s;
-        QTest::newRow("string size zero")
-            << withFields(R"([{"name":"NMEMPRESA","type":"string","size":0}])") << u"'NMEMPRESA'"_s;
-        QTest::newRow("string size negative")
-            << withFields(R"([{"name":"NMEMPRESA","type":"string","size":-4}])")
-            << u"'NMEMPRESA'"_s;
-        QTest::newRow("string size fractional")
-            << withFields(R"([{"name":"NMEMPRESA","type":"string","size":2.5}])")
-            << u"'NMEMPRESA'"_s;
-        QTest::newRow("duplicate field")
-            << withFields(R"([{"name":"QTD","type":"integer"},{"name":"qtd","type":"float"}])")
-            << u"'qtd'"_s;
-        QTest::newRow("nameless field") << withFields(R"([{"type":"integer"}])") << u"nome"_s;
-        QTest::newRow("short row")
-            << withRows(R"([["01","2024-03-01",1],["02",null]])") << u"linha 2"_s;
-        QTest::newRow("long row") << withRows(R"([["01","2024-03-01",1,5]])") << u"linha 1"_s;
-        QTest::newRow("row not a list") << withRows(R"([{"CDEMPRESA":"01"}])") << u"linha 1"_s;
-        QTest::newRow("number for text")
-            << withRows(R"([["01",null,1],[2,null,1]])") << u"linha 2, campo 'CDEMPRESA'"_s;
-        QTest::newRow("text for integer") << withRows(R"([["01",null,"1"]])") << u"campo 'QTD'"_s;
-        QTest::newRow("fractional integer") << withRows(R"([["01",null,1.5]])") << u"campo 'QTD'"_s;
-        QTest::newRow("date 30 feb") << withRows(R"([["01","2024-02-30",1]])") << u"'2024-02-30'"_s;
-        QTest::newRow("date short month")
-            << withRows(R"([["01","2024-3-1",1]])") << u"campo 'DTINICCONT'"_s;
-        QTest::newRow("date with garbage")
-            << withRows(R"([["01","2024-03-01abc",1]])") << u"campo 'DTINICCONT'"_s;
-        QTest::newRow("date as number")
-            << withRows(R"([["01",45352,1]])") << u"campo 'DTINICCONT'"_s;
-        QTest::newRow("text too long")
-            << withRows(R"([["01",null,1],["ABC",null,1]])") << u"linha 2, campo 'CDEMPRESA'"_s;
-        QTest::newRow("accented text too long")
-            << withRows(R"([["São",null,1]])") << u"campo 'CDEMPRESA'"_s;
+        const auto row = [](const char *name, const QByteArray &bytes, const QString &mentions) {
+            newRowPerReader(name, bytes, mentions);
+        };
+        row("invalid json", QByteArray("{fields: []}"), u"JSON"_s);
+        row("truncated", withRows(R"([["01","2024-03-01",1]])").chopped(9), u"JSON"_s);
+        row("empty input", QByteArray(), u"JSON"_s);
+        row("top-level array", QByteArray("[1,2]"), u"objeto"_s);
+        row("no fields", QByteArray(R"({"rows":[]})"), u"fields"_s);
+        row("no rows", QByteArray(R"({"fields":[]})"), u"rows"_s);
+        row("unknown type", withFields(R"([{"name":"VALOR","type":"money"}])"), u"'VALOR'"_s);
+        row("string without size", withFields(R"([{"name":"NMEMPRESA","type":"string"}])"),
+            u"'NMEMPRESA'"_s);
+        row("string size zero", withFields(R"([{"name":"NMEMPRESA","type":"string","size":0}])"),
+            u"'NMEMPRESA'"_s);
+        row("string size negative",
+            withFields(R"([{"name":"NMEMPRESA","type":"string","size":-4}])"), u"'NMEMPRESA'"_s);
+        row("string size fractional",
+            withFields(R"([{"name":"NMEMPRESA","type":"string","size":2.5}])"), u"'NMEMPRESA'"_s);
+        row("duplicate field",
+            withFields(R"([{"name":"QTD","type":"integer"},{"name":"qtd","type":"float"}])"),
+            u"'qtd'"_s);
+        row("nameless field", withFields(R"([{"type":"integer"}])"), u"nome"_s);
+        row("short row", withRows(R"([["01","2024-03-01",1],["02",null]])"), u"linha 2"_s);
+        row("long row", withRows(R"([["01","2024-03-01",1,5]])"), u"linha 1"_s);
+        row("row not a list", withRows(R"([{"CDEMPRESA":"01"}])"), u"linha 1"_s);
+        row("number for text", withRows(R"([["01",null,1],[2,null,1]])"),
+            u"linha 2, campo 'CDEMPRESA'"_s);
+        row("text for integer", withRows(R"([["01",null,"1"]])"), u"campo 'QTD'"_s);
+        row("fractional integer", withRows(R"([["01",null,1.5]])"), u"campo 'QTD'"_s);
+        row("date 30 feb", withRows(R"([["01","2024-02-30",1]])"), u"'2024-02-30'"_s);
+        row("date short month", withRows(R"([["01","2024-3-1",1]])"), u"campo 'DTINICCONT'"_s);
+        row("date with garbage", withRows(R"([["01","2024-03-01abc",1]])"),
+            u"campo 'DTINICCONT'"_s);
+        row("date as number", withRows(R"([["01",45352,1]])"), u"campo 'DTINICCONT'"_s);
+        row("text too long", withRows(R"([["01",null,1],["ABC",null,1]])"),
+            u"linha 2, campo 'CDEMPRESA'"_s);
+        row("accented text too long", withRows(R"([["São",null,1]])"), u"campo 'CDEMPRESA'"_s);
     }
     void rejectsBadPacket() {
+        QFETCH(int, reader);
         QFETCH(QByteArray, bytes);
         QFETCH(QString, mentions);
         TTablePacket out = mixedPacket();
         QString error;
-        QVERIFY(!Packet::FromBytes(bytes, out, &error));
+        QVERIFY(!decodeWith(Reader(reader), bytes, out, &error));
         QVERIFY2(error.contains(mentions), qPrintable(error));
         QVERIFY2(error.startsWith(u"Pacote de dados inválido"_s), qPrintable(error));
+        // Every reader words a fault alike: the user sees one message whichever read the packet.
+        TTablePacket ignored;
+        QString fromBytes;
+        QVERIFY(!Packet::FromBytes(bytes, ignored, &fromBytes));
+        QCOMPARE(error, fromBytes);
         // Never half-loaded: the target is exactly what it was.
         QCOMPARE(out.Fields, mixedPacket().Fields);
         QCOMPARE(out.Rows, mixedPacket().Rows);
@@ -340,9 +389,9 @@ private Q_SLOTS:
         int i = 0;
         for (const QString &text : texts) {
             const QDate date = i % 2 ? QDate() : QDate(2026, 1 + i, 9 + i);
-            packet.Rows.append({text.isNull() ? QVariant() : QVariant(text),
-                                date.isValid() ? QVariant(DateTimeUtil::FromQDate(date))
-                                               : QVariant()});
+            packet.Rows.append(
+                {text.isNull() ? QVariant() : QVariant(text),
+                 date.isValid() ? QVariant(DateTimeUtil::FromQDate(date)) : QVariant()});
             if (text.isNull())
                 writer.Null();
             else
@@ -362,8 +411,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QByteArray>("written"); // empty: refused, nothing written
         QTest::newRow("date") << u"2026-12-31"_s << QByteArray("[\"2026-12-31\"]");
-        QTest::newRow("with a time after it") << u"2026-02-28 10:00:00"_s
-                                              << QByteArray("[\"2026-02-28\"]");
+        QTest::newRow("with a time after it")
+            << u"2026-02-28 10:00:00"_s << QByteArray("[\"2026-02-28\"]");
         QTest::newRow("leap day") << u"2024-02-29"_s << QByteArray("[\"2024-02-29\"]");
         QTest::newRow("no leap day") << u"2026-02-29"_s << QByteArray();
         QTest::newRow("month 13") << u"2026-13-01"_s << QByteArray();

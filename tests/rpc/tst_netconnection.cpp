@@ -27,7 +27,9 @@ enum class Peer {
     AbortsOnCall,
     Garbage,
     PolicyClose,
-    StrayThenAnswer
+    StrayThenAnswer,
+    Oversized,
+    TooDeep
 };
 
 // A server that behaves as told: the failures a client meets in the field.
@@ -72,6 +74,20 @@ private:
             break;
         case Peer::Garbage:
             s->sendTextMessage(u"{\"jsonrpc\":\"2.0\",\"id\":"_s + QString::number(id.toInt()));
+            break;
+        case Peer::Oversized: // well-formed, one byte over what a reply may hold
+        {
+            const QString head = u"{\"id\":%1,\"jsonrpc\":\"2.0\",\"result\":{\"ok\":true,"
+                                 u"\"payload\":\""_s.arg(id.toInt());
+            const QString tail = u"\"}}"_s;
+            s->sendTextMessage(
+                head + QString(TJsonNode::MaxBytes + 1 - head.size() - tail.size(), u'x') + tail);
+            break;
+        }
+        case Peer::TooDeep:
+            s->sendTextMessage(u"{\"id\":%1,\"jsonrpc\":\"2.0\",\"result\":{\"ok\":true,"
+                               u"\"payload\":%2%3}}"_s.arg(id.toInt())
+                                   .arg(QString(2000, u'['), QString(2000, u']')));
             break;
         case Peer::StrayThenAnswer:
             s->sendTextMessage(QString::fromUtf8(JsonRpc::EncodeResult(
@@ -121,6 +137,13 @@ private Q_SLOTS:
         QTest::newRow("truncated answer")
             << int(Peer::Garbage)
             << u"Resposta inválida do servidor de aplicação: resposta que não é JSON"_s;
+        QTest::newRow("answer above the limit")
+            << int(Peer::Oversized)
+            << u"Resposta inválida do servidor de aplicação: resposta acima de 16 MiB."_s;
+        QTest::newRow("answer nested too deep")
+            << int(Peer::TooDeep)
+            << u"Resposta inválida do servidor de aplicação: resposta que não é JSON "
+               u"(aninhamento excessivo)."_s;
         QTest::newRow("refuses the token")
             << int(Peer::PolicyClose)
             << u"O servidor de aplicação recusou a conexão: token inválido."_s;
@@ -187,6 +210,18 @@ private Q_SLOTS:
         const TResultEnvelope first = c.Call(u"GetContOpe"_s, {});
         QVERIFY2(first.Ok, qPrintable(first.ErrorMessage));
         QCOMPARE(first.Payload.toArray().size(), 2);
+        // The packets read from the reply's parse are the ones its tree holds.
+        for (int i = 0; i < 2; ++i) {
+            TTablePacket parsed;
+            TTablePacket tree;
+            QString error;
+            QVERIFY2(first.PayloadPacket(parsed, &error, i), qPrintable(error));
+            QVERIFY2(Packet::FromJson(first.Payload.toArray().at(i), tree, &error),
+                     qPrintable(error));
+            QVERIFY(!parsed.Rows.isEmpty());
+            QCOMPARE(parsed.Fields, tree.Fields);
+            QCOMPARE(parsed.Rows, tree.Rows);
+        }
         QVERIFY(c.Ping() > 0);
 
         // The server dies while the client holds an open connection.

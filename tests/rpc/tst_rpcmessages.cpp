@@ -11,6 +11,16 @@ namespace {
 QJsonValue Parse(const char *json) {
     return QJsonDocument::fromJson(QByteArray(json)).object();
 }
+
+// The envelope read from a tree (the server's way) or from a parse (the client's, payload kept).
+bool ReadEnvelope(bool fromParse, const QJsonValue &json, TResultEnvelope &out, QString *error) {
+    if (!fromParse)
+        return TResultEnvelope::FromJson(json, out, error);
+    const QByteArray text = json.isArray() ? QJsonDocument(json.toArray()).toJson()
+                                           : QJsonDocument(json.toObject()).toJson();
+    TJsonNode node;
+    return TJsonNode::Parse(text, node, error) && TResultEnvelope::FromJson(node, out, error);
+}
 } // namespace
 
 class TstRpcMessages final : public QObject {
@@ -18,21 +28,35 @@ class TstRpcMessages final : public QObject {
 
 private Q_SLOTS:
     void envelopeRoundTrip_data() {
+        QTest::addColumn<bool>("fromParse");
         QTest::addColumn<TResultEnvelope>("envelope");
-        QTest::newRow("success, nothing returned") << TResultEnvelope::Success();
-        QTest::newRow("success, packet and by-ref") << TResultEnvelope::Success(
-            QJsonObject{{u"fields"_s, QJsonArray{}}}, QJsonArray{u"01,02"_s});
-        QTest::newRow("failure") << TResultEnvelope::Failure(
-            u"conflict"_s, u"Registro alterado por outro usuário."_s);
+        for (const bool fromParse : {false, true}) {
+            const char *reader = fromParse ? "parse" : "tree";
+            QTest::addRow("%s: success, nothing returned", reader)
+                << fromParse << TResultEnvelope::Success();
+            QTest::addRow("%s: success, packet and by-ref", reader)
+                << fromParse
+                << TResultEnvelope::Success(QJsonObject{{u"fields"_s, QJsonArray{}}},
+                                            QJsonArray{u"01,02"_s});
+            QTest::addRow("%s: success, scalar", reader)
+                << fromParse << TResultEnvelope::Success(QJsonValue(-2.5));
+            QTest::addRow("%s: failure", reader)
+                << fromParse
+                << TResultEnvelope::Failure(u"conflict"_s,
+                                            u"Registro alterado por outro usuário."_s);
+        }
     }
     void envelopeRoundTrip() {
+        QFETCH(bool, fromParse);
         QFETCH(TResultEnvelope, envelope);
         // Through text, as on the wire.
         const QByteArray wire = QJsonDocument(envelope.ToJson()).toJson();
         TResultEnvelope back;
         QString error;
-        QVERIFY2(TResultEnvelope::FromJson(QJsonDocument::fromJson(wire).object(), back, &error),
+        QVERIFY2(ReadEnvelope(fromParse, QJsonDocument::fromJson(wire).object(), back, &error),
                  qPrintable(error));
+        // The kind is told from the parse, before any tree is made of it.
+        QCOMPARE(back.Payload.type(), envelope.Payload.type());
         QCOMPARE(back.Ok, envelope.Ok);
         QCOMPARE(back.Payload, envelope.Payload.isUndefined() ? QJsonValue() : envelope.Payload);
         QCOMPARE(back.ByRef, envelope.ByRef);
@@ -41,28 +65,39 @@ private Q_SLOTS:
     }
 
     void envelopeRefused_data() {
+        QTest::addColumn<bool>("fromParse");
         QTest::addColumn<QJsonValue>("json");
-        QTest::newRow("not an object") << QJsonValue(QJsonArray{true});
-        QTest::newRow("ok missing") << Parse(R"({"payload": 1})");
-        QTest::newRow("ok as text") << Parse(R"({"ok": "true"})");
-        QTest::newRow("byRef not a list") << Parse(R"({"ok": true, "byRef": "01"})");
-        QTest::newRow("success carrying an error")
-            << Parse(R"({"ok": true, "error": {"code": "x", "message": "y"}})");
-        QTest::newRow("failure without error") << Parse(R"({"ok": false})");
-        QTest::newRow("failure with empty code")
-            << Parse(R"({"ok": false, "error": {"code": "", "message": "y"}})");
-        QTest::newRow("failure without message")
-            << Parse(R"({"ok": false, "error": {"code": "x"}})");
-        QTest::newRow("failure carrying a payload")
-            << Parse(R"({"ok": false, "payload": 1, "error": {"code": "x", "message": "y"}})");
+        for (const bool fromParse : {false, true}) {
+            const auto row = [fromParse](const char *name, const QJsonValue &json) {
+                QTest::addRow("%s: %s", fromParse ? "parse" : "tree", name) << fromParse << json;
+            };
+            row("not an object", QJsonValue(QJsonArray{true}));
+            row("ok missing", Parse(R"({"payload": 1})"));
+            row("ok as text", Parse(R"({"ok": "true"})"));
+            row("byRef not a list", Parse(R"({"ok": true, "byRef": "01"})"));
+            row("success carrying an error",
+                Parse(R"({"ok": true, "error": {"code": "x", "message": "y"}})"));
+            row("failure without error", Parse(R"({"ok": false})"));
+            row("failure with empty code",
+                Parse(R"({"ok": false, "error": {"code": "", "message": "y"}})"));
+            row("failure without message", Parse(R"({"ok": false, "error": {"code": "x"}})"));
+            row("failure carrying a payload",
+                Parse(R"({"ok": false, "payload": 1, "error": {"code": "x", "message": "y"}})"));
+        }
     }
     void envelopeRefused() {
+        QFETCH(bool, fromParse);
         QFETCH(QJsonValue, json);
         TResultEnvelope out = TResultEnvelope::Success(u"untouched"_s);
         QString error;
-        QVERIFY(!TResultEnvelope::FromJson(json, out, &error));
+        QVERIFY(!ReadEnvelope(fromParse, json, out, &error));
         QVERIFY(!error.isEmpty());
         QCOMPARE(out.Payload, QJsonValue(u"untouched"_s));
+        // Both readers word the refusal alike.
+        QString fromTree;
+        TResultEnvelope ignored;
+        QVERIFY(!TResultEnvelope::FromJson(json, ignored, &fromTree));
+        QCOMPARE(error, fromTree);
     }
 
     void requestDecoding_data() {
