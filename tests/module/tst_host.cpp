@@ -121,8 +121,13 @@ private Q_SLOTS:
                               << true << u"127.0.0.1"_s << 9400 << 2;
         QTest::newRow("bad scheme")
             << QStringList{u"--server"_s, u"http://x:1"_s} << false << QString() << 0 << 0;
-        QTest::newRow("bad page") << QStringList{u"--page"_s, u"4"_s} << false << QString() << 0
+        QTest::newRow("history page")
+            << QStringList{u"--screenshot"_s, u"a.png"_s, u"--page"_s, u"4"_s} << true
+            << u"127.0.0.1"_s << 9400 << 4;
+        QTest::newRow("bad page") << QStringList{u"--page"_s, u"5"_s} << false << QString() << 0
                                   << 0;
+        QTest::newRow("negative page")
+            << QStringList{u"--page"_s, u"-1"_s} << false << QString() << 0 << 0;
         QTest::newRow("both jobs") << QStringList{u"--list"_s, u"--screenshot"_s, u"a.png"_s}
                                    << false << QString() << 0 << 0;
         QTest::newRow("stray argument") << QStringList{u"extra"_s} << false << QString() << 0 << 0;
@@ -617,6 +622,7 @@ private Q_SLOTS:
         QTest::newRow("form") << 1;
         QTest::newRow("controls") << 2;
         QTest::newRow("bulk registration") << 3;
+        QTest::newRow("change history") << 4;
     }
 
     void screenshotsOfEachPage() {
