@@ -753,24 +753,26 @@ CallOutcome ParamCtblObject::setParamGeral(const QJsonArray &params) {
     return outcome;
 }
 
+// The per-company reads answer a one-row (or empty) table, written straight to its JSON.
 CallOutcome ParamCtblObject::getDataSaldEmpr(const QJsonArray &params) {
     CHECK_PARAMS(u"GetDataSaldEmpr"_s, Arg::Text)
     CallOutcome outcome;
     outcome.Company = params.at(0).toString();
     outcome.Result = MethodCall::Guard([&] {
         const QString code = requireCode(params.at(0).toString());
-        TTablePacket packet;
-        packet.Fields = {{u"MAIORDATA"_s, TFieldType::Date, 0, false}};
+        QByteArray payload;
         m_database.Transaction(Database::Access::SingleRead, [&](QSqlDatabase &db) {
             QSqlQuery &q = Database::Statement(
                 db, u"SELECT MAX(DTSALDEMPR) FROM SALDEMPR WHERE CDEMPRESA = ?"_s);
             q.addBindValue(code);
             Database::Exec(q);
-            const QDate latest = q.next() ? ParamRecord::StoredDate(q.value(0)) : QDate();
-            packet.Rows.append(
-                {latest.isValid() ? QVariant(DateTimeUtil::FromQDate(latest)) : QVariant()});
+            static const Column latest{"MAIORDATA", ParamRecord::Kind::Date, 0};
+            TPacketWriter out({{u"MAIORDATA"_s, TFieldType::Date, 0, false}});
+            ParamRecord::WriteStored(out, latest, q.next() ? q.value(0) : QVariant());
+            out.EndRow();
+            payload = out.Finish();
         });
-        return TResultEnvelope::Success(Packet::ToJson(packet));
+        return TResultEnvelope::SuccessRaw(std::move(payload));
     });
     return outcome;
 }
@@ -781,18 +783,21 @@ CallOutcome ParamCtblObject::getPescLanc(const QJsonArray &params) {
     outcome.Company = params.at(0).toString();
     outcome.Result = MethodCall::Guard([&] {
         const QString code = requireCode(params.at(0).toString());
-        TTablePacket packet;
-        packet.Fields = {stringField(u"CDEMPRESA"_s, 2)};
+        QByteArray payload;
         m_database.Transaction(Database::Access::SingleRead, [&](QSqlDatabase &db) {
             // Existence is all the caller needs: never stream a company's entries.
             QSqlQuery &q = Database::Statement(
                 db, u"SELECT CDEMPRESA FROM LANCCONT WHERE CDEMPRESA = ? LIMIT 1"_s);
             q.addBindValue(code);
             Database::Exec(q);
-            if (q.next())
-                packet.Rows.append({q.value(0).toString()});
+            TPacketWriter out({stringField(u"CDEMPRESA"_s, 2)});
+            if (q.next()) {
+                out.Text(q.value(0).toString());
+                out.EndRow();
+            }
+            payload = out.Finish();
         });
-        return TResultEnvelope::Success(Packet::ToJson(packet));
+        return TResultEnvelope::SuccessRaw(std::move(payload));
     });
     return outcome;
 }
@@ -804,8 +809,7 @@ CallOutcome ParamCtblObject::getLancSemEvolucao(const QJsonArray &params) {
     outcome.Result = MethodCall::Guard([&] {
         const QString code = requireCode(params.at(0).toString());
         const QDate before = requireIsoDate(params.at(1).toString(), u"data inicial"_s);
-        TTablePacket packet;
-        packet.Fields = {stringField(u"DTSEMEVOLUCAO"_s, 10)};
+        QByteArray payload;
         m_database.Transaction(Database::Access::SingleRead, [&](QSqlDatabase &db) {
             QSqlQuery &q = Database::Statement(
                 db, u"SELECT MIN(DTLANC) FROM LANCCONT WHERE CDEMPRESA = ? AND IDEVOLUIDO = 'N' "
@@ -814,9 +818,13 @@ CallOutcome ParamCtblObject::getLancSemEvolucao(const QJsonArray &params) {
             q.addBindValue(iso(before));
             Database::Exec(q);
             const QDate first = q.next() ? ParamRecord::StoredDate(q.value(0)) : QDate();
-            packet.Rows.append({first.isValid() ? first.toString(u"dd/MM/yyyy"_s) : QString()});
+            // No entry left out: an empty text, not a missing value.
+            TPacketWriter out({stringField(u"DTSEMEVOLUCAO"_s, 10)});
+            out.Text(first.isValid() ? first.toString(u"dd/MM/yyyy"_s) : QString());
+            out.EndRow();
+            payload = out.Finish();
         });
-        return TResultEnvelope::Success(Packet::ToJson(packet));
+        return TResultEnvelope::SuccessRaw(std::move(payload));
     });
     return outcome;
 }
