@@ -1,6 +1,7 @@
 #include "netconnection.h"
 
 #include "exceptions.h"
+#include "jsonnode.h"
 #include "jsonrpcmessage.h"
 
 #include <QElapsedTimer>
@@ -43,8 +44,12 @@ QString TNetConnection::DroppedText() const {
         const QString reason = m_closeReason.isEmpty() ? u"acesso negado"_s : m_closeReason;
         return u"O servidor de aplicação recusou a conexão: %1."_s.arg(reason);
     }
-    if (m_closeCode == 1009)
+    // Either side closes for too much data: the server for a request above its limit, this
+    // socket for a reply above the same limit.
+    if (m_closeCode == 1009 && m_lastRequestBytes > TJsonNode::MaxBytes)
         return u"A requisição excedeu o tamanho máximo aceito pelo servidor de aplicação."_s;
+    if (m_closeCode == 1009)
+        return u"Resposta inválida do servidor de aplicação: resposta acima de 16 MiB."_s;
     return u"A conexão com o servidor de aplicação foi interrompida."_s;
 }
 
@@ -132,6 +137,9 @@ void TNetConnection::Open() {
         QEventLoop materialize;
     auto *socket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
     m_socket = socket;
+    // A reply is never read past what a reply may hold, the server's own limit.
+    socket->setMaxAllowedIncomingMessageSize(quint64(TJsonNode::MaxBytes));
+    socket->setMaxAllowedIncomingFrameSize(quint64(TJsonNode::MaxBytes));
     if (m_ssl)
         socket->setSslConfiguration(*m_ssl);
     connect(socket, &QWebSocket::textMessageReceived, this, &TNetConnection::OnTextMessage);
@@ -274,7 +282,9 @@ TJsonNode TNetConnection::RoundTrip(const QString &fullMethod, const QJsonArray 
     clock.start();
     const qint64 id = ++m_nextId;
     m_waiting.insert(id, true);
-    m_socket->sendTextMessage(QString::fromUtf8(JsonRpc::EncodeRequest(id, fullMethod, params)));
+    const QByteArray request = JsonRpc::EncodeRequest(id, fullMethod, params);
+    m_lastRequestBytes = request.size();
+    m_socket->sendTextMessage(QString::fromUtf8(request));
     const WaitEnd end = WaitFor([this, id] { return m_replies.contains(id); });
     m_waiting.remove(id);
     const TJsonNode reply = m_replies.take(id);

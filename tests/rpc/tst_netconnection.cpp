@@ -3,6 +3,7 @@
 
 #include "exceptions.h"
 #include "jsonrpcmessage.h"
+#include "jsonnode.h"
 #include "netconnection.h"
 #include "serverprocess.h"
 
@@ -29,7 +30,8 @@ enum class Peer {
     PolicyClose,
     StrayThenAnswer,
     Oversized,
-    TooDeep
+    TooDeep,
+    ClosesTooMuchData
 };
 
 // A server that behaves as told: the failures a client meets in the field.
@@ -51,6 +53,13 @@ public:
                 QWebSocket *s = m_ws.nextPendingConnection();
                 s->setParent(this); // released with the peer
                 ++connections;
+                if (m_peer == Peer::ClosesTooMuchData) {
+                    // As the server does with a request above its limit.
+                    connect(s, &QWebSocket::textMessageReceived, s, [s](const QString &) {
+                        s->close(QWebSocketProtocol::CloseCodeTooMuchData);
+                    });
+                    return;
+                }
                 if (m_peer == Peer::PolicyClose) {
                     s->close(QWebSocketProtocol::CloseCodePolicyViolated, u"token inválido"_s);
                     return;
@@ -165,6 +174,34 @@ private Q_SLOTS:
             QVERIFY(!Failure(c).isEmpty());
             QCOMPARE(fake.connections, 2);
         }
+    }
+
+    // A close for too much data names the side that had too much: the request, when it was
+    // above the limit, else the reply.
+    void tooMuchDataNamesTheSide_data() {
+        QTest::addColumn<qsizetype>("argument");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("request above the limit")
+            << qsizetype(TJsonNode::MaxBytes + 1)
+            << u"A requisição excedeu o tamanho máximo aceito pelo servidor de aplicação."_s;
+        QTest::newRow("small request")
+            << qsizetype(10)
+            << u"Resposta inválida do servidor de aplicação: resposta acima de 16 MiB."_s;
+    }
+    void tooMuchDataNamesTheSide() {
+        QFETCH(qsizetype, argument);
+        QFETCH(QString, message);
+        FakePeer fake{Peer::ClosesTooMuchData};
+        TNetConnection c;
+        c.SetPort(fake.Port());
+        c.SetTimeoutMs(10000);
+        QString got;
+        try {
+            c.Call(u"x"_s, {QString(argument, u'a')});
+        } catch (const Exception &e) {
+            got = e.Message();
+        }
+        QCOMPARE(got, message);
     }
 
     void strayAnswersAreIgnored() {
