@@ -218,6 +218,12 @@ void TClientDataSet::buildFields(const TFieldDefs &defs) {
         fields.push_back(std::move(field));
     }
     m_fields = std::move(fields);
+    m_byName.clear();
+    for (const auto &field : m_fields) {
+        const QString key = field->FieldName().toUpper();
+        if (!m_byName.contains(key)) // the first of a name, as a search in order finds it
+            m_byName.insert(key, field.get());
+    }
 }
 
 void TClientDataSet::opened() {
@@ -283,11 +289,10 @@ TField *TClientDataSet::Fields(int index) const {
 }
 
 TField *TClientDataSet::FindField(const QString &name) const {
-    for (const auto &field : m_fields) {
-        if (field->FieldName().compare(name, Qt::CaseInsensitive) == 0)
-            return field.get();
-    }
-    return nullptr;
+    // Names are mostly asked for as they are kept, in upper case: no copy for those.
+    if (TField *found = m_byName.value(name))
+        return found;
+    return m_byName.value(name.toUpper());
 }
 
 TField *TClientDataSet::FieldByName(const QString &name) const {

@@ -4,6 +4,7 @@
 #include "packet.h"
 
 #include <QObject>
+#include <QHash>
 #include <QString>
 #include <QVariant>
 
@@ -121,6 +122,8 @@ private:
     std::unique_ptr<Impl> d;
     TFieldDefs m_fieldDefs;
     std::vector<std::unique_ptr<TField>> m_fields;
+    // The fields by upper-case name: every displayed cell and every rule looks a field up.
+    QHash<QString, TField *> m_byName;
     TDataSetState m_state = TDataSetState::Inactive;
     bool m_logChanges = true;
     bool m_modified = false;

@@ -32,6 +32,24 @@ QString pad(int value, int width) {
     return u"%1"_s.arg(value, width, 10, QLatin1Char('0'));
 }
 
+// pad(), appended in place: every date cell of every grid goes through here.
+void appendPadded(QString &out, int value, int width) {
+    if (value < 0) {
+        out += pad(value, width);
+        return;
+    }
+    char16_t digits[12];
+    int n = 0;
+    do {
+        digits[n++] = char16_t(u'0' + value % 10);
+        value /= 10;
+    } while (value > 0);
+    for (int i = n; i < width; ++i)
+        out += u'0';
+    while (n > 0)
+        out += QChar(digits[--n]);
+}
+
 char16_t unitAt(const QString &text, qsizetype pos) {
     return text.at(pos).unicode();
 }
@@ -186,7 +204,8 @@ QString Format(TDateTime value, const QString &pattern) {
     // No QDateTime here: see ToIso.
     const qint64 ms = toMs(value);
     const qint64 days = floorDiv(ms, MsPerDay);
-    const QDate d = epoch().addDays(days);
+    int year = 0, month = 0, day = 0;
+    epoch().addDays(days).getDate(&year, &month, &day); // one calendar conversion, not three
     const QTime t = QTime::fromMSecsSinceStartOfDay(int(ms - days * MsPerDay));
     QString out;
     out.reserve(pattern.size() + 8);
@@ -196,28 +215,28 @@ QString Format(TDateTime value, const QString &pattern) {
     };
     while (i < pattern.size()) {
         if (at(u"yyyy")) {
-            out += pad(d.year(), 4);
+            appendPadded(out, year, 4);
             i += 4;
         } else if (at(u"yy")) {
-            out += pad(d.year() % 100, 2);
+            appendPadded(out, year % 100, 2);
             i += 2;
         } else if (at(u"dd")) {
-            out += pad(d.day(), 2);
+            appendPadded(out, day, 2);
             i += 2;
         } else if (at(u"mm")) {
-            out += pad(d.month(), 2);
+            appendPadded(out, month, 2);
             i += 2;
         } else if (at(u"hh")) {
-            out += pad(t.hour(), 2);
+            appendPadded(out, t.hour(), 2);
             i += 2;
         } else if (at(u"nn")) {
-            out += pad(t.minute(), 2);
+            appendPadded(out, t.minute(), 2);
             i += 2;
         } else if (at(u"ss")) {
-            out += pad(t.second(), 2);
+            appendPadded(out, t.second(), 2);
             i += 2;
         } else if (at(u"zzz")) {
-            out += pad(t.msec(), 3);
+            appendPadded(out, t.msec(), 3);
             i += 3;
         } else {
             out += pattern.at(i);

@@ -173,10 +173,35 @@ private Q_SLOTS:
         }
     }
 
+    // Every token at the edges of its width: leading zeros, the widest values, literals kept.
+    void formatTokens_data() {
+        QTest::addColumn<QDateTime>("when");
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<QString>("text");
+        const QDateTime morning(QDate(2024, 3, 7), QTime(8, 5, 9));
+        QTest::newRow("all tokens") << morning << u"dd/mm/yyyy hh:nn:ss"_s
+                                    << u"07/03/2024 08:05:09"_s;
+        QTest::newRow("year and month") << morning << u"yyyy-mm"_s << u"2024-03"_s;
+        QTest::newRow("first year") << QDateTime(QDate(1, 1, 1), QTime(0, 0)) << u"dd/mm/yyyy"_s
+                                    << u"01/01/0001"_s;
+        QTest::newRow("year 99") << QDateTime(QDate(99, 12, 31), QTime(0, 0)) << u"yyyy yy"_s
+                                 << u"0099 99"_s;
+        QTest::newRow("two-digit year") << QDateTime(QDate(2005, 11, 30), QTime(0, 0))
+                                        << u"dd.mm.yy"_s << u"30.11.05"_s;
+        QTest::newRow("last moment")
+            << QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59, 999)) << u"yyyymmddhhnnsszzz"_s
+            << u"99991231235959999"_s;
+        QTest::newRow("milliseconds padded")
+            << QDateTime(QDate(2024, 1, 2), QTime(3, 4, 5, 7)) << u"hh:nn:ss.zzz"_s
+            << u"03:04:05.007"_s;
+        QTest::newRow("literals and case") << morning << u"Dia DD, MM/YYYY"_s
+                                           << u"Dia 07, 03/2024"_s;
+    }
     void formatTokens() {
-        const TDateTime value = FromQDateTime(QDateTime(QDate(2024, 3, 7), QTime(8, 5, 9)));
-        QCOMPARE(Format(value, u"dd/mm/yyyy hh:nn:ss"_s), u"07/03/2024 08:05:09"_s);
-        QCOMPARE(Format(value, u"yyyy-mm"_s), u"2024-03"_s);
+        QFETCH(QDateTime, when);
+        QFETCH(QString, pattern);
+        QFETCH(QString, text);
+        QCOMPARE(Format(FromQDateTime(when), pattern), text);
     }
 };
 
