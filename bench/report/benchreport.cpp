@@ -72,9 +72,10 @@ void Line(const QStringList &cells) {
     QString line = u"|"_s;
     for (int i = 0; i < cells.size(); ++i) {
         const bool right = i == 2 || i == 4;
-        line += u' ' +
-                (right ? cells.at(i).rightJustified(widths[i]) : cells.at(i).leftJustified(widths[i])) +
-                u" |"_s;
+        line +=
+            u' ' +
+            (right ? cells.at(i).rightJustified(widths[i]) : cells.at(i).leftJustified(widths[i])) +
+            u" |"_s;
     }
     std::printf("%s\n", line.toUtf8().constData());
 }
@@ -92,8 +93,8 @@ void Row(const QString &figure, const QString &db, const QString &measured,
         verdict = u"NÃO"_s;
         ++g_missed;
     }
-    Line({figure, db, measured, reference,
-          ratio ? QString::number(*ratio, 'f', 2) : u"-"_s, target, verdict});
+    Line({figure, db, measured, reference, ratio ? QString::number(*ratio, 'f', 2) : u"-"_s, target,
+          verdict});
 }
 
 // figure / (the sum of the references) against an upper bound.
@@ -123,7 +124,8 @@ int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : u"."_s;
     for (const QString &file : QDir(dir).entryList({u"*.json"_s}, QDir::Files))
-        Load(QDir(dir).filePath(file), file.startsWith(u"bench_dataset"_s) ? u"cliente/"_s : QString());
+        Load(QDir(dir).filePath(file),
+             file.startsWith(u"bench_dataset"_s) ? u"cliente/"_s : QString());
 
     Line({u"figura"_s, u"banco"_s, u"medida"_s, u"referência (mesma execução)"_s, u"razão"_s,
           u"meta"_s, u"atingida"_s});
@@ -141,8 +143,7 @@ int main(int argc, char **argv) {
               {u"large/sql/GetContOpe"_s}, 3.0, u"SELECT puro"_s);
         for (const QString &m : {u"GetDataSaldEmpr"_s, u"GetPescLanc"_s, u"getLancSemEvolucao"_s,
                                  u"setUsuarioFechamentoPeriodo"_s, u"SetContOpe"_s})
-            Ratio(m + u", grande / demo"_s, db, u"large/"_s + m, {u"demo/"_s + m}, 1.2,
-                  u"demo"_s);
+            Ratio(m + u", grande / demo"_s, db, u"large/"_s + m, {u"demo/"_s + m}, 1.2, u"demo"_s);
 
         // Calls per second of 32 connections: a real read against the transport's own ping.
         const auto ping = Find(db + u"/demo/32-connections/ping"_s);
@@ -162,8 +163,8 @@ int main(int argc, char **argv) {
                 read ? std::optional<double>(read->PerSecond / 4100.0) : std::nullopt;
             Row(u"32 conexões: GetDataSaldEmpr/s sobre 4,1 mil/s de antes"_s, db,
                 read ? u"%1/s"_s.arg(read->PerSecond, 0, 'f', 0) : u"-"_s,
-                ping ? u"ping %1/s"_s.arg(ping->PerSecond, 0, 'f', 0) : u"ping"_s, times,
-                u"≥ 3"_s, times && *times >= 3);
+                ping ? u"ping %1/s"_s.arg(ping->PerSecond, 0, 'f', 0) : u"ping"_s, times, u"≥ 3"_s,
+                times && *times >= 3);
         }
 
         const double bulkMost = db == u"sqlite"_s ? 40'000 : 100'000;
@@ -185,8 +186,7 @@ int main(int argc, char **argv) {
             hostLarge && hostEmpty
                 ? std::optional<double>(hostLarge->Microseconds - hostEmpty->Microseconds)
                 : std::nullopt;
-        Row(u"ger-host --list: grande menos vazio"_s, db,
-            extra ? Time(*extra) : u"-"_s,
+        Row(u"ger-host --list: grande menos vazio"_s, db, extra ? Time(*extra) : u"-"_s,
             hostEmpty ? u"vazio %1"_s.arg(Time(hostEmpty->Microseconds)) : u"vazio"_s,
             extra ? std::optional<double>(*extra / 60'000) : std::nullopt, u"≤ 60 ms"_s,
             extra && *extra <= 60'000);
@@ -202,8 +202,7 @@ int main(int argc, char **argv) {
     }
     // The desktop's side: the same reply bytes into the client table, against a bare parse.
     Ratio(u"resposta de GetContOpe carregada na tabela do cliente"_s, u"cliente"_s,
-          u"BM_LoadContOpeReply"_s, {u"BM_BareParseContOpeReply_Qt"_s}, 2.0,
-          u"parse puro (Qt)"_s);
+          u"BM_LoadContOpeReply"_s, {u"BM_BareParseContOpeReply_Qt"_s}, 2.0, u"parse puro (Qt)"_s);
     std::printf("\n%d metas atingidas, %d não atingidas, %d sem medida.\n", g_met, g_missed,
                 g_absent);
     return 0;

@@ -52,7 +52,7 @@ std::string g_label = "sqlite";
 
 // One database of the run, as the server's --db and as a connection of this process.
 struct Store {
-    QString Name;     // sqlite: the file; postgresql: the database
+    QString Name; // sqlite: the file; postgresql: the database
     QString Url() const { return g_postgres ? g_pgBase + u'/' + Name : u"sqlite:"_s + Name; }
     QString Connection() const { return u"bench-"_s + QString::number(qHash(Name)); }
 
@@ -134,9 +134,9 @@ bool Start(Server &server, const QString &seed, const QStringList &extra = {}) {
     server.Process = std::make_unique<ServerProcess>();
     QElapsedTimer timer;
     timer.start();
-    if (!server.Process->Start(QStringList{u"--db"_s, server.Db.Url(), u"--log-level"_s,
-                                           u"warn"_s} + extra,
-                               0, seed)) {
+    if (!server.Process->Start(
+            QStringList{u"--db"_s, server.Db.Url(), u"--log-level"_s, u"warn"_s} + extra, 0,
+            seed)) {
         std::fprintf(stderr, "%s server did not start: %s\n", server.Label,
                      server.Process->Output().constData());
         return false;
@@ -181,7 +181,8 @@ struct Setup {
 };
 
 Setup g_demo{"demo", u"01"_s, u"02"_s, u"01,02,05,06"_s, {"demo", {}, {}}, {"demo-nohist", {}, {}}};
-Setup g_large{"large", u"05"_s, u"02"_s, u"03,04,05,06,07,08,09,0A"_s,
+Setup g_large{"large",           u"05"_s,
+              u"02"_s,           u"03,04,05,06,07,08,09,0A"_s,
               {"large", {}, {}}, {"large-nohist", {}, {}}};
 Server g_empty{"empty", {}, {}};
 Server g_historySmall{"history-small", {}, {}};
@@ -415,13 +416,15 @@ bool MakeHistories(const QString &dir) {
         if (!client.Connect(server->Port()))
             return false;
         for (int i = 0; i < 50; ++i)
-            if (!client.Call(SetContOpeFlip(u"05"_s, i % 2 ? u"S"_s : u"N"_s,
-                                            i % 2 ? u"N"_s : u"S"_s))
+            if (!client
+                     .Call(
+                         SetContOpeFlip(u"05"_s, i % 2 ? u"S"_s : u"N"_s, i % 2 ? u"N"_s : u"S"_s))
                      .contains("\"ok\":true"))
                 return false;
     }
-    const QString columns = u"IDALTERACAO, NRSEQ, DTALTERACAO, NMOPERADOR, IDVERIFICADO, "
-                            "NMMETODO, IDOPERACAO, CDEMPRESA, NMCAMPO, TPCAMPO, VLANTERIOR, VLNOVO"_s;
+    const QString columns =
+        u"IDALTERACAO, NRSEQ, DTALTERACAO, NMOPERADOR, IDVERIFICADO, "
+        "NMMETODO, IDOPERACAO, CDEMPRESA, NMCAMPO, TPCAMPO, VLANTERIOR, VLNOVO"_s;
     QString fill =
         g_postgres
             ? u"INSERT INTO HISTALTERACAO (%1) SELECT 'carga-' || (i / 16), i % 16 + 1, "
@@ -505,8 +508,7 @@ void RegisterAll() {
             Register(seed + "/" + m.Name,
                      [server, request](auto &s) { BM_Method(s, server, request); });
             const QVector<Statement> sql = m.Sql;
-            Register(seed + "/sql/" + m.Name,
-                     [store, sql](auto &s) { BM_BareSql(s, store, sql); });
+            Register(seed + "/sql/" + m.Name, [store, sql](auto &s) { BM_BareSql(s, store, sql); });
         }
         const QByteArray closing = Method(u"setUsuarioFechamentoPeriodo"_s,
                                           {setup->Unevolved, u"01/10/2025"_s, u"BENCH"_s});
@@ -516,8 +518,8 @@ void RegisterAll() {
             Method(u"getErrosCadAuto"_s, {setup->CleanList, u"2026-01-01"_s, u"2026-12-31"_s});
         Register(seed + "/getErrosCadAuto/list",
                  [server, checkList](auto &s) { BM_Method(s, server, checkList); });
-        const QByteArray applyList = Method(
-            u"setCadAuto"_s, {setup->CleanList, u"S"_s, u"S"_s, BulkRequest(2026)});
+        const QByteArray applyList =
+            Method(u"setCadAuto"_s, {setup->CleanList, u"S"_s, u"S"_s, BulkRequest(2026)});
         Register(seed + "/setCadAuto/list",
                  [server, applyList](auto &s) { BM_Method(s, server, applyList); });
         Register(seed + "/SetContOpe", [server, code](auto &s) { BM_SetContOpe(s, server, code); });
@@ -530,19 +532,21 @@ void RegisterAll() {
     }
 
     Server *large = &g_large.Main;
-    Register("large/bulk-all", [large](auto &s) { BM_BulkAll(s, large); },
-             benchmark::kMillisecond);
+    Register(
+        "large/bulk-all", [large](auto &s) { BM_BulkAll(s, large); }, benchmark::kMillisecond);
     const QString clean = g_largeClean;
-    Register("large/setCadAuto/changing",
-             [large, clean](auto &s) { BM_SetCadAutoChanging(s, large, clean); },
-             benchmark::kMillisecond);
+    Register(
+        "large/setCadAuto/changing",
+        [large, clean](auto &s) { BM_SetCadAutoChanging(s, large, clean); },
+        benchmark::kMillisecond);
     const Server *largeNoHistory = &g_large.NoHistory;
-    Register("large/setCadAuto/changing/no-history",
-             [largeNoHistory, clean](auto &s) { BM_SetCadAutoChanging(s, largeNoHistory, clean); },
-             benchmark::kMillisecond);
+    Register(
+        "large/setCadAuto/changing/no-history",
+        [largeNoHistory, clean](auto &s) { BM_SetCadAutoChanging(s, largeNoHistory, clean); },
+        benchmark::kMillisecond);
 
-    const QByteArray history = Request(u"Audit.GetHistorico"_s,
-                                       {u"05"_s, u""_s, u""_s, u""_s, u""_s, u"1"_s});
+    const QByteArray history =
+        Request(u"Audit.GetHistorico"_s, {u"05"_s, u""_s, u""_s, u""_s, u""_s, u"1"_s});
     for (const Server *server : {&g_historySmall, &g_historyLarge})
         Register(std::string(server->Label) + "/Audit.GetHistorico",
                  [server, history](auto &s) { BM_Method(s, server, history); });
@@ -558,21 +562,24 @@ void RegisterAll() {
             ->UseRealTime()
             ->Unit(benchmark::kMicrosecond);
     }
-    Register("large/GetContOpe-flood-memory", [large](auto &s) { BM_FloodMemory(s, large); },
-             benchmark::kMillisecond);
+    Register(
+        "large/GetContOpe-flood-memory", [large](auto &s) { BM_FloodMemory(s, large); },
+        benchmark::kMillisecond);
 
     const QString localLarge = g_tempDir + u"/host-large.db"_s;
     const QString localEmpty = g_tempDir + u"/host-empty.db"_s;
     QFile::remove(localLarge);
     QFile::remove(localEmpty);
-    benchmark::RegisterBenchmark((g_label + "/large/ger-host--list").c_str(),
-                                 [large, localLarge](auto &s) { BM_HostList(s, large, localLarge); })
+    benchmark::RegisterBenchmark(
+        (g_label + "/large/ger-host--list").c_str(),
+        [large, localLarge](auto &s) { BM_HostList(s, large, localLarge); })
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime()
         ->Iterations(8);
     const Server *empty = &g_empty;
-    benchmark::RegisterBenchmark((g_label + "/empty/ger-host--list").c_str(),
-                                 [empty, localEmpty](auto &s) { BM_HostList(s, empty, localEmpty); })
+    benchmark::RegisterBenchmark(
+        (g_label + "/empty/ger-host--list").c_str(),
+        [empty, localEmpty](auto &s) { BM_HostList(s, empty, localEmpty); })
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime()
         ->Iterations(8);
