@@ -36,6 +36,20 @@ void TPacketWriter::Text(QStringView text) {
     AppendString(m_out, text);
 }
 
+void TPacketWriter::Utf8Text(QByteArrayView text) {
+    for (const char c : text) {
+        // Plain printable ASCII is already its own JSON; anything else takes the long way.
+        if (static_cast<unsigned char>(c) >= 0x80 || c < 0x20 || c == '"' || c == '\\') {
+            Text(QString::fromUtf8(text));
+            return;
+        }
+    }
+    Separate();
+    m_out += '"';
+    m_out += text;
+    m_out += '"';
+}
+
 void TPacketWriter::Date(QDate date) {
     if (!date.isValid() || date.year() < 1 || date.year() > 9999) {
         Null();

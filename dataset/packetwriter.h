@@ -15,6 +15,8 @@ public:
 
     void Null();
     void Text(QStringView text);
+    // The same from UTF-8 (malformed sequences become U+FFFD, as in QString::fromUtf8).
+    void Utf8Text(QByteArrayView text);
     void Date(QDate date); // an invalid date is written as null
     // A date kept as ISO text ("2026-12-31", anything after the tenth character ignored), as
     // SQLite keeps them: copied as it is when it is a real date; false (nothing written) when

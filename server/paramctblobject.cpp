@@ -10,6 +10,7 @@
 #include "paramrecord.h"
 #include "rules/catalogues.h"
 #include "rules/confirmrules.h"
+#include "sqlitereader.h"
 
 #include <QDate>
 #include <QSet>
@@ -668,15 +669,20 @@ CallOutcome ParamCtblObject::getContOpe(const QJsonArray &params) {
             for (const Column &c : ParamRecord::Fields())
                 select.append((qstrcmp(c.Name, "NMEMPRESA") == 0 ? u"E."_s : u"C."_s) +
                               QLatin1StringView(c.Name));
-            QSqlQuery &q = Database::Statement(
-                db, u"SELECT %1 FROM CONTOPECTBL C JOIN EMPRESA E ON E.CDEMPRESA = C.CDEMPRESA "
-                    "ORDER BY C.CDEMPRESA"_s.arg(select.join(u", "_s)));
-            Database::Exec(q);
+            const QString sql =
+                u"SELECT %1 FROM CONTOPECTBL C JOIN EMPRESA E ON E.CDEMPRESA = C.CDEMPRESA "
+                "ORDER BY C.CDEMPRESA"_s.arg(select.join(u", "_s));
             const auto &fields = ParamRecord::Fields();
-            while (q.next()) {
-                for (int i = 0; i < fields.size(); ++i)
-                    ParamRecord::WriteStored(records, fields.at(i), q.value(i));
-                records.EndRow();
+            if (sqlite3 *handle = SqliteReader::Handle(db)) {
+                SqliteReader::WriteRows(handle, sql, fields, records);
+            } else {
+                QSqlQuery &q = Database::Statement(db, sql);
+                Database::Exec(q);
+                while (q.next()) {
+                    for (int i = 0; i < fields.size(); ++i)
+                        ParamRecord::WriteStored(records, fields.at(i), q.value(i));
+                    records.EndRow();
+                }
             }
             TPacketWriter general({stringField(u"IDCONTAJUDTCOMP"_s, 1)});
             QSqlQuery &g = Database::Statement(

@@ -140,7 +140,8 @@ int main(int argc, char **argv) {
             Ratio(m + u" (grande)"_s, db, u"large/"_s + m, {u"large/ping"_s, u"large/sql/"_s + m},
                   perCompany, u"ping + SQL puro"_s);
         Ratio(u"GetContOpe, 1.000 registros"_s, db, u"large/GetContOpe"_s,
-              {u"large/sql/GetContOpe"_s}, 3.0, u"SELECT puro"_s);
+              {u"large/sql/GetContOpe"_s}, 3.0,
+              db == u"sqlite"_s ? u"SELECT puro (API C)"_s : u"SELECT puro"_s);
         for (const QString &m : {u"GetDataSaldEmpr"_s, u"GetPescLanc"_s, u"getLancSemEvolucao"_s,
                                  u"setUsuarioFechamentoPeriodo"_s, u"SetContOpe"_s})
             Ratio(m + u", grande / demo"_s, db, u"large/"_s + m, {u"demo/"_s + m}, 1.2, u"demo"_s);

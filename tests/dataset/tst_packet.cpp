@@ -435,6 +435,32 @@ private Q_SLOTS:
                  out.constData());
     }
 
+    // Text handed over as the database keeps it, UTF-8: the same JSON as from the decoded text.
+    void writerTakesUtf8Text_data() {
+        QTest::addColumn<QByteArray>("utf8");
+        QTest::newRow("plain") << QByteArray("Empresa 01");
+        QTest::newRow("empty") << QByteArray("");
+        QTest::newRow("quote and backslash") << QByteArray("a\"b\\c");
+        QTest::newRow("control characters") << QByteArray("l1\nl2\t\x01\x1f");
+        QTest::newRow("accented") << QByteArray("Ação Comércio");
+        QTest::newRow("four-byte character") << QByteArray("\xF0\x9F\x93\x88 ok");
+        QTest::newRow("malformed sequence") << QByteArray("a\xC3(b\xFF");
+        QTest::newRow("delete character") << QByteArray("x\x7Fy");
+    }
+
+    void writerTakesUtf8Text() {
+        QFETCH(QByteArray, utf8);
+        TPacketWriter fromBytes({field(u"T"_s, TFieldType::String)});
+        fromBytes.Utf8Text(utf8);
+        TPacketWriter fromText({field(u"T"_s, TFieldType::String)});
+        fromText.Text(QString::fromUtf8(utf8));
+        const QByteArray written = fromBytes.Finish();
+        QCOMPARE(written, fromText.Finish());
+        QJsonParseError error;
+        QJsonDocument::fromJson(written, &error);
+        QVERIFY2(error.error == QJsonParseError::NoError, written.constData());
+    }
+
     void writerReplacesALoneSurrogate() {
         QByteArray out;
         TPacketWriter::AppendString(out, QString(QChar(0xD800)) + u"x"_s);

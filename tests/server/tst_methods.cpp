@@ -913,6 +913,35 @@ private Q_SLOTS:
                  QStringList{u"setCadAuto"_s});
     }
 
+    // What SQLite keeps in a date column is whatever was written there: the records read it as
+    // the date it is, or as no date at all, never as something else.
+    void storedDateTextsReadBack_data() {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QVariant>("read");
+        QTest::newRow("iso") << u"'2026-12-31'"_s << QVariant(Date(2026, 12, 31));
+        QTest::newRow("iso with a time") << u"'2026-12-31 10:00:00'"_s
+                                         << QVariant(Date(2026, 12, 31));
+        QTest::newRow("not a date") << u"'lixo'"_s << QVariant();
+        QTest::newRow("day first") << u"'31/12/2026'"_s << QVariant();
+        QTest::newRow("impossible day") << u"'2026-02-30'"_s << QVariant();
+        QTest::newRow("a number") << u"46022"_s << QVariant();
+        QTest::newRow("accented text") << u"'2026-ção'"_s << QVariant();
+    }
+
+    void storedDateTextsReadBack() {
+        if (MethodsFixture::OnPostgres())
+            QSKIP("PostgreSQL keeps only dates in a date column");
+        QFETCH(QString, stored);
+        QFETCH(QVariant, read);
+        QString error;
+        QVERIFY2(m_fx.Exec(u"UPDATE CONTOPECTBL SET DTINIINTCONTFIS = %1 WHERE CDEMPRESA = '06'"_s
+                               .arg(stored),
+                           &error),
+                 qPrintable(error));
+        const TTablePacket records = Records(m_fx.Client());
+        QCOMPARE(Cell(records, RowOf(records, u"06"_s), u"DTINIINTCONTFIS"_s), read);
+    }
+
     // The bulk history is the records' difference, field by field: a company with a record
     // (A), one without (I, no value before) and one the request leaves as it was; numbered in
     // company order, then field order.
