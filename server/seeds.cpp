@@ -496,8 +496,18 @@ bool Run(Database &database, const QString &seed, QString *error, bool *seeded) 
             });
         }
         if (done) {
-            database.Transaction(Database::Access::Write,
-                                 [&](QSqlDatabase &db) { Database::ExecDirect(db, u"ANALYZE"_s); });
+            // On PostgreSQL a VACUUM also marks the fresh pages all-visible, so index-only scans
+            // need not visit the tables until autovacuum would have come by. It cannot run in a
+            // transaction; should it fail, the statistics still come from ANALYZE.
+            bool vacuumed = false;
+            if (database.Kind() == Database::Dialect::Postgres) {
+                QSqlDatabase db = database.Connection();
+                vacuumed = QSqlQuery(db).exec(u"VACUUM ANALYZE"_s);
+            }
+            if (!vacuumed)
+                database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {
+                    Database::ExecDirect(db, u"ANALYZE"_s);
+                });
         }
     } catch (const CallFailure &failure) {
         *error = u"Falha ao popular o banco: %1"_s.arg(failure.Message);
