@@ -79,53 +79,19 @@ bool Fail(QString *error, const QString &why) {
 } // namespace
 
 bool TResultEnvelope::FromJson(const QJsonValue &json, TResultEnvelope &out, QString *error) {
-    // Both ends are ours: anything unexpected means a broken peer, so it is refused rather than
-    // guessed at.
-    if (!json.isObject())
-        return Fail(error, u"o resultado não é um objeto"_s);
-    const QJsonObject o = json.toObject();
-    const QJsonValue ok = o.value(u"ok"_s);
-    if (!ok.isBool())
-        return Fail(error, u"o campo \"ok\" do resultado está ausente ou não é lógico"_s);
-
-    TResultEnvelope e;
-    if (ok.toBool()) {
-        for (auto it = o.begin(); it != o.end(); ++it) {
-            if (it.key() != u"ok"_s && it.key() != u"payload"_s && it.key() != u"byRef"_s)
-                return Fail(error, u"campo inesperado \"%1\" no resultado"_s.arg(it.key()));
-        }
-        const QJsonValue byRef = o.value(u"byRef"_s);
-        if (!byRef.isUndefined() && !byRef.isArray())
-            return Fail(error, u"o campo \"byRef\" do resultado não é uma lista"_s);
-        e.Ok = true;
-        if (o.contains(u"payload"_s))
-            e.Payload = o.value(u"payload"_s);
-        e.ByRef = byRef.toArray();
-    } else {
-        for (auto it = o.begin(); it != o.end(); ++it) {
-            if (it.key() != u"ok"_s && it.key() != u"error"_s)
-                return Fail(error, u"campo inesperado \"%1\" no resultado"_s.arg(it.key()));
-        }
-        const QJsonValue err = o.value(u"error"_s);
-        if (!err.isObject())
-            return Fail(error, u"resultado de falha sem o objeto \"error\""_s);
-        const QJsonObject eo = err.toObject();
-        const QJsonValue code = eo.value(u"code"_s);
-        const QJsonValue message = eo.value(u"message"_s);
-        if (!code.isString() || code.toString().isEmpty())
-            return Fail(error, u"resultado de falha sem código"_s);
-        if (!message.isString())
-            return Fail(error, u"resultado de falha sem mensagem"_s);
-        e.Ok = false;
-        e.ErrorCode = code.toString();
-        e.ErrorMessage = message.toString();
-    }
-    out = std::move(e);
-    return true;
+    // One set of rules: the tree is read as the text it stands for (inside a list, so that any
+    // value makes a document).
+    TJsonNode parsed;
+    QString why;
+    if (!TJsonNode::Parse(QJsonDocument(QJsonArray{json}).toJson(QJsonDocument::Compact), parsed,
+                          &why))
+        return Fail(error, why);
+    return FromJson(parsed.At(0), out, error);
 }
 
 bool TResultEnvelope::FromJson(const TJsonNode &json, TResultEnvelope &out, QString *error) {
-    // The checks of the tree reader above, one for one, with its messages.
+    // Both ends are ours: anything unexpected means a broken peer, so it is refused rather than
+    // guessed at.
     if (!json.IsObject())
         return Fail(error, u"o resultado não é um objeto"_s);
     const TJsonNode ok = json.Value("ok"_L1);

@@ -31,6 +31,11 @@ QString storedColumnList() {
     return names.join(u", "_s);
 }
 
+// The history's columns in the order every insert gives them.
+constexpr char HistoryColumns[] = "IDALTERACAO, NRSEQ, DTALTERACAO, NMOPERADOR, IDVERIFICADO, "
+                                  "NMMETODO, IDOPERACAO, CDEMPRESA, NMCAMPO, TPCAMPO, "
+                                  "VLANTERIOR, VLNOVO";
+
 // Rows go in batches: one statement per this many rows.
 constexpr int RowsPerInsert = 50;
 constexpr int ColumnsPerRow = 12;
@@ -121,9 +126,7 @@ void ChangeHistory::Compare(const QString &code, const Snapshot &before, const S
 }
 
 void ChangeHistory::Write(QSqlDatabase &db) {
-    const QString columns =
-        u"IDALTERACAO, NRSEQ, DTALTERACAO, NMOPERADOR, IDVERIFICADO, NMMETODO, IDOPERACAO, "
-        "CDEMPRESA, NMCAMPO, TPCAMPO, VLANTERIOR, VLNOVO"_s;
+    const QString columns = QString::fromLatin1(HistoryColumns);
     const QString oneRow = u"(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"_s;
     for (qsizetype first = 0; first < m_rows.size(); first += RowsPerInsert) {
         const qsizetype count = std::min<qsizetype>(RowsPerInsert, m_rows.size() - first);
@@ -215,8 +218,7 @@ void ChangeHistory::WriteBulk(QSqlDatabase &db, Database::Dialect dialect) {
     const int stride = int(ParamRecord::StoredColumns().size());
     const QString param = postgres ? u"CAST(? AS VARCHAR)"_s : u"?"_s;
     const QString sql =
-        u"INSERT INTO HISTALTERACAO (IDALTERACAO, NRSEQ, DTALTERACAO, NMOPERADOR, IDVERIFICADO, "
-        "NMMETODO, IDOPERACAO, CDEMPRESA, NMCAMPO, TPCAMPO, VLANTERIOR, VLNOVO) "
+        u"INSERT INTO HISTALTERACAO (%8) "
         "SELECT %1, %2 + (X.ORDEM - 1) * %3 + X.N, %4, %1, %1, %1, X.OP, "
         "X.CDEMPRESA, X.NOME, X.TIPO, NULLIF(X.ANTES, ''), NULLIF(X.DEPOIS, '') FROM ("
         "SELECT B.ORDEM AS ORDEM, A.CDEMPRESA AS CDEMPRESA, F.column1 AS N, F.column2 AS NOME, "
@@ -227,7 +229,7 @@ void ChangeHistory::WriteBulk(QSqlDatabase &db, Database::Dialect dialect) {
         "CROSS JOIN (VALUES %7) AS F) X WHERE X.ANTES <> X.DEPOIS"_s.arg(
             param, postgres ? u"CAST(? AS INTEGER)"_s : u"?"_s, QString::number(stride),
             postgres ? u"CAST(? AS TIMESTAMP)"_s : u"?"_s, before.join(u' '), after.join(u' '),
-            fields.join(u", "_s));
+            fields.join(u", "_s), QString::fromLatin1(HistoryColumns));
     QSqlQuery q = Database::Prepare(db, sql);
     int at = 0;
     q.bindValue(at++, m_id);

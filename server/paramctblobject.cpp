@@ -386,6 +386,8 @@ void applyContOpeChange(QSqlDatabase &db, const Database &database, const TChang
         QSqlQuery &del = Database::Statement(db, u"DELETE FROM CONTOPECTBL WHERE CDEMPRESA = ?"_s);
         del.addBindValue(code);
         Database::Exec(del);
+        if (after)
+            *after = ChangeHistory::Snapshot(); // no record any more
         return;
     }
     }

@@ -403,7 +403,7 @@ void WsListener::OnText(QWebSocket *socket, const QString &text) {
     const bool mayBePing = text.size() <= 256 && text.contains(u"\"ping\""_s);
     if (!mayBePing && connection.InFlight < MaxCallsInFlight()) {
         ++connection.InFlight;
-        RunOnWorker(socket, connection.Who, text, nullptr, clock);
+        RunOnWorker(socket, connection.Who, text, std::nullopt, clock);
         return;
     }
 
@@ -417,12 +417,7 @@ void WsListener::OnText(QWebSocket *socket, const QString &text) {
     }
 
     if (request.Method == u"ping"_s) {
-        RpcDispatcher::Outcome pong;
-        if (!request.IsNotification())
-            pong.Reply =
-                JsonRpc::EncodeResult(request.Id, TResultEnvelope::Success(u"pong"_s).ToJson());
-        pong.Status = u"ok"_s;
-        Deliver(socket, request.Method, pong, clock.nsecsElapsed());
+        Deliver(socket, request.Method, Pong(request), clock.nsecsElapsed());
         return;
     }
 
@@ -437,16 +432,22 @@ void WsListener::OnText(QWebSocket *socket, const QString &text) {
         return;
     }
     ++connection.InFlight;
-    RunOnWorker(socket, connection.Who, QString(), &request, clock);
+    RunOnWorker(socket, connection.Who, QString(), request, clock);
+}
+
+RpcDispatcher::Outcome WsListener::Pong(const JsonRpc::Request &request) {
+    RpcDispatcher::Outcome pong;
+    if (!request.IsNotification())
+        pong.Reply =
+            JsonRpc::EncodeResult(request.Id, TResultEnvelope::Success(u"pong"_s).ToJson());
+    pong.Status = u"ok"_s;
+    return pong;
 }
 
 void WsListener::RunOnWorker(QWebSocket *socket, const Caller &who, const QString &text,
-                             const JsonRpc::Request *decoded, QElapsedTimer clock) {
+                             std::optional<JsonRpc::Request> given, QElapsedTimer clock) {
     QPointer<QWebSocket> guard(socket);
-    std::optional<JsonRpc::Request> given;
-    if (decoded)
-        given = *decoded;
-    m_pool.start([this, guard, text, given, clock, who]() {
+    m_pool.start([this, guard, text, given = std::move(given), clock, who]() {
         RpcDispatcher::Outcome outcome;
         QString method = u"-"_s;
         JsonRpc::Request request;
@@ -462,10 +463,7 @@ void WsListener::RunOnWorker(QWebSocket *socket, const Caller &who, const QStrin
             method = request.Method;
             const RpcDispatcher::Target target = m_dispatcher.Resolve(request.Method);
             if (request.Method == u"ping"_s) {
-                if (!request.IsNotification())
-                    outcome.Reply = JsonRpc::EncodeResult(
-                        request.Id, TResultEnvelope::Success(u"pong"_s).ToJson());
-                outcome.Status = u"ok"_s;
+                outcome = Pong(request);
             } else if (!target.Object) {
                 outcome = RpcDispatcher::Fault(request.Id, JsonRpc::MethodNotFound,
                                                u"Método desconhecido: %1"_s.arg(request.Method),

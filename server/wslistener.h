@@ -71,10 +71,11 @@ private:
     void OnBinary(QWebSocket *socket);
     void Deliver(const QPointer<QWebSocket> &socket, const QString &method,
                  const RpcDispatcher::Outcome &outcome, qint64 elapsedNs);
-    // On a worker: decodes, runs and encodes one message (text or an already decoded request),
-    // then hands the reply back to the I/O thread.
+    // On a worker: decodes (unless `decoded` is given), runs and encodes one message, then hands
+    // the reply back to the I/O thread.
     void RunOnWorker(QWebSocket *socket, const Caller &who, const QString &text,
-                     const JsonRpc::Request *decoded, QElapsedTimer clock);
+                     std::optional<JsonRpc::Request> decoded, QElapsedTimer clock);
+    static RpcDispatcher::Outcome Pong(const JsonRpc::Request &request);
     // The handshake header in which a client without a named token states its operator.
     static constexpr char OperatorHeader[] = "X-Ger-Operador";
     // The index in Settings::Tokens of the token the header presents, -1 for none.
