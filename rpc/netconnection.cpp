@@ -55,6 +55,15 @@ QString TNetConnection::DroppedText() const {
 
 namespace {
 
+// A refusal that came without words still has to tell the user something: an empty message box
+// reads as success.
+QString RefusalText(const QString &message, const QString &code) {
+    if (!message.trimmed().isEmpty())
+        return message;
+    return u"O servidor de aplicação recusou a chamada sem dizer o motivo (código %1)."_s.arg(
+        code.isEmpty() ? u"não informado"_s : code);
+}
+
 // Why a certificate is not trusted, in the user's words; the rest say only that it is not.
 QString TlsFaultText(const QList<QSslError> &errors) {
     for (const QSslError &e : errors) {
@@ -262,7 +271,8 @@ TResultEnvelope TNetConnection::ReplyEnvelope(QByteArray reply) {
         !JsonRpc::DecodeResponse(parsed, response, &why))
         throw Exception(u"Resposta inválida do servidor de aplicação: %1."_s.arg(why));
     if (response.Failure)
-        throw Exception(response.Failure->Message);
+        throw Exception(
+            RefusalText(response.Failure->Message, QString::number(response.Failure->Code)));
     return EnvelopeOf(response.Result);
 }
 
@@ -311,7 +321,8 @@ TJsonNode TNetConnection::RoundTrip(const QString &fullMethod, const QJsonArray 
     ++m_usage.Calls;
     m_usage.Nanoseconds += clock.nsecsElapsed();
     if (response.Failure)
-        throw Exception(response.Failure->Message);
+        throw Exception(
+            RefusalText(response.Failure->Message, QString::number(response.Failure->Code)));
     return response.Result;
 }
 
@@ -327,7 +338,7 @@ TResultEnvelope TNetConnection::Call(const QString &method, const QJsonArray &pa
                 *byRef[i] = envelope.ByRef[i].toString();
         }
     } else if (m_throwException) {
-        throw Exception(envelope.ErrorMessage);
+        throw Exception(RefusalText(envelope.ErrorMessage, envelope.ErrorCode));
     }
     return envelope;
 }

@@ -2,8 +2,8 @@
 // ger-server.
 
 #include "exceptions.h"
-#include "jsonrpcmessage.h"
 #include "jsonnode.h"
+#include "jsonrpcmessage.h"
 #include "netconnection.h"
 #include "serverprocess.h"
 
@@ -198,6 +198,40 @@ private Q_SLOTS:
         QString got;
         try {
             c.Call(u"x"_s, {QString(argument, u'a')});
+        } catch (const Exception &e) {
+            got = e.Message();
+        }
+        QCOMPARE(got, message);
+    }
+
+    // What a reply's bytes make of a refusal: the server's words when it gave some, else words of
+    // the client's own, never an empty message.
+    void refusalsAlwaysSaySomething_data() {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("message");
+        const auto failure = [](const char *code, const char *message) {
+            return QByteArray(R"({"jsonrpc":"2.0","id":4,"error":{"code":)") + code +
+                   R"(,"message":)" + message + "}}";
+        };
+        QTest::newRow("with words")
+            << failure("-32601", R"("Método desconhecido")") << u"Método desconhecido"_s;
+        QTest::newRow("empty") << failure("-32601", R"("")")
+                               << u"O servidor de aplicação recusou a chamada sem dizer o motivo "
+                                  u"(código -32601)."_s;
+        QTest::newRow("blanks only") << failure("-32001", R"(" \t ")")
+                                     << u"O servidor de aplicação recusou a chamada sem dizer o "
+                                        u"motivo (código -32001)."_s;
+        QTest::newRow("message not text")
+            << failure("-32601", "1")
+            << u"Resposta inválida do servidor de aplicação: erro de protocolo malformado na "
+               u"resposta."_s;
+    }
+    void refusalsAlwaysSaySomething() {
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, message);
+        QString got;
+        try {
+            TNetConnection::ReplyEnvelope(reply);
         } catch (const Exception &e) {
             got = e.Message();
         }
