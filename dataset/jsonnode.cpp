@@ -234,9 +234,12 @@ qint64 TJsonNode::ToInteger(qint64 fallback) const {
     case dom::element_type::INT64:
         return element.get_int64().value_unsafe();
     case dom::element_type::DOUBLE: {
+        // Out of range first: converting such a double to an integer is undefined.
         const double d = element.get_double().value_unsafe();
-        const qint64 i = qint64(d);
-        return d >= -9.2e18 && d <= 9.2e18 && double(i) == d ? i : fallback;
+        if (!(d >= -9.2e18 && d <= 9.2e18))
+            return fallback;
+        const auto i = qint64(d);
+        return double(i) == d ? i : fallback;
     }
     default:
         return fallback;

@@ -97,6 +97,30 @@ private Q_SLOTS:
         QVERIFY(root.Value("absent"_L1).ToJsonValue().isUndefined());
     }
 
+    // A number read as an integer: whole values in range, else the fallback, whatever the
+    // number's form (a protocol's error code can be any number a peer writes).
+    void integers_data() {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<qint64>("expected");
+        QTest::newRow("small") << QByteArray("-32601") << qint64(-32601);
+        QTest::newRow("whole, written as a fraction") << QByteArray("4.0") << qint64(4);
+        QTest::newRow("largest 64-bit")
+            << QByteArray("9223372036854775807") << qint64(9223372036854775807LL);
+        QTest::newRow("beyond 64-bit, unsigned")
+            << QByteArray("18446744073709551615") << qint64(-1);
+        QTest::newRow("far beyond, with a fraction")
+            << QByteArray("652555555555555555555555555550.1") << qint64(-1);
+        QTest::newRow("far below") << QByteArray("-1e300") << qint64(-1);
+        QTest::newRow("exponent, whole") << QByteArray("1e3") << qint64(1000);
+        QTest::newRow("fraction") << QByteArray("0.5") << qint64(-1);
+        QTest::newRow("text") << QByteArray("\"3\"") << qint64(-1);
+    }
+    void integers() {
+        QFETCH(QByteArray, json);
+        QFETCH(qint64, expected);
+        QCOMPARE(parsed('[' + json + ']').At(0).ToInteger(-1), expected);
+    }
+
     void aPartOutlivesTheRest() {
         TJsonNode part;
         {
