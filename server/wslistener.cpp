@@ -11,9 +11,9 @@
 #include <QTcpSocket>
 #include <QThread>
 
-#include <optional>
 #include <QWebSocket>
 #include <QWebSocketCorsAuthenticator>
+#include <optional>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -98,9 +98,8 @@ WsListener::WsListener(QList<RemoteObject *> objects, Settings settings, QObject
     m_server.setMaxPendingConnections(1 << 16);
     const int workers =
         m_settings.Workers > 0 ? m_settings.Workers : qBound(4, QThread::idealThreadCount() * 2, 8);
-    m_pool.setMaxThreadCount(workers);
-    // Workers keep their database connection; letting them expire would reopen it.
-    m_pool.setExpiryTimeout(-1);
+    // Workers live as long as the listener: each keeps its database connection.
+    m_pool = std::make_unique<WorkerPool>(workers);
     connect(&m_server, &QWebSocketServer::newConnection, this, &WsListener::OnNewConnection);
     m_clock.start();
     m_sweep.setInterval(1000);
@@ -163,7 +162,7 @@ void WsListener::Shutdown() {
         socket->close(QWebSocketProtocol::CloseCodeGoingAway);
         socket->deleteLater();
     }
-    m_pool.waitForDone();
+    m_pool->WaitForDone();
 }
 
 qsizetype WsListener::TokenMatches(const QByteArray &header) const {
@@ -202,8 +201,9 @@ void WsListener::OnNewConnection() {
                                     ? -1
                                     : TokenMatches(socket->request().rawHeader("Authorization"));
         if (!m_settings.Tokens.isEmpty() && token < 0) {
-            ServerLog::Write(ServerLog::Level::Warn, u"conexão de %1 recusada: token inválido"_s.arg(
-                                                         socket->peerAddress().toString()));
+            ServerLog::Write(
+                ServerLog::Level::Warn,
+                u"conexão de %1 recusada: token inválido"_s.arg(socket->peerAddress().toString()));
             socket->close(QWebSocketProtocol::CloseCodePolicyViolated, u"token inválido"_s);
             socket->deleteLater();
             continue;
@@ -214,9 +214,8 @@ void WsListener::OnNewConnection() {
         if (token >= 0 && !m_settings.Tokens.at(token).second.isEmpty()) {
             who = {m_settings.Tokens.at(token).second, true};
         } else {
-            QString stated = QString::fromUtf8(socket->request().rawHeader(OperatorHeader))
-                                 .trimmed()
-                                 .left(60);
+            QString stated =
+                QString::fromUtf8(socket->request().rawHeader(OperatorHeader)).trimmed().left(60);
             stated.removeIf([](QChar c) { return c.category() == QChar::Other_Control; });
             who = {stated, false};
         }
@@ -343,8 +342,8 @@ void WsListener::Forget(QWebSocket *socket) {
 
 void WsListener::Drop(QWebSocket *socket, QWebSocketProtocol::CloseCode code, const QString &reason,
                       const QString &logged) {
-    ServerLog::Write(ServerLog::Level::Warn, u"conexão de %1 fechada: %2"_s.arg(
-                                                 socket->peerAddress().toString(), logged));
+    ServerLog::Write(ServerLog::Level::Warn,
+                     u"conexão de %1 fechada: %2"_s.arg(socket->peerAddress().toString(), logged));
     Forget(socket);
     m_sockets.remove(socket);
     socket->disconnect(this);
@@ -447,7 +446,7 @@ RpcDispatcher::Outcome WsListener::Pong(const JsonRpc::Request &request) {
 void WsListener::RunOnWorker(QWebSocket *socket, const Caller &who, const QString &text,
                              std::optional<JsonRpc::Request> given, QElapsedTimer clock) {
     QPointer<QWebSocket> guard(socket);
-    m_pool.start([this, guard, text, given = std::move(given), clock, who]() {
+    m_pool->Start([this, guard, text, given = std::move(given), clock, who]() {
         RpcDispatcher::Outcome outcome;
         QString method = u"-"_s;
         JsonRpc::Request request;

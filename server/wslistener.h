@@ -4,6 +4,7 @@
 
 #include "rpcdispatcher.h"
 #include "transport.h"
+#include "workerpool.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -13,11 +14,11 @@
 #include <QPointer>
 #include <QSet>
 #include <QSslConfiguration>
-#include <QThreadPool>
 #include <QTimer>
 #include <QWebSocketProtocol>
 #include <QWebSocketServer>
 
+#include <memory>
 #include <optional>
 
 class QTcpServer;
@@ -93,7 +94,7 @@ private:
     RpcDispatcher m_dispatcher;
     Acceptor m_accept;
     QWebSocketServer m_server;
-    QThreadPool m_pool;
+    std::unique_ptr<WorkerPool> m_pool;
     // What the listener knows of each open connection.
     struct Connection {
         int InFlight = 0;
@@ -101,7 +102,7 @@ private:
         qint64 PartialSinceMs = -1; // bytes of a message arrived, the message not yet complete
         quint64 Completed = 0;      // messages received
         quint64 SeenCompleted = 0;  // Completed as the last arrival of bytes found it
-        Caller Who;                  // the operator the connection's calls are recorded under
+        Caller Who;                 // the operator the connection's calls are recorded under
     };
     QSet<QWebSocket *> m_sockets;
     QHash<QWebSocket *, Connection> m_state;

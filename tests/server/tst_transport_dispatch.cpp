@@ -4,6 +4,7 @@
 #include "exceptions.h"
 #include "netconnection.h"
 #include "remoteobject.h"
+#include "workerpool.h"
 #include "wslistener.h"
 
 #include <QJsonDocument>
@@ -15,6 +16,8 @@
 
 #include <atomic>
 #include <stdexcept>
+#include <thread>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -224,6 +227,62 @@ private Q_SLOTS:
         QTRY_COMPARE(m_listener->ConnectionCount(), 0);
         auto client = Client(u"Ger09400.rdmParamCtbl"_s);
         QVERIFY(client->Call(u"echo"_s, {}).Ok);
+    }
+
+    // The worker threads: every job started runs once, never more of them at a time than there
+    // are threads, and the wait for the pool returns only after the last one, whether the jobs
+    // come one by one (a thread looking for work takes them) or many at once from many threads.
+    void workerPoolRunsEveryJobOnce_data() {
+        QTest::addColumn<int>("threads");
+        QTest::addColumn<int>("submitters");
+        QTest::addColumn<int>("jobs");
+        QTest::addColumn<int>("sleepUs");
+        QTest::newRow("one thread, one after another") << 1 << 1 << 2000 << 0;
+        QTest::newRow("four threads, a burst from eight") << 4 << 8 << 5000 << 0;
+        QTest::newRow("slow jobs, more than threads") << 3 << 4 << 40 << 2000;
+        QTest::newRow("jobs spaced past the look") << 2 << 1 << 20 << 500;
+    }
+    void workerPoolRunsEveryJobOnce() {
+        QFETCH(int, threads);
+        QFETCH(int, submitters);
+        QFETCH(int, jobs);
+        QFETCH(int, sleepUs);
+        const int total = submitters * jobs;
+        std::vector<std::atomic<int>> ran(static_cast<size_t>(total));
+        std::atomic<int> busy{0};
+        std::atomic<int> mostBusy{0};
+        WorkerPool pool(threads);
+        std::vector<std::thread> senders;
+        for (int s = 0; s < submitters; ++s) {
+            senders.emplace_back([&, s] {
+                for (int j = 0; j < jobs; ++j) {
+                    pool.Start([&, index = s * jobs + j] {
+                        const int now = ++busy;
+                        int seen = mostBusy.load();
+                        while (now > seen && !mostBusy.compare_exchange_weak(seen, now)) {
+                        }
+                        if (sleepUs > 0)
+                            std::this_thread::sleep_for(std::chrono::microseconds(sleepUs));
+                        ++ran[size_t(index)];
+                        --busy;
+                    });
+                    // Spaced jobs let the looking thread give up and sleep between them.
+                    if (submitters == 1 && sleepUs > 0)
+                        std::this_thread::sleep_for(std::chrono::microseconds(sleepUs));
+                }
+            });
+        }
+        for (std::thread &t : senders)
+            t.join();
+        pool.WaitForDone();
+        for (int i = 0; i < total; ++i)
+            QCOMPARE(ran[size_t(i)].load(), 1);
+        QVERIFY(mostBusy.load() <= threads);
+        // A pool that has finished takes nothing more.
+        bool late = false;
+        pool.Start([&late] { late = true; });
+        pool.WaitForDone();
+        QVERIFY(!late);
     }
 
     void pingNeedsNoObject() {

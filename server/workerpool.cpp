@@ -1,0 +1,97 @@
+#include "workerpool.h"
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+// Longer than a client takes to read one answer and send its next question: on a machine whose
+// idle cores sleep deeply, waking a thread costs about as much as the whole call.
+constexpr auto SpinFor = std::chrono::microseconds(500);
+
+} // namespace
+
+WorkerPool::WorkerPool(int threads) {
+    for (int i = 0; i < threads; ++i) {
+        m_threads.emplace_back(QThread::create([this] { Run(); }));
+        m_threads.back()->start();
+    }
+}
+
+WorkerPool::~WorkerPool() {
+    WaitForDone();
+}
+
+void WorkerPool::Start(std::function<void()> job) {
+    {
+        std::lock_guard guard(m_lock);
+        if (m_stop)
+            return;
+        m_jobs.push_back(std::move(job));
+        m_queued.fetch_add(1);
+    }
+    // A thread that is looking will see it; otherwise one is woken.
+    if (!m_spinning.load())
+        m_wake.notify_one();
+}
+
+void WorkerPool::WaitForDone() {
+    {
+        std::unique_lock guard(m_lock);
+        if (m_stop && m_threads.empty())
+            return;
+        m_idle.wait(guard, [this] { return m_jobs.empty() && m_running == 0; });
+        m_stop = true;
+    }
+    m_wake.notify_all();
+    for (const auto &thread : m_threads)
+        thread->wait();
+    m_threads.clear();
+}
+
+bool WorkerPool::TakeSpinning(std::function<void()> &job) {
+    bool expected = false;
+    if (!m_spinning.compare_exchange_strong(expected, true))
+        return false;
+    const auto until = std::chrono::steady_clock::now() + SpinFor;
+    bool found = false;
+    while (!found && std::chrono::steady_clock::now() < until) {
+        // Whatever else wants this core (the I/O thread, the database) goes first.
+        std::this_thread::yield();
+        if (m_queued.load(std::memory_order_relaxed) > 0) {
+            std::lock_guard guard(m_lock);
+            if (!m_jobs.empty()) {
+                job = std::move(m_jobs.front());
+                m_jobs.pop_front();
+                m_queued.fetch_sub(1);
+                ++m_running;
+                found = true;
+            }
+        }
+    }
+    // Whatever came in while giving up is seen below, under the lock.
+    m_spinning.store(false);
+    return found;
+}
+
+void WorkerPool::Run() {
+    std::function<void()> job;
+    for (;;) {
+        if (!TakeSpinning(job)) {
+            std::unique_lock guard(m_lock);
+            m_wake.wait(guard, [this] { return m_stop || !m_jobs.empty(); });
+            if (m_jobs.empty())
+                return; // stopping, nothing left
+            job = std::move(m_jobs.front());
+            m_jobs.pop_front();
+            m_queued.fetch_sub(1);
+            ++m_running;
+        }
+        job();
+        job = nullptr;
+        std::lock_guard guard(m_lock);
+        --m_running;
+        if (m_jobs.empty() && m_running == 0)
+            m_idle.notify_all();
+    }
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QThread>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+// The threads that run calls. A thread that has just finished a call looks for the next one for
+// a moment before it sleeps: a client that calls one method after another then finds a thread
+// awake, instead of paying for a sleeping one to be woken. Only one thread looks at a time, so
+// an idle server spends at most a moment of one core on it.
+class WorkerPool final {
+public:
+    explicit WorkerPool(int threads);
+    ~WorkerPool();
+    WorkerPool(const WorkerPool &) = delete;
+    WorkerPool &operator=(const WorkerPool &) = delete;
+
+    void Start(std::function<void()> job);
+    // Runs what was started and waits for it; Start may not be called any more.
+    void WaitForDone();
+
+private:
+    void Run();
+    bool TakeSpinning(std::function<void()> &job);
+
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    std::condition_variable m_idle;
+    std::deque<std::function<void()>> m_jobs;
+    std::atomic<int> m_queued{0};
+    std::atomic<bool> m_spinning{false};
+    int m_running = 0;
+    bool m_stop = false;
+    std::vector<std::unique_ptr<QThread>> m_threads;
+};
