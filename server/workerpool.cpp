@@ -23,15 +23,17 @@ WorkerPool::~WorkerPool() {
 }
 
 void WorkerPool::Start(std::function<void()> job) {
+    bool wake = false;
     {
         std::lock_guard guard(m_lock);
         if (m_stop)
             return;
         m_jobs.push_back(std::move(job));
         m_queued.fetch_add(1);
+        // A thread that is looking will take it; otherwise one is woken.
+        wake = !m_spinning;
     }
-    // A thread that is looking will see it; otherwise one is woken.
-    if (!m_spinning.load())
+    if (wake)
         m_wake.notify_one();
 }
 
@@ -50,34 +52,44 @@ void WorkerPool::WaitForDone() {
 }
 
 bool WorkerPool::TakeSpinning(std::function<void()> &job) {
-    bool expected = false;
-    if (!m_spinning.compare_exchange_strong(expected, true))
-        return false;
+    {
+        std::lock_guard guard(m_lock);
+        if (m_spinning)
+            return false;
+        m_spinning = true;
+    }
     const auto until = std::chrono::steady_clock::now() + SpinFor;
-    bool found = false;
-    while (!found && std::chrono::steady_clock::now() < until) {
-        // Whatever else wants this core (the I/O thread, the database) goes first.
-        std::this_thread::yield();
-        if (m_queued.load(std::memory_order_relaxed) > 0) {
+    for (;;) {
+        const bool late = std::chrono::steady_clock::now() >= until;
+        if (late || m_queued.load(std::memory_order_relaxed) > 0) {
             std::lock_guard guard(m_lock);
+            // The flag falls under the lock, so a call started from here on wakes a thread.
             if (!m_jobs.empty()) {
                 job = std::move(m_jobs.front());
                 m_jobs.pop_front();
                 m_queued.fetch_sub(1);
                 ++m_running;
-                found = true;
+                m_spinning = false;
+                // Calls started while this thread looked woke nobody: pass one on.
+                if (!m_jobs.empty())
+                    m_wake.notify_one();
+                return true;
+            }
+            if (late) {
+                m_spinning = false;
+                return false;
             }
         }
+        // Whatever else wants this core (the I/O thread, the database) goes first.
+        std::this_thread::yield();
     }
-    // Whatever came in while giving up is seen below, under the lock.
-    m_spinning.store(false);
-    return found;
 }
 
 void WorkerPool::Run() {
     std::function<void()> job;
+    bool look = false;
     for (;;) {
-        if (!TakeSpinning(job)) {
+        if (!look || !TakeSpinning(job)) {
             std::unique_lock guard(m_lock);
             m_wake.wait(guard, [this] { return m_stop || !m_jobs.empty(); });
             if (m_jobs.empty())
@@ -91,6 +103,9 @@ void WorkerPool::Run() {
         job = nullptr;
         std::lock_guard guard(m_lock);
         --m_running;
+        // Only the last thread to finish looks: while others still run, calls are coming in
+        // anyway, and a core spent looking would be taken from them (or from the database).
+        look = m_running == 0;
         if (m_jobs.empty() && m_running == 0)
             m_idle.notify_all();
     }

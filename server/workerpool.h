@@ -10,10 +10,10 @@
 #include <mutex>
 #include <vector>
 
-// The threads that run calls. A thread that has just finished a call looks for the next one for
-// a moment before it sleeps: a client that calls one method after another then finds a thread
-// awake, instead of paying for a sleeping one to be woken. Only one thread looks at a time, so
-// an idle server spends at most a moment of one core on it.
+// The threads that run calls. When the last busy thread finishes a call, it looks for the next
+// one for a moment before it sleeps: a client that calls one method after another then finds a
+// thread awake, instead of paying for a sleeping one to be woken. Only one thread looks at a
+// time, and none while others run, so neither an idle nor a loaded server spends much on it.
 class WorkerPool final {
 public:
     explicit WorkerPool(int threads);
@@ -34,7 +34,7 @@ private:
     std::condition_variable m_idle;
     std::deque<std::function<void()>> m_jobs;
     std::atomic<int> m_queued{0};
-    std::atomic<bool> m_spinning{false};
+    bool m_spinning = false; // a thread is looking; guarded by m_lock
     int m_running = 0;
     bool m_stop = false;
     std::vector<std::unique_ptr<QThread>> m_threads;

@@ -285,6 +285,33 @@ private Q_SLOTS:
         QVERIFY(!late);
     }
 
+    // A call started just behind one that the looking thread takes must not wait for that one to
+    // end: another thread runs it.
+    void workerPoolCallBehindASlowOneRunsAtOnce() {
+        WorkerPool pool(2);
+        std::atomic<int> slowDone{0};
+        for (int round = 0; round < 40; ++round) {
+            // A quick call first, so that its thread is the one looking when the next two come.
+            std::atomic<bool> warm{false};
+            pool.Start([&warm] { warm = true; });
+            while (!warm)
+                std::this_thread::yield();
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+            const int before = slowDone;
+            std::atomic<bool> quick{false};
+            pool.Start([&slowDone] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(25));
+                ++slowDone;
+            });
+            pool.Start([&quick] { quick = true; });
+            while (!quick)
+                std::this_thread::yield();
+            QVERIFY2(slowDone == before, qPrintable(u"volta %1"_s.arg(round)));
+            while (slowDone == before)
+                std::this_thread::yield();
+        }
+    }
+
     void pingNeedsNoObject() {
         auto client = Client(QString());
         const double ms = client->Ping();
