@@ -5,35 +5,67 @@
 
 using namespace Qt::StringLiterals;
 
-TPacketWriter::TPacketWriter(const TFieldDefs &fields) {
-    m_out.reserve(64 * 1024);
-    m_out += "{\"fields\":";
-    m_out += QJsonDocument(Packet::FieldsToJson(fields)).toJson(QJsonDocument::Compact);
-    m_out += ",\"rows\":[";
+#include <cstring>
+
+namespace {
+
+char16_t codeUnit(QChar c) {
+    return c.unicode();
+}
+char16_t codeUnit(char c) {
+    return static_cast<unsigned char>(c);
+}
+
+} // namespace
+
+TPacketWriter::TPacketWriter(const TFieldDefs &fields, QByteArrayView before) {
+    QByteArray head = before.toByteArray() + "{\"fields\":";
+    head += QJsonDocument(Packet::FieldsToJson(fields)).toJson(QJsonDocument::Compact);
+    head += ",\"rows\":[";
+    m_out.resize(qMax<qsizetype>(64 * 1024, head.size() * 2));
+    Put(head.constData(), head.size());
+}
+
+char *TPacketWriter::Reserve(qsizetype bytes) {
+    // Room for a row's opening and a comma besides.
+    const qsizetype needed = m_used + bytes + 4;
+    if (needed > m_out.size())
+        m_out.resize(qMax(needed, m_out.size() * 2));
+    return m_out.data() + m_used;
+}
+
+void TPacketWriter::Put(const char *bytes, qsizetype n) {
+    std::memcpy(Reserve(n), bytes, size_t(n));
+    m_used += n;
 }
 
 void TPacketWriter::Separate() {
+    char *p = Reserve(0);
     if (!m_rowOpen) {
         if (!m_firstRow)
-            m_out += ',';
-        m_out += '[';
+            *p++ = ',';
+        *p++ = '[';
         m_rowOpen = true;
         m_firstRow = false;
         m_firstValue = true;
     }
     if (!m_firstValue)
-        m_out += ',';
+        *p++ = ',';
     m_firstValue = false;
+    m_used = p - m_out.constData();
 }
 
 void TPacketWriter::Null() {
     Separate();
-    m_out += "null";
+    Put("null", 4);
 }
 
 void TPacketWriter::Text(QStringView text) {
     Separate();
-    AppendString(m_out, text);
+    // At most six bytes for a UTF-16 unit (an escaped control), and the quotes.
+    char *const start = Reserve(text.size() * 6 + 2);
+    const qsizetype n = WriteString(start, text);
+    m_used += n;
 }
 
 void TPacketWriter::Utf8Text(QByteArrayView text) {
@@ -45,9 +77,11 @@ void TPacketWriter::Utf8Text(QByteArrayView text) {
         }
     }
     Separate();
-    m_out += '"';
-    m_out += text;
-    m_out += '"';
+    char *p = Reserve(text.size() + 2);
+    *p++ = '"';
+    std::memcpy(p, text.data(), size_t(text.size()));
+    p[text.size()] = '"';
+    m_used += text.size() + 2;
 }
 
 void TPacketWriter::Date(QDate date) {
@@ -58,66 +92,84 @@ void TPacketWriter::Date(QDate date) {
     Separate();
     int year = 0, month = 0, day = 0;
     date.getDate(&year, &month, &day);
-    char text[12] = {'"',
-                     char('0' + year / 1000),
-                     char('0' + year / 100 % 10),
-                     char('0' + year / 10 % 10),
-                     char('0' + year % 10),
-                     '-',
-                     char('0' + month / 10),
-                     char('0' + month % 10),
-                     '-',
-                     char('0' + day / 10),
-                     char('0' + day % 10),
-                     '"'};
-    m_out.append(text, sizeof(text));
+    const char text[12] = {'"',
+                           char('0' + year / 1000),
+                           char('0' + year / 100 % 10),
+                           char('0' + year / 10 % 10),
+                           char('0' + year % 10),
+                           '-',
+                           char('0' + month / 10),
+                           char('0' + month % 10),
+                           '-',
+                           char('0' + day / 10),
+                           char('0' + day % 10),
+                           '"'};
+    Put(text, sizeof(text));
 }
 
-bool TPacketWriter::IsoDate(QStringView text) {
-    if (text.size() < 10 || text[4] != u'-' || text[7] != u'-')
+template <typename Chars> bool TPacketWriter::WriteIsoDate(Chars text) {
+    const auto at = [&text](qsizetype i) {
+        return codeUnit(text[i]);
+    };
+    if (text.size() < 10 || at(4) != u'-' || at(7) != u'-')
         return false;
+    char quoted[12];
+    quoted[0] = '"';
     int digits[8];
     int n = 0;
-    for (int i : {0, 1, 2, 3, 5, 6, 8, 9}) {
-        const char16_t c = text[i].unicode();
-        if (c < u'0' || c > u'9')
-            return false;
-        digits[n++] = c - u'0';
+    for (int i = 0; i < 10; ++i) {
+        const char16_t c = at(i);
+        if (i != 4 && i != 7) {
+            if (c < u'0' || c > u'9')
+                return false;
+            digits[n++] = c - u'0';
+        }
+        quoted[i + 1] = char(c);
     }
+    quoted[11] = '"';
     const int year = digits[0] * 1000 + digits[1] * 100 + digits[2] * 10 + digits[3];
     const int month = digits[4] * 10 + digits[5];
     const int day = digits[6] * 10 + digits[7];
     if (year < 1 || !QDate::isValid(year, month, day))
         return false;
     Separate();
-    m_out += '"';
-    for (int i = 0; i < 10; ++i)
-        m_out += char(text[i].unicode());
-    m_out += '"';
+    Put(quoted, sizeof(quoted));
     return true;
 }
 
+bool TPacketWriter::IsoDate(QStringView text) {
+    return WriteIsoDate(text);
+}
+
+bool TPacketWriter::IsoDate(QByteArrayView text) {
+    return WriteIsoDate(text);
+}
+
 void TPacketWriter::EndRow() {
+    char *p = Reserve(0);
     if (!m_rowOpen) { // a row of no values
         if (!m_firstRow)
-            m_out += ',';
-        m_out += '[';
+            *p++ = ',';
+        *p++ = '[';
         m_firstRow = false;
     }
-    m_out += ']';
+    *p++ = ']';
+    m_used = p - m_out.constData();
     m_rowOpen = false;
 }
 
 QByteArray TPacketWriter::Finish() {
     if (m_rowOpen)
         EndRow();
-    m_out += "]}";
+    Put("]}", 2);
+    m_out.truncate(m_used);
     return std::move(m_out);
 }
 
-void TPacketWriter::AppendString(QByteArray &out, QStringView text) {
+qsizetype TPacketWriter::WriteString(char *const start, QStringView text) {
+    char *out = start;
     static const char hex[] = "0123456789abcdef";
-    out += '"';
+    *out++ = '"';
     const char16_t *p = text.utf16();
     const char16_t *const end = p + text.size();
     while (p < end) {
@@ -125,32 +177,40 @@ void TPacketWriter::AppendString(QByteArray &out, QStringView text) {
         if (c < 0x80) {
             switch (c) {
             case u'"':
-                out += "\\\"";
+                *out++ = '\\';
+                *out++ = '"';
                 break;
             case u'\\':
-                out += "\\\\";
+                *out++ = '\\';
+                *out++ = '\\';
                 break;
             case u'\b':
-                out += "\\b";
+                *out++ = '\\';
+                *out++ = 'b';
                 break;
             case u'\f':
-                out += "\\f";
+                *out++ = '\\';
+                *out++ = 'f';
                 break;
             case u'\n':
-                out += "\\n";
+                *out++ = '\\';
+                *out++ = 'n';
                 break;
             case u'\r':
-                out += "\\r";
+                *out++ = '\\';
+                *out++ = 'r';
                 break;
             case u'\t':
-                out += "\\t";
+                *out++ = '\\';
+                *out++ = 't';
                 break;
             default:
                 if (c < 0x20) {
                     const char escaped[6] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 15]};
-                    out.append(escaped, 6);
+                    std::memcpy(out, escaped, 6);
+                    out += 6;
                 } else {
-                    out += char(c);
+                    *out++ = char(c);
                 }
             }
             continue;
@@ -161,17 +221,25 @@ void TPacketWriter::AppendString(QByteArray &out, QStringView text) {
         else if (QChar::isSurrogate(c))
             code = 0xFFFD; // a lone half of a pair is no character
         if (code < 0x800) {
-            const char bytes[2] = {char(0xC0 | (code >> 6)), char(0x80 | (code & 0x3F))};
-            out.append(bytes, 2);
+            *out++ = char(0xC0 | (code >> 6));
+            *out++ = char(0x80 | (code & 0x3F));
         } else if (code < 0x10000) {
-            const char bytes[3] = {char(0xE0 | (code >> 12)), char(0x80 | ((code >> 6) & 0x3F)),
-                                   char(0x80 | (code & 0x3F))};
-            out.append(bytes, 3);
+            *out++ = char(0xE0 | (code >> 12));
+            *out++ = char(0x80 | ((code >> 6) & 0x3F));
+            *out++ = char(0x80 | (code & 0x3F));
         } else {
-            const char bytes[4] = {char(0xF0 | (code >> 18)), char(0x80 | ((code >> 12) & 0x3F)),
-                                   char(0x80 | ((code >> 6) & 0x3F)), char(0x80 | (code & 0x3F))};
-            out.append(bytes, 4);
+            *out++ = char(0xF0 | (code >> 18));
+            *out++ = char(0x80 | ((code >> 12) & 0x3F));
+            *out++ = char(0x80 | ((code >> 6) & 0x3F));
+            *out++ = char(0x80 | (code & 0x3F));
         }
     }
-    out += '"';
+    *out++ = '"';
+    return out - start;
+}
+
+void TPacketWriter::AppendString(QByteArray &out, QStringView text) {
+    const qsizetype used = out.size();
+    out.resize(used + text.size() * 6 + 2);
+    out.truncate(used + WriteString(out.data() + used, text));
 }

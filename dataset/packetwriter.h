@@ -11,7 +11,8 @@
 // query and the bytes. Values go in field order; EndRow closes each row.
 class TPacketWriter final {
 public:
-    explicit TPacketWriter(const TFieldDefs &fields);
+    // `before` goes ahead of the packet in the same buffer, for a packet that is part of more.
+    explicit TPacketWriter(const TFieldDefs &fields, QByteArrayView before = {});
 
     void Null();
     void Text(QStringView text);
@@ -22,16 +23,26 @@ public:
     // SQLite keeps them: copied as it is when it is a real date; false (nothing written) when
     // it is not one.
     bool IsoDate(QStringView text);
+    bool IsoDate(QByteArrayView text); // the same, from the bytes of such text
     void EndRow();
-    // {"fields":[...],"rows":[...]}; the writer is spent afterwards.
+    // `before`, then {"fields":[...],"rows":[...]}; the writer is spent afterwards.
     QByteArray Finish();
 
     // `text` as a JSON string, quotes included, appended to `out` in UTF-8.
     static void AppendString(QByteArray &out, QStringView text);
+    // The same into `out`, which has room for 6 bytes per UTF-16 unit and 2; returns the count.
+    static qsizetype WriteString(char *out, QStringView text);
 
 private:
+    // The buffer grows ahead of the writing, and bytes go in through a pointer: a thousand rows
+    // are tens of thousands of values, and an append call per piece of each cost more than the
+    // query that reads them.
+    char *Reserve(qsizetype bytes); // room for `bytes` more, after a value's separator
+    void Put(const char *bytes, qsizetype n);
     void Separate();
+    template <typename Chars> bool WriteIsoDate(Chars text);
     QByteArray m_out;
+    qsizetype m_used = 0;
     bool m_rowOpen = false;
     bool m_firstRow = true;
     bool m_firstValue = true;

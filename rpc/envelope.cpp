@@ -22,16 +22,27 @@ TResultEnvelope TResultEnvelope::SuccessRaw(QByteArray payloadJson, QJsonArray b
 }
 
 QByteArray TResultEnvelope::ToJsonBytes() const {
-    if (!Ok || RawPayload.isEmpty())
-        return QJsonDocument(ToJson()).toJson(QJsonDocument::Compact);
+    const JsonText parts = ToJsonParts();
+    if (parts.Payload.isEmpty())
+        return parts.Head;
     QByteArray out;
-    out.reserve(RawPayload.size() + 64);
-    out += "{\"byRef\":";
-    out += QJsonDocument(ByRef).toJson(QJsonDocument::Compact);
-    out += ",\"ok\":true,\"payload\":";
-    out += RawPayload;
-    out += '}';
+    out.reserve(parts.Head.size() + parts.Payload.size() + parts.Tail.size());
+    out += parts.Head;
+    out += parts.Payload;
+    out += parts.Tail;
     return out;
+}
+
+TResultEnvelope::JsonText TResultEnvelope::ToJsonParts() const {
+    if (!Ok || RawPayload.isEmpty())
+        return {QJsonDocument(ToJson()).toJson(QJsonDocument::Compact), {}, {}};
+    JsonText parts;
+    parts.Head = "{\"byRef\":";
+    parts.Head += QJsonDocument(ByRef).toJson(QJsonDocument::Compact);
+    parts.Head += ",\"ok\":true,\"payload\":";
+    parts.Payload = RawPayload;
+    parts.Tail = "}";
+    return parts;
 }
 
 QJsonValue TResultEnvelope::PayloadValue() const {

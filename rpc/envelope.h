@@ -32,6 +32,14 @@ struct TResultEnvelope {
     QJsonObject ToJson() const;
     // The envelope as compact JSON text, the raw payload spliced in without a parse.
     QByteArray ToJsonBytes() const;
+    // The same text in three parts to be written one after another: all before the payload, the
+    // payload as it was given, and the rest. A large payload need not be copied to be framed.
+    struct JsonText {
+        QByteArray Head;
+        QByteArrayView Payload; // valid while the envelope lives
+        QByteArrayView Tail;
+    };
+    JsonText ToJsonParts() const;
     // The payload as a value, parsing the raw payload if that is how it was given.
     QJsonValue PayloadValue() const;
     // The payload, or its element `index` when it is a list, as a table packet: read straight

@@ -103,14 +103,22 @@ QByteArray EncodeResult(const QJsonValue &id, const QJsonValue &result) {
 }
 
 QByteArray EncodeResultBytes(const QJsonValue &id, const QByteArray &resultJson) {
-    QByteArray out;
-    out.reserve(resultJson.size() + 48);
-    out += "{\"id\":";
+    return EncodeResultParts(id, {resultJson});
+}
+
+QByteArray EncodeResultParts(const QJsonValue &id, std::initializer_list<QByteArrayView> result) {
     // A lone value is not a JSON document: wrap it, and take it back out.
     const QByteArray wrapped = QJsonDocument(QJsonArray{id}).toJson(QJsonDocument::Compact);
+    qsizetype size = wrapped.size() + 32;
+    for (const QByteArrayView part : result)
+        size += part.size();
+    QByteArray out;
+    out.reserve(size);
+    out += "{\"id\":";
     out += QByteArrayView(wrapped).sliced(1, wrapped.size() - 2);
     out += ",\"jsonrpc\":\"2.0\",\"result\":";
-    out += resultJson;
+    for (const QByteArrayView part : result)
+        out += part;
     out += '}';
     return out;
 }

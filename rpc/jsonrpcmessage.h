@@ -8,6 +8,7 @@
 #include <QJsonValue>
 #include <QString>
 
+#include <initializer_list>
 #include <optional>
 
 // Building and reading the single JSON-RPC 2.0 message carried by one WebSocket text frame.
@@ -42,6 +43,9 @@ QByteArray EncodeRequest(qint64 id, const QString &method, const QJsonArray &par
 QByteArray EncodeResult(const QJsonValue &id, const QJsonValue &result);
 // The same, for a result already written as JSON text (spliced in as it is).
 QByteArray EncodeResultBytes(const QJsonValue &id, const QByteArray &resultJson);
+// The same, for a result written as parts that follow one another: a large result is copied
+// once, into the reply, instead of being joined first.
+QByteArray EncodeResultParts(const QJsonValue &id, std::initializer_list<QByteArrayView> result);
 QByteArray EncodeError(const QJsonValue &id, int code, const QString &message);
 
 // Server side. On failure *error holds the standard code and a message; *id holds the request's

@@ -121,7 +121,7 @@ private:
     int m_closeCode = 0;
     QString m_closeReason;
     qsizetype m_lastRequestBytes = 0; // a close for too much data names the request or the reply
-    QString m_protocolFault; // why the peer was dropped for sending something unreadable
-    QString m_tlsFault;      // why the server's certificate was not trusted
+    QString m_protocolFault;          // why the peer was dropped for sending something unreadable
+    QString m_tlsFault;               // why the server's certificate was not trusted
     Usage m_usage;
 };

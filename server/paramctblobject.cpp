@@ -13,8 +13,8 @@
 #include "sqlitereader.h"
 
 #include <QDate>
-#include <QSet>
 #include <QDateTime>
+#include <QSet>
 #include <QSqlError>
 #include <QSqlRecord>
 
@@ -217,8 +217,9 @@ void checkUnchanged(QSqlDatabase &db, const Database &database, const TChangeLog
         if (qstrcmp(c->Name, "NMEMPRESA") != 0)
             names.append(QString::fromLatin1(c->Name));
     }
-    QSqlQuery &q = Database::Statement(db, u"SELECT %1 FROM CONTOPECTBL WHERE CDEMPRESA = ?%2"_s.arg(
-                                            names.join(u", "_s), forUpdate(database)));
+    QSqlQuery &q =
+        Database::Statement(db, u"SELECT %1 FROM CONTOPECTBL WHERE CDEMPRESA = ?%2"_s.arg(
+                                    names.join(u", "_s), forUpdate(database)));
     q.addBindValue(code);
     Database::Exec(q);
     if (!q.next())
@@ -336,8 +337,9 @@ void applyContOpeChange(QSqlDatabase &db, const Database &database, const TChang
                               ? QVariant(code)
                               : storageOf(column, change.Values.at(i)));
         }
-        QSqlQuery &insert = Database::Statement(db, u"INSERT INTO CONTOPECTBL (%1) VALUES (%2)"_s.arg(
-                                                     names.join(u", "_s), marks.join(u", "_s)));
+        QSqlQuery &insert =
+            Database::Statement(db, u"INSERT INTO CONTOPECTBL (%1) VALUES (%2)"_s.arg(
+                                        names.join(u", "_s), marks.join(u", "_s)));
         for (const QVariant &v : values)
             insert.addBindValue(v);
         Database::Exec(insert);
@@ -562,11 +564,11 @@ void writeBulk(QSqlDatabase &db, Database::Dialect dialect, const CompanyList &l
     }
     const Scope companies = scopeOf(list, u"E.CDEMPRESA"_s);
     QSqlQuery &insert = Database::Statement(
-        db, u"INSERT INTO CONTOPECTBL (CDEMPRESA, %1) SELECT E.CDEMPRESA, %2 FROM EMPRESA E "
-            "WHERE NOT EXISTS (SELECT 1 FROM CONTOPECTBL C WHERE C.CDEMPRESA = E.CDEMPRESA)%3"_s
-                .arg(insertNames.join(u", "_s), values.join(u", "_s),
-                     companies.Condition.isEmpty() ? QString()
-                                                   : u" AND "_s + companies.Condition));
+        db,
+        u"INSERT INTO CONTOPECTBL (CDEMPRESA, %1) SELECT E.CDEMPRESA, %2 FROM EMPRESA E "
+        "WHERE NOT EXISTS (SELECT 1 FROM CONTOPECTBL C WHERE C.CDEMPRESA = E.CDEMPRESA)%3"_s.arg(
+            insertNames.join(u", "_s), values.join(u", "_s),
+            companies.Condition.isEmpty() ? QString() : u" AND "_s + companies.Condition));
     i = 0;
     for (const QString &name : std::as_const(insertNames))
         insert.bindValue(i++, created.value(name));
@@ -574,7 +576,6 @@ void writeBulk(QSqlDatabase &db, Database::Dialect dialect, const CompanyList &l
         insert.bindValue(i++, code);
     Database::Exec(insert);
 }
-
 
 bool requireSwitch(const QString &value, const QString &what) {
     if (value != u"S"_s && value != u"N"_s)
@@ -666,7 +667,7 @@ CallOutcome ParamCtblObject::getContOpe(const QJsonArray &params) {
         QByteArray payload;
         m_database.Transaction(Database::Access::Read, [&](QSqlDatabase &db) {
             // Written as the rows arrive: a thousand records never become a JSON tree.
-            TPacketWriter records(ParamRecord::PacketFields());
+            TPacketWriter records(ParamRecord::PacketFields(), "[");
             QStringList select;
             for (const Column &c : ParamRecord::Fields())
                 select.append((qstrcmp(c.Name, "NMEMPRESA") == 0 ? u"E."_s : u"C."_s) +
@@ -697,7 +698,11 @@ CallOutcome ParamCtblObject::getContOpe(const QJsonArray &params) {
                     general.Text(g.value(0).toString());
                 general.EndRow();
             }
-            payload = '[' + records.Finish() + ',' + general.Finish() + ']';
+            // In the records' buffer, which has room to spare: the large part is not copied.
+            payload = records.Finish();
+            payload += ',';
+            payload += general.Finish();
+            payload += ']';
         });
         return TResultEnvelope::SuccessRaw(std::move(payload));
     });
@@ -723,8 +728,8 @@ CallOutcome ParamCtblObject::setContOpe(const QJsonArray &params) {
         m_database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {
             ChangeHistory history(u"SetContOpe"_s);
             for (const TChange &change : log.Changes) {
-                const QString code = keyOf(
-                    log, change.Op == TChangeOp::Insert ? change.Values : change.Original);
+                const QString code =
+                    keyOf(log, change.Op == TChangeOp::Insert ? change.Values : change.Original);
                 const ChangeHistory::Snapshot before = ChangeHistory::RecordOf(db, code);
                 std::optional<ChangeHistory::Snapshot> after;
                 applyContOpeChange(db, m_database, log, columns, change, &after);
@@ -849,8 +854,7 @@ CallOutcome ParamCtblObject::setUsuarioFechamentoPeriodo(const QJsonArray &param
         // nobody can read back as a date.
         if (date.size() != 10 || !QDate::fromString(date, u"dd/MM/yyyy"_s).isValid())
             fail(u"invalid_argument"_s,
-                 u"Data de fechamento inválida: '%1' (use dd/mm/aaaa)."_s.arg(
-                     date.left(20)));
+                 u"Data de fechamento inválida: '%1' (use dd/mm/aaaa)."_s.arg(date.left(20)));
         if (who.isEmpty() || who.size() > 60)
             fail(u"invalid_argument"_s, u"Operador inválido: '%1'."_s.arg(who.left(60)));
         m_database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {

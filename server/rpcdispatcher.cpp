@@ -59,8 +59,11 @@ RpcDispatcher::Outcome RpcDispatcher::Execute(const Target &target,
         return out;
     }
     Outcome out;
-    if (!request.IsNotification())
-        out.Reply = JsonRpc::EncodeResultBytes(request.Id, call.Result.ToJsonBytes());
+    if (!request.IsNotification()) {
+        const TResultEnvelope::JsonText result = call.Result.ToJsonParts();
+        out.Reply =
+            JsonRpc::EncodeResultParts(request.Id, {result.Head, result.Payload, result.Tail});
+    }
     out.Company = call.Company;
     out.Status = call.Result.Ok ? u"ok"_s : call.Result.ErrorCode;
     return out;

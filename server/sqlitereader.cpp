@@ -23,8 +23,7 @@ void SqliteReader::WriteRows(sqlite3 *handle, const QString &sql,
                              const QVector<ParamRecord::Column> &columns, TPacketWriter &out) {
     sqlite3_stmt *raw = nullptr;
     const QByteArray text = sql.toUtf8();
-    if (sqlite3_prepare_v2(handle, text.constData(), int(text.size()), &raw, nullptr) !=
-        SQLITE_OK)
+    if (sqlite3_prepare_v2(handle, text.constData(), int(text.size()), &raw, nullptr) != SQLITE_OK)
         throw QSqlError(u"SqliteReader"_s, QString::fromUtf8(sqlite3_errmsg(handle)),
                         QSqlError::StatementError);
     const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)> statement(raw, sqlite3_finalize);
@@ -40,11 +39,7 @@ void SqliteReader::WriteRows(sqlite3 *handle, const QString &sql,
             const QByteArrayView value(bytes, sqlite3_column_bytes(raw, i));
             if (columns.at(i).ColumnKind == ParamRecord::Kind::Date) {
                 // Kept as ISO text; anything else reads as the stored value always has.
-                char16_t iso[10];
-                const qsizetype n = std::min<qsizetype>(value.size(), 10);
-                for (qsizetype k = 0; k < n; ++k)
-                    iso[k] = char16_t(static_cast<unsigned char>(value[k]));
-                if (!out.IsoDate(QStringView(iso, n)))
+                if (!out.IsoDate(value))
                     ParamRecord::WriteStored(out, columns.at(i), QString::fromUtf8(value));
             } else {
                 out.Utf8Text(value);

@@ -378,6 +378,12 @@ private Q_SLOTS:
         QTest::newRow("outside the basic plane") << QStringList{u"𝄞 ☃ ção"_s};
         QTest::newRow("no rows") << QStringList{};
         QTest::newRow("empty and null") << QStringList{QString(), u""_s};
+        // Past the buffer the writer starts with, in one value and in many rows.
+        QTest::newRow("one text of 100,000 controls") << QStringList{QString(100000, QChar(1))};
+        QStringList many;
+        for (int i = 0; i < 5000; ++i)
+            many.append(i % 3 ? u"Empresa %1 \"ção\""_s.arg(i) : QString(i % 50, u'x'));
+        QTest::newRow("5,000 rows") << many;
     }
 
     void writerMatchesTheEncoder() {
@@ -388,7 +394,7 @@ private Q_SLOTS:
         TPacketWriter writer(packet.Fields);
         int i = 0;
         for (const QString &text : texts) {
-            const QDate date = i % 2 ? QDate() : QDate(2026, 1 + i, 9 + i);
+            const QDate date = i % 2 ? QDate() : QDate(2026, 1 + i % 12, 1 + i % 28);
             packet.Rows.append(
                 {text.isNull() ? QVariant() : QVariant(text),
                  date.isValid() ? QVariant(DateTimeUtil::FromQDate(date)) : QVariant()});
@@ -420,19 +426,27 @@ private Q_SLOTS:
         QTest::newRow("short") << u"2026-1-1"_s << QByteArray();
         QTest::newRow("letters") << u"2026-0a-01"_s << QByteArray();
         QTest::newRow("slashes") << u"31/12/2026"_s << QByteArray();
+        // Units whose low byte is a digit are not digits.
+        QTest::newRow("wide units") << u"2026-12-\u0133\u0131"_s << QByteArray();
+        QTest::newRow("accented") << u"2026-12-3é"_s << QByteArray();
     }
 
     void writerTakesIsoDateText() {
         QFETCH(QString, text);
         QFETCH(QByteArray, written);
-        TPacketWriter writer({field(u"D"_s, TFieldType::Date)});
-        QCOMPARE(writer.IsoDate(text), !written.isEmpty());
-        if (written.isEmpty())
-            writer.Null();
-        writer.EndRow();
-        const QByteArray out = writer.Finish();
-        QVERIFY2(out.endsWith((written.isEmpty() ? QByteArray("[null]") : written) + "]}"),
-                 out.constData());
+        // From the text, and from its UTF-8 bytes as the database hands them over.
+        for (const bool fromBytes : {false, true}) {
+            TPacketWriter writer({field(u"D"_s, TFieldType::Date)});
+            const bool taken =
+                fromBytes ? writer.IsoDate(QByteArrayView(text.toUtf8())) : writer.IsoDate(text);
+            QCOMPARE(taken, !written.isEmpty());
+            if (written.isEmpty())
+                writer.Null();
+            writer.EndRow();
+            const QByteArray out = writer.Finish();
+            QVERIFY2(out.endsWith((written.isEmpty() ? QByteArray("[null]") : written) + "]}"),
+                     out.constData());
+        }
     }
 
     // Text handed over as the database keeps it, UTF-8: the same JSON as from the decoded text.
