@@ -33,10 +33,12 @@ void Load(const QString &path, const QString &prefix) {
         return;
     const QJsonArray benchmarks =
         QJsonDocument::fromJson(file.readAll()).object().value(u"benchmarks"_s).toArray();
-    static const QRegularExpression decorations(u"/(real_time|iterations:\\d+|threads:\\d+)"_s);
+    static const QRegularExpression decorations(u"/(real_time|iterations:\\d+|threads:\\d+|repeats:\\d+)"_s);
     for (const QJsonValue &value : benchmarks) {
         const QJsonObject b = value.toObject();
-        if (b.value(u"run_type"_s).toString() == u"aggregate"_s)
+        // A figure run several times is its median.
+        const bool aggregate = b.value(u"run_type"_s).toString() == u"aggregate"_s;
+        if (aggregate && b.value(u"aggregate_name"_s).toString() != u"median"_s)
             continue;
         const QString unit = b.value(u"time_unit"_s).toString();
         const double scale = unit == u"ns"_s   ? 1e-3
@@ -47,7 +49,8 @@ void Load(const QString &path, const QString &prefix) {
         run.Microseconds = b.value(u"real_time"_s).toDouble() * scale;
         run.PerSecond = b.value(u"items_per_second"_s).toDouble();
         run.Raw = b;
-        g_runs.insert(prefix + b.value(u"name"_s).toString().remove(decorations), run);
+        const QString name = b.value(aggregate ? u"run_name"_s : u"name"_s).toString();
+        g_runs.insert(prefix + QString(name).remove(decorations), run);
     }
 }
 
