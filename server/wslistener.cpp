@@ -476,21 +476,35 @@ void WsListener::RunOnWorker(QWebSocket *socket, const Caller &who, const QStrin
         // The I/O thread only hands the text to the socket: the conversion is done here.
         outcome.ReplyText = QString::fromUtf8(outcome.Reply);
         outcome.Reply.clear();
-        const qint64 elapsed = clock.nsecsElapsed();
-        QMetaObject::invokeMethod(
-            this,
-            [this, guard, method, outcome, elapsed] {
-                if (guard) {
-                    const auto state = m_state.find(guard.data());
-                    if (state != m_state.end()) {
-                        --state->InFlight;
-                        state->LastActivityMs = m_clock.elapsed();
-                    }
-                }
-                Deliver(guard, method, outcome, elapsed);
-            },
-            Qt::QueuedConnection);
+        Finished done{guard, method, std::move(outcome), clock.nsecsElapsed()};
+        bool first = false;
+        {
+            std::lock_guard lock(m_finishedLock);
+            first = m_finished.empty();
+            m_finished.push_back(std::move(done));
+        }
+        // Only the first answer of a batch wakes the I/O thread; the rest ride along.
+        if (first)
+            QMetaObject::invokeMethod(this, &WsListener::DeliverFinished, Qt::QueuedConnection);
     });
+}
+
+void WsListener::DeliverFinished() {
+    std::vector<Finished> batch;
+    {
+        std::lock_guard lock(m_finishedLock);
+        batch.swap(m_finished);
+    }
+    for (const Finished &done : batch) {
+        if (done.Socket) {
+            const auto state = m_state.find(done.Socket.data());
+            if (state != m_state.end()) {
+                --state->InFlight;
+                state->LastActivityMs = m_clock.elapsed();
+            }
+        }
+        Deliver(done.Socket, done.Method, done.Outcome, done.ElapsedNs);
+    }
 }
 
 void WsListener::Deliver(const QPointer<QWebSocket> &socket, const QString &method,

@@ -19,7 +19,9 @@
 #include <QWebSocketServer>
 
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <vector>
 
 class QTcpServer;
 class QTcpSocket;
@@ -77,6 +79,17 @@ private:
     void RunOnWorker(QWebSocket *socket, const Caller &who, const QString &text,
                      std::optional<JsonRpc::Request> decoded, QElapsedTimer clock);
     static RpcDispatcher::Outcome Pong(const JsonRpc::Request &request);
+    // Calls finished on workers wait here for the I/O thread, which takes them all at once: under
+    // load, one wake of the I/O thread delivers many answers.
+    struct Finished {
+        QPointer<QWebSocket> Socket;
+        QString Method;
+        RpcDispatcher::Outcome Outcome;
+        qint64 ElapsedNs = 0;
+    };
+    void DeliverFinished();
+    std::mutex m_finishedLock;
+    std::vector<Finished> m_finished; // guarded by m_finishedLock
     // The handshake header in which a client without a named token states its operator.
     static constexpr char OperatorHeader[] = "X-Ger-Operador";
     // The index in Settings::Tokens of the token the header presents, -1 for none.
