@@ -3,9 +3,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
-using namespace Qt::StringLiterals;
-
 #include <cstring>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -63,9 +63,7 @@ void TPacketWriter::Null() {
 void TPacketWriter::Text(QStringView text) {
     Separate();
     // At most six bytes for a UTF-16 unit (an escaped control), and the quotes.
-    char *const start = Reserve(text.size() * 6 + 2);
-    const qsizetype n = WriteString(start, text);
-    m_used += n;
+    m_used += WriteString(Reserve(text.size() * 6 + 2), text);
 }
 
 void TPacketWriter::Utf8Text(QByteArrayView text) {

@@ -51,6 +51,13 @@ void WorkerPool::WaitForDone() {
     m_threads.clear();
 }
 
+void WorkerPool::TakeFront(std::function<void()> &job) {
+    job = std::move(m_jobs.front());
+    m_jobs.pop_front();
+    m_queued.fetch_sub(1);
+    ++m_running;
+}
+
 bool WorkerPool::TakeSpinning(std::function<void()> &job) {
     {
         std::lock_guard guard(m_lock);
@@ -65,10 +72,7 @@ bool WorkerPool::TakeSpinning(std::function<void()> &job) {
             std::lock_guard guard(m_lock);
             // The flag falls under the lock, so a call started from here on wakes a thread.
             if (!m_jobs.empty()) {
-                job = std::move(m_jobs.front());
-                m_jobs.pop_front();
-                m_queued.fetch_sub(1);
-                ++m_running;
+                TakeFront(job);
                 m_spinning = false;
                 // Calls started while this thread looked woke nobody: pass one on.
                 if (!m_jobs.empty())
@@ -94,10 +98,7 @@ void WorkerPool::Run() {
             m_wake.wait(guard, [this] { return m_stop || !m_jobs.empty(); });
             if (m_jobs.empty())
                 return; // stopping, nothing left
-            job = std::move(m_jobs.front());
-            m_jobs.pop_front();
-            m_queued.fetch_sub(1);
-            ++m_running;
+            TakeFront(job);
         }
         job();
         job = nullptr;

@@ -28,6 +28,8 @@ public:
 private:
     void Run();
     bool TakeSpinning(std::function<void()> &job);
+    // REQUIRES: m_lock held, a job queued.
+    void TakeFront(std::function<void()> &job);
 
     std::mutex m_lock;
     std::condition_variable m_wake;
