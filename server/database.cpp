@@ -228,6 +228,10 @@ bool Database::openConnection(QSqlDatabase &db, QString *error) {
     return true;
 }
 
+void Database::CloseThreadConnections() {
+    t_connections.clear();
+}
+
 QSqlDatabase Database::Connection() {
     QSqlDatabase db;
     QString error;

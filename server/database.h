@@ -32,6 +32,10 @@ public:
     Dialect Kind() const { return m_dialect; }
     // The calling thread's connection, opened (and configured) on first use.
     QSqlDatabase Connection();
+    // Closes every connection the calling thread opened, with their statements. A thread that
+    // used a database calls it before it ends: the thread's storage goes only after
+    // QThread::wait() has returned, when the database may already be closing them itself.
+    static void CloseThreadConnections();
 
     // SingleRead: `work` runs exactly one SELECT, which is a transaction by itself.
     enum class Access { Read, Write, SingleRead };

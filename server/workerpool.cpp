@@ -11,9 +11,14 @@ constexpr auto SpinFor = std::chrono::microseconds(500);
 
 } // namespace
 
-WorkerPool::WorkerPool(int threads) {
+WorkerPool::WorkerPool(int threads, std::function<void()> atThreadEnd)
+    : m_atThreadEnd(std::move(atThreadEnd)) {
     for (int i = 0; i < threads; ++i) {
-        m_threads.emplace_back(QThread::create([this] { Run(); }));
+        m_threads.emplace_back(QThread::create([this] {
+            Run();
+            if (m_atThreadEnd)
+                m_atThreadEnd();
+        }));
         m_threads.back()->start();
     }
 }

@@ -16,7 +16,8 @@
 // time, and none while others run, so neither an idle nor a loaded server spends much on it.
 class WorkerPool final {
 public:
-    explicit WorkerPool(int threads);
+    // `atThreadEnd` runs on each thread as its last work, before WaitForDone can return.
+    explicit WorkerPool(int threads, std::function<void()> atThreadEnd = {});
     ~WorkerPool();
     WorkerPool(const WorkerPool &) = delete;
     WorkerPool &operator=(const WorkerPool &) = delete;
@@ -39,5 +40,6 @@ private:
     bool m_spinning = false; // a thread is looking; guarded by m_lock
     int m_running = 0;
     bool m_stop = false;
+    std::function<void()> m_atThreadEnd;
     std::vector<std::unique_ptr<QThread>> m_threads;
 };

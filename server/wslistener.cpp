@@ -1,5 +1,6 @@
 #include "wslistener.h"
 
+#include "database.h"
 #include "remoteobject.h"
 #include "serverlog.h"
 #include "transport.h"
@@ -98,8 +99,9 @@ WsListener::WsListener(QList<RemoteObject *> objects, Settings settings, QObject
     m_server.setMaxPendingConnections(1 << 16);
     const int workers =
         m_settings.Workers > 0 ? m_settings.Workers : qBound(4, QThread::idealThreadCount() * 2, 8);
-    // Workers live as long as the listener: each keeps its database connection.
-    m_pool = std::make_unique<WorkerPool>(workers);
+    // Workers live as long as the listener: each keeps its database connection, and closes it
+    // itself when it ends, before the database that opened it goes.
+    m_pool = std::make_unique<WorkerPool>(workers, &Database::CloseThreadConnections);
     connect(&m_server, &QWebSocketServer::newConnection, this, &WsListener::OnNewConnection);
     m_clock.start();
     m_sweep.setInterval(1000);

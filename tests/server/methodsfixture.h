@@ -69,6 +69,18 @@ public:
         return false;
     }
 
+    // A new server on the same database, after the last one was stopped.
+    bool Restart(QString *error) {
+        m_clients.clear();
+        if (m_server->Start(OnPostgres() ? QStringList{QStringLiteral("--db"), m_url}
+                                         : QStringList{},
+                            0, QString()))
+            return true;
+        *error = QString::fromUtf8(m_server->Output());
+        return false;
+    }
+    ServerProcess &Server() { return *m_server; }
+
     quint16 Port() const { return m_server->Port(); }
 
     // The URL of a new database with nothing in it (no schema): a new PostgreSQL database, or
