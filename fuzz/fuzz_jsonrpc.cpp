@@ -2,6 +2,7 @@
 // as the listener does. Any answer is fine; a crash, a hang or a thrown exception is not.
 #include "backend.h"
 #include "jsonrpcmessage.h"
+#include "requestpeek.h"
 #include "rpcdispatcher.h"
 
 #include <QCoreApplication>
@@ -42,6 +43,8 @@ World &TheWorld() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     World &world = TheWorld();
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
+    // What the listener reads of a request it refuses unparsed.
+    (void)RequestPeek::Read(QString::fromUtf8(bytes));
     JsonRpc::Request request;
     JsonRpc::Error fault;
     QJsonValue id;

@@ -2,6 +2,7 @@
 
 #include "database.h"
 #include "remoteobject.h"
+#include "requestpeek.h"
 #include "serverlog.h"
 #include "transport.h"
 
@@ -17,6 +18,8 @@
 #include <optional>
 
 #include <arpa/inet.h>
+#include <climits>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -158,7 +161,9 @@ void WsListener::Shutdown() {
     const QSet<QWebSocket *> sockets = m_sockets;
     m_sockets.clear();
     m_state.clear();
-    m_unfinished = 0;
+    m_holders.clear();
+    m_sharedUnfinished = 0;
+    m_queuedTotal = 0;
     for (QWebSocket *socket : sockets) {
         socket->disconnect(this);
         socket->close(QWebSocketProtocol::CloseCodeGoingAway);
@@ -221,10 +226,30 @@ void WsListener::OnNewConnection() {
             stated.removeIf([](QChar c) { return c.category() == QChar::Other_Control; });
             who = {stated, false};
         }
+        // The WebSocket gives up on a frame whose rest takes 5 s, with a close of its own: the
+        // listener's message timeout is the rule, so that wait is made longer than it.
+        for (QTimer *wait : socket->findChildren<QTimer *>()) {
+            if (wait->parent() != socket)
+                wait->setInterval(int(qMin<qint64>(m_settings.MessageTimeoutMs + 5000, INT_MAX)));
+        }
+        QTcpSocket *transport = TransportOf(socket);
+        Connection state;
+        state.Transport = transport;
+        state.LastActivityMs = m_clock.elapsed();
+        state.Who = who;
         m_sockets.insert(socket);
-        m_state.insert(socket, Connection{0, m_clock.elapsed(), -1, 0, 0, who});
+        m_state.insert(socket, std::move(state));
         connect(socket, &QWebSocket::textMessageReceived, this,
                 [this, socket](const QString &text) { OnText(socket, text); });
+        const auto frame = [this, socket](qint64 size, bool last) {
+            const auto found = m_state.find(socket);
+            if (found != m_state.end())
+                found->FrameBytes = last ? 0 : found->FrameBytes + size;
+        };
+        connect(socket, &QWebSocket::textFrameReceived, this,
+                [frame](const QString &text, bool last) { frame(text.size(), last); });
+        connect(socket, &QWebSocket::binaryFrameReceived, this,
+                [frame](const QByteArray &data, bool last) { frame(data.size(), last); });
         connect(socket, &QWebSocket::binaryMessageReceived, this,
                 [this, socket](const QByteArray &) { OnBinary(socket); });
         const QString peer = socket->peerAddress().toString();
@@ -241,9 +266,11 @@ void WsListener::OnNewConnection() {
         });
         // The transport below the WebSocket tells when bytes arrive; connected after the
         // WebSocket's own reader, this runs once that reader has taken what was complete.
-        if (QTcpSocket *transport = TransportOf(socket)) {
+        if (transport) {
             delete transport->findChild<QTimer *>(HandshakeTimerName);
             connect(transport, &QTcpSocket::readyRead, this, [this, socket] { OnBytes(socket); });
+            connect(transport, &QTcpSocket::bytesWritten, this,
+                    [this, socket] { OnWritten(socket); });
         }
         ServerLog::Write(ServerLog::Level::Debug,
                          u"conexão de %1"_s.arg(socket->peerAddress().toString()));
@@ -311,26 +338,81 @@ void WsListener::OnBytes(QWebSocket *socket) {
         return;
     Connection &c = *found;
     c.LastActivityMs = m_clock.elapsed();
-    if (c.Completed != c.SeenCompleted) {
-        c.SeenCompleted = c.Completed;
-        ClearPartial(c);
-    } else if (c.PartialSinceMs < 0) {
-        if (m_unfinished >= MaxUnfinishedMessages) {
-            // 1013, "try again later", which this Qt does not name.
-            Drop(socket, QWebSocketProtocol::CloseCode(1013),
-                 u"servidor ocupado recebendo outras mensagens; tente novamente"_s,
-                 u"mensagens inacabadas demais"_s);
-            return;
-        }
+    // The WebSocket has taken every complete frame: what the transport still holds is the
+    // frame under way, and the complete frames of an unfinished message are counted apart.
+    const qint64 pending = c.FrameBytes + (c.Transport ? c.Transport->bytesAvailable() : 0);
+    const bool completed = c.Completed != c.SeenCompleted;
+    c.SeenCompleted = c.Completed;
+    if (pending == 0) {
+        ClearPartial(socket, c);
+        return;
+    }
+    // A message that began in the same read as the last one ended starts its clock now;
+    // bytes trickling in never restart it.
+    if (c.PartialSinceMs < 0 || completed)
         c.PartialSinceMs = c.LastActivityMs;
-        ++m_unfinished;
+    SetUnfinished(socket, c, pending);
+    while (m_sharedUnfinished > MaxUnfinishedBytes && !m_holders.empty()) {
+        // 1013, "try again later", which this Qt does not name.
+        Drop(m_holders.rbegin()->second, QWebSocketProtocol::CloseCode(1013),
+             u"servidor ocupado recebendo outras mensagens; tente novamente"_s,
+             u"mensagem inacabada entre as maiores com o servidor cheio"_s);
     }
 }
 
-void WsListener::ClearPartial(Connection &c) {
-    if (c.PartialSinceMs >= 0) {
-        c.PartialSinceMs = -1;
-        --m_unfinished;
+void WsListener::SetUnfinished(QWebSocket *socket, Connection &c, qint64 bytes) {
+    const qint64 before = qMax<qint64>(0, c.Unfinished - ReservedMessageBytes);
+    const qint64 after = qMax<qint64>(0, bytes - ReservedMessageBytes);
+    c.Unfinished = bytes;
+    if (before == after)
+        return;
+    if (before > 0)
+        m_holders.erase({before, socket});
+    if (after > 0)
+        m_holders.insert({after, socket});
+    m_sharedUnfinished += after - before;
+}
+
+void WsListener::ClearPartial(QWebSocket *socket, Connection &c) {
+    c.PartialSinceMs = -1;
+    c.FrameBytes = 0;
+    SetUnfinished(socket, c, 0);
+}
+
+void WsListener::SyncQueued(Connection &c) {
+    const qint64 now = c.Transport ? c.Transport->bytesToWrite() : 0;
+    m_queuedTotal += now - c.Queued;
+    c.Queued = now;
+}
+
+void WsListener::ShedQueued() {
+    // Rare, and each pass lets one connection go: a scan for the largest is cheap enough.
+    while (m_queuedTotal > MaxQueuedRepliesTotal) {
+        QWebSocket *largest = nullptr;
+        qint64 most = 0;
+        for (auto it = m_state.cbegin(); it != m_state.cend(); ++it) {
+            if (it->Queued > most) {
+                most = it->Queued;
+                largest = it.key();
+            }
+        }
+        if (!largest)
+            return;
+        Abort(largest, u"%1 bytes de respostas não lidos com o limite de todos os clientes "
+                       "atingido"_s.arg(most));
+    }
+}
+
+void WsListener::OnWritten(QWebSocket *socket) {
+    const auto found = m_state.find(socket);
+    if (found == m_state.end())
+        return;
+    Connection &c = *found;
+    SyncQueued(c);
+    while (c.Queued < ReadBehindBytes && !c.Deferred.empty()) {
+        auto [text, clock] = std::move(c.Deferred.front());
+        c.Deferred.pop_front();
+        RunOnWorker(socket, c.Who, text, std::nullopt, clock);
     }
 }
 
@@ -338,7 +420,9 @@ void WsListener::Forget(QWebSocket *socket) {
     const auto found = m_state.find(socket);
     if (found == m_state.end())
         return;
-    ClearPartial(*found);
+    ClearPartial(socket, *found);
+    m_queuedTotal -= found->Queued;
+    m_freedSinceTrim += found->Queued + found->Unfinished + 64 * 1024;
     m_state.erase(found);
 }
 
@@ -353,7 +437,31 @@ void WsListener::Drop(QWebSocket *socket, QWebSocketProtocol::CloseCode code, co
     socket->deleteLater();
 }
 
+void WsListener::Abort(QWebSocket *socket, const QString &logged) {
+    ServerLog::Write(ServerLog::Level::Warn,
+                     u"conexão de %1 fechada: %2"_s.arg(socket->peerAddress().toString(), logged));
+    // A reset rather than an orderly end: the kernel drops what the client left unread at once,
+    // instead of holding it until the client reads or the connection times out.
+    const auto found = m_state.constFind(socket);
+    if (found != m_state.cend() && found->Transport) {
+        const linger now{1, 0};
+        ::setsockopt(int(found->Transport->socketDescriptor()), SOL_SOCKET, SO_LINGER, &now,
+                     sizeof now);
+    }
+    Forget(socket);
+    m_sockets.remove(socket);
+    socket->disconnect(this);
+    socket->abort();
+    socket->deleteLater();
+}
+
 void WsListener::Sweep() {
+    // What closed connections and read answers freed goes back to the system once it is worth
+    // it: after a burst the heap would otherwise stay at its peak.
+    if (m_freedSinceTrim >= 16 * 1024 * 1024) {
+        m_freedSinceTrim = 0;
+        ::malloc_trim(0);
+    }
     const qint64 now = m_clock.elapsed();
     QList<std::pair<QWebSocket *, bool>> late; // socket, idle (else an unfinished message)
     for (auto it = m_state.cbegin(); it != m_state.cend(); ++it) {
@@ -388,33 +496,39 @@ void WsListener::OnText(QWebSocket *socket, const QString &text) {
         return; // already dropped
     Connection &connection = *found;
     ++connection.Completed;
-    ClearPartial(connection);
     connection.LastActivityMs = m_clock.elapsed();
     // A client that sends without reading the answers would have them pile up here.
-    if (socket->bytesToWrite() > MaxQueuedReplyBytes) {
-        Drop(socket, QWebSocketProtocol::CloseCodePolicyViolated,
-             u"respostas não lidas pelo cliente"_s,
-             u"%1 bytes de respostas não lidos"_s.arg(socket->bytesToWrite()));
+    SyncQueued(connection);
+    if (connection.Queued > MaxQueuedReplyBytes) {
+        Abort(socket, u"%1 bytes de respostas não lidos"_s.arg(connection.Queued));
         return;
     }
 
     // The I/O thread only moves bytes: a call is decoded, run and encoded on a worker. Small
     // messages that may be the transport's ping are the exception, answered here without a
-    // thread hop, as is a call over the connection's limit, refused here.
+    // thread hop.
     const bool mayBePing = text.size() <= 256 && text.contains(u"\"ping\""_s);
-    if (!mayBePing && connection.InFlight < MaxCallsInFlight()) {
-        ++connection.InFlight;
-        RunOnWorker(socket, connection.Who, text, std::nullopt, clock);
+    const bool over = connection.InFlight >= MaxCallsInFlight();
+    if (!mayBePing && !over) {
+        Start(socket, text, std::nullopt, clock);
         return;
     }
 
     JsonRpc::Request request;
-    JsonRpc::Error fault;
-    QJsonValue id;
-    if (!JsonRpc::DecodeRequest(text.toUtf8(), request, &fault, &id)) {
-        Deliver(socket, u"-"_s, RpcDispatcher::Fault(id, fault.Code, fault.Message, false),
-                clock.nsecsElapsed());
-        return;
+    if (mayBePing) {
+        JsonRpc::Error fault;
+        QJsonValue id;
+        if (!JsonRpc::DecodeRequest(text.toUtf8(), request, &fault, &id)) {
+            Deliver(socket, u"-"_s, RpcDispatcher::Fault(id, fault.Code, fault.Message, false),
+                    clock.nsecsElapsed());
+            return;
+        }
+    } else {
+        // Refused unread: a flood of calls over the limit must not cost the thread that
+        // serves every connection more than a glance at each.
+        const RequestPeek peek = RequestPeek::Read(text);
+        request.Id = peek.Id;
+        request.Method = peek.Method;
     }
 
     if (request.Method == u"ping"_s) {
@@ -422,8 +536,8 @@ void WsListener::OnText(QWebSocket *socket, const QString &text) {
         return;
     }
 
-    if (connection.InFlight >= MaxCallsInFlight()) {
-        Deliver(socket, request.Method,
+    if (over) {
+        Deliver(socket, request.Method.isEmpty() ? u"-"_s : request.Method,
                 RpcDispatcher::Fault(
                     request.Id, JsonRpc::TooManyCalls,
                     u"Chamadas demais em andamento nesta conexão (no máximo %1): aguarde as "
@@ -432,8 +546,20 @@ void WsListener::OnText(QWebSocket *socket, const QString &text) {
                 clock.nsecsElapsed());
         return;
     }
-    ++connection.InFlight;
-    RunOnWorker(socket, connection.Who, QString(), request, clock);
+    Start(socket, text, request, clock);
+}
+
+void WsListener::Start(QWebSocket *socket, const QString &text,
+                       std::optional<JsonRpc::Request> decoded, const QElapsedTimer &clock) {
+    Connection &c = m_state[socket];
+    ++c.InFlight;
+    if (c.Queued < ReadBehindBytes && c.Deferred.empty()) {
+        // The worker decodes unless the text was read here already.
+        RunOnWorker(socket, c.Who, decoded ? QString() : text, std::move(decoded), clock);
+        return;
+    }
+    // Its answers wait unread: the call waits too, until the client reads.
+    c.Deferred.emplace_back(text, clock);
 }
 
 RpcDispatcher::Outcome WsListener::Pong(const JsonRpc::Request &request) {
@@ -516,6 +642,12 @@ void WsListener::Deliver(const QPointer<QWebSocket> &socket, const QString &meth
         socket->sendTextMessage(outcome.ReplyText);
     else if (alive && !outcome.Reply.isEmpty())
         socket->sendTextMessage(QString::fromUtf8(outcome.Reply));
+    if (alive) {
+        const auto state = m_state.find(socket.data());
+        if (state != m_state.end())
+            SyncQueued(*state);
+        ShedQueued();
+    }
 
     // Pings are the measuring stick of the benchmarks; logging each one would distort them.
     // A refused call is worth an operator's look at any level but error.

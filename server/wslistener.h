@@ -18,9 +18,11 @@
 #include <QWebSocketProtocol>
 #include <QWebSocketServer>
 
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <vector>
 
 class QTcpServer;
@@ -36,11 +38,21 @@ class WsListener final : public QObject {
 
 public:
     static constexpr qint64 MaxMessageBytes = 16 * 1024 * 1024;
-    // Answers queued for a client that does not read them; past this the connection is closed.
+    // Answers queued for one client that does not read them; past this, a client that still
+    // sends is let go.
     static constexpr qint64 MaxQueuedReplyBytes = 32 * 1024 * 1024;
-    // Connections that may be in the middle of a message at once: each may hold up to
-    // MaxMessageBytes unread, so this bounds what unfinished messages can take together.
-    static constexpr int MaxUnfinishedMessages = 8;
+    // A client with this much of its answers unread has its next calls wait until it reads:
+    // answers are only made for readers that keep up.
+    static constexpr qint64 ReadBehindBytes = 1024 * 1024;
+    // Answers queued for all clients together; past this, the clients with the most unread are
+    // let go first.
+    static constexpr qint64 MaxQueuedRepliesTotal = 64 * 1024 * 1024;
+    // Every connection may hold this much of an unfinished message of its own, so small
+    // messages arriving in pieces are never turned away...
+    static constexpr qint64 ReservedMessageBytes = 64 * 1024;
+    // ...and what unfinished messages hold beyond it is shared: past this, the connections
+    // holding the most are closed first.
+    static constexpr qint64 MaxUnfinishedBytes = 64 * 1024 * 1024;
 
     struct Settings {
         // Each token a client may present, with the operator it stands for (empty: anonymous).
@@ -95,12 +107,19 @@ private:
     // The index in Settings::Tokens of the token the header presents, -1 for none.
     qsizetype TokenMatches(const QByteArray &header) const;
     void OnBytes(QWebSocket *socket);
+    void OnWritten(QWebSocket *socket);
+    // Runs a call now, or keeps it until the client has read its answers.
+    void Start(QWebSocket *socket, const QString &text, std::optional<JsonRpc::Request> decoded,
+               const QElapsedTimer &clock);
     QTcpSocket *TransportOf(const QWebSocket *socket);
     void OnIncoming(qintptr descriptor);
     void Adopt(QTcpSocket *transport);
     void Sweep();
     void Drop(QWebSocket *socket, QWebSocketProtocol::CloseCode code, const QString &reason,
               const QString &logged);
+    // For a client that does not read: a close frame would only wait behind what it left
+    // unread, so the connection goes at once, and its memory with it.
+    void Abort(QWebSocket *socket, const QString &logged);
     bool OriginAllowed(const QString &origin) const;
 
     Settings m_settings;
@@ -110,17 +129,32 @@ private:
     std::unique_ptr<WorkerPool> m_pool;
     // What the listener knows of each open connection.
     struct Connection {
-        int InFlight = 0;
+        QPointer<QTcpSocket> Transport;
+        int InFlight = 0; // calls running, waiting for a worker, or deferred
         qint64 LastActivityMs = 0;
         qint64 PartialSinceMs = -1; // bytes of a message arrived, the message not yet complete
         quint64 Completed = 0;      // messages received
         quint64 SeenCompleted = 0;  // Completed as the last arrival of bytes found it
+        qint64 FrameBytes = 0;      // complete frames of the message under way
+        qint64 Unfinished = 0;      // bytes of the message under way, as last counted
+        qint64 Queued = 0;          // answers written, not yet taken by the client
         Caller Who;                 // the operator the connection's calls are recorded under
+        // Calls waiting for the client to read its answers; counted in InFlight.
+        std::deque<std::pair<QString, QElapsedTimer>> Deferred;
     };
     QSet<QWebSocket *> m_sockets;
     QHash<QWebSocket *, Connection> m_state;
-    int m_unfinished = 0; // connections whose PartialSinceMs is set
-    void ClearPartial(Connection &c);
+    // Unfinished bytes beyond each connection's reserve, and who holds them, largest last.
+    qint64 m_sharedUnfinished = 0;
+    std::set<std::pair<qint64, QWebSocket *>> m_holders;
+    qint64 m_queuedTotal = 0;
+    // Freed since memory was last handed back to the system.
+    qint64 m_freedSinceTrim = 0;
+    void SetUnfinished(QWebSocket *socket, Connection &c, qint64 bytes);
+    void ClearPartial(QWebSocket *socket, Connection &c);
+    void SyncQueued(Connection &c);
+    // Lets the clients with the most unread answers go until all of them fit the total.
+    void ShedQueued();
     void Forget(QWebSocket *socket);
     QElapsedTimer m_clock;
     QHash<QString, QTcpSocket *> m_transports; // by peer address and port

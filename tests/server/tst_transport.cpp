@@ -23,7 +23,10 @@
 #include <QTest>
 #include <QWebSocket>
 
+#include <algorithm>
+
 #include <sys/resource.h>
+#include <sys/socket.h>
 
 using namespace Qt::StringLiterals;
 
@@ -60,10 +63,14 @@ QString Failure(const std::function<void()> &call) {
 // stop in the middle of a message.
 class RawWebSocket final {
 public:
-    bool Open(quint16 port) {
+    // `receiveBuffer` set: the kernel holds no more than that for this client either.
+    bool Open(quint16 port, int receiveBuffer = 0) {
         m_socket.connectToHost(QHostAddress::LocalHost, port);
         if (!m_socket.waitForConnected(5000))
             return false;
+        if (receiveBuffer > 0)
+            ::setsockopt(int(m_socket.socketDescriptor()), SOL_SOCKET, SO_RCVBUF, &receiveBuffer,
+                         sizeof receiveBuffer);
         m_socket.write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
                        "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
                        "Sec-WebSocket-Version: 13\r\n\r\n");
@@ -104,10 +111,38 @@ public:
         }
         return m_socket.state() != QAbstractSocket::ConnectedState;
     }
+    // The code of the close frame the server sent, waiting up to `ms` for it; -1 for none.
+    int CloseCode(int ms) {
+        QElapsedTimer clock;
+        clock.start();
+        for (;;) {
+            m_received += m_socket.readAll();
+            const qsizetype close = m_received.indexOf("\x88");
+            if (close >= 0 && m_received.size() >= close + 4)
+                return (uchar(m_received.at(close + 2)) << 8) | uchar(m_received.at(close + 3));
+            if (clock.elapsed() >= ms || m_socket.state() != QAbstractSocket::ConnectedState)
+                return -1;
+            m_socket.waitForReadyRead(50);
+        }
+    }
+    // Reads past the socket's own buffer, straight from the connection: true once the
+    // server has ended it.
+    bool Ended() {
+        char buffer[65536];
+        for (;;) {
+            const ssize_t got =
+                ::recv(int(m_socket.socketDescriptor()), buffer, sizeof buffer, MSG_DONTWAIT);
+            if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR))
+                return true;
+            if (got < 0)
+                return false;
+        }
+    }
     QTcpSocket &Socket() { return m_socket; }
 
 private:
     QTcpSocket m_socket;
+    QByteArray m_received;
 };
 
 } // namespace
@@ -245,39 +280,110 @@ private Q_SLOTS:
         QCOMPARE((uchar(received.at(2)) << 8) | uchar(received.at(3)), 1009);
     }
 
-    // A client that asks and never reads: once 32 MiB of its answers wait, it is let go rather
-    // than held in the server's memory.
-    void unreadAnswersCloseTheConnection() {
+    // Clients that ask and never read: each one's later calls wait until it reads, and once the
+    // answers of all of them pass the total, those holding the most are let go at once.
+    void unreadAnswersAreBounded() {
         ServerProcess server;
         QVERIFY2(server.Start(), server.Output().constData());
-        // Some nine hundred records, so that each answer is large.
+        // Every two-character code with a copy of company 01's record: large answers.
         QStringList plant{u"CREATE TABLE COPIA AS SELECT * FROM CONTOPECTBL WHERE CDEMPRESA = "
                           "'01'"_s};
         const QString digits = u"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"_s;
-        for (int i = 0; i < 900; ++i) {
+        for (int i = 0; i < 26 * 36; ++i) {
             const QString code = QString(digits.at(i / 36)) + digits.at(i % 36);
             plant << u"INSERT INTO EMPRESA (CDEMPRESA, NMEMPRESA) VALUES ('%1', 'E')"_s.arg(code)
                   << u"UPDATE COPIA SET CDEMPRESA = '%1'"_s.arg(code)
                   << u"INSERT INTO CONTOPECTBL SELECT * FROM COPIA"_s;
         }
         QVERIFY(server.ExecSql(plant));
-
-        RawWebSocket greedy;
-        QVERIFY(greedy.Open(server.Port()));
-        greedy.Socket().setReadBufferSize(1); // read as little as the socket allows
         const QByteArray ask =
             RawWebSocket::Frame(JsonRpc::EncodeRequest(1, ParamObject + u".GetContOpe"_s, {}));
-        QElapsedTimer clock;
-        clock.start();
-        // Generous: a sanitizer build answers many times slower.
-        while (!server.Output().contains("respostas não lidos") && clock.elapsed() < 120000) {
-            for (int i = 0; i < 4; ++i)
-                greedy.Send(ask);
+        const auto ran = [&server] {
+            const QList<QByteArray> lines = server.Output().split('\n');
+            return std::count_if(lines.begin(), lines.end(), [](const QByteArray &line) {
+                return line.contains("GetContOpe empresa=- ") && line.endsWith(" ok");
+            });
+        };
+
+        // One that stops reading and goes on asking: its calls are held back once its answers
+        // wait unread, the rest refused at once; when it reads, every one is answered.
+        RawWebSocket slow;
+        QVERIFY(slow.Open(server.Port()));
+        slow.Socket().setReadBufferSize(1);
+        int sent = 0;
+        for (QElapsedTimer clock; !clock.isValid() || clock.elapsed() < 3000; sent += 4) {
+            if (!clock.isValid())
+                clock.start();
+            slow.Send(ask.repeated(4));
             QTest::qWait(20);
         }
-        QVERIFY(server.Output().contains("respostas não lidos"));
-        // Others are served all along.
+        QVERIFY2(ran() < sent / 4, QByteArray::number(ran()).constData());
+        slow.Socket().setReadBufferSize(0);
+        QByteArray answers;
+        QElapsedTimer clock;
+        clock.start();
+        while (answers.count("\"jsonrpc\"") < sent && clock.elapsed() < 120000) {
+            slow.Socket().waitForReadyRead(200);
+            answers += slow.Socket().readAll();
+        }
+        QCOMPARE(answers.count("\"jsonrpc\""), sent);
+        QTRY_COMPARE(ran(), answers.count("\"ok\":true"));
+
+        // Many that never read: the total holds, the largest holders go, others are served.
+        std::vector<std::unique_ptr<RawWebSocket>> greedy;
+        for (int i = 0; i < 30; ++i) {
+            greedy.push_back(std::make_unique<RawWebSocket>());
+            QVERIFY(greedy.back()->Open(server.Port(), 4096));
+            greedy.back()->Socket().setReadBufferSize(1);
+        }
+        for (clock.start(); !server.Output().contains("limite de todos os clientes") &&
+                            clock.elapsed() < 120000;) {
+            for (auto &g : greedy)
+                g->Send(ask.repeated(4));
+            QTest::qWait(20);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(server.Output().contains("limite de todos os clientes"), 120000);
+        // Let go at once: the connection ends under what they left unread.
+        QTRY_VERIFY(
+            std::any_of(greedy.begin(), greedy.end(), [](const auto &g) { return g->Ended(); }));
         QVERIFY(Client(server.Port())->Call(u"GetDataSaldEmpr"_s, {u"01"_s}).Ok);
+    }
+
+    // A small message arriving in pieces is answered beside eight holders of a megabyte each;
+    // past the budget they share, the largest holder is turned away and the small ones stay.
+    void unfinishedMessagesShareABudget() {
+        const QByteArray big = RawWebSocket::Frame(QByteArray(16 * 1024 * 1024 - 64, ' '));
+        std::vector<std::unique_ptr<RawWebSocket>> holders;
+        const auto hold = [&](qsizetype bytes) {
+            holders.push_back(std::make_unique<RawWebSocket>());
+            holders.back()->Open(m_server.Port());
+            holders.back()->Send(big.left(bytes));
+        };
+        for (int i = 0; i < 8; ++i)
+            hold(1024 * 1024);
+        QTest::qWait(200);
+        const QByteArray ping = RawWebSocket::Frame(JsonRpc::EncodeRequest(7, u"ping"_s, {}));
+        RawWebSocket pieces;
+        QVERIFY(pieces.Open(m_server.Port()));
+        pieces.Send(ping.left(10));
+        QTest::qWait(300);
+        pieces.Send(ping.mid(10));
+        QVERIFY(pieces.Socket().waitForReadyRead(2000));
+        QVERIFY(pieces.Socket().readAll().contains("pong"));
+        for (int i = 0; i < 5; ++i)
+            hold(15 * 1024 * 1024);
+        QTRY_VERIFY_WITH_TIMEOUT(m_server.Output().contains("mensagem inacabada entre as maiores"),
+                                 20000);
+        QElapsedTimer clock;
+        clock.start();
+        bool turnedAway = false;
+        while (!turnedAway && clock.elapsed() < 10000) {
+            for (int i = 8; i < 13 && !turnedAway; ++i)
+                turnedAway = holders.at(i)->CloseCode(20) == 1013;
+        }
+        QVERIFY(turnedAway);
+        for (int i = 0; i < 8; ++i)
+            QCOMPARE(holders.at(i)->Socket().state(), QAbstractSocket::ConnectedState);
     }
 
     void clientsLeavingMidCall() {
@@ -408,20 +514,15 @@ private Q_SLOTS:
         QVERIFY(clock.elapsed() < 4000);
         QTRY_VERIFY(server.Output().contains("mensagem não terminada a tempo"));
 
-        // Only so many messages may be unfinished at once; the next one is turned away.
-        std::vector<std::unique_ptr<RawWebSocket>> halfway;
-        for (int i = 0; i < 8; ++i) {
-            halfway.push_back(std::make_unique<RawWebSocket>());
-            QVERIFY(halfway.back()->Open(server.Port()));
-            halfway.back()->Send(whole.left(100));
-        }
-        QTest::qWait(200);
-        RawWebSocket ninth;
-        QVERIFY(ninth.Open(server.Port()));
-        ninth.Send(whole.left(100));
-        QVERIFY(ninth.ClosedWithin(800));
-        QTRY_VERIFY(server.Output().contains("mensagens inacabadas demais"));
-        halfway.clear();
+        // A message begun in the same read as a whole one keeps the listener's time limit and
+        // close code.
+        const QByteArray ping = RawWebSocket::Frame(JsonRpc::EncodeRequest(7, u"ping"_s, {}));
+        RawWebSocket pieces;
+        QVERIFY(pieces.Open(server.Port()));
+        pieces.Send(ping + ping.left(10));
+        QVERIFY(pieces.Socket().waitForReadyRead(2000));
+        QVERIFY(pieces.Socket().readAll().contains("pong"));
+        QCOMPARE(pieces.CloseCode(4000), 1008);
 
         // Idle: nothing sent, nothing awaited.
         RawWebSocket idle;

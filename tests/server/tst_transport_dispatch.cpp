@@ -4,9 +4,11 @@
 #include "exceptions.h"
 #include "netconnection.h"
 #include "remoteobject.h"
+#include "requestpeek.h"
 #include "workerpool.h"
 #include "wslistener.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
@@ -203,7 +205,7 @@ private Q_SLOTS:
         QTRY_VERIFY(socket.state() == QAbstractSocket::ConnectedState);
         const int before = m_inner.calls;
         socket.sendTextMessage(
-            uR"({"jsonrpc":"2.0","method":"Ger09400.rdmParamCtbl.echo","params":[]})"_s);
+            u"{\"jsonrpc\":\"2.0\",\"method\":\"Ger09400.rdmParamCtbl.echo\",\"params\":[]}"_s);
         socket.sendTextMessage(QString::fromUtf8(JsonRpc::EncodeRequest(9, u"ping"_s, {})));
         QCOMPARE(Answer(answers).value(u"id"_s), QJsonValue(9));
         QTRY_COMPARE(m_inner.calls.load(), before + 1);
@@ -310,6 +312,50 @@ private Q_SLOTS:
             while (slowDone == before)
                 std::this_thread::yield();
         }
+    }
+
+    // What the I/O thread reads of a request it refuses unparsed: the id and method when they
+    // are plain, null otherwise, and never more than one pass over the text.
+    void peekAtRefusedRequest_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("id"); // as JSON; "-" for none (a notification)
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<bool>("object");
+        const QString deep = QString(100000, u'[') + QString(100000, u']');
+        QTest::newRow("ours")
+            << u"{\"jsonrpc\":\"2.0\",\"id\":12,\"method\":\"X.Y\",\"params\":[]}"_s << u"12"_s
+            << u"X.Y"_s << true;
+        QTest::newRow("id last, past nested params")
+            << u"{\"method\":\"ping\",\"params\":[{\"id\":1,\"a\":\"}]\\\"\"}],\"id\":\"a\\\"b\"}"_s
+            << u"\"a\\\"b\""_s << u"ping"_s << true;
+        QTest::newRow("notification")
+            << u"{ \"method\" : \"X\" , \"params\" : [ 1 , 2 ] }"_s << u"-"_s << u"X"_s << true;
+        QTest::newRow("id an object")
+            << u"{\"id\":{\"a\":1},\"method\":\"X\"}"_s << u"null"_s << u"X"_s << true;
+        QTest::newRow("very deep params")
+            << u"{\"params\":%1,\"id\":3}"_s.arg(deep) << u"3"_s << QString() << true;
+        QTest::newRow("cut in a string")
+            << u"{\"id\":5,\"method\":\"X\",\"params\":[\"ab"_s << u"5"_s << u"X"_s << false;
+        QTest::newRow("cut before the id")
+            << u"{\"method\":\"X\",\"params\":[[["_s << u"null"_s << u"X"_s << false;
+        QTest::newRow("not an object") << u"[1,2]"_s << u"null"_s << QString() << false;
+        QTest::newRow("empty") << QString() << u"null"_s << QString() << false;
+        QTest::newRow("method not text")
+            << u"{\"id\":1,\"method\":7}"_s << u"1"_s << QString() << true;
+    }
+    void peekAtRefusedRequest() {
+        QFETCH(QString, text);
+        QFETCH(QString, id);
+        QFETCH(QString, method);
+        QFETCH(bool, object);
+        const RequestPeek peek = RequestPeek::Read(text);
+        if (id == u"-"_s)
+            QVERIFY(peek.Id.isUndefined());
+        else
+            QCOMPARE(QJsonDocument(QJsonArray{peek.Id}).toJson(QJsonDocument::Compact),
+                     (u"["_s + id + u"]"_s).toUtf8());
+        QCOMPARE(peek.Method, method);
+        QCOMPARE(peek.Object, object);
     }
 
     void pingNeedsNoObject() {
