@@ -120,21 +120,13 @@ private Q_SLOTS:
         QTest::newRow("raw tab in a string")
             << QByteArray("{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"pi\tng\"}")
             << JsonRpc::ParseError << none;
-        QTest::newRow("raw NUL in an argument")
-            << QByteArray("{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"a.b\",\"params\":[\"\0\"]}",
-                          54)
-            << JsonRpc::ParseError << none;
         QTest::newRow("lone number with a bare point")
             << QByteArray("1.") << JsonRpc::ParseError << none;
-        QTest::newRow("lone number") << QByteArray("5") << JsonRpc::InvalidRequest << none;
-        for (const char *number : {".5", "-.5", "2.", "1.e3"})
-            QTest::addRow("number %s in the arguments", number)
-                << (R"({"jsonrpc":"2.0","id":1,"method":"a.b","params":[)" + QByteArray(number) +
-                    "]}")
-                << JsonRpc::ParseError << none;
-        QTest::newRow("numbers JSON allows")
-            << QByteArray(R"({"jsonrpc":"2.0","id":-0,"method":"a.b","params":[0.5e-3,1E+2,-10]})")
-            << 0 << QJsonValue(0);
+        const QByteArray call = R"({"jsonrpc":"2.0","id":1,"method":"a.b","params":[)";
+        for (const char *number : {".5", "2.", "1.e3"})
+            QTest::addRow("number %s", number)
+                << call + number + "]}" << JsonRpc::ParseError << none;
+        QTest::newRow("numbers JSON allows") << call + "0.5e-3,1E+2,-0]}" << 0 << QJsonValue(1);
         QTest::newRow("batch") << QByteArray(R"([{"jsonrpc":"2.0","id":1,"method":"ping"}])")
                                << JsonRpc::InvalidRequest << none;
         QTest::newRow("version missing") << QByteArray(R"({"id":3,"method":"ping"})")
