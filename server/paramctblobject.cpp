@@ -725,7 +725,7 @@ CallOutcome ParamCtblObject::setContOpe(const QJsonArray &params) {
             touched.append(row.value(keyIndex).toString());
         }
         outcome.Company = touched.join(u',');
-        m_database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {
+        const auto apply = [&](QSqlDatabase &db) {
             ChangeHistory history(u"SetContOpe"_s);
             for (const TChange &change : log.Changes) {
                 const QString code =
@@ -736,7 +736,9 @@ CallOutcome ParamCtblObject::setContOpe(const QJsonArray &params) {
                 history.Compare(code, before, after ? *after : ChangeHistory::RecordOf(db, code));
             }
             history.Write(db);
-        });
+        };
+        // Beside the other single-record writers, never beside a bulk apply.
+        m_database.Transaction(Database::Access::Write, apply, Database::Turn::Shared);
         return TResultEnvelope::Success();
     });
     return outcome;
@@ -910,7 +912,7 @@ CallOutcome ParamCtblObject::setCadAuto(const QJsonArray &params) {
                  u"Nada a alterar: informe a alteração de períodos e/ou de controles."_s);
         const BulkRequest request = requireBulkRequest(params.at(3));
         const QHash<QString, QVariant> columns = bulkColumns(request, periods, controls);
-        m_database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {
+        const auto apply = [&](QSqlDatabase &db) {
             // The screen checked before asking; entries or balances may have moved since.
             const QDate end =
                 periods ? QDate::fromString(columns.value(u"DTFINACONT"_s).toString(), Qt::ISODate)
@@ -935,7 +937,9 @@ CallOutcome ParamCtblObject::setCadAuto(const QJsonArray &params) {
             history.CaptureBulk(db, m_database.Kind(), scope.Condition, scope.Binds);
             writeBulk(db, m_database.Kind(), list, columns);
             history.WriteBulk(db, m_database.Kind());
-        });
+        };
+        // Alone: it writes every listed record, and would keep colliding with single writes.
+        m_database.Transaction(Database::Access::Write, apply, Database::Turn::Alone);
         return TResultEnvelope::Success(QJsonValue(), QJsonArray{list.Normalised()});
     });
     return outcome;

@@ -13,9 +13,10 @@
 #include <QSqlRecord>
 #include <QTest>
 
-#include <thread>
 #include <QThread>
 #include <QWebSocket>
+#include <atomic>
+#include <thread>
 
 using namespace Qt::StringLiterals;
 
@@ -1059,31 +1060,52 @@ private Q_SLOTS:
 
     void parallelWritersAllSucceed() {
         // Several clients write the same companies at once: each call waits for the others or
-        // is retried, and none of them sees a database error.
-        constexpr int Writers = 4;
+        // is retried, and none of them gives up or sees a database error. Two apply in bulk, on
+        // a list and on every company (which gave up beside single-record edits on
+        // PostgreSQL); the others, while a bulk apply is under way, close periods or edit a
+        // field no bulk apply writes, each on its own company.
+        constexpr int Writers = 6;
         constexpr int CallsEach = 5;
         const quint16 port = quint16(m_fx.Client().Port());
         QStringList failures;
         QMutex lock;
+        std::atomic<int> bulksLeft = 2;
+        std::atomic<int> closed = 0;
         QVector<QThread *> threads;
         for (int w = 0; w < Writers; ++w) {
-            threads.append(QThread::create([&, w] {
+            const QString code = u"0%1"_s.arg(w + 2);
+            QString flag = m_fx.Scalar(u"SELECT IDCONGERGGF FROM CONTOPECTBL WHERE CDEMPRESA = "
+                                       "'%1'"_s.arg(code))
+                               .toString();
+            threads.append(QThread::create([&, w, code, flag]() mutable {
                 TNetConnection c;
                 c.SetPort(port);
                 c.SetServerName(u"Ger09400.rdmParamCtbl"_s);
                 c.SetTimeoutMs(60000);
-                for (int i = 0; i < CallsEach; ++i) {
-                    QString list = u"01,02,06,10"_s;
+                for (int i = 0; i < CallsEach || (w > 1 && bulksLeft > 0); ++i) {
+                    QString list = w == 0 ? u"01,02,06,10"_s : u"T"_s;
+                    const QString next = flag == u"S"_s ? u"N"_s : u"S"_s;
+                    TChangeLog log;
+                    log.Fields = {{u"CDEMPRESA"_s, TFieldType::String, 2, false},
+                                  {u"IDCONGERGGF"_s, TFieldType::String, 1, false}};
+                    log.Changes = {{TChangeOp::Update, {code, flag}, {code, next}}};
                     TResultEnvelope r =
-                        w % 2 == 0 ? c.Call(u"setCadAuto"_s, {list, u"S"_s, u"S"_s, BulkRequest()},
-                                            {&list})
-                                   : c.Call(u"setUsuarioFechamentoPeriodo"_s,
-                                            {u"02"_s, u"17/11/2025"_s, u"USUARIO%1"_s.arg(w)});
+                        w < 2    ? c.Call(u"setCadAuto"_s,
+                                          {list, w == 0 ? u"S"_s : u"N"_s, u"S"_s, BulkRequest()},
+                                          {&list})
+                        : w == 2 ? c.Call(u"setUsuarioFechamentoPeriodo"_s,
+                                          {u"02"_s, u"17/11/2025"_s, u"USUARIO%1"_s.arg(w)})
+                                 : c.Call(u"SetContOpe"_s, {Packet::ToJson(log)});
                     if (!r.Ok) {
                         QMutexLocker locked(&lock);
                         failures << r.ErrorCode + u": "_s + r.ErrorMessage;
+                    } else {
+                        closed += w == 2;
+                        flag = next; // read only by the editors
                     }
                 }
+                if (w < 2)
+                    --bulksLeft;
             }));
         }
         for (QThread *t : threads)
@@ -1093,9 +1115,8 @@ private Q_SLOTS:
             delete t;
         }
         QVERIFY2(failures.isEmpty(), qPrintable(failures.join(u"\n"_s)));
-        QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM FECHAPERIODO"_s).toInt(),
-                 Writers / 2 * CallsEach);
-        QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM CONTOPECTBL"_s).toInt(), 10);
+        QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM FECHAPERIODO"_s).toInt(), closed.load());
+        QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM CONTOPECTBL"_s).toInt(), 12);
     }
 
     void cacheTables_data() {
