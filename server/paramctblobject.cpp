@@ -296,7 +296,8 @@ void requireSavableRecord(QSqlDatabase &db, const QString &code,
         readings.Set(slot, !date.isValid(),
                      date.isValid() ? DateTimeUtil::FromQDate(date) : TDateTime(0));
     }
-    if (const ParamRules::ConfirmRule *broken = ParamRules::FirstBroken(readings))
+    if (const ParamRules::ConfirmRule *broken =
+            ParamRules::FirstBroken(readings, ParamRules::Checker::Server))
         fail(u"refused"_s,
              u"Empresa '%1': %2"_s.arg(code, ParamContabMessage(QStringView(broken->Key))));
 
@@ -852,11 +853,16 @@ CallOutcome ParamCtblObject::setUsuarioFechamentoPeriodo(const QJsonArray &param
         const QString code = requireCode(params.at(0).toString());
         const QString date = params.at(1).toString().trimmed();
         const QString who = params.at(2).toString().trimmed();
+        if (MethodCall::HasControlCharacter(date))
+            fail(u"invalid_argument"_s,
+                 u"Data de fechamento inválida: contém caracteres de controle."_s);
         // The screen sends the date it showed the user; anything else would be an audit row
         // nobody can read back as a date.
         if (date.size() != 10 || !QDate::fromString(date, u"dd/MM/yyyy"_s).isValid())
             fail(u"invalid_argument"_s,
                  u"Data de fechamento inválida: '%1' (use dd/mm/aaaa)."_s.arg(date.left(20)));
+        if (MethodCall::HasControlCharacter(who))
+            fail(u"invalid_argument"_s, u"Operador inválido: contém caracteres de controle."_s);
         if (who.isEmpty() || who.size() > 60)
             fail(u"invalid_argument"_s, u"Operador inválido: '%1'."_s.arg(who.left(60)));
         m_database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {

@@ -242,6 +242,10 @@ private Q_SLOTS:
                                   "1"_s),
                           u"17/11/2025"_s, u"ANA"_s}
             << u"invalid_argument"_s << u"caracteres de controle"_s;
+        QTest::newRow("NUL in a closing operator")
+            << u"setUsuarioFechamentoPeriodo"_s
+            << QJsonArray{u"02"_s, u"17/11/2025"_s, QString(u"AN\0A"_s)} << u"invalid_argument"_s
+            << u"Operador inválido: contém caracteres de controle."_s;
         QTest::newRow("bad date") << u"getLancSemEvolucao"_s << QJsonArray{u"01"_s, u"31/12/2026"_s}
                                   << u"invalid_argument"_s << u"31/12/2026"_s;
         const QString badClosing = u"Data de fechamento inválida"_s;
@@ -430,9 +434,20 @@ private Q_SLOTS:
             << u"Empresa '07': Data inicial de Integração do Gestão de Ativos deve ser "
                "informada."_s;
         QTest::newRow("asset-management period backwards")
-            << u"05"_s << QStringList{u"DTINIINTCONTGPA=2026-12-01"_s, u"DTFININTCONTGPA=2026-11-30"_s}
+            << u"05"_s
+            << QStringList{u"DTINIINTCONTGPA=2026-12-01"_s, u"DTFININTCONTGPA=2026-11-30"_s}
             << u"Empresa '05': Data de início de integração Gestão de Ativos deve ser menor que "
                "data final de integração Gestão de Ativos."_s;
+        // The screen compares these as months; the server also reads their days.
+        QTest::newRow("accounting period backwards within its month")
+            << u"05"_s << QStringList{u"DTINICCONT=2026-12-20"_s, u"DTFINACONT=2026-12-10"_s}
+            << u"Empresa '05': Data do período contábil inicial deve ser menor ou igual"_s;
+        QTest::newRow("asset-management period backwards within its month")
+            << u"05"_s
+            << QStringList{u"DTINIINTCONTGPA=2026-12-20"_s, u"DTFININTCONTGPA=2026-12-10"_s}
+            << u"Empresa '05': Data de início de integração Gestão de Ativos"_s;
+        QTest::newRow("control character") << u"06"_s << QStringList{QString(u"IDSALDEMPR=\0"_s)}
+                                           << u"IDSALDEMPR: contém caracteres de controle."_s;
         QTest::newRow("required date given as the date value 0")
             << u"07"_s << QStringList{u"DTINICCONT=1899-12-30"_s}
             << u"Empresa '07': Data do período contábil inicial deve ser informada."_s;
@@ -874,6 +889,9 @@ private Q_SLOTS:
                               << u"Data inválida em data inicial"_s;
         QTest::newRow("list") << QJsonArray{u"01,,02"_s, u""_s, u""_s, u""_s, u""_s, u"1"_s}
                               << u"item vazio"_s;
+        QTest::newRow("operator") << QJsonArray{u"T"_s, u""_s, u""_s, u""_s, QString(u"A\0"_s),
+                                                u"1"_s}
+                                  << u"Operador inválido: contém caracteres de controle."_s;
     }
 
     void historyRefusesBadFilters() {
