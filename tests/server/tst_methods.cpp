@@ -1137,6 +1137,24 @@ private Q_SLOTS:
         QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM CONTOPECTBL"_s).toInt(), 12);
     }
 
+    // A name stored by other means as invalid UTF-8 (a lone continuation byte, a sequence cut
+    // short) reads alike through both methods.
+    void invalidUtf8ReadsAlike() {
+        if (MethodsFixture::OnPostgres())
+            QSKIP("PostgreSQL refuses invalid UTF-8 in a text column");
+        const QByteArray hex = "418042E282";
+        QString error;
+        QVERIFY2(m_fx.Exec(u"UPDATE EMPRESA SET NMEMPRESA = CAST(X'%1' AS TEXT) WHERE "
+                           "CDEMPRESA = '01'"_s.arg(QLatin1StringView(hex)),
+                           &error),
+                 qPrintable(error));
+        const QVariant expected = QString::fromUtf8(QByteArray::fromHex(hex));
+        const TTablePacket records = Records(m_fx.Client());
+        QCOMPARE(Cell(records, RowOf(records, u"01"_s), u"NMEMPRESA"_s), expected);
+        const TResultEnvelope r = m_fx.Client(u"Host.Cache"_s).Call(u"GetTabela"_s, {u"EMPRESA"_s});
+        QCOMPARE(Cell(ToPacket(r.Payload), 0, u"NMEMPRESA"_s), expected);
+    }
+
     void cacheTables_data() {
         QTest::addColumn<QString>("table");
         QTest::addColumn<QVariant>("columns"); // null: the one-argument form
