@@ -35,10 +35,50 @@ bool SetText(QString *error, QString message) {
 
 // What one pass over a request's bytes finds before it is parsed.
 struct Shape {
-    bool EscapesValid = true; // Qt's reader takes "\\x41" or "\\q" for the bare letter
+    // What Qt's reader takes although JSON does not: "\\x41" or "\\q" as the bare letter, a raw
+    // control character inside a string, a number such as "1." or ".5". The first such fault.
+    const char *LexicalFault = nullptr;
     qsizetype Containers = 0; // objects and arrays
     qsizetype Separators = 0; // commas outside strings: about the number of values
 };
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// Whether text[begin, end) is a JSON number: -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?
+bool IsJsonNumber(const QByteArray &text, qsizetype begin, qsizetype end) {
+    qsizetype i = begin;
+    const auto digits = [&] {
+        const qsizetype from = i;
+        while (i < end && isDigit(text.at(i)))
+            ++i;
+        return i > from;
+    };
+    if (i < end && text.at(i) == '-')
+        ++i;
+    if (i < end && text.at(i) == '0')
+        ++i;
+    else if (!digits())
+        return false;
+    if (i < end && text.at(i) == '.') {
+        ++i;
+        if (!digits())
+            return false;
+    }
+    if (i < end && (text.at(i) == 'e' || text.at(i) == 'E')) {
+        ++i;
+        if (i < end && (text.at(i) == '+' || text.at(i) == '-'))
+            ++i;
+        if (!digits())
+            return false;
+    }
+    return i == end;
+}
+
+bool isNumberChar(char c) {
+    return isDigit(c) || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E';
+}
 
 // One pass, tracking whether it is inside a string. A parsed tree costs many times the text's
 // size when the text is all structure ("[[],[],...]", "[1,1,...]"), so the counts let such a
@@ -49,19 +89,33 @@ Shape ScanRequest(const QByteArray &text) {
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char c = text.at(i);
         if (!inString) {
-            if (c == '"')
+            if (c == '"') {
                 inString = true;
-            else if (c == '{' || c == '[')
+            } else if (c == '{' || c == '[') {
                 ++shape.Containers;
-            else if (c == ',')
+            } else if (c == ',') {
                 ++shape.Separators;
+            } else if (isDigit(c) || c == '-' || c == '.') {
+                // The whole number at once: each byte is still looked at once.
+                qsizetype end = i + 1;
+                while (end < text.size() && isNumberChar(text.at(end)))
+                    ++end;
+                if (!IsJsonNumber(text, i, end)) {
+                    shape.LexicalFault = "número inválido";
+                    return shape;
+                }
+                i = end - 1;
+            }
             continue;
         }
         if (c == '"') {
             inString = false;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            shape.LexicalFault = "caractere de controle dentro de um texto (use \\uXXXX)";
+            return shape;
         } else if (c == '\\') {
             if (++i >= text.size()) {
-                shape.EscapesValid = false;
+                shape.LexicalFault = "sequência de escape inválida";
                 return shape;
             }
             switch (text.at(i)) {
@@ -76,7 +130,7 @@ Shape ScanRequest(const QByteArray &text) {
             case 'u':
                 break;
             default:
-                shape.EscapesValid = false;
+                shape.LexicalFault = "sequência de escape inválida";
                 return shape;
             }
         }
@@ -138,6 +192,10 @@ bool DecodeRequest(const QByteArray &text, Request &out, Error *error, QJsonValu
                         u"Requisição com estrutura grande demais: no máximo %1 objetos e listas e "
                         "%2 valores."_s.arg(MaxRequestContainers)
                             .arg(MaxRequestValues));
+    // Before Qt's reader: it would take "1." for a lone value, which is no JSON at all.
+    if (shape.LexicalFault)
+        return SetError(error, ParseError,
+                        u"JSON inválido: %1"_s.arg(QString::fromUtf8(shape.LexicalFault)));
     QJsonParseError parse;
     const QJsonDocument doc = QJsonDocument::fromJson(text, &parse);
     if (parse.error != QJsonParseError::NoError) {
@@ -146,8 +204,6 @@ bool DecodeRequest(const QByteArray &text, Request &out, Error *error, QJsonValu
                             u"A requisição deve ser um único objeto JSON."_s);
         return SetError(error, ParseError, u"JSON inválido: %1"_s.arg(parse.errorString()));
     }
-    if (!shape.EscapesValid)
-        return SetError(error, ParseError, u"JSON inválido: sequência de escape inválida"_s);
     if (!doc.isObject())
         return SetError(error, InvalidRequest, u"A requisição deve ser um único objeto JSON."_s);
 

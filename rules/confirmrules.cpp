@@ -32,7 +32,8 @@ bool BothGiven(R r, Slot first, Slot last) {
 }
 
 // Emptiness reads the controls' texts, everything after reads their dates. Every comparison is
-// strict: equal days pass. The accounting and posting periods are whole months (F and L).
+// strict: equal days pass. The accounting and posting periods are whole months (F and L); the
+// server-only lines read the same periods day by day.
 constexpr ConfirmRule Rules[] = {
     {1, [](R r) { return r.Empty(IniCont); }, u"DtIniPerCont", IniCont, true},
     {2, [](R r) { return r.Empty(FinCont); }, u"DtFimPerCont", FinCont, true},
@@ -47,7 +48,9 @@ constexpr ConfirmRule Rules[] = {
     {11, [](R r) { return r.Empty(IniGPA); }, u"GPAINI_DEV", IniGPA, false},
     {12, [](R r) { return r.Empty(FinGPA); }, u"GPAFIN_DEV", FinGPA, false},
     {13, [](R r) { return r.F(IniCont) > r.L(FinCont); }, u"DtiniMaior", IniCont, true},
+    {13, [](R r) { return r.D(FinCont) < r.D(IniCont); }, u"DtiniMaior", IniCont, true, true},
     {14, [](R r) { return r.F(IniLanc) > r.L(FinLanc); }, u"DtMaiorContFim", IniLanc, true},
+    {14, [](R r) { return r.D(FinLanc) < r.D(IniLanc); }, u"DtMaiorContFim", IniLanc, true, true},
     {15, [](R r) { return r.F(IniCont) > r.F(IniLanc); }, u"DtMaiorCont", IniLanc, true},
     {16, [](R r) { return r.L(FinCont) < r.L(FinLanc); }, u"DtMaiorContMaior", FinLanc, true},
     {17, [](R r) { return r.D(FinDFE) < r.D(IniDFE); }, u"DtMenorDFEMaior", IniDFE, true},
@@ -60,6 +63,7 @@ constexpr ConfirmRule Rules[] = {
      u"DtInteMaior", IniFIN, true},
     {22, [](R r) { return r.D(FimFIN) < r.D(IniFIN); }, u"DtMenorInte", IniFIN, true},
     {23, [](R r) { return r.L(FinGPA) < r.F(IniGPA); }, u"DtMenorGPAMaior", IniGPA, true},
+    {23, [](R r) { return r.D(FinGPA) < r.D(IniGPA); }, u"DtMenorGPAMaior", IniGPA, true, true},
     {24, [](R r) { return r.F(IniCont) > r.F(IniGPA) || r.L(FinCont) < r.L(FinGPA); },
      u"DtGPAMaior", IniGPA, true},
     {25, [](R r) { return OnlyOneGiven(r, IniFIS, FinFIS); }, u"IntervFISVaz", IniFIS, true},
@@ -84,9 +88,9 @@ std::span<const ConfirmRule> ConfirmRules() {
     return Rules;
 }
 
-const ConfirmRule *FirstBroken(const PeriodReadings &readings) {
+const ConfirmRule *FirstBroken(const PeriodReadings &readings, Checker who) {
     for (const ConfirmRule &rule : Rules)
-        if (rule.Fails(readings))
+        if ((who == Checker::Server || !rule.ServerOnly) && rule.Fails(readings))
             return &rule;
     return nullptr;
 }

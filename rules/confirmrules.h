@@ -58,12 +58,20 @@ struct ConfirmRule {
     const char16_t *Key; // message key in the screen's catalogue
     Slot Focus;          // the date to put the user on
     bool FormPage;       // the form page comes forward before the focus moves
+    // Checked by the server alone. The screen shows the accounting and posting periods as months
+    // and has always let the asset-management period end earlier in its start's month; a record
+    // another client writes day by day must still run forwards, and the server says so in the
+    // words the screen uses for the same period. Such a rule carries the number of the screen's
+    // rule it sharpens.
+    bool ServerOnly = false;
 };
 
-// Rules 1 to 30, in the order they are checked.
+enum class Checker { Screen, Server };
+
+// Rules 1 to 30 and the server's own, in the order they are checked.
 std::span<const ConfirmRule> ConfirmRules();
 
-// The first rule the readings break, or nullptr when they pass them all.
-const ConfirmRule *FirstBroken(const PeriodReadings &readings);
+// The first rule the readings break for `who`, or nullptr when they pass them all.
+const ConfirmRule *FirstBroken(const PeriodReadings &readings, Checker who = Checker::Screen);
 
 } // namespace ParamRules

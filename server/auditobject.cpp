@@ -83,6 +83,10 @@ CallOutcome AuditObject::Invoke(const QString &method, const QJsonArray &params)
             refuse(u"Página inválida: '%1' (use 1, 2, ...)."_s.arg(params.at(5).toString().left(20)));
         if (field.size() > 30 || who.size() > 60)
             refuse(u"Campo ou operador longo demais."_s);
+        if (MethodCall::HasControlCharacter(field))
+            refuse(u"Campo inválido: contém caracteres de controle."_s);
+        if (MethodCall::HasControlCharacter(who))
+            refuse(u"Operador inválido: contém caracteres de controle."_s);
 
         QStringList where;
         QVariantList binds;

@@ -5,6 +5,7 @@
 #include "packet.h"
 #include "packetwriter.h"
 #include "paramrecord.h"
+#include "sqlitereader.h"
 
 #include <QJsonObject>
 
@@ -106,13 +107,20 @@ CallOutcome CacheObject::Invoke(const QString &method, const QJsonArray &params)
         QByteArray payload;
         m_database.Transaction(Database::Access::SingleRead, [&](QSqlDatabase &db) {
             TPacketWriter packet(defs);
-            QSqlQuery &q = Database::Statement(
-                db, u"SELECT %1 FROM %2 ORDER BY CDEMPRESA"_s.arg(names.join(u", "_s), table));
-            Database::Exec(q);
-            while (q.next()) {
-                for (int i = 0; i < columns.size(); ++i)
-                    ParamRecord::WriteStored(packet, columns.at(i), q.value(i));
-                packet.EndRow();
+            const QString sql =
+                u"SELECT %1 FROM %2 ORDER BY CDEMPRESA"_s.arg(names.join(u", "_s), table);
+            // On SQLite the rows come from the engine as GetContOpe reads them, so that a text
+            // stored by other means as invalid UTF-8 reads the same through both.
+            if (sqlite3 *handle = SqliteReader::Handle(db)) {
+                SqliteReader::WriteRows(handle, sql, columns, packet);
+            } else {
+                QSqlQuery &q = Database::Statement(db, sql);
+                Database::Exec(q);
+                while (q.next()) {
+                    for (int i = 0; i < columns.size(); ++i)
+                        ParamRecord::WriteStored(packet, columns.at(i), q.value(i));
+                    packet.EndRow();
+                }
             }
             payload = packet.Finish();
         });

@@ -1,5 +1,7 @@
 #include "companylist.h"
 
+#include "methodcall.h"
+
 #include <QSet>
 
 using namespace Qt::StringLiterals;
@@ -67,10 +69,7 @@ bool CompanyList::ParseCode(const QString &text, QString &code, QString *error) 
             text.size() > 8 ? text.left(8) + u"..."_s : text);
         return false;
     }
-    // A control character (a NUL, say) is no part of a code, and some databases refuse it in a
-    // statement's parameter with an error of their own.
-    if (std::any_of(trimmed.begin(), trimmed.end(),
-                    [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; })) {
+    if (MethodCall::HasControlCharacter(trimmed)) {
         *error = u"Código de empresa inválido: contém caracteres de controle."_s;
         return false;
     }

@@ -5,6 +5,7 @@
 #include <QAtomicInteger>
 #include <QMutex>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QSet>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -240,8 +241,30 @@ QSqlDatabase Database::Connection() {
     return db;
 }
 
-void Database::Transaction(Access access, const std::function<void(QSqlDatabase &)> &work) {
+void Database::Transaction(Access access, const std::function<void(QSqlDatabase &)> &work,
+                           Turn turn) {
     QSqlDatabase db = Connection();
+    // A bulk apply writes every listed row: beside single-record writers it kept failing
+    // serialization until its retries ran out. The turn is a session advisory lock taken before
+    // BEGIN, since a SERIALIZABLE snapshot is taken by the first statement: a lock waited for
+    // inside the transaction would leave the snapshot older than the rows then written, and
+    // fail all the same. PostgreSQL queues a new shared request behind a waiting exclusive
+    // one, so a stream of single writes cannot starve a bulk apply either.
+    const bool turns = m_dialect == Dialect::Postgres && turn != Turn::Any;
+    const bool alone = turn == Turn::Alone;
+    if (turns) {
+        QSqlQuery lock(db);
+        if (!lock.exec(alone ? u"SELECT pg_advisory_lock(9400, 1)"_s
+                             : u"SELECT pg_advisory_lock_shared(9400, 1)"_s))
+            throw DatabaseFailure(lock.lastError());
+    }
+    const auto release = qScopeGuard([&] {
+        // Outside any transaction by now; a connection that broke took the lock with it.
+        if (turns && !QSqlQuery(db).exec(alone ? u"SELECT pg_advisory_unlock(9400, 1)"_s
+                                               : u"SELECT pg_advisory_unlock_shared(9400, 1)"_s))
+            ServerLog::Write(ServerLog::Level::Warn,
+                             u"falha ao liberar a vez de escrita dos parâmetros"_s);
+    });
     if (access == Access::SingleRead) {
         // One statement is its own transaction on both databases: BEGIN and COMMIT would only
         // add round trips.

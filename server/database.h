@@ -39,10 +39,16 @@ public:
 
     // SingleRead: `work` runs exactly one SELECT, which is a transaction by itself.
     enum class Access { Read, Write, SingleRead };
+    // How a writer of parameter records takes turns on PostgreSQL: `Shared` beside the other
+    // single-record writers, `Alone` (a bulk apply) with none of them. SQLite's write lock
+    // already gives every writer its turn.
+    enum class Turn { Any, Shared, Alone };
     // Runs `work` in one transaction: committed when it returns, rolled back when it throws.
-    // PostgreSQL runs it SERIALIZABLE and retries a serialization failure a few times; SQLite
-    // takes the write lock up front for writing calls, so two writers never deadlock.
-    void Transaction(Access access, const std::function<void(QSqlDatabase &)> &work);
+    // PostgreSQL runs it SERIALIZABLE, after the turn, and retries a serialization failure a few
+    // times; SQLite takes the write lock up front for writing calls, so two writers never
+    // deadlock.
+    void Transaction(Access access, const std::function<void(QSqlDatabase &)> &work,
+                     Turn turn = Turn::Any);
 
     // Prepared-statement helpers; a driver failure throws the QSqlError, which Transaction
     // retries (serialization failure) or turns into a "database" failure.

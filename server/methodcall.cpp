@@ -2,6 +2,7 @@
 
 #include "database.h"
 
+#include <algorithm>
 #include <exception>
 
 using namespace Qt::StringLiterals;
@@ -34,6 +35,11 @@ std::optional<JsonRpc::Error> CheckParams(const QString &method, const QJsonArra
         }
     }
     return std::nullopt;
+}
+
+bool HasControlCharacter(QStringView text) {
+    return std::any_of(text.begin(), text.end(),
+                       [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; });
 }
 
 TResultEnvelope Guard(const std::function<TResultEnvelope()> &body) {

@@ -296,7 +296,8 @@ void requireSavableRecord(QSqlDatabase &db, const QString &code,
         readings.Set(slot, !date.isValid(),
                      date.isValid() ? DateTimeUtil::FromQDate(date) : TDateTime(0));
     }
-    if (const ParamRules::ConfirmRule *broken = ParamRules::FirstBroken(readings))
+    if (const ParamRules::ConfirmRule *broken =
+            ParamRules::FirstBroken(readings, ParamRules::Checker::Server))
         fail(u"refused"_s,
              u"Empresa '%1': %2"_s.arg(code, ParamContabMessage(QStringView(broken->Key))));
 
@@ -725,7 +726,7 @@ CallOutcome ParamCtblObject::setContOpe(const QJsonArray &params) {
             touched.append(row.value(keyIndex).toString());
         }
         outcome.Company = touched.join(u',');
-        m_database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {
+        const auto apply = [&](QSqlDatabase &db) {
             ChangeHistory history(u"SetContOpe"_s);
             for (const TChange &change : log.Changes) {
                 const QString code =
@@ -736,7 +737,9 @@ CallOutcome ParamCtblObject::setContOpe(const QJsonArray &params) {
                 history.Compare(code, before, after ? *after : ChangeHistory::RecordOf(db, code));
             }
             history.Write(db);
-        });
+        };
+        // Beside the other single-record writers, never beside a bulk apply.
+        m_database.Transaction(Database::Access::Write, apply, Database::Turn::Shared);
         return TResultEnvelope::Success();
     });
     return outcome;
@@ -850,11 +853,16 @@ CallOutcome ParamCtblObject::setUsuarioFechamentoPeriodo(const QJsonArray &param
         const QString code = requireCode(params.at(0).toString());
         const QString date = params.at(1).toString().trimmed();
         const QString who = params.at(2).toString().trimmed();
+        if (MethodCall::HasControlCharacter(date))
+            fail(u"invalid_argument"_s,
+                 u"Data de fechamento inválida: contém caracteres de controle."_s);
         // The screen sends the date it showed the user; anything else would be an audit row
         // nobody can read back as a date.
         if (date.size() != 10 || !QDate::fromString(date, u"dd/MM/yyyy"_s).isValid())
             fail(u"invalid_argument"_s,
                  u"Data de fechamento inválida: '%1' (use dd/mm/aaaa)."_s.arg(date.left(20)));
+        if (MethodCall::HasControlCharacter(who))
+            fail(u"invalid_argument"_s, u"Operador inválido: contém caracteres de controle."_s);
         if (who.isEmpty() || who.size() > 60)
             fail(u"invalid_argument"_s, u"Operador inválido: '%1'."_s.arg(who.left(60)));
         m_database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {
@@ -910,7 +918,7 @@ CallOutcome ParamCtblObject::setCadAuto(const QJsonArray &params) {
                  u"Nada a alterar: informe a alteração de períodos e/ou de controles."_s);
         const BulkRequest request = requireBulkRequest(params.at(3));
         const QHash<QString, QVariant> columns = bulkColumns(request, periods, controls);
-        m_database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {
+        const auto apply = [&](QSqlDatabase &db) {
             // The screen checked before asking; entries or balances may have moved since.
             const QDate end =
                 periods ? QDate::fromString(columns.value(u"DTFINACONT"_s).toString(), Qt::ISODate)
@@ -935,7 +943,9 @@ CallOutcome ParamCtblObject::setCadAuto(const QJsonArray &params) {
             history.CaptureBulk(db, m_database.Kind(), scope.Condition, scope.Binds);
             writeBulk(db, m_database.Kind(), list, columns);
             history.WriteBulk(db, m_database.Kind());
-        });
+        };
+        // Alone: it writes every listed record, and would keep colliding with single writes.
+        m_database.Transaction(Database::Access::Write, apply, Database::Turn::Alone);
         return TResultEnvelope::Success(QJsonValue(), QJsonArray{list.Normalised()});
     });
     return outcome;

@@ -3,6 +3,7 @@
 #include "packetwriter.h"
 
 #include "datetime.h"
+#include "methodcall.h"
 
 using namespace Qt::StringLiterals;
 
@@ -159,6 +160,11 @@ QVariant ToStorage(const Column &column, const QVariant &value, bool *ok, QStrin
     const QString text = value.toString();
     if (text.isEmpty())
         return {};
+    if (MethodCall::HasControlCharacter(text)) {
+        *ok = false;
+        *error = u"Valor inválido no campo %1: contém caracteres de controle."_s.arg(name);
+        return {};
+    }
     if (text.size() > column.Size) {
         *ok = false;
         *error =

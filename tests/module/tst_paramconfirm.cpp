@@ -335,8 +335,11 @@ private Q_SLOTS:
             << QStringList{u"DTINICCONT=20/12/2026"_s, u"DTINICLANC=01/12/2026"_s} << QString();
         QTest::newRow("posting ends on a later day of accounting's last month")
             << QStringList{u"DTFINACONT=10/12/2026"_s, u"DTFINALANC=31/12/2026"_s} << QString();
-        QTest::newRow("GPA 20/12 to 10/12: months compared")
-            << QStringList{u"dtIniGpa:20/12/2026"_s, u"dtFinGpa:10/12/2026"_s} << QString();
+        // The screen compares months and saves; the server reads the days and refuses.
+        QTest::newRow("GPA 20/12 to 10/12: months compared, the server refuses")
+            << QStringList{u"dtIniGpa:20/12/2026"_s, u"dtFinGpa:10/12/2026"_s}
+            << u"!Empresa '05': Data de início de integração Gestão de Ativos deve ser menor que "
+               "data final de integração Gestão de Ativos."_s;
         QTest::newRow("DFE of one day")
             << QStringList{u"ddeIniDocFisEntr:15/12/2026"_s, u"ddeFinDocFisEntr:15/12/2026"_s}
             << QString();
@@ -386,7 +389,9 @@ private Q_SLOTS:
         } else {
             const QString text = key.startsWith(u'!') ? key.mid(1) : s->msgPadrao->Msg(key);
             QCOMPARE(m_host->ErrorTexts(), QStringList{text});
-            QCOMPARE(s->cdsContOpe->State(), TDataSetState::Edit);
+            // The server's refusals name the company; they come after the post.
+            QCOMPARE(s->cdsContOpe->State(),
+                     text.startsWith(u"Empresa '"_s) ? TDataSetState::Browse : TDataSetState::Edit);
         }
     }
 

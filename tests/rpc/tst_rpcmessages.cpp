@@ -117,6 +117,16 @@ private Q_SLOTS:
         QTest::newRow("corrupted byte")
             << QByteArray("{\"jsonrpc\":\"2.0\",\"id\":1,\x01\"method\":\"ping\"}")
             << JsonRpc::ParseError << none;
+        QTest::newRow("raw tab in a string")
+            << QByteArray("{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"pi\tng\"}")
+            << JsonRpc::ParseError << none;
+        QTest::newRow("lone number with a bare point")
+            << QByteArray("1.") << JsonRpc::ParseError << none;
+        const QByteArray call = R"({"jsonrpc":"2.0","id":1,"method":"a.b","params":[)";
+        for (const char *number : {".5", "2.", "1.e3"})
+            QTest::addRow("number %s", number)
+                << call + number + "]}" << JsonRpc::ParseError << none;
+        QTest::newRow("numbers JSON allows") << call + "0.5e-3,1E+2,-0]}" << 0 << QJsonValue(1);
         QTest::newRow("batch") << QByteArray(R"([{"jsonrpc":"2.0","id":1,"method":"ping"}])")
                                << JsonRpc::InvalidRequest << none;
         QTest::newRow("version missing") << QByteArray(R"({"id":3,"method":"ping"})")

@@ -15,6 +15,7 @@
 
 #include <QThread>
 #include <QWebSocket>
+#include <atomic>
 #include <thread>
 
 using namespace Qt::StringLiterals;
@@ -241,6 +242,10 @@ private Q_SLOTS:
                                   "1"_s),
                           u"17/11/2025"_s, u"ANA"_s}
             << u"invalid_argument"_s << u"caracteres de controle"_s;
+        QTest::newRow("NUL in a closing operator")
+            << u"setUsuarioFechamentoPeriodo"_s
+            << QJsonArray{u"02"_s, u"17/11/2025"_s, QString(u"AN\0A"_s)} << u"invalid_argument"_s
+            << u"Operador inválido: contém caracteres de controle."_s;
         QTest::newRow("bad date") << u"getLancSemEvolucao"_s << QJsonArray{u"01"_s, u"31/12/2026"_s}
                                   << u"invalid_argument"_s << u"31/12/2026"_s;
         const QString badClosing = u"Data de fechamento inválida"_s;
@@ -433,6 +438,16 @@ private Q_SLOTS:
             << QStringList{u"DTINIINTCONTGPA=2026-12-01"_s, u"DTFININTCONTGPA=2026-11-30"_s}
             << u"Empresa '05': Data de início de integração Gestão de Ativos deve ser menor que "
                "data final de integração Gestão de Ativos."_s;
+        // The screen compares these as months; the server also reads their days.
+        QTest::newRow("accounting period backwards within its month")
+            << u"05"_s << QStringList{u"DTINICCONT=2026-12-20"_s, u"DTFINACONT=2026-12-10"_s}
+            << u"Empresa '05': Data do período contábil inicial deve ser menor ou igual"_s;
+        QTest::newRow("asset-management period backwards within its month")
+            << u"05"_s
+            << QStringList{u"DTINIINTCONTGPA=2026-12-20"_s, u"DTFININTCONTGPA=2026-12-10"_s}
+            << u"Empresa '05': Data de início de integração Gestão de Ativos"_s;
+        QTest::newRow("control character") << u"06"_s << QStringList{QString(u"IDSALDEMPR=\0"_s)}
+                                           << u"IDSALDEMPR: contém caracteres de controle."_s;
         QTest::newRow("required date given as the date value 0")
             << u"07"_s << QStringList{u"DTINICCONT=1899-12-30"_s}
             << u"Empresa '07': Data do período contábil inicial deve ser informada."_s;
@@ -873,6 +888,9 @@ private Q_SLOTS:
                               << u"Data inválida em data inicial"_s;
         QTest::newRow("list") << QJsonArray{u"01,,02"_s, u""_s, u""_s, u""_s, u""_s, u"1"_s}
                               << u"item vazio"_s;
+        QTest::newRow("operator") << QJsonArray{u"T"_s, u""_s, u""_s, u""_s, QString(u"A\0"_s),
+                                                u"1"_s}
+                                  << u"Operador inválido: contém caracteres de controle."_s;
     }
 
     void historyRefusesBadFilters() {
@@ -1060,31 +1078,52 @@ private Q_SLOTS:
 
     void parallelWritersAllSucceed() {
         // Several clients write the same companies at once: each call waits for the others or
-        // is retried, and none of them sees a database error.
-        constexpr int Writers = 4;
+        // is retried, and none of them gives up or sees a database error. Two apply in bulk, on
+        // a list and on every company (which gave up beside single-record edits on
+        // PostgreSQL); the others, while a bulk apply is under way, close periods or edit a
+        // field no bulk apply writes, each on its own company.
+        constexpr int Writers = 6;
         constexpr int CallsEach = 5;
         const quint16 port = quint16(m_fx.Client().Port());
         QStringList failures;
         QMutex lock;
+        std::atomic<int> bulksLeft = 2;
+        std::atomic<int> closed = 0;
         QVector<QThread *> threads;
         for (int w = 0; w < Writers; ++w) {
-            threads.append(QThread::create([&, w] {
+            const QString code = u"0%1"_s.arg(w + 2);
+            QString flag = m_fx.Scalar(u"SELECT IDCONGERGGF FROM CONTOPECTBL WHERE CDEMPRESA = "
+                                       "'%1'"_s.arg(code))
+                               .toString();
+            threads.append(QThread::create([&, w, code, flag]() mutable {
                 TNetConnection c;
                 c.SetPort(port);
                 c.SetServerName(u"Ger09400.rdmParamCtbl"_s);
                 c.SetTimeoutMs(60000);
-                for (int i = 0; i < CallsEach; ++i) {
-                    QString list = u"01,02,06,10"_s;
+                for (int i = 0; i < CallsEach || (w > 1 && bulksLeft > 0); ++i) {
+                    QString list = w == 0 ? u"01,02,06,10"_s : u"T"_s;
+                    const QString next = flag == u"S"_s ? u"N"_s : u"S"_s;
+                    TChangeLog log;
+                    log.Fields = {{u"CDEMPRESA"_s, TFieldType::String, 2, false},
+                                  {u"IDCONGERGGF"_s, TFieldType::String, 1, false}};
+                    log.Changes = {{TChangeOp::Update, {code, flag}, {code, next}}};
                     TResultEnvelope r =
-                        w % 2 == 0 ? c.Call(u"setCadAuto"_s, {list, u"S"_s, u"S"_s, BulkRequest()},
-                                            {&list})
-                                   : c.Call(u"setUsuarioFechamentoPeriodo"_s,
-                                            {u"02"_s, u"17/11/2025"_s, u"USUARIO%1"_s.arg(w)});
+                        w < 2    ? c.Call(u"setCadAuto"_s,
+                                          {list, w == 0 ? u"S"_s : u"N"_s, u"S"_s, BulkRequest()},
+                                          {&list})
+                        : w == 2 ? c.Call(u"setUsuarioFechamentoPeriodo"_s,
+                                          {u"02"_s, u"17/11/2025"_s, u"USUARIO%1"_s.arg(w)})
+                                 : c.Call(u"SetContOpe"_s, {Packet::ToJson(log)});
                     if (!r.Ok) {
                         QMutexLocker locked(&lock);
                         failures << r.ErrorCode + u": "_s + r.ErrorMessage;
+                    } else {
+                        closed += w == 2;
+                        flag = next; // read only by the editors
                     }
                 }
+                if (w < 2)
+                    --bulksLeft;
             }));
         }
         for (QThread *t : threads)
@@ -1094,9 +1133,26 @@ private Q_SLOTS:
             delete t;
         }
         QVERIFY2(failures.isEmpty(), qPrintable(failures.join(u"\n"_s)));
-        QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM FECHAPERIODO"_s).toInt(),
-                 Writers / 2 * CallsEach);
-        QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM CONTOPECTBL"_s).toInt(), 10);
+        QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM FECHAPERIODO"_s).toInt(), closed.load());
+        QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM CONTOPECTBL"_s).toInt(), 12);
+    }
+
+    // A name stored by other means as invalid UTF-8 (a lone continuation byte, a sequence cut
+    // short) reads alike through both methods.
+    void invalidUtf8ReadsAlike() {
+        if (MethodsFixture::OnPostgres())
+            QSKIP("PostgreSQL refuses invalid UTF-8 in a text column");
+        const QByteArray hex = "418042E282";
+        QString error;
+        QVERIFY2(m_fx.Exec(u"UPDATE EMPRESA SET NMEMPRESA = CAST(X'%1' AS TEXT) WHERE "
+                           "CDEMPRESA = '01'"_s.arg(QLatin1StringView(hex)),
+                           &error),
+                 qPrintable(error));
+        const QVariant expected = QString::fromUtf8(QByteArray::fromHex(hex));
+        const TTablePacket records = Records(m_fx.Client());
+        QCOMPARE(Cell(records, RowOf(records, u"01"_s), u"NMEMPRESA"_s), expected);
+        const TResultEnvelope r = m_fx.Client(u"Host.Cache"_s).Call(u"GetTabela"_s, {u"EMPRESA"_s});
+        QCOMPARE(Cell(ToPacket(r.Payload), 0, u"NMEMPRESA"_s), expected);
     }
 
     // Each worker's connection holds statements of its own once calls of many shapes ran on it
