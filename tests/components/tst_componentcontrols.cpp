@@ -75,7 +75,8 @@ private Q_SLOTS:
     void toolButtonClickWhileDisabled();
     void menuItemTickBelongsToTheHandler();
     void pageControlFiresOnUserChoiceOnly();
-    void exitHandlerCanRefuseATabClick();
+    void exitRunsBeforeATabClickSwitches_data();
+    void exitRunsBeforeATabClickSwitches();
     void navigatorFollowsTheRow();
 };
 
@@ -620,9 +621,25 @@ void TstComponentControls::pageControlFiresOnUserChoiceOnly() {
     QCOMPARE(changes, 1);
 }
 
-// A field whose exit check fails brings its page back when the user clicks another tab: the
-// exit runs while the page is being switched, and the change event still reports a page.
-void TstComponentControls::exitHandlerCanRefuseATabClick() {
+// A tab click leaves the field first: its exit runs before the page changes, and one that fails
+// cancels the switch, leaving the page and the focus where the exit put them (or kept them).
+void TstComponentControls::exitRunsBeforeATabClickSwitches_data() {
+    QTest::addColumn<QString>("exit"); // "pass", "refuse" (brings its page back), "fail"
+    QTest::addColumn<int>("page");
+    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<QStringList>("errors");
+    const QStringList error{u"Empresa deve ser informada."_s};
+    QTest::newRow("exit passes") << u"pass"_s << 1 << QStringList{u"exit:0"_s, u"change:1"_s}
+                                 << QStringList{};
+    QTest::newRow("exit refuses") << u"refuse"_s << 0 << QStringList{u"exit:0"_s} << error;
+    QTest::newRow("exit fails in place") << u"fail"_s << 0 << QStringList{u"exit:0"_s} << error;
+}
+
+void TstComponentControls::exitRunsBeforeATabClickSwitches() {
+    QFETCH(QString, exit);
+    QFETCH(int, page);
+    QFETCH(QStringList, events);
+    QFETCH(QStringList, errors);
     TestHost host;
     TPageControl pages(u"pgcPadrao"_s, nullptr);
     auto *form = new QWidget;
@@ -635,15 +652,18 @@ void TstComponentControls::exitHandlerCanRefuseATabClick() {
     (new QVBoxLayout(other))->addWidget(new QLineEdit(other));
     pages.AddPage(form, u"Formulário"_s);
     pages.AddPage(other, u"Controle"_s);
-    QStringList events;
+    QStringList seen;
     pages.OnChange = [&] {
-        events.append(u"change:"_s + QString::number(pages.currentIndex()));
+        seen.append(u"change:"_s + QString::number(pages.currentIndex()));
     };
     code->OnExit = [&] {
-        events.append(u"exit"_s);
-        pages.SetActivePage(form);
-        code->setFocus();
-        MensErro(u"Empresa deve ser informada."_s);
+        seen.append(u"exit:"_s + QString::number(pages.currentIndex()));
+        if (exit == u"refuse"_s) {
+            pages.SetActivePage(form);
+            code->setFocus();
+        }
+        if (exit != u"pass"_s)
+            MensErro(u"Empresa deve ser informada."_s);
     };
     pages.show();
     QVERIFY(QTest::qWaitForWindowExposed(&pages));
@@ -653,10 +673,10 @@ void TstComponentControls::exitHandlerCanRefuseATabClick() {
 
     QTabBar *bar = pages.tabBar();
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
-    QCOMPARE(pages.ActivePage(), form);
-    QVERIFY(code->hasFocus());
-    QCOMPARE(host.ErrorTexts(), QStringList{u"Empresa deve ser informada."_s});
-    QCOMPARE(events, (QStringList{u"exit"_s, u"change:0"_s}));
+    QCOMPARE(pages.currentIndex(), page);
+    QCOMPARE(seen, events);
+    QCOMPARE(host.ErrorTexts(), errors);
+    QCOMPARE(pages.focusWidget(), page == 0 ? static_cast<QWidget *>(code) : bar);
 }
 
 void TstComponentControls::navigatorFollowsTheRow() {

@@ -1,9 +1,9 @@
 // The desktop host: options, local copies, module loading, help and the headless jobs.
+#include "components/hostinterface.h"
 #include "dataset/clientdataset.h"
 #include "dataset/datetime.h"
 #include "dataset/exceptions.h"
 #include "dataset/packet.h"
-#include "components/hostinterface.h"
 #include "desktophost.h"
 #include "helpwindow.h"
 #include "historywindow.h"
@@ -18,7 +18,6 @@
 
 #include <QAbstractButton>
 #include <QAbstractScrollArea>
-#include <QScrollBar>
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
@@ -29,8 +28,11 @@
 #include <QMdiSubWindow>
 #include <QMessageBox>
 #include <QProcess>
-#include <QStandardPaths>
+#include <QScrollBar>
 #include <QSqlQuery>
+#include <QStandardPaths>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -58,6 +60,34 @@ QStringList Column(const QSqlDatabase &db, const QString &sql) {
         values << q.value(0).toString();
     return values;
 }
+
+// The person at the desk, as far as the boxes go: every message box and list dialog that comes up
+// is noted ("[title]" for a list) and answered: a question with `Answer`, a list by closing it.
+// The screens themselves (the bulk screen is modal too) are left alone.
+class DeskAnswers final : public QObject {
+public:
+    DeskAnswers() {
+        connect(&m_poll, &QTimer::timeout, this, &DeskAnswers::Poll);
+        m_poll.start(10);
+    }
+    QStringList Seen;
+    QMessageBox::StandardButton Answer = QMessageBox::No;
+
+private:
+    void Poll() {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            Seen << box->text();
+            QAbstractButton *button = box->button(Answer);
+            (button ? button : box->buttons().constFirst())->click();
+        } else if (auto *dialog = qobject_cast<QDialog *>(modal);
+                   dialog && dialog->objectName() != u"frmCadAuto"_s) {
+            Seen << u"["_s + dialog->windowTitle() + u"]"_s;
+            dialog->reject();
+        }
+    }
+    QTimer m_poll;
+};
 
 } // namespace
 
@@ -87,8 +117,9 @@ private:
     HostOptions OptionsFor(const QTemporaryDir &dir, const QString &url = {}) {
         HostOptions options;
         QString error;
-        if (!HostOptions::Parse({u"ger-host"_s, u"--server"_s, url.isEmpty() ? m_server->Url() : url,
-                                 u"--local-db"_s, dir.filePath(u"l.db"_s)},
+        if (!HostOptions::Parse({u"ger-host"_s, u"--server"_s,
+                                 url.isEmpty() ? m_server->Url() : url, u"--local-db"_s,
+                                 dir.filePath(u"l.db"_s)},
                                 options, &error))
             qFatal("%s", qPrintable(error));
         return options;
@@ -102,7 +133,7 @@ private:
 private Q_SLOTS:
     void initTestCase() {
         m_server = std::make_unique<ServerProcess>();
-        QVERIFY2(m_server->Start({u"--log-level"_s, u"warn"_s}, 0, u"demo"_s),
+        QVERIFY2(m_server->Start({u"--log-level"_s, u"info"_s}, 0, u"demo"_s),
                  m_server->Output().constData());
     }
 
@@ -158,12 +189,12 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("tokenFile"); // "-" for no option, "missing" for no file
         QTest::addColumn<bool>("caFile");
         QTest::addColumn<QString>("error"); // empty when accepted
-        QTest::newRow("token trimmed") << u"ws://srv:1"_s << QByteArray("  abc\n") << false
-                                       << QString();
+        QTest::newRow("token trimmed")
+            << u"ws://srv:1"_s << QByteArray("  abc\n") << false << QString();
         QTest::newRow("no token file") << u"ws://srv:1"_s << QByteArray("missing") << false
                                        << u"Não foi possível ler o arquivo do token"_s;
-        QTest::newRow("empty token") << u"ws://srv:1"_s << QByteArray(" \n") << false
-                                     << u"O arquivo do token está vazio"_s;
+        QTest::newRow("empty token")
+            << u"ws://srv:1"_s << QByteArray(" \n") << false << u"O arquivo do token está vazio"_s;
         QTest::newRow("ca for wss") << u"wss://srv:1"_s << QByteArray("-") << true << QString();
         QTest::newRow("ca for ws") << u"ws://srv:1"_s << QByteArray("-") << true
                                    << u"--ca-file vale para servidores wss://"_s;
@@ -250,8 +281,8 @@ private Q_SLOTS:
 
         host = RunHost({u"--list"_s, u"--token-file"_s, token}, dir, url);
         QVERIFY(host->exitCode() != 0);
-        QVERIFY(QString::fromUtf8(host->readAllStandardError())
-                    .contains(u"autoridade confiável"_s));
+        QVERIFY(
+            QString::fromUtf8(host->readAllStandardError()).contains(u"autoridade confiável"_s));
     }
 
     void replaceTableSwapsWholeContent() {
@@ -471,6 +502,141 @@ private Q_SLOTS:
             QVERIFY2(app.Host()->Help()->CurrentSource().endsWith(u"ger09400.html#cadauto"_s),
                      qPrintable(app.Host()->Help()->CurrentSource()));
         }
+        app.Shutdown();
+    }
+
+    // Clicks inside the host as a person makes them. What takes no focus of its own (toolbar and
+    // search buttons, labels, panels, the page, the frame) leaves the field and runs no exit; a
+    // tab click runs the field's exit before the page changes and stops where a failed exit puts
+    // the focus; moving to another field runs it as always. "bulk" opens the bulk screen and goes
+    // on inside it; "tab:PAGE" clicks a page's tab; "keys:NAME:TEXT" clicks into a field and
+    // types over it; "Tab" presses Tab; "frame" clicks the screen's MDI frame.
+    void clicksInsideTheHost_data() {
+        QTest::addColumn<bool>("companies"); // false: a server without any company
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("seen"); // boxes and list dialogs, in order
+        QTest::addColumn<QString>("page");     // "" for the bulk screen
+        QTest::addColumn<QString>("focus");
+        const QString empty = u"Empresa deve ser informada."_s;
+        const QString cancel = u"Confirma cancelamento das alterações?"_s;
+        const QString form = u"tshFormulario"_s, code = u"dbeCdEmpresa"_s;
+        QTest::newRow("cancel at once") << true << QStringList{u"sbtIncluir"_s, u"sbtCancelar"_s}
+                                        << QStringList{cancel} << form << code;
+        QTest::newRow("search with the code empty")
+            << true << QStringList{u"sbtIncluir"_s, u"btnEmpresa"_s} << QStringList{u"[Empresa]"_s}
+            << form << code;
+        QTest::newRow("search without companies")
+            << false << QStringList{u"sbtIncluir"_s, u"btnEmpresa"_s}
+            << QStringList{u"Não há empresa cadastrada."_s} << form << code;
+        QTest::newRow("tab with the code empty")
+            << true << QStringList{u"sbtIncluir"_s, u"tab:tshControle"_s} << QStringList{empty}
+            << form << code;
+        QTest::newRow("tab after a valid code")
+            << true << QStringList{u"sbtIncluir"_s, u"keys:dbeCdEmpresa:10"_s, u"tab:tshControle"_s}
+            << QStringList{} << u"tshControle"_s << u"qt_tabwidget_tabbar"_s;
+        QTest::newRow("label, panel, page and frame")
+            << true
+            << QStringList{u"sbtIncluir"_s, u"lblEmpresa"_s, u"panEmpresa"_s,
+                           u"scbFormularioConteudo"_s, u"frame"_s}
+            << QStringList{} << form << code;
+        QTest::newRow("bad date left by a toolbar click")
+            << true
+            << QStringList{u"sbtIncluir"_s, u"keys:dbeCdEmpresa:10"_s,
+                           u"keys:ddeIniDocFisEntr:31022026"_s, u"sbtCancelar"_s}
+            << QStringList{cancel} << form << u"ddeIniDocFisEntr"_s;
+        QTest::newRow("another field by mouse")
+            << true << QStringList{u"sbtIncluir"_s, u"keys:ddeIniDocFisEntr:"_s}
+            << QStringList{empty} << form << code;
+        QTest::newRow("another field by Tab")
+            << true << QStringList{u"sbtIncluir"_s, u"Tab"_s} << QStringList{empty} << form << code;
+        QTest::newRow("bulk: confirm over a bad date")
+            << true
+            << QStringList{u"bulk"_s, u"rbtTodas"_s, u"ckcPeriodos"_s,
+                           u"keys:depGPAInicial:31022027"_s, u"sbtConfirma"_s}
+            << QStringList{u"'31/02/2027' não é uma data válida."_s} << QString()
+            << u"depGPAInicial"_s;
+        QTest::newRow("bulk: search over a bad date")
+            << true
+            << QStringList{u"bulk"_s, u"ckcPeriodos"_s, u"keys:depGPAInicial:31022027"_s,
+                           u"btpEmpresa"_s}
+            << QStringList{u"[Empresa]"_s} << QString() << u"depGPAInicial"_s;
+    }
+
+    void clicksInsideTheHost() {
+        QFETCH(bool, companies);
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, seen);
+        QFETCH(QString, page);
+        QFETCH(QString, focus);
+        ServerProcess bare;
+        if (!companies)
+            QVERIFY2(bare.Start({u"--log-level"_s, u"info"_s}, 0, QString()),
+                     bare.Output().constData());
+        ServerProcess &server = companies ? *m_server : bare;
+        QTemporaryDir dir;
+        DeskAnswers desk; // outlives the host, whose closing may ask about the unsaved record
+        HostApplication app(OptionsFor(dir, server.Url()));
+        app.Start();
+        app.Window()->show();
+        QWidget *screen = app.OpenParamContab();
+        QVERIFY(screen);
+        auto *pages = screen->findChild<QTabWidget *>(u"pgcPadrao"_s);
+        const qsizetype mark = server.LogMark();
+        QString shownPage, focused;
+        QStringList calls;
+        std::function<void(qsizetype)> run = [&](qsizetype from) {
+            for (qsizetype i = from; i < steps.size(); ++i) {
+                QWidget *modal = QApplication::activeModalWidget();
+                QWidget *root = modal ? modal : screen;
+                // The window in front gets the keyboard back, as a window manager gives it.
+                QWidget *front = modal ? modal : static_cast<QWidget *>(app.Window());
+                if (QApplication::activeWindow() != front) {
+                    front->activateWindow();
+                    QVERIFY(QTest::qWaitForWindowActive(front));
+                }
+                const QStringList step = steps[i].split(u':');
+                if (step[0] == u"bulk"_s) {
+                    QTimer::singleShot(100, [&, i] {
+                        run(i + 1);
+                        if (QWidget *bulk = QApplication::activeModalWidget())
+                            bulk->close();
+                    });
+                    QTest::mouseClick(screen->findChild<QWidget *>(u"sbtCadAuto"_s),
+                                      Qt::LeftButton);
+                    return;
+                }
+                if (step[0] == u"tab"_s) {
+                    QTabBar *bar = pages->tabBar();
+                    const int index = pages->indexOf(screen->findChild<QWidget *>(step[1]));
+                    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
+                } else if (step[0] == u"Tab"_s) {
+                    QVERIFY(QApplication::focusWidget());
+                    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+                } else {
+                    QWidget *target = step[0] == u"frame"_s
+                                          ? screen->parentWidget()
+                                          : root->findChild<QWidget *>(step.value(1, step[0]));
+                    QVERIFY2(target, qPrintable(steps[i]));
+                    QTest::mouseClick(target, Qt::LeftButton);
+                    if (step[0] == u"keys"_s) {
+                        QTest::keyClick(target, Qt::Key_A, Qt::ControlModifier);
+                        QTest::keyClicks(target, step[2]);
+                    }
+                }
+                Settle();
+            }
+            QWidget *modal = QApplication::activeModalWidget();
+            QWidget *at = (modal ? modal : static_cast<QWidget *>(app.Window()))->focusWidget();
+            focused = at ? at->objectName() : QString();
+            shownPage = modal ? QString() : pages->currentWidget()->objectName();
+            calls = server.LoggedCalls(mark);
+        };
+        run(0);
+        QCOMPARE(desk.Seen, seen);
+        QCOMPARE(shownPage, page);
+        QCOMPARE(focused, focus);
+        QCOMPARE(calls, QStringList{});
+        desk.Answer = QMessageBox::Yes; // leave the record unsaved on the way out
         app.Shutdown();
     }
 
