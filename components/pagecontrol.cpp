@@ -66,8 +66,9 @@ bool TPageControl::LeaveFocusedField() {
     tabBar()->setFocus(Qt::MouseFocusReason);
     if (AbandonedHandlers() == abandoned && currentIndex() == page)
         return true;
-    // An exit that failed without placing the focus keeps it, as a refused exit always does.
-    if (tabBar()->hasFocus() && field->isVisible() && field->isEnabled())
+    // An exit that failed without placing the focus keeps it, as a refused exit always does. Its
+    // message box may have left the window inactive: ask the window, not the application.
+    if (window()->focusWidget() == tabBar() && field->isVisible() && field->isEnabled())
         field->setFocus(Qt::OtherFocusReason);
     return false;
 }
