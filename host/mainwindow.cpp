@@ -46,8 +46,8 @@ MainWindow::MainWindow(QWidget *parent)
 
     statusBar()->setObjectName(u"stbPrincipal"_s);
     resize(1280, 800);
-    // Child windows no longer take the focus from a click (ShowChild): a click still brings its
-    // window forward.
+    // Child windows take no focus from a click (ShowChild), so bringing one forward on a click
+    // inside it is done here.
     if (QCoreApplication *app = QCoreApplication::instance())
         app->installEventFilter(this);
 }
