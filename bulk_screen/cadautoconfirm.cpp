@@ -105,7 +105,9 @@ TNetConnection &Connection() {
 bool TfrmCadAuto::DataNaoInformada(TDateEditPlus *control) const {
     if (EmptyString(control->Text()))
         return true;
-    return control->GetDate() == 0;
+    // Text that is no date was typed all the same: the control's own check reports it, in its
+    // own words, rather than a message saying that nothing was typed.
+    return control->IsDate() && control->GetDate() == 0;
 }
 
 void TfrmCadAuto::ValidaData(TDateEditPlus *control) {

@@ -78,11 +78,7 @@ void TDateEditPlus::RefreshLook() {
     const QPalette standard;
     look.setColor(QPalette::Base,
                   m_background.isValid() ? m_background : standard.color(QPalette::Base));
-    bool valid = false;
-    if (!IsEmpty())
-        valid = m_showDia ? DateTimeUtil::ParseDate(text()).has_value()
-                          : DateTimeUtil::ParseMonthYear(text()).has_value();
-    look.setColor(QPalette::Text, valid && m_validDateColor.isValid()
+    look.setColor(QPalette::Text, IsDate() && m_validDateColor.isValid()
                                       ? m_validDateColor
                                       : standard.color(QPalette::Text));
     setPalette(look);
@@ -91,6 +87,13 @@ void TDateEditPlus::RefreshLook() {
 
 bool TDateEditPlus::IsEmpty() const {
     return !HasDigit(text());
+}
+
+bool TDateEditPlus::IsDate() const {
+    if (IsEmpty())
+        return false;
+    return m_showDia ? DateTimeUtil::ParseDate(text()).has_value()
+                     : DateTimeUtil::ParseMonthYear(text()).has_value();
 }
 
 QString TDateEditPlus::Text() const {
@@ -140,11 +143,7 @@ TDateTime TDateEditPlus::GetUltDia() const {
 }
 
 void TDateEditPlus::CheckValidDate() const {
-    if (IsEmpty())
-        return;
-    const bool valid = m_showDia ? DateTimeUtil::ParseDate(text()).has_value()
-                                 : DateTimeUtil::ParseMonthYear(text()).has_value();
-    if (!valid)
+    if (!IsEmpty() && !IsDate())
         throw EUserError(u"'%1' não é uma data válida."_s.arg(text()));
 }
 

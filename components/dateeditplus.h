@@ -42,6 +42,7 @@ public:
     // The text as a screen reads it: "" for an empty edit, whose raw text still holds the mask's
     // separators ("//", or "/" when the day is hidden).
     QString Text() const;
+    bool IsDate() const;                  // the text is a whole date ("" is none)
     TDateTime GetDate() const;            // 0 when empty or when the text is no date
     virtual void SetDate(TDateTime date); // 0 empties the text
     TDateTime GetPrimDia() const;         // first day of the shown date's month (0 when empty)

@@ -22,6 +22,7 @@
 
 #include <QMenu>
 #include <QMenuBar>
+#include <QScrollArea>
 #include <QVBoxLayout>
 #include <set>
 
@@ -321,6 +322,11 @@ void TfrmPadrao::showEvent(QShowEvent *event) {
     if (m_shown)
         return;
     m_shown = true;
+    // A scroll area only holds a page's fields. Taking the focus from a click on its empty part
+    // would run the exit of the field being typed in, for a click that asked for nothing.
+    const auto areas = findChildren<QScrollArea *>();
+    for (QScrollArea *area : areas)
+        area->setFocusPolicy(Qt::NoFocus);
     RunGuarded([this] { FormShow(); });
 }
 

@@ -30,12 +30,18 @@ void ReportUnexpected(const std::exception &error) {
     }
 }
 
+int g_abandoned = 0;
+
 class UnknownFailure final : public std::exception {
 public:
     const char *what() const noexcept override { return "Erro desconhecido."; }
 };
 
 } // namespace
+
+int AbandonedHandlers() {
+    return g_abandoned;
+}
 
 bool RunGuarded(const std::function<void()> &handler) {
     try {
@@ -51,5 +57,6 @@ bool RunGuarded(const std::function<void()> &handler) {
     } catch (...) {
         ReportUnexpected(UnknownFailure());
     }
+    ++g_abandoned;
     return false;
 }

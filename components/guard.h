@@ -20,6 +20,11 @@
 // a guard. That keeps "abandon the running handler" true across such calls.
 bool RunGuarded(const std::function<void()> &handler);
 
+// How many guarded handlers have been abandoned so far. A handler that Qt runs from inside another
+// step (a field's exit inside a focus change) cannot return its failure to that step: the step
+// compares this count before and after.
+int AbandonedHandlers();
+
 // Wraps a callable so that calling it goes through RunGuarded. The wrapper accepts any arguments
 // and passes them on only if the callable takes them (so a no-argument lambda can be connected to
 // clicked(bool)).

@@ -2,12 +2,15 @@
 
 #include "components/guard.h"
 
+#include <QApplication>
+#include <QMouseEvent>
 #include <QTabBar>
 
 TPageControl::TPageControl(QWidget *parent)
     : QTabWidget(parent) {
     setFocusPolicy(Qt::NoFocus);
     tabBar()->setFocusPolicy(Qt::NoFocus);
+    tabBar()->installEventFilter(this);
     connect(this, &QTabWidget::currentChanged, this, &TPageControl::OnCurrentChanged);
 }
 
@@ -52,4 +55,37 @@ void TPageControl::SetPageEnabled(QWidget *page, bool enabled) {
 void TPageControl::OnCurrentChanged() {
     if (!m_fromCode && OnChange)
         RunGuarded(OnChange);
+}
+
+bool TPageControl::LeaveFocusedField() {
+    QWidget *field = QApplication::focusWidget();
+    if (!field || field == tabBar() || !isAncestorOf(field))
+        return true;
+    const int page = currentIndex();
+    const int abandoned = AbandonedHandlers();
+    tabBar()->setFocus(Qt::MouseFocusReason);
+    if (AbandonedHandlers() == abandoned && currentIndex() == page)
+        return true;
+    // An exit that failed without placing the focus keeps it, as a refused exit always does. Its
+    // message box may have left the window inactive: ask the window, not the application.
+    if (window()->focusWidget() == tabBar() && field->isVisible() && field->isEnabled())
+        field->setFocus(Qt::OtherFocusReason);
+    return false;
+}
+
+bool TPageControl::eventFilter(QObject *watched, QEvent *event) {
+    // Qt would switch first and move the focus into the new page after: the exit would then run
+    // on a page no longer in view, and its failure could not stop the switch.
+    if (watched == tabBar()) {
+        if (event->type() == QEvent::MouseButtonPress) {
+            const auto *press = static_cast<QMouseEvent *>(event);
+            const int index = tabBar()->tabAt(press->position().toPoint());
+            if (press->button() == Qt::LeftButton && index >= 0 && index != currentIndex() &&
+                isTabEnabled(index) && !LeaveFocusedField())
+                return true;
+        } else if (event->type() == QEvent::Wheel && !LeaveFocusedField()) {
+            return true;
+        }
+    }
+    return QTabWidget::eventFilter(watched, event);
 }

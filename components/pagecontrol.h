@@ -7,6 +7,9 @@
 // Page control. OnChange (guarded) fires only when the USER picks a page (tab click or keys);
 // SetActivePage from code never fires it. A disabled page's tab cannot be chosen by the user,
 // and its content is disabled too.
+// A tab click (or the wheel over the tabs) first takes the focus from the field in the pages, as
+// a page control that takes the focus would: the field's exit runs before the page changes, and
+// an exit that fails cancels the change and leaves the page and the focus where it put them.
 class TPageControl final : public QTabWidget {
     Q_OBJECT
 public:
@@ -22,7 +25,11 @@ public:
 
     std::function<void()> OnChange;
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void OnCurrentChanged();
+    bool LeaveFocusedField(); // false when the field's exit refused
     bool m_fromCode = false;
 };

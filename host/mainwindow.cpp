@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
@@ -45,6 +46,10 @@ MainWindow::MainWindow(QWidget *parent)
 
     statusBar()->setObjectName(u"stbPrincipal"_s);
     resize(1280, 800);
+    // Child windows take no focus from a click (ShowChild), so bringing one forward on a click
+    // inside it is done here.
+    if (QCoreApplication *app = QCoreApplication::instance())
+        app->installEventFilter(this);
 }
 
 void MainWindow::ShowChild(QWidget *form) {
@@ -53,6 +58,11 @@ void MainWindow::ShowChild(QWidget *form) {
         const QSize wanted = form->size();
         sub = m_mdi->addSubWindow(form);
         sub->setObjectName(form->objectName() + u"_janela"_s);
+        // A press on what takes no focus of its own (a toolbar or search button, a label, a panel,
+        // the frame) gives the focus to the nearest parent that takes it from a click: the frame.
+        // The screen's field would lose it, and its exit would run in the middle of the press,
+        // before the click's own action. Tab still reaches the frame.
+        sub->setFocusPolicy(Qt::TabFocus);
         sub->setWindowTitle(form->windowTitle());
         sub->setWindowIcon(form->windowIcon());
         // The screen releases itself when it closes; its frame goes with it.
@@ -85,6 +95,21 @@ QWidget *MainWindow::FindChildScreen(const QString &objectName) const {
             return sub->widget();
     }
     return nullptr;
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event) {
+    if (event->type() == QEvent::MouseButtonPress && watched->isWidgetType()) {
+        for (auto *w = static_cast<QWidget *>(watched); w && !w->isWindow();
+             w = w->parentWidget()) {
+            auto *sub = qobject_cast<QMdiSubWindow *>(w);
+            if (sub && sub->mdiArea() == m_mdi) {
+                if (m_mdi->activeSubWindow() != sub)
+                    m_mdi->setActiveSubWindow(sub);
+                break;
+            }
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event) {

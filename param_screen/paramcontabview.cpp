@@ -178,10 +178,14 @@ void TfrmParamContab::BuildFormPage() {
     dbeCdEmpresa->SetDataField(u"CDEMPRESA"_s);
     dbeCdEmpresa->setFixedWidth(48);
     {
-        // Key fields stand out on the tooltip colour, as everywhere in the suite.
+        // Key fields stand out on the tooltip colour, as everywhere in the suite; disabled (an
+        // existing record's company cannot change) it looks like every other disabled edit.
+        const QPalette standard = QApplication::palette();
         QPalette palette = dbeCdEmpresa->palette();
-        palette.setColor(QPalette::Base, QApplication::palette().color(QPalette::ToolTipBase));
-        palette.setColor(QPalette::Text, QApplication::palette().color(QPalette::ToolTipText));
+        for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+            palette.setColor(group, QPalette::Base, standard.color(QPalette::ToolTipBase));
+            palette.setColor(group, QPalette::Text, standard.color(QPalette::ToolTipText));
+        }
         dbeCdEmpresa->setPalette(palette);
     }
     btnEmpresa = new TBtnPesquisa(u"btnEmpresa"_s, panEmpresa);

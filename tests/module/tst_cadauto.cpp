@@ -452,9 +452,9 @@ private Q_SLOTS:
         QTest::newRow("finance end after the period")
             << u"T"_s << true << false << With(Valid2027, {u"depFINFinal=01/01/2028"_s})
             << u"Data Final da Integração do Financeiro"_s + inside << u"depFINFinal"_s;
-        QTest::newRow("asset start not a date")
+        QTest::newRow("asset start not a date: the control's own words")
             << u"T"_s << true << false << With(Valid2027, {u"depGPAInicial=31/02/2027"_s})
-            << u"Data Inicial da Integração do GPA deve ser informada."_s << u"depGPAInicial"_s;
+            << u"'31/02/2027' não é uma data válida."_s << QString();
         QTest::newRow("tax outside the period passes; tax order checked")
             << u"T"_s << true << false
             << With(Valid2027, {u"depFICALInicial=01/01/2030"_s, u"depFISCALFinal=31/12/2029"_s})

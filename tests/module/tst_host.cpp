@@ -1,9 +1,9 @@
 // The desktop host: options, local copies, module loading, help and the headless jobs.
+#include "components/hostinterface.h"
 #include "dataset/clientdataset.h"
 #include "dataset/datetime.h"
 #include "dataset/exceptions.h"
 #include "dataset/packet.h"
-#include "components/hostinterface.h"
 #include "desktophost.h"
 #include "helpwindow.h"
 #include "historywindow.h"
@@ -18,7 +18,6 @@
 
 #include <QAbstractButton>
 #include <QAbstractScrollArea>
-#include <QScrollBar>
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
@@ -29,8 +28,11 @@
 #include <QMdiSubWindow>
 #include <QMessageBox>
 #include <QProcess>
-#include <QStandardPaths>
+#include <QScrollBar>
 #include <QSqlQuery>
+#include <QStandardPaths>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -87,8 +89,9 @@ private:
     HostOptions OptionsFor(const QTemporaryDir &dir, const QString &url = {}) {
         HostOptions options;
         QString error;
-        if (!HostOptions::Parse({u"ger-host"_s, u"--server"_s, url.isEmpty() ? m_server->Url() : url,
-                                 u"--local-db"_s, dir.filePath(u"l.db"_s)},
+        if (!HostOptions::Parse({u"ger-host"_s, u"--server"_s,
+                                 url.isEmpty() ? m_server->Url() : url, u"--local-db"_s,
+                                 dir.filePath(u"l.db"_s)},
                                 options, &error))
             qFatal("%s", qPrintable(error));
         return options;
@@ -102,7 +105,7 @@ private:
 private Q_SLOTS:
     void initTestCase() {
         m_server = std::make_unique<ServerProcess>();
-        QVERIFY2(m_server->Start({u"--log-level"_s, u"warn"_s}, 0, u"demo"_s),
+        QVERIFY2(m_server->Start({u"--log-level"_s, u"info"_s}, 0, u"demo"_s),
                  m_server->Output().constData());
     }
 
@@ -158,12 +161,12 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("tokenFile"); // "-" for no option, "missing" for no file
         QTest::addColumn<bool>("caFile");
         QTest::addColumn<QString>("error"); // empty when accepted
-        QTest::newRow("token trimmed") << u"ws://srv:1"_s << QByteArray("  abc\n") << false
-                                       << QString();
+        QTest::newRow("token trimmed")
+            << u"ws://srv:1"_s << QByteArray("  abc\n") << false << QString();
         QTest::newRow("no token file") << u"ws://srv:1"_s << QByteArray("missing") << false
                                        << u"Não foi possível ler o arquivo do token"_s;
-        QTest::newRow("empty token") << u"ws://srv:1"_s << QByteArray(" \n") << false
-                                     << u"O arquivo do token está vazio"_s;
+        QTest::newRow("empty token")
+            << u"ws://srv:1"_s << QByteArray(" \n") << false << u"O arquivo do token está vazio"_s;
         QTest::newRow("ca for wss") << u"wss://srv:1"_s << QByteArray("-") << true << QString();
         QTest::newRow("ca for ws") << u"ws://srv:1"_s << QByteArray("-") << true
                                    << u"--ca-file vale para servidores wss://"_s;
@@ -250,8 +253,8 @@ private Q_SLOTS:
 
         host = RunHost({u"--list"_s, u"--token-file"_s, token}, dir, url);
         QVERIFY(host->exitCode() != 0);
-        QVERIFY(QString::fromUtf8(host->readAllStandardError())
-                    .contains(u"autoridade confiável"_s));
+        QVERIFY(
+            QString::fromUtf8(host->readAllStandardError()).contains(u"autoridade confiável"_s));
     }
 
     void replaceTableSwapsWholeContent() {
@@ -472,6 +475,117 @@ private Q_SLOTS:
                      qPrintable(app.Host()->Help()->CurrentSource()));
         }
         app.Shutdown();
+    }
+
+    // Clicks in the real host window, on the widgets: NAME clicks it, "tab:PAGE" a page's tab,
+    // "keys:NAME:TEXT" types over a field; "bulk" opens the bulk screen and goes on inside it.
+    // Then the boxes and lists seen, the page and the focus; and no server call was made.
+    void clicksInsideTheHost_data() {
+        QTest::addColumn<bool>("companies"); // false: the local company table emptied
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("seen");
+        QTest::addColumn<QString>("ends");
+        const QString empty = u"Empresa deve ser informada."_s,
+                      code = u"tshFormulario dbeCdEmpresa"_s;
+        const QString date = u"sbtIncluir keys:dbeCdEmpresa:10 keys:ddeIniDocFisEntr:31022026 "_s;
+        QTest::newRow("cancel at once, after clicks on no field")
+            << true
+            << u"sbtIncluir lblEmpresa panEmpresa scbFormularioConteudo frmParamContab_janela sbtCancelar"_s
+            << u"Confirma cancelamento das alterações?"_s << code;
+        QTest::newRow("search, code empty")
+            << true << u"sbtIncluir btnEmpresa"_s << u"[Empresa]"_s << code;
+        QTest::newRow("search, no company")
+            << false << u"sbtIncluir btnEmpresa"_s << u"Não há empresa cadastrada."_s << code;
+        QTest::newRow("tab, code empty")
+            << true << u"sbtIncluir tab:tshControle"_s << empty << code;
+        QTest::newRow("tab, valid code")
+            << true << u"sbtIncluir keys:dbeCdEmpresa:10 tab:tshControle"_s << QString()
+            << u"tshControle qt_tabwidget_tabbar"_s;
+        QTest::newRow("tab, bad date")
+            << true << date + u"tab:tshControle"_s << u"'31/02/2026' não é uma data válida."_s
+            << u"tshFormulario ddeIniDocFisEntr"_s;
+        QTest::newRow("toolbar, bad date")
+            << true << date + u"sbtCancelar"_s << u"Confirma cancelamento das alterações?"_s
+            << u"tshFormulario ddeIniDocFisEntr"_s;
+        QTest::newRow("another field")
+            << true << u"sbtIncluir keys:ddeIniDocFisEntr:"_s << empty << code;
+        QTest::newRow("bulk: search, then confirm over a bad date")
+            << true
+            << u"bulk rbtTodas ckcPeriodos keys:depGPAInicial:31022027 BtnPesquisa2 sbtConfirma"_s
+            << u"[Empresa]|'31/02/2027' não é uma data válida."_s << u" depGPAInicial"_s;
+    }
+
+    void clicksInsideTheHost() {
+        QFETCH(bool, companies);
+        QFETCH(QString, steps);
+        QFETCH(QString, seen);
+        QFETCH(QString, ends);
+        // The person at the desk: notes each message box and list dialog ("[title]"), answers a
+        // question with `answer` and closes a list; the screens (the bulk one is modal) stay.
+        QStringList boxes;
+        QMessageBox::StandardButton answer = QMessageBox::No;
+        QTimer desk; // outlives the host, whose closing asks about the record left unsaved
+        desk.callOnTimeout([&] {
+            QWidget *modal = QApplication::activeModalWidget();
+            if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+                boxes << box->text();
+                box->button(box->button(answer) ? answer : QMessageBox::Ok)->click();
+            } else if (modal && modal->objectName() != u"frmCadAuto"_s) {
+                boxes << u"["_s + modal->windowTitle() + u"]"_s;
+                modal->close();
+            }
+        });
+        desk.start(10);
+        QTemporaryDir dir;
+        HostApplication app(OptionsFor(dir));
+        app.Start();
+        if (!companies)
+            QSqlQuery(app.Host()->LocalDatabase()).exec(u"DELETE FROM EMPRESA"_s);
+        app.Window()->show();
+        QWidget *screen = app.OpenParamContab();
+        QVERIFY(screen);
+        auto *pages = screen->findChild<QTabWidget *>(u"pgcPadrao"_s);
+        const qsizetype mark = m_server->LogMark();
+        QString end;
+        const QStringList list = steps.split(u' ');
+        std::function<void(qsizetype)> run = [&](qsizetype from) {
+            for (qsizetype i = from; i < list.size(); ++i) {
+                Settle();
+                QWidget *front = QApplication::activeModalWidget();
+                front = front ? front : app.Window(); // back in front, as a window manager does
+                front->activateWindow();
+                QVERIFY(QTest::qWaitForWindowActive(front));
+                const QStringList step = list[i].split(u':');
+                auto *target = front->findChild<QWidget *>(step.value(1, step[0]));
+                QPoint at;
+                if (step[0] == u"bulk"_s) {
+                    QTimer::singleShot(100, [&, i] {
+                        run(i + 1);
+                        QApplication::activeModalWidget()->close();
+                    });
+                    target = screen->findChild<QWidget *>(u"sbtCadAuto"_s);
+                } else if (step[0] == u"tab"_s) {
+                    at = pages->tabBar()->tabRect(pages->indexOf(target)).center();
+                    target = pages->tabBar();
+                }
+                QVERIFY2(target, qPrintable(list[i]));
+                QTest::mouseClick(target, Qt::LeftButton, {}, at);
+                if (step[0] == u"bulk"_s)
+                    return;
+                if (step[0] == u"keys"_s) {
+                    QTest::keyClick(target, Qt::Key_A, Qt::ControlModifier);
+                    QTest::keyClicks(target, step[2]);
+                }
+            }
+            QWidget *modal = QApplication::activeModalWidget();
+            end = (modal ? QString() : pages->currentWidget()->objectName()) + u' ' +
+                  (modal ? modal : app.Window())->focusWidget()->objectName();
+            QCOMPARE(m_server->LoggedCalls(mark), QStringList{});
+        };
+        run(0);
+        QCOMPARE(boxes.join(u'|'), seen);
+        QCOMPARE(end, ends);
+        answer = QMessageBox::Yes;
     }
 
     void moduleLoadsAndOpensScreen() {

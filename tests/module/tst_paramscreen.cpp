@@ -451,6 +451,14 @@ private Q_SLOTS:
         QVERIFY(!s->mnuFolhaDados->Enabled());
         QVERIFY(!s->dbnPadrao->isEnabled());
         QVERIFY(!s->dbeCdEmpresa->isEnabled()); // the company of a record never changes
+        // ... and it looks it: painted as the other disabled edit, not on the key fields' colour.
+        const auto background = [](QWidget *edit) {
+            return edit->grab().toImage().pixelColor(edit->width() - 5, edit->height() / 2);
+        };
+        QCOMPARE(background(s->dbeCdEmpresa), background(s->edtNmEmpresa));
+        s->cdsContOpe->Cancel();
+        s->sbtIncluir->Click();
+        QVERIFY(background(s->dbeCdEmpresa) != background(s->edtNmEmpresa));
         s->cdsContOpe->Cancel();
     }
 
