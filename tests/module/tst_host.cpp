@@ -89,9 +89,8 @@ private:
     HostOptions OptionsFor(const QTemporaryDir &dir, const QString &url = {}) {
         HostOptions options;
         QString error;
-        if (!HostOptions::Parse({u"ger-host"_s, u"--server"_s,
-                                 url.isEmpty() ? m_server->Url() : url, u"--local-db"_s,
-                                 dir.filePath(u"l.db"_s)},
+        if (!HostOptions::Parse({u"ger-host"_s, u"--server"_s, url.isEmpty() ? m_server->Url() : url,
+                                 u"--local-db"_s, dir.filePath(u"l.db"_s)},
                                 options, &error))
             qFatal("%s", qPrintable(error));
         return options;
@@ -161,12 +160,12 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("tokenFile"); // "-" for no option, "missing" for no file
         QTest::addColumn<bool>("caFile");
         QTest::addColumn<QString>("error"); // empty when accepted
-        QTest::newRow("token trimmed")
-            << u"ws://srv:1"_s << QByteArray("  abc\n") << false << QString();
+        QTest::newRow("token trimmed") << u"ws://srv:1"_s << QByteArray("  abc\n") << false
+                                       << QString();
         QTest::newRow("no token file") << u"ws://srv:1"_s << QByteArray("missing") << false
                                        << u"Não foi possível ler o arquivo do token"_s;
-        QTest::newRow("empty token")
-            << u"ws://srv:1"_s << QByteArray(" \n") << false << u"O arquivo do token está vazio"_s;
+        QTest::newRow("empty token") << u"ws://srv:1"_s << QByteArray(" \n") << false
+                                     << u"O arquivo do token está vazio"_s;
         QTest::newRow("ca for wss") << u"wss://srv:1"_s << QByteArray("-") << true << QString();
         QTest::newRow("ca for ws") << u"ws://srv:1"_s << QByteArray("-") << true
                                    << u"--ca-file vale para servidores wss://"_s;
@@ -253,8 +252,8 @@ private Q_SLOTS:
 
         host = RunHost({u"--list"_s, u"--token-file"_s, token}, dir, url);
         QVERIFY(host->exitCode() != 0);
-        QVERIFY(
-            QString::fromUtf8(host->readAllStandardError()).contains(u"autoridade confiável"_s));
+        QVERIFY(QString::fromUtf8(host->readAllStandardError())
+                    .contains(u"autoridade confiável"_s));
     }
 
     void replaceTableSwapsWholeContent() {

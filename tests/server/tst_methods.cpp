@@ -434,8 +434,7 @@ private Q_SLOTS:
             << u"Empresa '07': Data inicial de Integração do Gestão de Ativos deve ser "
                "informada."_s;
         QTest::newRow("asset-management period backwards")
-            << u"05"_s
-            << QStringList{u"DTINIINTCONTGPA=2026-12-01"_s, u"DTFININTCONTGPA=2026-11-30"_s}
+            << u"05"_s << QStringList{u"DTINIINTCONTGPA=2026-12-01"_s, u"DTFININTCONTGPA=2026-11-30"_s}
             << u"Empresa '05': Data de início de integração Gestão de Ativos deve ser menor que "
                "data final de integração Gestão de Ativos."_s;
         // The screen compares these as months; the server also reads their days.
@@ -593,8 +592,9 @@ private Q_SLOTS:
                 const TTablePacket records = Records(c);
                 const QString now = Cell(records, RowOf(records, code), u"IDSUGRAT"_s).toString();
                 const TResultEnvelope r = c.Call(
-                    u"SetContOpe"_s, {Log(records, {Update(records, code, u"IDSUGRAT"_s,
-                                                           now == u"S"_s ? u"N"_s : u"S"_s)})});
+                    u"SetContOpe"_s,
+                    {Log(records, {Update(records, code, u"IDSUGRAT"_s,
+                                          now == u"S"_s ? u"N"_s : u"S"_s)})});
                 if (!r.Ok) {
                     *failed = r.ErrorMessage;
                     return;
@@ -625,9 +625,9 @@ private Q_SLOTS:
         const TTablePacket records = Records(c);
         const QString now = Cell(records, RowOf(records, u"07"_s), u"IDSUGRAT"_s).toString();
         const QString next = now == u"S"_s ? u"N"_s : u"S"_s;
-        QVERIFY(
-            c.Call(u"SetContOpe"_s, {Log(records, {Update(records, u"07"_s, u"IDSUGRAT"_s, next)})})
-                .Ok);
+        QVERIFY(c.Call(u"SetContOpe"_s,
+                       {Log(records, {Update(records, u"07"_s, u"IDSUGRAT"_s, next)})})
+                    .Ok);
         QCOMPARE(Cell(Records(c), RowOf(records, u"07"_s), u"IDSUGRAT"_s).toString(), next);
         QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM HISTALTERACAO"_s).toInt(), before);
     }
@@ -670,8 +670,8 @@ private Q_SLOTS:
         // Some nine hundred more companies, each with a copy of company 01's record.
         QString error;
         // PostgreSQL keeps unquoted names in lower case.
-        const QSqlRecord columns =
-            m_fx.Db().record(MethodsFixture::OnPostgres() ? u"contopectbl"_s : u"CONTOPECTBL"_s);
+        const QSqlRecord columns = m_fx.Db().record(
+            MethodsFixture::OnPostgres() ? u"contopectbl"_s : u"CONTOPECTBL"_s);
         QStringList names, picks;
         for (int i = 0; i < columns.count(); ++i) {
             const QString name = columns.fieldName(i).toUpper();
@@ -821,8 +821,8 @@ private Q_SLOTS:
         const QString yesterday = utc.addDays(-1).toString(Qt::ISODate);
         const QStringList all{u"- IDCONTAJUDTCOMP N>S"_s, u"06 IDSUGRAT N>S"_s,
                               u"06 IDSUGRAT S>N"_s};
-        QTest::newRow("everything")
-            << QJsonArray{u"T"_s, u""_s, u""_s, u""_s, u""_s, u"1"_s} << all;
+        QTest::newRow("everything") << QJsonArray{u"T"_s, u""_s, u""_s, u""_s, u""_s, u"1"_s}
+                                    << all;
         QTest::newRow("one company")
             << QJsonArray{u"6"_s, u""_s, u""_s, u""_s, u""_s, u"1"_s} << all.mid(1);
         QTest::newRow("a company with none")
@@ -867,14 +867,14 @@ private Q_SLOTS:
         for (int i = 0; i < history.Rows.size(); ++i) {
             const QString company = Cell(history, i, u"CDEMPRESA"_s).toString();
             got << u"%1 %2 %3>%4"_s.arg(company.isEmpty() ? u"-"_s : company,
-                                        Cell(history, i, u"NMCAMPO"_s).toString(),
-                                        Cell(history, i, u"VLANTERIOR"_s).toString(),
-                                        Cell(history, i, u"VLNOVO"_s).toString());
+                                       Cell(history, i, u"NMCAMPO"_s).toString(),
+                                       Cell(history, i, u"VLANTERIOR"_s).toString(),
+                                       Cell(history, i, u"VLNOVO"_s).toString());
             const QString when = Cell(history, i, u"DTALTERACAO"_s).toString();
-            QVERIFY2(
-                when.endsWith(u"Z"_s) &&
-                    when.startsWith(QDateTime::currentDateTimeUtc().date().toString(Qt::ISODate)),
-                qPrintable(when));
+            QVERIFY2(when.endsWith(u"Z"_s) &&
+                         when.startsWith(
+                             QDateTime::currentDateTimeUtc().date().toString(Qt::ISODate)),
+                     qPrintable(when));
         }
         QCOMPARE(got, rows);
     }
@@ -937,8 +937,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QVariant>("read");
         QTest::newRow("iso") << u"'2026-12-31'"_s << QVariant(Date(2026, 12, 31));
-        QTest::newRow("iso with a time")
-            << u"'2026-12-31 10:00:00'"_s << QVariant(Date(2026, 12, 31));
+        QTest::newRow("iso with a time") << u"'2026-12-31 10:00:00'"_s
+                                         << QVariant(Date(2026, 12, 31));
         QTest::newRow("not a date") << u"'lixo'"_s << QVariant();
         QTest::newRow("day first") << u"'31/12/2026'"_s << QVariant();
         QTest::newRow("impossible day") << u"'2026-02-30'"_s << QVariant();
@@ -952,11 +952,10 @@ private Q_SLOTS:
         QFETCH(QString, stored);
         QFETCH(QVariant, read);
         QString error;
-        QVERIFY2(
-            m_fx.Exec(
-                u"UPDATE CONTOPECTBL SET DTINIINTCONTFIS = %1 WHERE CDEMPRESA = '06'"_s.arg(stored),
-                &error),
-            qPrintable(error));
+        QVERIFY2(m_fx.Exec(u"UPDATE CONTOPECTBL SET DTINIINTCONTFIS = %1 WHERE CDEMPRESA = '06'"_s
+                               .arg(stored),
+                           &error),
+                 qPrintable(error));
         const TTablePacket records = Records(m_fx.Client());
         QCOMPARE(Cell(records, RowOf(records, u"06"_s), u"DTINIINTCONTFIS"_s), read);
     }
@@ -969,8 +968,8 @@ private Q_SLOTS:
         const TTablePacket before = Records(c);
         QString list = u"02,06,10"_s;
         const TResultEnvelope r = c.Call(
-            u"setCadAuto"_s,
-            {list, u"S"_s, u"S"_s, BulkRequest(Date(2027, 1, 1), Date(2027, 12, 31))}, {&list});
+            u"setCadAuto"_s, {list, u"S"_s, u"S"_s, BulkRequest(Date(2027, 1, 1), Date(2027, 12, 31))},
+            {&list});
         QVERIFY2(r.Ok, qPrintable(r.ErrorMessage));
         const TTablePacket after = Records(c);
         auto text = [](const TTablePacket &records, int row, const TFieldDef &field) {
@@ -992,8 +991,8 @@ private Q_SLOTS:
                 const QString old = text(before, was, field), fresh = text(after, now, field);
                 if (old != fresh)
                     expected.append(u"%1 %2 %3 %4>%5"_s.arg(
-                        code, was < 0 ? u"I"_s : u"A"_s, field.Name, old.isEmpty() ? u"-"_s : old,
-                        fresh.isEmpty() ? u"-"_s : fresh));
+                        code, was < 0 ? u"I"_s : u"A"_s, field.Name,
+                        old.isEmpty() ? u"-"_s : old, fresh.isEmpty() ? u"-"_s : fresh));
             }
         }
         QVERIFY(expected.size() > 40);
