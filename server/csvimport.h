@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class Database;
+
+// Companies, balances and entries from CSV files into the database: every row checked as the
+// server checks what clients send, then the whole file applied in one transaction, each row
+// inserted or updated by its key. A file with any bad row writes nothing.
+namespace CsvImport {
+
+QStringList Kinds(); // "empresas", "saldos", "lancamentos"
+
+struct Progress {
+    // Called now and then while rows are applied: rows done, rows in all.
+    std::function<void(qint64, qint64)> Step;
+};
+
+struct Outcome {
+    bool Ok = false;
+    QStringList Errors;    // "linha N, coluna X: motivo", the first MaxListedErrors
+    qint64 ErrorCount = 0; // all of them
+    qint64 Rows = 0;
+    qint64 Inserted = 0, Updated = 0, Unchanged = 0, Removed = 0;
+    QString Summary() const; // "1.000 empresas: 12 novas, 988 alteradas, 0 iguais"
+    QString Noun;
+};
+
+constexpr int MaxListedErrors = 100;
+
+// REQUIRES: `kind` one of Kinds(); the schema in place.
+Outcome Run(Database &database, const QString &kind, const QString &path, const Progress &progress);
+
+} // namespace CsvImport
