@@ -1,5 +1,6 @@
 #include "csvexport.h"
 
+#include "csvimport.h"
 #include "database.h"
 #include "paramrecord.h"
 
@@ -80,17 +81,6 @@ KindDef Find(const QString &kind) {
     return {};
 }
 
-// Amounts come as text ("1234.56", "100", "-0.5") on both databases with high precision.
-QString AmountText(const QString &stored) {
-    QString text = stored;
-    const qsizetype point = text.indexOf(u'.');
-    if (point < 0)
-        return text + u",00"_s;
-    text[point] = u',';
-    const qsizetype decimals = text.size() - point - 1;
-    return decimals >= 2 ? text.left(point + 3) : text + QString(2 - decimals, u'0');
-}
-
 QString Formatted(const Column &column, const QVariant &value) {
     if (value.isNull())
         return {};
@@ -106,7 +96,7 @@ QString Formatted(const Column &column, const QVariant &value) {
         return time.isValid() ? time.toString(u"dd/MM/yyyy HH:mm:ss"_s) : value.toString();
     }
     case Type::Amount:
-        return AmountText(value.toString());
+        return CsvImport::CentsText(CsvImport::StoredCents(value.toString()), u',');
     case Type::Text:
         break;
     }

@@ -120,13 +120,6 @@ std::optional<qint64> ParseAmount(const QString &raw) {
     return negative ? -cents : cents;
 }
 
-QString AmountText(qint64 cents) {
-    const qint64 magnitude = cents < 0 ? -cents : cents;
-    return u"%1%2.%3"_s.arg(cents < 0 ? u"-"_s : QString())
-        .arg(magnitude / 100)
-        .arg(magnitude % 100, 2, 10, QChar(u'0'));
-}
-
 // The stored form of one value; empty *reason when it is good.
 QVariant Check(const ColumnDef &column, const QString &raw, QString *reason) {
     switch (column.ColumnType) {
@@ -193,7 +186,7 @@ QVariant Normalised(const ColumnDef &column, const QVariant &stored) {
     case Type::Date:
         return ParamRecord::StoredDate(stored).toString(Qt::ISODate);
     case Type::Amount:
-        return ParseAmount(stored.toString()).value_or(-1);
+        return CsvImport::StoredCents(stored.toString());
     case Type::Number:
         return stored.toLongLong();
     default:
@@ -202,7 +195,9 @@ QVariant Normalised(const ColumnDef &column, const QVariant &stored) {
 }
 
 QVariant Bound(const ColumnDef &column, const QVariant &value) {
-    return column.ColumnType == Type::Amount ? QVariant(AmountText(value.toLongLong())) : value;
+    return column.ColumnType == Type::Amount
+               ? QVariant(CsvImport::CentsText(value.toLongLong(), u'.'))
+               : value;
 }
 
 class Importer final {
@@ -413,6 +408,26 @@ namespace CsvImport {
 
 QStringList Kinds() {
     return {u"empresas"_s, u"saldos"_s, u"lancamentos"_s};
+}
+
+qint64 StoredCents(const QString &stored) {
+    const bool negative = stored.startsWith(u'-');
+    const QString digits = negative ? stored.mid(1) : stored;
+    const qsizetype point = digits.indexOf(u'.');
+    const QString fraction = point < 0 ? QString() : digits.mid(point + 1);
+    qint64 cents = digits.left(point).toLongLong() * 100 +
+                   fraction.left(2).leftJustified(2, u'0').toLongLong();
+    if (fraction.size() > 2 && fraction.at(2) >= u'5')
+        ++cents;
+    return negative ? -cents : cents;
+}
+
+QString CentsText(qint64 cents, QChar mark) {
+    const qint64 magnitude = cents < 0 ? -cents : cents;
+    return u"%1%2%3%4"_s.arg(cents < 0 ? u"-"_s : QString())
+        .arg(magnitude / 100)
+        .arg(mark)
+        .arg(magnitude % 100, 2, 10, QChar(u'0'));
 }
 
 QString Outcome::Summary() const {

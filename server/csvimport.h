@@ -31,6 +31,13 @@ struct Outcome {
 
 constexpr int MaxListedErrors = 100;
 
+// An amount as the database hands it out ("1234.5", "100", "-0.125") in cents, rounded half
+// away from zero as NUMERIC(15,2) rounds: a SQLite file may hold more decimals than the column
+// declares.
+qint64 StoredCents(const QString &stored);
+// Cents as text with `mark` before the two decimals: "-1234,50".
+QString CentsText(qint64 cents, QChar mark);
+
 // REQUIRES: `kind` one of Kinds(); the schema in place.
 Outcome Run(Database &database, const QString &kind, const QString &path, const Progress &progress);
 

@@ -46,7 +46,7 @@ class TstImportExport final : public QObject {
         return r.Code == 0 ? f.readAll() : r.Err.toUtf8();
     }
 
-private slots:
+private Q_SLOTS:
     void init() {
         QString error;
         QVERIFY2(m_fixture.Start(&error), qPrintable(error));
