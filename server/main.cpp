@@ -1,6 +1,7 @@
 #include "backend.h"
 #include "serverlog.h"
 #include "changehistory.h"
+#include "datatransfer.h"
 #include "serveroptions.h"
 #include "wslistener.h"
 
@@ -207,6 +208,8 @@ int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(u"ger-server"_s);
     QCoreApplication::setApplicationVersion(QStringLiteral(GER_VERSION));
+    if (DataTransfer::Handles(QCoreApplication::arguments()))
+        return DataTransfer::Run(QCoreApplication::arguments());
 
     ServerOptions options;
     QString error;

@@ -15,7 +15,13 @@ namespace {
 void Describe(QCommandLineParser &parser) {
     parser.setApplicationDescription(
         u"Ger - Parâmetro Contábil: o servidor de aplicação. As opções também podem vir de um "
-        "arquivo (--config); as da linha de comando prevalecem."_s);
+        "arquivo (--config); as da linha de comando prevalecem.\n\n"
+        "ger-server import {empresas|saldos|lancamentos} ARQUIVO: importa um CSV (\";\" ou "
+        "\",\", UTF-8 ou Windows-1252, datas dd/mm/aaaa) no banco de --db ou --config, mesmo "
+        "com o serviço rodando; um arquivo com qualquer linha inválida não grava nada. Coluna "
+        "REMOVER=S remove empresas sem registros.\n"
+        "ger-server export {empresas|saldos|lancamentos|parametros|paramgeral|fechamentos|"
+        "historico} ARQUIVO|-: exporta no mesmo formato (- é a saída padrão)."_s);
     parser.addOption({{u"h"_s, u"help"_s}, u"Mostra esta ajuda e termina."_s});
     parser.addOption({{u"v"_s, u"version"_s}, u"Mostra a versão e termina."_s});
     parser.addOption({u"config"_s,

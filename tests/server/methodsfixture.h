@@ -82,6 +82,8 @@ public:
     ServerProcess &Server() { return *m_server; }
 
     quint16 Port() const { return m_server->Port(); }
+    // The URL the server was started on, for a command to run beside it.
+    QString Url() const { return m_url; }
 
     // The URL of a new database with nothing in it (no schema): a new PostgreSQL database, or
     // a SQLite file in the server's folder. Empty with *error on failure.

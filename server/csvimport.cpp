@@ -1,0 +1,509 @@
+#include "csvimport.h"
+
+#include "companylist.h"
+#include "csvreader.h"
+#include "database.h"
+#include "methodcall.h"
+#include "paramrecord.h"
+#include "serverlog.h"
+
+#include <QDate>
+#include <QHash>
+#include <QLocale>
+#include <QSet>
+
+#include <optional>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+enum class Type { Code, Text, Date, Amount, Flag, Number };
+
+struct ColumnDef {
+    QString Name;
+    Type ColumnType;
+    int Size = 0;       // characters, for texts
+    bool Key = false;   // part of the row's key
+    bool Stored = true; // REMOVER only steers the import
+    bool Needed = true; // must be in the header
+};
+
+struct KindDef {
+    QString Table;
+    QString Noun;
+    QVector<ColumnDef> Columns;
+    bool RefersToCompany = false; // CDEMPRESA must be in EMPRESA
+};
+
+const KindDef *Find(const QString &kind) {
+    static const QHash<QString, KindDef> kinds = {
+        {u"empresas"_s,
+         {u"EMPRESA"_s,
+          u"empresas"_s,
+          {{u"CDEMPRESA"_s, Type::Code, 2, true},
+           {u"NMEMPRESA"_s, Type::Text, 40},
+           {u"REMOVER"_s, Type::Flag, 1, false, false, false}},
+          false}},
+        {u"saldos"_s,
+         {u"SALDEMPR"_s,
+          u"saldos"_s,
+          {{u"CDEMPRESA"_s, Type::Code, 2, true},
+           {u"DTSALDEMPR"_s, Type::Date, 0, true},
+           {u"CDCONTA"_s, Type::Text, 20, true},
+           {u"VRSALDODEB"_s, Type::Amount},
+           {u"VRSALDOCRED"_s, Type::Amount}},
+          true}},
+        {u"lancamentos"_s,
+         {u"LANCCONT"_s,
+          u"lançamentos"_s,
+          {{u"NRLANC"_s, Type::Number, 0, true},
+           {u"CDEMPRESA"_s, Type::Code, 2},
+           {u"DTLANC"_s, Type::Date},
+           {u"CDCONTA"_s, Type::Text, 20},
+           {u"VRLANC"_s, Type::Amount},
+           {u"IDEVOLUIDO"_s, Type::Flag, 1},
+           {u"IDRECALCFISC"_s, Type::Flag, 1}},
+          true}},
+    };
+    const auto found = kinds.constFind(kind);
+    return found == kinds.constEnd() ? nullptr : &*found;
+}
+
+// The tables whose rows keep a company from being removed.
+const QStringList Referrers = {u"CONTOPECTBL"_s, u"SALDEMPR"_s, u"LANCCONT"_s, u"FECHAPERIODO"_s};
+
+QString Quoted(const QString &text) {
+    return u"'%1'"_s.arg(ServerLog::Escape(text, 30));
+}
+
+// NUMERIC(15,2): 13 digits before the decimal mark and 2 after it.
+std::optional<qint64> ParseAmount(const QString &raw) {
+    QString text = raw.trimmed();
+    bool negative = false;
+    if (text.startsWith(u'-') || text.startsWith(u'+')) {
+        negative = text.startsWith(u'-');
+        text.remove(0, 1);
+    }
+    QString whole = text, fraction;
+    if (text.contains(u',')) {
+        // Decimal comma; dots, if any, group the thousands ("1.234.567,89").
+        const QStringList parts = text.split(u',');
+        if (parts.size() != 2)
+            return std::nullopt;
+        fraction = parts[1];
+        const QStringList groups = parts[0].split(u'.');
+        for (qsizetype i = 1; i < groups.size(); ++i) {
+            if (groups[i].size() != 3)
+                return std::nullopt;
+        }
+        if (groups.size() > 1 && (groups[0].isEmpty() || groups[0].size() > 3))
+            return std::nullopt;
+        whole = groups.join(QString());
+    } else if (text.contains(u'.')) {
+        const QStringList parts = text.split(u'.');
+        if (parts.size() != 2)
+            return std::nullopt;
+        whole = parts[0];
+        fraction = parts[1];
+    }
+    const auto digits = [](const QString &s) {
+        return std::all_of(s.begin(), s.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+    };
+    if (whole.isEmpty() || !digits(whole) || !digits(fraction) || fraction.size() > 2)
+        return std::nullopt;
+    while (whole.size() > 1 && whole.startsWith(u'0'))
+        whole.remove(0, 1);
+    if (whole.size() > 13)
+        return std::nullopt;
+    const qint64 cents = whole.toLongLong() * 100 + fraction.leftJustified(2, u'0').toLongLong();
+    return negative ? -cents : cents;
+}
+
+// The stored form of one value; empty *reason when it is good.
+QVariant Check(const ColumnDef &column, const QString &raw, QString *reason) {
+    switch (column.ColumnType) {
+    case Type::Code: {
+        QString code;
+        if (!CompanyList::ParseCode(raw, code, reason))
+            return {};
+        return code;
+    }
+    case Type::Text:
+        if (raw.isEmpty())
+            *reason = u"vazio"_s;
+        else if (MethodCall::HasControlCharacter(raw))
+            *reason = u"contém caracteres de controle"_s;
+        else if (raw.size() > column.Size)
+            *reason = u"tem %1 caracteres; o máximo é %2"_s.arg(raw.size()).arg(column.Size);
+        return raw;
+    case Type::Date: {
+        const QString text = raw.trimmed();
+        QDate date = QDate::fromString(text, u"dd/MM/yyyy"_s);
+        if (!date.isValid())
+            date = QDate::fromString(text, u"yyyy-MM-dd"_s);
+        if (!date.isValid()) {
+            *reason = u"data inválida %1 (use dd/mm/aaaa ou aaaa-mm-dd)"_s.arg(Quoted(raw));
+            return {};
+        }
+        return date.toString(Qt::ISODate);
+    }
+    case Type::Amount: {
+        const std::optional<qint64> cents = ParseAmount(raw);
+        if (!cents) {
+            *reason = u"valor inválido %1 (até 13 dígitos inteiros e 2 decimais, com vírgula "
+                      "ou ponto decimal)"_s.arg(Quoted(raw));
+            return {};
+        }
+        return *cents;
+    }
+    case Type::Flag: {
+        const QString text = raw.trimmed();
+        if (text != u"S"_s && text != u"N"_s) {
+            if (!column.Needed && text.isEmpty())
+                return u"N"_s;
+            *reason = u"esperado S ou N, encontrado %1"_s.arg(Quoted(raw));
+            return {};
+        }
+        return text;
+    }
+    case Type::Number: {
+        bool ok = false;
+        const qint64 number = raw.trimmed().toLongLong(&ok);
+        if (!ok || number < 1 || number > 2147483647) {
+            *reason = u"número inválido %1 (de 1 a 2147483647)"_s.arg(Quoted(raw));
+            return {};
+        }
+        return number;
+    }
+    }
+    return {};
+}
+
+// A stored value in the form Check gives, to tell an unchanged row.
+QVariant Normalised(const ColumnDef &column, const QVariant &stored) {
+    switch (column.ColumnType) {
+    case Type::Date:
+        return ParamRecord::StoredDate(stored).toString(Qt::ISODate);
+    case Type::Amount:
+        return CsvImport::StoredCents(stored.toString());
+    case Type::Number:
+        return stored.toLongLong();
+    default:
+        return stored.toString();
+    }
+}
+
+QVariant Bound(const ColumnDef &column, const QVariant &value) {
+    return column.ColumnType == Type::Amount
+               ? QVariant(CsvImport::CentsText(value.toLongLong(), u'.'))
+               : value;
+}
+
+class Importer final {
+public:
+    Importer(const KindDef &kind, CsvReader &reader)
+        : m_kind(kind)
+        , m_reader(reader) {}
+
+    // The header: which file column holds which of the kind's columns.
+    bool ReadHeader(CsvImport::Outcome &out) {
+        CsvReader::Row header;
+        if (!m_reader.Next(header)) {
+            addError(out, m_reader.Error().isEmpty() ? u"arquivo vazio: falta a linha de "
+                                                       "cabeçalho com os nomes das colunas"_s
+                                                     : m_reader.Error());
+            return false;
+        }
+        m_positions.fill(-1, m_kind.Columns.size());
+        for (qsizetype i = 0; i < header.Fields.size(); ++i) {
+            const QString name = header.Fields[i].trimmed().toUpper();
+            qsizetype found = -1;
+            for (qsizetype c = 0; c < m_kind.Columns.size(); ++c) {
+                if (m_kind.Columns[c].Name == name)
+                    found = c;
+            }
+            if (found < 0)
+                addError(out, u"linha 1: coluna desconhecida %1 (as colunas de %2 são %3)"_s.arg(
+                                  Quoted(header.Fields[i]), m_kind.Noun, columnNames()));
+            else if (m_positions[found] >= 0)
+                addError(out, u"linha 1: coluna %1 repetida"_s.arg(name));
+            else
+                m_positions[found] = i;
+        }
+        for (qsizetype c = 0; c < m_kind.Columns.size(); ++c) {
+            if (m_positions[c] < 0 && m_kind.Columns[c].Needed)
+                addError(out, u"linha 1: falta a coluna %1"_s.arg(m_kind.Columns[c].Name));
+        }
+        m_fieldCount = header.Fields.size();
+        return out.ErrorCount == 0;
+    }
+
+    void LoadCompanies(QSqlDatabase &db) {
+        m_companies.clear();
+        QSqlQuery q = Database::Prepare(db, u"SELECT CDEMPRESA FROM EMPRESA"_s);
+        Database::Exec(q);
+        while (q.next())
+            m_companies.insert(q.value(0).toString());
+    }
+
+    // The row's values by the kind's columns; false with every fault added to `out`.
+    bool CheckRow(QSqlDatabase &db, const CsvReader::Row &row, QVariantList &values,
+                  CsvImport::Outcome &out) {
+        values.clear();
+        if (row.Fields.size() != m_fieldCount) {
+            addError(out, u"linha %1: %2 campos, o cabeçalho tem %3"_s.arg(row.Line)
+                              .arg(row.Fields.size())
+                              .arg(m_fieldCount));
+            return false;
+        }
+        bool good = true;
+        const bool removing = isRemoval(row);
+        for (qsizetype c = 0; c < m_kind.Columns.size(); ++c) {
+            const ColumnDef &column = m_kind.Columns[c];
+            const QString raw = m_positions[c] < 0 ? QString() : row.Fields[m_positions[c]];
+            QString reason;
+            QVariant value;
+            if (removing && !column.Key)
+                value = raw;
+            else
+                value = Check(column, raw, &reason);
+            if (reason.isEmpty() && column.Name == u"CDEMPRESA"_s && m_kind.RefersToCompany &&
+                !m_companies.contains(value.toString()))
+                reason = u"empresa %1 não cadastrada"_s.arg(Quoted(value.toString()));
+            if (!reason.isEmpty()) {
+                addError(out, u"linha %1, coluna %2: %3"_s.arg(row.Line).arg(column.Name, reason));
+                good = false;
+            }
+            values.append(value);
+        }
+        if (good && removing) {
+            const QStringList using_ = referrers(db, values.constFirst().toString());
+            if (!using_.isEmpty()) {
+                addError(out,
+                         u"linha %1, coluna REMOVER: a empresa %2 não pode ser removida: "
+                         "há registros dela em %3"_s.arg(row.Line)
+                             .arg(Quoted(values.constFirst().toString()), using_.join(u", "_s)));
+                good = false;
+            }
+        }
+        return good;
+    }
+
+    // Inserts, updates or removes the row's record.
+    void Apply(QSqlDatabase &db, const CsvReader::Row &row, const QVariantList &values,
+               CsvImport::Outcome &out) {
+        QVector<qsizetype> keys, rest;
+        for (qsizetype c = 0; c < m_kind.Columns.size(); ++c) {
+            if (m_kind.Columns[c].Key)
+                keys.append(c);
+            else if (m_kind.Columns[c].Stored)
+                rest.append(c);
+        }
+        const auto names = [&](const QVector<qsizetype> &which, const QString &suffix,
+                               const QString &glue) {
+            QStringList parts;
+            for (const qsizetype c : which)
+                parts << m_kind.Columns[c].Name + suffix;
+            return parts.join(glue);
+        };
+        const QString where = names(keys, u" = ?"_s, u" AND "_s);
+        int bind = 0;
+        if (isRemoval(row)) {
+            QSqlQuery &remove =
+                Database::Statement(db, u"DELETE FROM %1 WHERE %2"_s.arg(m_kind.Table, where));
+            remove.bindValue(0, values.constFirst());
+            Database::Exec(remove);
+            if (remove.numRowsAffected() > 0)
+                ++out.Removed;
+            else
+                ++out.Unchanged;
+            return;
+        }
+        QSqlQuery &read =
+            Database::Statement(db, u"SELECT %1 FROM %2 WHERE %3"_s.arg(
+                                        names(rest, QString(), u", "_s), m_kind.Table, where));
+        for (const qsizetype c : keys)
+            read.bindValue(bind++, values[c]);
+        Database::Exec(read);
+        if (!read.next()) {
+            QVector<qsizetype> all = keys + rest;
+            QSqlQuery &insert =
+                Database::Statement(db, u"INSERT INTO %1 (%2) VALUES (%3)"_s.arg(
+                                            m_kind.Table, names(all, QString(), u", "_s),
+                                            QStringList(all.size(), u"?"_s).join(u", "_s)));
+            bind = 0;
+            for (const qsizetype c : all)
+                insert.bindValue(bind++, Bound(m_kind.Columns[c], values[c]));
+            Database::Exec(insert);
+            ++out.Inserted;
+            return;
+        }
+        bool same = true;
+        for (qsizetype i = 0; i < rest.size(); ++i) {
+            const ColumnDef &column = m_kind.Columns[rest[i]];
+            same = same && Normalised(column, read.value(int(i))) == values[rest[i]];
+        }
+        read.finish();
+        if (same) {
+            ++out.Unchanged;
+            return;
+        }
+        QSqlQuery &update =
+            Database::Statement(db, u"UPDATE %1 SET %2 WHERE %3"_s.arg(
+                                        m_kind.Table, names(rest, u" = ?"_s, u", "_s), where));
+        bind = 0;
+        for (const qsizetype c : rest)
+            update.bindValue(bind++, Bound(m_kind.Columns[c], values[c]));
+        for (const qsizetype c : keys)
+            update.bindValue(bind++, values[c]);
+        Database::Exec(update);
+        ++out.Updated;
+    }
+
+    static void addError(CsvImport::Outcome &out, const QString &text) {
+        if (out.Errors.size() < CsvImport::MaxListedErrors)
+            out.Errors.append(text);
+        ++out.ErrorCount;
+    }
+
+private:
+    bool isRemoval(const CsvReader::Row &row) const {
+        const qsizetype c = m_kind.Columns.size() - 1;
+        return m_kind.Columns[c].Name == u"REMOVER"_s && m_positions[c] >= 0 &&
+               row.Fields.value(m_positions[c]).trimmed() == u"S"_s;
+    }
+
+    QStringList referrers(QSqlDatabase &db, const QString &code) {
+        QStringList found;
+        for (const QString &table : Referrers) {
+            QSqlQuery &q = Database::Statement(
+                db, u"SELECT 1 FROM %1 WHERE CDEMPRESA = ? LIMIT 1"_s.arg(table));
+            q.bindValue(0, code);
+            Database::Exec(q);
+            if (q.next())
+                found << table;
+            q.finish();
+        }
+        return found;
+    }
+
+    QString columnNames() const {
+        QStringList all;
+        for (const ColumnDef &c : m_kind.Columns)
+            all << c.Name;
+        return all.join(u", "_s);
+    }
+
+    const KindDef &m_kind;
+    CsvReader &m_reader;
+    QVector<qsizetype> m_positions;
+    qsizetype m_fieldCount = 0;
+    QSet<QString> m_companies;
+};
+
+} // namespace
+
+namespace CsvImport {
+
+QStringList Kinds() {
+    return {u"empresas"_s, u"saldos"_s, u"lancamentos"_s};
+}
+
+qint64 StoredCents(const QString &stored) {
+    const bool negative = stored.startsWith(u'-');
+    const QString digits = negative ? stored.mid(1) : stored;
+    const qsizetype point = digits.indexOf(u'.');
+    const QString fraction = point < 0 ? QString() : digits.mid(point + 1);
+    qint64 cents = digits.left(point).toLongLong() * 100 +
+                   fraction.left(2).leftJustified(2, u'0').toLongLong();
+    if (fraction.size() > 2 && fraction.at(2) >= u'5')
+        ++cents;
+    return negative ? -cents : cents;
+}
+
+QString CentsText(qint64 cents, QChar mark) {
+    const qint64 magnitude = cents < 0 ? -cents : cents;
+    return u"%1%2%3%4"_s.arg(cents < 0 ? u"-"_s : QString())
+        .arg(magnitude / 100)
+        .arg(mark)
+        .arg(magnitude % 100, 2, 10, QChar(u'0'));
+}
+
+QString Outcome::Summary() const {
+    const QLocale br(QLocale::Portuguese, QLocale::Brazil);
+    QString text = u"%1 %2: %3 novas, %4 alteradas, %5 iguais"_s.arg(
+        br.toString(Rows), Noun, br.toString(Inserted), br.toString(Updated),
+        br.toString(Unchanged));
+    if (Removed > 0)
+        text += u", %1 removidas"_s.arg(br.toString(Removed));
+    return text;
+}
+
+Outcome Run(Database &database, const QString &kind, const QString &path,
+            const Progress &progress) {
+    Outcome out;
+    const KindDef *def = Find(kind);
+    out.Noun = def->Noun;
+    CsvReader reader;
+    QString error;
+    if (!reader.Open(path, &error)) {
+        Importer::addError(out, error);
+        return out;
+    }
+    Importer importer(*def, reader);
+    try {
+        // First pass: every row checked, nothing written, so a bad file is told whole.
+        qint64 rows = 0;
+        database.Transaction(Database::Access::Read, [&](QSqlDatabase &db) {
+            db.setNumericalPrecisionPolicy(QSql::HighPrecision);
+            if (!importer.ReadHeader(out))
+                return;
+            importer.LoadCompanies(db);
+            CsvReader::Row row;
+            QVariantList values;
+            while (reader.Next(row)) {
+                ++rows;
+                importer.CheckRow(db, row, values, out);
+            }
+            if (!reader.Error().isEmpty())
+                Importer::addError(out, reader.Error());
+        });
+        if (out.ErrorCount > 0)
+            return out;
+        // Second pass, in one transaction: the same checks again (the database may have
+        // changed meanwhile), the first failure rolling everything back.
+        database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {
+            db.setNumericalPrecisionPolicy(QSql::HighPrecision);
+            out.Inserted = out.Updated = out.Unchanged = out.Removed = out.Rows = 0;
+            QString again;
+            if (!reader.Rewind(&again))
+                throw CallFailure{u"io"_s, again};
+            Outcome check;
+            importer.ReadHeader(check);
+            importer.LoadCompanies(db);
+            CsvReader::Row row;
+            QVariantList values;
+            while (reader.Next(row)) {
+                if (!importer.CheckRow(db, row, values, check))
+                    throw CallFailure{u"conflict"_s, check.Errors.constFirst()};
+                importer.Apply(db, row, values, out);
+                ++out.Rows;
+                if (progress.Step && out.Rows % 256 == 0)
+                    progress.Step(out.Rows, rows);
+            }
+            if (!reader.Error().isEmpty())
+                throw CallFailure{u"io"_s, reader.Error()};
+            if (progress.Step)
+                progress.Step(out.Rows, rows);
+        });
+    } catch (const CallFailure &failure) {
+        out.Inserted = out.Updated = out.Unchanged = out.Removed = 0;
+        Importer::addError(out, failure.Message);
+        return out;
+    }
+    out.Ok = true;
+    return out;
+}
+
+} // namespace CsvImport
