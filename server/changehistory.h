@@ -1,6 +1,7 @@
 #pragma once
 
 #include "database.h"
+#include "roles.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -14,6 +15,7 @@
 struct Caller {
     QString Operator;
     bool Verified = false;
+    Role Access = Role::Contador;
 };
 
 namespace CallerContext {

@@ -636,6 +636,12 @@ bool ParamCtblObject::HasMethod(const QString &method) const {
     return m_methods.contains(method);
 }
 
+MethodClass ParamCtblObject::ClassOf(const QString &method) const {
+    static const QStringList writers{u"SetContOpe"_s, u"SetParamGeral"_s,
+                                     u"setUsuarioFechamentoPeriodo"_s, u"setCadAuto"_s};
+    return writers.contains(method) ? MethodClass::Write : MethodClass::Read;
+}
+
 CallOutcome ParamCtblObject::Invoke(const QString &method, const QJsonArray &params) {
     const auto found = m_methods.constFind(method);
     if (found == m_methods.cend()) {

@@ -2,6 +2,7 @@
 
 #include "envelope.h"
 #include "jsonrpc.h"
+#include "roles.h"
 
 #include <QJsonArray>
 #include <QString>
@@ -25,4 +26,10 @@ public:
     virtual QString Name() const = 0;
     virtual bool HasMethod(const QString &method) const = 0;
     virtual CallOutcome Invoke(const QString &method, const QJsonArray &params) = 0;
+    // What the method does, for the roles: a method left unclassed counts as a writer, so that
+    // no role that must not write ever reaches it.
+    virtual MethodClass ClassOf(const QString &method) const {
+        Q_UNUSED(method);
+        return MethodClass::Write;
+    }
 };

@@ -35,6 +35,19 @@ RpcDispatcher::Outcome RpcDispatcher::Fault(const QJsonValue &id, int code, cons
     return out;
 }
 
+RpcDispatcher::Outcome RpcDispatcher::Refuse(const JsonRpc::Request &request, const QString &code,
+                                             const QString &message) {
+    Outcome out;
+    if (!request.IsNotification()) {
+        const TResultEnvelope::JsonText result =
+            TResultEnvelope::Failure(code, message).ToJsonParts();
+        out.Reply =
+            JsonRpc::EncodeResultParts(request.Id, {result.Head, result.Payload, result.Tail});
+    }
+    out.Status = code;
+    return out;
+}
+
 RpcDispatcher::Outcome RpcDispatcher::Execute(const Target &target,
                                               const JsonRpc::Request &request) {
     CallOutcome call;

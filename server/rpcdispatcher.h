@@ -35,6 +35,9 @@ public:
     static Outcome Execute(const Target &target, const JsonRpc::Request &request);
 
     static Outcome Fault(const QJsonValue &id, int code, const QString &message, bool notify);
+    // A call answered with a failed envelope without running it.
+    static Outcome Refuse(const JsonRpc::Request &request, const QString &code,
+                          const QString &message);
 
 private:
     QList<RemoteObject *> m_objects;

@@ -181,7 +181,7 @@ qsizetype WsListener::TokenMatches(const QByteArray &header) const {
     const QByteArray got = header.mid(scheme.size());
     qsizetype found = -1;
     for (qsizetype t = 0; t < m_settings.Tokens.size(); ++t) {
-        const QByteArray &expected = m_settings.Tokens.at(t).first;
+        const QByteArray &expected = m_settings.Tokens.at(t).Secret;
         unsigned char diff = got.size() == expected.size() ? 0 : 1;
         for (qsizetype i = 0; i < expected.size(); ++i) {
             const char c = i < got.size() ? got[i] : '\0';
@@ -218,14 +218,16 @@ void WsListener::OnNewConnection() {
 
         // A token's name is who calls; without one, the client's word, marked as such.
         Caller who;
-        if (token >= 0 && !m_settings.Tokens.at(token).second.isEmpty()) {
-            who = {m_settings.Tokens.at(token).second, true};
+        if (token >= 0 && !m_settings.Tokens.at(token).Name.isEmpty()) {
+            who = {m_settings.Tokens.at(token).Name, true};
         } else {
             QString stated =
                 QString::fromUtf8(socket->request().rawHeader(OperatorHeader)).trimmed().left(60);
             stated.removeIf([](QChar c) { return c.category() == QChar::Other_Control; });
             who = {stated, false};
         }
+        if (token >= 0)
+            who.Access = m_settings.Tokens.at(token).Access;
         // The WebSocket gives up on a frame whose rest takes 5 s, with a close of its own: the
         // listener's message timeout is the rule, so that wait is made longer than it.
         for (QTimer *wait : socket->findChildren<QTimer *>()) {
@@ -595,6 +597,11 @@ void WsListener::RunOnWorker(QWebSocket *socket, const Caller &who, const QStrin
                 outcome = RpcDispatcher::Fault(request.Id, JsonRpc::MethodNotFound,
                                                u"Método desconhecido: %1"_s.arg(request.Method),
                                                request.IsNotification());
+            } else if (!Roles::Allows(who.Access, target.Object->ClassOf(target.Method))) {
+                // Refused before the object sees the call: nothing is read or written for it.
+                outcome = RpcDispatcher::Refuse(
+                    request, u"forbidden"_s,
+                    Roles::Refusal(who.Access, who.Operator, request.Method));
             } else {
                 CallerContext::Set(who);
                 outcome = RpcDispatcher::Execute(target, request);

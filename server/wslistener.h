@@ -57,7 +57,12 @@ public:
     struct Settings {
         // Each token a client may present, with the operator it stands for (empty: anonymous).
         // None: no token asked for.
-        QList<std::pair<QByteArray, QString>> Tokens;
+        struct Token {
+            QByteArray Secret;
+            QString Name;
+            Role Access = Role::Contador;
+        };
+        QList<Token> Tokens;
         std::optional<QSslConfiguration> Tls; // set: wss
         int Workers = 0;                      // 0: chosen from the core count
         QStringList AllowedOrigins;      // lower case; a handshake with another Origin is refused
