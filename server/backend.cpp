@@ -35,7 +35,7 @@ std::unique_ptr<Backend> Backend::Open(const QString &url, QString *error) {
     timer.start();
     QList<StoredCheck::Finding> findings;
     try {
-        findings = StoredCheck::Run(*database, 20);
+        findings = StoredCheck::Run(*database, StoredCheck::Scope::Served, 20);
     } catch (const CallFailure &failure) {
         *error = failure.Message;
         return nullptr;

@@ -31,11 +31,13 @@ struct TableRule {
     QString Key; // SQL giving what tells a row apart inside its company; empty when nothing does
     QList<ColumnRule> Columns;
     bool HasCompany = true;
+    bool Served = true; // sent to the desktops; the others are only read inside the server
 };
 
-// The sizes are the ones the packets declare, since a client refuses a value above them; the
-// tables of entries and balances are never sent whole, but their codes name the companies
-// whose screens are.
+// The sizes are the ones the packets declare, since a client refuses a value above them. The
+// entries and balances never reach a desktop (only dates computed from them do), and their
+// company codes must be EMPRESA's; they are checked by `ger-server check`, not at each start,
+// where scanning millions of entries would cost seconds.
 QList<TableRule> Tables() {
     const ColumnRule company{u"CDEMPRESA"_s, Rule::Code, 2};
     QList<ColumnRule> record{company};
@@ -55,13 +57,17 @@ QList<TableRule> Tables() {
          {company, {u"DSDATA"_s, Rule::Text, 10}, {u"NMOPERADOR"_s, Rule::Text, 60}}},
         {u"SALDEMPR"_s,
          u"CAST(DTSALDEMPR AS VARCHAR(30))"_s,
-         {company, {u"CDCONTA"_s, Rule::Text, 20}}},
+         {company, {u"CDCONTA"_s, Rule::Text, 20}},
+         true,
+         false},
         {u"LANCCONT"_s,
          u"CAST(NRLANC AS VARCHAR(20))"_s,
          {company,
           {u"CDCONTA"_s, Rule::Text, 20},
           {u"IDEVOLUIDO"_s, Rule::Flag, 1},
-          {u"IDRECALCFISC"_s, Rule::Flag, 1}}},
+          {u"IDRECALCFISC"_s, Rule::Flag, 1}},
+         true,
+         false},
     };
 }
 
@@ -131,10 +137,12 @@ QString CodeFault(const QString &code) {
     return Judge({u"CDEMPRESA"_s, Rule::Code, 2}, code.toUtf8());
 }
 
-QList<Finding> Run(Database &database, int limit) {
+QList<Finding> Run(Database &database, Scope scope, int limit) {
     QList<Finding> findings;
     const Database::Dialect dialect = database.Kind();
     for (const TableRule &table : Tables()) {
+        if (scope == Scope::Served && !table.Served)
+            continue;
         QStringList selected{table.HasCompany ? Raw(u"CDEMPRESA"_s, dialect) : u"NULL"_s,
                              table.Key.isEmpty() ? u"NULL"_s : table.Key};
         QStringList suspects;
@@ -208,7 +216,7 @@ int Command(const QStringList &arguments) {
     timer.start();
     QList<Finding> findings;
     try {
-        findings = Run(*database);
+        findings = Run(*database, Scope::All);
     } catch (const CallFailure &failure) {
         refuse(failure.Message);
         return 2;

@@ -24,7 +24,11 @@ struct Finding {
 // a flag outside S/N), so the cost grows with the tables' size only inside the database; the
 // few suspects are then judged here. At most `limit` findings per table. Throws QSqlError or
 // CallFailure like any other database work.
-QList<Finding> Run(Database &database, int limit = 1000);
+enum class Scope {
+    Served, // what the desktops receive: at every start
+    All     // with the entries and balances too: `ger-server check`
+};
+QList<Finding> Run(Database &database, Scope scope, int limit = 1000);
 
 // Why a company code cannot be served; empty when it can.
 QString CodeFault(const QString &code);
