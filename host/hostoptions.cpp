@@ -114,7 +114,15 @@ bool HostOptions::Parse(const QStringList &arguments, HostOptions &out, QString 
             *error = u"Não foi possível ler o arquivo do token: %1"_s.arg(tokenPath);
             return false;
         }
-        o.Token = file.read(4096).trimmed();
+        // The same line as in the server's file is accepted, "TOKEN NAME": the name belongs
+        // to the server's side (whom the token stands for) and is never sent.
+        for (const QByteArray &raw : file.read(4096).split('\n')) {
+            const QByteArray line = raw.simplified();
+            if (line.isEmpty() || line.startsWith('#'))
+                continue;
+            o.Token = line.left(line.indexOf(' ') < 0 ? line.size() : line.indexOf(' '));
+            break;
+        }
         if (o.Token.isEmpty()) {
             *error = u"O arquivo do token está vazio: %1"_s.arg(tokenPath);
             return false;

@@ -9,12 +9,34 @@
 #include <QJsonObject>
 #include <QNetworkRequest>
 #include <QSslError>
+#include <QSslSocket>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
 #include <QWebSocket>
 
 using namespace Qt::StringLiterals;
+
+namespace {
+
+// A ws:// handshake with a server that speaks TLS ends in a bare close (the server took the
+// HTTP request for a broken TLS record), which says nothing about the cause. A TLS handshake
+// of our own, after that failure only, tells the address that would have worked.
+bool SpeaksTls(const QString &host, quint16 port, int timeoutMs) {
+    QSslSocket probe;
+    probe.setPeerVerifyMode(QSslSocket::VerifyNone);
+    QEventLoop loop;
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    QObject::connect(&probe, &QSslSocket::encrypted, &loop, &QEventLoop::quit);
+    QObject::connect(&probe, &QSslSocket::errorOccurred, &loop, &QEventLoop::quit);
+    probe.connectToHostEncrypted(host, port);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    const bool tls = probe.isEncrypted();
+    probe.abort();
+    return tls;
+}
+
+} // namespace
 
 TNetConnection::TNetConnection(QObject *parent)
     : QObject(parent) {}
@@ -187,6 +209,9 @@ void TNetConnection::Open() {
         if (!m_tlsFault.isEmpty())
             throw Exception(u"Conexão segura com o servidor de aplicação em %1 recusada: %2."_s.arg(
                 Address(), m_tlsFault));
+        if (!m_useTls && SpeaksTls(m_host, quint16(m_port), qMin(m_timeoutMs, 5000)))
+            throw Exception(u"O servidor de aplicação em %1 fala TLS: use wss://%1 em vez de "
+                            "ws://."_s.arg(Address()));
         throw Exception(
             u"Não foi possível conectar ao servidor de aplicação em %1."_s.arg(Address()));
     }

@@ -7,6 +7,12 @@
 #include "migrations.h"
 #include "paramctblobject.h"
 #include "seeds.h"
+#include "serverlog.h"
+#include "storedcheck.h"
+
+#include <QElapsedTimer>
+
+using namespace Qt::StringLiterals;
 
 Backend::Backend() = default;
 
@@ -23,6 +29,27 @@ std::unique_ptr<Backend> Backend::Open(const QString &url, QString *error) {
         return nullptr;
     if (!Migrations::Run(*database, error))
         return nullptr;
+    // One such row makes every desktop fail on the parameter screen; better no server at all,
+    // saying which companies, than one that breaks all its clients.
+    QElapsedTimer timer;
+    timer.start();
+    QList<StoredCheck::Finding> findings;
+    try {
+        findings = StoredCheck::Run(*database, StoredCheck::Scope::Served, 20);
+    } catch (const CallFailure &failure) {
+        *error = failure.Message;
+        return nullptr;
+    } catch (const QSqlError &failure) {
+        *error = failure.text();
+        return nullptr;
+    }
+    ServerLog::Write(ServerLog::Level::Debug, u"dados verificados em %1 ms"_s.arg(timer.elapsed()));
+    if (!findings.isEmpty()) {
+        *error = u"há registros que os clientes não conseguem ler, das empresas %1; veja-os com "
+                 "ger-server check --db %2"_s.arg(StoredCheck::Companies(findings).join(u", "_s),
+                                                  Database::Redacted(url));
+        return nullptr;
+    }
     std::unique_ptr<Backend> backend(new Backend);
     backend->m_paramCtbl = std::make_unique<ParamCtblObject>(*database);
     backend->m_cache = std::make_unique<CacheObject>(*database);

@@ -3,6 +3,7 @@
 #include "changehistory.h"
 #include "datatransfer.h"
 #include "serveroptions.h"
+#include "storedcheck.h"
 #include "wslistener.h"
 
 #include <QCoreApplication>
@@ -137,6 +138,12 @@ bool LoadTls(const QString &certPath, const QString &keyPath, QSslConfiguration 
         *error = u"não foi possível ler o certificado ou a chave TLS"_s;
         return false;
     }
+    // Unlike the token, a key readable by all still works; it is said, not refused, so an upgrade
+    // does not stop a running office.
+    if (keyFile.permissions() & QFile::ReadOther)
+        ServerLog::Write(ServerLog::Level::Warn,
+                         u"a chave TLS %1 pode ser lida por outros usuários; deixe-a só para o "
+                         "dono e o grupo do serviço (chmod 640)"_s.arg(keyPath));
     const QList<QSslCertificate> chain = QSslCertificate::fromData(certFile.readAll());
     const QByteArray keyPem = keyFile.readAll();
     QSslKey key(keyPem, QSsl::Rsa);
@@ -228,6 +235,8 @@ int main(int argc, char **argv) {
     QCoreApplication::setApplicationVersion(QStringLiteral(GER_VERSION));
     if (DataTransfer::Handles(QCoreApplication::arguments()))
         return DataTransfer::Run(QCoreApplication::arguments());
+    if (argc > 1 && qstrcmp(argv[1], "check") == 0)
+        return StoredCheck::Command(QCoreApplication::arguments());
 
     ServerOptions options;
     QString error;

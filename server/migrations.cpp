@@ -129,6 +129,17 @@ bool Run(Database &database, QString *error) {
                                      "INTEGER NOT NULL PRIMARY KEY, APPLIED TIMESTAMP NOT "
                                      "NULL)"_s);
         });
+        // A newer server may have changed what the tables mean; serving them as we know them
+        // could write what it cannot read.
+        int found = 0;
+        database.Transaction(Database::Access::SingleRead,
+                             [&](QSqlDatabase &db) { found = currentVersion(db); });
+        if (found > LatestVersion()) {
+            *error = u"o banco está na versão %1 do esquema e este servidor conhece até a %2; "
+                     "use o servidor da versão que o atualizou"_s.arg(found)
+                         .arg(LatestVersion());
+            return false;
+        }
         for (int version = 1; version <= LatestVersion(); ++version) {
             database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {
                 if (currentVersion(db) >= version)

@@ -10,7 +10,9 @@
 #include "paramrecord.h"
 #include "rules/catalogues.h"
 #include "rules/confirmrules.h"
+#include "serverlog.h"
 #include "sqlitereader.h"
+#include "storedcheck.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -124,6 +126,14 @@ QStringList checkCompanies(QSqlDatabase &db, const CompanyList &list, QDate peri
     QStringList codes;
     while (q.next()) {
         const QString code = q.value(0).toString();
+        // A code planted by hand that no client can read: applying over it would hand every
+        // desktop a record it fails on.
+        const QString fault = StoredCheck::CodeFault(code);
+        if (!fault.isEmpty())
+            fail(u"inconsistency"_s,
+                 u"A empresa \"%1\" tem código inválido (%2) e não pode ser alterada; corrija-a "
+                 "no banco (ger-server check lista os registros)."_s.arg(
+                     ServerLog::Escape(code, 20), fault));
         codes.append(code);
         if (!checks)
             continue;

@@ -309,6 +309,23 @@ private Q_SLOTS:
         QVERIFY(c.Connected());
     }
 
+    // A ws:// address on a server that speaks TLS says which address would work, instead of
+    // the bare "could not connect" its handshake ends in.
+    void plainAddressOnTlsServer() {
+        ServerProcess server;
+        if (!MakeThrowawayCertificate(server.Dir()))
+            QSKIP("openssl is not available");
+        QVERIFY2(server.Start({u"--tls-cert"_s, server.Dir() + u"/cert.pem"_s, u"--tls-key"_s,
+                               server.Dir() + u"/key.pem"_s}),
+                 server.Output().constData());
+        TNetConnection c;
+        c.SetPort(server.Port());
+        c.SetServerName(u"Ger09400.rdmParamCtbl"_s);
+        c.SetTimeoutMs(5000);
+        QCOMPARE(Failure(c), u"O servidor de aplicação em 127.0.0.1:%1 fala TLS: use "
+                             "wss://127.0.0.1:%1 em vez de ws://."_s.arg(server.Port()));
+    }
+
     void clientsOnThreadsNotStartedByQt() {
         // Benchmarks and tools drive one connection per plain thread.
         ServerProcess server;

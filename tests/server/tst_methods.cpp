@@ -931,6 +931,21 @@ private Q_SLOTS:
                  QStringList{u"setCadAuto"_s});
     }
 
+    // A company planted by hand with a code no desktop can read stops an apply over "T" whole:
+    // a record created for it would break the parameter screen of every desktop.
+    void bulkApplyRefusesCodesThatDoNotFit() {
+        QString error;
+        QVERIFY2(m_fx.Exec(u"INSERT INTO EMPRESA VALUES ('7\t', 'Filial')"_s, &error),
+                 qPrintable(error));
+        QString list = u"T"_s;
+        const TResultEnvelope r =
+            m_fx.Client().Call(u"setCadAuto"_s, {list, u"N"_s, u"S"_s, BulkRequest()}, {&list});
+        QCOMPARE(r.ErrorCode, u"inconsistency"_s);
+        QVERIFY2(r.ErrorMessage.startsWith(u"A empresa \"7\\t\" tem código inválido"_s),
+                 qPrintable(r.ErrorMessage));
+        QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM HISTALTERACAO"_s).toInt(), 0);
+    }
+
     // What SQLite keeps in a date column is whatever was written there: the records read it as
     // the date it is, or as no date at all, never as something else.
     void storedDateTextsReadBack_data() {

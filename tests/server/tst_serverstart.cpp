@@ -189,6 +189,128 @@ private Q_SLOTS:
         }
     }
 
+    // Over data planted by hand: a schema from a newer server, or a row no client can read back,
+    // stops the start with the version or the companies named; what fits still starts.
+    void refusedOverStoredData_data() {
+        QTest::addColumn<QStringList>("planted");
+        QTest::addColumn<int>("exitCode"); // -1: it starts
+        QTest::addColumn<QByteArray>("message");
+        QTest::newRow("newer schema")
+            << QStringList{u"INSERT INTO SCHEMA_VERSION VALUES (99, '2030-01-01')"_s} << 1
+            << QByteArray("o banco está na versão 99 do esquema e este servidor conhece até a");
+        QTest::newRow("three-character company")
+            << QStringList{u"INSERT INTO EMPRESA VALUES ('101', 'Filial')"_s} << 1
+            << QByteArray("das empresas \"101\"; veja-os com ger-server check --db sqlite:");
+        QTest::newRow("control character in a record's code")
+            << QStringList{u"INSERT INTO EMPRESA VALUES ('7' || char(9), 'Filial')"_s,
+                           u"INSERT INTO EMPRESA VALUES ('88', 'Outra')"_s,
+                           u"INSERT INTO CONTOPECTBL (CDEMPRESA, IDSALDEMPR) VALUES ('88', "
+                           "'M' || char(27))"_s}
+            << 1 << QByteArray("das empresas \"7\\t\", \"88\"");
+        QTest::newRow("accented name fits")
+            << QStringList{u"INSERT INTO EMPRESA VALUES ('89', 'Comércio Ação Ltda')"_s} << -1
+            << QByteArray("escutando");
+    }
+
+    void refusedOverStoredData() {
+        QFETCH(QStringList, planted);
+        QFETCH(int, exitCode);
+        QFETCH(QByteArray, message);
+        QTemporaryDir dir;
+        const QString db = dir.filePath(u"ger.db"_s);
+        const QStringList args{u"--db"_s, u"sqlite:"_s + db, u"--listen"_s, u"127.0.0.1:0"_s};
+        QVERIFY(RunServer(args + QStringList{u"--seed"_s, u"demo"_s}).Err.contains("escutando"));
+        QVERIFY(ExecSqlite(db, planted));
+        const Run run = RunServer(args);
+        QVERIFY2(run.Err.contains(message), run.Err.constData());
+        if (exitCode >= 0)
+            QCOMPARE(run.ExitCode, exitCode);
+    }
+
+    // `ger-server check` names each row a client could not read, one line per column at fault,
+    // and says so in one line when there is none.
+    void checkListsRowsClientsCannotRead_data() {
+        QTest::addColumn<QStringList>("planted");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("line");
+        const QString ignoreChecks = u"PRAGMA ignore_check_constraints = ON"_s;
+        QTest::newRow("nothing wrong") << QStringList{} << 0 << QByteArray("nada encontrado");
+        QTest::newRow("accented name")
+            << QStringList{u"INSERT INTO EMPRESA VALUES ('89', 'Indústria São João')"_s} << 0
+            << QByteArray("nada encontrado");
+        QTest::newRow("code of three")
+            << QStringList{u"INSERT INTO EMPRESA VALUES ('101', 'Filial')"_s} << 1
+            << QByteArray("EMPRESA\tempresa \"101\"\t-\tCDEMPRESA\to código tem 3 caracteres; "
+                          "deve ter 2");
+        QTest::newRow("code of one in an entry")
+            << QStringList{u"PRAGMA foreign_keys = OFF"_s,
+                           u"INSERT INTO LANCCONT VALUES (990001, '5', '2024-01-02', '1.1', 1, "
+                           "'N', 'N')"_s}
+            << 1
+            << QByteArray("LANCCONT\tempresa \"5\"\t990001\tCDEMPRESA\to código tem 1 caracteres");
+        QTest::newRow("control character")
+            << QStringList{u"INSERT INTO EMPRESA VALUES ('77', 'Filial' || char(10) || 'Sul')"_s}
+            << 1 << QByteArray("\tNMEMPRESA\tcaractere de controle (U+000A)");
+        QTest::newRow("text above its size")
+            << QStringList{u"INSERT INTO EMPRESA VALUES ('78', '%1')"_s.arg(QString(41, u'x'))} << 1
+            << QByteArray("\tNMEMPRESA\to texto tem 41 caracteres e o campo admite 40");
+        QTest::newRow("flag not S/N")
+            << QStringList{ignoreChecks, u"INSERT OR REPLACE INTO PARAMGERAL VALUES (1, 's')"_s}
+            << 1
+            << QByteArray("PARAMGERAL\t-\t-\tIDCONTAJUDTCOMP\to indicador é 's'; deve ser S ou N");
+        QTest::newRow("invalid UTF-8")
+            << QStringList{u"INSERT INTO EMPRESA VALUES ('79', CAST(X'46696C69616CE9' AS TEXT))"_s}
+            << 1 << QByteArray("EMPRESA\tempresa \"79\"\t-\tNMEMPRESA\tUTF-8 inválido");
+    }
+
+    void checkListsRowsClientsCannotRead() {
+        QFETCH(QStringList, planted);
+        QFETCH(int, exitCode);
+        QFETCH(QByteArray, line);
+        QTemporaryDir dir;
+        const QString db = dir.filePath(u"ger.db"_s);
+        QVERIFY(RunServer({u"--db"_s, u"sqlite:"_s + db, u"--listen"_s, u"127.0.0.1:0"_s,
+                           u"--seed"_s, u"demo"_s})
+                    .Err.contains("escutando"));
+        QVERIFY(ExecSqlite(db, planted));
+        const Run run = RunServer({u"check"_s, u"--db"_s, u"sqlite:"_s + db});
+        QCOMPARE(run.ExitCode, exitCode);
+        QVERIFY2(run.Out.contains(line), run.Out.constData());
+        QCOMPARE(run.Out.count('\n'), exitCode == 0 ? 1 : 2); // the row, then the summary
+    }
+
+    void checkOfAMissingDatabaseCreatesNone() {
+        QTemporaryDir dir;
+        const Run run = RunServer({u"check"_s, u"--db"_s, u"sqlite:"_s + dir.filePath(u"x.db"_s)});
+        QCOMPARE(run.ExitCode, 2);
+        QVERIFY2(run.Err.contains("não existe"), run.Err.constData());
+        QVERIFY(!QFile::exists(dir.filePath(u"x.db"_s)));
+    }
+
+    // A key others can read still serves (refusing would stop a running office at an upgrade),
+    // but the start says so.
+    void tlsKeyReadableByOthers_data() {
+        QTest::addColumn<bool>("othersRead");
+        QTest::newRow("owner only") << false;
+        QTest::newRow("readable by all") << true;
+    }
+
+    void tlsKeyReadableByOthers() {
+        QFETCH(bool, othersRead);
+        QTemporaryDir dir;
+        if (!MakeThrowawayCertificate(dir.path()))
+            QSKIP("openssl is not available");
+        const QString key = dir.filePath(u"key.pem"_s);
+        QVERIFY(
+            QFile::setPermissions(key, QFile::ReadOwner | QFile::WriteOwner |
+                                           (othersRead ? QFile::ReadOther : QFile::Permissions())));
+        const Run run = RunServer({u"--db"_s, u"sqlite:"_s + dir.filePath(u"ger.db"_s),
+                                   u"--listen"_s, u"127.0.0.1:0"_s, u"--tls-cert"_s,
+                                   dir.filePath(u"cert.pem"_s), u"--tls-key"_s, key});
+        QVERIFY2(run.Err.contains("escutando em wss://"), run.Err.constData());
+        QCOMPARE(run.Err.contains("pode ser lida por outros usuários"), othersRead);
+    }
+
     // Seeding says what it did, and a second seed says it left the data alone.
     void seedingSaysWhatItDid() {
         QTemporaryDir dir;
