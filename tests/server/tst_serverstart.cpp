@@ -158,6 +158,10 @@ private Q_SLOTS:
             << QByteArray("   abc   \n") << true << QString() << 2 << QByteArray("tem 3 caracteres");
         QTest::newRow("readable by others") << good << false << QString() << 2
                                             << QByteArray("pode ser lido por outros usuários");
+        QTest::newRow("misspelt role") << good + " maria auditr" << true << QString() << 2
+                                       << QByteArray("o perfil 'auditr'");
+        QTest::newRow("named role") << good + " Maria Souza auditor" << true << QString() << -1
+                                    << QByteArray("escutando");
         QTest::newRow("unknown seed") << QByteArray() << true << u"grande"_s << 2
                                       << QByteArray("Semente desconhecida: grande");
         QTest::newRow("seed out of range") << QByteArray() << true << u"large:0"_s << 2

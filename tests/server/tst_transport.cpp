@@ -13,6 +13,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <QNetworkRequest>
 #include <QSignalSpy>
 #include <QSqlDatabase>
@@ -151,6 +152,7 @@ class TstTransport final : public QObject {
     Q_OBJECT
 
     ServerProcess m_server;
+    ServerProcess m_tokens, m_open; // the roles' servers: token file, or none on loopback
 
     std::unique_ptr<TNetConnection> Client(quint16 port) {
         auto c = std::make_unique<TNetConnection>();
@@ -584,6 +586,64 @@ private Q_SLOTS:
         const QString got = Failure([&] { c->Call(u"GetContOpe"_s, {}); });
         QCOMPARE(got, failure);
         QCOMPARE(c->Connected(), failure.isEmpty());
+    }
+
+    // Each role against each kind of method; a loopback client without a token is an accountant.
+    void rolesPerToken_data() {
+        QTest::addColumn<QString>("role"); // "-": no token
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<bool>("allowed");
+        const QStringList methods{u"Ger09400.rdmParamCtbl.GetContOpe"_s,
+                                  u"Host.Cache.GetTabela"_s, u"Audit.GetHistorico"_s,
+                                  u"Ger09400.rdmParamCtbl.SetParamGeral"_s};
+        const QMap<QString, QString> allows{{u"contador"_s, u"1111"_s},
+                                            {u"auditor"_s, u"1110"_s},
+                                            {u"integracao"_s, u"1100"_s},
+                                            {u"-"_s, u"1111"_s}};
+        for (auto it = allows.cbegin(); it != allows.cend(); ++it)
+            for (int m = 0; m < methods.size(); ++m)
+                QTest::addRow("%s %s", qPrintable(it.key()), qPrintable(methods.at(m)))
+                    << it.key() << methods.at(m) << (it.value().at(m) == u'1');
+    }
+    void rolesPerToken() {
+        QFETCH(QString, role);
+        QFETCH(QString, method);
+        QFETCH(bool, allowed);
+        ServerProcess &server = role == u"-"_s ? m_open : m_tokens;
+        if (!server.Running()) {
+            QStringList args;
+            if (&server == &m_tokens) {
+                QFile file(server.Dir() + u"/tokens"_s);
+                QVERIFY(file.open(QIODevice::WriteOnly));
+                for (const char *name : {"contador", "auditor", "integracao"})
+                    file.write(QByteArray(40, name[0]) + " ana " + name + "\n");
+                file.close();
+                QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
+                args << u"--token-file"_s << file.fileName();
+            }
+            QVERIFY2(server.Start(args), server.Output().constData());
+        }
+        auto c = Client(server.Port());
+        if (role != u"-"_s)
+            c->SetToken(QString(40, role.front()));
+        const qsizetype dot = method.lastIndexOf(u'.');
+        c->SetServerName(method.left(dot));
+        QJsonArray args;
+        if (method.endsWith(u"GetTabela"_s))
+            args = {u"EMPRESA"_s};
+        else if (method.endsWith(u"GetHistorico"_s))
+            args = {u"T"_s, u""_s, u""_s, u""_s, u""_s, u"1"_s};
+        else if (method.endsWith(u"SetParamGeral"_s))
+            args = {Packet::ToJson(TChangeLog{
+                {{u"IDCONTAJUDTCOMP"_s, TFieldType::String, 1, false}},
+                {{TChangeOp::Update, {u"N"_s}, {u"S"_s}}}})};
+        const TResultEnvelope r = c->Call(method.mid(dot + 1), args);
+        if (allowed) {
+            QVERIFY2(r.Ok, qPrintable(r.ErrorMessage));
+        } else {
+            QCOMPARE(r.ErrorCode, u"forbidden"_s);
+            QCOMPARE(r.ErrorMessage, u"O perfil '%1' de ana não permite %2."_s.arg(role, method));
+        }
     }
 
     // The history records the operator a token names, whatever the client says it is; a token
