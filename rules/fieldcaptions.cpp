@@ -48,6 +48,8 @@ const QList<QPair<QString, QString>> &Captions() {
         {u"IDCONTAJUDTCOMP"_s, u"Contabiliza Ajuste Data de Competência"_s},
         {u"IDCONTVREXCICMSEP"_s, u"Contabiliza o valor de exclusão do ICMS separadamente"_s},
         {u"IDCONGERGGF"_s, u"Controla parte gerencial para contas vinculadas ao GGF"_s},
+        // Not a column: a period closing, as the change history records it.
+        {u"FECHAMENTO"_s, u"Fechamento do período até"_s},
     };
     return captions;
 }

@@ -125,6 +125,11 @@ void ChangeHistory::Compare(const QString &code, const Snapshot &before, const S
     }
 }
 
+void ChangeHistory::AddClosing(const QString &code, const QString &isoDate) {
+    if (g_recording)
+        m_rows.append({u"I"_s, code, u"FECHAMENTO"_s, u"date"_s, QString(), isoDate, false, true});
+}
+
 void ChangeHistory::Write(QSqlDatabase &db) {
     const QString columns = QString::fromLatin1(HistoryColumns);
     const QString oneRow = u"(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"_s;

@@ -46,6 +46,10 @@ public:
     // (nothing after). `code` empty: the general parameter.
     void Compare(const QString &code, const Snapshot &before, const Snapshot &after);
 
+    // A period closing: who closed which company up to which day (ISO), as the insertion of the
+    // pseudo-field FECHAMENTO, so that the history's readers need nothing new to show it.
+    void AddClosing(const QString &code, const QString &isoDate);
+
     // REQUIRES: in the call's transaction, after the changes.
     void Write(QSqlDatabase &db);
 

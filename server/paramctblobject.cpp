@@ -891,6 +891,9 @@ CallOutcome ParamCtblObject::setUsuarioFechamentoPeriodo(const QJsonArray &param
             q.addBindValue(who);
             q.addBindValue(QDateTime::currentDateTime().toString(u"yyyy-MM-dd HH:mm:ss.zzz"_s));
             Database::Exec(q);
+            ChangeHistory history(u"setUsuarioFechamentoPeriodo"_s);
+            history.AddClosing(code, QDate::fromString(date, u"dd/MM/yyyy"_s).toString(Qt::ISODate));
+            history.Write(db);
         });
         return TResultEnvelope::Success();
     });

@@ -748,6 +748,10 @@ private Q_SLOTS:
         QCOMPARE(m_fx.Scalar(u"SELECT DSDATA || '|' || NMOPERADOR FROM FECHAPERIODO "
                              "WHERE CDEMPRESA = '02'"_s),
                  QVariant(u"17/11/2025|MARIA.SOUZA"_s));
+        // The history has it too, as the history window reads it.
+        QCOMPARE(m_fx.Column(u"SELECT NMMETODO || ' ' || IDOPERACAO || ' ' || CDEMPRESA || ' ' || "
+                             "NMCAMPO || ' ' || VLNOVO FROM HISTALTERACAO"_s),
+                 QStringList{u"setUsuarioFechamentoPeriodo I 02 FECHAMENTO 2025-11-17"_s});
     }
 
     void bulkInconsistencies_data() {
