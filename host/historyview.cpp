@@ -83,8 +83,9 @@ TTablePacket Fetch(TNetConnection &audit, const QString &companies, const QStrin
         if (page == 1)
             all.Fields = packet.Fields;
         all.Rows += packet.Rows;
-        // A page shorter than the server's page is the last one.
-        if (packet.Rows.size() < 500 || all.Rows.size() >= maxRows)
+        // The server gives back the next page's number, empty after the last.
+        if (answer.ByRef.isEmpty() || answer.ByRef.at(0).toString().isEmpty() ||
+            all.Rows.size() >= maxRows)
             break;
     }
     if (all.Rows.size() > maxRows)

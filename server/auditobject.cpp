@@ -5,9 +5,11 @@
 #include "datetime.h"
 #include "methodcall.h"
 #include "packetwriter.h"
+#include "paramrecord.h"
 
 #include <QDate>
 #include <QDateTime>
+#include <QSet>
 
 using namespace Qt::StringLiterals;
 
@@ -27,6 +29,19 @@ QDateTime dayStart(const QString &text, const QString &what) {
     if (!value)
         refuse(u"Data inválida em %1: '%2'."_s.arg(what, text.left(40)));
     return QDateTime(DateTimeUtil::ToQDate(DateTimeUtil::Trunc(*value)), QTime(0, 0), Qt::UTC);
+}
+
+// The fields a history row may name: the record's stored columns, the general parameter's
+// flag, and a period closing.
+const QSet<QString> &historyFieldNames() {
+    static const QSet<QString> names = [] {
+        QSet<QString> out{u"IDCONTAJUDTCOMP"_s, u"FECHAMENTO"_s};
+        for (const ParamRecord::Column &c : ParamRecord::StoredColumns())
+            out.insert(QString::fromLatin1(c.Name));
+        out.remove(u"CDEMPRESA"_s);
+        return out;
+    }();
+    return names;
 }
 
 TFieldDefs historyFields() {
@@ -73,6 +88,8 @@ CallOutcome AuditObject::Invoke(const QString &method, const QJsonArray &params)
             refuse(error);
         const QDateTime since = dayStart(params.at(1).toString(), u"data inicial"_s);
         QDateTime until = dayStart(params.at(2).toString(), u"data final"_s);
+        if (since.isValid() && until.isValid() && until < since)
+            refuse(u"Data final deve ser maior ou igual à data inicial."_s);
         if (until.isValid())
             until = until.addDays(1); // the whole last day
         const QString field = params.at(3).toString().trimmed().toUpper();
@@ -87,6 +104,10 @@ CallOutcome AuditObject::Invoke(const QString &method, const QJsonArray &params)
             refuse(u"Campo inválido: contém caracteres de controle."_s);
         if (MethodCall::HasControlCharacter(who))
             refuse(u"Operador inválido: contém caracteres de controle."_s);
+        // A name the history never records would only ever find nothing, which reads as "no
+        // change" to whoever asked.
+        if (!field.isEmpty() && !historyFieldNames().contains(field))
+            refuse(u"Campo inválido: '%1' não é um campo do histórico."_s.arg(field));
 
         QStringList where;
         QVariantList binds;
@@ -119,8 +140,9 @@ CallOutcome AuditObject::Invoke(const QString &method, const QJsonArray &params)
             "CDEMPRESA, NMCAMPO, TPCAMPO, VLANTERIOR, VLNOVO FROM HISTALTERACAO%1 "
             "ORDER BY DTALTERACAO DESC, IDALTERACAO, NRSEQ LIMIT %2 OFFSET %3"_s.arg(
                 where.isEmpty() ? QString() : u" WHERE "_s + where.join(u" AND "_s))
-                .arg(PageRows)
+                .arg(PageRows + 1) // one more tells whether another page follows
                 .arg(qint64(page - 1) * PageRows);
+        bool more = false;
         QByteArray payload;
         m_database.Transaction(Database::Access::SingleRead, [&](QSqlDatabase &db) {
             TPacketWriter packet(historyFields());
@@ -128,7 +150,11 @@ CallOutcome AuditObject::Invoke(const QString &method, const QJsonArray &params)
             for (int i = 0; i < binds.size(); ++i)
                 q.bindValue(i, binds.at(i));
             Database::Exec(q);
-            while (q.next()) {
+            for (int read = 0; q.next(); ++read) {
+                if (read == PageRows) {
+                    more = true;
+                    break;
+                }
                 // The time in UTC, as the server recorded it, whatever form the driver gives.
                 const QVariant when = q.value(0);
                 QDateTime time = when.metaType().id() == QMetaType::QDateTime
@@ -147,7 +173,9 @@ CallOutcome AuditObject::Invoke(const QString &method, const QJsonArray &params)
             }
             payload = packet.Finish();
         });
-        return TResultEnvelope::SuccessRaw(std::move(payload));
+        // `page` is given back by reference: the next page's number, empty after the last.
+        return TResultEnvelope::SuccessRaw(std::move(payload),
+                                           {more ? QString::number(page + 1) : QString()});
     });
     return outcome;
 }

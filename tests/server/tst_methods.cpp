@@ -895,6 +895,31 @@ private Q_SLOTS:
         QTest::newRow("operator") << QJsonArray{u"T"_s, u""_s, u""_s, u""_s, QString(u"A\0"_s),
                                                 u"1"_s}
                                   << u"Operador inválido: contém caracteres de controle."_s;
+        QTest::newRow("unknown field")
+            << QJsonArray{u"T"_s, u""_s, u""_s, u"DTNADA"_s, u""_s, u"1"_s}
+            << u"Campo inválido: 'DTNADA' não é um campo do histórico."_s;
+        QTest::newRow("end before start")
+            << QJsonArray{u"T"_s, u"2026-12-02"_s, u"2026-12-01"_s, u""_s, u""_s, u"1"_s}
+            << u"Data final deve ser maior ou igual à data inicial."_s;
+    }
+
+    // Each page gives back the next one's number, empty after the last.
+    void historyPagesSayWhetherMoreFollow() {
+        QString error;
+        QVERIFY2(m_fx.Exec(u"INSERT INTO HISTALTERACAO (IDALTERACAO, NRSEQ, DTALTERACAO, "
+                           "NMOPERADOR, IDVERIFICADO, NMMETODO, IDOPERACAO, CDEMPRESA, NMCAMPO, "
+                           "TPCAMPO) WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM "
+                           "n WHERE i < 501) SELECT 'a', i, '2026-01-01 00:00:00', 'x', 'N', "
+                           "'SetContOpe', 'A', '01', 'IDSUGRAT', 'string' FROM n"_s,
+                           &error),
+                 qPrintable(error));
+        for (const auto &[page, rows, next] : {std::tuple{1, 500, u"2"_s}, {2, 1, u""_s}}) {
+            const TResultEnvelope r = m_fx.Client(u"Audit"_s).Call(
+                u"GetHistorico"_s, {u"T"_s, u""_s, u""_s, u""_s, u""_s, QString::number(page)});
+            QVERIFY2(r.Ok, qPrintable(r.ErrorMessage));
+            QCOMPARE(ToPacket(r.Payload).Rows.size(), rows);
+            QCOMPARE(r.ByRef, QJsonArray{next});
+        }
     }
 
     void historyRefusesBadFilters() {
