@@ -2,6 +2,7 @@
 #include "serverlog.h"
 #include "changehistory.h"
 #include "datatransfer.h"
+#include "dbcopy.h"
 #include "serveroptions.h"
 #include "wslistener.h"
 
@@ -210,6 +211,8 @@ int main(int argc, char **argv) {
     QCoreApplication::setApplicationVersion(QStringLiteral(GER_VERSION));
     if (DataTransfer::Handles(QCoreApplication::arguments()))
         return DataTransfer::Run(QCoreApplication::arguments());
+    if (DbCopy::Handles(QCoreApplication::arguments()))
+        return DbCopy::Run(QCoreApplication::arguments());
 
     ServerOptions options;
     QString error;
