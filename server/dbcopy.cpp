@@ -270,6 +270,7 @@ public:
     explicit Meter(qint64 total)
         : m_total(total) {
         m_timer.start();
+        m_last.start(); // the first rate only once there is one
     }
     ~Meter() {
         if (m_shown)
@@ -449,6 +450,17 @@ int Move(const QString &fromUrl, const QString &toUrl) {
                           Database::Redacted(fromUrl), error));
         return ExitFailure;
     }
+    // The source first: a refused source leaves no new SQLite file behind.
+    try {
+        QSqlDatabase source = from->Connection();
+        CheckSource(source);
+    } catch (const CallFailure &failure) {
+        Print(stderr, u"ger-server: cópia recusada: %1"_s.arg(failure.Message));
+        return ExitFailure;
+    } catch (const QSqlError &failure) {
+        Print(stderr, u"ger-server: não foi possível ler a origem: %1"_s.arg(failure.text()));
+        return ExitFailure;
+    }
     std::unique_ptr<Database> to = Database::Open(toUrl, &error);
     if (!to) {
         Print(stderr, u"ger-server: não foi possível abrir o destino %1: %2"_s.arg(
@@ -460,9 +472,7 @@ int Move(const QString &fromUrl, const QString &toUrl) {
     QList<TableResult> results;
     bool same = false;
     try {
-        QSqlDatabase source = from->Connection();
         QSqlDatabase target = to->Connection();
-        CheckSource(source);
         CheckTarget(target);
         if (!Migrations::Run(*to, &error))
             throw CallFailure{u"database"_s, error};
