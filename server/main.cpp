@@ -2,6 +2,7 @@
 #include "serverlog.h"
 #include "changehistory.h"
 #include "datatransfer.h"
+#include "dbcopy.h"
 #include "serveroptions.h"
 #include "storedcheck.h"
 #include "wslistener.h"
@@ -237,6 +238,8 @@ int main(int argc, char **argv) {
         return DataTransfer::Run(QCoreApplication::arguments());
     if (argc > 1 && qstrcmp(argv[1], "check") == 0)
         return StoredCheck::Command(QCoreApplication::arguments());
+    if (DbCopy::Handles(QCoreApplication::arguments()))
+        return DbCopy::Run(QCoreApplication::arguments());
 
     ServerOptions options;
     QString error;

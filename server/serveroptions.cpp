@@ -21,7 +21,10 @@ void Describe(QCommandLineParser &parser) {
         "com o serviço rodando; um arquivo com qualquer linha inválida não grava nada. Coluna "
         "REMOVER=S remove empresas sem registros.\n"
         "ger-server export {empresas|saldos|lancamentos|parametros|paramgeral|fechamentos|"
-        "historico} ARQUIVO|-: exporta no mesmo formato (- é a saída padrão)."_s);
+        "historico} ARQUIVO|-: exporta no mesmo formato (- é a saída padrão).\n"
+        "ger-server copy --db ORIGEM --to DESTINO: copia o banco inteiro (SQLite para "
+        "PostgreSQL ou o contrário) para um destino sem dados e confere cada tabela; pare o "
+        "serviço antes."_s);
     parser.addOption({{u"h"_s, u"help"_s}, u"Mostra esta ajuda e termina."_s});
     parser.addOption({{u"v"_s, u"version"_s}, u"Mostra a versão e termina."_s});
     parser.addOption({u"config"_s,
