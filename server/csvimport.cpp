@@ -12,7 +12,9 @@
 #include <QHash>
 #include <QLocale>
 #include <QSet>
+#include <QSqlDriver>
 
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
 #include <optional>
@@ -412,6 +414,121 @@ public:
     }
     ~Importer() { EndDirect(); }
 
+    // On PostgreSQL, the connection's own libpq handle: null elsewhere, and for kinds whose rows
+    // may ask for a removal or whose key the table does not hold unique.
+    PGconn *CopyHandle(QSqlDatabase &db) const {
+        if (!m_kind.UniqueKey || m_kind.Columns.constLast().Name == u"REMOVER"_s || !db.driver())
+            return nullptr;
+        const QVariant handle = db.driver()->handle();
+        if (!handle.isValid() || qstrcmp(handle.typeName(), "PGconn*") != 0)
+            return nullptr;
+        PGconn *pg = *static_cast<PGconn *const *>(handle.constData());
+        return pg && PQtransactionStatus(pg) == PQTRANS_INTRANS && !PQisBusy(pg) ? pg : nullptr;
+    }
+
+    bool TableEmpty(QSqlDatabase &db) const {
+        QSqlQuery q = Database::Prepare(db, u"SELECT 1 FROM %1 LIMIT 1"_s.arg(m_kind.Table));
+        Database::Exec(q);
+        return !q.next();
+    }
+
+    // The whole file streamed by COPY, checked on the way: straight into the table when it is
+    // empty (a key twice in the file then fails the COPY, and false sends the caller another
+    // way), else into a temporary table merged by key in one statement, whose returned rows
+    // tell the new from the changed; a key twice in the file fails that statement, and false
+    // again. The savepoint leaves the transaction as it was before a false.
+    bool Copy(QSqlDatabase &db, PGconn *pg, bool direct, const CsvImport::Progress &progress,
+              qint64 total, CsvImport::Outcome &out) {
+        prepareTexts();
+        QString again;
+        if (!m_reader.Rewind(&again))
+            throw CallFailure{u"io"_s, again};
+        CsvImport::Outcome check;
+        ReadHeader(check);
+        LoadCompanies(db);
+        const QString columns = columnList(m_all);
+        const QString target = direct ? m_kind.Table : u"GER_IMPORT_ROWS"_s;
+        pgExec(pg, "SAVEPOINT GER_IMPORT", PGRES_COMMAND_OK);
+        if (!direct)
+            pgExec(pg,
+                   u"CREATE TEMPORARY TABLE GER_IMPORT_ROWS (LIKE %1) ON COMMIT DROP"_s
+                       .arg(m_kind.Table)
+                       .toUtf8(),
+                   PGRES_COMMAND_OK);
+        pgExec(pg, u"COPY %1 (%2) FROM STDIN"_s.arg(target, columns).toUtf8(), PGRES_COPY_IN);
+        CsvReader::Row row;
+        QVariantList values;
+        QByteArray buffer;
+        qint64 rows = 0;
+        const auto abandon = [&](const QString &message) {
+            PQputCopyEnd(pg, "import abandoned");
+            drain(pg);
+            throw CallFailure{u"conflict"_s, message};
+        };
+        while (m_reader.Next(row)) {
+            if (!CheckRow(db, row, values, check))
+                abandon(check.Errors.constFirst());
+            appendLine(buffer, values);
+            ++rows;
+            if (buffer.size() >= 64 * 1024) {
+                if (PQputCopyData(pg, buffer.constData(), int(buffer.size())) != 1)
+                    break;
+                buffer.clear();
+            }
+            if (progress.Step && rows % 256 == 0)
+                progress.Step(rows, total);
+        }
+        if (!m_reader.Error().isEmpty())
+            abandon(m_reader.Error());
+        if (!buffer.isEmpty())
+            PQputCopyData(pg, buffer.constData(), int(buffer.size()));
+        PQputCopyEnd(pg, nullptr);
+        const QString state = drain(pg);
+        if (!state.isEmpty()) {
+            if (direct && state == u"23505"_s)
+                return rollBack(pg);
+            throw QSqlError(u"CsvImport"_s, QString::fromUtf8(PQerrorMessage(pg)),
+                            QSqlError::StatementError, state);
+        }
+        if (direct) {
+            out.Inserted = rows;
+        } else {
+            QStringList set, mine, theirs;
+            for (const qsizetype c : std::as_const(m_rest)) {
+                const QString &name = m_kind.Columns[c].Name;
+                set << u"%1 = EXCLUDED.%1"_s.arg(name);
+                mine << m_kind.Table + u'.' + name;
+                theirs << u"EXCLUDED."_s + name;
+            }
+            const QString merge =
+                u"WITH MERGED AS (INSERT INTO %1 (%2) SELECT %2 FROM GER_IMPORT_ROWS "
+                "ON CONFLICT (%3) DO UPDATE SET %4 WHERE (%5) IS DISTINCT FROM (%6) "
+                "RETURNING (xmax = 0) AS FRESH) "
+                "SELECT COUNT(*) FILTER (WHERE FRESH), COUNT(*) FILTER (WHERE NOT FRESH) "
+                "FROM MERGED"_s.arg(m_kind.Table, columns, columnList(m_keys), set.join(u", "_s),
+                                    mine.join(u", "_s), theirs.join(u", "_s));
+            PGresult *result = PQexec(pg, merge.toUtf8().constData());
+            const std::unique_ptr<PGresult, void (*)(PGresult *)> owned(result, PQclear);
+            if (PQresultStatus(result) != PGRES_TUPLES_OK) {
+                const char *code = PQresultErrorField(result, PG_DIAG_SQLSTATE);
+                // A key twice in the file: the same row cannot be merged twice by one statement.
+                if (code && qstrcmp(code, "21000") == 0)
+                    return rollBack(pg);
+                throw QSqlError(u"CsvImport"_s, QString::fromUtf8(PQresultErrorMessage(result)),
+                                QSqlError::StatementError, QString::fromLatin1(code));
+            }
+            out.Inserted = QByteArray(PQgetvalue(result, 0, 0)).toLongLong();
+            out.Updated = QByteArray(PQgetvalue(result, 0, 1)).toLongLong();
+            out.Unchanged = rows - out.Inserted - out.Updated;
+            pgExec(pg, "DROP TABLE GER_IMPORT_ROWS", PGRES_COMMAND_OK);
+        }
+        pgExec(pg, "RELEASE SAVEPOINT GER_IMPORT", PGRES_COMMAND_OK);
+        out.Rows = rows;
+        if (progress.Step)
+            progress.Step(rows, total);
+        return true;
+    }
+
     static void addError(CsvImport::Outcome &out, const QString &text) {
         if (out.Errors.size() < CsvImport::MaxListedErrors)
             out.Errors.append(text);
@@ -474,6 +591,74 @@ private:
             return false;
         throw QSqlError(u"CsvImport"_s, QString::fromUtf8(sqlite3_errmsg(m_handle)),
                         QSqlError::StatementError);
+    }
+
+    QString columnList(const QVector<qsizetype> &which) const {
+        QStringList names;
+        for (const qsizetype c : which)
+            names << m_kind.Columns[c].Name;
+        return names.join(u", "_s);
+    }
+
+    // One row in COPY's text form. The checks let no control character through, so a backslash
+    // is all there is to escape.
+    void appendLine(QByteArray &buffer, const QVariantList &values) const {
+        bool first = true;
+        for (const qsizetype c : std::as_const(m_all)) {
+            if (!first)
+                buffer.append('\t');
+            first = false;
+            const ColumnDef &column = m_kind.Columns[c];
+            const QVariant &value = values[c];
+            if (column.ColumnType == Type::Number) {
+                buffer.append(QByteArray::number(value.toLongLong()));
+            } else if (column.ColumnType == Type::Amount) {
+                const qint64 cents = value.toLongLong();
+                const qint64 magnitude = cents < 0 ? -cents : cents;
+                if (cents < 0)
+                    buffer.append('-');
+                buffer.append(QByteArray::number(magnitude / 100));
+                buffer.append('.');
+                buffer.append(char('0' + magnitude % 100 / 10));
+                buffer.append(char('0' + magnitude % 10));
+            } else {
+                const QByteArray text = value.toString().toUtf8();
+                if (text.contains('\\'))
+                    buffer.append(QByteArray(text).replace("\\", "\\\\"));
+                else
+                    buffer.append(text);
+            }
+        }
+        buffer.append('\n');
+    }
+
+    static void pgExec(PGconn *pg, const QByteArray &sql, ExecStatusType expected) {
+        PGresult *result = PQexec(pg, sql.constData());
+        const std::unique_ptr<PGresult, void (*)(PGresult *)> owned(result, PQclear);
+        if (PQresultStatus(result) != expected)
+            throw QSqlError(u"CsvImport"_s, QString::fromUtf8(PQresultErrorMessage(result)),
+                            QSqlError::StatementError,
+                            QString::fromLatin1(PQresultErrorField(result, PG_DIAG_SQLSTATE)));
+    }
+
+    // Every result left on the connection; the SQLSTATE of the first failure, empty if none.
+    static QString drain(PGconn *pg) {
+        QString state;
+        while (PGresult *result = PQgetResult(pg)) {
+            const ExecStatusType status = PQresultStatus(result);
+            if (state.isEmpty() && status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+                const char *code = PQresultErrorField(result, PG_DIAG_SQLSTATE);
+                state = code ? QString::fromLatin1(code) : u"XX000"_s;
+            }
+            PQclear(result);
+        }
+        return state;
+    }
+
+    static bool rollBack(PGconn *pg) {
+        pgExec(pg, "ROLLBACK TO SAVEPOINT GER_IMPORT", PGRES_COMMAND_OK);
+        pgExec(pg, "RELEASE SAVEPOINT GER_IMPORT", PGRES_COMMAND_OK);
+        return false;
     }
 
     bool isRemoval(const CsvReader::Row &row) const {
@@ -588,6 +773,13 @@ Outcome Run(Database &database, const QString &kind, const QString &path,
         database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {
             db.setNumericalPrecisionPolicy(QSql::HighPrecision);
             out.Inserted = out.Updated = out.Unchanged = out.Removed = out.Rows = 0;
+            if (PGconn *pg = importer.CopyHandle(db)) {
+                if (importer.TableEmpty(db) && importer.Copy(db, pg, true, progress, rows, out))
+                    return;
+                if (importer.Copy(db, pg, false, progress, rows, out))
+                    return;
+                out.Inserted = out.Updated = out.Unchanged = out.Rows = 0;
+            }
             QString again;
             if (!reader.Rewind(&again))
                 throw CallFailure{u"io"_s, again};
