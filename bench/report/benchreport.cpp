@@ -35,7 +35,7 @@ void Load(const QString &path, const QString &prefix) {
     const QJsonArray benchmarks =
         QJsonDocument::fromJson(file.readAll()).object().value(u"benchmarks"_s).toArray();
     static const QRegularExpression decorations(
-        u"/(real_time|iterations:\\d+|threads:\\d+|repeats:\\d+)"_s);
+        u"/(real_time|manual_time|iterations:\\d+|threads:\\d+|repeats:\\d+)"_s);
     for (const QJsonValue &value : benchmarks) {
         const QJsonObject b = value.toObject();
         // A figure run several times is its median.
