@@ -14,7 +14,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QUrl>
 
 #include <cstdio>
 #include <sys/resource.h>
