@@ -6,11 +6,16 @@
 #include "methodcall.h"
 #include "paramrecord.h"
 #include "serverlog.h"
+#include "sqlitereader.h"
 
 #include <QDate>
 #include <QHash>
 #include <QLocale>
 #include <QSet>
+#include <QSqlDriver>
+
+#include <libpq-fe.h>
+#include <sqlite3.h>
 
 #include <optional>
 
@@ -34,6 +39,7 @@ struct KindDef {
     QString Noun;
     QVector<ColumnDef> Columns;
     bool RefersToCompany = false; // CDEMPRESA must be in EMPRESA
+    bool UniqueKey = false;       // the table refuses a second row with the same key
 };
 
 const KindDef *Find(const QString &kind) {
@@ -44,7 +50,8 @@ const KindDef *Find(const QString &kind) {
           {{u"CDEMPRESA"_s, Type::Code, 2, true},
            {u"NMEMPRESA"_s, Type::Text, 40},
            {u"REMOVER"_s, Type::Flag, 1, false, false, false}},
-          false}},
+          false,
+          true}},
         {u"saldos"_s,
          {u"SALDEMPR"_s,
           u"saldos"_s,
@@ -64,6 +71,7 @@ const KindDef *Find(const QString &kind) {
            {u"VRLANC"_s, Type::Amount},
            {u"IDEVOLUIDO"_s, Type::Flag, 1},
            {u"IDRECALCFISC"_s, Type::Flag, 1}},
+          true,
           true}},
     };
     const auto found = kinds.constFind(kind);
@@ -120,6 +128,36 @@ std::optional<qint64> ParseAmount(const QString &raw) {
     return negative ? -cents : cents;
 }
 
+// dd/mm/aaaa or aaaa-mm-dd written out in full, as nearly every file has them, without the cost
+// of a format parse per value; anything else is left to QDate::fromString.
+QDate PlainDate(const QString &text) {
+    if (text.size() != 10)
+        return {};
+    const auto number = [&](qsizetype from, qsizetype count) {
+        int n = 0;
+        for (qsizetype i = from; i < from + count; ++i) {
+            const char16_t c = text.at(i).unicode();
+            if (c < u'0' || c > u'9')
+                return -1;
+            n = n * 10 + (c - u'0');
+        }
+        return n;
+    };
+    int year = -1, month = -1, day = -1;
+    if (text.at(2) == u'/' && text.at(5) == u'/') {
+        day = number(0, 2);
+        month = number(3, 2);
+        year = number(6, 4);
+    } else if (text.at(4) == u'-' && text.at(7) == u'-') {
+        year = number(0, 4);
+        month = number(5, 2);
+        day = number(8, 2);
+    }
+    if (year < 0 || month < 0 || day < 0)
+        return {};
+    return QDate(year, month, day);
+}
+
 // The stored form of one value; empty *reason when it is good.
 QVariant Check(const ColumnDef &column, const QString &raw, QString *reason) {
     switch (column.ColumnType) {
@@ -139,7 +177,9 @@ QVariant Check(const ColumnDef &column, const QString &raw, QString *reason) {
         return raw;
     case Type::Date: {
         const QString text = raw.trimmed();
-        QDate date = QDate::fromString(text, u"dd/MM/yyyy"_s);
+        QDate date = PlainDate(text);
+        if (!date.isValid())
+            date = QDate::fromString(text, u"dd/MM/yyyy"_s);
         if (!date.isValid())
             date = QDate::fromString(text, u"yyyy-MM-dd"_s);
         if (!date.isValid()) {
@@ -293,25 +333,10 @@ public:
     // Inserts, updates or removes the row's record.
     void Apply(QSqlDatabase &db, const CsvReader::Row &row, const QVariantList &values,
                CsvImport::Outcome &out) {
-        QVector<qsizetype> keys, rest;
-        for (qsizetype c = 0; c < m_kind.Columns.size(); ++c) {
-            if (m_kind.Columns[c].Key)
-                keys.append(c);
-            else if (m_kind.Columns[c].Stored)
-                rest.append(c);
-        }
-        const auto names = [&](const QVector<qsizetype> &which, const QString &suffix,
-                               const QString &glue) {
-            QStringList parts;
-            for (const qsizetype c : which)
-                parts << m_kind.Columns[c].Name + suffix;
-            return parts.join(glue);
-        };
-        const QString where = names(keys, u" = ?"_s, u" AND "_s);
+        prepareTexts();
         int bind = 0;
         if (isRemoval(row)) {
-            QSqlQuery &remove =
-                Database::Statement(db, u"DELETE FROM %1 WHERE %2"_s.arg(m_kind.Table, where));
+            QSqlQuery &remove = Database::Statement(db, m_deleteSql);
             remove.bindValue(0, values.constFirst());
             Database::Exec(remove);
             if (remove.numRowsAffected() > 0)
@@ -320,45 +345,189 @@ public:
                 ++out.Unchanged;
             return;
         }
-        QSqlQuery &read =
-            Database::Statement(db, u"SELECT %1 FROM %2 WHERE %3"_s.arg(
-                                        names(rest, QString(), u", "_s), m_kind.Table, where));
-        for (const qsizetype c : keys)
+        // A new key is by far the common case of a large file: tried first where the table
+        // itself refuses a known key, which then takes the way of a known row.
+        if (m_insert && insertRaw(values)) {
+            ++out.Inserted;
+            return;
+        }
+        QSqlQuery &read = Database::Statement(db, m_readSql);
+        for (const qsizetype c : std::as_const(m_keys))
             read.bindValue(bind++, values[c]);
         Database::Exec(read);
         if (!read.next()) {
-            QVector<qsizetype> all = keys + rest;
-            QSqlQuery &insert =
-                Database::Statement(db, u"INSERT INTO %1 (%2) VALUES (%3)"_s.arg(
-                                            m_kind.Table, names(all, QString(), u", "_s),
-                                            QStringList(all.size(), u"?"_s).join(u", "_s)));
+            QSqlQuery &insert = Database::Statement(db, m_insertSql);
             bind = 0;
-            for (const qsizetype c : all)
+            for (const qsizetype c : std::as_const(m_all))
                 insert.bindValue(bind++, Bound(m_kind.Columns[c], values[c]));
             Database::Exec(insert);
             ++out.Inserted;
             return;
         }
         bool same = true;
-        for (qsizetype i = 0; i < rest.size(); ++i) {
-            const ColumnDef &column = m_kind.Columns[rest[i]];
-            same = same && Normalised(column, read.value(int(i))) == values[rest[i]];
+        for (qsizetype i = 0; i < m_rest.size(); ++i) {
+            const ColumnDef &column = m_kind.Columns[m_rest[i]];
+            same = same && Normalised(column, read.value(int(i))) == values[m_rest[i]];
         }
         read.finish();
         if (same) {
             ++out.Unchanged;
             return;
         }
-        QSqlQuery &update =
-            Database::Statement(db, u"UPDATE %1 SET %2 WHERE %3"_s.arg(
-                                        m_kind.Table, names(rest, u" = ?"_s, u", "_s), where));
+        QSqlQuery &update = Database::Statement(db, m_updateSql);
         bind = 0;
-        for (const qsizetype c : rest)
+        for (const qsizetype c : std::as_const(m_rest))
             update.bindValue(bind++, Bound(m_kind.Columns[c], values[c]));
-        for (const qsizetype c : keys)
+        for (const qsizetype c : std::as_const(m_keys))
             update.bindValue(bind++, values[c]);
         Database::Exec(update);
         ++out.Updated;
+    }
+
+    // On SQLite, the inserts go straight to the engine: a variant per value through Qt Sql
+    // costs more than the insert itself. Ends with EndDirect, before the transaction does.
+    void BeginDirect(QSqlDatabase &db) {
+        sqlite3 *handle = SqliteReader::Handle(db);
+        if (!handle || !m_kind.UniqueKey)
+            return;
+        prepareTexts();
+        const QByteArray sql = m_insertSql.toUtf8();
+        sqlite3_stmt *raw = nullptr;
+        if (sqlite3_prepare_v3(handle, sql.constData(), int(sql.size()), SQLITE_PREPARE_PERSISTENT,
+                               &raw, nullptr) != SQLITE_OK)
+            throw QSqlError(u"CsvImport"_s, QString::fromUtf8(sqlite3_errmsg(handle)),
+                            QSqlError::StatementError);
+        m_handle = handle;
+        m_insert = raw;
+        // The indexes of a large table take pages from all over the file: a cache of a few
+        // megabytes would read them again and again. Only this connection's memory, given back
+        // at the end; durability is untouched.
+        sqlite3_exec(handle, "PRAGMA cache_size = -24576", nullptr, nullptr, nullptr);
+    }
+    void EndDirect() {
+        if (!m_handle)
+            return;
+        sqlite3_finalize(m_insert);
+        sqlite3_exec(m_handle, "PRAGMA cache_size = -2000", nullptr, nullptr, nullptr);
+        m_insert = nullptr;
+        m_handle = nullptr;
+    }
+    ~Importer() { EndDirect(); }
+
+    // On PostgreSQL, the connection's own libpq handle: null elsewhere, and for kinds whose rows
+    // may ask for a removal or whose key the table does not hold unique.
+    PGconn *CopyHandle(QSqlDatabase &db) const {
+        if (!m_kind.UniqueKey || m_kind.Columns.constLast().Name == u"REMOVER"_s || !db.driver())
+            return nullptr;
+        const QVariant handle = db.driver()->handle();
+        if (!handle.isValid() || (qstrcmp(handle.typeName(), "PGconn*") != 0 &&
+                                  qstrcmp(handle.typeName(), "pg_conn*") != 0))
+            return nullptr;
+        PGconn *pg = *static_cast<PGconn *const *>(handle.constData());
+        return pg && PQtransactionStatus(pg) == PQTRANS_INTRANS && !PQisBusy(pg) ? pg : nullptr;
+    }
+
+    bool TableEmpty(QSqlDatabase &db) const {
+        QSqlQuery q = Database::Prepare(db, u"SELECT 1 FROM %1 LIMIT 1"_s.arg(m_kind.Table));
+        Database::Exec(q);
+        return !q.next();
+    }
+
+    // The whole file streamed by COPY, checked on the way: straight into the table when it is
+    // empty (a key twice in the file then fails the COPY, and false sends the caller another
+    // way), else into a temporary table merged by key in one statement, whose returned rows
+    // tell the new from the changed; a key twice in the file fails that statement, and false
+    // again. The savepoint leaves the transaction as it was before a false.
+    bool Copy(QSqlDatabase &db, PGconn *pg, bool direct, const CsvImport::Progress &progress,
+              qint64 total, CsvImport::Outcome &out) {
+        prepareTexts();
+        QString again;
+        if (!m_reader.Rewind(&again))
+            throw CallFailure{u"io"_s, again};
+        CsvImport::Outcome check;
+        ReadHeader(check);
+        LoadCompanies(db);
+        const QString columns = columnList(m_all);
+        const QString target = direct ? m_kind.Table : u"GER_IMPORT_ROWS"_s;
+        pgExec(pg, "SAVEPOINT GER_IMPORT", PGRES_COMMAND_OK);
+        if (!direct)
+            pgExec(pg,
+                   u"CREATE TEMPORARY TABLE GER_IMPORT_ROWS (LIKE %1) ON COMMIT DROP"_s
+                       .arg(m_kind.Table)
+                       .toUtf8(),
+                   PGRES_COMMAND_OK);
+        pgExec(pg, u"COPY %1 (%2) FROM STDIN"_s.arg(target, columns).toUtf8(), PGRES_COPY_IN);
+        CsvReader::Row row;
+        QVariantList values;
+        QByteArray buffer;
+        qint64 rows = 0;
+        const auto abandon = [&](const QString &message) {
+            PQputCopyEnd(pg, "import abandoned");
+            drain(pg);
+            throw CallFailure{u"conflict"_s, message};
+        };
+        while (m_reader.Next(row)) {
+            if (!CheckRow(db, row, values, check))
+                abandon(check.Errors.constFirst());
+            appendLine(buffer, values);
+            ++rows;
+            if (buffer.size() >= 64 * 1024) {
+                if (PQputCopyData(pg, buffer.constData(), int(buffer.size())) != 1)
+                    break;
+                buffer.clear();
+            }
+            if (progress.Step && rows % 256 == 0)
+                progress.Step(rows, total);
+        }
+        if (!m_reader.Error().isEmpty())
+            abandon(m_reader.Error());
+        if (!buffer.isEmpty())
+            PQputCopyData(pg, buffer.constData(), int(buffer.size()));
+        PQputCopyEnd(pg, nullptr);
+        const QString state = drain(pg);
+        if (!state.isEmpty()) {
+            if (direct && state == u"23505"_s)
+                return rollBack(pg);
+            throw QSqlError(u"CsvImport"_s, QString::fromUtf8(PQerrorMessage(pg)),
+                            QSqlError::StatementError, state);
+        }
+        if (direct) {
+            out.Inserted = rows;
+        } else {
+            QStringList set, mine, theirs;
+            for (const qsizetype c : std::as_const(m_rest)) {
+                const QString &name = m_kind.Columns[c].Name;
+                set << u"%1 = EXCLUDED.%1"_s.arg(name);
+                mine << m_kind.Table + u'.' + name;
+                theirs << u"EXCLUDED."_s + name;
+            }
+            const QString merge =
+                u"WITH MERGED AS (INSERT INTO %1 (%2) SELECT %2 FROM GER_IMPORT_ROWS "
+                "ON CONFLICT (%3) DO UPDATE SET %4 WHERE (%5) IS DISTINCT FROM (%6) "
+                "RETURNING (xmax = 0) AS FRESH) "
+                "SELECT COUNT(*) FILTER (WHERE FRESH), COUNT(*) FILTER (WHERE NOT FRESH) "
+                "FROM MERGED"_s.arg(m_kind.Table, columns, columnList(m_keys), set.join(u", "_s),
+                                    mine.join(u", "_s), theirs.join(u", "_s));
+            PGresult *result = PQexec(pg, merge.toUtf8().constData());
+            const std::unique_ptr<PGresult, void (*)(PGresult *)> owned(result, PQclear);
+            if (PQresultStatus(result) != PGRES_TUPLES_OK) {
+                const char *code = PQresultErrorField(result, PG_DIAG_SQLSTATE);
+                // A key twice in the file: the same row cannot be merged twice by one statement.
+                if (code && qstrcmp(code, "21000") == 0)
+                    return rollBack(pg);
+                throw QSqlError(u"CsvImport"_s, QString::fromUtf8(PQresultErrorMessage(result)),
+                                QSqlError::StatementError, QString::fromLatin1(code));
+            }
+            out.Inserted = QByteArray(PQgetvalue(result, 0, 0)).toLongLong();
+            out.Updated = QByteArray(PQgetvalue(result, 0, 1)).toLongLong();
+            out.Unchanged = rows - out.Inserted - out.Updated;
+            pgExec(pg, "DROP TABLE GER_IMPORT_ROWS", PGRES_COMMAND_OK);
+        }
+        pgExec(pg, "RELEASE SAVEPOINT GER_IMPORT", PGRES_COMMAND_OK);
+        out.Rows = rows;
+        if (progress.Step)
+            progress.Step(rows, total);
+        return true;
     }
 
     static void addError(CsvImport::Outcome &out, const QString &text) {
@@ -368,6 +537,131 @@ public:
     }
 
 private:
+    void prepareTexts() {
+        if (!m_insertSql.isEmpty())
+            return;
+        for (qsizetype c = 0; c < m_kind.Columns.size(); ++c) {
+            if (m_kind.Columns[c].Key)
+                m_keys.append(c);
+            else if (m_kind.Columns[c].Stored)
+                m_rest.append(c);
+        }
+        m_all = m_keys + m_rest;
+        const auto names = [&](const QVector<qsizetype> &which, const QString &suffix,
+                               const QString &glue) {
+            QStringList parts;
+            for (const qsizetype c : which)
+                parts << m_kind.Columns[c].Name + suffix;
+            return parts.join(glue);
+        };
+        const QString where = names(m_keys, u" = ?"_s, u" AND "_s);
+        m_deleteSql = u"DELETE FROM %1 WHERE %2"_s.arg(m_kind.Table, where);
+        m_readSql = u"SELECT %1 FROM %2 WHERE %3"_s.arg(names(m_rest, QString(), u", "_s),
+                                                        m_kind.Table, where);
+        m_insertSql = u"INSERT INTO %1 (%2) VALUES (%3)"_s.arg(
+            m_kind.Table, names(m_all, QString(), u", "_s),
+            QStringList(m_all.size(), u"?"_s).join(u", "_s));
+        m_updateSql = u"UPDATE %1 SET %2 WHERE %3"_s.arg(m_kind.Table,
+                                                         names(m_rest, u" = ?"_s, u", "_s), where);
+    }
+
+    // True when the row went in; false when the key is taken. The values bound as Qt Sql binds
+    // them, so the stored form is the same either way.
+    bool insertRaw(const QVariantList &values) {
+        int bind = 1;
+        for (const qsizetype c : std::as_const(m_all)) {
+            const ColumnDef &column = m_kind.Columns[c];
+            const QVariant &value = values[c];
+            if (column.ColumnType == Type::Number) {
+                sqlite3_bind_int64(m_insert, bind++, value.toLongLong());
+            } else {
+                const QByteArray text = (column.ColumnType == Type::Amount
+                                             ? CsvImport::CentsText(value.toLongLong(), u'.')
+                                             : value.toString())
+                                            .toUtf8();
+                sqlite3_bind_text(m_insert, bind++, text.constData(), int(text.size()),
+                                  SQLITE_TRANSIENT);
+            }
+        }
+        const int rc = sqlite3_step(m_insert);
+        const int extended = sqlite3_extended_errcode(m_handle);
+        sqlite3_reset(m_insert);
+        if (rc == SQLITE_DONE)
+            return true;
+        if (extended == SQLITE_CONSTRAINT_PRIMARYKEY || extended == SQLITE_CONSTRAINT_UNIQUE)
+            return false;
+        throw QSqlError(u"CsvImport"_s, QString::fromUtf8(sqlite3_errmsg(m_handle)),
+                        QSqlError::StatementError);
+    }
+
+    QString columnList(const QVector<qsizetype> &which) const {
+        QStringList names;
+        for (const qsizetype c : which)
+            names << m_kind.Columns[c].Name;
+        return names.join(u", "_s);
+    }
+
+    // One row in COPY's text form. The checks let no control character through, so a backslash
+    // is all there is to escape.
+    void appendLine(QByteArray &buffer, const QVariantList &values) const {
+        bool first = true;
+        for (const qsizetype c : std::as_const(m_all)) {
+            if (!first)
+                buffer.append('\t');
+            first = false;
+            const ColumnDef &column = m_kind.Columns[c];
+            const QVariant &value = values[c];
+            if (column.ColumnType == Type::Number) {
+                buffer.append(QByteArray::number(value.toLongLong()));
+            } else if (column.ColumnType == Type::Amount) {
+                const qint64 cents = value.toLongLong();
+                const qint64 magnitude = cents < 0 ? -cents : cents;
+                if (cents < 0)
+                    buffer.append('-');
+                buffer.append(QByteArray::number(magnitude / 100));
+                buffer.append('.');
+                buffer.append(char('0' + magnitude % 100 / 10));
+                buffer.append(char('0' + magnitude % 10));
+            } else {
+                const QByteArray text = value.toString().toUtf8();
+                if (text.contains('\\'))
+                    buffer.append(QByteArray(text).replace("\\", "\\\\"));
+                else
+                    buffer.append(text);
+            }
+        }
+        buffer.append('\n');
+    }
+
+    static void pgExec(PGconn *pg, const QByteArray &sql, ExecStatusType expected) {
+        PGresult *result = PQexec(pg, sql.constData());
+        const std::unique_ptr<PGresult, void (*)(PGresult *)> owned(result, PQclear);
+        if (PQresultStatus(result) != expected)
+            throw QSqlError(u"CsvImport"_s, QString::fromUtf8(PQresultErrorMessage(result)),
+                            QSqlError::StatementError,
+                            QString::fromLatin1(PQresultErrorField(result, PG_DIAG_SQLSTATE)));
+    }
+
+    // Every result left on the connection; the SQLSTATE of the first failure, empty if none.
+    static QString drain(PGconn *pg) {
+        QString state;
+        while (PGresult *result = PQgetResult(pg)) {
+            const ExecStatusType status = PQresultStatus(result);
+            if (state.isEmpty() && status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+                const char *code = PQresultErrorField(result, PG_DIAG_SQLSTATE);
+                state = code ? QString::fromLatin1(code) : u"XX000"_s;
+            }
+            PQclear(result);
+        }
+        return state;
+    }
+
+    static bool rollBack(PGconn *pg) {
+        pgExec(pg, "ROLLBACK TO SAVEPOINT GER_IMPORT", PGRES_COMMAND_OK);
+        pgExec(pg, "RELEASE SAVEPOINT GER_IMPORT", PGRES_COMMAND_OK);
+        return false;
+    }
+
     bool isRemoval(const CsvReader::Row &row) const {
         const qsizetype c = m_kind.Columns.size() - 1;
         return m_kind.Columns[c].Name == u"REMOVER"_s && m_positions[c] >= 0 &&
@@ -400,6 +694,10 @@ private:
     QVector<qsizetype> m_positions;
     qsizetype m_fieldCount = 0;
     QSet<QString> m_companies;
+    QVector<qsizetype> m_keys, m_rest, m_all;
+    QString m_deleteSql, m_readSql, m_insertSql, m_updateSql;
+    sqlite3 *m_handle = nullptr;
+    sqlite3_stmt *m_insert = nullptr;
 };
 
 } // namespace
@@ -476,12 +774,22 @@ Outcome Run(Database &database, const QString &kind, const QString &path,
         database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {
             db.setNumericalPrecisionPolicy(QSql::HighPrecision);
             out.Inserted = out.Updated = out.Unchanged = out.Removed = out.Rows = 0;
+            if (PGconn *pg = importer.CopyHandle(db)) {
+                if (importer.TableEmpty(db) && importer.Copy(db, pg, true, progress, rows, out))
+                    return;
+                if (importer.Copy(db, pg, false, progress, rows, out))
+                    return;
+                out.Inserted = out.Updated = out.Unchanged = out.Rows = 0;
+            }
             QString again;
             if (!reader.Rewind(&again))
                 throw CallFailure{u"io"_s, again};
             Outcome check;
             importer.ReadHeader(check);
             importer.LoadCompanies(db);
+            importer.BeginDirect(db);
+            const std::unique_ptr<Importer, void (*)(Importer *)> direct(
+                &importer, [](Importer *i) { i->EndDirect(); });
             CsvReader::Row row;
             QVariantList values;
             while (reader.Next(row)) {

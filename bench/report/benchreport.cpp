@@ -9,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
 #include <QRegularExpression>
 
 #include <cstdio>
@@ -33,7 +34,8 @@ void Load(const QString &path, const QString &prefix) {
         return;
     const QJsonArray benchmarks =
         QJsonDocument::fromJson(file.readAll()).object().value(u"benchmarks"_s).toArray();
-    static const QRegularExpression decorations(u"/(real_time|iterations:\\d+|threads:\\d+|repeats:\\d+)"_s);
+    static const QRegularExpression decorations(
+        u"/(real_time|manual_time|iterations:\\d+|threads:\\d+|repeats:\\d+)"_s);
     for (const QJsonValue &value : benchmarks) {
         const QJsonObject b = value.toObject();
         // A figure run several times is its median.
@@ -194,6 +196,33 @@ int main(int argc, char **argv) {
             hostEmpty ? u"vazio %1"_s.arg(Time(hostEmpty->Microseconds)) : u"vazio"_s,
             extra ? std::optional<double>(*extra / 60'000) : std::nullopt, u"≤ 60 ms"_s,
             extra && *extra <= 60'000);
+
+        // The import of an entries file against the database's own bulk load of the same rows.
+        const QString loader = db == u"sqlite"_s ? u"sqlite3 .import"_s : u"psql \\copy"_s;
+        const auto imported = Find(db + u"/import/lancamentos"_s);
+        const auto loaded = Find(db + u"/import/lancamentos/"_s +
+                                 (db == u"sqlite"_s ? u"sqlite3-import"_s : u"psql-copy"_s));
+        const double rows = imported ? imported->Raw.value(u"rows"_s).toDouble() : 0;
+        const QString caption = u"import lancamentos, %1 linhas (linhas/s)"_s.arg(
+            QLocale(QLocale::Portuguese, QLocale::Brazil).toString(qint64(rows)));
+        const auto perSecond = [](const std::optional<Run> &r) {
+            return r ? r->Raw.value(u"rows_per_s"_s).toDouble() : 0.0;
+        };
+        const std::optional<double> importRatio =
+            imported && loaded && loaded->Microseconds > 0
+                ? std::optional<double>(imported->Microseconds / loaded->Microseconds)
+                : std::nullopt;
+        Row(caption, db, imported ? u"%1/s"_s.arg(perSecond(imported), 0, 'f', 0) : u"-"_s,
+            loaded ? u"%1 %2/s"_s.arg(loader).arg(perSecond(loaded), 0, 'f', 0) : loader,
+            importRatio, u"≤ 2"_s, importRatio && *importRatio <= 2.0);
+        const double peak = imported ? imported->Raw.value(u"peak_mb"_s).toDouble() : 0;
+        Row(u"import lancamentos: pico de memória do processo"_s, db,
+            imported ? u"%1 MB"_s.arg(peak, 0, 'f', 1) : u"-"_s,
+            loaded ? u"%1 %2 MB"_s.arg(loader).arg(loaded->Raw.value(u"peak_mb"_s).toDouble(), 0,
+                                                   'f', 1)
+                   : u"-"_s,
+            imported ? std::optional<double>(peak / 64.0) : std::nullopt, u"< 64 MB"_s,
+            imported && peak < 64);
 
         Ratio(u"SetContOpe de um registro: com histórico / sem"_s, db, u"demo/SetContOpe"_s,
               {u"demo/SetContOpe/no-history"_s}, 1.25, u"sem histórico"_s);
