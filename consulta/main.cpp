@@ -19,7 +19,7 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // The server takes no more in one call; a longer file is refused before anything is sent.
-constexpr qsizetype MaxChecks = 100000;
+constexpr qsizetype MaxChecks = 50000;
 
 struct Options {
     QString Url = u"ws://127.0.0.1:9400"_s;
@@ -73,7 +73,7 @@ bool readChecksFile(const QString &path, QJsonArray &checks, QString *error) {
             return false;
         }
         if (checks.size() == MaxChecks) {
-            *error = u"%1: mais de %2 consultas"_s.arg(path).arg(MaxChecks);
+            *error = u"%1: mais de %2 consultas; divida o arquivo"_s.arg(path).arg(MaxChecks);
             return false;
         }
         checks.append(
@@ -178,7 +178,8 @@ int main(int argc, char *argv[]) {
 
     QJsonArray answers;
     try {
-        const TResultEnvelope result = connection.Call(u"Consulta"_s, {o.Checks});
+        const TResultEnvelope result =
+            connection.Call(u"Consulta"_s, QJsonArray{QJsonValue(o.Checks)});
         if (!result.Ok)
             return usageError(result.ErrorMessage);
         answers = result.PayloadValue().toArray();

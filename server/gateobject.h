@@ -14,9 +14,9 @@ public:
     MethodClass ClassOf(const QString &) const override { return MethodClass::Gate; }
     CallOutcome Invoke(const QString &method, const QJsonArray &params) override;
 
-    // More checks than this in one call are refused: their answers, texts and all, must still fit
-    // in one message (16 MiB) however long each text is.
-    static constexpr qsizetype MaxChecks = 100000;
+    // More checks than this in one call are refused: each is an array, and a request holds at
+    // most 65,536 of them; the answers, texts and all, then fit easily in one message.
+    static constexpr qsizetype MaxChecks = 50000;
 
 private:
     Database &m_database;

@@ -18,7 +18,8 @@ class TstGate final : public QObject {
 
     // One call; the payload, or the failed envelope as "code: message".
     QJsonValue Ask(const QJsonArray &checks) {
-        const TResultEnvelope r = m_fx.Client(u"Ger09400.Periodo"_s).Call(u"Consulta"_s, {checks});
+        const TResultEnvelope r =
+            m_fx.Client(u"Ger09400.Periodo"_s).Call(u"Consulta"_s, QJsonArray{QJsonValue(checks)});
         return r.Ok ? r.PayloadValue() : QJsonValue(r.ErrorCode + u": "_s + r.ErrorMessage);
     }
 
@@ -118,11 +119,11 @@ private Q_SLOTS:
         QCOMPARE(Ask({u"01;FIN;2026-12-10"_s}).toString().left(17), u"invalid_argument:"_s);
         QJsonArray many;
         const QJsonArray one{u"01"_s, u"FIN"_s, u"2026-12-10"_s};
-        for (int i = 0; i <= 100000; ++i)
+        for (int i = 0; i <= 50000; ++i)
             many.append(one);
         QCOMPARE(Ask(many).toString().left(17), u"invalid_argument:"_s);
         many.removeLast();
-        QCOMPARE(Ask(many).toArray().size(), 100000);
+        QCOMPARE(Ask(many).toArray().size(), 50000);
     }
 
     void commandLine_data() {
