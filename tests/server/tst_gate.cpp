@@ -4,6 +4,7 @@
 #include "exceptions.h"
 #include "methodsfixture.h"
 
+#include <QDate>
 #include <QJsonArray>
 #include <QProcess>
 #include <QTemporaryFile>
@@ -34,6 +35,43 @@ class TstGate final : public QObject {
                 QStringList{u"--server"_s, u"ws://127.0.0.1:%1"_s.arg(m_fx.Port())} + args);
         p.waitForFinished(60000);
         return {p.exitCode(), QString::fromUtf8(p.readAll())};
+    }
+
+    // A bulk request for every company: 2026 as the accounting period and each window the whole
+    // of `month`, the optional windows empty, every control "S".
+    static QJsonObject BulkRequest(int month) {
+        QJsonArray fields, row;
+        const QString first = QDate(2026, month, 1).toString(Qt::ISODate);
+        const QString last = QDate(2026, month, 1).addMonths(1).addDays(-1).toString(Qt::ISODate);
+        for (const char *pair : {"PER", "LANC", "DFE", "DFS", "FIN", "GPA", "FIS", "VEN"}) {
+            for (const char *end : {"DTINI", "DTFIN"}) {
+                fields.append(
+                    QJsonObject{{u"name"_s, QLatin1StringView(end) + QLatin1StringView(pair)},
+                                {u"type"_s, u"date"_s}});
+                const bool start = end[2] == 'I';
+                if (qstrcmp(pair, "PER") == 0)
+                    row.append(start ? u"2026-01-01"_s : u"2026-12-31"_s);
+                else if (qstrcmp(pair, "FIS") == 0 || qstrcmp(pair, "VEN") == 0)
+                    row.append(QJsonValue::Null);
+                else
+                    row.append(start ? first : last);
+            }
+        }
+        for (const char *flag :
+             {"IDCONTCCUS", "IDCONCOME", "IDUTCUSTEST", "IDSUGRATMANU", "IDUTSALDOSOC",
+              "IDMSMCONTA", "IDPRIOCCUSTSET", "IDCONSVNDDFS", "IDULTDESPTRIB", "IDCONSDATARET",
+              "IDCONTLOTESIT", "IDGERAESTCONT", "IDCONTVREXCICMSEP", "IDCONSRATPROD"}) {
+            fields.append(QJsonObject{
+                {u"name"_s, QLatin1StringView(flag)}, {u"type"_s, u"string"_s}, {u"size"_s, 1}});
+            row.append(u"S"_s);
+        }
+        return {{u"fields"_s, fields}, {u"rows"_s, QJsonArray{row}}};
+    }
+
+    QString Apply(int month) {
+        const TResultEnvelope r =
+            m_fx.Client().Call(u"setCadAuto"_s, {u"T"_s, u"S"_s, u"N"_s, BulkRequest(month)});
+        return r.Ok ? QString() : r.ErrorMessage;
     }
 
 private Q_SLOTS:
@@ -177,6 +215,40 @@ private Q_SLOTS:
                 {u"--server"_s, u"ws://127.0.0.1:1"_s, u"01"_s, u"LANC"_s, u"01/12/2026"_s});
         QVERIFY(p.waitForFinished(60000));
         QCOMPARE(p.exitCode(), 2);
+    }
+
+    // Bulk applies moving every company's windows between November and December while clients
+    // ask about all companies at once: each answer sees one apply whole, never a mix.
+    void seesABulkApplyWholeOrNotAtAll() {
+        QString error;
+        // Pending recalculations and later balances would stop the apply itself.
+        QVERIFY2(m_fx.Exec(u"DELETE FROM LANCCONT"_s, &error), qPrintable(error));
+        QVERIFY2(m_fx.Exec(u"DELETE FROM SALDEMPR"_s, &error), qPrintable(error));
+        QCOMPARE(Apply(11), QString());
+        QTemporaryFile file;
+        QVERIFY(file.open());
+        const QStringList codes = m_fx.Column(u"SELECT CDEMPRESA FROM EMPRESA"_s);
+        for (const QString &code : codes)
+            file.write((code + u";LANC;15/11/2026\n"_s).toUtf8());
+        file.flush();
+        std::vector<std::unique_ptr<QProcess>> askers;
+        for (int i = 0; i < 6; ++i) {
+            askers.push_back(std::make_unique<QProcess>());
+            askers.back()->start(ServerProcess::BinDir() + u"/ger-consulta"_s,
+                                 {u"--server"_s, u"ws://127.0.0.1:%1"_s.arg(m_fx.Port()),
+                                  u"--file"_s, file.fileName()});
+        }
+        for (int i = 0; i < 6; ++i)
+            QCOMPARE(Apply(i % 2 ? 11 : 12), QString());
+        for (auto &asker : askers) {
+            // The applies' calls ran the event loop: most askers are done already.
+            QVERIFY(asker->state() == QProcess::NotRunning || asker->waitForFinished(60000));
+            const QString out = QString::fromUtf8(asker->readAllStandardOutput());
+            const qsizetype allowed = out.count(u": permitido"_s);
+            QVERIFY2(allowed == 0 || allowed == codes.size(), qPrintable(out));
+            QCOMPARE(out.count(u'\n'), codes.size());
+            QCOMPARE(asker->exitCode(), allowed ? 0 : 1);
+        }
     }
 };
 
