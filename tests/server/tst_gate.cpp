@@ -164,6 +164,22 @@ private Q_SLOTS:
         QCOMPARE(Ask(many).toArray().size(), 50000);
     }
 
+    // Past a few hundred companies the server reads every record instead of naming them.
+    void manyCompanies() {
+        QJsonArray checks;
+        for (int i = 0; i < 36 * 36; ++i) {
+            const QString digits = u"0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ"_s;
+            checks.append(QJsonArray{QString(digits.at(i / 36)) + digits.at(i % 36), u"LANC"_s,
+                                     u"2026-12-01"_s});
+        }
+        const QJsonArray answers = Ask(checks).toArray();
+        QCOMPARE(answers.size(), checks.size());
+        QCOMPARE(answers.at(1).toArray().at(1).toString(), u"ok"_s);                    // 01
+        QCOMPARE(answers.at(10).toArray().at(1).toString(), u"empresa_desconhecida"_s); // 0A
+        QCOMPARE(answers.at(36 + 0).toArray().at(1).toString(), u"sem_parametro"_s);    // 10
+        QCOMPARE(answers.at(36 * 36 - 1).toArray().at(1).toString(), u"empresa_desconhecida"_s);
+    }
+
     void commandLine_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("lines"); // the file's lines for --file, else empty
