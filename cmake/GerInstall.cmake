@@ -9,13 +9,15 @@ set(_ger_server_libdir lib/ger-server)
 set(_ger_host_libdir lib/ger-host)
 
 # Installed binaries find their libraries next to them, never in the build tree.
-set_target_properties(ger-server PROPERTIES INSTALL_RPATH "$ORIGIN/../${_ger_server_libdir}")
+set_target_properties(ger-server ger-consulta PROPERTIES
+                      INSTALL_RPATH "$ORIGIN/../${_ger_server_libdir}")
 set_target_properties(ger-host PROPERTIES INSTALL_RPATH "$ORIGIN/../${_ger_host_libdir}")
 foreach(lib gerdata gerrules gerrpc gercomponents Pkg_ger09400)
     set_target_properties(${lib} PROPERTIES INSTALL_RPATH "$ORIGIN")
 endforeach()
 
-install(TARGETS ger-server RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT server)
+install(TARGETS ger-server ger-consulta RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+        COMPONENT server)
 install(TARGETS gerdata gerrules gerrpc LIBRARY DESTINATION ${_ger_server_libdir}
         COMPONENT server NAMELINK_SKIP)
 install(FILES packaging/ger-server.service DESTINATION lib/systemd/system COMPONENT server)

@@ -4,6 +4,7 @@
 
 #include "cacheobject.h"
 #include "database.h"
+#include "gateobject.h"
 #include "migrations.h"
 #include "paramctblobject.h"
 #include "seeds.h"
@@ -18,6 +19,7 @@ Backend::Backend() = default;
 
 Backend::~Backend() {
     // The objects hold a reference to the database: they go first.
+    m_gate.reset();
     m_cache.reset();
     m_paramCtbl.reset();
     m_database.reset();
@@ -54,6 +56,7 @@ std::unique_ptr<Backend> Backend::Open(const QString &url, QString *error) {
     backend->m_paramCtbl = std::make_unique<ParamCtblObject>(*database);
     backend->m_cache = std::make_unique<CacheObject>(*database);
     backend->m_audit = std::make_unique<AuditObject>(*database);
+    backend->m_gate = std::make_unique<GateObject>(*database);
     backend->m_database = std::move(database);
     return backend;
 }
@@ -67,5 +70,5 @@ bool Backend::Seed(const QString &seed, QString *error, bool *seeded) {
 }
 
 QList<RemoteObject *> Backend::Objects() const {
-    return {m_paramCtbl.get(), m_cache.get(), m_audit.get()};
+    return {m_paramCtbl.get(), m_cache.get(), m_audit.get(), m_gate.get()};
 }

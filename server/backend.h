@@ -11,6 +11,7 @@ class Database;
 class ParamCtblObject;
 class CacheObject;
 class AuditObject;
+class GateObject;
 
 // The server's storage and its remote objects over one database.
 class Backend final {
@@ -33,4 +34,5 @@ private:
     std::unique_ptr<ParamCtblObject> m_paramCtbl;
     std::unique_ptr<CacheObject> m_cache;
     std::unique_ptr<AuditObject> m_audit;
+    std::unique_ptr<GateObject> m_gate;
 };

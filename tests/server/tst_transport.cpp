@@ -595,11 +595,12 @@ private Q_SLOTS:
         QTest::addColumn<bool>("allowed");
         const QStringList methods{u"Ger09400.rdmParamCtbl.GetContOpe"_s,
                                   u"Host.Cache.GetTabela"_s, u"Audit.GetHistorico"_s,
-                                  u"Ger09400.rdmParamCtbl.SetParamGeral"_s};
-        const QMap<QString, QString> allows{{u"contador"_s, u"1111"_s},
-                                            {u"auditor"_s, u"1110"_s},
-                                            {u"integracao"_s, u"1100"_s},
-                                            {u"-"_s, u"1111"_s}};
+                                  u"Ger09400.rdmParamCtbl.SetParamGeral"_s,
+                                  u"Ger09400.Periodo.Consulta"_s};
+        const QMap<QString, QString> allows{{u"contador"_s, u"11111"_s},
+                                            {u"auditor"_s, u"11100"_s},
+                                            {u"integracao"_s, u"11001"_s},
+                                            {u"-"_s, u"11111"_s}};
         for (auto it = allows.cbegin(); it != allows.cend(); ++it)
             for (int m = 0; m < methods.size(); ++m)
                 QTest::addRow("%s %s", qPrintable(it.key()), qPrintable(methods.at(m)))
@@ -637,6 +638,11 @@ private Q_SLOTS:
             args = {Packet::ToJson(TChangeLog{
                 {{u"IDCONTAJUDTCOMP"_s, TFieldType::String, 1, false}},
                 {{TChangeOp::Update, {u"N"_s}, {u"S"_s}}}})};
+        else if (method.endsWith(u"Consulta"_s)) {
+            QJsonArray checks;
+            checks.append(QJsonArray{u"01"_s, u"FIN"_s, u"2026-12-01"_s});
+            args.append(checks);
+        }
         const TResultEnvelope r = c->Call(method.mid(dot + 1), args);
         if (allowed) {
             QVERIFY2(r.Ok, qPrintable(r.ErrorMessage));

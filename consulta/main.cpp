@@ -1,0 +1,208 @@
+// ger-consulta: asks the server's period gate whether modules may post on given days, for
+// scripts and other systems. Exit 0: all allowed; 1: some refused; 2: it could not ask.
+
+#include "exceptions.h"
+#include "netconnection.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonArray>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QUrl>
+
+#include <cstdio>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// The server takes no more in one call; a longer file is refused before anything is sent.
+constexpr qsizetype MaxChecks = 50000;
+
+struct Options {
+    QString Url = u"ws://127.0.0.1:9400"_s;
+    QByteArray Token;
+    QString CaFile;
+    QJsonArray Checks;
+};
+
+void print(FILE *to, const QString &line) {
+    std::fputs(line.toUtf8().append('\n').constData(), to);
+}
+
+int usageError(const QString &text) {
+    print(stderr, u"ger-consulta: "_s + text);
+    return 2;
+}
+
+// "TOKEN" or "TOKEN NAME", as ger-host reads it: the name stays on the server's side.
+bool readToken(const QString &path, QByteArray &token, QString *error) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = u"Não foi possível ler o arquivo do token: %1"_s.arg(path);
+        return false;
+    }
+    for (const QByteArray &raw : file.read(4096).split('\n')) {
+        const QByteArray line = raw.simplified();
+        if (line.isEmpty() || line.startsWith('#'))
+            continue;
+        token = line.left(line.indexOf(' ') < 0 ? line.size() : line.indexOf(' '));
+        return true;
+    }
+    *error = u"O arquivo do token está vazio: %1"_s.arg(path);
+    return false;
+}
+
+bool readChecksFile(const QString &path, QJsonArray &checks, QString *error) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        *error = u"Não foi possível ler o arquivo %1"_s.arg(path);
+        return false;
+    }
+    int number = 0;
+    while (!file.atEnd()) {
+        ++number;
+        const QString line = QString::fromUtf8(file.readLine(4096)).trimmed();
+        if (line.isEmpty())
+            continue;
+        const QStringList parts = line.split(u';');
+        if (parts.size() != 3) {
+            *error = u"%1, linha %2: era esperado EMPRESA;MODULO;DATA"_s.arg(path).arg(number);
+            return false;
+        }
+        if (checks.size() == MaxChecks) {
+            *error = u"%1: mais de %2 consultas; divida o arquivo"_s.arg(path).arg(MaxChecks);
+            return false;
+        }
+        checks.append(
+            QJsonArray{parts.at(0).trimmed(), parts.at(1).trimmed(), parts.at(2).trimmed()});
+    }
+    return true;
+}
+
+bool parse(const QStringList &arguments, Options &o, QString *error) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        u"Pergunta ao servidor se os módulos podem lançar na contabilidade nas datas dadas.\n"
+        "Saída 0: permitido (todas, com --file); 1: recusado; 2: erro."_s);
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOption({u"server"_s,
+                      u"O servidor, ws://HOST:PORTA ou wss://HOST:PORTA (padrão: "
+                      "ws://127.0.0.1:9400)."_s,
+                      u"URL"_s, o.Url});
+    parser.addOption({u"token-file"_s,
+                      u"Arquivo com o token que o servidor exige (padrão: $GER_TOKEN_FILE)."_s,
+                      u"ARQUIVO"_s});
+    parser.addOption({u"ca-file"_s,
+                      u"Certificados PEM a aceitar para wss:// além dos do sistema."_s,
+                      u"ARQUIVO"_s});
+    parser.addOption({u"file"_s, u"Uma consulta EMPRESA;MODULO;DATA por linha."_s, u"ARQUIVO"_s});
+    parser.addPositionalArgument(u"EMPRESA"_s, u"Código da empresa."_s);
+    parser.addPositionalArgument(u"MODULO"_s, u"LANC, DFE, DFS, FIN, GPA, FIS ou VEXT."_s);
+    parser.addPositionalArgument(u"DATA"_s, u"dd/mm/aaaa ou aaaa-mm-dd."_s);
+    parser.process(arguments); // --help and --version end here
+
+    o.Url = parser.value(u"server"_s);
+    const QUrl url(o.Url, QUrl::StrictMode);
+    if (!url.isValid() || (url.scheme() != u"ws"_s && url.scheme() != u"wss"_s) ||
+        url.host().isEmpty()) {
+        *error = u"Endereço do servidor inválido: %1 (use ws://HOST:PORTA)"_s.arg(o.Url);
+        return false;
+    }
+    const QString tokenPath = parser.isSet(u"token-file"_s)
+                                  ? parser.value(u"token-file"_s)
+                                  : qEnvironmentVariable("GER_TOKEN_FILE");
+    if (!tokenPath.isEmpty() && !readToken(tokenPath, o.Token, error))
+        return false;
+    o.CaFile = parser.value(u"ca-file"_s);
+    if (!o.CaFile.isEmpty() && QSslCertificate::fromPath(o.CaFile).isEmpty()) {
+        *error = u"Nenhum certificado PEM em %1"_s.arg(o.CaFile);
+        return false;
+    }
+    if (!o.CaFile.isEmpty() && url.scheme() != u"wss"_s) {
+        *error = u"--ca-file vale para servidores wss://"_s;
+        return false;
+    }
+    const QStringList positional = parser.positionalArguments();
+    if (parser.isSet(u"file"_s)) {
+        if (!positional.isEmpty()) {
+            *error = u"Use --file ou EMPRESA MODULO DATA, não ambos."_s;
+            return false;
+        }
+        return readChecksFile(parser.value(u"file"_s), o.Checks, error);
+    }
+    if (positional.size() != 3) {
+        *error = u"Uso: ger-consulta EMPRESA MODULO DATA, ou ger-consulta --file ARQUIVO"_s;
+        return false;
+    }
+    o.Checks.append(QJsonArray{positional.at(0), positional.at(1), positional.at(2)});
+    return true;
+}
+
+QString day(const QJsonValue &iso) {
+    const QString text = iso.toString();
+    // The wire's aaaa-mm-dd, shown as the screens show a day.
+    return text.size() >= 10 ? u"%1/%2/%3"_s.arg(text.mid(8, 2), text.mid(5, 2), text.left(4))
+                             : text;
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(u"ger-consulta"_s);
+    QCoreApplication::setApplicationVersion(QStringLiteral(GER_VERSION));
+    Options o;
+    QString error;
+    if (!parse(QCoreApplication::arguments(), o, &error))
+        return usageError(error);
+
+    const QUrl url(o.Url);
+    TNetConnection connection;
+    connection.SetHost(url.host());
+    connection.SetPort(url.port(9400));
+    connection.SetUseTls(url.scheme() == u"wss"_s);
+    connection.SetToken(QString::fromUtf8(o.Token));
+    connection.SetServerName(u"Ger09400.Periodo"_s);
+    connection.SetTimeoutMs(120000);
+    if (!o.CaFile.isEmpty()) {
+        QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+        QList<QSslCertificate> trusted = config.caCertificates();
+        trusted += QSslCertificate::fromPath(o.CaFile);
+        config.setCaCertificates(trusted);
+        connection.SetSslConfiguration(config);
+    }
+
+    QJsonArray answers;
+    try {
+        const TResultEnvelope result =
+            connection.Call(u"Consulta"_s, QJsonArray{QJsonValue(o.Checks)});
+        if (!result.Ok)
+            return usageError(result.ErrorMessage);
+        answers = result.PayloadValue().toArray();
+    } catch (const Exception &e) {
+        return usageError(e.Message());
+    }
+    if (answers.size() != o.Checks.size())
+        return usageError(
+            u"Resposta do servidor com %1 linha(s) para %2 consulta(s)."_s.arg(answers.size())
+                .arg(o.Checks.size()));
+    bool allAllowed = true;
+    for (qsizetype i = 0; i < answers.size(); ++i) {
+        const QJsonArray check = o.Checks.at(i).toArray();
+        const QJsonArray answer = answers.at(i).toArray();
+        const QString asked = u"%1 %2 %3: "_s.arg(check.at(0).toString(), check.at(1).toString(),
+                                                  check.at(2).toString());
+        if (answer.at(0).toString() == u"S"_s) {
+            print(stdout, asked + u"permitido (janela %1 a %2)"_s.arg(day(answer.at(3)),
+                                                                      day(answer.at(4))));
+        } else {
+            allAllowed = false;
+            print(stdout, asked + u"recusado: "_s + answer.at(2).toString());
+        }
+    }
+    return allAllowed ? 0 : 1;
+}
