@@ -245,9 +245,16 @@ void TNetConnection::OnTextMessage(const QString &text) {
         return;
     }
     const TJsonNode id = reply.Value("id"_L1);
-    if (!id.IsNumber())
+    qint64 key = 0;
+    if (id.IsNumber()) {
+        key = id.ToInteger();
+    } else if (id.IsNull() && reply.Value("error"_L1).IsObject() && m_waiting.size() == 1) {
+        // The server could not read the request's id (a request too large or not JSON): with
+        // one call under way, the refusal is that call's, rather than a wait until the timeout.
+        key = m_waiting.constBegin().key();
+    } else {
         return;
-    const qint64 key = id.ToInteger();
+    }
     if (!m_waiting.contains(key))
         return;
     m_replies.insert(key, std::move(reply));

@@ -388,6 +388,16 @@ private Q_SLOTS:
             QCOMPARE(holders.at(i)->Socket().state(), QAbstractSocket::ConnectedState);
     }
 
+    // The server cannot read the id of a request too large to parse: our client still takes
+    // the refusal as its call's answer, instead of waiting for its timeout.
+    void structureTooLargeRefusedAtOnce() {
+        QJsonArray many;
+        for (int i = 0; i < 70000; ++i)
+            many.append(QJsonArray{});
+        const QString got = Failure([&] { Client(m_server.Port())->Call(u"GetContOpe"_s, many); });
+        QVERIFY2(got.contains(u"estrutura grande demais"_s), qPrintable(got));
+    }
+
     void clientsLeavingMidCall() {
         for (int i = 0; i < 20; ++i) {
             auto socket = OpenRaw(m_server.Port());
