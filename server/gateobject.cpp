@@ -45,21 +45,33 @@ struct Check {
     std::optional<TDateTime> Day;
 };
 
+// A check is three texts, as an array or as one text "EMPRESA;MODULO;DATA": a request holds at
+// most 65,536 arrays, so a long list is sent in the second form.
 Check readCheck(const QJsonValue &value, qsizetype index) {
-    const QJsonArray triple = value.toArray();
-    if (!value.isArray() || triple.size() != 3 || !triple.at(0).isString() ||
-        !triple.at(1).isString() || !triple.at(2).isString())
-        throw CallFailure{
-            u"invalid_argument"_s,
-            u"Consulta %1: era esperado [empresa, módulo, data], três textos."_s.arg(index + 1)};
+    QStringList parts;
+    if (value.isString()) {
+        const QString text = value.toString();
+        if (text.size() <= 64)
+            parts = text.split(u';');
+    } else if (value.isArray()) {
+        for (const QJsonValue &part : value.toArray())
+            parts.append(part.isString() ? part.toString() : QString());
+        if (value.toArray().size() != 3 || !value.toArray().at(0).isString() ||
+            !value.toArray().at(1).isString() || !value.toArray().at(2).isString())
+            parts.clear();
+    }
+    if (parts.size() != 3)
+        throw CallFailure{u"invalid_argument"_s,
+                          u"Consulta %1: era esperado [empresa, módulo, data], três textos, ou "
+                          "\"EMPRESA;MODULO;DATA\"."_s.arg(index + 1)};
     Check check;
-    const QString company = triple.at(0).toString().trimmed();
+    const QString company = parts.at(0).trimmed();
     if (company.size() == 2 && !MethodCall::HasControlCharacter(company))
         check.Company = company;
-    const QString module = triple.at(1).toString();
+    const QString module = parts.at(1);
     if (module.size() <= 8)
         check.Mod = PeriodGate::FindModule(module.trimmed());
-    check.Day = PeriodGate::ParseDay(triple.at(2).toString().trimmed());
+    check.Day = PeriodGate::ParseDay(parts.at(2).trimmed());
     return check;
 }
 

@@ -16,7 +16,7 @@ public:
 
     // More checks than this in one call are refused: each is an array, and a request holds at
     // most 65,536 of them; the answers, texts and all, then fit easily in one message.
-    static constexpr qsizetype MaxChecks = 50000;
+    static constexpr qsizetype MaxChecks = 100000;
 
 private:
     Database &m_database;

@@ -154,14 +154,13 @@ private Q_SLOTS:
 
     void refusesMalformedLists() {
         QCOMPARE(Ask({QJsonArray{u"01"_s, u"FIN"_s}}).toString().left(17), u"invalid_argument:"_s);
-        QCOMPARE(Ask({u"01;FIN;2026-12-10"_s}).toString().left(17), u"invalid_argument:"_s);
+        QCOMPARE(Ask({u"01;FIN"_s}).toString().left(17), u"invalid_argument:"_s);
         QJsonArray many;
-        const QJsonArray one{u"01"_s, u"FIN"_s, u"2026-12-10"_s};
-        for (int i = 0; i <= 50000; ++i)
-            many.append(one);
+        for (int i = 0; i <= 100000; ++i)
+            many.append(u"01;FIN;2026-12-10"_s);
         QCOMPARE(Ask(many).toString().left(17), u"invalid_argument:"_s);
         many.removeLast();
-        QCOMPARE(Ask(many).toArray().size(), 50000);
+        QCOMPARE(Ask(many).toArray().size(), 100000);
     }
 
     // Past a few hundred companies the server reads every record instead of naming them.
