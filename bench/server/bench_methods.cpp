@@ -12,6 +12,7 @@
 // client's, whose own cost bench_dataset measures.
 
 #include "datetime.h"
+#include "envelope.h"
 #include "jsonrpcmessage.h"
 #include "packet.h"
 #include "paramrecord.h"
@@ -28,6 +29,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -299,6 +301,26 @@ void BM_BulkAll(benchmark::State &state, const Server *server) {
 }
 
 // Many connections at once, each on its own thread with its own blocking socket.
+// The period gate's work without its rules and reads: the request read and an answer of the
+// same size written, as the server does around them.
+void BM_GateParseAndWrite(benchmark::State &state, QByteArray request, QByteArray reply) {
+    const QJsonValue answers =
+        QJsonDocument::fromJson(reply).object().value(u"result"_s).toObject().value(u"payload"_s);
+    for (auto _ : state) {
+        JsonRpc::Request decoded;
+        JsonRpc::Error fault;
+        QJsonValue id;
+        if (!JsonRpc::DecodeRequest(request, decoded, &fault, &id)) {
+            state.SkipWithError(qPrintable(fault.Message));
+            return;
+        }
+        const QByteArray out =
+            JsonRpc::EncodeResult(decoded.Id, TResultEnvelope::Success(answers).ToJson());
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetItemsProcessed(state.iterations() * 100000);
+}
+
 void BM_Concurrent(benchmark::State &state, const Server *server, QByteArray request) {
     Calls(state, server, request, !request.contains("\"ping\""));
 }
@@ -582,6 +604,11 @@ void RegisterAll() {
         const Server *noHistory = &setup->NoHistory;
         Steady(Register(seed + "/SetContOpe/no-history",
                         [noHistory, code](auto &s) { BM_SetContOpe(s, noHistory, code); }));
+        // The period gate: one check, as a system asks before each posting.
+        const QByteArray gate = Request(u"Ger09400.Periodo.Consulta"_s,
+                                        {QJsonArray{QJsonArray{code, u"FIN"_s, u"2026-12-15"_s}}});
+        Steady(Register(seed + "/Periodo.Consulta",
+                        [server, gate](auto &s) { BM_Method(s, server, gate); }));
         const QByteArray table = Request(u"Host.Cache.GetTabela"_s, {u"EMPRESA"_s});
         Register(seed + "/Host.Cache.GetTabela/EMPRESA",
                  [server, table](auto &s) { BM_Method(s, server, table); });
@@ -601,6 +628,34 @@ void RegisterAll() {
         [largeNoHistory, clean](auto &s) { BM_SetCadAutoChanging(s, largeNoHistory, clean); },
         benchmark::kMillisecond);
 
+    // 100,000 checks in one call, over the large seed's companies and every module, beside the
+    // same request read and an answer of the same size written.
+    {
+        const QString digits = u"0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ"_s;
+        const QStringList modules{u"LANC"_s, u"DFE"_s, u"DFS"_s, u"FIN"_s,
+                                  u"GPA"_s,  u"FIS"_s, u"VEXT"_s};
+        QJsonArray checks;
+        for (int i = 0; i < 100000; ++i)
+            checks.append(u"%1%2;%3;%4"_s.arg(digits.at(i / 36 % 30), digits.at(i % 36),
+                                               modules.at(i % modules.size()),
+                                               QDate(2026, 1, 1).addDays(i % 365).toString(
+                                                   u"dd/MM/yyyy"_s)));
+        const QByteArray many = Request(u"Ger09400.Periodo.Consulta"_s, {checks});
+        RawClient once;
+        const QByteArray reply = once.Connect(large->Port()) ? once.Call(many) : QByteArray();
+        Register(
+            "large/Periodo.Consulta/100000",
+            [large, many](auto &s) {
+                BM_Method(s, large, many);
+                s.SetItemsProcessed(s.iterations() * 100000);
+            },
+            benchmark::kMillisecond);
+        Register(
+            "large/Periodo.Consulta/100000/parse-write",
+            [many, reply](auto &s) { BM_GateParseAndWrite(s, many, reply); },
+            benchmark::kMillisecond);
+    }
+
     const QByteArray history =
         Request(u"Audit.GetHistorico"_s, {u"05"_s, u""_s, u""_s, u""_s, u""_s, u"1"_s});
     for (const Server *server : {&g_historySmall, &g_historyLarge})
@@ -611,7 +666,10 @@ void RegisterAll() {
     const Server *demo = &g_demo.Main;
     for (const auto &[name, request] :
          {std::pair{"ping", Request(u"ping"_s, {})},
-          std::pair{"GetDataSaldEmpr", Method(u"GetDataSaldEmpr"_s, {u"01"_s})}}) {
+          std::pair{"GetDataSaldEmpr", Method(u"GetDataSaldEmpr"_s, {u"01"_s})},
+          std::pair{"Periodo.Consulta",
+                    Request(u"Ger09400.Periodo.Consulta"_s,
+                            {QJsonArray{QJsonArray{u"01"_s, u"FIN"_s, u"2026-12-15"_s}}})}}) {
         Steady(benchmark::RegisterBenchmark(
                    (g_label + "/demo/32-connections/" + name).c_str(),
                    [demo, request](auto &s) { BM_Concurrent(s, demo, request); })
