@@ -224,6 +224,19 @@ QByteArray SetContOpeFlip(const QString &code, const QString &from, const QStrin
     return Request(u"Ger09400.rdmParamCtbl.SetContOpe"_s, {Packet::ToJson(log)});
 }
 
+// The period gate's one argument: the list of checks.
+QByteArray GateRequest(const QJsonArray &checks) {
+    QJsonArray params;
+    params.append(checks);
+    return Request(u"Ger09400.Periodo.Consulta"_s, params);
+}
+
+QByteArray OneCheck(const QString &code) {
+    QJsonArray checks;
+    checks.append(QJsonArray{code, u"FIN"_s, u"2026-12-15"_s});
+    return GateRequest(checks);
+}
+
 QByteArray Method(const QString &name, const QJsonArray &params) {
     return Request(u"Ger09400.rdmParamCtbl."_s + name, params);
 }
@@ -605,8 +618,7 @@ void RegisterAll() {
         Steady(Register(seed + "/SetContOpe/no-history",
                         [noHistory, code](auto &s) { BM_SetContOpe(s, noHistory, code); }));
         // The period gate: one check, as a system asks before each posting.
-        const QByteArray gate = Request(u"Ger09400.Periodo.Consulta"_s,
-                                        {QJsonArray{QJsonArray{code, u"FIN"_s, u"2026-12-15"_s}}});
+        const QByteArray gate = OneCheck(code);
         Steady(Register(seed + "/Periodo.Consulta",
                         [server, gate](auto &s) { BM_Method(s, server, gate); }));
         const QByteArray table = Request(u"Host.Cache.GetTabela"_s, {u"EMPRESA"_s});
@@ -640,7 +652,7 @@ void RegisterAll() {
                                                modules.at(i % modules.size()),
                                                QDate(2026, 1, 1).addDays(i % 365).toString(
                                                    u"dd/MM/yyyy"_s)));
-        const QByteArray many = Request(u"Ger09400.Periodo.Consulta"_s, {checks});
+        const QByteArray many = GateRequest(checks);
         RawClient once;
         const QByteArray reply = once.Connect(large->Port()) ? once.Call(many) : QByteArray();
         Register(
@@ -667,9 +679,7 @@ void RegisterAll() {
     for (const auto &[name, request] :
          {std::pair{"ping", Request(u"ping"_s, {})},
           std::pair{"GetDataSaldEmpr", Method(u"GetDataSaldEmpr"_s, {u"01"_s})},
-          std::pair{"Periodo.Consulta",
-                    Request(u"Ger09400.Periodo.Consulta"_s,
-                            {QJsonArray{QJsonArray{u"01"_s, u"FIN"_s, u"2026-12-15"_s}}})}}) {
+          std::pair{"Periodo.Consulta", OneCheck(u"01"_s)}}) {
         Steady(benchmark::RegisterBenchmark(
                    (g_label + "/demo/32-connections/" + name).c_str(),
                    [demo, request](auto &s) { BM_Concurrent(s, demo, request); })
