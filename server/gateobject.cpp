@@ -155,11 +155,12 @@ CallOutcome GateObject::Invoke(const QString &method, const QJsonArray &params) 
                 codes.append(code);
             }
         }
-        // One read transaction for the call: a bulk apply committed meanwhile is seen whole or
-        // not at all, by every check alike.
+        // The call's reads are one SELECT, which sees one snapshot by itself: a bulk apply
+        // committed meanwhile is seen whole or not at all, by every check alike, without the
+        // round trips of BEGIN and COMMIT around it.
         QHash<QString, Stored> companies;
         if (!codes.isEmpty())
-            m_database.Transaction(Database::Access::Read,
+            m_database.Transaction(Database::Access::SingleRead,
                                    [&](QSqlDatabase &db) { companies = readCompanies(db, codes); });
         const auto modules = PeriodGate::Modules();
         QJsonArray answers;
