@@ -12,12 +12,17 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLocale>
+#include <QSqlDriver>
 #include <QSqlRecord>
 #include <QtEndian>
 
+#include <libpq-fe.h>
+
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -210,6 +215,90 @@ RowSum Scan(QSqlDatabase &db, const Table &table,
     return sum;
 }
 
+// On PostgreSQL, the connection's own libpq handle while its transaction is open; null elsewhere.
+PGconn *CopyHandle(QSqlDatabase &db) {
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    if (!handle.isValid() || (qstrcmp(handle.typeName(), "PGconn*") != 0 &&
+                              qstrcmp(handle.typeName(), "pg_conn*") != 0))
+        return nullptr;
+    PGconn *pg = *static_cast<PGconn *const *>(handle.constData());
+    return pg && PQtransactionStatus(pg) == PQTRANS_INTRANS && !PQisBusy(pg) ? pg : nullptr;
+}
+
+// A table without points in time goes into PostgreSQL by COPY, in its text form: the values are
+// already the normalised texts both engines read alike. Points in time keep the INSERT path, so
+// that PostgreSQL converts them exactly as it does the server's own writes.
+class CopyIn final {
+public:
+    static bool Suits(const Table &table) {
+        return std::none_of(table.Columns.begin(), table.Columns.end(), [](const Column &c) {
+            return c.ColumnType == Type::LocalTime || c.ColumnType == Type::UtcTime;
+        });
+    }
+    CopyIn(PGconn *pg, const Table &table)
+        : m_pg(pg) {
+        const QByteArray sql =
+            u"COPY %1 (%2) FROM STDIN"_s.arg(table.Name, ColumnList(table)).toUtf8();
+        PGresult *started = PQexec(m_pg, sql.constData());
+        const bool ok = PQresultStatus(started) == PGRES_COPY_IN;
+        PQclear(started);
+        if (!ok)
+            Fail();
+        m_buffer.reserve(1 << 20);
+    }
+    void Add(const QVector<QVariant> &row) {
+        for (qsizetype i = 0; i < row.size(); ++i) {
+            if (i > 0)
+                m_buffer += '\t';
+            if (row[i].isNull()) {
+                m_buffer += "\\N";
+                continue;
+            }
+            for (const char c : row[i].toString().toUtf8()) {
+                switch (c) {
+                case '\\': m_buffer += "\\\\"; break;
+                case '\t': m_buffer += "\\t"; break;
+                case '\n': m_buffer += "\\n"; break;
+                case '\r': m_buffer += "\\r"; break;
+                default: m_buffer += c;
+                }
+            }
+        }
+        m_buffer += '\n';
+        if (m_buffer.size() >= (1 << 20))
+            Send();
+    }
+    void Finish() {
+        Send();
+        if (PQputCopyEnd(m_pg, nullptr) != 1)
+            Fail();
+        bool ok = true;
+        QString why;
+        while (PGresult *result = PQgetResult(m_pg)) {
+            if (PQresultStatus(result) != PGRES_COMMAND_OK) {
+                ok = false;
+                why = QString::fromUtf8(PQresultErrorMessage(result)).trimmed();
+            }
+            PQclear(result);
+        }
+        if (!ok)
+            throw CallFailure{u"database"_s, why};
+    }
+
+private:
+    void Send() {
+        if (!m_buffer.isEmpty() &&
+            PQputCopyData(m_pg, m_buffer.constData(), int(m_buffer.size())) != 1)
+            Fail();
+        m_buffer.clear();
+    }
+    [[noreturn]] void Fail() {
+        throw CallFailure{u"database"_s, QString::fromUtf8(PQerrorMessage(m_pg)).trimmed()};
+    }
+    PGconn *m_pg;
+    QByteArray m_buffer;
+};
+
 // Rows go in multi-row INSERTs: one round trip per batch on PostgreSQL. A batch stays under
 // SQLite's oldest limit of 999 values per statement.
 class Inserter final {
@@ -401,13 +490,21 @@ bool Copy(Database &from, Database &to, QList<TableResult> &results) {
         }
         const QVector<Table> tables = Tables();
         for (const Table &table : tables) {
+            std::optional<CopyIn> copy;
+            if (PGconn *pg = CopyIn::Suits(table) ? CopyHandle(target) : nullptr)
+                copy.emplace(pg, table);
             Inserter insert(target, table, to.Kind());
             TableResult result{table.Name, {}, {}};
             result.Source = Scan(source, table, [&](const QVector<QVariant> &row) {
-                insert.Add(row);
+                if (copy)
+                    copy->Add(row);
+                else
+                    insert.Add(row);
                 if (meter)
                     meter->Step(table.Name);
             });
+            if (copy)
+                copy->Finish();
             insert.Flush();
             results.append(result);
         }
