@@ -252,7 +252,7 @@ int main(int argc, char **argv) {
               u"poucas linhas"_s);
     }
     // The copy reads every table twice (to copy, then the target back to check it) and converts
-    // each value; the reference only moves the bytes. Not yet within its target.
+    // each value; the reference only moves the bytes.
     Ratio(u"ger-server copy de large:20, SQLite → PostgreSQL"_s, u"postgresql"_s,
           u"copy/large-20"_s, {u"copy/reference"_s}, 2.0, u"sqlite3 -csv + \\copy"_s);
     // The desktop's side: the same reply bytes into the client table, against a bare parse.
