@@ -37,23 +37,6 @@ int usageError(const QString &text) {
     return 2;
 }
 
-// "TOKEN" or "TOKEN NAME", as ger-host reads it: the name stays on the server's side.
-bool readToken(const QString &path, QByteArray &token, QString *error) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = u"Não foi possível ler o arquivo do token: %1"_s.arg(path);
-        return false;
-    }
-    for (const QByteArray &raw : file.read(4096).split('\n')) {
-        const QByteArray line = raw.simplified();
-        if (line.isEmpty() || line.startsWith('#'))
-            continue;
-        token = line.left(line.indexOf(' ') < 0 ? line.size() : line.indexOf(' '));
-        return true;
-    }
-    *error = u"O arquivo do token está vazio: %1"_s.arg(path);
-    return false;
-}
 
 bool readChecksFile(const QString &path, QJsonArray &checks, QString *error) {
     QFile file(path);
@@ -116,7 +99,7 @@ bool parse(const QStringList &arguments, Options &o, QString *error) {
     const QString tokenPath = parser.isSet(u"token-file"_s)
                                   ? parser.value(u"token-file"_s)
                                   : qEnvironmentVariable("GER_TOKEN_FILE");
-    if (!tokenPath.isEmpty() && !readToken(tokenPath, o.Token, error))
+    if (!tokenPath.isEmpty() && !TNetConnection::ReadTokenFile(tokenPath, o.Token, error))
         return false;
     o.CaFile = parser.value(u"ca-file"_s);
     if (!o.CaFile.isEmpty() && QSslCertificate::fromPath(o.CaFile).isEmpty()) {

@@ -1,5 +1,7 @@
 #include "hostoptions.h"
 
+#include "rpc/netconnection.h"
+
 #include <QCommandLineParser>
 #include <QDate>
 #include <QDir>
@@ -109,24 +111,8 @@ bool HostOptions::Parse(const QStringList &arguments, HostOptions &out, QString 
     const QString tokenPath = parser.isSet(tokenFile) ? parser.value(tokenFile)
                                                       : qEnvironmentVariable("GER_TOKEN_FILE");
     if (!tokenPath.isEmpty()) {
-        QFile file(tokenPath);
-        if (!file.open(QIODevice::ReadOnly)) {
-            *error = u"Não foi possível ler o arquivo do token: %1"_s.arg(tokenPath);
+        if (!TNetConnection::ReadTokenFile(tokenPath, o.Token, error))
             return false;
-        }
-        // The same line as in the server's file is accepted, "TOKEN NAME": the name belongs
-        // to the server's side (whom the token stands for) and is never sent.
-        for (const QByteArray &raw : file.read(4096).split('\n')) {
-            const QByteArray line = raw.simplified();
-            if (line.isEmpty() || line.startsWith('#'))
-                continue;
-            o.Token = line.left(line.indexOf(' ') < 0 ? line.size() : line.indexOf(' '));
-            break;
-        }
-        if (o.Token.isEmpty()) {
-            *error = u"O arquivo do token está vazio: %1"_s.arg(tokenPath);
-            return false;
-        }
     }
     o.CaFile = parser.value(caFile);
     if (!o.CaFile.isEmpty() && QSslCertificate::fromPath(o.CaFile).isEmpty()) {

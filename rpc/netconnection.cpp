@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QJsonObject>
 #include <QNetworkRequest>
 #include <QSslError>
@@ -314,6 +315,24 @@ void TNetConnection::OnDisconnected() {
         m_closeReason = m_socket->closeReason();
     }
     DropSocket();
+}
+
+bool TNetConnection::ReadTokenFile(const QString &path, QByteArray &token, QString *error) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = u"Não foi possível ler o arquivo do token: %1"_s.arg(path);
+        return false;
+    }
+    // The name (and role) belong to the server's side, whom the token stands for: never sent.
+    for (const QByteArray &raw : file.read(4096).split('\n')) {
+        const QByteArray line = raw.simplified();
+        if (line.isEmpty() || line.startsWith('#'))
+            continue;
+        token = line.left(line.indexOf(' ') < 0 ? line.size() : line.indexOf(' '));
+        return true;
+    }
+    *error = u"O arquivo do token está vazio: %1"_s.arg(path);
+    return false;
 }
 
 TJsonNode TNetConnection::RoundTrip(const QString &fullMethod, const QJsonArray &params) {

@@ -46,6 +46,9 @@ public:
     // Bearer token sent in the handshake; empty sends none.
     QString Token() const { return m_token; }
     void SetToken(const QString &token) { m_token = token; }
+    // A desktop's or a script's token file: the bare token, or the server's whole line
+    // ("TOKEN NAME [ROLE]"), of which only the token is sent; blank lines and "#" skipped.
+    static bool ReadTokenFile(const QString &path, QByteArray &token, QString *error);
     // The operator the server records the changes under when the token does not name one.
     QString Operator() const { return m_operator; }
     void SetOperator(const QString &name) { m_operator = name; }
