@@ -175,9 +175,7 @@ public:
         return false;
     }
 
-private:
-    static QString AdminUrl() { return qEnvironmentVariable("GER_TEST_PG_URL"); }
-
+    // A connection of the test's own to the database at `url`, under `name`.
     static QSqlDatabase Direct(const QString &url, const QString &name) {
         if (QSqlDatabase::contains(name)) {
             QSqlDatabase db = QSqlDatabase::database(name, false);
@@ -201,6 +199,9 @@ private:
         db.open();
         return db;
     }
+
+private:
+    static QString AdminUrl() { return qEnvironmentVariable("GER_TEST_PG_URL"); }
 
     static inline int s_counter = 0;
     std::unique_ptr<ServerProcess> m_server;

@@ -1,6 +1,7 @@
 // ger-server copy between SQLite and PostgreSQL, run as an operator moves a group: the service
 // stopped, the whole database copied into an empty one and checked on both sides.
 
+#include "methodsfixture.h"
 #include "serverprocess.h"
 
 #include <QFile>
@@ -52,23 +53,7 @@ class TstCopy final : public QObject {
     }
 
     static QSqlDatabase Direct(const QString &url) {
-        const QString name = QStringLiteral("direct-") + url;
-        if (QSqlDatabase::contains(name))
-            return QSqlDatabase::database(name);
-        QSqlDatabase db;
-        if (url.startsWith(QStringLiteral("sqlite:"))) {
-            db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-            db.setDatabaseName(url.mid(7));
-        } else {
-            const QUrl parsed(url);
-            db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
-            db.setHostName(parsed.host());
-            db.setPort(parsed.port(5432));
-            db.setUserName(parsed.userName());
-            db.setDatabaseName(parsed.path().mid(1));
-        }
-        db.open();
-        return db;
+        return MethodsFixture::Direct(url, QStringLiteral("direct-") + url);
     }
 
     // Every table of the database with its row count (not SQLite's own statistics).
