@@ -81,14 +81,14 @@ Answer Decide(const Reading &reading) {
         answer.Start = reading.AccountingStart;
         answer.End = reading.AccountingEnd;
     }
-    answer.Text = QString::fromUtf16(rule->Text);
-    if (reading.Mod)
-        answer.Text.replace(QStringLiteral("%1"), QString::fromUtf16(reading.Mod->Period));
-    if (answer.Start > 0) {
-        answer.Text.replace(QStringLiteral("%2"), DateTimeUtil::FormatDate(answer.Start));
-        answer.Text.replace(QStringLiteral("%3"), DateTimeUtil::FormatDate(answer.End));
-    }
     return answer;
+}
+
+QString Template(const Rule &rule, const Module *module) {
+    QString text = QString::fromUtf16(rule.Text);
+    if (module)
+        text.replace(QStringLiteral("%1"), QString::fromUtf16(module->Period));
+    return text;
 }
 
 std::optional<TDateTime> ParseDay(const QString &text) {

@@ -60,10 +60,14 @@ struct Answer {
     const Rule *Applied = nullptr;
     TDateTime Start = 0; // 0 when the answer shows no window
     TDateTime End = 0;
-    QString Text;
 };
 
 Answer Decide(const Reading &reading);
+
+// The rule's text with the module's window in it: what is left to fill in is the window's
+// first and last day, %2 and %3, when the rule shows one. Separate from Decide, so that a
+// hundred thousand answers need not build a hundred thousand texts.
+QString Template(const Rule &rule, const Module *module);
 
 // "dd/mm/aaaa" or ISO ("aaaa-mm-dd", a time of day is dropped); nullopt for anything else.
 std::optional<TDateTime> ParseDay(const QString &text);

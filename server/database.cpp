@@ -1,6 +1,7 @@
 #include "database.h"
 
 #include "serverlog.h"
+#include "sqlitereader.h"
 
 #include <QAtomicInteger>
 #include <QMutex>
@@ -11,6 +12,8 @@
 #include <QSqlError>
 #include <QThread>
 #include <QUrl>
+
+#include <sqlite3.h>
 
 #include <map>
 #include <unordered_map>
@@ -38,10 +41,16 @@ struct ThreadConnection {
     std::unordered_map<QString, std::unique_ptr<QSqlQuery>> Statements;
     // Those handed out since the last transaction ended, to be reset when it does.
     std::vector<QSqlQuery *> Used;
+    // The same for statements read straight from SQLite.
+    std::unordered_map<QString, std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)>> Raw;
+    std::vector<sqlite3_stmt *> RawUsed;
     ~ThreadConnection() {
-        // Statements go before their connection does.
+        // Statements go before their connection does: SQLite refuses to close a connection
+        // with a statement still prepared on it.
         Used.clear();
         Statements.clear();
+        RawUsed.clear();
+        Raw.clear();
         if (!Owner.expired() && Release)
             Release(Name);
     }
@@ -82,8 +91,15 @@ void releaseStatements(const QSqlDatabase &db) {
         for (QSqlQuery *q : holder->Used)
             q->finish();
         holder->Used.clear();
+        for (sqlite3_stmt *statement : holder->RawUsed) {
+            sqlite3_reset(statement);
+            sqlite3_clear_bindings(statement);
+        }
+        holder->RawUsed.clear();
         if (holder->Statements.size() > size_t(MaxCachedStatements))
             holder->Statements.clear();
+        if (holder->Raw.size() > size_t(MaxCachedStatements))
+            holder->Raw.clear();
     }
 }
 
@@ -349,6 +365,31 @@ QSqlQuery &Database::Statement(QSqlDatabase &db, const QString &sql) {
     }
     holder->Used.push_back(found->second.get());
     return *found->second;
+}
+
+sqlite3_stmt *Database::SqliteStatement(QSqlDatabase &db, const QString &sql) {
+    sqlite3 *handle = SqliteReader::Handle(db);
+    if (!handle)
+        return nullptr;
+    ThreadConnection *holder = connectionHolder(db);
+    if (!holder)
+        throw CallFailure{u"internal"_s, u"Conexão com o banco fora de uma chamada."_s};
+    auto found = holder->Raw.find(sql);
+    if (found == holder->Raw.end()) {
+        sqlite3_stmt *raw = nullptr;
+        const QByteArray text = sql.toUtf8();
+        if (sqlite3_prepare_v3(handle, text.constData(), int(text.size()),
+                               SQLITE_PREPARE_PERSISTENT, &raw, nullptr) != SQLITE_OK)
+            throw QSqlError(u"SQLite"_s, QString::fromUtf8(sqlite3_errmsg(handle)),
+                            QSqlError::StatementError,
+                            QString::number(sqlite3_extended_errcode(handle)));
+        found = holder->Raw.emplace(sql, decltype(holder->Raw)::mapped_type(raw, sqlite3_finalize))
+                    .first;
+    } else {
+        sqlite3_reset(found->second.get()); // whatever the last user left unread
+    }
+    holder->RawUsed.push_back(found->second.get());
+    return found->second.get();
 }
 
 void Database::Exec(QSqlQuery &query) {

@@ -9,6 +9,8 @@
 #include <functional>
 #include <memory>
 
+struct sqlite3_stmt;
+
 // A failure inside a call: unwinds to the transaction that runs the call, which rolls back and
 // turns it into a result envelope. It never leaves the server.
 struct CallFailure {
@@ -58,6 +60,11 @@ public:
     // REQUIRES: inside Transaction, which resets it when the transaction ends; the reference
     // lives until then; no two readers of the same text at once.
     static QSqlQuery &Statement(QSqlDatabase &db, const QString &sql);
+    // On SQLite, the same caching for a statement read straight from the engine, where Qt
+    // Sql's description of every column would cost more than the read itself. Null on
+    // PostgreSQL. Throws the QSqlError of a statement that does not prepare.
+    // REQUIRES: as Statement.
+    static sqlite3_stmt *SqliteStatement(QSqlDatabase &db, const QString &sql);
     static void Exec(QSqlQuery &query);
     static void ExecDirect(QSqlDatabase &db, const QString &sql);
 

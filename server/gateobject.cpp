@@ -10,7 +10,11 @@
 #include <QJsonArray>
 #include <QSet>
 
+#include <sqlite3.h>
+
+#include <algorithm>
 #include <array>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 using PeriodGate::Module;
@@ -26,18 +30,152 @@ constexpr qsizetype ByCodeLimit = 500;
 // The accounting period, then each module's window, in the modules' order.
 constexpr qsizetype StoredDates = 2 + 2 * 7;
 
-struct Stored {
-    bool HasRecord = false;
-    std::array<TDateTime, StoredDates> Dates{};
+// A stored day: its value for the rules, its ISO text for the answer.
+struct Day {
+    TDateTime Value = 0; // 0: the column is empty
+    std::array<char, 10> Iso{};
 };
 
-QStringList storedColumns() {
-    QStringList columns{u"C."_s + QLatin1StringView(PeriodGate::AccountingStart),
-                        u"C."_s + QLatin1StringView(PeriodGate::AccountingEnd)};
-    for (const Module &module : PeriodGate::Modules())
-        columns << u"C."_s + QLatin1StringView(module.StartColumn)
-                << u"C."_s + QLatin1StringView(module.EndColumn);
-    return columns;
+struct Stored {
+    bool HasRecord = false;
+    std::array<Day, StoredDates> Dates{};
+};
+
+Day dayOf(QDate date) {
+    int year = 0, month = 0, dayOfMonth = 0;
+    date.getDate(&year, &month, &dayOfMonth);
+    // 30/12/1899 is no date, and the answer has no room for a year of five digits.
+    const TDateTime value = DateTimeUtil::FromQDate(date);
+    if (value == 0 || year < 1 || year > 9999)
+        return {};
+    Day out;
+    out.Value = value;
+    const auto put = [&](int at, int number, int width) {
+        for (int i = width - 1; i >= 0; --i, number /= 10)
+            out.Iso[size_t(at + i)] = char('0' + number % 10);
+    };
+    put(0, year, 4);
+    out.Iso[4] = out.Iso[7] = '-';
+    put(5, month, 2);
+    put(8, dayOfMonth, 2);
+    return out;
+}
+
+Day storedDay(const QVariant &stored) {
+    return dayOf(ParamRecord::StoredDate(stored));
+}
+
+// SQLite keeps a day as its ISO text, which is the answer's text too.
+Day storedDay(sqlite3_stmt *statement, int column) {
+    if (sqlite3_column_type(statement, column) == SQLITE_NULL)
+        return {};
+    const auto *bytes = reinterpret_cast<const char *>(sqlite3_column_text(statement, column));
+    const int size = sqlite3_column_bytes(statement, column);
+    if (size >= 10) {
+        const auto value = DateTimeUtil::FromIso(QLatin1StringView(bytes, 10));
+        if (value && *value != 0) {
+            Day out;
+            out.Value = *value;
+            std::copy_n(bytes, 10, out.Iso.begin());
+            return out;
+        }
+    }
+    return storedDay(QVariant(QString::fromUtf8(bytes, size)));
+}
+
+const QString &selectSql() {
+    static const QString sql = [] {
+        QStringList columns{u"C."_s + QLatin1StringView(PeriodGate::AccountingStart),
+                            u"C."_s + QLatin1StringView(PeriodGate::AccountingEnd)};
+        for (const Module &module : PeriodGate::Modules())
+            columns << u"C."_s + QLatin1StringView(module.StartColumn)
+                    << u"C."_s + QLatin1StringView(module.EndColumn);
+        return u"SELECT E.CDEMPRESA, C.CDEMPRESA, %1 FROM EMPRESA E LEFT JOIN CONTOPECTBL C "
+               "ON C.CDEMPRESA = E.CDEMPRESA"_s.arg(columns.join(u", "_s));
+    }();
+    return sql;
+}
+
+// One rule's answer for one module as JSON, cut where the window's first and last day go.
+struct Piece {
+    QByteArray Head;   // up to the first day, or the whole text when it shows no window
+    QByteArray Middle; // between the days
+    QByteArray Tail;   // after the last day
+    QByteArray Whole;  // the text as the rule has it, for a window not known in full
+    bool Split = false;
+};
+
+// Every rule for every module (and for no module), built once.
+const Piece &pieceFor(const PeriodGate::Rule *rule, const Module *module) {
+    static const std::vector<Piece> pieces = [] {
+        std::vector<Piece> out;
+        for (const PeriodGate::Rule &r : PeriodGate::Rules()) {
+            for (qsizetype m = -1; m < qsizetype(PeriodGate::Modules().size()); ++m) {
+                QByteArray start = r.Refuses ? "[\"N\"," : "[\"S\",";
+                TPacketWriter::AppendString(start, QStringView(r.Reason));
+                start += ',';
+                QByteArray text;
+                TPacketWriter::AppendString(
+                    text, PeriodGate::Template(r, m < 0 ? nullptr : &PeriodGate::Modules()[m]));
+                Piece piece;
+                piece.Whole = start + text;
+                const qsizetype first = text.indexOf("%2"), last = text.indexOf("%3");
+                if (r.Window != PeriodGate::Shown::None && first >= 0 && last > first) {
+                    piece.Head = start + text.left(first);
+                    piece.Middle = text.mid(first + 2, last - first - 2);
+                    piece.Tail = text.mid(last + 2);
+                    piece.Split = true;
+                } else {
+                    piece.Head = piece.Whole;
+                }
+                out.push_back(piece);
+            }
+        }
+        return out;
+    }();
+    const auto rules = PeriodGate::Rules();
+    const qsizetype row = rule - rules.data();
+    const qsizetype column = module ? module - PeriodGate::Modules().data() + 1 : 0;
+    return pieces[size_t(row * qsizetype(PeriodGate::Modules().size() + 1) + column)];
+}
+
+void appendShown(QByteArray &out, const Day &day) {
+    const auto &iso = day.Iso;
+    const char text[] = {iso[8], iso[9], '/', iso[5], iso[6], '/', iso[0], iso[1], iso[2], iso[3]};
+    out.append(text, sizeof text);
+}
+
+void appendIso(QByteArray &out, const Day &day) {
+    out += '"';
+    out.append(day.Iso.data(), qsizetype(day.Iso.size()));
+    out += '"';
+}
+
+// One answer: allowed, reason, text, and the window that decided (its days, or nulls).
+void appendAnswer(QByteArray &out, const PeriodGate::Rule *rule, const Module *module,
+                  const Stored *stored) {
+    const Piece &piece = pieceFor(rule, module);
+    const Day *first = nullptr;
+    if (stored && rule->Window == PeriodGate::Shown::Accounting)
+        first = &stored->Dates[0];
+    else if (stored && module && rule->Window == PeriodGate::Shown::Module)
+        first = &stored->Dates[size_t(2 + 2 * (module - PeriodGate::Modules().data()))];
+    const Day *last = first ? first + 1 : nullptr;
+    if (!first || first->Value == 0 || last->Value == 0 || !piece.Split) {
+        out += piece.Whole;
+        out += ",null,null]";
+        return;
+    }
+    out += piece.Head;
+    appendShown(out, *first);
+    out += piece.Middle;
+    appendShown(out, *last);
+    out += piece.Tail;
+    out += ',';
+    appendIso(out, *first);
+    out += ',';
+    appendIso(out, *last);
+    out += ']';
 }
 
 struct Check {
@@ -82,42 +220,51 @@ Check readCheck(const QJsonValue &value, qsizetype index) {
                       "\"EMPRESA;MODULO;DATA\"."_s.arg(index + 1)};
 }
 
-TDateTime day(const QVariant &stored) {
-    const QDate date = ParamRecord::StoredDate(stored);
-    return date.isValid() ? DateTimeUtil::FromQDate(date) : 0;
-}
-
 // The records of the named companies (every record when there are many), keyed by the codes
 // EMPRESA has; a code missing from the result is no company.
 QHash<QString, Stored> readCompanies(QSqlDatabase &db, const QStringList &codes) {
     const bool byCode = codes.size() <= ByCodeLimit;
-    QString sql = u"SELECT E.CDEMPRESA, C.CDEMPRESA, %1 FROM EMPRESA E LEFT JOIN CONTOPECTBL C "
-                  "ON C.CDEMPRESA = E.CDEMPRESA"_s.arg(storedColumns().join(u", "_s));
+    QString sql = selectSql();
     if (byCode) {
         QStringList marks(codes.size(), u"?"_s);
         sql += u" WHERE E.CDEMPRESA IN (%1)"_s.arg(marks.join(u", "_s));
+    }
+    QHash<QString, Stored> out;
+    if (sqlite3_stmt *statement = Database::SqliteStatement(db, sql)) {
+        if (byCode)
+            for (qsizetype i = 0; i < codes.size(); ++i)
+                sqlite3_bind_text16(statement, int(i + 1), codes.at(i).utf16(),
+                                    int(codes.at(i).size() * 2), SQLITE_TRANSIENT);
+        int rc = SQLITE_ROW;
+        while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+            Stored stored;
+            stored.HasRecord = sqlite3_column_type(statement, 1) != SQLITE_NULL;
+            for (int i = 0; i < int(StoredDates); ++i)
+                stored.Dates[size_t(i)] = storedDay(statement, 2 + i);
+            out.insert(QString::fromUtf8(
+                           reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)),
+                           sqlite3_column_bytes(statement, 0)),
+                       stored);
+        }
+        if (rc != SQLITE_DONE)
+            throw QSqlError(u"SQLite"_s,
+                            QString::fromUtf8(sqlite3_errmsg(sqlite3_db_handle(statement))),
+                            QSqlError::StatementError, QString::number(rc));
+        return out;
     }
     QSqlQuery &q = Database::Statement(db, sql);
     if (byCode)
         for (qsizetype i = 0; i < codes.size(); ++i)
             q.bindValue(int(i), codes.at(i));
     Database::Exec(q);
-    QHash<QString, Stored> out;
     while (q.next()) {
         Stored stored;
         stored.HasRecord = !q.value(1).isNull();
         for (qsizetype i = 0; i < StoredDates; ++i)
-            stored.Dates[i] = day(q.value(int(2 + i)));
+            stored.Dates[size_t(i)] = storedDay(q.value(int(2 + i)));
         out.insert(q.value(0).toString(), stored);
     }
     return out;
-}
-
-void appendDay(QByteArray &out, TDateTime value) {
-    if (value > 0)
-        out += '"' + DateTimeUtil::ToIso(value).toLatin1() + '"';
-    else
-        out += "null";
 }
 
 } // namespace
@@ -172,11 +319,10 @@ CallOutcome GateObject::Invoke(const QString &method, const QJsonArray &params) 
         if (!codes.isEmpty())
             m_database.Transaction(Database::Access::SingleRead,
                                    [&](QSqlDatabase &db) { companies = readCompanies(db, codes); });
-        const auto modules = PeriodGate::Modules();
         // Written straight as JSON: a tree of a hundred thousand small arrays would cost several
         // times the rules and the reads.
         QByteArray answers;
-        answers.reserve(checks.size() * 96 + 2);
+        answers.reserve(checks.size() * 128 + 2);
         answers += '[';
         for (const Check &check : checks) {
             PeriodGate::Reading reading;
@@ -184,29 +330,21 @@ CallOutcome GateObject::Invoke(const QString &method, const QJsonArray &params) 
             reading.Mod = check.Mod;
             const auto found =
                 check.Company.isEmpty() ? companies.cend() : companies.constFind(check.Company);
-            if (found != companies.cend()) {
+            const Stored *stored = found != companies.cend() ? &found.value() : nullptr;
+            if (stored) {
                 reading.CompanyKnown = true;
-                reading.HasRecord = found->HasRecord;
-                reading.AccountingStart = found->Dates[0];
-                reading.AccountingEnd = found->Dates[1];
+                reading.HasRecord = stored->HasRecord;
+                reading.AccountingStart = stored->Dates[0].Value;
+                reading.AccountingEnd = stored->Dates[1].Value;
                 if (check.Mod) {
-                    const qsizetype at = 2 + 2 * (check.Mod - modules.data());
-                    reading.WindowStart = found->Dates[at];
-                    reading.WindowEnd = found->Dates[at + 1];
+                    const auto at = size_t(2 + 2 * (check.Mod - PeriodGate::Modules().data()));
+                    reading.WindowStart = stored->Dates[at].Value;
+                    reading.WindowEnd = stored->Dates[at + 1].Value;
                 }
             }
-            const PeriodGate::Answer answer = PeriodGate::Decide(reading);
             if (answers.size() > 1)
                 answers += ',';
-            answers += answer.Allowed ? "[\"S\"," : "[\"N\",";
-            TPacketWriter::AppendString(answers, QStringView(answer.Applied->Reason));
-            answers += ',';
-            TPacketWriter::AppendString(answers, answer.Text);
-            answers += ',';
-            appendDay(answers, answer.Start);
-            answers += ',';
-            appendDay(answers, answer.End);
-            answers += ']';
+            appendAnswer(answers, PeriodGate::Decide(reading).Applied, check.Mod, stored);
         }
         answers += ']';
         return TResultEnvelope::SuccessRaw(std::move(answers));

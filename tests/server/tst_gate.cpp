@@ -149,6 +149,11 @@ private Q_SLOTS:
                      .join(u' '),
                  answer);
         QVERIFY(!got.at(2).toString().isEmpty());
+        // The text names the window it shows, day by day.
+        for (const QJsonValue &day : {got.at(3), got.at(4)})
+            if (!day.isNull())
+                QVERIFY(got.at(2).toString().contains(
+                    QDate::fromString(day.toString(), Qt::ISODate).toString(u"dd/MM/yyyy"_s)));
         QCOMPARE(payload.toArray().at(1).toArray().at(1).toString(), u"data_invalida"_s);
     }
 
