@@ -308,8 +308,11 @@ void Database::Transaction(Access access, const std::function<void(QSqlDatabase 
         try {
             work(db);
             releaseStatements(db);
-            if (control.exec(u"COMMIT"_s))
+            if (control.exec(u"COMMIT"_s)) {
+                if (access == Access::Write)
+                    m_writes.fetch_add(1, std::memory_order_acq_rel);
                 return;
+            }
             failure = control.lastError();
         } catch (const CallFailure &) {
             releaseStatements(db);

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -52,6 +53,10 @@ public:
     void Transaction(Access access, const std::function<void(QSqlDatabase &)> &work,
                      Turn turn = Turn::Any);
 
+    // Moves on after every writing transaction this process commits, before its call answers:
+    // what a reader keeps from before is then known to be old.
+    quint64 Writes() const { return m_writes.load(std::memory_order_acquire); }
+
     // Prepared-statement helpers; a driver failure throws the QSqlError, which Transaction
     // retries (serialization failure) or turns into a "database" failure.
     static QSqlQuery Prepare(QSqlDatabase &db, const QString &sql);
@@ -80,5 +85,6 @@ private:
     QString m_host, m_user, m_password, m_dbName;
     int m_port = 5432;
     quint64 m_serial = 0;
+    std::atomic<quint64> m_writes{0};
     std::shared_ptr<Registry> m_registry;
 };

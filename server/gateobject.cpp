@@ -1,5 +1,6 @@
 #include "gateobject.h"
 
+#include "changewatch.h"
 #include "database.h"
 #include "methodcall.h"
 #include "packetwriter.h"
@@ -26,6 +27,10 @@ constexpr auto Consulta = "Consulta";
 // Up to this many distinct companies are read by code; more, and reading every record is cheaper
 // than a statement that long.
 constexpr qsizetype ByCodeLimit = 500;
+
+// Past this many companies the records are read for each call, not kept: a change would make
+// the next call read them all.
+constexpr qsizetype KeptLimit = 5000;
 
 // The accounting period, then each module's window, in the modules' order.
 constexpr qsizetype StoredDates = 2 + 2 * 7;
@@ -220,10 +225,11 @@ Check readCheck(const QJsonValue &value, qsizetype index) {
                       "\"EMPRESA;MODULO;DATA\"."_s.arg(index + 1)};
 }
 
-// The records of the named companies (every record when there are many), keyed by the codes
-// EMPRESA has; a code missing from the result is no company.
-QHash<QString, Stored> readCompanies(QSqlDatabase &db, const QStringList &codes) {
-    const bool byCode = codes.size() <= ByCodeLimit;
+// The records of the named companies (every record when there are many, or no list), keyed by
+// the codes EMPRESA has; a code missing from the result is no company.
+QHash<QString, Stored> readCompanies(QSqlDatabase &db, const QStringList *list) {
+    const QStringList codes = list ? *list : QStringList();
+    const bool byCode = list && codes.size() <= ByCodeLimit;
     QString sql = selectSql();
     if (byCode) {
         QStringList marks(codes.size(), u"?"_s);
@@ -269,8 +275,45 @@ QHash<QString, Stored> readCompanies(QSqlDatabase &db, const QStringList &codes)
 
 } // namespace
 
+struct GateObject::Kept {
+    quint64 Changes = 0; // the count of changes the read began after
+    bool Whole = true;   // false: too many companies to keep, read them for each call
+    QHash<QString, Stored> Companies;
+};
+
 GateObject::GateObject(Database &database)
-    : m_database(database) {}
+    : m_database(database),
+      m_watch(std::make_unique<ChangeWatch>(database)) {}
+
+GateObject::~GateObject() = default;
+
+std::shared_ptr<const GateObject::Kept> GateObject::KeptRecords() {
+    // A PostgreSQL read is a round trip that costs more than the rest of a check many times
+    // over. The records are kept as long as nothing has changed them since the read began:
+    // this process's writes count before their calls answer, other programs' as the database
+    // announces them. Read before the records are, the count can only make a read look older
+    // than it is, never newer.
+    if (!m_watch->Hearing())
+        return nullptr;
+    const quint64 changes = m_database.Writes() + m_watch->Heard();
+    {
+        std::lock_guard lock(m_keptLock);
+        if (m_kept && m_kept->Changes == changes)
+            return m_kept->Whole ? m_kept : nullptr;
+    }
+    auto read = std::make_shared<Kept>();
+    read->Changes = changes;
+    m_database.Transaction(Database::Access::SingleRead,
+                           [&](QSqlDatabase &db) { read->Companies = readCompanies(db, nullptr); });
+    if (read->Companies.size() > KeptLimit) {
+        read->Companies.clear();
+        read->Whole = false;
+    }
+    std::lock_guard lock(m_keptLock);
+    if (!m_kept || m_kept->Changes <= read->Changes)
+        m_kept = read;
+    return read->Whole ? read : nullptr;
+}
 
 QString GateObject::Name() const {
     return u"Ger09400.Periodo"_s;
@@ -315,10 +358,12 @@ CallOutcome GateObject::Invoke(const QString &method, const QJsonArray &params) 
         // The call's reads are one SELECT, which sees one snapshot by itself: a bulk apply
         // committed meanwhile is seen whole or not at all, by every check alike, without the
         // round trips of BEGIN and COMMIT around it.
-        QHash<QString, Stored> companies;
-        if (!codes.isEmpty())
+        std::shared_ptr<const Kept> kept = codes.isEmpty() ? nullptr : KeptRecords();
+        QHash<QString, Stored> read;
+        if (!codes.isEmpty() && !kept)
             m_database.Transaction(Database::Access::SingleRead,
-                                   [&](QSqlDatabase &db) { companies = readCompanies(db, codes); });
+                                   [&](QSqlDatabase &db) { read = readCompanies(db, &codes); });
+        const QHash<QString, Stored> &companies = kept ? kept->Companies : read;
         // Written straight as JSON: a tree of a hundred thousand small arrays would cost several
         // times the rules and the reads.
         QByteArray answers;

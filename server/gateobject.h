@@ -2,12 +2,17 @@
 
 #include "remoteobject.h"
 
+#include <memory>
+#include <mutex>
+
+class ChangeWatch;
 class Database;
 
 // "Ger09400.Periodo": the period gate other systems ask before they post into accounting.
 class GateObject final : public RemoteObject {
 public:
     explicit GateObject(Database &database);
+    ~GateObject() override;
 
     QString Name() const override;
     bool HasMethod(const QString &method) const override;
@@ -18,6 +23,15 @@ public:
     // most 65,536 of them; the answers, texts and all, then fit easily in one message.
     static constexpr qsizetype MaxChecks = 100000;
 
+    struct Kept; // every company's periods, as one read saw them
+
 private:
+    // The records kept from the last read, or a new read of them; null when they may not be
+    // kept (nobody hears the changes others make, or there are too many companies).
+    std::shared_ptr<const Kept> KeptRecords();
+
     Database &m_database;
+    std::unique_ptr<ChangeWatch> m_watch;
+    std::mutex m_keptLock;
+    std::shared_ptr<const Kept> m_kept; // guarded by m_keptLock
 };

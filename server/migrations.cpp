@@ -79,9 +79,23 @@ QStringList historyV3() {
     };
 }
 
-const QVector<QStringList> &all() {
-    static const QVector<QStringList> migrations = {schemaV1(), indexesV2(), historyV3()};
-    return migrations;
+// A server keeps the companies' periods in memory on PostgreSQL: every statement that changes
+// them, from whatever program, tells the servers listening. SQLite has no such channel, and its
+// servers read the periods afresh each time.
+QStringList noticesV4(Database::Dialect dialect) {
+    if (dialect != Database::Dialect::Postgres)
+        return {};
+    QStringList out{u"CREATE FUNCTION GER_AVISA_PERIODOS() RETURNS TRIGGER LANGUAGE plpgsql AS "
+                    "$$ BEGIN PERFORM pg_notify('ger_periodos', ''); RETURN NULL; END $$"_s};
+    for (const char *table : {"EMPRESA", "CONTOPECTBL"})
+        out << u"CREATE TRIGGER %1_AVISA AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE ON %1 "
+               "FOR EACH STATEMENT EXECUTE FUNCTION GER_AVISA_PERIODOS()"_s.arg(
+                   QLatin1StringView(table));
+    return out;
+}
+
+QVector<QStringList> all(Database::Dialect dialect) {
+    return {schemaV1(), indexesV2(), historyV3(), noticesV4(dialect)};
 }
 
 int currentVersion(QSqlDatabase &db) {
@@ -95,7 +109,7 @@ int currentVersion(QSqlDatabase &db) {
 namespace Migrations {
 
 int LatestVersion() {
-    return int(all().size());
+    return int(all(Database::Dialect::Sqlite).size());
 }
 
 // Servers starting together on one PostgreSQL database take turns: the lock is held by the
@@ -144,7 +158,8 @@ bool Run(Database &database, QString *error) {
             database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {
                 if (currentVersion(db) >= version)
                     return;
-                for (const QString &sql : all().at(version - 1))
+                const QStringList steps = all(database.Kind()).at(version - 1);
+                for (const QString &sql : steps)
                     Database::ExecDirect(db, sql);
                 QSqlQuery mark = Database::Prepare(
                     db, u"INSERT INTO SCHEMA_VERSION (VERSION, APPLIED) VALUES (?, ?)"_s);

@@ -184,6 +184,34 @@ private Q_SLOTS:
         QCOMPARE(answers.at(36 * 36 - 1).toArray().at(1).toString(), u"empresa_desconhecida"_s);
     }
 
+    // Another program's change is seen within moments, whether or not the server hears of it;
+    // the server's own writes are seen before their calls answer (the bulk test below).
+    void seesChangesMadeElsewhere_data() {
+        QTest::addColumn<QString>("before"); // SQL run before the change, on PostgreSQL only
+        QTest::newRow("heard") << QString();
+        QTest::newRow("not heard") << u"SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                                      "WHERE query LIKE 'LISTEN%'"_s;
+    }
+    void seesChangesMadeElsewhere() {
+        QFETCH(QString, before);
+        const auto reason = [this] {
+            const QJsonValue answer = Ask({u"01;FIS;2026-12-10"_s});
+            return answer.toArray().at(0).toArray().at(1).toString();
+        };
+        QString error;
+        QCOMPARE(reason(), u"sem_janela"_s);
+        if (!before.isEmpty() && MethodsFixture::OnPostgres())
+            QVERIFY2(m_fx.Exec(before, &error), qPrintable(error));
+        for (const auto &[window, expected] : {std::pair{"'2026-12-01', '2026-12-31'", "ok"},
+                                               std::pair{"NULL, NULL", "sem_janela"}}) {
+            QVERIFY2(m_fx.Exec(u"UPDATE CONTOPECTBL SET (DTINIINTCONTFIS, DTFININTCONTFIS) = "
+                               "(%1) WHERE CDEMPRESA = '01'"_s.arg(QLatin1StringView(window)),
+                               &error),
+                     qPrintable(error));
+            QTRY_COMPARE_WITH_TIMEOUT(reason(), QString::fromLatin1(expected), 15000);
+        }
+    }
+
     void commandLine_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("lines"); // the file's lines for --file, else empty
@@ -268,6 +296,12 @@ private Q_SLOTS:
             QVERIFY2(allowed == 0 || allowed == codes.size(), qPrintable(out));
             QCOMPARE(out.count(u'\n'), codes.size());
             QCOMPARE(asker->exitCode(), allowed ? 0 : 1);
+        }
+        // The server's own apply is seen by the next call, nothing kept from before it.
+        for (const auto &[month, reason] : {std::pair{12, "fora_da_janela"}, std::pair{11, "ok"}}) {
+            QCOMPARE(Apply(month), QString());
+            const QJsonValue answer = Ask({codes.first() + u";LANC;15/11/2026"_s});
+            QCOMPARE(answer.toArray().at(0).toArray().at(1).toString(), QLatin1StringView(reason));
         }
     }
 };

@@ -1,0 +1,153 @@
+#include "changewatch.h"
+
+#include "database.h"
+#include "serverlog.h"
+
+#include <QSqlDriver>
+
+#include <libpq-fe.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <optional>
+
+using namespace Qt::StringLiterals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// A connection silent this long is asked to listen again (which changes nothing) and given as
+// long to answer:
+// a peer gone without a word is noticed within seconds, not at the system's TCP timeout.
+constexpr auto ProbeAfter = std::chrono::seconds(5);
+constexpr auto ProbeWithin = std::chrono::seconds(5);
+constexpr auto RetryAfter = std::chrono::milliseconds(1000);
+
+PGconn *pgHandle(QSqlDatabase &db) {
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    if (!handle.isValid() || (qstrcmp(handle.typeName(), "PGconn*") != 0 &&
+                              qstrcmp(handle.typeName(), "pg_conn*") != 0))
+        return nullptr;
+    return *static_cast<PGconn *const *>(handle.constData());
+}
+
+} // namespace
+
+ChangeWatch::ChangeWatch(Database &database)
+    : m_database(database) {
+    if (database.Kind() != Database::Dialect::Postgres)
+        return;
+    if (pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    m_thread = std::thread([this] { Run(); });
+}
+
+ChangeWatch::~ChangeWatch() {
+    m_stop.store(true);
+    if (m_wake[1] >= 0) {
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t written = write(m_wake[1], &byte, 1);
+    }
+    if (m_thread.joinable())
+        m_thread.join();
+    for (const int fd : m_wake)
+        if (fd >= 0)
+            close(fd);
+}
+
+bool ChangeWatch::Wait(int fd, std::chrono::milliseconds timeout, bool *ready) {
+    pollfd fds[2] = {{m_wake[0], POLLIN, 0}, {fd, POLLIN, 0}};
+    const int count = poll(fds, fd >= 0 ? 2 : 1, int(timeout.count()));
+    if (ready)
+        *ready = count > 0 && fd >= 0 && fds[1].revents != 0;
+    return !m_stop.load() && fds[0].revents == 0;
+}
+
+void ChangeWatch::Run() {
+    bool lost = false;
+    while (!m_stop.load()) {
+        const bool heard = Listen();
+        if (heard && !m_stop.load()) {
+            ServerLog::Write(ServerLog::Level::Warn,
+                             u"o aviso de mudanças do PostgreSQL caiu: a consulta de períodos lê "
+                             "o banco a cada chamada até ele voltar"_s);
+            lost = true;
+        } else if (!heard && !lost) {
+            ServerLog::Write(ServerLog::Level::Warn,
+                             u"sem aviso de mudanças do PostgreSQL: a consulta de períodos lê o "
+                             "banco a cada chamada"_s);
+            lost = true;
+        }
+        // Its connection goes with the thread's others: a new one is opened for the next try.
+        Database::CloseThreadConnections();
+        if (!Wait(-1, RetryAfter))
+            break;
+    }
+    Database::CloseThreadConnections();
+}
+
+bool ChangeWatch::Listen() {
+    PGconn *pg = nullptr;
+    try {
+        QSqlDatabase db = m_database.Connection();
+        pg = pgHandle(db);
+    } catch (const CallFailure &) {
+        return false;
+    }
+    if (!pg)
+        return false;
+    // The server's word on a dropped connection would reach the log as a bare line: the loss is
+    // logged below, in the log's own form.
+    PQsetNoticeProcessor(pg, [](void *, const char *) {}, nullptr);
+    PGresult *result = PQexec(pg, "LISTEN ger_periodos");
+    const bool listening = PQresultStatus(result) == PGRES_COMMAND_OK;
+    PQclear(result);
+    if (!listening)
+        return false;
+    // What was kept while nobody listened may be old: it goes first, then it may be kept again.
+    m_heard.fetch_add(1, std::memory_order_acq_rel);
+    m_hearing.store(true, std::memory_order_release);
+    ServerLog::Write(ServerLog::Level::Debug, u"ouvindo as mudanças de períodos do PostgreSQL"_s);
+    Clock::time_point quietSince = Clock::now();
+    std::optional<Clock::time_point> probeDue;
+    for (;;) {
+        bool ready = false;
+        if (!Wait(PQsocket(pg), std::chrono::milliseconds(500), &ready))
+            break;
+        if (ready) {
+            if (!PQconsumeInput(pg))
+                break;
+            quietSince = Clock::now();
+            bool changed = false;
+            while (PGnotify *notice = PQnotifies(pg)) {
+                PQfreemem(notice);
+                changed = true;
+            }
+            while (probeDue && !PQisBusy(pg)) {
+                PGresult *answer = PQgetResult(pg);
+                if (!answer) {
+                    probeDue.reset();
+                    break;
+                }
+                PQclear(answer);
+            }
+            if (changed)
+                m_heard.fetch_add(1, std::memory_order_acq_rel);
+        }
+        if (PQstatus(pg) != CONNECTION_OK)
+            break;
+        const Clock::time_point now = Clock::now();
+        if (probeDue && now > *probeDue)
+            break;
+        if (!probeDue && now - quietSince > ProbeAfter) {
+            if (!PQsendQuery(pg, "LISTEN ger_periodos"))
+                break;
+            probeDue = now + ProbeWithin;
+        }
+    }
+    m_hearing.store(false, std::memory_order_release);
+    m_heard.fetch_add(1, std::memory_order_acq_rel);
+    return true;
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QtGlobal>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+class Database;
+
+// On PostgreSQL, hears every change any program commits to the companies and their periods (the
+// database's triggers announce them), on a thread and a connection of its own. A reader may keep
+// those rows in memory while Hearing(), for as long as Heard() has not moved on. On SQLite it
+// hears nothing, and Hearing() stays false.
+class ChangeWatch final {
+public:
+    explicit ChangeWatch(Database &database);
+    ~ChangeWatch();
+    ChangeWatch(const ChangeWatch &) = delete;
+    ChangeWatch &operator=(const ChangeWatch &) = delete;
+
+    bool Hearing() const { return m_hearing.load(std::memory_order_acquire); }
+    // Moves on at every change heard, and whenever hearing starts or stops.
+    quint64 Heard() const { return m_heard.load(std::memory_order_acquire); }
+
+private:
+    void Run();
+    // Until the connection is lost or the watch stops; says whether it ever heard.
+    bool Listen();
+    // Waits for `fd` (or only for the stop, with -1); false when the watch stops.
+    bool Wait(int fd, std::chrono::milliseconds timeout, bool *ready = nullptr);
+
+    Database &m_database;
+    std::atomic<bool> m_hearing{false};
+    std::atomic<quint64> m_heard{0};
+    std::atomic<bool> m_stop{false};
+    int m_wake[2] = {-1, -1}; // a byte written here ends any wait at once
+    std::thread m_thread;
+};
