@@ -3,6 +3,7 @@
 #include "database.h"
 #include "serverlog.h"
 
+#include <QRandomGenerator>
 #include <QSqlDriver>
 
 #include <libpq-fe.h>
@@ -18,10 +19,9 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// A connection silent this long is asked to listen again (which changes nothing) and given as
-// long to answer:
-// a peer gone without a word is noticed within seconds, not at the system's TCP timeout.
-constexpr auto ProbeAfter = std::chrono::seconds(5);
+// How often the channel is proved to carry this connection's own word back, and how long the
+// word may take: a lost channel is noticed within seconds, not at the system's TCP timeout.
+constexpr auto ProbeEvery = std::chrono::seconds(5);
 constexpr auto ProbeWithin = std::chrono::seconds(5);
 constexpr auto RetryAfter = std::chrono::milliseconds(1000);
 
@@ -74,7 +74,7 @@ void ChangeWatch::Run() {
                              u"o aviso de mudanças do PostgreSQL caiu: a consulta de períodos lê "
                              "o banco a cada chamada até ele voltar"_s);
             lost = true;
-        } else if (!heard && !lost) {
+        } else if (!heard && !lost && !m_stop.load()) {
             ServerLog::Write(ServerLog::Level::Warn,
                              u"sem aviso de mudanças do PostgreSQL: a consulta de períodos lê o "
                              "banco a cada chamada"_s);
@@ -99,55 +99,69 @@ bool ChangeWatch::Listen() {
     if (!pg)
         return false;
     // The server's word on a dropped connection would reach the log as a bare line: the loss is
-    // logged below, in the log's own form.
+    // logged by Run, in the log's own form.
     PQsetNoticeProcessor(pg, [](void *, const char *) {}, nullptr);
     PGresult *result = PQexec(pg, "LISTEN ger_periodos");
     const bool listening = PQresultStatus(result) == PGRES_COMMAND_OK;
     PQclear(result);
     if (!listening)
         return false;
-    // What was kept while nobody listened may be old: it goes first, then it may be kept again.
-    m_heard.fetch_add(1, std::memory_order_acq_rel);
-    m_hearing.store(true, std::memory_order_release);
-    ServerLog::Write(ServerLog::Level::Debug, u"ouvindo as mudanças de períodos do PostgreSQL"_s);
-    Clock::time_point quietSince = Clock::now();
-    std::optional<Clock::time_point> probeDue;
+    // Hearing is proved, not assumed: this connection announces a word of its own on the
+    // channel and must hear it back. A pooler that accepts LISTEN but hands the session to
+    // someone else, or a peer gone without a word, fails the proof within seconds.
+    const QByteArray word = "sonda " + QByteArray::number(QRandomGenerator::global()->generate64());
+    const QByteArray probe = "SELECT pg_notify('ger_periodos', '" + word + "')";
+    std::optional<Clock::time_point> sentAt;
+    Clock::time_point nextProbe = Clock::now();
     for (;;) {
+        const Clock::time_point now = Clock::now();
+        if (!sentAt && now >= nextProbe) {
+            if (!PQsendQuery(pg, probe.constData()))
+                break;
+            sentAt = now;
+        }
+        if (sentAt && now - *sentAt > ProbeWithin)
+            break;
         bool ready = false;
         if (!Wait(PQsocket(pg), std::chrono::milliseconds(500), &ready))
             break;
-        if (ready) {
-            if (!PQconsumeInput(pg))
+        if (!ready)
+            continue;
+        if (!PQconsumeInput(pg))
+            break;
+        bool failed = false;
+        while (!PQisBusy(pg)) {
+            PGresult *answer = PQgetResult(pg);
+            if (!answer)
                 break;
-            quietSince = Clock::now();
-            bool changed = false;
-            while (PGnotify *notice = PQnotifies(pg)) {
-                PQfreemem(notice);
-                changed = true;
-            }
-            while (probeDue && !PQisBusy(pg)) {
-                PGresult *answer = PQgetResult(pg);
-                if (!answer) {
-                    probeDue.reset();
-                    break;
+            failed = failed || PQresultStatus(answer) == PGRES_FATAL_ERROR;
+            PQclear(answer);
+        }
+        bool changed = false;
+        while (PGnotify *notice = PQnotifies(pg)) {
+            const QByteArrayView payload(notice->extra);
+            if (payload == word) {
+                sentAt.reset();
+                nextProbe = Clock::now() + ProbeEvery;
+                if (!Hearing()) {
+                    // What was kept while nobody listened may be old: it goes first.
+                    m_heard.fetch_add(1, std::memory_order_acq_rel);
+                    m_hearing.store(true, std::memory_order_release);
+                    ServerLog::Write(ServerLog::Level::Debug,
+                                     u"ouvindo as mudanças de períodos do PostgreSQL"_s);
                 }
-                PQclear(answer);
+            } else if (!payload.startsWith("sonda ")) {
+                changed = true; // another server's proof changes nothing
             }
-            if (changed)
-                m_heard.fetch_add(1, std::memory_order_acq_rel);
+            PQfreemem(notice);
         }
-        if (PQstatus(pg) != CONNECTION_OK)
+        if (changed)
+            m_heard.fetch_add(1, std::memory_order_acq_rel);
+        if (failed || PQstatus(pg) != CONNECTION_OK)
             break;
-        const Clock::time_point now = Clock::now();
-        if (probeDue && now > *probeDue)
-            break;
-        if (!probeDue && now - quietSince > ProbeAfter) {
-            if (!PQsendQuery(pg, "LISTEN ger_periodos"))
-                break;
-            probeDue = now + ProbeWithin;
-        }
     }
+    const bool heard = Hearing();
     m_hearing.store(false, std::memory_order_release);
     m_heard.fetch_add(1, std::memory_order_acq_rel);
-    return true;
+    return heard;
 }

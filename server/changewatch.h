@@ -25,7 +25,7 @@ public:
 
 private:
     void Run();
-    // Until the connection is lost or the watch stops; says whether it ever heard.
+    // Until the connection is lost or the watch stops; says whether it was hearing.
     bool Listen();
     // Waits for `fd` (or only for the stop, with -1); false when the watch stops.
     bool Wait(int fd, std::chrono::milliseconds timeout, bool *ready = nullptr);

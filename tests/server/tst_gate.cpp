@@ -190,7 +190,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("before"); // SQL run before the change, on PostgreSQL only
         QTest::newRow("heard") << QString();
         QTest::newRow("not heard") << u"SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
-                                      "WHERE query LIKE 'LISTEN%'"_s;
+                                      "WHERE query LIKE '%ger_periodos%' AND pid <> "
+                                      "pg_backend_pid()"_s;
     }
     void seesChangesMadeElsewhere() {
         QFETCH(QString, before);
