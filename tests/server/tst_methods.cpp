@@ -1235,7 +1235,13 @@ private Q_SLOTS:
                     JsonRpc::EncodeRequest(n, u"Ger09400.rdmParamCtbl.getErrosCadAuto"_s, args)));
                 socket->sendTextMessage(QString::fromUtf8(JsonRpc::EncodeRequest(
                     -n, u"Ger09400.rdmParamCtbl.GetDataSaldEmpr"_s, {u"01"_s})));
-                sent += 2;
+                // The gate's statements (one per list length) and its watch go at stop too.
+                QJsonArray checks;
+                for (const QString &code : codes)
+                    checks.append(code + u";LANC;01/12/2026"_s);
+                socket->sendTextMessage(QString::fromUtf8(JsonRpc::EncodeRequest(
+                    1000 + n, u"Ger09400.Periodo.Consulta"_s, {QJsonValue(checks)})));
+                sent += 3;
                 // Within each connection's limit of calls under way.
                 QTRY_VERIFY_WITH_TIMEOUT(sent - answered < 16, 60000);
             }
