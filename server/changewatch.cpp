@@ -27,8 +27,8 @@ constexpr auto RetryAfter = std::chrono::milliseconds(1000);
 
 PGconn *pgHandle(QSqlDatabase &db) {
     const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
-    if (!handle.isValid() || (qstrcmp(handle.typeName(), "PGconn*") != 0 &&
-                              qstrcmp(handle.typeName(), "pg_conn*") != 0))
+    if (!handle.isValid() ||
+        (qstrcmp(handle.typeName(), "PGconn*") != 0 && qstrcmp(handle.typeName(), "pg_conn*") != 0))
         return nullptr;
     return *static_cast<PGconn *const *>(handle.constData());
 }
@@ -100,7 +100,8 @@ bool ChangeWatch::Listen() {
         return false;
     // The server's word on a dropped connection would reach the log as a bare line: the loss is
     // logged by Run, in the log's own form.
-    PQsetNoticeProcessor(pg, [](void *, const char *) {}, nullptr);
+    PQsetNoticeProcessor(
+        pg, [](void *, const char *) {}, nullptr);
     PGresult *result = PQexec(pg, "LISTEN ger_periodos");
     const bool listening = PQresultStatus(result) == PGRES_COMMAND_OK;
     PQclear(result);

@@ -247,10 +247,10 @@ QHash<QString, Stored> readCompanies(QSqlDatabase &db, const QStringList *list) 
             stored.HasRecord = sqlite3_column_type(statement, 1) != SQLITE_NULL;
             for (int i = 0; i < int(StoredDates); ++i)
                 stored.Dates[size_t(i)] = storedDay(statement, 2 + i);
-            out.insert(QString::fromUtf8(
-                           reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)),
-                           sqlite3_column_bytes(statement, 0)),
-                       stored);
+            out.insert(
+                QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)),
+                                  sqlite3_column_bytes(statement, 0)),
+                stored);
         }
         if (rc != SQLITE_DONE)
             throw QSqlError(u"SQLite"_s,
@@ -282,8 +282,8 @@ struct GateObject::Kept {
 };
 
 GateObject::GateObject(Database &database)
-    : m_database(database),
-      m_watch(std::make_unique<ChangeWatch>(database)) {}
+    : m_database(database)
+    , m_watch(std::make_unique<ChangeWatch>(database)) {}
 
 GateObject::~GateObject() = default;
 
