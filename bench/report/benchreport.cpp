@@ -181,6 +181,13 @@ int main(int argc, char **argv) {
         Ratio(u"Periodo.Consulta, 100.000 consultas numa chamada"_s, db,
               u"large/Periodo.Consulta/100000"_s, {u"large/Periodo.Consulta/100000/parse-write"_s},
               2.0, u"ler o pedido e escrever a resposta"_s);
+        // Checks per second, which is what an integrator sizes a link by.
+        const auto one = Find(db + u"/large/Periodo.Consulta"_s);
+        const auto many = Find(db + u"/large/Periodo.Consulta/100000"_s);
+        if (one && many)
+            Line({u"Periodo.Consulta: consultas/s, uma por chamada; 100.000 numa chamada"_s, db,
+                  u"%1/s; %2/s"_s.arg(one->PerSecond, 0, 'f', 0).arg(many->PerSecond, 0, 'f', 0),
+                  u"-"_s, u"-"_s, u"-"_s, u"informativo"_s});
         if (const auto gate = Find(db + u"/demo/32-connections/Periodo.Consulta"_s)) {
             const std::optional<double> share =
                 ping && ping->PerSecond > 0 ? std::optional<double>(gate->PerSecond / ping->PerSecond)
