@@ -23,9 +23,8 @@ public:
     // most 65,536 of them; the answers, texts and all, then fit easily in one message.
     static constexpr qsizetype MaxChecks = 100000;
 
-    struct Kept; // every company's periods, as one read saw them
-
 private:
+    struct Kept; // every company's periods, as one read saw them
     // The records kept from the last read, or a new read of them; null when they may not be
     // kept (nobody hears the changes others make, or there are too many companies).
     std::shared_ptr<const Kept> KeptRecords();
