@@ -4,7 +4,6 @@
 #include "serverlog.h"
 
 #include <QRandomGenerator>
-#include <QSqlDriver>
 
 #include <libpq-fe.h>
 
@@ -24,14 +23,6 @@ namespace {
 constexpr auto ProbeEvery = std::chrono::seconds(5);
 constexpr auto ProbeWithin = std::chrono::seconds(5);
 constexpr auto RetryAfter = std::chrono::milliseconds(1000);
-
-PGconn *pgHandle(QSqlDatabase &db) {
-    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
-    if (!handle.isValid() ||
-        (qstrcmp(handle.typeName(), "PGconn*") != 0 && qstrcmp(handle.typeName(), "pg_conn*") != 0))
-        return nullptr;
-    return *static_cast<PGconn *const *>(handle.constData());
-}
 
 } // namespace
 
@@ -92,7 +83,7 @@ bool ChangeWatch::Listen() {
     PGconn *pg = nullptr;
     try {
         QSqlDatabase db = m_database.Connection();
-        pg = pgHandle(db);
+        pg = Database::PostgresHandle(db);
     } catch (const CallFailure &) {
         return false;
     }

@@ -419,11 +419,7 @@ public:
     PGconn *CopyHandle(QSqlDatabase &db) const {
         if (!m_kind.UniqueKey || m_kind.Columns.constLast().Name == u"REMOVER"_s || !db.driver())
             return nullptr;
-        const QVariant handle = db.driver()->handle();
-        if (!handle.isValid() || (qstrcmp(handle.typeName(), "PGconn*") != 0 &&
-                                  qstrcmp(handle.typeName(), "pg_conn*") != 0))
-            return nullptr;
-        PGconn *pg = *static_cast<PGconn *const *>(handle.constData());
+        PGconn *pg = Database::PostgresHandle(db);
         return pg && PQtransactionStatus(pg) == PQTRANS_INTRANS && !PQisBusy(pg) ? pg : nullptr;
     }
 

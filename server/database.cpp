@@ -395,6 +395,15 @@ sqlite3_stmt *Database::SqliteStatement(QSqlDatabase &db, const QString &sql) {
     return found->second.get();
 }
 
+pg_conn *Database::PostgresHandle(QSqlDatabase &db) {
+    // Qt's PostgreSQL driver names the handle's type either way, by the typedef or the struct.
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    if (!handle.isValid() || (qstrcmp(handle.typeName(), "PGconn*") != 0 &&
+                              qstrcmp(handle.typeName(), "pg_conn*") != 0))
+        return nullptr;
+    return *static_cast<pg_conn *const *>(handle.constData());
+}
+
 void Database::Exec(QSqlQuery &query) {
     if (!query.exec())
         throw query.lastError();

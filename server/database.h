@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 
+struct pg_conn;
 struct sqlite3_stmt;
 
 // A failure inside a call: unwinds to the transaction that runs the call, which rolls back and
@@ -70,6 +71,8 @@ public:
     // PostgreSQL. Throws the QSqlError of a statement that does not prepare.
     // REQUIRES: as Statement.
     static sqlite3_stmt *SqliteStatement(QSqlDatabase &db, const QString &sql);
+    // On PostgreSQL, the connection's own libpq handle (for COPY and LISTEN); null elsewhere.
+    static pg_conn *PostgresHandle(QSqlDatabase &db);
     static void Exec(QSqlQuery &query);
     static void ExecDirect(QSqlDatabase &db, const QString &sql);
 

@@ -217,11 +217,7 @@ RowSum Scan(QSqlDatabase &db, const Table &table,
 
 // On PostgreSQL, the connection's own libpq handle while its transaction is open; null elsewhere.
 PGconn *CopyHandle(QSqlDatabase &db) {
-    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
-    if (!handle.isValid() || (qstrcmp(handle.typeName(), "PGconn*") != 0 &&
-                              qstrcmp(handle.typeName(), "pg_conn*") != 0))
-        return nullptr;
-    PGconn *pg = *static_cast<PGconn *const *>(handle.constData());
+    PGconn *pg = Database::PostgresHandle(db);
     return pg && PQtransactionStatus(pg) == PQTRANS_INTRANS && !PQisBusy(pg) ? pg : nullptr;
 }
 
