@@ -29,6 +29,11 @@ std::unique_ptr<Backend> Backend::Open(const QString &url, QString *error) {
     std::unique_ptr<Database> database = Database::Open(url, error);
     if (!database)
         return nullptr;
+    // Each worker keeps prepared statements, and the gate a LISTEN, on its session: behind a
+    // pooler that shares backends between transactions calls would fail at random and the
+    // gate would stop hearing. Better no server than that.
+    if (!database->SessionsKept(error))
+        return nullptr;
     if (!Migrations::Run(*database, error))
         return nullptr;
     // One such row makes every desktop fail on the parameter screen; better no server at all,

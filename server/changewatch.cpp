@@ -48,12 +48,20 @@ ChangeWatch::~ChangeWatch() {
             close(fd);
 }
 
-bool ChangeWatch::Wait(int fd, std::chrono::milliseconds timeout, bool *ready) {
-    pollfd fds[2] = {{m_wake[0], POLLIN, 0}, {fd, POLLIN, 0}};
-    const int count = poll(fds, fd >= 0 ? 2 : 1, int(timeout.count()));
-    if (ready)
-        *ready = count > 0 && fd >= 0 && fds[1].revents != 0;
-    return !m_stop.load() && fds[0].revents == 0;
+bool ChangeWatch::Wait(std::initializer_list<int> fds, std::chrono::milliseconds timeout,
+                       bool *ready) {
+    pollfd all[3] = {{m_wake[0], POLLIN, 0}, {-1, POLLIN, 0}, {-1, POLLIN, 0}};
+    nfds_t count = 1;
+    for (const int fd : fds)
+        if (fd >= 0 && count < 3)
+            all[count++] = {fd, POLLIN, 0};
+    const int got = poll(all, count, int(timeout.count()));
+    if (ready) {
+        *ready = false;
+        for (nfds_t i = 1; got > 0 && i < count; ++i)
+            *ready = *ready || all[i].revents != 0;
+    }
+    return !m_stop.load() && all[0].revents == 0;
 }
 
 void ChangeWatch::Run() {
@@ -73,10 +81,35 @@ void ChangeWatch::Run() {
         }
         // Its connection goes with the thread's others: a new one is opened for the next try.
         Database::CloseThreadConnections();
-        if (!Wait(-1, RetryAfter))
+        if (!Wait({}, RetryAfter))
             break;
     }
     Database::CloseThreadConnections();
+}
+
+PGconn *ChangeWatch::Connect() {
+    const QByteArray info = m_database.PostgresConnInfo();
+    PGconn *pg = PQconnectStart(info.constData());
+    if (!pg)
+        return nullptr;
+    PostgresPollingStatusType state = PGRES_POLLING_WRITING;
+    const Clock::time_point until = Clock::now() + std::chrono::seconds(10);
+    while (state != PGRES_POLLING_OK && state != PGRES_POLLING_FAILED && Clock::now() < until) {
+        pollfd fds[2] = {
+            {m_wake[0], POLLIN, 0},
+            {PQsocket(pg), short(state == PGRES_POLLING_WRITING ? POLLOUT : POLLIN), 0}};
+        if (poll(fds, 2, 100) < 0 || fds[0].revents != 0 || m_stop.load())
+            break;
+        if (fds[1].revents != 0)
+            state = PQconnectPoll(pg);
+    }
+    if (state != PGRES_POLLING_OK) {
+        PQfinish(pg);
+        return nullptr;
+    }
+    PQsetNoticeProcessor(
+        pg, [](void *, const char *) {}, nullptr);
+    return pg;
 }
 
 bool ChangeWatch::Listen() {
@@ -98,9 +131,13 @@ bool ChangeWatch::Listen() {
     PQclear(result);
     if (!listening)
         return false;
-    // Hearing is proved, not assumed: this connection announces a word of its own on the
-    // channel and must hear it back. A pooler that accepts LISTEN but hands the session to
-    // someone else, or a peer gone without a word, fails the proof within seconds.
+    // Hearing is proved, not assumed: a word of this watch's own is announced on the channel
+    // from another session, as every other program's change is, and must come back. A pooler
+    // that hands the listening session's backend to others between transactions, or a peer
+    // gone without a word, fails the proof within seconds.
+    const std::unique_ptr<PGconn, void (*)(PGconn *)> sender(Connect(), PQfinish);
+    if (!sender)
+        return false;
     const QByteArray word = "sonda " + QByteArray::number(QRandomGenerator::global()->generate64());
     const QByteArray probe = "SELECT pg_notify('ger_periodos', '" + word + "')";
     std::optional<Clock::time_point> sentAt;
@@ -108,26 +145,28 @@ bool ChangeWatch::Listen() {
     for (;;) {
         const Clock::time_point now = Clock::now();
         if (!sentAt && now >= nextProbe) {
-            if (!PQsendQuery(pg, probe.constData()))
+            if (!PQsendQuery(sender.get(), probe.constData()))
                 break;
             sentAt = now;
         }
         if (sentAt && now - *sentAt > ProbeWithin)
             break;
         bool ready = false;
-        if (!Wait(PQsocket(pg), std::chrono::milliseconds(500), &ready))
+        if (!Wait({PQsocket(pg), PQsocket(sender.get())}, std::chrono::milliseconds(500), &ready))
             break;
         if (!ready)
             continue;
-        if (!PQconsumeInput(pg))
+        if (!PQconsumeInput(pg) || !PQconsumeInput(sender.get()))
             break;
         bool failed = false;
-        while (!PQisBusy(pg)) {
-            PGresult *answer = PQgetResult(pg);
-            if (!answer)
-                break;
-            failed = failed || PQresultStatus(answer) == PGRES_FATAL_ERROR;
-            PQclear(answer);
+        for (PGconn *each : {pg, sender.get()}) {
+            while (!PQisBusy(each)) {
+                PGresult *answer = PQgetResult(each);
+                if (!answer)
+                    break;
+                failed = failed || PQresultStatus(answer) == PGRES_FATAL_ERROR;
+                PQclear(answer);
+            }
         }
         bool changed = false;
         while (PGnotify *notice = PQnotifies(pg)) {
@@ -147,9 +186,12 @@ bool ChangeWatch::Listen() {
             }
             PQfreemem(notice);
         }
+        // The sender hears nothing: whatever reached it is drained so it cannot pile up.
+        while (PGnotify *notice = PQnotifies(sender.get()))
+            PQfreemem(notice);
         if (changed)
             m_heard.fetch_add(1, std::memory_order_acq_rel);
-        if (failed || PQstatus(pg) != CONNECTION_OK)
+        if (failed || PQstatus(pg) != CONNECTION_OK || PQstatus(sender.get()) != CONNECTION_OK)
             break;
     }
     const bool heard = Hearing();

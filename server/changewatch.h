@@ -4,9 +4,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <initializer_list>
 #include <thread>
 
 class Database;
+struct pg_conn;
 
 // On PostgreSQL, hears every change any program commits to the companies and their periods (the
 // database's triggers announce them), on a thread and a connection of its own. A reader may keep
@@ -27,8 +29,11 @@ private:
     void Run();
     // Until the connection is lost or the watch stops; says whether it was hearing.
     bool Listen();
-    // Waits for `fd` (or only for the stop, with -1); false when the watch stops.
-    bool Wait(int fd, std::chrono::milliseconds timeout, bool *ready = nullptr);
+    // Waits for any of `fds` (or only for the stop); false when the watch stops.
+    bool Wait(std::initializer_list<int> fds, std::chrono::milliseconds timeout,
+              bool *ready = nullptr);
+    // A session of its own, opened without blocking the stop; null when it cannot be had.
+    pg_conn *Connect();
 
     Database &m_database;
     std::atomic<bool> m_hearing{false};

@@ -4,6 +4,7 @@
 #include "sqlitereader.h"
 
 #include <QAtomicInteger>
+#include <QDateTime>
 #include <QMutex>
 #include <QRandomGenerator>
 #include <QScopeGuard>
@@ -13,9 +14,11 @@
 #include <QThread>
 #include <QUrl>
 
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
 #include <map>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -31,6 +34,9 @@ struct Database::Registry {
 namespace {
 
 QAtomicInteger<quint64> g_serial;
+// Every connection opened gets a name of its own: one that replaces a lost connection must not
+// be taken for it.
+QAtomicInteger<quint64> g_generation;
 
 struct ThreadConnection {
     QString Name;
@@ -44,7 +50,14 @@ struct ThreadConnection {
     // The same for statements read straight from SQLite.
     std::unordered_map<QString, std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)>> Raw;
     std::vector<sqlite3_stmt *> RawUsed;
+    // The database dropped it (a restart, a terminated session, a cut network): the next call
+    // on this thread opens another.
+    bool Lost = false;
     ~ThreadConnection() {
+        // The driver's complaints about statements a dead session cannot free say nothing new.
+        std::optional<ServerLog::QtQuiet> quiet;
+        if (Lost)
+            quiet.emplace();
         // Statements go before their connection does: SQLite refuses to close a connection
         // with a statement still prepared on it.
         Used.clear();
@@ -164,18 +177,20 @@ Database::~Database() {
 bool Database::openConnection(QSqlDatabase &db, QString *error) {
     auto found = t_connections.find(m_serial);
     if (found != t_connections.end()) {
-        db = QSqlDatabase::database(found->second->Name, false);
-        if (db.isOpen())
-            return true;
+        if (!found->second->Lost) {
+            db = QSqlDatabase::database(found->second->Name, false);
+            if (db.isOpen())
+                return true;
+        }
+        // Gone whole, statements and all, before another takes its place.
+        db = QSqlDatabase();
+        found->second->Lost = true;
+        t_connections.erase(found);
     }
-    const QString name =
-        u"ger-db%1-t%2"_s.arg(m_serial).arg(reinterpret_cast<quintptr>(QThread::currentThreadId()));
-    if (QSqlDatabase::contains(name)) {
-        db = QSqlDatabase::database(name, false);
-    } else {
-        db = QSqlDatabase::addDatabase(m_dialect == Dialect::Sqlite ? u"QSQLITE"_s : u"QPSQL"_s,
-                                       name);
-    }
+    const QString name = u"ger-db%1-t%2-c%3"_s.arg(m_serial)
+                             .arg(reinterpret_cast<quintptr>(QThread::currentThreadId()))
+                             .arg(++g_generation);
+    db = QSqlDatabase::addDatabase(m_dialect == Dialect::Sqlite ? u"QSQLITE"_s : u"QPSQL"_s, name);
     if (m_dialect == Dialect::Sqlite) {
         db.setDatabaseName(m_path);
     } else {
@@ -252,13 +267,94 @@ void Database::CloseThreadConnections() {
 QSqlDatabase Database::Connection() {
     QSqlDatabase db;
     QString error;
-    if (!openConnection(db, &error))
-        throw CallFailure{u"database"_s, error};
-    return db;
+    if (openConnection(db, &error))
+        return db;
+    // While the database is away every call fails here: one line a second is enough to tell.
+    static std::atomic<qint64> lastLogged{0};
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    qint64 last = lastLogged.load();
+    if (now - last >= 1000 && lastLogged.compare_exchange_strong(last, now))
+        ServerLog::Write(ServerLog::Level::Warn,
+                         u"banco de dados inacessível: %1"_s.arg(ServerLog::Escape(error, 1000)));
+    throw CallFailure{u"database"_s, Unreachable()};
 }
+
+QString Database::Unreachable() {
+    return u"O banco de dados do servidor está inacessível no momento. Tente novamente em "
+           "instantes."_s;
+}
+
+bool Database::ConnectionLost(QSqlDatabase &db, const QSqlError &error) {
+    if (m_dialect != Dialect::Postgres)
+        return false;
+    const QString code = error.nativeErrorCode();
+    // A pooler that hands this session's backend to others between transactions loses the
+    // statements prepared on it: only a new session starts clean.
+    const bool pooled = code == u"26000"_s || code == u"42P05"_s;
+    pg_conn *pg = PostgresHandle(db);
+    // 08: the connection failed; 57P: an operator or the server ended the session (shutdown,
+    // crash, idle timeout, a database dropped).
+    const bool lost = pooled || !pg || PQstatus(pg) == CONNECTION_BAD || code.startsWith(u"08"_s) ||
+                      code.startsWith(u"57P"_s);
+    if (!lost)
+        return false;
+    if (ThreadConnection *holder = connectionHolder(db)) {
+        if (!holder->Lost)
+            ServerLog::Write(
+                ServerLog::Level::Warn,
+                u"conexão com o banco perdida (%1): a próxima chamada abre outra"_s.arg(
+                    ServerLog::Escape(error.text().trimmed(), 300)));
+        holder->Lost = true;
+    }
+    if (pooled)
+        ServerLog::Write(ServerLog::Level::Error, PoolerRefusal());
+    return true;
+}
+
+QString Database::PoolerRefusal() {
+    return u"o PostgreSQL está atrás de um pooler que troca a sessão entre transações (modo "
+           "transaction ou statement); ger-server precisa de uma sessão sua por conexão: use "
+           "pool_mode = session"_s;
+}
+
+namespace {
+
+// The connection died under a transaction. Before COMMIT was sent nothing of it stayed in the
+// database; after, nobody can say whether it did.
+struct ConnectionGone {
+    bool Committing = false;
+};
+
+} // namespace
 
 void Database::Transaction(Access access, const std::function<void(QSqlDatabase &)> &work,
                            Turn turn) {
+    try {
+        attempt(access, work, turn);
+        return;
+    } catch (const ConnectionGone &gone) {
+        if (gone.Committing)
+            throw CallFailure{u"database"_s,
+                              u"A conexão com o banco de dados caiu enquanto a gravação era "
+                              "confirmada: não é possível saber se ela foi gravada. Confira os "
+                              "dados antes de repetir."_s};
+    }
+    // A connection the database dropped while it sat idle (a restart, a terminated session, an
+    // idle timeout) fails at its first statement: the call starts over once on a new one. If
+    // the database is still away, opening that one says so.
+    try {
+        attempt(access, work, turn);
+    } catch (const ConnectionGone &gone) {
+        throw CallFailure{u"database"_s,
+                          gone.Committing
+                              ? u"A conexão com o banco de dados caiu enquanto a gravação era "
+                                "confirmada: não é possível saber se ela foi gravada. Confira "
+                                "os dados antes de repetir."_s
+                              : Unreachable()};
+    }
+}
+
+void Database::attempt(Access access, const std::function<void(QSqlDatabase &)> &work, Turn turn) {
     QSqlDatabase db = Connection();
     // A bulk apply writes every listed row: beside single-record writers it kept failing
     // serialization until its retries ran out. The turn is a session advisory lock taken before
@@ -271,13 +367,18 @@ void Database::Transaction(Access access, const std::function<void(QSqlDatabase 
     if (turns) {
         QSqlQuery lock(db);
         if (!lock.exec(alone ? u"SELECT pg_advisory_lock(9400, 1)"_s
-                             : u"SELECT pg_advisory_lock_shared(9400, 1)"_s))
+                             : u"SELECT pg_advisory_lock_shared(9400, 1)"_s)) {
+            if (ConnectionLost(db, lock.lastError()))
+                throw ConnectionGone{};
             throw DatabaseFailure(lock.lastError());
+        }
     }
     const auto release = qScopeGuard([&] {
         // Outside any transaction by now; a connection that broke took the lock with it.
-        if (turns && !QSqlQuery(db).exec(alone ? u"SELECT pg_advisory_unlock(9400, 1)"_s
-                                               : u"SELECT pg_advisory_unlock_shared(9400, 1)"_s))
+        if (!turns || connectionMarkedLost(db))
+            return;
+        if (!QSqlQuery(db).exec(alone ? u"SELECT pg_advisory_unlock(9400, 1)"_s
+                                      : u"SELECT pg_advisory_unlock_shared(9400, 1)"_s))
             ServerLog::Write(ServerLog::Level::Warn,
                              u"falha ao liberar a vez de escrita dos parâmetros"_s);
     });
@@ -290,9 +391,12 @@ void Database::Transaction(Access access, const std::function<void(QSqlDatabase 
             return;
         } catch (const CallFailure &) {
             releaseStatements(db);
+            ConnectionLost(db, QSqlError());
             throw;
         } catch (const QSqlError &error) {
             releaseStatements(db);
+            if (ConnectionLost(db, error))
+                throw ConnectionGone{};
             throw DatabaseFailure(error);
         }
     }
@@ -301,13 +405,18 @@ void Database::Transaction(Access access, const std::function<void(QSqlDatabase 
                               : (access == Access::Write ? u"BEGIN IMMEDIATE"_s : u"BEGIN"_s);
     for (int attempt = 0;; ++attempt) {
         QSqlQuery control(db);
-        if (!control.exec(begin))
+        if (!control.exec(begin)) {
+            if (ConnectionLost(db, control.lastError()))
+                throw ConnectionGone{};
             throw CallFailure{u"database"_s, u"Não foi possível iniciar a transação: %1"_s.arg(
                                                  control.lastError().text())};
+        }
         QSqlError failure;
+        bool committing = false;
         try {
             work(db);
             releaseStatements(db);
+            committing = true;
             if (control.exec(u"COMMIT"_s)) {
                 if (access == Access::Write)
                     m_writes.fetch_add(1, std::memory_order_acq_rel);
@@ -316,12 +425,17 @@ void Database::Transaction(Access access, const std::function<void(QSqlDatabase 
             failure = control.lastError();
         } catch (const CallFailure &) {
             releaseStatements(db);
-            QSqlQuery(db).exec(u"ROLLBACK"_s);
+            // The failure may have come from a connection that died under it: the call's own
+            // message stands, and the next call opens another.
+            if (!ConnectionLost(db, QSqlError()))
+                QSqlQuery(db).exec(u"ROLLBACK"_s);
             throw;
         } catch (const QSqlError &error) {
             failure = error;
         }
         releaseStatements(db);
+        if (ConnectionLost(db, failure))
+            throw ConnectionGone{committing};
         QSqlQuery(db).exec(u"ROLLBACK"_s);
         if (isSerializationFailure(failure) && attempt < SerializationRetries) {
             pauseBeforeRetry(attempt);
@@ -333,6 +447,11 @@ void Database::Transaction(Access access, const std::function<void(QSqlDatabase 
                               "Tente novamente."_s};
         throw DatabaseFailure(failure);
     }
+}
+
+bool Database::connectionMarkedLost(const QSqlDatabase &db) {
+    const ThreadConnection *holder = connectionHolder(db);
+    return holder && holder->Lost;
 }
 
 CallFailure Database::DatabaseFailure(const QSqlError &failure) {
@@ -398,8 +517,8 @@ sqlite3_stmt *Database::SqliteStatement(QSqlDatabase &db, const QString &sql) {
 pg_conn *Database::PostgresHandle(QSqlDatabase &db) {
     // Qt's PostgreSQL driver names the handle's type either way, by the typedef or the struct.
     const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
-    if (!handle.isValid() || (qstrcmp(handle.typeName(), "PGconn*") != 0 &&
-                              qstrcmp(handle.typeName(), "pg_conn*") != 0))
+    if (!handle.isValid() ||
+        (qstrcmp(handle.typeName(), "PGconn*") != 0 && qstrcmp(handle.typeName(), "pg_conn*") != 0))
         return nullptr;
     return *static_cast<pg_conn *const *>(handle.constData());
 }
@@ -413,4 +532,79 @@ void Database::ExecDirect(QSqlDatabase &db, const QString &sql) {
     QSqlQuery q(db);
     if (!q.exec(sql))
         throw q.lastError();
+}
+
+namespace {
+
+// A value of a libpq connection string, quoted so that blanks and quotes in it stay its own.
+QByteArray connValue(const QString &value) {
+    QByteArray out = "'";
+    for (const char c : value.toUtf8()) {
+        if (c == '\'' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + '\'';
+}
+
+using PgOwned = std::unique_ptr<PGconn, void (*)(PGconn *)>;
+using PgResult = std::unique_ptr<PGresult, void (*)(PGresult *)>;
+
+PgResult pgRun(PGconn *pg, const char *sql) {
+    return PgResult(PQexec(pg, sql), PQclear);
+}
+
+} // namespace
+
+QByteArray Database::PostgresConnInfo() const {
+    QByteArray info = "host=" + connValue(m_host) + " port=" + QByteArray::number(m_port) +
+                      " dbname=" + connValue(m_dbName) + " connect_timeout=10";
+    if (!m_user.isEmpty())
+        info += " user=" + connValue(m_user);
+    if (!m_password.isEmpty())
+        info += " password=" + connValue(m_password);
+    return info;
+}
+
+bool Database::SessionsKept(QString *error) const {
+    if (m_dialect != Dialect::Postgres)
+        return true;
+    const QByteArray info = PostgresConnInfo();
+    PgOwned a(PQconnectdb(info.constData()), PQfinish);
+    PgOwned b(PQconnectdb(info.constData()), PQfinish);
+    if (PQstatus(a.get()) != CONNECTION_OK || PQstatus(b.get()) != CONNECTION_OK)
+        return true; // nothing to learn here; the server's own connections say what is wrong
+    for (PGconn *pg : {a.get(), b.get()})
+        PQsetNoticeProcessor(
+            pg, [](void *, const char *) {}, nullptr);
+    // A's session keeps a mark of its own. B then holds a backend inside a transaction, and
+    // both look for the mark: a pooler that hands backends out per transaction gives B the
+    // one A just left (so B sees A's mark), or gives A another (so A has lost it).
+    const QByteArray mark = QByteArray::number(QRandomGenerator::global()->generate64());
+    const QByteArray set = "SELECT set_config('ger.sessao', '" + mark + "', false)";
+    const char *read = "SELECT current_setting('ger.sessao', true)";
+    bool pooled = false;
+    for (int round = 0; round < 3 && !pooled; ++round) {
+        if (PQresultStatus(pgRun(a.get(), set.constData()).get()) != PGRES_TUPLES_OK)
+            return true;
+        const PgResult begin = pgRun(b.get(), "BEGIN");
+        if (PQresultStatus(begin.get()) != PGRES_COMMAND_OK) {
+            // A pooler in statement mode refuses transactions outright.
+            pooled = true;
+            break;
+        }
+        const PgResult inB = pgRun(b.get(), read);
+        pooled =
+            PQresultStatus(inB.get()) == PGRES_TUPLES_OK && mark == PQgetvalue(inB.get(), 0, 0);
+        // Only when B holds another backend: with one backend in all, A would wait for B.
+        if (!pooled) {
+            const PgResult inA = pgRun(a.get(), read);
+            pooled =
+                PQresultStatus(inA.get()) == PGRES_TUPLES_OK && mark != PQgetvalue(inA.get(), 0, 0);
+        }
+        pgRun(b.get(), "ROLLBACK");
+    }
+    if (pooled && error)
+        *error = PoolerRefusal();
+    return !pooled;
 }

@@ -76,8 +76,25 @@ public:
     static void Exec(QSqlQuery &query);
     static void ExecDirect(QSqlDatabase &db, const QString &sql);
 
+    // What a call is told while the database cannot be reached.
+    static QString Unreachable();
+    // The one line that says why a pooler in transaction or statement mode cannot be used.
+    static QString PoolerRefusal();
+    // On PostgreSQL, whether sessions reach the server as sessions: false, with the reason, when
+    // a pooler hands a session's backend to others between transactions (its prepared
+    // statements, LISTEN and session locks would then be lost or shared). Opens two short
+    // connections of its own.
+    bool SessionsKept(QString *error) const;
+    // The libpq connection string for a connection of one's own (the listener's word, checks).
+    QByteArray PostgresConnInfo() const;
+
 private:
     struct Registry;
+    void attempt(Access access, const std::function<void(QSqlDatabase &)> &work, Turn turn);
+    // Whether `failure` (or the state of the connection) says the database dropped it; if so,
+    // the thread's connection is marked for replacement and the loss logged.
+    bool ConnectionLost(QSqlDatabase &db, const QSqlError &failure);
+    static bool connectionMarkedLost(const QSqlDatabase &db);
     // The failure logged, and what the client is told instead.
     static CallFailure DatabaseFailure(const QSqlError &failure);
     Database() = default;

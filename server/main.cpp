@@ -1,8 +1,8 @@
 #include "backend.h"
-#include "serverlog.h"
 #include "changehistory.h"
 #include "datatransfer.h"
 #include "dbcopy.h"
+#include "serverlog.h"
 #include "serveroptions.h"
 #include "storedcheck.h"
 #include "wslistener.h"
@@ -21,9 +21,9 @@
 #include <systemd/sd-daemon.h>
 #endif
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
-#include <algorithm>
 #include <functional>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -231,6 +231,7 @@ void CatchStopSignals() {
 } // namespace
 
 int main(int argc, char **argv) {
+    ServerLog::CaptureQtMessages();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(u"ger-server"_s);
     QCoreApplication::setApplicationVersion(QStringLiteral(GER_VERSION));
@@ -294,9 +295,9 @@ int main(int argc, char **argv) {
             Refuse(u"a semente \"%1\" falhou: %2"_s.arg(options.Seed, error));
             return ExitFailure;
         }
-        ServerLog::Announce(seeded ? u"semente \"%1\" aplicada"_s.arg(options.Seed)
-                                   : u"semente \"%1\" não aplicada: o banco já tem empresas"_s.arg(
-                                         options.Seed));
+        ServerLog::Announce(
+            seeded ? u"semente \"%1\" aplicada"_s.arg(options.Seed)
+                   : u"semente \"%1\" não aplicada: o banco já tem empresas"_s.arg(options.Seed));
     }
 
     ChangeHistory::SetRecording(options.History);

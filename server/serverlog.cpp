@@ -1,6 +1,7 @@
 #include "serverlog.h"
 
 #include <QDateTime>
+#include <QtGlobal>
 
 #include <condition_variable>
 #include <mutex>
@@ -157,6 +158,50 @@ QString Escape(QStringView text, qsizetype maxChars) {
     if (text.size() > maxChars)
         out += u"...(+%1)"_s.arg(text.size() - maxChars);
     return out;
+}
+
+namespace {
+
+thread_local int t_qtQuiet = 0;
+
+void FromQt(QtMsgType type, const QMessageLogContext &context, const QString &message) {
+    Level level = Level::Warn;
+    switch (type) {
+    case QtDebugMsg:
+    case QtInfoMsg:
+        level = Level::Debug;
+        break;
+    case QtWarningMsg:
+        level = Level::Warn;
+        break;
+    case QtCriticalMsg:
+    case QtFatalMsg:
+        level = Level::Error;
+        break;
+    }
+    if (t_qtQuiet > 0 && type != QtFatalMsg)
+        level = Level::Debug;
+    if (!Enabled(level) && type != QtFatalMsg)
+        return;
+    // A driver's text may quote a statement or a value a client sent.
+    const QString category = context.category && qstrcmp(context.category, "default") != 0
+                                 ? QString::fromLatin1(context.category) + u": "_s
+                                 : QString();
+    WriteLine(level, u"qt: "_s + category + Escape(message, 1000), type == QtFatalMsg);
+}
+
+} // namespace
+
+void CaptureQtMessages() {
+    qInstallMessageHandler(FromQt);
+}
+
+QtQuiet::QtQuiet() {
+    ++t_qtQuiet;
+}
+
+QtQuiet::~QtQuiet() {
+    --t_qtQuiet;
 }
 
 } // namespace ServerLog

@@ -20,5 +20,17 @@ void Announce(const QString &text);
 // "\\"), so no client can start a line of its own, and the value is cut at `maxChars`
 // characters with a note of how many were left out.
 QString Escape(QStringView text, qsizetype maxChars = 200);
+// Qt's own warnings (the database drivers', the network's) become lines of this log, with its
+// time and severity and their text escaped, instead of bare lines on stderr.
+void CaptureQtMessages();
+// While one lives, Qt's warnings on this thread are only worth a debug line: what a dead
+// connection's driver says as it is let go is known already.
+class QtQuiet final {
+public:
+    QtQuiet();
+    ~QtQuiet();
+    QtQuiet(const QtQuiet &) = delete;
+    QtQuiet &operator=(const QtQuiet &) = delete;
+};
 
 } // namespace ServerLog

@@ -114,8 +114,11 @@ public:
         return false;
     }
 
-    TNetConnection &SecondClient() {
-        TNetConnection &c = Client();
+    quint16 SecondPort() const { return m_second->Port(); }
+    QByteArray SecondOutput() { return m_second->Output(); }
+
+    TNetConnection &SecondClient(const QString &object = QStringLiteral("Ger09400.rdmParamCtbl")) {
+        TNetConnection &c = Client(object);
         c.SetPort(m_second->Port());
         return c;
     }
