@@ -107,8 +107,7 @@ PGconn *ChangeWatch::Connect() {
         PQfinish(pg);
         return nullptr;
     }
-    PQsetNoticeProcessor(
-        pg, [](void *, const char *) {}, nullptr);
+    PQsetNoticeProcessor(pg, &Database::PostgresNotice, nullptr);
     return pg;
 }
 

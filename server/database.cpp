@@ -241,6 +241,10 @@ bool Database::openConnection(QSqlDatabase &db, QString *error) {
         QSqlDatabase::removeDatabase(name);
         return false;
     }
+    // What the server says outside any answer (the notice of a session it is about to end)
+    // would reach stderr as a bare line.
+    if (pg_conn *pg = PostgresHandle(db))
+        PQsetNoticeProcessor(pg, &Database::PostgresNotice, nullptr);
     {
         QMutexLocker lock(&m_registry->Lock);
         m_registry->Names.insert(name);
@@ -309,6 +313,11 @@ bool Database::ConnectionLost(QSqlDatabase &db, const QSqlError &error) {
     if (pooled)
         ServerLog::Write(ServerLog::Level::Error, PoolerRefusal());
     return true;
+}
+
+void Database::PostgresNotice(void *, const char *message) {
+    ServerLog::Write(ServerLog::Level::Warn, u"aviso do PostgreSQL: %1"_s.arg(ServerLog::Escape(
+                                                 QString::fromUtf8(message).trimmed(), 1000)));
 }
 
 QString Database::PoolerRefusal() {

@@ -85,6 +85,8 @@ public:
     // statements, LISTEN and session locks would then be lost or shared). Opens two short
     // connections of its own.
     bool SessionsKept(QString *error) const;
+    // A notice of the PostgreSQL server, as a line of the log.
+    static void PostgresNotice(void *, const char *message);
     // The libpq connection string for a connection of one's own (the listener's word, checks).
     QByteArray PostgresConnInfo() const;
 
