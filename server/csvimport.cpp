@@ -5,6 +5,7 @@
 #include "database.h"
 #include "methodcall.h"
 #include "paramrecord.h"
+#include "rules/controlchars.h"
 #include "serverlog.h"
 #include "sqlitereader.h"
 
@@ -158,8 +159,16 @@ QDate PlainDate(const QString &text) {
     return QDate(year, month, day);
 }
 
-// The stored form of one value; empty *reason when it is good.
+// The stored form of one value; empty *reason when it is good. Every column is read whole: a
+// NUL or other control character anywhere refuses the value, before any reading of it could
+// stop short at it.
 QVariant Check(const ColumnDef &column, const QString &raw, QString *reason) {
+    if (const qsizetype at = ControlChars::Find(raw); at >= 0) {
+        const QString code = u"%1"_s.arg(uint(raw.at(at).unicode()), 4, 16, QChar(u'0'));
+        *reason = u"contém caracteres de controle (U+%1 no caractere %2)"_s.arg(code.toUpper())
+                      .arg(at + 1);
+        return {};
+    }
     switch (column.ColumnType) {
     case Type::Code: {
         QString code;
@@ -170,8 +179,6 @@ QVariant Check(const ColumnDef &column, const QString &raw, QString *reason) {
     case Type::Text:
         if (raw.isEmpty())
             *reason = u"vazio"_s;
-        else if (MethodCall::HasControlCharacter(raw))
-            *reason = u"contém caracteres de controle"_s;
         else if (raw.size() > column.Size)
             *reason = u"tem %1 caracteres; o máximo é %2"_s.arg(raw.size()).arg(column.Size);
         return raw;
@@ -208,9 +215,13 @@ QVariant Check(const ColumnDef &column, const QString &raw, QString *reason) {
         return text;
     }
     case Type::Number: {
-        bool ok = false;
-        const qint64 number = raw.trimmed().toLongLong(&ok);
-        if (!ok || number < 1 || number > 2147483647) {
+        // Digits and nothing else: a tail after them is no part of the number.
+        const QString text = raw.trimmed();
+        const bool digits =
+            !text.isEmpty() && text.size() <= 10 &&
+            std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+        const qint64 number = digits ? text.toLongLong() : 0;
+        if (number < 1 || number > 2147483647) {
             *reason = u"número inválido %1 (de 1 a 2147483647)"_s.arg(Quoted(raw));
             return {};
         }

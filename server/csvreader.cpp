@@ -1,7 +1,5 @@
 #include "csvreader.h"
 
-#include <QStringDecoder>
-
 #include <csv.h>
 
 using namespace Qt::StringLiterals;
@@ -18,6 +16,50 @@ constexpr char16_t Cp1252High[32] = {
     0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+// Well-formed UTF-8 as RFC 3629 has it, fed in pieces: no overlong forms, no surrogates,
+// nothing past U+10FFFF, and no character left cut at the end.
+class Utf8Check final {
+public:
+    void Feed(const QByteArray &bytes) {
+        for (qsizetype i = 0; i < bytes.size() && !m_bad; ++i) {
+            const auto b = static_cast<unsigned char>(bytes[i]);
+            if (m_need == 0) {
+                if (b < 0x80)
+                    continue;
+                m_lower = 0x80;
+                m_upper = 0xBF;
+                if (b >= 0xC2 && b <= 0xDF) {
+                    m_need = 1;
+                } else if (b >= 0xE0 && b <= 0xEF) {
+                    m_need = 2;
+                    m_lower = b == 0xE0 ? 0xA0 : 0x80;
+                    m_upper = b == 0xED ? 0x9F : 0xBF;
+                } else if (b >= 0xF0 && b <= 0xF4) {
+                    m_need = 3;
+                    m_lower = b == 0xF0 ? 0x90 : 0x80;
+                    m_upper = b == 0xF4 ? 0x8F : 0xBF;
+                } else {
+                    m_bad = true;
+                }
+                continue;
+            }
+            if (b < m_lower || b > m_upper) {
+                m_bad = true;
+                continue;
+            }
+            m_lower = 0x80;
+            m_upper = 0xBF;
+            --m_need;
+        }
+    }
+    bool Valid() const { return !m_bad && m_need == 0; }
+
+private:
+    int m_need = 0;
+    unsigned char m_lower = 0x80, m_upper = 0xBF;
+    bool m_bad = false;
+};
 
 } // namespace
 
@@ -52,7 +94,7 @@ bool CsvReader::Open(const QString &path, QString *error) {
     // anywhere is not valid UTF-8, while a UTF-8 file read as Windows-1252 would garble every
     // accent in it.
     m_file.seek(m_start);
-    QStringDecoder stateful(QStringDecoder::Utf8);
+    Utf8Check utf8;
     bool header = true;
     int semicolons = 0, commas = 0;
     bool quoted = false;
@@ -60,8 +102,7 @@ bool CsvReader::Open(const QString &path, QString *error) {
         const QByteArray chunk = m_file.read(ChunkBytes);
         if (chunk.isEmpty())
             break;
-        // decode() is lazy: the text must be made for the decoder to see the bytes.
-        const QString checked = stateful.decode(chunk);
+        utf8.Feed(chunk);
         for (qsizetype i = 0; header && i < chunk.size(); ++i) {
             const char c = chunk[i];
             if (c == '"')
@@ -78,8 +119,9 @@ bool CsvReader::Open(const QString &path, QString *error) {
         *error = u"falha ao ler %1: %2"_s.arg(path, m_file.errorString());
         return false;
     }
-    const QString rest = stateful.decode(QByteArray());
-    m_encoding = stateful.hasError() ? Encoding::Windows1252 : Encoding::Utf8;
+    // A character cut at the end makes the file no UTF-8 either: read as Windows-1252, it
+    // yields its bytes' own characters, never a U+FFFD no one typed.
+    m_encoding = utf8.Valid() ? Encoding::Utf8 : Encoding::Windows1252;
     m_separator = semicolons > 0 || commas == 0 ? ';' : ',';
     return Rewind(error);
 }

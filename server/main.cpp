@@ -5,6 +5,7 @@
 #include "serverlog.h"
 #include "serveroptions.h"
 #include "storedcheck.h"
+#include "tokenfile.h"
 #include "wslistener.h"
 
 #include <QCoreApplication>
@@ -68,13 +69,7 @@ void RaiseFileLimit() {
     }
 }
 
-// Shorter tokens can be guessed; the file is the secret itself, so only its owner may read it.
-constexpr int MinTokenLength = 32;
-
-// One token per line, optionally followed by the name of the operator it stands for and a role
-// ("TOKEN maria.souza auditor"); a line with only a token is an anonymous accountant's. A last
-// word in lower case that names no role is refused rather than read as part of the name: a
-// misspelt role must not leave its operator with every right.
+// The file is the secret itself, so only its owner may read it.
 bool ReadTokens(const QString &path, QList<WsListener::Settings::Token> &tokens, QString *error) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -86,49 +81,7 @@ bool ReadTokens(const QString &path, QList<WsListener::Settings::Token> &tokens,
                  "dono (chmod 600)"_s.arg(path);
         return false;
     }
-    const QList<QByteArray> lines = file.read(1024 * 1024).split('\n');
-    int number = 0;
-    for (const QByteArray &raw : lines) {
-        ++number;
-        const QByteArray line = raw.trimmed();
-        if (line.isEmpty() || line.startsWith('#'))
-            continue;
-        const qsizetype blank = line.indexOf(' ') >= 0 ? line.indexOf(' ') : line.indexOf('\t');
-        const QByteArray token = blank < 0 ? line : line.left(blank);
-        QString name = blank < 0 ? QString() : QString::fromUtf8(line.mid(blank + 1).trimmed());
-        Role role = Role::Contador;
-        const qsizetype lastBlank = name.lastIndexOf(u' ');
-        if (lastBlank > 0) {
-            const QString last = name.mid(lastBlank + 1);
-            if (const auto named = Roles::Parse(last)) {
-                role = *named;
-                name = name.left(lastBlank).trimmed();
-            } else if (!last.isEmpty() && std::all_of(last.cbegin(), last.cend(), [](QChar c) {
-                           return c >= u'a' && c <= u'z';
-                       })) {
-                *error = u"o perfil '%1' em %2 (linha %3) não existe; use contador, auditor ou "
-                         "integracao"_s.arg(last, path)
-                             .arg(number);
-                return false;
-            }
-        }
-        name = name.left(60);
-        if (token.size() < MinTokenLength) {
-            *error = u"o token em %1 (linha %2) tem %3 caracteres; use %4 ou mais (por exemplo: "
-                     "openssl rand -hex 32)"_s.arg(path)
-                         .arg(number)
-                         .arg(token.size())
-                         .arg(MinTokenLength);
-            return false;
-        }
-        tokens.append({token, name, role});
-    }
-    if (tokens.isEmpty()) {
-        *error = u"o arquivo do token %1 não tem token; use 32 caracteres ou mais (por exemplo: "
-                 "openssl rand -hex 32)"_s.arg(path);
-        return false;
-    }
-    return true;
+    return TokenFile::Parse(file.read(1024 * 1024), path, tokens, error);
 }
 
 bool LoadTls(const QString &certPath, const QString &keyPath, QSslConfiguration &out,

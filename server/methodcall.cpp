@@ -1,6 +1,7 @@
 #include "methodcall.h"
 
 #include "database.h"
+#include "rules/controlchars.h"
 
 #include <algorithm>
 #include <exception>
@@ -38,8 +39,7 @@ std::optional<JsonRpc::Error> CheckParams(const QString &method, const QJsonArra
 }
 
 bool HasControlCharacter(QStringView text) {
-    return std::any_of(text.begin(), text.end(),
-                       [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; });
+    return ControlChars::Contains(text);
 }
 
 TResultEnvelope Guard(const std::function<TResultEnvelope()> &body) {

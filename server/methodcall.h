@@ -16,9 +16,10 @@ enum class Arg { Text, Object };
 std::optional<JsonRpc::Error> CheckParams(const QString &method, const QJsonArray &params,
                                           const QVector<Arg> &expected);
 
-// Whether a client's text holds a control character. None of them belongs in a code, a name or
-// a date, and PostgreSQL refuses a NUL in a statement's parameter with an error of its own: a
-// text is refused for it before it reaches the database, alike on both.
+// Whether a client's text holds a control character (the set of ControlChars). None of them
+// belongs in a code, a name or a date, and PostgreSQL refuses a NUL in a statement's parameter
+// with an error of its own: a text is refused for it before it reaches the database, alike on
+// both.
 bool HasControlCharacter(QStringView text);
 
 // Runs `body`; a CallFailure becomes a failure envelope, anything else an "internal" one.

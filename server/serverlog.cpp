@@ -1,5 +1,7 @@
 #include "serverlog.h"
 
+#include "rules/controlchars.h"
+
 #include <QDateTime>
 #include <QtGlobal>
 
@@ -149,7 +151,7 @@ QString Escape(QStringView text, qsizetype maxChars) {
             out += u"\\t"_s;
         } else if (u < 0x20 || u == 0x7f) {
             out += u"\\x%1"_s.arg(int(u), 2, 16, QChar(u'0'));
-        } else if ((u >= 0x80 && u < 0xa0) || u == 0x2028 || u == 0x2029 || u == 0x85) {
+        } else if (ControlChars::IsControl(u) || u == 0x2028 || u == 0x2029) {
             out += u"\\u%1"_s.arg(int(u), 4, 16, QChar(u'0'));
         } else {
             out += c;

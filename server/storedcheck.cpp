@@ -5,6 +5,8 @@
 #include "serverlog.h"
 #include "serveroptions.h"
 
+#include "rules/controlchars.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSqlError>
@@ -95,10 +97,6 @@ QByteArray Bytes(const QVariant &value) {
                                                    : value.toString().toUtf8();
 }
 
-bool IsControl(char32_t ch) {
-    return ch < 0x20 || (ch >= 0x7F && ch <= 0x9F);
-}
-
 QString Judge(const ColumnRule &column, const QByteArray &bytes) {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
     const QString text = decoder(bytes);
@@ -106,7 +104,7 @@ QString Judge(const ColumnRule &column, const QByteArray &bytes) {
         return u"UTF-8 inválido"_s;
     const qsizetype chars = text.toUcs4().size();
     for (const char32_t ch : text.toUcs4()) {
-        if (IsControl(ch))
+        if (ControlChars::IsControl(ch))
             return u"caractere de controle (U+%1)"_s.arg(
                 u"%1"_s.arg(uint(ch), 4, 16, QChar(u'0')).toUpper());
     }

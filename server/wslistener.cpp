@@ -3,6 +3,7 @@
 #include "database.h"
 #include "remoteobject.h"
 #include "requestpeek.h"
+#include "rules/controlchars.h"
 #include "serverlog.h"
 #include "transport.h"
 
@@ -68,6 +69,13 @@ int OpenListeningSocket(const QHostAddress &address, quint16 port, QString *erro
         return -1;
     }
     return fd;
+}
+
+// The operator as a log line names it: what a token names, or what the client stated, marked.
+QString OperatorShown(const Caller &who) {
+    if (who.Operator.isEmpty())
+        return u"-"_s;
+    return ServerLog::Escape(who.Operator, 60) + (who.Verified ? QString() : u" (declarado)"_s);
 }
 
 QString PeerKey(const QHostAddress &address, quint16 port) {
@@ -162,7 +170,7 @@ void WsListener::Shutdown() {
     m_sockets.clear();
     m_state.clear();
     m_holders.clear();
-    m_sharedUnfinished = 0;
+    m_unfinishedTotal = 0;
     m_queuedTotal = 0;
     for (QWebSocket *socket : sockets) {
         socket->disconnect(this);
@@ -208,9 +216,15 @@ void WsListener::OnNewConnection() {
                                     ? -1
                                     : TokenMatches(socket->request().rawHeader("Authorization"));
         if (!m_settings.Tokens.isEmpty() && token < 0) {
-            ServerLog::Write(
-                ServerLog::Level::Warn,
-                u"conexão de %1 recusada: token inválido"_s.arg(socket->peerAddress().toString()));
+            // The token names no one; the client's own word is all there is to go on.
+            const QByteArray stated = socket->request().rawHeader(OperatorHeader).trimmed();
+            ServerLog::Write(ServerLog::Level::Warn,
+                             u"conexão de %1 recusada: token inválido%2"_s.arg(
+                                 socket->peerAddress().toString(),
+                                 stated.isEmpty()
+                                     ? QString()
+                                     : u" (operador declarado: %1)"_s.arg(
+                                           ServerLog::Escape(QString::fromUtf8(stated), 60))));
             socket->close(QWebSocketProtocol::CloseCodePolicyViolated, u"token inválido"_s);
             socket->deleteLater();
             continue;
@@ -223,7 +237,7 @@ void WsListener::OnNewConnection() {
         } else {
             QString stated =
                 QString::fromUtf8(socket->request().rawHeader(OperatorHeader)).trimmed().left(60);
-            stated.removeIf([](QChar c) { return c.category() == QChar::Other_Control; });
+            stated.removeIf([](QChar c) { return ControlChars::IsControl(c.unicode()); });
             who = {stated, false};
         }
         if (token >= 0)
@@ -237,19 +251,20 @@ void WsListener::OnNewConnection() {
         QTcpSocket *transport = TransportOf(socket);
         Connection state;
         state.Transport = transport;
-        state.LastActivityMs = m_clock.elapsed();
+        state.LastActivityMs = state.LastDrainMs = m_clock.elapsed();
         state.Who = who;
         m_sockets.insert(socket);
         m_state.insert(socket, std::move(state));
         connect(socket, &QWebSocket::textMessageReceived, this,
                 [this, socket](const QString &text) { OnText(socket, text); });
+        // Held as text, two bytes a character, until the message is whole.
         const auto frame = [this, socket](qint64 size, bool last) {
             const auto found = m_state.find(socket);
             if (found != m_state.end())
                 found->FrameBytes = last ? 0 : found->FrameBytes + size;
         };
         connect(socket, &QWebSocket::textFrameReceived, this,
-                [frame](const QString &text, bool last) { frame(text.size(), last); });
+                [frame](const QString &text, bool last) { frame(2 * text.size(), last); });
         connect(socket, &QWebSocket::binaryFrameReceived, this,
                 [frame](const QByteArray &data, bool last) { frame(data.size(), last); });
         connect(socket, &QWebSocket::binaryMessageReceived, this,
@@ -354,7 +369,7 @@ void WsListener::OnBytes(QWebSocket *socket) {
     if (c.PartialSinceMs < 0 || completed)
         c.PartialSinceMs = c.LastActivityMs;
     SetUnfinished(socket, c, pending);
-    while (m_sharedUnfinished > MaxUnfinishedBytes && !m_holders.empty()) {
+    while (m_unfinishedTotal > MaxUnfinishedBytes && !m_holders.empty()) {
         // 1013, "try again later", which this Qt does not name.
         Drop(m_holders.rbegin()->second, QWebSocketProtocol::CloseCode(1013),
              u"servidor ocupado recebendo outras mensagens; tente novamente"_s,
@@ -363,16 +378,15 @@ void WsListener::OnBytes(QWebSocket *socket) {
 }
 
 void WsListener::SetUnfinished(QWebSocket *socket, Connection &c, qint64 bytes) {
-    const qint64 before = qMax<qint64>(0, c.Unfinished - ReservedMessageBytes);
-    const qint64 after = qMax<qint64>(0, bytes - ReservedMessageBytes);
+    const qint64 before = c.Unfinished;
     c.Unfinished = bytes;
-    if (before == after)
+    if (before == bytes)
         return;
     if (before > 0)
         m_holders.erase({before, socket});
-    if (after > 0)
-        m_holders.insert({after, socket});
-    m_sharedUnfinished += after - before;
+    if (bytes > 0)
+        m_holders.insert({bytes, socket});
+    m_unfinishedTotal += bytes - before;
 }
 
 void WsListener::ClearPartial(QWebSocket *socket, Connection &c) {
@@ -383,19 +397,31 @@ void WsListener::ClearPartial(QWebSocket *socket, Connection &c) {
 
 void WsListener::SyncQueued(Connection &c) {
     const qint64 now = c.Transport ? c.Transport->bytesToWrite() : 0;
+    if (now < c.Queued)
+        m_freedSinceTrim += c.Queued - now;
+    if (now < c.Queued || now == 0)
+        c.LastDrainMs = m_clock.elapsed();
     m_queuedTotal += now - c.Queued;
     c.Queued = now;
 }
 
 void WsListener::ShedQueued() {
-    // Rare, and each pass lets one connection go: a scan for the largest is cheap enough.
+    // Rare, and each pass lets one connection go: a scan for the largest is cheap enough. A
+    // client still taking its answers, if only after a pause, is let go only when those that
+    // take nothing are not enough.
     while (m_queuedTotal > MaxQueuedRepliesTotal) {
+        const qint64 now = m_clock.elapsed();
         QWebSocket *largest = nullptr;
         qint64 most = 0;
+        bool stalled = false;
         for (auto it = m_state.cbegin(); it != m_state.cend(); ++it) {
-            if (it->Queued > most) {
+            if (it->Queued == 0)
+                continue;
+            const bool idle = now - it->LastDrainMs >= StalledMs;
+            if ((idle && !stalled) || (idle == stalled && it->Queued > most)) {
                 most = it->Queued;
                 largest = it.key();
+                stalled = idle;
             }
         }
         if (!largest)
@@ -414,7 +440,9 @@ void WsListener::OnWritten(QWebSocket *socket) {
     while (c.Queued < ReadBehindBytes && !c.Deferred.empty()) {
         auto [text, clock] = std::move(c.Deferred.front());
         c.Deferred.pop_front();
-        RunOnWorker(socket, c.Who, text, std::nullopt, clock);
+        const qint64 held = 2 * text.size();
+        c.DeferredBytes -= held;
+        RunOnWorker(socket, c.Who, text, std::nullopt, clock, held);
     }
 }
 
@@ -424,7 +452,9 @@ void WsListener::Forget(QWebSocket *socket) {
         return;
     ClearPartial(socket, *found);
     m_queuedTotal -= found->Queued;
-    m_freedSinceTrim += found->Queued + found->Unfinished + 64 * 1024;
+    // Calls held back die with the connection; those under way count until they finish.
+    m_callsTotal -= found->DeferredBytes;
+    m_freedSinceTrim += found->Queued + found->Unfinished + found->DeferredBytes + 64 * 1024;
     m_state.erase(found);
 }
 
@@ -511,10 +541,12 @@ void WsListener::OnText(QWebSocket *socket, const QString &text) {
     // thread hop.
     const bool mayBePing = text.size() <= 256 && text.contains(u"\"ping\""_s);
     const bool over = connection.InFlight >= MaxCallsInFlight();
-    if (!mayBePing && !over) {
+    if (!mayBePing && !over && AdmitCall(2 * text.size())) {
         Start(socket, text, std::nullopt, clock);
         return;
     }
+    if (!m_state.contains(socket))
+        return; // let go to make room: it was not reading
 
     JsonRpc::Request request;
     if (mayBePing) {
@@ -548,19 +580,55 @@ void WsListener::OnText(QWebSocket *socket, const QString &text) {
                 clock.nsecsElapsed());
         return;
     }
+    if (!mayBePing || !AdmitCall(2 * text.size())) {
+        if (m_state.contains(socket))
+            Deliver(socket, request.Method.isEmpty() ? u"-"_s : request.Method,
+                    RpcDispatcher::Fault(request.Id, JsonRpc::TooManyCalls,
+                                         u"Servidor ocupado com as chamadas de outros clientes: "
+                                         "tente novamente em instantes."_s,
+                                         request.IsNotification()),
+                    clock.nsecsElapsed());
+        return;
+    }
     Start(socket, text, request, clock);
+}
+
+bool WsListener::AdmitCall(qint64 held) {
+    while (m_callsTotal + held > MaxCallBytesTotal) {
+        QWebSocket *largest = nullptr;
+        qint64 most = 0;
+        for (auto it = m_state.cbegin(); it != m_state.cend(); ++it) {
+            if (it->DeferredBytes > most) {
+                most = it->DeferredBytes;
+                largest = it.key();
+            }
+        }
+        if (!largest)
+            return false;
+        Abort(largest, u"%1 bytes de chamadas à espera de respostas não lidas com o limite de "
+                       "todos os clientes atingido"_s.arg(most));
+    }
+    m_callsTotal += held;
+    return true;
 }
 
 void WsListener::Start(QWebSocket *socket, const QString &text,
                        std::optional<JsonRpc::Request> decoded, const QElapsedTimer &clock) {
-    Connection &c = m_state[socket];
+    const auto found = m_state.find(socket);
+    const qint64 held = 2 * text.size();
+    if (found == m_state.end()) {
+        m_callsTotal -= held;
+        return;
+    }
+    Connection &c = *found;
     ++c.InFlight;
     if (c.Queued < ReadBehindBytes && c.Deferred.empty()) {
         // The worker decodes unless the text was read here already.
-        RunOnWorker(socket, c.Who, decoded ? QString() : text, std::move(decoded), clock);
+        RunOnWorker(socket, c.Who, decoded ? QString() : text, std::move(decoded), clock, held);
         return;
     }
     // Its answers wait unread: the call waits too, until the client reads.
+    c.DeferredBytes += held;
     c.Deferred.emplace_back(text, clock);
 }
 
@@ -574,9 +642,10 @@ RpcDispatcher::Outcome WsListener::Pong(const JsonRpc::Request &request) {
 }
 
 void WsListener::RunOnWorker(QWebSocket *socket, const Caller &who, const QString &text,
-                             std::optional<JsonRpc::Request> given, QElapsedTimer clock) {
+                             std::optional<JsonRpc::Request> given, QElapsedTimer clock,
+                             qint64 held) {
     QPointer<QWebSocket> guard(socket);
-    m_pool->Start([this, guard, text, given = std::move(given), clock, who]() {
+    m_pool->Start([this, guard, text, given = std::move(given), clock, who, held]() {
         RpcDispatcher::Outcome outcome;
         QString method = u"-"_s;
         JsonRpc::Request request;
@@ -599,9 +668,12 @@ void WsListener::RunOnWorker(QWebSocket *socket, const Caller &who, const QStrin
                                                request.IsNotification());
             } else if (!Roles::Allows(who.Access, target.Object->ClassOf(target.Method))) {
                 // Refused before the object sees the call: nothing is read or written for it.
-                outcome = RpcDispatcher::Refuse(
-                    request, u"forbidden"_s,
-                    Roles::Refusal(who.Access, who.Operator, request.Method));
+                outcome =
+                    RpcDispatcher::Refuse(request, u"forbidden"_s,
+                                          Roles::Refusal(who.Access, who.Operator, request.Method));
+                // An audit of attempted writes needs who tried, not only what.
+                outcome.LogNote =
+                    u" operador=%1 perfil=%2"_s.arg(OperatorShown(who), Roles::Name(who.Access));
             } else {
                 CallerContext::Set(who);
                 outcome = RpcDispatcher::Execute(target, request);
@@ -611,7 +683,7 @@ void WsListener::RunOnWorker(QWebSocket *socket, const Caller &who, const QStrin
         // The I/O thread only hands the text to the socket: the conversion is done here.
         outcome.ReplyText = QString::fromUtf8(outcome.Reply);
         outcome.Reply.clear();
-        Finished done{guard, method, std::move(outcome), clock.nsecsElapsed()};
+        Finished done{guard, method, std::move(outcome), clock.nsecsElapsed(), held};
         bool first = false;
         {
             std::lock_guard lock(m_finishedLock);
@@ -631,6 +703,10 @@ void WsListener::DeliverFinished() {
         batch.swap(m_finished);
     }
     for (const Finished &done : batch) {
+        m_callsTotal -= done.Held;
+        // What the call took on its worker, twice its text and its answer at least, is free
+        // once the answer is out.
+        m_freedSinceTrim += 2 * done.Held + 4 * done.Outcome.ReplyText.size();
         if (done.Socket) {
             const auto state = m_state.find(done.Socket.data());
             if (state != m_state.end()) {
@@ -665,9 +741,9 @@ void WsListener::Deliver(const QPointer<QWebSocket> &socket, const QString &meth
         return;
     // The method and the company come from the client.
     ServerLog::Write(level,
-                     u"chamada %1 empresa=%2 %3 ms %4%5"_s.arg(
+                     u"chamada %1 empresa=%2 %3 ms %4%5%6"_s.arg(
                          ServerLog::Escape(method),
                          outcome.Company.isEmpty() ? u"-"_s : ServerLog::Escape(outcome.Company),
-                         QString::number(elapsedNs / 1e6, 'f', 1), outcome.Status,
+                         QString::number(elapsedNs / 1e6, 'f', 1), outcome.Status, outcome.LogNote,
                          alive ? QString() : u" (cliente saiu)"_s));
 }

@@ -44,15 +44,18 @@ public:
     // A client with this much of its answers unread has its next calls wait until it reads:
     // answers are only made for readers that keep up.
     static constexpr qint64 ReadBehindBytes = 1024 * 1024;
-    // Answers queued for all clients together; past this, the clients with the most unread are
-    // let go first.
-    static constexpr qint64 MaxQueuedRepliesTotal = 64 * 1024 * 1024;
-    // Every connection may hold this much of an unfinished message of its own, so small
-    // messages arriving in pieces are never turned away...
-    static constexpr qint64 ReservedMessageBytes = 64 * 1024;
-    // ...and what unfinished messages hold beyond it is shared: past this, the connections
-    // holding the most are closed first.
+    // Answers queued for all clients together: room for the largest answers of all the workers
+    // at once (eight of the gate's 100,000 checks take about 90 MB). Past it, clients that have
+    // taken nothing for StalledMs go first, then those with the most unread.
+    static constexpr qint64 MaxQueuedRepliesTotal = 128 * 1024 * 1024;
+    static constexpr qint64 StalledMs = 1000;
+    // Unfinished messages of all connections together, every byte counted: past this, the
+    // connections holding the most are closed first, so a small message arriving in pieces goes
+    // only after thousands of larger ones.
     static constexpr qint64 MaxUnfinishedBytes = 64 * 1024 * 1024;
+    // Requests received and not yet answered (running, waiting for a worker, or held back), as
+    // the server holds their text; a call that would pass it is refused unread.
+    static constexpr qint64 MaxCallBytesTotal = 64 * 1024 * 1024;
 
     struct Settings {
         // Each token a client may present, with the operator it stands for (empty: anonymous).
@@ -93,8 +96,9 @@ private:
                  const RpcDispatcher::Outcome &outcome, qint64 elapsedNs);
     // On a worker: decodes (unless `decoded` is given), runs and encodes one message, then hands
     // the reply back to the I/O thread.
+    // `held`: the bytes the call counts in m_callsTotal until it is finished.
     void RunOnWorker(QWebSocket *socket, const Caller &who, const QString &text,
-                     std::optional<JsonRpc::Request> decoded, QElapsedTimer clock);
+                     std::optional<JsonRpc::Request> decoded, QElapsedTimer clock, qint64 held);
     static RpcDispatcher::Outcome Pong(const JsonRpc::Request &request);
     // Calls finished on workers wait here for the I/O thread, which takes them all at once: under
     // load, one wake of the I/O thread delivers many answers.
@@ -103,6 +107,7 @@ private:
         QString Method;
         RpcDispatcher::Outcome Outcome;
         qint64 ElapsedNs = 0;
+        qint64 Held = 0;
     };
     void DeliverFinished();
     std::mutex m_finishedLock;
@@ -143,16 +148,22 @@ private:
         qint64 FrameBytes = 0;      // complete frames of the message under way
         qint64 Unfinished = 0;      // bytes of the message under way, as last counted
         qint64 Queued = 0;          // answers written, not yet taken by the client
+        qint64 LastDrainMs = 0;     // when the client last took some, or had none waiting
+        qint64 DeferredBytes = 0;   // the text of the calls in Deferred
         Caller Who;                 // the operator the connection's calls are recorded under
         // Calls waiting for the client to read its answers; counted in InFlight.
         std::deque<std::pair<QString, QElapsedTimer>> Deferred;
     };
     QSet<QWebSocket *> m_sockets;
     QHash<QWebSocket *, Connection> m_state;
-    // Unfinished bytes beyond each connection's reserve, and who holds them, largest last.
-    qint64 m_sharedUnfinished = 0;
+    // Unfinished bytes, and who holds them, largest last.
+    qint64 m_unfinishedTotal = 0;
     std::set<std::pair<qint64, QWebSocket *>> m_holders;
     qint64 m_queuedTotal = 0;
+    qint64 m_callsTotal = 0;
+    // Makes room for a call of `held` bytes, letting go of clients whose calls wait for them to
+    // read; false when there is none, and the call must be refused.
+    bool AdmitCall(qint64 held);
     // Freed since memory was last handed back to the system.
     qint64 m_freedSinceTrim = 0;
     void SetUnfinished(QWebSocket *socket, Connection &c, qint64 bytes);

@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QJsonObject>
+#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -84,6 +85,19 @@ public:
     quint16 Port() const { return m_server->Port(); }
     // The URL the server was started on, for a command to run beside it.
     QString Url() const { return m_url; }
+
+    // `ger-server check` on the server's database, as the next start would judge it: true when
+    // it finds nothing, else false with what it printed.
+    bool Check(QString *error) const {
+        QProcess p;
+        p.start(ServerProcess::Executable(),
+                {QStringLiteral("check"), QStringLiteral("--db"), m_url});
+        p.waitForFinished(60000);
+        if (p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0)
+            return true;
+        *error = QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+        return false;
+    }
 
     // The URL of a new database with nothing in it (no schema): a new PostgreSQL database, or
     // a SQLite file in the server's folder. Empty with *error on failure.

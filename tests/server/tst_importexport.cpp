@@ -6,6 +6,10 @@
 #include <QFile>
 #include <QTest>
 
+#include <tuple>
+
+using namespace Qt::StringLiterals;
+
 class TstImportExport final : public QObject {
     Q_OBJECT
 
@@ -125,6 +129,99 @@ private Q_SLOTS:
         QCOMPARE(r.Code, 1);
         QVERIFY2(r.Err.contains(refusal), qPrintable(r.Err));
         QCOMPARE(Export(kind), before);
+    }
+
+    // Every field is read whole, in either encoding: a fault anywhere in it refuses the row with
+    // its line and column; what is taken is stored as the file has it.
+    void fieldFaults_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("refusal"); // the first error line; empty: accepted
+        QTest::addColumn<QString>("stored");  // Z1's name once accepted
+
+        const QList<std::tuple<const char *, QByteArray, QByteArray>> kinds{
+            {"empresas", "CDEMPRESA;NMEMPRESA;REMOVER", "Z1;Nova;N"},
+            {"saldos", "CDEMPRESA;DTSALDEMPR;CDCONTA;VRSALDODEB;VRSALDOCRED",
+             "01;31/12/2026;9.9;1,5;2"},
+            {"lancamentos", "NRLANC;CDEMPRESA;DTLANC;CDCONTA;VRLANC;IDEVOLUIDO;IDRECALCFISC",
+             "5;01;01/12/2026;9.9;10,5;S;N"},
+        };
+        for (const auto &[kind, header, row] : kinds) {
+            const QList<QByteArray> names = header.split(';');
+            for (qsizetype c = 0; c < names.size(); ++c) {
+                QList<QByteArray> fields = row.split(';');
+                fields[c] = fields[c].left(1) + '\0' + "garbage";
+                QTest::addRow("NUL in %s.%s", kind, names[c].constData())
+                    << QString::fromLatin1(kind) << header + '\n' + fields.join(';') + '\n'
+                    << u"linha 2, coluna %1: contém caracteres de controle (U+0000 no caractere "
+                       "2)"_s.arg(QString::fromLatin1(names[c]))
+                    << QString();
+            }
+        }
+        const QByteArray l = "NRLANC;CDEMPRESA;DTLANC;CDCONTA;VRLANC;IDEVOLUIDO;IDRECALCFISC\n";
+        for (const char *number : {"5x", "5 7", "5.0", "+5", "0", "2147483648", "99999999999"})
+            QTest::addRow("number %s", number)
+                << u"lancamentos"_s << l + number + ";01;01/12/2026;9.9;1;S;N\n"
+                << u"linha 2, coluna NRLANC: número inválido '%1'"_s.arg(QLatin1String(number))
+                << QString();
+        QTest::newRow("number, largest")
+            << u"lancamentos"_s << l + "2147483647;01;01/12/2026;9.9;1;S;N\n"
+            << QString() << QString();
+
+        const QByteArray e = "CDEMPRESA;NMEMPRESA\n";
+        const auto refused = [](const char *code, int at) {
+            return u"linha 2, coluna NMEMPRESA: contém caracteres de controle (U+%1 no caractere "
+                   "%2)"_s.arg(QLatin1String(code))
+                       .arg(at);
+        };
+        QTest::newRow("UTF-8 cut in its last character: Windows-1252")
+            << u"empresas"_s << e + "Z1;A\xC3\xA7\xC3" << QString() << u"A\u00C3\u00A7\u00C3"_s;
+        QTest::newRow("UTF-8 cut in a character midway: Windows-1252")
+            << u"empresas"_s << e + "Z1;A\xE2\x82x\n"
+            << QString() << u"A\u00E2\u201Ax"_s;
+        QTest::newRow("U+FFFE starting a field")
+            << u"empresas"_s << e + "Z1;\xEF\xBF\xBE" + "Cooperativa\n"
+            << refused("FFFE", 1) << QString();
+        QTest::newRow("U+FEFF inside a field")
+            << u"empresas"_s << e + "Z1;Coop\xEF\xBB\xBF" "erativa\n"
+            << refused("FEFF", 5) << QString();
+        QTest::newRow("U+FFFF") << u"empresas"_s << e + "Z1;ab\xEF\xBF\xBF\n"
+                                << refused("FFFF", 3) << QString();
+        QTest::newRow("U+0085 in UTF-8") << u"empresas"_s << e + "Z1;Nova\xC2\x85\n"
+                                         << refused("0085", 5) << QString();
+        QTest::newRow("U+0081 in UTF-8") << u"empresas"_s << e + "Z1;\xC2\x81Nova\n"
+                                         << refused("0081", 1) << QString();
+        QTest::newRow("0x81 in Windows-1252 (unassigned)") << u"empresas"_s << e + "Z1;A\xE7\x81o\n"
+                                                           << refused("0081", 3) << QString();
+        QTest::newRow("0x85 in Windows-1252 (an ellipsis)")
+            << u"empresas"_s << e + "Z1;A\xE7\x85o\n"
+            << QString() << u"A\u00E7\u2026o"_s;
+        QTest::newRow("U+00A0 is no control") << u"empresas"_s
+                                              << e + "Z1;A\xC2\xA0"
+                                                     "B\n"
+                                              << QString() << u"A\u00A0B"_s;
+    }
+    void fieldFaults() {
+        QFETCH(QString, kind);
+        QFETCH(QByteArray, file);
+        QFETCH(QString, refusal);
+        QFETCH(QString, stored);
+        const QByteArray before = Export(kind);
+        const Result r = Import(kind, file);
+        if (!refusal.isEmpty()) {
+            QCOMPARE(r.Code, 1);
+            QVERIFY2(r.Err.startsWith(refusal), qPrintable(r.Err));
+            QCOMPARE(Export(kind), before);
+            return;
+        }
+        QVERIFY2(r.Code == 0, qPrintable(r.Err));
+        if (!stored.isEmpty())
+            QCOMPARE(m_fixture.Scalar(u"SELECT NMEMPRESA FROM EMPRESA WHERE CDEMPRESA = 'Z1'"_s)
+                         .toString(),
+                     stored);
+        // What was taken never stops the next start.
+        const Result check = Command({u"check"_s});
+        QVERIFY2(check.Code == 0, qPrintable(check.Out + check.Err));
     }
 
     // Only the bad row's line is listed, and the good rows before it are not written either.

@@ -16,6 +16,7 @@
 #include <QThread>
 #include <QWebSocket>
 #include <atomic>
+#include <string_view>
 #include <thread>
 
 using namespace Qt::StringLiterals;
@@ -304,6 +305,99 @@ private Q_SLOTS:
         QVERIFY(c.Call(u"GetContOpe"_s, {}).Ok);
     }
 
+    // One set of control characters at every door that takes text, each refused before
+    // anything is written, so that nothing taken can stop the next start; the characters just
+    // outside it are taken.
+    void controlCharactersAtEveryDoor_data() {
+        QTest::addColumn<QString>("door");
+        QTest::addColumn<QString>("character");
+        QTest::addColumn<bool>("refused");
+        const QList<std::pair<const char *, QString>> characters{
+            {"U+0080", QString(QChar(0x80))},   {"U+0085", QString(QChar(0x85))},
+            {"U+009F", QString(QChar(0x9F))},   {"U+FEFF", QString(QChar(0xFEFF))},
+            {"U+FFFE", QString(QChar(0xFFFE))}, {"U+FFFF", QString(QChar(0xFFFF))},
+            {"U+007F", QString(QChar(0x7F))},
+        };
+        const QList<std::pair<const char *, QString>> taken{
+            {"U+007E", u"~"_s},
+            {"U+00A0", QString(QChar(0xA0))},
+            {"U+FEFE", QString(QChar(0xFEFE))},
+            {"U+FFFD", QString(QChar(0xFFFD))},
+            {"U+1F600 (a pair)", QString::fromUcs4(U"\U0001F600")},
+        };
+        for (const char *door : {"company code", "closing operator", "closing date", "IDSALDEMPR",
+                                 "history operator", "history field"}) {
+            for (const auto &[name, text] : characters)
+                QTest::addRow("%s %s", door, name) << QString::fromLatin1(door) << text << true;
+            for (const auto &[name, text] : taken) {
+                // A code is two characters once blanks around it are dropped.
+                if (door == std::string_view("company code") &&
+                    (text.size() != 1 || text.front().isSpace()))
+                    continue;
+                if (door == std::string_view("IDSALDEMPR") && text.size() != 1)
+                    continue; // a field of one character
+                QTest::addRow("%s %s", door, name) << QString::fromLatin1(door) << text << false;
+            }
+        }
+    }
+    void controlCharactersAtEveryDoor() {
+        QFETCH(QString, door);
+        QFETCH(QString, character);
+        QFETCH(bool, refused);
+        TResultEnvelope r;
+        QString refusal = u"contém caracteres de controle"_s;
+        if (door == u"company code"_s) {
+            r = m_fx.Client().Call(u"GetDataSaldEmpr"_s, {u"0"_s + character});
+            // Blanks around a code go before it is judged, U+0085 among them: refused anyway.
+            refusal = u"Código de empresa inválido: "_s;
+            if (!refused) // a code of two characters that EMPRESA does not hold
+                QVERIFY2(r.Ok && r.Payload.toObject().value(u"rows"_s).toArray() ==
+                                     QJsonArray{QJsonArray{QJsonValue()}},
+                         qPrintable(r.ErrorMessage));
+        } else if (door == u"closing operator"_s) {
+            r = m_fx.Client().Call(u"setUsuarioFechamentoPeriodo"_s,
+                                   {u"02"_s, u"17/11/2025"_s, u"AN"_s + character + u"A"_s});
+            refusal = u"Operador inválido: contém caracteres de controle."_s;
+        } else if (door == u"closing date"_s) {
+            r = m_fx.Client().Call(u"setUsuarioFechamentoPeriodo"_s,
+                                   {u"02"_s, u"17/11"_s + character + u"/2025"_s, u"ANA"_s});
+            refusal = refused ? u"Data de fechamento inválida: contém caracteres de controle."_s
+                              : u"Data de fechamento inválida"_s;
+            refused = true; // no date has another character either
+        } else if (door == u"IDSALDEMPR"_s) {
+            const TTablePacket records = Records(m_fx.Client());
+            const TChange change = Update(records, u"06"_s, u"IDSALDEMPR"_s, QVariant(character));
+            r = m_fx.Client().Call(u"SetContOpe"_s, {Log(records, {change})});
+            // A leading U+FEFF is dropped as a byte-order mark before the packet is read,
+            // leaving the field empty: refused too.
+            refusal = character == QString(QChar(0xFEFF))
+                          ? u"O campo IDSALDEMPR da empresa '06' deve ser informado."_s
+                          : u"Valor inválido no campo IDSALDEMPR: contém caracteres de controle."_s;
+        } else {
+            const bool field = door == u"history field"_s;
+            r = m_fx.Client(u"Audit"_s)
+                    .Call(u"GetHistorico"_s,
+                          {u"T"_s, u""_s, u""_s, field ? u"NMEM"_s + character + u"PRESA"_s : u""_s,
+                           field ? u""_s : u"AN"_s + character + u"A"_s, u"1"_s});
+            refusal = field ? u"Campo inválido: contém caracteres de controle."_s
+                            : u"Operador inválido: contém caracteres de controle."_s;
+            if (field && !refused) { // no field has such a name
+                refused = true;
+                refusal = u"Campo inválido: "_s;
+            }
+        }
+        if (!refused) {
+            QVERIFY2(r.Ok, qPrintable(r.ErrorMessage));
+        } else {
+            QVERIFY(!r.Ok);
+            QCOMPARE(r.ErrorCode, u"invalid_argument"_s);
+            QVERIFY2(r.ErrorMessage.startsWith(refusal), qPrintable(r.ErrorMessage));
+        }
+        // What was taken is what the next start reads without complaint.
+        QString error;
+        QVERIFY2(m_fx.Check(&error), qPrintable(error));
+    }
+
     void setContOpeWritesInsertsUpdatesDeletes() {
         TNetConnection &c = m_fx.Client();
         const TTablePacket before = Records(c);
@@ -434,7 +528,8 @@ private Q_SLOTS:
             << u"Empresa '07': Data inicial de Integração do Gestão de Ativos deve ser "
                "informada."_s;
         QTest::newRow("asset-management period backwards")
-            << u"05"_s << QStringList{u"DTINIINTCONTGPA=2026-12-01"_s, u"DTFININTCONTGPA=2026-11-30"_s}
+            << u"05"_s
+            << QStringList{u"DTINIINTCONTGPA=2026-12-01"_s, u"DTFININTCONTGPA=2026-11-30"_s}
             << u"Empresa '05': Data de início de integração Gestão de Ativos deve ser menor que "
                "data final de integração Gestão de Ativos."_s;
         // The screen compares these as months; the server also reads their days.
@@ -592,9 +687,8 @@ private Q_SLOTS:
                 const TTablePacket records = Records(c);
                 const QString now = Cell(records, RowOf(records, code), u"IDSUGRAT"_s).toString();
                 const TResultEnvelope r = c.Call(
-                    u"SetContOpe"_s,
-                    {Log(records, {Update(records, code, u"IDSUGRAT"_s,
-                                          now == u"S"_s ? u"N"_s : u"S"_s)})});
+                    u"SetContOpe"_s, {Log(records, {Update(records, code, u"IDSUGRAT"_s,
+                                                           now == u"S"_s ? u"N"_s : u"S"_s)})});
                 if (!r.Ok) {
                     *failed = r.ErrorMessage;
                     return;
@@ -625,9 +719,9 @@ private Q_SLOTS:
         const TTablePacket records = Records(c);
         const QString now = Cell(records, RowOf(records, u"07"_s), u"IDSUGRAT"_s).toString();
         const QString next = now == u"S"_s ? u"N"_s : u"S"_s;
-        QVERIFY(c.Call(u"SetContOpe"_s,
-                       {Log(records, {Update(records, u"07"_s, u"IDSUGRAT"_s, next)})})
-                    .Ok);
+        QVERIFY(
+            c.Call(u"SetContOpe"_s, {Log(records, {Update(records, u"07"_s, u"IDSUGRAT"_s, next)})})
+                .Ok);
         QCOMPARE(Cell(Records(c), RowOf(records, u"07"_s), u"IDSUGRAT"_s).toString(), next);
         QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM HISTALTERACAO"_s).toInt(), before);
     }
@@ -670,8 +764,8 @@ private Q_SLOTS:
         // Some nine hundred more companies, each with a copy of company 01's record.
         QString error;
         // PostgreSQL keeps unquoted names in lower case.
-        const QSqlRecord columns = m_fx.Db().record(
-            MethodsFixture::OnPostgres() ? u"contopectbl"_s : u"CONTOPECTBL"_s);
+        const QSqlRecord columns =
+            m_fx.Db().record(MethodsFixture::OnPostgres() ? u"contopectbl"_s : u"CONTOPECTBL"_s);
         QStringList names, picks;
         for (int i = 0; i < columns.count(); ++i) {
             const QString name = columns.fieldName(i).toUpper();
@@ -825,8 +919,8 @@ private Q_SLOTS:
         const QString yesterday = utc.addDays(-1).toString(Qt::ISODate);
         const QStringList all{u"- IDCONTAJUDTCOMP N>S"_s, u"06 IDSUGRAT N>S"_s,
                               u"06 IDSUGRAT S>N"_s};
-        QTest::newRow("everything") << QJsonArray{u"T"_s, u""_s, u""_s, u""_s, u""_s, u"1"_s}
-                                    << all;
+        QTest::newRow("everything")
+            << QJsonArray{u"T"_s, u""_s, u""_s, u""_s, u""_s, u"1"_s} << all;
         QTest::newRow("one company")
             << QJsonArray{u"6"_s, u""_s, u""_s, u""_s, u""_s, u"1"_s} << all.mid(1);
         QTest::newRow("a company with none")
@@ -871,14 +965,14 @@ private Q_SLOTS:
         for (int i = 0; i < history.Rows.size(); ++i) {
             const QString company = Cell(history, i, u"CDEMPRESA"_s).toString();
             got << u"%1 %2 %3>%4"_s.arg(company.isEmpty() ? u"-"_s : company,
-                                       Cell(history, i, u"NMCAMPO"_s).toString(),
-                                       Cell(history, i, u"VLANTERIOR"_s).toString(),
-                                       Cell(history, i, u"VLNOVO"_s).toString());
+                                        Cell(history, i, u"NMCAMPO"_s).toString(),
+                                        Cell(history, i, u"VLANTERIOR"_s).toString(),
+                                        Cell(history, i, u"VLNOVO"_s).toString());
             const QString when = Cell(history, i, u"DTALTERACAO"_s).toString();
-            QVERIFY2(when.endsWith(u"Z"_s) &&
-                         when.startsWith(
-                             QDateTime::currentDateTimeUtc().date().toString(Qt::ISODate)),
-                     qPrintable(when));
+            QVERIFY2(
+                when.endsWith(u"Z"_s) &&
+                    when.startsWith(QDateTime::currentDateTimeUtc().date().toString(Qt::ISODate)),
+                qPrintable(when));
         }
         QCOMPARE(got, rows);
     }
@@ -914,8 +1008,9 @@ private Q_SLOTS:
                            &error),
                  qPrintable(error));
         for (const auto &[page, rows, next] : {std::tuple{1, 500, u"2"_s}, {2, 1, u""_s}}) {
-            const TResultEnvelope r = m_fx.Client(u"Audit"_s).Call(
-                u"GetHistorico"_s, {u"T"_s, u""_s, u""_s, u""_s, u""_s, QString::number(page)});
+            const TResultEnvelope r = m_fx.Client(u"Audit"_s)
+                                          .Call(u"GetHistorico"_s, {u"T"_s, u""_s, u""_s, u""_s,
+                                                                    u""_s, QString::number(page)});
             QVERIFY2(r.Ok, qPrintable(r.ErrorMessage));
             QCOMPARE(ToPacket(r.Payload).Rows.size(), rows);
             QCOMPARE(r.ByRef, QJsonArray{next});
@@ -981,8 +1076,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QVariant>("read");
         QTest::newRow("iso") << u"'2026-12-31'"_s << QVariant(Date(2026, 12, 31));
-        QTest::newRow("iso with a time") << u"'2026-12-31 10:00:00'"_s
-                                         << QVariant(Date(2026, 12, 31));
+        QTest::newRow("iso with a time")
+            << u"'2026-12-31 10:00:00'"_s << QVariant(Date(2026, 12, 31));
         QTest::newRow("not a date") << u"'lixo'"_s << QVariant();
         QTest::newRow("day first") << u"'31/12/2026'"_s << QVariant();
         QTest::newRow("impossible day") << u"'2026-02-30'"_s << QVariant();
@@ -996,10 +1091,11 @@ private Q_SLOTS:
         QFETCH(QString, stored);
         QFETCH(QVariant, read);
         QString error;
-        QVERIFY2(m_fx.Exec(u"UPDATE CONTOPECTBL SET DTINIINTCONTFIS = %1 WHERE CDEMPRESA = '06'"_s
-                               .arg(stored),
-                           &error),
-                 qPrintable(error));
+        QVERIFY2(
+            m_fx.Exec(
+                u"UPDATE CONTOPECTBL SET DTINIINTCONTFIS = %1 WHERE CDEMPRESA = '06'"_s.arg(stored),
+                &error),
+            qPrintable(error));
         const TTablePacket records = Records(m_fx.Client());
         QCOMPARE(Cell(records, RowOf(records, u"06"_s), u"DTINIINTCONTFIS"_s), read);
     }
@@ -1012,8 +1108,8 @@ private Q_SLOTS:
         const TTablePacket before = Records(c);
         QString list = u"02,06,10"_s;
         const TResultEnvelope r = c.Call(
-            u"setCadAuto"_s, {list, u"S"_s, u"S"_s, BulkRequest(Date(2027, 1, 1), Date(2027, 12, 31))},
-            {&list});
+            u"setCadAuto"_s,
+            {list, u"S"_s, u"S"_s, BulkRequest(Date(2027, 1, 1), Date(2027, 12, 31))}, {&list});
         QVERIFY2(r.Ok, qPrintable(r.ErrorMessage));
         const TTablePacket after = Records(c);
         auto text = [](const TTablePacket &records, int row, const TFieldDef &field) {
@@ -1035,8 +1131,8 @@ private Q_SLOTS:
                 const QString old = text(before, was, field), fresh = text(after, now, field);
                 if (old != fresh)
                     expected.append(u"%1 %2 %3 %4>%5"_s.arg(
-                        code, was < 0 ? u"I"_s : u"A"_s, field.Name,
-                        old.isEmpty() ? u"-"_s : old, fresh.isEmpty() ? u"-"_s : fresh));
+                        code, was < 0 ? u"I"_s : u"A"_s, field.Name, old.isEmpty() ? u"-"_s : old,
+                        fresh.isEmpty() ? u"-"_s : fresh));
             }
         }
         QVERIFY(expected.size() > 40);
