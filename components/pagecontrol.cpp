@@ -1,9 +1,11 @@
 #include "components/pagecontrol.h"
 
 #include "components/guard.h"
+#include "dataset/exceptions.h"
 
 #include <QApplication>
 #include <QMouseEvent>
+#include <QStackedWidget>
 #include <QTabBar>
 
 TPageControl::TPageControl(QWidget *parent)
@@ -28,6 +30,11 @@ int TPageControl::AddPage(QWidget *page, const QString &caption) {
 }
 
 void TPageControl::SetActivePage(QWidget *page) {
+    // A page chosen from code hides the field in front just as a tab click does: the field's
+    // exit runs first, and one that refuses abandons the handler that chose the page, leaving
+    // the page and the focus where the exit put them.
+    if (page && page != currentWidget() && !LeaveFocusedField())
+        Abort();
     m_fromCode = true;
     setCurrentWidget(page);
     m_fromCode = false;
@@ -52,7 +59,16 @@ void TPageControl::SetPageEnabled(QWidget *page, bool enabled) {
     page->setEnabled(enabled);
 }
 
-void TPageControl::OnCurrentChanged() {
+void TPageControl::OnCurrentChanged(int index) {
+    // Qt hides the page before it says so; a field's exit run by that hiding may choose another
+    // page from inside the switch. Its choice reaches the tabs but the outer switch then shows
+    // its own page: the page shown follows the tabs again, and the outer switch is no change.
+    if (index != currentIndex()) {
+        if (auto *stack = findChild<QStackedWidget *>();
+            stack && stack->currentIndex() != currentIndex())
+            stack->setCurrentIndex(currentIndex());
+        return;
+    }
     if (!m_fromCode && OnChange)
         RunGuarded(OnChange);
 }

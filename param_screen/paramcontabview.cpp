@@ -178,13 +178,17 @@ void TfrmParamContab::BuildFormPage() {
     dbeCdEmpresa->SetDataField(u"CDEMPRESA"_s);
     dbeCdEmpresa->setFixedWidth(48);
     {
-        // Key fields stand out on the tooltip colour, as everywhere in the suite; disabled (an
-        // existing record's company cannot change) it looks like every other disabled edit.
+        // Key fields stand out on the tooltip colour, as everywhere in the suite, in every
+        // state; disabled (an existing record's company cannot change), the grey of disabled
+        // text says that it cannot be typed in.
         const QPalette standard = QApplication::palette();
         QPalette palette = dbeCdEmpresa->palette();
-        for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+        for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
             palette.setColor(group, QPalette::Base, standard.color(QPalette::ToolTipBase));
-            palette.setColor(group, QPalette::Text, standard.color(QPalette::ToolTipText));
+            palette.setColor(group, QPalette::Text,
+                             group == QPalette::Disabled
+                                 ? standard.color(QPalette::Disabled, QPalette::Text)
+                                 : standard.color(QPalette::ToolTipText));
         }
         dbeCdEmpresa->setPalette(palette);
     }

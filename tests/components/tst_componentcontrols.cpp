@@ -7,6 +7,7 @@
 #include "components/dbnavigator.h"
 #include "components/errors.h"
 #include "components/functions.h"
+#include "components/guard.h"
 #include "components/menuitem.h"
 #include "components/pagecontrol.h"
 #include "components/toolbutton.h"
@@ -75,7 +76,9 @@ private Q_SLOTS:
     void toolButtonClickWhileDisabled();
     void menuItemTickBelongsToTheHandler();
     void pageControlFiresOnUserChoiceOnly();
-    void exitHandlerCanRefuseATabClick();
+    void exitHandlerCanRefuseAPageChange_data();
+    void exitHandlerCanRefuseAPageChange();
+    void passingExitLetsThePageChange();
     void navigatorFollowsTheRow();
 };
 
@@ -620,9 +623,18 @@ void TstComponentControls::pageControlFiresOnUserChoiceOnly() {
     QCOMPARE(changes, 1);
 }
 
-// A field whose exit check fails keeps its page when the user clicks another tab: the exit runs
-// before the page would change, and the switch (with its change event) does not happen.
-void TstComponentControls::exitHandlerCanRefuseATabClick() {
+// A field whose exit check fails keeps its page however another page is chosen: by a tab click,
+// from code (the calling handler is abandoned), or by a switch Qt makes itself, during which the
+// exit chooses the field's page again. The exit runs once and no change event fires.
+void TstComponentControls::exitHandlerCanRefuseAPageChange_data() {
+    QTest::addColumn<QString>("how");
+    QTest::newRow("tab click") << u"tab"_s;
+    QTest::newRow("from code") << u"code"_s;
+    QTest::newRow("Qt's own switch") << u"qt"_s;
+}
+
+void TstComponentControls::exitHandlerCanRefuseAPageChange() {
+    QFETCH(QString, how);
     TestHost host;
     TPageControl pages(u"pgcPadrao"_s, nullptr);
     auto *form = new QWidget;
@@ -652,11 +664,48 @@ void TstComponentControls::exitHandlerCanRefuseATabClick() {
     QTRY_VERIFY(code->hasFocus());
 
     QTabBar *bar = pages.tabBar();
-    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
+    if (how == u"tab"_s) {
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
+    } else if (how == u"code"_s) {
+        RunGuarded([&] {
+            pages.SetActivePage(other);
+            events.append(u"after"_s);
+        });
+    } else {
+        pages.setCurrentIndex(1);
+    }
     QCOMPARE(pages.ActivePage(), form);
+    QCOMPARE(bar->currentIndex(), 0);
+    QVERIFY(form->isVisible());
+    QVERIFY(!other->isVisible());
     QVERIFY(code->hasFocus());
     QCOMPARE(host.ErrorTexts(), QStringList{u"Empresa deve ser informada."_s});
     QCOMPARE(events, QStringList{u"exit"_s});
+}
+
+// An exit that passes lets a page chosen from code come forward.
+void TstComponentControls::passingExitLetsThePageChange() {
+    TestHost host;
+    TPageControl pages(u"pgcPadrao"_s, nullptr);
+    auto *form = new QWidget;
+    auto *other = new QWidget;
+    auto *code = new TDBEdit(u"dbeCdEmpresa"_s, form);
+    (new QVBoxLayout(form))->addWidget(code);
+    pages.AddPage(form, u"Formulário"_s);
+    pages.AddPage(other, u"Controle"_s);
+    int exits = 0;
+    code->OnExit = [&] {
+        ++exits;
+    };
+    pages.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&pages));
+    pages.activateWindow();
+    code->setFocus();
+    QTRY_VERIFY(code->hasFocus());
+    QVERIFY(RunGuarded([&] { pages.SetActivePage(other); }));
+    QCOMPARE(pages.ActivePage(), other);
+    QCOMPARE(exits, 1);
+    QVERIFY(host.ErrorTexts().isEmpty());
 }
 
 void TstComponentControls::navigatorFollowsTheRow() {

@@ -24,8 +24,11 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
+#include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QProcess>
 #include <QScrollBar>
@@ -89,8 +92,9 @@ private:
     HostOptions OptionsFor(const QTemporaryDir &dir, const QString &url = {}) {
         HostOptions options;
         QString error;
-        if (!HostOptions::Parse({u"ger-host"_s, u"--server"_s, url.isEmpty() ? m_server->Url() : url,
-                                 u"--local-db"_s, dir.filePath(u"l.db"_s)},
+        if (!HostOptions::Parse({u"ger-host"_s, u"--server"_s,
+                                 url.isEmpty() ? m_server->Url() : url, u"--local-db"_s,
+                                 dir.filePath(u"l.db"_s)},
                                 options, &error))
             qFatal("%s", qPrintable(error));
         return options;
@@ -160,16 +164,16 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("tokenFile"); // "-" for no option, "missing" for no file
         QTest::addColumn<bool>("caFile");
         QTest::addColumn<QString>("error"); // empty when accepted
-        QTest::newRow("token trimmed") << u"ws://srv:1"_s << QByteArray("  abc\n") << false
-                                       << QString();
+        QTest::newRow("token trimmed")
+            << u"ws://srv:1"_s << QByteArray("  abc\n") << false << QString();
         QTest::newRow("the server's line, name after the token")
             << u"ws://srv:1"_s << QByteArray("# maria\nabc maria.souza\n") << false << QString();
         QTest::newRow("name after a tab")
             << u"ws://srv:1"_s << QByteArray("abc\tjoao\n") << false << QString();
         QTest::newRow("no token file") << u"ws://srv:1"_s << QByteArray("missing") << false
                                        << u"Não foi possível ler o arquivo do token"_s;
-        QTest::newRow("empty token") << u"ws://srv:1"_s << QByteArray(" \n") << false
-                                     << u"O arquivo do token está vazio"_s;
+        QTest::newRow("empty token")
+            << u"ws://srv:1"_s << QByteArray(" \n") << false << u"O arquivo do token está vazio"_s;
         QTest::newRow("ca for wss") << u"wss://srv:1"_s << QByteArray("-") << true << QString();
         QTest::newRow("ca for ws") << u"ws://srv:1"_s << QByteArray("-") << true
                                    << u"--ca-file vale para servidores wss://"_s;
@@ -256,8 +260,8 @@ private Q_SLOTS:
 
         host = RunHost({u"--list"_s, u"--token-file"_s, token}, dir, url);
         QVERIFY(host->exitCode() != 0);
-        QVERIFY(QString::fromUtf8(host->readAllStandardError())
-                    .contains(u"autoridade confiável"_s));
+        QVERIFY(
+            QString::fromUtf8(host->readAllStandardError()).contains(u"autoridade confiável"_s));
     }
 
     void replaceTableSwapsWholeContent() {
@@ -512,6 +516,20 @@ private Q_SLOTS:
             << u"tshFormulario ddeIniDocFisEntr"_s;
         QTest::newRow("another field")
             << true << u"sbtIncluir keys:ddeIniDocFisEntr:"_s << empty << code;
+        const QString registered = u"Parâmetro contábil já cadastrado para esta empresa."_s;
+        QTest::newRow("menu, registered company")
+            << true << u"sbtIncluir btnEmpresa=02 menu:mnuControle"_s
+            << u"[Empresa]|"_s + registered << code;
+        QTest::newRow("menu, code empty")
+            << true << u"sbtIncluir menu:mnuControle"_s << empty << code;
+        QTest::newRow("menu, valid code")
+            << true << u"sbtIncluir keys:dbeCdEmpresa:10 menu:mnuControle"_s << QString()
+            << u"tshControle qt_tabwidget_tabbar"_s;
+        // Another desk registers 10 while this one is on the controls page.
+        QTest::newRow("confirm over the controls page, company registered meanwhile")
+            << true
+            << u"sbtIncluir keys:dbeCdEmpresa:10 tab:tshControle dbcCusto taken:10 sbtConfirmar"_s
+            << registered << code;
         QTest::newRow("bulk: search, then confirm over a bad date")
             << true
             << u"bulk rbtTodas ckcPeriodos keys:depGPAInicial:31022027 BtnPesquisa2 sbtConfirma"_s
@@ -527,7 +545,8 @@ private Q_SLOTS:
         // question with `answer` and closes a list; the screens (the bulk one is modal) stay.
         QStringList boxes;
         QMessageBox::StandardButton answer = QMessageBox::No;
-        QTimer desk; // outlives the host, whose closing asks about the record left unsaved
+        QString pick; // the code to choose in the next search list
+        QTimer desk;  // outlives the host, whose closing asks about the record left unsaved
         desk.callOnTimeout([&] {
             QWidget *modal = QApplication::activeModalWidget();
             if (auto *box = qobject_cast<QMessageBox *>(modal)) {
@@ -535,7 +554,21 @@ private Q_SLOTS:
                 box->button(box->button(answer) ? answer : QMessageBox::Ok)->click();
             } else if (modal && modal->objectName() != u"frmCadAuto"_s) {
                 boxes << u"["_s + modal->windowTitle() + u"]"_s;
-                modal->close();
+                // A row asked for is double-clicked, as a person picks it; else the list closes.
+                auto *view = modal->findChild<QTableView *>();
+                const QModelIndexList rows =
+                    view && !pick.isEmpty()
+                        ? view->model()->match(view->model()->index(0, 0), Qt::DisplayRole, pick)
+                        : QModelIndexList();
+                pick.clear();
+                if (rows.isEmpty()) {
+                    modal->close();
+                } else {
+                    view->scrollTo(rows.first());
+                    const QPoint at = view->visualRect(rows.first()).center();
+                    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
+                    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
+                }
             }
         });
         desk.start(10);
@@ -558,9 +591,35 @@ private Q_SLOTS:
                 front = front ? front : app.Window(); // back in front, as a window manager does
                 front->activateWindow();
                 QVERIFY(QTest::qWaitForWindowActive(front));
-                const QStringList step = list[i].split(u':');
+                QStringList step = list[i].split(u':');
+                if (step[0].contains(u'=')) { // "btnEmpresa=02": search, and pick 02
+                    pick = step[0].section(u'=', 1);
+                    step[0] = step[0].section(u'=', 0, 0);
+                }
+                if (step[0] == u"taken"_s) { // the local copies, refreshed after another desk
+                    QSqlQuery(app.Host()->LocalDatabase())
+                        .exec(u"INSERT INTO CONTOPECTBL (CDEMPRESA) VALUES ('%1')"_s.arg(step[1]));
+                    continue;
+                }
                 auto *target = front->findChild<QWidget *>(step.value(1, step[0]));
                 QPoint at;
+                if (step[0] == u"menu"_s) {
+                    // Through the screen's menu bar, as a person opens a menu and picks an item.
+                    auto *bar = screen->findChild<QMenuBar *>(u"mnuMenu"_s);
+                    auto *item = screen->findChild<QAction *>(step[1]);
+                    QVERIFY2(bar && item, qPrintable(list[i]));
+                    QMenu *menu = nullptr;
+                    for (QAction *title : bar->actions())
+                        if (title->menu() && title->menu()->actions().contains(item))
+                            menu = title->menu();
+                    QVERIFY2(menu, qPrintable(list[i]));
+                    QTest::mouseClick(bar, Qt::LeftButton, {},
+                                      bar->actionGeometry(menu->menuAction()).center());
+                    QTRY_VERIFY(menu->isVisible());
+                    QTest::mouseClick(menu, Qt::LeftButton, {},
+                                      menu->actionGeometry(item).center());
+                    continue;
+                }
                 if (step[0] == u"bulk"_s) {
                     QTimer::singleShot(100, [&, i] {
                         run(i + 1);

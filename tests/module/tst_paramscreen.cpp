@@ -451,14 +451,18 @@ private Q_SLOTS:
         QVERIFY(!s->mnuFolhaDados->Enabled());
         QVERIFY(!s->dbnPadrao->isEnabled());
         QVERIFY(!s->dbeCdEmpresa->isEnabled()); // the company of a record never changes
-        // ... and it looks it: painted as the other disabled edit, not on the key fields' colour.
+        // ... yet it stays on the key fields' colour, enabled or not; its grey text says it.
         const auto background = [](QWidget *edit) {
             return edit->grab().toImage().pixelColor(edit->width() - 5, edit->height() / 2);
         };
-        QCOMPARE(background(s->dbeCdEmpresa), background(s->edtNmEmpresa));
+        const QColor tooltip = QApplication::palette().color(QPalette::ToolTipBase);
+        QCOMPARE(background(s->dbeCdEmpresa), tooltip);
+        QVERIFY(background(s->edtNmEmpresa) != tooltip);
+        QCOMPARE(s->dbeCdEmpresa->palette().color(QPalette::Disabled, QPalette::Text),
+                 QApplication::palette().color(QPalette::Disabled, QPalette::Text));
         s->cdsContOpe->Cancel();
         s->sbtIncluir->Click();
-        QVERIFY(background(s->dbeCdEmpresa) != background(s->edtNmEmpresa));
+        QCOMPARE(background(s->dbeCdEmpresa), tooltip);
         s->cdsContOpe->Cancel();
     }
 
