@@ -278,7 +278,6 @@ bool Database::openConnection(QSqlDatabase &db, QString *error) {
     // Set after the setup, whose switch to WAL waits with SQLite's own timeout.
     if (sqlite3 *handle = SqliteReader::Handle(db))
         sqlite3_busy_handler(handle, onBusy, this);
-    endLockWait();
     {
         QMutexLocker lock(&m_registry->Lock);
         m_registry->Names.insert(name);
