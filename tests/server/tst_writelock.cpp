@@ -3,10 +3,12 @@
 // wait their turn, readers and starts go on, and a writer past its wait is told the database is
 // busy.
 
+#include "datetime.h"
 #include "jsonrpcmessage.h"
 #include "methodsfixture.h"
 #include "serveroptions.h"
 
+#include <QDate>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QSignalSpy>
@@ -28,14 +30,17 @@ class WriteLockHolder final {
 public:
     ~WriteLockHolder() { Release(); }
 
-    bool Hold(const QString &path, int ms) {
-        m_thread = std::thread([this, path, ms] {
+    // `statements` run once the lock is held, and are committed with the release.
+    bool Hold(const QString &path, int ms, const QStringList &statements = {}) {
+        m_thread = std::thread([this, path, ms, statements] {
             const QString name = u"holder"_s;
             {
                 QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, name);
                 db.setDatabaseName(path);
                 QSqlQuery q(db);
-                const bool held = db.open() && q.exec(u"BEGIN IMMEDIATE"_s);
+                bool held = db.open() && q.exec(u"BEGIN IMMEDIATE"_s);
+                for (const QString &statement : statements)
+                    held = held && q.exec(statement);
                 m_state = held ? Holding : Failed;
                 if (held) {
                     std::unique_lock lock(m_lock);
@@ -76,6 +81,37 @@ private:
 
 // Longer than SQLite's usual busy timeout, which every writer used to give up at.
 constexpr int HoldMs = 7000;
+
+TDateTime Date(int y, int m, int d) {
+    return DateTimeUtil::FromQDate(QDate(y, m, d));
+}
+
+// A bulk apply's request: the periods of 2026, every control "S".
+QJsonObject BulkRequest() {
+    TTablePacket request;
+    TRowValues row;
+    for (const char *name : {"DTINIPER", "DTFINPER", "DTINILANC", "DTFINLANC", "DTINIDFE",
+                             "DTFINDFE", "DTINIDFS", "DTFINDFS", "DTINIFIN", "DTFINFIN", "DTINIGPA",
+                             "DTFINGPA", "DTINIFIS", "DTFINFIS", "DTINIVEN", "DTFINVEN"}) {
+        const QString d = QString::fromLatin1(name);
+        request.Fields.append({d, TFieldType::Date, 0, false});
+        if (d == u"DTINIPER"_s || d == u"DTFINPER"_s)
+            row.append(d == u"DTINIPER"_s ? Date(2026, 1, 1) : Date(2026, 12, 31));
+        else if (d.endsWith(u"FIS"_s) || d.endsWith(u"VEN"_s))
+            row.append(0.0);
+        else
+            row.append(d.startsWith(u"DTINI"_s) ? Date(2026, 12, 1) : Date(2026, 12, 31));
+    }
+    for (const char *name :
+         {"IDCONTCCUS", "IDCONCOME", "IDUTCUSTEST", "IDSUGRATMANU", "IDUTSALDOSOC", "IDMSMCONTA",
+          "IDPRIOCCUSTSET", "IDCONSVNDDFS", "IDULTDESPTRIB", "IDCONSDATARET", "IDCONTLOTESIT",
+          "IDGERAESTCONT", "IDCONTVREXCICMSEP", "IDCONSRATPROD"}) {
+        request.Fields.append({QString::fromLatin1(name), TFieldType::String, 1, false});
+        row.append(u"S"_s);
+    }
+    request.Rows.append(row);
+    return Packet::ToJson(request);
+}
 
 struct CommandRun {
     int Code = -1;
@@ -142,6 +178,9 @@ private Q_SLOTS:
         QTest::newRow("save, wait shorter than the hold") << u"SetContOpe"_s << 1 << u"busy"_s;
         QTest::newRow("closing, wait shorter than the hold")
             << u"setUsuarioFechamentoPeriodo"_s << 1 << u"busy"_s;
+        QTest::newRow("bulk apply, default wait") << u"setCadAuto"_s << 0 << QString();
+        QTest::newRow("bulk apply, wait shorter than the hold")
+            << u"setCadAuto"_s << 1 << u"busy"_s;
     }
     void writerWaitsItsTurn() {
         QFETCH(QString, method);
@@ -156,12 +195,23 @@ private Q_SLOTS:
         }
         TNetConnection &c = m_fx.Client();
         QString stored;
-        const QJsonArray args = method == u"SetContOpe"_s
-                                    ? SaveArgs(c, &stored)
-                                    : QJsonArray{u"01"_s, u"17/11/2025"_s, u"ANA"_s};
+        QJsonArray args{u"01"_s, u"17/11/2025"_s, u"ANA"_s};
+        if (method == u"SetContOpe"_s)
+            args = SaveArgs(c, &stored);
+        if (method == u"setCadAuto"_s) {
+            // The apply turns company 01's first control on.
+            QVERIFY2(m_fx.Exec(u"UPDATE CONTOPECTBL SET IDCONTGERE = 'N' WHERE CDEMPRESA = "
+                               "'01'"_s,
+                               &error),
+                     qPrintable(error));
+            args = {u"01"_s, u"N"_s, u"S"_s, BulkRequest()};
+            stored = u"S"_s;
+        }
         QVERIFY(!args.isEmpty());
-        const QVariant before = m_fx.Scalar(u"SELECT IDCONGERGGF FROM CONTOPECTBL WHERE "
-                                            "CDEMPRESA = '01'"_s);
+        const QString probe = method == u"setCadAuto"_s
+                                  ? u"SELECT IDCONTGERE FROM CONTOPECTBL WHERE CDEMPRESA = '01'"_s
+                                  : u"SELECT IDCONGERGGF FROM CONTOPECTBL WHERE CDEMPRESA = '01'"_s;
+        const QVariant before = m_fx.Scalar(probe);
         const int closings = Closings();
 
         WriteLockHolder holder;
@@ -180,10 +230,9 @@ private Q_SLOTS:
                                      "importação, por exemplo). Tente novamente em instantes."_s);
             QVERIFY(answeredWhileHeld);
         }
-        const QVariant after = m_fx.Scalar(u"SELECT IDCONGERGGF FROM CONTOPECTBL WHERE "
-                                           "CDEMPRESA = '01'"_s);
+        const QVariant after = m_fx.Scalar(probe);
         const bool saved = code.isEmpty();
-        if (method == u"SetContOpe"_s)
+        if (method != u"setUsuarioFechamentoPeriodo"_s)
             QCOMPARE(after.toString(), saved ? stored : before.toString());
         else
             QCOMPARE(Closings(), closings + (saved ? 1 : 0));
@@ -295,6 +344,59 @@ private Q_SLOTS:
         QVERIFY2(run.Err.contains(u"importação gravada em "_s), qPrintable(run.Err));
         QCOMPARE(m_fx.Scalar(u"SELECT NMEMPRESA FROM EMPRESA WHERE CDEMPRESA = 'Z1'"_s),
                  QVariant(u"Nova"_s));
+    }
+
+    // What changed while the import waited to write is checked again: a company gone from under
+    // its entries, a company to remove that got rows. Nothing is written.
+    void writingPassChecksAgain_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("change"); // made, uncommitted, while the import reads
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("company removed")
+            << u"lancamentos"_s
+            << QByteArray("NRLANC;CDEMPRESA;DTLANC;CDCONTA;VRLANC;IDEVOLUIDO;IDRECALCFISC\n"
+                          "900;01;01/12/2026;9.9;1;S;N\n901;Z5;01/12/2026;9.9;1;S;N\n")
+            << u"DELETE FROM EMPRESA WHERE CDEMPRESA = 'Z5'"_s
+            << u"linha 3, coluna CDEMPRESA: empresa 'Z5' não cadastrada"_s;
+        QTest::newRow("company to remove got a closing")
+            << u"empresas"_s << QByteArray("CDEMPRESA;NMEMPRESA;REMOVER\nZ6;Seis;N\nZ5;;S\n")
+            << u"INSERT INTO FECHAPERIODO (CDEMPRESA, DSDATA, NMOPERADOR, DTREGISTRO) "
+               "VALUES ('Z5', '17/11/2025', 'ANA', '2025-11-17T10:00:00')"_s
+            << u"linha 3, coluna REMOVER: a empresa 'Z5' não pode ser removida: há registros "
+               "dela em FECHAPERIODO"_s;
+    }
+    void writingPassChecksAgain() {
+        QFETCH(QString, kind);
+        QFETCH(QByteArray, file);
+        QFETCH(QString, change);
+        QFETCH(QString, refusal);
+        QString error;
+        QVERIFY2(m_fx.Exec(u"INSERT INTO EMPRESA (CDEMPRESA, NMEMPRESA) VALUES ('Z5', 'Cinco')"_s,
+                           &error),
+                 qPrintable(error));
+        const QString path = m_fx.Server().Dir() + u"/in.csv"_s;
+        QFile csv(path);
+        QVERIFY(csv.open(QIODevice::WriteOnly));
+        csv.write(file);
+        csv.close();
+        const QStringList before = m_fx.Column(u"SELECT CDEMPRESA || COUNT(*) FROM LANCCONT "
+                                               "GROUP BY CDEMPRESA UNION ALL SELECT CDEMPRESA "
+                                               "FROM EMPRESA ORDER BY 1"_s);
+        WriteLockHolder holder;
+        QVERIFY(holder.Hold(m_fx.Server().DbPath(), HoldMs, {change}));
+        const CommandRun run = Command({u"import"_s, kind, path}, holder);
+        holder.Release();
+        QCOMPARE(run.Code, 1);
+        QVERIFY2(run.Err.contains(refusal + u'\n'), qPrintable(run.Err));
+        QVERIFY(run.Err.contains(u"importação recusada: nada foi gravado"_s));
+        QVERIFY(run.Out.isEmpty());
+        QStringList after = before;
+        if (kind == u"lancamentos"_s)
+            after.removeAll(u"Z5"_s); // the holder's own removal
+        QCOMPARE(m_fx.Column(u"SELECT CDEMPRESA || COUNT(*) FROM LANCCONT GROUP BY CDEMPRESA "
+                             "UNION ALL SELECT CDEMPRESA FROM EMPRESA ORDER BY 1"_s),
+                 after);
     }
 
     void writeWaitOption_data() {
