@@ -86,8 +86,8 @@ QString PortugueseHelp(QString text) {
 // Options a configuration file may set: every one that takes a value, but the file itself.
 bool ConfigurableKey(const QString &key) {
     static const QSet<QString> keys = {
-        u"db"_s,          u"listen"_s,   u"seed"_s,         u"token-file"_s,
-        u"tls-cert"_s,    u"tls-key"_s,  u"log-level"_s,    u"allow-origin"_s,
+        u"db"_s,           u"listen"_s,          u"seed"_s,      u"token-file"_s,
+        u"tls-cert"_s,     u"tls-key"_s,         u"log-level"_s, u"allow-origin"_s,
         u"idle-timeout"_s, u"message-timeout"_s, u"write-wait"_s};
     return keys.contains(key);
 }
