@@ -400,22 +400,38 @@ private Q_SLOTS:
     }
 
     void writeWaitOption_data() {
+        QTest::addColumn<QByteArray>("config"); // empty: no configuration file
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("seconds"); // -1: refused
-        QTest::newRow("default") << QStringList{} << 25;
-        QTest::newRow("one") << QStringList{u"--write-wait"_s, u"1"_s} << 1;
-        QTest::newRow("an hour") << QStringList{u"--write-wait"_s, u"3600"_s} << 3600;
-        QTest::newRow("zero") << QStringList{u"--write-wait"_s, u"0"_s} << -1;
-        QTest::newRow("over an hour") << QStringList{u"--write-wait"_s, u"3601"_s} << -1;
-        QTest::newRow("not a number") << QStringList{u"--write-wait"_s, u"x"_s} << -1;
+        QTest::newRow("default") << QByteArray() << QStringList{} << 25;
+        QTest::newRow("one") << QByteArray() << QStringList{u"--write-wait"_s, u"1"_s} << 1;
+        QTest::newRow("an hour") << QByteArray() << QStringList{u"--write-wait"_s, u"3600"_s}
+                                 << 3600;
+        QTest::newRow("zero") << QByteArray() << QStringList{u"--write-wait"_s, u"0"_s} << -1;
+        QTest::newRow("over an hour")
+            << QByteArray() << QStringList{u"--write-wait"_s, u"3601"_s} << -1;
+        QTest::newRow("not a number")
+            << QByteArray() << QStringList{u"--write-wait"_s, u"x"_s} << -1;
+        QTest::newRow("from the file") << QByteArray("write-wait = 5\n") << QStringList{} << 5;
+        QTest::newRow("command line over the file")
+            << QByteArray("write-wait = 5\n") << QStringList{u"--write-wait"_s, u"7"_s} << 7;
     }
     void writeWaitOption() {
+        QFETCH(QByteArray, config);
         QFETCH(QStringList, args);
         QFETCH(int, seconds);
+        QStringList command{u"ger-server"_s};
+        if (!config.isEmpty()) {
+            const QString path = m_fx.Server().Dir() + u"/ger-server.conf"_s;
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(config);
+            file.close();
+            command << u"--config"_s << path;
+        }
         ServerOptions options;
         QString error, text;
-        const bool ok =
-            ServerOptions::Parse(QStringList{u"ger-server"_s} + args, options, &error, &text);
+        const bool ok = ServerOptions::Parse(command + args, options, &error, &text);
         QCOMPARE(ok, seconds >= 0);
         if (ok)
             QCOMPARE(options.WriteWaitSeconds, seconds);
