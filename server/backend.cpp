@@ -74,6 +74,10 @@ bool Backend::Seed(const QString &seed, QString *error, bool *seeded) {
     return Seeds::Run(*m_database, seed, error, seeded);
 }
 
+void Backend::SetWriteWait(int seconds) {
+    m_database->SetLockWait({seconds * 1000, {}});
+}
+
 QList<RemoteObject *> Backend::Objects() const {
     return {m_paramCtbl.get(), m_cache.get(), m_audit.get(), m_gate.get()};
 }

@@ -26,6 +26,9 @@ public:
     // The remote objects "Ger09400.rdmParamCtbl", "Host.Cache" and "Audit", owned by the
     // Backend.
     QList<RemoteObject *> Objects() const;
+    // How long a writing call waits for another program's write (an import) before it fails
+    // as "busy": below the desktops' call timeout, so that the answer reaches them.
+    void SetWriteWait(int seconds);
     ~Backend();
 
 private:

@@ -10,14 +10,19 @@
 #include "sqlitereader.h"
 
 #include <QDate>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QLocale>
 #include <QSet>
 #include <QSqlDriver>
+#include <QTemporaryFile>
+#include <QVarLengthArray>
 
 #include <libpq-fe.h>
 #include <sqlite3.h>
 
+#include <cstring>
 #include <optional>
 
 using namespace Qt::StringLiterals;
@@ -251,11 +256,159 @@ QVariant Bound(const ColumnDef &column, const QVariant &value) {
                : value;
 }
 
+// The checked rows between the two passes, in a temporary file, each value as it is bound: a
+// number, or text (UTF-8; amounts as "-1234.50"). The writing pass then only binds, and a file
+// of millions of rows costs disk, not memory.
+class RowBuffer final {
+public:
+    struct Value {
+        bool IsNumber = false;
+        qint64 Number = 0;
+        QByteArrayView Text; // valid until the next Next
+    };
+    struct Record {
+        qint64 Line = 0;
+        bool Removal = false;
+        QVarLengthArray<Value, 8> Values;
+    };
+
+    bool Open(QString *error) {
+        m_file.setFileTemplate(QDir::tempPath() + u"/ger-import-XXXXXX"_s);
+        if (m_file.open())
+            return true;
+        *error = u"não foi possível criar o arquivo temporário da importação em %1: %2"_s.arg(
+            QDir::tempPath(), m_file.errorString());
+        return false;
+    }
+
+    void Append(qint64 line, bool removal, const QVector<ColumnDef> &columns,
+                const QVariantList &values) {
+        const qsizetype start = m_out.size();
+        m_out.append(4, '\0'); // the record's length, filled in below
+        putNumber(line);
+        m_out.append(char(removal ? 1 : 0));
+        for (qsizetype c = 0; c < columns.size(); ++c) {
+            const QVariant &value = values[c];
+            const Type type = columns[c].ColumnType;
+            if (!removal && type == Type::Number) {
+                m_out.append(char(1));
+                putNumber(value.toLongLong());
+                continue;
+            }
+            m_out.append(char(0));
+            const QByteArray text = !removal && type == Type::Amount
+                                        ? amountText(value.toLongLong())
+                                        : value.toString().toUtf8();
+            const quint32 size = quint32(text.size());
+            m_out.append(reinterpret_cast<const char *>(&size), sizeof size);
+            m_out.append(text);
+        }
+        const quint32 length = quint32(m_out.size() - start - 4);
+        memcpy(m_out.data() + start, &length, sizeof length);
+        if (m_out.size() >= (1 << 20))
+            flush();
+    }
+
+    // Back to the first record, once every row is in.
+    bool Rewind(QString *error) {
+        flush();
+        m_in.clear();
+        m_at = 0;
+        if (m_file.error() == QFileDevice::NoError && m_file.seek(0))
+            return true;
+        *error = u"falha no arquivo temporário da importação: %1"_s.arg(m_file.errorString());
+        return false;
+    }
+
+    bool Next(Record &record) {
+        quint32 length = 0;
+        if (!ensure(sizeof length))
+            return false;
+        memcpy(&length, m_in.constData() + m_at, sizeof length);
+        m_at += sizeof length;
+        if (!ensure(length))
+            throw CallFailure{u"io"_s, u"o arquivo temporário da importação terminou antes "
+                                       "do esperado"_s};
+        const char *p = m_in.constData() + m_at;
+        m_at += length;
+        record.Line = getNumber(p);
+        record.Removal = *p++ != 0;
+        record.Values.clear();
+        const char *end = m_in.constData() + m_at;
+        while (p < end) {
+            Value value;
+            value.IsNumber = *p++ != 0;
+            if (value.IsNumber) {
+                value.Number = getNumber(p);
+            } else {
+                quint32 size = 0;
+                memcpy(&size, p, sizeof size);
+                p += sizeof size;
+                value.Text = QByteArrayView(p, size);
+                p += size;
+            }
+            record.Values.append(value);
+        }
+        return true;
+    }
+
+    // As COPY and the statements bind it: "-1234.50".
+    static QByteArray amountText(qint64 cents) {
+        const qint64 magnitude = cents < 0 ? -cents : cents;
+        QByteArray text = cents < 0 ? QByteArray("-") : QByteArray();
+        text.append(QByteArray::number(magnitude / 100));
+        text.append('.');
+        text.append(char('0' + magnitude % 100 / 10));
+        text.append(char('0' + magnitude % 10));
+        return text;
+    }
+
+private:
+    void putNumber(qint64 n) { m_out.append(reinterpret_cast<const char *>(&n), sizeof n); }
+    static qint64 getNumber(const char *&p) {
+        qint64 n = 0;
+        memcpy(&n, p, sizeof n);
+        p += sizeof n;
+        return n;
+    }
+    void flush() {
+        if (m_out.isEmpty())
+            return;
+        if (m_file.write(m_out) != m_out.size())
+            throw CallFailure{u"io"_s, u"falha ao escrever o arquivo temporário da importação: "
+                                       "%1"_s.arg(m_file.errorString())};
+        m_out.clear();
+    }
+    // At least `bytes` unread in m_in; false at the end of the file.
+    bool ensure(qsizetype bytes) {
+        if (m_in.size() - m_at >= bytes)
+            return true;
+        m_in.remove(0, m_at);
+        m_at = 0;
+        while (m_in.size() < bytes) {
+            const QByteArray more = m_file.read(qMax<qsizetype>(bytes - m_in.size(), 1 << 20));
+            if (more.isEmpty())
+                return false;
+            m_in.append(more);
+        }
+        return true;
+    }
+
+    QTemporaryFile m_file;
+    QByteArray m_out, m_in;
+    qsizetype m_at = 0;
+};
+
 class Importer final {
 public:
     Importer(const KindDef &kind, CsvReader &reader)
         : m_kind(kind)
-        , m_reader(reader) {}
+        , m_reader(reader) {
+        for (qsizetype c = 0; c < m_kind.Columns.size() && m_kind.RefersToCompany; ++c) {
+            if (m_kind.Columns[c].Name == u"CDEMPRESA"_s)
+                m_companyColumn = c;
+        }
+    }
 
     // The header: which file column holds which of the kind's columns.
     bool ReadHeader(CsvImport::Outcome &out) {
@@ -296,6 +449,75 @@ public:
         Database::Exec(q);
         while (q.next())
             m_companies.insert(q.value(0).toString());
+        m_companyBytes.clear();
+        for (const QString &code : std::as_const(m_companies))
+            m_companyBytes.insert(code.toUtf8());
+    }
+
+    // A buffered row checked again where the database may have changed since the first pass:
+    // its company still there, a company to remove still without rows. Throws the refusal.
+    void Recheck(QSqlDatabase &db, const RowBuffer::Record &record) {
+        if (m_companyColumn >= 0 && !record.Removal) {
+            const QByteArrayView code = record.Values[m_companyColumn].Text;
+            if (!m_companyBytes.contains(QByteArray::fromRawData(code.data(), code.size())))
+                throw CallFailure{
+                    u"conflict"_s,
+                    u"linha %1, coluna CDEMPRESA: empresa %2 não cadastrada"_s.arg(record.Line)
+                        .arg(Quoted(QString::fromUtf8(code)))};
+        }
+        if (record.Removal) {
+            const QString code = QString::fromUtf8(record.Values[0].Text);
+            const QStringList using_ = referrers(db, code);
+            if (!using_.isEmpty())
+                throw CallFailure{u"conflict"_s,
+                                  u"linha %1, coluna REMOVER: a empresa %2 não pode ser removida: "
+                                  "há registros dela em %3"_s.arg(record.Line)
+                                      .arg(Quoted(code), using_.join(u", "_s))};
+        }
+    }
+
+    // The first pass: every row checked, the good ones kept for the writing pass while the file
+    // has no fault. Returns the rows read.
+    qint64 CheckAll(QSqlDatabase &db, RowBuffer &buffer, CsvImport::Outcome &out) {
+        qint64 rows = 0;
+        CsvReader::Row row;
+        QVariantList values;
+        while (m_reader.Next(row)) {
+            ++rows;
+            if (CheckRow(db, row, values, out) && out.ErrorCount == 0)
+                buffer.Append(row.Line, isRemoval(row), m_kind.Columns, values);
+        }
+        if (!m_reader.Error().isEmpty())
+            addError(out, m_reader.Error());
+        return rows;
+    }
+
+    // The writing pass over the buffered rows.
+    void WriteAll(QSqlDatabase &db, RowBuffer &buffer, const CsvImport::Progress &progress,
+                  qint64 total, CsvImport::Outcome &out) {
+        QString error;
+        if (!buffer.Rewind(&error))
+            throw CallFailure{u"io"_s, error};
+        LoadCompanies(db);
+        BeginDirect(db);
+        const std::unique_ptr<Importer, void (*)(Importer *)> direct(
+            this, [](Importer *i) { i->EndDirect(); });
+        RowBuffer::Record record;
+        QVariantList values;
+        while (buffer.Next(record)) {
+            Recheck(db, record);
+            if (record.Removal || !m_insert || !insertRaw(record)) {
+                decode(record, values);
+                Apply(db, record.Removal, values, out);
+            } else {
+                ++out.Inserted;
+            }
+            ++out.Rows;
+            if (progress.Step && out.Rows % 256 == 0)
+                progress.Step(out.Rows, total);
+        }
+        if (progress.Step)
+            progress.Step(out.Rows, total);
     }
 
     // The row's values by the kind's columns; false with every fault added to `out`.
@@ -342,11 +564,11 @@ public:
     }
 
     // Inserts, updates or removes the row's record.
-    void Apply(QSqlDatabase &db, const CsvReader::Row &row, const QVariantList &values,
+    void Apply(QSqlDatabase &db, bool removal, const QVariantList &values,
                CsvImport::Outcome &out) {
         prepareTexts();
         int bind = 0;
-        if (isRemoval(row)) {
+        if (removal) {
             QSqlQuery &remove = Database::Statement(db, m_deleteSql);
             remove.bindValue(0, values.constFirst());
             Database::Exec(remove);
@@ -354,12 +576,6 @@ public:
                 ++out.Removed;
             else
                 ++out.Unchanged;
-            return;
-        }
-        // A new key is by far the common case of a large file: tried first where the table
-        // itself refuses a known key, which then takes the way of a known row.
-        if (m_insert && insertRaw(values)) {
-            ++out.Inserted;
             return;
         }
         QSqlQuery &read = Database::Statement(db, m_readSql);
@@ -445,14 +661,12 @@ public:
     // way), else into a temporary table merged by key in one statement, whose returned rows
     // tell the new from the changed; a key twice in the file fails that statement, and false
     // again. The savepoint leaves the transaction as it was before a false.
-    bool Copy(QSqlDatabase &db, PGconn *pg, bool direct, const CsvImport::Progress &progress,
-              qint64 total, CsvImport::Outcome &out) {
+    bool Copy(QSqlDatabase &db, PGconn *pg, RowBuffer &rowBuffer, bool direct,
+              const CsvImport::Progress &progress, qint64 total, CsvImport::Outcome &out) {
         prepareTexts();
         QString again;
-        if (!m_reader.Rewind(&again))
+        if (!rowBuffer.Rewind(&again))
             throw CallFailure{u"io"_s, again};
-        CsvImport::Outcome check;
-        ReadHeader(check);
         LoadCompanies(db);
         const QString columns = columnList(m_all);
         const QString target = direct ? m_kind.Table : u"GER_IMPORT_ROWS"_s;
@@ -464,19 +678,20 @@ public:
                        .toUtf8(),
                    PGRES_COMMAND_OK);
         pgExec(pg, u"COPY %1 (%2) FROM STDIN"_s.arg(target, columns).toUtf8(), PGRES_COPY_IN);
-        CsvReader::Row row;
-        QVariantList values;
+        RowBuffer::Record record;
         QByteArray buffer;
         qint64 rows = 0;
-        const auto abandon = [&](const QString &message) {
-            PQputCopyEnd(pg, "import abandoned");
-            drain(pg);
-            throw CallFailure{u"conflict"_s, message};
-        };
-        while (m_reader.Next(row)) {
-            if (!CheckRow(db, row, values, check))
-                abandon(check.Errors.constFirst());
-            appendLine(buffer, values);
+        for (;;) {
+            try {
+                if (!rowBuffer.Next(record))
+                    break;
+                Recheck(db, record);
+            } catch (const CallFailure &) {
+                PQputCopyEnd(pg, "import abandoned");
+                drain(pg);
+                throw;
+            }
+            appendLine(buffer, record);
             ++rows;
             if (buffer.size() >= 64 * 1024) {
                 if (PQputCopyData(pg, buffer.constData(), int(buffer.size())) != 1)
@@ -486,8 +701,6 @@ public:
             if (progress.Step && rows % 256 == 0)
                 progress.Step(rows, total);
         }
-        if (!m_reader.Error().isEmpty())
-            abandon(m_reader.Error());
         if (!buffer.isEmpty())
             PQputCopyData(pg, buffer.constData(), int(buffer.size()));
         PQputCopyEnd(pg, nullptr);
@@ -572,23 +785,17 @@ private:
                                                          names(m_rest, u" = ?"_s, u", "_s), where);
     }
 
-    // True when the row went in; false when the key is taken. The values bound as Qt Sql binds
-    // them, so the stored form is the same either way.
-    bool insertRaw(const QVariantList &values) {
+    // True when the row went in; false when the key is taken. Bound as Qt Sql binds the same
+    // values, so the stored form is the same either way.
+    bool insertRaw(const RowBuffer::Record &record) {
         int bind = 1;
         for (const qsizetype c : std::as_const(m_all)) {
-            const ColumnDef &column = m_kind.Columns[c];
-            const QVariant &value = values[c];
-            if (column.ColumnType == Type::Number) {
-                sqlite3_bind_int64(m_insert, bind++, value.toLongLong());
-            } else {
-                const QByteArray text = (column.ColumnType == Type::Amount
-                                             ? CsvImport::CentsText(value.toLongLong(), u'.')
-                                             : value.toString())
-                                            .toUtf8();
-                sqlite3_bind_text(m_insert, bind++, text.constData(), int(text.size()),
-                                  SQLITE_TRANSIENT);
-            }
+            const RowBuffer::Value &value = record.Values[c];
+            if (value.IsNumber)
+                sqlite3_bind_int64(m_insert, bind++, value.Number);
+            else
+                sqlite3_bind_text(m_insert, bind++, value.Text.data(), int(value.Text.size()),
+                                  SQLITE_STATIC);
         }
         const int rc = sqlite3_step(m_insert);
         const int extended = sqlite3_extended_errcode(m_handle);
@@ -598,7 +805,21 @@ private:
         if (extended == SQLITE_CONSTRAINT_PRIMARYKEY || extended == SQLITE_CONSTRAINT_UNIQUE)
             return false;
         throw QSqlError(u"CsvImport"_s, QString::fromUtf8(sqlite3_errmsg(m_handle)),
-                        QSqlError::StatementError);
+                        QSqlError::StatementError, QString::number(extended));
+    }
+
+    // A buffered row in the form Check gives, for the statements of Qt Sql.
+    void decode(const RowBuffer::Record &record, QVariantList &values) const {
+        values.clear();
+        for (qsizetype c = 0; c < m_kind.Columns.size(); ++c) {
+            const RowBuffer::Value &value = record.Values[c];
+            if (value.IsNumber)
+                values.append(value.Number);
+            else if (!record.Removal && m_kind.Columns[c].ColumnType == Type::Amount)
+                values.append(CsvImport::StoredCents(QString::fromLatin1(value.Text)));
+            else
+                values.append(QString::fromUtf8(value.Text));
+        }
     }
 
     QString columnList(const QVector<qsizetype> &which) const {
@@ -610,32 +831,19 @@ private:
 
     // One row in COPY's text form. The checks let no control character through, so a backslash
     // is all there is to escape.
-    void appendLine(QByteArray &buffer, const QVariantList &values) const {
+    void appendLine(QByteArray &buffer, const RowBuffer::Record &record) const {
         bool first = true;
         for (const qsizetype c : std::as_const(m_all)) {
             if (!first)
                 buffer.append('\t');
             first = false;
-            const ColumnDef &column = m_kind.Columns[c];
-            const QVariant &value = values[c];
-            if (column.ColumnType == Type::Number) {
-                buffer.append(QByteArray::number(value.toLongLong()));
-            } else if (column.ColumnType == Type::Amount) {
-                const qint64 cents = value.toLongLong();
-                const qint64 magnitude = cents < 0 ? -cents : cents;
-                if (cents < 0)
-                    buffer.append('-');
-                buffer.append(QByteArray::number(magnitude / 100));
-                buffer.append('.');
-                buffer.append(char('0' + magnitude % 100 / 10));
-                buffer.append(char('0' + magnitude % 10));
-            } else {
-                const QByteArray text = value.toString().toUtf8();
-                if (text.contains('\\'))
-                    buffer.append(QByteArray(text).replace("\\", "\\\\"));
-                else
-                    buffer.append(text);
-            }
+            const RowBuffer::Value &value = record.Values[c];
+            if (value.IsNumber)
+                buffer.append(QByteArray::number(value.Number));
+            else if (value.Text.contains('\\'))
+                buffer.append(value.Text.toByteArray().replace("\\", "\\\\"));
+            else
+                buffer.append(value.Text);
         }
         buffer.append('\n');
     }
@@ -701,6 +909,8 @@ private:
     QVector<qsizetype> m_positions;
     qsizetype m_fieldCount = 0;
     QSet<QString> m_companies;
+    QSet<QByteArray> m_companyBytes;
+    qsizetype m_companyColumn = -1; // CDEMPRESA, where it must be in EMPRESA
     QVector<qsizetype> m_keys, m_rest, m_all;
     QString m_deleteSql, m_readSql, m_insertSql, m_updateSql;
     sqlite3 *m_handle = nullptr;
@@ -757,61 +967,42 @@ Outcome Run(Database &database, const QString &kind, const QString &path,
         return out;
     }
     Importer importer(*def, reader);
+    RowBuffer buffer;
+    if (!buffer.Open(&error)) {
+        Importer::addError(out, error);
+        return out;
+    }
     try {
-        // First pass: every row checked, nothing written, so a bad file is told whole.
+        // First pass: every row checked and made ready to bind, nothing written, so a bad file
+        // is told whole and the writing pass holds the write lock no longer than it must.
         qint64 rows = 0;
         database.Transaction(Database::Access::Read, [&](QSqlDatabase &db) {
             db.setNumericalPrecisionPolicy(QSql::HighPrecision);
             if (!importer.ReadHeader(out))
                 return;
             importer.LoadCompanies(db);
-            CsvReader::Row row;
-            QVariantList values;
-            while (reader.Next(row)) {
-                ++rows;
-                importer.CheckRow(db, row, values, out);
-            }
-            if (!reader.Error().isEmpty())
-                Importer::addError(out, reader.Error());
+            rows = importer.CheckAll(db, buffer, out);
         });
         if (out.ErrorCount > 0)
             return out;
-        // Second pass, in one transaction: the same checks again (the database may have
-        // changed meanwhile), the first failure rolling everything back.
+        // Second pass, in one transaction: the rows as checked, and checked again only for
+        // what the database may have changed meanwhile, the first failure rolling back all.
+        QElapsedTimer held;
         database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {
+            held.start();
             db.setNumericalPrecisionPolicy(QSql::HighPrecision);
             out.Inserted = out.Updated = out.Unchanged = out.Removed = out.Rows = 0;
             if (PGconn *pg = importer.CopyHandle(db)) {
-                if (importer.TableEmpty(db) && importer.Copy(db, pg, true, progress, rows, out))
+                if (importer.TableEmpty(db) &&
+                    importer.Copy(db, pg, buffer, true, progress, rows, out))
                     return;
-                if (importer.Copy(db, pg, false, progress, rows, out))
+                if (importer.Copy(db, pg, buffer, false, progress, rows, out))
                     return;
                 out.Inserted = out.Updated = out.Unchanged = out.Rows = 0;
             }
-            QString again;
-            if (!reader.Rewind(&again))
-                throw CallFailure{u"io"_s, again};
-            Outcome check;
-            importer.ReadHeader(check);
-            importer.LoadCompanies(db);
-            importer.BeginDirect(db);
-            const std::unique_ptr<Importer, void (*)(Importer *)> direct(
-                &importer, [](Importer *i) { i->EndDirect(); });
-            CsvReader::Row row;
-            QVariantList values;
-            while (reader.Next(row)) {
-                if (!importer.CheckRow(db, row, values, check))
-                    throw CallFailure{u"conflict"_s, check.Errors.constFirst()};
-                importer.Apply(db, row, values, out);
-                ++out.Rows;
-                if (progress.Step && out.Rows % 256 == 0)
-                    progress.Step(out.Rows, rows);
-            }
-            if (!reader.Error().isEmpty())
-                throw CallFailure{u"io"_s, reader.Error()};
-            if (progress.Step)
-                progress.Step(out.Rows, rows);
+            importer.WriteAll(db, buffer, progress, rows, out);
         });
+        out.WriteMs = held.elapsed();
     } catch (const CallFailure &failure) {
         out.Inserted = out.Updated = out.Unchanged = out.Removed = 0;
         Importer::addError(out, failure.Message);

@@ -8,8 +8,8 @@
 class Database;
 
 // Companies, balances and entries from CSV files into the database: every row checked as the
-// server checks what clients send, then the whole file applied in one transaction, each row
-// inserted or updated by its key. A file with any bad row writes nothing.
+// server checks what clients send and made ready to bind, then the whole file applied in one
+// transaction, each row inserted or updated by its key. A file with any bad row writes nothing.
 namespace CsvImport {
 
 QStringList Kinds(); // "empresas", "saldos", "lancamentos"
@@ -25,6 +25,7 @@ struct Outcome {
     qint64 ErrorCount = 0; // all of them
     qint64 Rows = 0;
     qint64 Inserted = 0, Updated = 0, Unchanged = 0, Removed = 0;
+    qint64 WriteMs = 0;      // how long the writing pass held the database's write lock
     QString Summary() const; // "1.000 empresas: 12 novas, 988 alteradas, 0 iguais"
     QString Noun;
 };

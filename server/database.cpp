@@ -1,10 +1,12 @@
 #include "database.h"
 
+#include "blockingwait.h"
 #include "serverlog.h"
 #include "sqlitereader.h"
 
 #include <QAtomicInteger>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QMutex>
 #include <QRandomGenerator>
 #include <QScopeGuard>
@@ -114,6 +116,53 @@ void releaseStatements(const QSqlDatabase &db) {
         if (holder->Raw.size() > size_t(MaxCachedStatements))
             holder->Raw.clear();
     }
+}
+
+// The calling thread's wait for a lock held by another connection: from the busy handler's first
+// call until the statement that waited is over.
+struct LockWaitState {
+    QElapsedTimer Since;
+    bool Told = false;
+    BlockingWait::Section Blocking;
+};
+
+thread_local LockWaitState t_lockWait;
+
+void endLockWait() {
+    t_lockWait.Since.invalidate();
+    t_lockWait.Blocking.End();
+}
+
+// In place of SQLite's own timeout: the wait is the database's to set, and a thread's runner
+// hears when the thread waits, so that it can run another meanwhile.
+int onBusy(void *context, int count) {
+    const Database::LockWait policy = static_cast<const Database *>(context)->CurrentLockWait();
+    if (count == 0 || !t_lockWait.Since.isValid()) {
+        t_lockWait.Since.start();
+        t_lockWait.Told = false;
+    }
+    const qint64 waited = t_lockWait.Since.elapsed();
+    if (policy.LimitMs >= 0 && waited >= policy.LimitMs) {
+        endLockWait();
+        return 0;
+    }
+    // A save waiting a few milliseconds for another is no reason for a new thread.
+    if (waited >= 10)
+        t_lockWait.Blocking.Begin();
+    if (!t_lockWait.Told && waited >= 1000) {
+        t_lockWait.Told = true;
+        if (policy.Waiting)
+            policy.Waiting();
+    }
+    static constexpr int Pauses[] = {1, 2, 5, 10, 15, 20};
+    QThread::msleep(count < int(std::size(Pauses)) ? Pauses[count] : 25);
+    return 1;
+}
+
+bool isBusy(const QSqlError &error) {
+    // SQLite's codes, primary or extended (SQLITE_BUSY_*); PostgreSQL's have five characters.
+    const QString code = error.nativeErrorCode();
+    return code.size() < 5 && (code.toInt() & 0xff) == SQLITE_BUSY;
 }
 
 } // namespace
@@ -245,6 +294,9 @@ bool Database::openConnection(QSqlDatabase &db, QString *error) {
     // would reach stderr as a bare line.
     if (pg_conn *pg = PostgresHandle(db))
         PQsetNoticeProcessor(pg, &Database::PostgresNotice, nullptr);
+    // Set after the setup, whose switch to WAL waits with SQLite's own timeout.
+    if (sqlite3 *handle = SqliteReader::Handle(db))
+        sqlite3_busy_handler(handle, onBusy, this);
     {
         QMutexLocker lock(&m_registry->Lock);
         m_registry->Names.insert(name);
@@ -365,6 +417,7 @@ void Database::Transaction(Access access, const std::function<void(QSqlDatabase 
 
 void Database::attempt(Access access, const std::function<void(QSqlDatabase &)> &work, Turn turn) {
     QSqlDatabase db = Connection();
+    const auto waitEnds = qScopeGuard([] { endLockWait(); });
     // A bulk apply writes every listed row: beside single-record writers it kept failing
     // serialization until its retries ran out. The turn is a session advisory lock taken before
     // BEGIN, since a SERIALIZABLE snapshot is taken by the first statement: a lock waited for
@@ -414,7 +467,11 @@ void Database::attempt(Access access, const std::function<void(QSqlDatabase &)> 
                               : (access == Access::Write ? u"BEGIN IMMEDIATE"_s : u"BEGIN"_s);
     for (int attempt = 0;; ++attempt) {
         QSqlQuery control(db);
-        if (!control.exec(begin)) {
+        const bool begun = control.exec(begin);
+        endLockWait();
+        if (!begun) {
+            if (isBusy(control.lastError()))
+                throw BusyFailure();
             if (ConnectionLost(db, control.lastError()))
                 throw ConnectionGone{};
             throw CallFailure{u"database"_s, u"Não foi possível iniciar a transação: %1"_s.arg(
@@ -463,7 +520,24 @@ bool Database::connectionMarkedLost(const QSqlDatabase &db) {
     return holder && holder->Lost;
 }
 
+void Database::SetLockWait(LockWait wait) {
+    QMutexLocker lock(&m_waitLock);
+    m_wait = std::move(wait);
+}
+
+Database::LockWait Database::CurrentLockWait() const {
+    QMutexLocker lock(&m_waitLock);
+    return m_wait;
+}
+
+CallFailure Database::BusyFailure() {
+    return CallFailure{u"busy"_s, u"O banco de dados está ocupado com outra gravação (uma "
+                                  "importação, por exemplo). Tente novamente em instantes."_s};
+}
+
 CallFailure Database::DatabaseFailure(const QSqlError &failure) {
+    if (isBusy(failure))
+        return BusyFailure();
     // The driver's text may quote the statement and the client's values: it goes to the log;
     // the client gets the code alone.
     ServerLog::Write(ServerLog::Level::Warn,

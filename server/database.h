@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMutex>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -34,6 +35,19 @@ public:
     ~Database();
 
     Dialect Kind() const { return m_dialect; }
+
+    // How long a SQLite statement waits for a lock another connection holds (the write lock of an
+    // import, of another process's save) before its call fails with BusyFailure, and who hears
+    // that it waits.
+    struct LockWait {
+        int LimitMs = 25000; // negative: without limit
+        // Told once per wait that lasts a second; runs on the waiting thread.
+        std::function<void()> Waiting;
+    };
+    void SetLockWait(LockWait wait);
+    LockWait CurrentLockWait() const;
+    // "busy": another writer kept the write lock past the wait.
+    static CallFailure BusyFailure();
     // The calling thread's connection, opened (and configured) on first use.
     QSqlDatabase Connection();
     // Closes every connection the calling thread opened, with their statements. A thread that
@@ -108,5 +122,7 @@ private:
     int m_port = 5432;
     quint64 m_serial = 0;
     std::atomic<quint64> m_writes{0};
+    mutable QMutex m_waitLock;
+    LockWait m_wait;
     std::shared_ptr<Registry> m_registry;
 };

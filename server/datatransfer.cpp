@@ -60,6 +60,13 @@ private:
 };
 
 int Import(Database &database, const QString &kind, const QString &path) {
+    // Another program's write (a second import, a bulk apply) is waited out, however long: the
+    // operator started this one to have it done, and is told why nothing moves meanwhile.
+    database.SetLockWait({-1, [] {
+                              Print(stderr, u"ger-server: o banco está ocupado com a gravação de "
+                                            "outro programa (outra importação, por exemplo); "
+                                            "esta importação aguarda a vez de gravar..."_s);
+                          }});
     std::unique_ptr<ProgressBar> bar;
     CsvImport::Progress progress;
     if (::isatty(STDERR_FILENO)) {
@@ -72,6 +79,9 @@ int Import(Database &database, const QString &kind, const QString &path) {
     bar.reset();
     if (out.Ok) {
         Print(stdout, out.Summary());
+        ServerLog::Write(ServerLog::Level::Info,
+                         u"importação gravada em %1 ms, com a gravação no banco reservada a ela "
+                         "durante esse tempo"_s.arg(out.WriteMs));
         return 0;
     }
     for (const QString &error : out.Errors)

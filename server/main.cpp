@@ -242,6 +242,7 @@ int main(int argc, char **argv) {
         Refuse(u"não foi possível abrir %1: %2"_s.arg(Backend::Redacted(options.Db), error));
         return ExitFailure;
     }
+    backend->SetWriteWait(options.WriteWaitSeconds);
     if (!options.Seed.isEmpty()) {
         bool seeded = false;
         if (!backend->Seed(options.Seed, &error, &seeded)) {

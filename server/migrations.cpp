@@ -1,8 +1,10 @@
 #include "migrations.h"
 
 #include "database.h"
+#include "serverlog.h"
 
 #include <QDateTime>
+#include <QScopeGuard>
 #include <QSqlError>
 #include <QStringList>
 
@@ -104,6 +106,21 @@ int currentVersion(QSqlDatabase &db) {
     return q.next() && !q.value(0).isNull() ? q.value(0).toInt() : 0;
 }
 
+// The version as it stands, read without taking the write lock: 0 for a database without the
+// version table.
+int storedVersion(Database &database) {
+    int found = 0;
+    database.Transaction(Database::Access::Read, [&](QSqlDatabase &db) {
+        if (db.tables().contains(u"SCHEMA_VERSION"_s, Qt::CaseInsensitive))
+            found = currentVersion(db);
+    });
+    return found;
+}
+
+// A migration waits for another program's write (an import) this long: a start that must
+// upgrade has nothing better to do, and says that it waits.
+constexpr int MigrationWaitMs = 10 * 60 * 1000;
+
 } // namespace
 
 namespace Migrations {
@@ -137,6 +154,25 @@ private:
 
 bool Run(Database &database, QString *error) {
     try {
+        // A current schema is left alone without a write: a start, an export or a check beside a
+        // long import neither waits for it nor fails.
+        const int stored = storedVersion(database);
+        if (stored == LatestVersion())
+            return true;
+        if (stored > LatestVersion()) {
+            *error = u"o banco está na versão %1 do esquema e este servidor conhece até a %2; "
+                     "use o servidor da versão que o atualizou"_s.arg(stored)
+                         .arg(LatestVersion());
+            return false;
+        }
+        const Database::LockWait before = database.CurrentLockWait();
+        database.SetLockWait({MigrationWaitMs, [] {
+                                  ServerLog::Write(ServerLog::Level::Warn,
+                                                   u"o esquema do banco aguarda o fim da "
+                                                   "gravação de outro programa para ser "
+                                                   "atualizado"_s);
+                              }});
+        const auto restore = qScopeGuard([&] { database.SetLockWait(before); });
         const SessionLock turn(database);
         database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {
             Database::ExecDirect(db, u"CREATE TABLE IF NOT EXISTS SCHEMA_VERSION (VERSION "

@@ -65,6 +65,11 @@ void Describe(QCommandLineParser &parser) {
                       u"Fecha a conexão cuja mensagem, começada, não termina neste tempo. "
                       "Padrão: 60."_s,
                       u"segundos"_s, u"60"_s});
+    parser.addOption({u"write-wait"_s,
+                      u"Quanto uma chamada que grava espera pela gravação de outro programa no "
+                      "banco SQLite (uma importação, por exemplo) antes de responder que o banco "
+                      "está ocupado. Padrão: 25 (os clientes desistem em 30)."_s,
+                      u"segundos"_s, u"25"_s});
     parser.addOption({u"no-history"_s,
                       u"Não registra o histórico de alterações (só para medir o seu custo; o "
                       "registro é o padrão)."_s});
@@ -81,9 +86,9 @@ QString PortugueseHelp(QString text) {
 // Options a configuration file may set: every one that takes a value, but the file itself.
 bool ConfigurableKey(const QString &key) {
     static const QSet<QString> keys = {
-        u"db"_s,          u"listen"_s,   u"seed"_s,         u"token-file"_s,
-        u"tls-cert"_s,    u"tls-key"_s,  u"log-level"_s,    u"allow-origin"_s,
-        u"idle-timeout"_s, u"message-timeout"_s};
+        u"db"_s,           u"listen"_s,          u"seed"_s,      u"token-file"_s,
+        u"tls-cert"_s,     u"tls-key"_s,         u"log-level"_s, u"allow-origin"_s,
+        u"idle-timeout"_s, u"message-timeout"_s, u"write-wait"_s};
     return keys.contains(key);
 }
 
@@ -204,6 +209,12 @@ bool ServerOptions::Parse(const QStringList &arguments, ServerOptions &out, QStr
     o.MessageTimeoutSeconds = message.toInt(&ok);
     if (!ok || o.MessageTimeoutSeconds < 1 || o.MessageTimeoutSeconds > 3600) {
         *error = u"--message-timeout espera segundos de 1 a 3600; recebeu \"%1\""_s.arg(message);
+        return false;
+    }
+    const QString wait = parser.value(u"write-wait"_s);
+    o.WriteWaitSeconds = wait.toInt(&ok);
+    if (!ok || o.WriteWaitSeconds < 1 || o.WriteWaitSeconds > 3600) {
+        *error = u"--write-wait espera segundos de 1 a 3600; recebeu \"%1\""_s.arg(wait);
         return false;
     }
     for (const QString &allowed : parser.values(u"allow-origin"_s)) {

@@ -21,6 +21,7 @@ struct ServerOptions {
     int IdleTimeoutSeconds = 600;   // 0: idle connections are kept
     int MessageTimeoutSeconds = 60; // a message begun must be complete within this
     bool History = true;            // the change history of every write
+    int WriteWaitSeconds = 25;      // a writing call's wait for another program's write
 
     // False with *error set on a bad option; *text set (and true returned) for --help and
     // --version, which need nothing else to be right.

@@ -12,15 +12,41 @@ constexpr auto SpinFor = std::chrono::microseconds(500);
 } // namespace
 
 WorkerPool::WorkerPool(int threads, std::function<void()> atThreadEnd)
-    : m_atThreadEnd(std::move(atThreadEnd)) {
-    for (int i = 0; i < threads; ++i) {
-        m_threads.emplace_back(QThread::create([this] {
-            Run();
-            if (m_atThreadEnd)
-                m_atThreadEnd();
-        }));
-        m_threads.back()->start();
+    : m_size(threads)
+    , m_atThreadEnd(std::move(atThreadEnd)) {
+    std::lock_guard guard(m_lock);
+    for (int i = 0; i < threads; ++i)
+        Spawn();
+}
+
+void WorkerPool::Spawn() {
+    // Stand-ins that left are finished: their slots are taken again.
+    std::erase_if(m_threads, [](const std::unique_ptr<QThread> &t) { return t->isFinished(); });
+    ++m_live;
+    m_threads.emplace_back(QThread::create([this] {
+        BlockingWait::SetThreadHook(this);
+        Run();
+        BlockingWait::SetThreadHook(nullptr);
+        if (m_atThreadEnd)
+            m_atThreadEnd();
+    }));
+    m_threads.back()->start();
+}
+
+void WorkerPool::Begin() {
+    std::lock_guard guard(m_lock);
+    ++m_blocked;
+    if (!m_stop && m_live - m_blocked < m_size && m_live < m_size + MaxStandIns)
+        Spawn();
+}
+
+void WorkerPool::End() {
+    {
+        std::lock_guard guard(m_lock);
+        --m_blocked;
     }
+    // An idle stand-in is now one too many.
+    m_wake.notify_all();
 }
 
 WorkerPool::~WorkerPool() {
@@ -100,9 +126,11 @@ void WorkerPool::Run() {
     for (;;) {
         if (!look || !TakeSpinning(job)) {
             std::unique_lock guard(m_lock);
-            m_wake.wait(guard, [this] { return m_stop || !m_jobs.empty(); });
-            if (m_jobs.empty())
-                return; // stopping, nothing left
+            m_wake.wait(guard, [this] { return m_stop || !m_jobs.empty() || Surplus(); });
+            if (m_jobs.empty()) {
+                --m_live;
+                return; // stopping with nothing left, or a stand-in no longer needed
+            }
             TakeFront(job);
         }
         job();
@@ -114,5 +142,9 @@ void WorkerPool::Run() {
         look = m_running == 0;
         if (m_jobs.empty() && m_running == 0)
             m_idle.notify_all();
+        if (Surplus()) {
+            --m_live;
+            return;
+        }
     }
 }

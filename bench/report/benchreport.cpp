@@ -249,6 +249,23 @@ int main(int argc, char **argv) {
             imported ? std::optional<double>(peak / 64.0) : std::nullopt, u"< 64 MB"_s,
             imported && peak < 64);
 
+        // How long an import keeps every other writer waiting, beside the same for the
+        // database's own bulk load, whose whole run is one write transaction.
+        if (db == u"sqlite"_s) {
+            const auto pass = Find(db + u"/import/lancamentos/writing-pass"_s);
+            const auto per100k = [](const std::optional<Run> &r) {
+                return r ? r->Raw.value(u"ms_per_100k_rows"_s).toDouble() : 0.0;
+            };
+            const std::optional<double> passRatio =
+                pass && loaded && per100k(loaded) > 0
+                    ? std::optional<double>(per100k(pass) / per100k(loaded))
+                    : std::nullopt;
+            Row(u"import lancamentos: banco reservado à escrita, por 100.000 linhas"_s, db,
+                pass ? u"%1 ms"_s.arg(per100k(pass), 0, 'f', 0) : u"-"_s,
+                loaded ? u"%1 %2 ms"_s.arg(loader).arg(per100k(loaded), 0, 'f', 0) : loader,
+                passRatio, u"≤ 1,5"_s, passRatio && *passRatio <= 1.5);
+        }
+
         Ratio(u"SetContOpe de um registro: com histórico / sem"_s, db, u"demo/SetContOpe"_s,
               {u"demo/SetContOpe/no-history"_s}, 1.25, u"sem histórico"_s);
         Ratio(u"setCadAuto mudando 16 datas de 900 empresas: com / sem"_s, db,
