@@ -33,11 +33,30 @@ void TPageControl::SetActivePage(QWidget *page) {
     // A page chosen from code hides the field in front just as a tab click does: the field's
     // exit runs first, and one that refuses abandons the handler that chose the page, leaving
     // the page and the focus where the exit put them.
-    if (page && page != currentWidget() && !LeaveFocusedField())
+    QWidget *const field = QApplication::focusWidget();
+    const bool leaving =
+        page && page != currentWidget() && field && field != tabBar() && isAncestorOf(field);
+    if (leaving && !LeaveFocusedField())
         Abort();
     m_fromCode = true;
     setCurrentWidget(page);
     m_fromCode = false;
+    // The focus was in the page that went: it goes into the new one, where Qt itself would have
+    // put it, unless the exit placed it elsewhere.
+    if (leaving && QApplication::focusWidget() == tabBar())
+        FocusInto(page);
+}
+
+void TPageControl::FocusInto(QWidget *page) {
+    QWidget *target = page->focusWidget();
+    for (QWidget *next = page->nextInFocusChain(); !target && next != page;
+         next = next->nextInFocusChain()) {
+        if (page->isAncestorOf(next) && next->isVisibleTo(page) && next->isEnabled() &&
+            (next->focusPolicy() & Qt::TabFocus))
+            target = next;
+    }
+    if (target)
+        target->setFocus(Qt::OtherFocusReason);
 }
 
 bool TPageControl::PageEnabled(QWidget *page) const {

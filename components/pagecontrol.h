@@ -34,5 +34,6 @@ protected:
 private:
     void OnCurrentChanged(int index);
     bool LeaveFocusedField(); // false when the field's exit refused
+    void FocusInto(QWidget *page);
     bool m_fromCode = false;
 };

@@ -524,7 +524,7 @@ private Q_SLOTS:
             << true << u"sbtIncluir menu:mnuControle"_s << empty << code;
         QTest::newRow("menu, valid code")
             << true << u"sbtIncluir keys:dbeCdEmpresa:10 menu:mnuControle"_s << QString()
-            << u"tshControle qt_tabwidget_tabbar"_s;
+            << u"tshControle dbcCusto"_s;
         // Another desk registers 10 while this one is on the controls page.
         QTest::newRow("confirm over the controls page, company registered meanwhile")
             << true

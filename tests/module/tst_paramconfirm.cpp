@@ -566,7 +566,10 @@ private Q_SLOTS:
         QFETCH(QString, name);
         TfrmParamContab *s = Open(*m_demo);
         s->sbtIncluir->Click();
+        // A valid code lets the focus leave for the other page; the one under test comes after.
+        s->dbeCdEmpresa->setText(u"10"_s);
         s->mnuControle->Click();
+        QCOMPARE(s->pgcPadrao->ActivePage(), s->tshControle);
         s->dbeCdEmpresa->setText(typed);
         try {
             s->dbeCdEmpresaExit();
