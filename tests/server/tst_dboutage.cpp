@@ -243,8 +243,15 @@ private Q_SLOTS:
         QCOMPARE(failed.ErrorMessage, u"O banco de dados do servidor está inacessível no momento. "
                                       "Tente novamente em instantes."_s);
         QCOMPARE(Burst(m_fx.Port(), {{u"ping"_s, {}}}), QStringList{u"ok"_s});
+        // A stop while the database is away closes what it holds in the log's own lines.
+        QCOMPARE(RawLine(m_fx.ServerOutput()), QString());
+        ServerProcess &server = m_fx.Server();
+        server.Stop();
+        QCOMPARE(server.Process().exitCode(), 0);
+        QCOMPARE(RawLine(server.Output()), QString());
         started.dismiss();
         QVERIFY2(start(), qPrintable(output));
+        QVERIFY2(m_fx.Restart(&output), qPrintable(output));
         QCOMPARE(Burst(m_fx.Port(), load), AllOk(load.size()));
         QCOMPARE(RawLine(m_fx.ServerOutput()), QString());
     }
