@@ -1,5 +1,6 @@
 #include "backend.h"
 #include "changehistory.h"
+#include "database.h"
 #include "datatransfer.h"
 #include "dbcopy.h"
 #include "serverlog.h"
@@ -213,6 +214,7 @@ int main(int argc, char **argv) {
     settings.AllowedOrigins = options.AllowedOrigins;
     settings.IdleTimeoutMs = qint64(options.IdleTimeoutSeconds) * 1000;
     settings.MessageTimeoutMs = qint64(options.MessageTimeoutSeconds) * 1000;
+    settings.WorkerEnds = &Database::CloseThreadConnections;
     if (!options.TokenFile.isEmpty() && !ReadTokens(options.TokenFile, settings.Tokens, &error)) {
         Refuse(error);
         return ExitUsage;

@@ -3,7 +3,6 @@
 #include "companylist.h"
 #include "csvreader.h"
 #include "database.h"
-#include "methodcall.h"
 #include "paramrecord.h"
 #include "rules/controlchars.h"
 #include "serverlog.h"

@@ -11,7 +11,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-thread_local Caller t_caller;
 std::atomic<bool> g_recording{true};
 
 QString textOf(const ParamRecord::Column &column, const QVariant &stored) {
@@ -41,18 +40,6 @@ constexpr int RowsPerInsert = 50;
 constexpr int ColumnsPerRow = 12;
 
 } // namespace
-
-namespace CallerContext {
-
-void Set(const Caller &caller) {
-    t_caller = caller;
-}
-
-const Caller &Current() {
-    return t_caller;
-}
-
-} // namespace CallerContext
 
 ChangeHistory::ChangeHistory(QString method)
     : m_id(QUuid::createUuid().toString(QUuid::WithoutBraces))

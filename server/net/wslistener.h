@@ -1,6 +1,6 @@
 #pragma once
 
-#include "changehistory.h"
+#include "callcontext.h"
 
 #include "rpcdispatcher.h"
 #include "transport.h"
@@ -19,6 +19,7 @@
 #include <QWebSocketServer>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -71,6 +72,9 @@ public:
         QStringList AllowedOrigins;      // lower case; a handshake with another Origin is refused
         qint64 IdleTimeoutMs = 600000;   // 0: never
         qint64 MessageTimeoutMs = 60000; // from a message's first bytes to its end
+        // Run on each worker as its last work, before Shutdown returns: whatever the objects
+        // keep per thread (their database connections) goes while its owner still exists.
+        std::function<void()> WorkerEnds;
     };
 
     WsListener(QList<RemoteObject *> objects, Settings settings, QObject *parent = nullptr);

@@ -1,27 +1,13 @@
 #pragma once
 
+#include "callcontext.h"
 #include "database.h"
-#include "roles.h"
 
 #include <QDateTime>
 #include <QHash>
 #include <QString>
 #include <QVariantList>
 #include <QVector>
-
-// Who is making the call the current thread runs: set by the transport around each call.
-// Verified: the name belongs to the token the connection presented; otherwise the client stated
-// it (or nobody did) and the history says so.
-struct Caller {
-    QString Operator;
-    bool Verified = false;
-    Role Access = Role::Contador;
-};
-
-namespace CallerContext {
-void Set(const Caller &caller);
-const Caller &Current();
-} // namespace CallerContext
 
 // The history of one call's changes, one row per changed field, written in the call's own
 // transaction: a refused or rolled-back call leaves none, and a history that cannot be written

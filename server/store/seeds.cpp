@@ -1,5 +1,7 @@
 #include "seeds.h"
 
+#include "seedname.h"
+
 #include "database.h"
 #include "paramrecord.h"
 #include "serverlog.h"
@@ -13,7 +15,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr int DefaultLargeCompanies = 1000;
 // Per company, so a smaller group is a smaller database and 1,000 companies give 5 million
 // entries and 500 thousand balances.
 constexpr qint64 EntriesPerCompany = 5'000;
@@ -21,7 +22,6 @@ constexpr qint64 BalancesPerCompany = 500;
 // The entries go in this many slices of companies, so a long seed shows it is moving.
 constexpr int EntrySlices = 10;
 const QString CodeDigits = u"0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ"_s;
-const int MaxLargeCompanies = int(CodeDigits.size() * CodeDigits.size() - 1);
 
 struct Period {
     QDate First;
@@ -453,24 +453,7 @@ void seedLarge(QSqlDatabase &db, Database::Dialect dialect, int count) {
 namespace Seeds {
 
 bool Valid(const QString &seed, QString *error, int *companies) {
-    int large = 0;
-    if (seed == u"large"_s) {
-        large = DefaultLargeCompanies;
-    } else if (seed.startsWith(u"large:"_s)) {
-        bool ok = false;
-        large = seed.mid(6).toInt(&ok);
-        if (!ok || large < 1 || large > MaxLargeCompanies) {
-            *error = u"Semente inválida: %1 (large:N com N de 1 a %2)."_s.arg(seed).arg(
-                MaxLargeCompanies);
-            return false;
-        }
-    } else if (seed != u"demo"_s) {
-        *error = u"Semente desconhecida: %1 (use demo, large ou large:N)."_s.arg(seed);
-        return false;
-    }
-    if (companies)
-        *companies = large;
-    return true;
+    return SeedName::Valid(seed, error, companies);
 }
 
 bool Run(Database &database, const QString &seed, QString *error, bool *seeded) {

@@ -1,6 +1,6 @@
 #include "companylist.h"
 
-#include "methodcall.h"
+#include "rules/controlchars.h"
 
 #include <QSet>
 
@@ -69,7 +69,7 @@ bool CompanyList::ParseCode(const QString &text, QString &code, QString *error) 
             text.size() > 8 ? text.left(8) + u"..."_s : text);
         return false;
     }
-    if (MethodCall::HasControlCharacter(trimmed)) {
+    if (ControlChars::Contains(trimmed)) {
         *error = u"Código de empresa inválido: contém caracteres de controle."_s;
         return false;
     }

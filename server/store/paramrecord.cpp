@@ -3,7 +3,7 @@
 #include "packetwriter.h"
 
 #include "datetime.h"
-#include "methodcall.h"
+#include "rules/controlchars.h"
 
 using namespace Qt::StringLiterals;
 
@@ -160,7 +160,7 @@ QVariant ToStorage(const Column &column, const QVariant &value, bool *ok, QStrin
     const QString text = value.toString();
     if (text.isEmpty())
         return {};
-    if (MethodCall::HasControlCharacter(text)) {
+    if (ControlChars::Contains(text)) {
         *ok = false;
         *error = u"Valor inválido no campo %1: contém caracteres de controle."_s.arg(name);
         return {};

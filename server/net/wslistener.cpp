@@ -1,6 +1,6 @@
 #include "wslistener.h"
 
-#include "database.h"
+#include "callcontext.h"
 #include "remoteobject.h"
 #include "requestpeek.h"
 #include "rules/controlchars.h"
@@ -110,9 +110,9 @@ WsListener::WsListener(QList<RemoteObject *> objects, Settings settings, QObject
     m_server.setMaxPendingConnections(1 << 16);
     const int workers =
         m_settings.Workers > 0 ? m_settings.Workers : qBound(4, QThread::idealThreadCount() * 2, 8);
-    // Workers live as long as the listener: each keeps its database connection, and closes it
-    // itself when it ends, before the database that opened it goes.
-    m_pool = std::make_unique<WorkerPool>(workers, &Database::CloseThreadConnections);
+    // Workers live as long as the listener: each keeps what the objects hold per thread (its
+    // database connection) and lets it go itself when it ends, before its owner goes.
+    m_pool = std::make_unique<WorkerPool>(workers, m_settings.WorkerEnds);
     connect(&m_server, &QWebSocketServer::newConnection, this, &WsListener::OnNewConnection);
     m_clock.start();
     m_sweep.setInterval(1000);

@@ -1,6 +1,6 @@
 #include "serveroptions.h"
 
-#include "seeds.h"
+#include "seedname.h"
 
 #include <QCommandLineParser>
 #include <QFile>
@@ -194,7 +194,7 @@ bool ServerOptions::Parse(const QStringList &arguments, ServerOptions &out, QStr
         return false;
     }
     o.Seed = parser.value(u"seed"_s);
-    if (!o.Seed.isEmpty() && !Seeds::Valid(o.Seed, error))
+    if (!o.Seed.isEmpty() && !SeedName::Valid(o.Seed, error))
         return false;
     o.TokenFile = parser.value(u"token-file"_s);
     o.History = !parser.isSet(u"no-history"_s);
