@@ -241,14 +241,20 @@ std::unique_ptr<Database> Database::Open(const QString &url, QString *error,
             return nullptr;
         }
     } else if (url.startsWith(u"postgresql://"_s) || url.startsWith(u"postgres://"_s) ||
-               url.contains(u'=')) {
+               (url.contains(u'=') && !url.contains(u"://"_s))) {
         // libpq reads the address, as every PostgreSQL tool does: an unknown parameter or a
         // broken address is refused here with its words; a bad value, by the first connection.
         char *message = nullptr;
         PQconninfoOption *parsed = PQconninfoParse(url.toUtf8().constData(), &message);
         if (!parsed) {
-            *error = u"Endereço PostgreSQL inválido: %1"_s.arg(ServerLog::Escape(
-                oneLine(message ? QString::fromUtf8(message) : u"sem memória"_s), 1000));
+            // libpq quotes the piece it could not read, which may be a password.
+            QString reason = oneLine(message ? QString::fromUtf8(message) : u"sem memória"_s);
+            const QString shown = Redacted(url);
+            static const QRegularExpression quoted(u"\"([^\"]+)\""_s);
+            for (const QRegularExpressionMatch &piece : quoted.globalMatch(reason))
+                if (!shown.contains(piece.captured(1)))
+                    reason.replace(piece.captured(0), u"\"***\""_s);
+            *error = u"Endereço PostgreSQL inválido: %1"_s.arg(ServerLog::Escape(reason, 1000));
             PQfreemem(message);
             return nullptr;
         }

@@ -48,6 +48,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("url");
         QTest::addColumn<QString>("message");
         QTest::newRow("unknown scheme") << u"mysql://x/y"_s << u"não reconhecido"_s;
+        QTest::newRow("unknown scheme with parameters")
+            << u"mysql://x/y?sslmode=disable"_s << u"não reconhecido"_s;
         QTest::newRow("sqlite without path") << u"sqlite:"_s << u"Caminho"_s;
         QTest::newRow("postgres with an unknown parameter")
             << u"postgresql://u@127.0.0.1:1/db?sslmod=require"_s << u"inválido"_s;
