@@ -32,8 +32,10 @@ void Describe(QCommandLineParser &parser) {
                       "exemplo \"listen = 0.0.0.0:9400\")."_s,
                       u"arquivo"_s});
     parser.addOption({u"db"_s,
-                      u"Banco: sqlite:CAMINHO ou postgresql://usuario@host:porta/banco (a senha "
-                      "vem de PGPASSWORD ou do arquivo ~/.pgpass). Padrão: sqlite:ger.db."_s,
+                      u"Banco: sqlite:CAMINHO, ou um endereço PostgreSQL como o libpq o lê "
+                      "(postgresql://usuario@host:porta/banco?parametro=valor, vários hosts, ou "
+                      "\"host=... dbname=...\"; a senha vem de PGPASSWORD ou do arquivo "
+                      "~/.pgpass). Padrão: sqlite:ger.db."_s,
                       u"url"_s, ServerOptions().Db});
     parser.addOption({u"listen"_s,
                       u"Endereço em que escutar (porta 0: qualquer livre). Padrão: "

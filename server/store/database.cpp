@@ -9,16 +9,17 @@
 #include <QElapsedTimer>
 #include <QMutex>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSet>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QThread>
-#include <QUrl>
 
 #include <libpq-fe.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <unordered_map>
@@ -165,21 +166,70 @@ bool isBusy(const QSqlError &error) {
     return code.size() < 5 && (code.toInt() & 0xff) == SQLITE_BUSY;
 }
 
+// A value of a libpq connection string, quoted so that blanks and quotes in it stay its own.
+QByteArray connValue(const QString &value) {
+    QByteArray out = "'";
+    for (const char c : value.toUtf8()) {
+        if (c == '\'' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + '\'';
+}
+
+// The parameters Qt's driver is given apart, and quotes itself.
+bool qtSetsItself(const QByteArray &key) {
+    return key == "host" || key == "dbname" || key == "user" || key == "password";
+}
+
+// libpq's messages run over several lines (one or two per host tried): one line of the log.
+QString oneLine(const QString &text) {
+    QStringList parts = text.split(u'\n', Qt::SkipEmptyParts);
+    for (QString &part : parts)
+        part = part.trimmed();
+    parts.removeAll(QString());
+    return parts.join(u' ');
+}
+
+// Whether a host entry of a libpq address is this machine: a socket directory, an abstract
+// socket, localhost or a loopback address.
+bool onLoopback(const QString &host) {
+    if (host.isEmpty() || host.startsWith(u'/') || host.startsWith(u'@') ||
+        host.compare(u"localhost"_s, Qt::CaseInsensitive) == 0)
+        return true;
+    // 127.0.0.0/8 and ::1 (Qt Network is not this library's to use).
+    static const QRegularExpression loopback(
+        u"^(127\\.\\d{1,3}\\.\\d{1,3}\\.\\d{1,3}|::1|(0{1,4}:){7}0{0,3}1)$"_s);
+    return loopback.match(host).hasMatch();
+}
+
 } // namespace
 
 QString Database::Redacted(const QString &url) {
-    // Cut by hand: an address too broken for QUrl may still hold a password.
-    const qsizetype scheme = url.indexOf(u"://"_s);
-    const qsizetype at = url.lastIndexOf(u'@');
-    if (scheme < 0 || at < scheme)
-        return url;
-    const qsizetype colon = url.indexOf(u':', scheme + 3);
-    if (colon < 0 || colon > at)
-        return url;
-    return url.left(colon + 1) + u"***"_s + url.mid(at);
+    QString out = url;
+    const qsizetype scheme = out.indexOf(u"://"_s);
+    if (scheme >= 0) {
+        // Cut by hand, as libpq reads the user part (up to the first '@' before any '/'): an
+        // address too broken to parse may still hold a password.
+        qsizetype end = scheme + 3;
+        while (end < out.size() && out.at(end) != u'@' && out.at(end) != u'/')
+            ++end;
+        if (end < out.size() && out.at(end) == u'@') {
+            const qsizetype colon = out.indexOf(u':', scheme + 3);
+            if (colon >= 0 && colon < end)
+                out = out.left(colon + 1) + u"***"_s + out.mid(end);
+        }
+        static const QRegularExpression inQuery(u"([?&](?:ssl)?password=)[^&#]*"_s);
+        return out.replace(inQuery, u"\\1***"_s);
+    }
+    // key=value: a quoted value runs to its closing quote (or to the end, when there is none).
+    static const QRegularExpression inPairs(
+        u"((?:^|\\s)(?:ssl)?password\\s*=\\s*)(?:'(?:[^'\\\\]|\\\\.)*'?|\\S*)"_s);
+    return out.replace(inPairs, u"\\1***"_s);
 }
 
-std::unique_ptr<Database> Database::Open(const QString &url, QString *error) {
+std::unique_ptr<Database> Database::Open(const QString &url, QString *error,
+                                         const QString &program) {
     std::unique_ptr<Database> db(new Database);
     db->m_serial = ++g_serial;
     db->m_registry = std::make_shared<Registry>();
@@ -190,26 +240,60 @@ std::unique_ptr<Database> Database::Open(const QString &url, QString *error) {
             *error = u"Caminho do banco SQLite não informado."_s;
             return nullptr;
         }
-    } else if (url.startsWith(u"postgresql://"_s) || url.startsWith(u"postgres://"_s)) {
-        const QUrl parsed(url);
-        if (!parsed.isValid() || parsed.host().isEmpty() || parsed.path().size() < 2) {
-            *error = u"Endereço PostgreSQL inválido: %1"_s.arg(Redacted(url));
+    } else if (url.startsWith(u"postgresql://"_s) || url.startsWith(u"postgres://"_s) ||
+               (url.contains(u'=') && !url.contains(u"://"_s))) {
+        // libpq reads the address, as every PostgreSQL tool does: an unknown parameter or a
+        // broken address is refused here with its words; a bad value, by the first connection.
+        char *message = nullptr;
+        PQconninfoOption *parsed = PQconninfoParse(url.toUtf8().constData(), &message);
+        if (!parsed) {
+            // libpq quotes the piece it could not read, which may be a password.
+            QString reason = oneLine(message ? QString::fromUtf8(message) : u"sem memória"_s);
+            const QString shown = Redacted(url);
+            static const QRegularExpression quoted(u"\"([^\"]+)\""_s);
+            for (const QRegularExpressionMatch &piece : quoted.globalMatch(reason))
+                if (!shown.contains(piece.captured(1)))
+                    reason.replace(piece.captured(0), u"\"***\""_s);
+            *error = u"Endereço PostgreSQL inválido: %1"_s.arg(ServerLog::Escape(reason, 1000));
+            PQfreemem(message);
             return nullptr;
         }
+        bool timeout = !qEnvironmentVariableIsEmpty("PGCONNECT_TIMEOUT");
+        bool fallbackName = false;
+        for (const PQconninfoOption *option = parsed; option->keyword; ++option) {
+            if (!option->val)
+                continue;
+            const QByteArray key = option->keyword;
+            timeout = timeout || key == "connect_timeout";
+            fallbackName = fallbackName || key == "fallback_application_name";
+            db->m_pgOptions.append({key, QString::fromUtf8(option->val)});
+        }
+        PQconninfoFree(parsed);
+        // An unreachable host should fail the call, not hang it.
+        if (!timeout)
+            db->m_pgOptions.append({"connect_timeout", u"10"_s});
+        // Only where neither the address nor PGAPPNAME names the sessions.
+        if (!fallbackName)
+            db->m_pgOptions.append({"fallback_application_name", program});
+        for (const auto &[key, value] : std::as_const(db->m_pgOptions)) {
+            if (!qtSetsItself(key) && value.contains(u';')) {
+                *error = u"Endereço PostgreSQL inválido: o valor de %1 não pode conter \";\""_s.arg(
+                    QString::fromLatin1(key));
+                return nullptr;
+            }
+        }
         db->m_dialect = Dialect::Postgres;
-        db->m_host = parsed.host();
-        db->m_port = parsed.port(5432);
-        db->m_user = parsed.userName();
-        db->m_password = parsed.password();
-        db->m_dbName = parsed.path().mid(1);
     } else {
-        *error = u"Endereço de banco não reconhecido: %1 (use sqlite:CAMINHO ou "
-                 "postgresql://usuario@host:porta/banco)"_s.arg(Redacted(url));
+        *error = u"Endereço de banco não reconhecido: %1 (use sqlite:CAMINHO, "
+                 "postgresql://usuario@host:porta/banco ou \"host=... dbname=...\")"_s.arg(
+                     Redacted(url));
         return nullptr;
     }
     QSqlDatabase conn;
     if (!db->openConnection(conn, error))
         return nullptr;
+    if (db->m_dialect == Dialect::Postgres)
+        db->warnUnverified();
     return db;
 }
 
@@ -243,16 +327,36 @@ bool Database::openConnection(QSqlDatabase &db, QString *error) {
     if (m_dialect == Dialect::Sqlite) {
         db.setDatabaseName(m_path);
     } else {
-        db.setHostName(m_host);
-        db.setPort(m_port);
-        db.setUserName(m_user);
-        db.setPassword(m_password);
-        db.setDatabaseName(m_dbName);
-        // An unreachable host should fail the call, not hang it.
-        db.setConnectOptions(u"connect_timeout=10"_s);
+        // Qt's driver quotes these itself and appends the options as given, with every ';'
+        // made a blank (Open refuses one there). What is not given here stays libpq's to
+        // find: PG* variables, the password file, its defaults.
+        QStringList options;
+        for (const auto &[key, value] : std::as_const(m_pgOptions)) {
+            bool number = false;
+            const int port = key == "port" ? value.toInt(&number) : 0;
+            if (key == "host")
+                db.setHostName(value);
+            else if (key == "dbname")
+                db.setDatabaseName(value);
+            else if (key == "user")
+                db.setUserName(value);
+            else if (key == "password")
+                db.setPassword(value);
+            else if (number)
+                db.setPort(port);
+            else
+                options.append(QString::fromLatin1(key) + u'=' +
+                               QString::fromUtf8(connValue(value)));
+        }
+        db.setConnectOptions(options.join(u' '));
     }
     if (!db.open()) {
-        *error = u"Não foi possível abrir o banco de dados: %1"_s.arg(db.lastError().text());
+        // libpq's reason, one line per host tried: the driver's own words add nothing.
+        const QSqlError failure = db.lastError();
+        const QString reason =
+            oneLine(failure.databaseText().isEmpty() ? failure.text() : failure.databaseText());
+        *error =
+            u"Não foi possível abrir o banco de dados: %1"_s.arg(ServerLog::Escape(reason, 2000));
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(name);
         return false;
@@ -619,17 +723,6 @@ void Database::ExecDirect(QSqlDatabase &db, const QString &sql) {
 
 namespace {
 
-// A value of a libpq connection string, quoted so that blanks and quotes in it stay its own.
-QByteArray connValue(const QString &value) {
-    QByteArray out = "'";
-    for (const char c : value.toUtf8()) {
-        if (c == '\'' || c == '\\')
-            out += '\\';
-        out += c;
-    }
-    return out + '\'';
-}
-
 using PgOwned = std::unique_ptr<PGconn, void (*)(PGconn *)>;
 using PgResult = std::unique_ptr<PGresult, void (*)(PGresult *)>;
 
@@ -640,13 +733,40 @@ PgResult pgRun(PGconn *pg, const char *sql) {
 } // namespace
 
 QByteArray Database::PostgresConnInfo() const {
-    QByteArray info = "host=" + connValue(m_host) + " port=" + QByteArray::number(m_port) +
-                      " dbname=" + connValue(m_dbName) + " connect_timeout=10";
-    if (!m_user.isEmpty())
-        info += " user=" + connValue(m_user);
-    if (!m_password.isEmpty())
-        info += " password=" + connValue(m_password);
+    QByteArray info;
+    for (const auto &[key, value] : m_pgOptions)
+        info += (info.isEmpty() ? "" : " ") + key + '=' + connValue(value);
     return info;
+}
+
+void Database::warnUnverified() const {
+    QString mode = qEnvironmentVariable("PGSSLMODE");
+    QStringList hosts = qEnvironmentVariable("PGHOST").split(u',');
+    QStringList addresses = qEnvironmentVariable("PGHOSTADDR").split(u',');
+    for (const auto &[key, value] : m_pgOptions) {
+        if (key == "sslmode")
+            mode = value;
+        else if (key == "host")
+            hosts = value.split(u',');
+        else if (key == "hostaddr")
+            addresses = value.split(u',');
+    }
+    if (mode == u"verify-full"_s || mode == u"verify-ca"_s)
+        return;
+    // Each entry is reached at its numeric address when one is given, else at its name.
+    QStringList away;
+    for (qsizetype i = 0; i < std::max(hosts.size(), addresses.size()); ++i) {
+        const QString host = addresses.value(i).isEmpty() ? hosts.value(i) : addresses.value(i);
+        if (!onLoopback(host.trimmed()))
+            away.append(host.trimmed());
+    }
+    if (away.isEmpty())
+        return;
+    ServerLog::Write(ServerLog::Level::Warn,
+                     u"o certificado do PostgreSQL em %1 não é verificado (sslmode=%2): quem "
+                     "estiver no caminho pode se passar pelo banco; use sslmode=verify-full com "
+                     "sslrootcert"_s.arg(ServerLog::Escape(away.join(u','), 300),
+                                         mode.isEmpty() ? u"prefer"_s : ServerLog::Escape(mode)));
 }
 
 bool Database::SessionsKept(QString *error) const {

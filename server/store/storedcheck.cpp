@@ -205,7 +205,7 @@ int Command(const QStringList &arguments) {
         refuse(u"o banco %1 não existe"_s.arg(options.Db.mid(7)));
         return 2;
     }
-    std::unique_ptr<Database> database = Database::Open(options.Db, &error);
+    std::unique_ptr<Database> database = Database::Open(options.Db, &error, u"ger-server check"_s);
     if (!database) {
         refuse(u"não foi possível abrir %1: %2"_s.arg(Database::Redacted(options.Db), error));
         return 2;

@@ -131,7 +131,8 @@ int Run(const QStringList &arguments) {
     ServerLog::SetLevel(options.Level);
     // The same schema the service creates at start: an import may be the first thing an empty
     // database sees.
-    std::unique_ptr<Database> database = Database::Open(options.Db, &error);
+    std::unique_ptr<Database> database = Database::Open(
+        options.Db, &error, importing ? u"ger-server import"_s : u"ger-server export"_s);
     if (!database || !Migrations::Run(*database, &error)) {
         Print(stderr, u"ger-server: não foi possível abrir %1: %2"_s.arg(
                           Database::Redacted(options.Db), error));

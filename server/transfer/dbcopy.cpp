@@ -533,11 +533,11 @@ QString Usage() {
 
 int Move(const QString &fromUrl, const QString &toUrl) {
     if (fromUrl.startsWith(u"sqlite:"_s) && !QFileInfo::exists(fromUrl.mid(7))) {
-        Print(stderr, u"ger-server: a origem %1 não existe"_s.arg(fromUrl));
+        Print(stderr, u"ger-server: a origem %1 não existe"_s.arg(Database::Redacted(fromUrl)));
         return ExitFailure;
     }
     QString error;
-    std::unique_ptr<Database> from = Database::Open(fromUrl, &error);
+    std::unique_ptr<Database> from = Database::Open(fromUrl, &error, u"ger-server copy"_s);
     if (!from) {
         Print(stderr, u"ger-server: não foi possível abrir a origem %1: %2"_s.arg(
                           Database::Redacted(fromUrl), error));
@@ -554,7 +554,7 @@ int Move(const QString &fromUrl, const QString &toUrl) {
         Print(stderr, u"ger-server: não foi possível ler a origem: %1"_s.arg(failure.text()));
         return ExitFailure;
     }
-    std::unique_ptr<Database> to = Database::Open(toUrl, &error);
+    std::unique_ptr<Database> to = Database::Open(toUrl, &error, u"ger-server copy"_s);
     if (!to) {
         Print(stderr, u"ger-server: não foi possível abrir o destino %1: %2"_s.arg(
                           Database::Redacted(toUrl), error));

@@ -2,8 +2,8 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QElapsedTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -88,7 +88,7 @@ qsizetype ServerProcess::LogMark() {
     return size;
 }
 
-bool MakeThrowawayCertificate(const QString &dir) {
+bool MakeThrowawayCertificate(const QString &dir, const QString &altNames) {
     QProcess openssl;
     openssl.start(QStringLiteral("openssl"),
                   {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
@@ -96,7 +96,7 @@ bool MakeThrowawayCertificate(const QString &dir) {
                    dir + QStringLiteral("/key.pem"), QStringLiteral("-out"),
                    dir + QStringLiteral("/cert.pem"), QStringLiteral("-days"), QStringLiteral("2"),
                    QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
-                   QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1")});
+                   QStringLiteral("-addext"), QStringLiteral("subjectAltName=") + altNames});
     return openssl.waitForFinished(60000) && openssl.exitCode() == 0;
 }
 

@@ -10,9 +10,11 @@
 // failure.
 bool ExecSqlite(const QString &path, const QStringList &statements);
 
-// A throwaway self-signed certificate for 127.0.0.1, as cert.pem and key.pem in `dir`, made
-// with the openssl command; false when it could not be made.
-bool MakeThrowawayCertificate(const QString &dir);
+// A throwaway self-signed certificate for 127.0.0.1 (and the other names of `altNames`, as
+// openssl writes a subjectAltName), as cert.pem and key.pem in `dir`, made with the openssl
+// command; false when it could not be made. Being its own CA, it verifies itself.
+bool MakeThrowawayCertificate(const QString &dir,
+                              const QString &altNames = QStringLiteral("IP:127.0.0.1"));
 
 // Runs the real ger-server for a suite or a benchmark: a throwaway SQLite database in a temporary
 // folder, any free loopback port, and the port read back from the server's "escutando em" line.

@@ -24,8 +24,8 @@ RemoteObject *Object(const Backend &backend, const QString &name) {
 }
 
 int RowsOf(const CallOutcome &outcome, int packet = -1) {
-    const QJsonValue payload =
-        packet < 0 ? outcome.Result.PayloadValue() : outcome.Result.PayloadValue().toArray().at(packet);
+    const QJsonValue payload = packet < 0 ? outcome.Result.PayloadValue()
+                                          : outcome.Result.PayloadValue().toArray().at(packet);
     return int(payload.toObject().value(u"rows"_s).toArray().size());
 }
 
@@ -48,9 +48,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("url");
         QTest::addColumn<QString>("message");
         QTest::newRow("unknown scheme") << u"mysql://x/y"_s << u"não reconhecido"_s;
+        QTest::newRow("unknown scheme with parameters")
+            << u"mysql://x/y?sslmode=disable"_s << u"não reconhecido"_s;
         QTest::newRow("sqlite without path") << u"sqlite:"_s << u"Caminho"_s;
-        QTest::newRow("postgres without database")
-            << u"postgresql://u@127.0.0.1:1"_s << u"inválido"_s;
+        QTest::newRow("postgres with an unknown parameter")
+            << u"postgresql://u@127.0.0.1:1/db?sslmod=require"_s << u"inválido"_s;
         QTest::newRow("postgres not listening")
             << u"postgresql://u@127.0.0.1:1/db"_s << u"Não foi possível abrir"_s;
         QTest::newRow("sqlite in a missing folder")
@@ -91,7 +93,8 @@ private Q_SLOTS:
         QVERIFY2(backend->Seed(seed, &error), qPrintable(error));
         RemoteObject *param = Object(*backend, u"Ger09400.rdmParamCtbl"_s);
         const QJsonArray general = param->Invoke(u"GetContOpe"_s, {})
-                                       .Result.PayloadValue().toArray()
+                                       .Result.PayloadValue()
+                                       .toArray()
                                        .at(1)
                                        .toObject()
                                        .value(u"rows"_s)
