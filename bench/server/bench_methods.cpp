@@ -348,6 +348,31 @@ long ResidentKb(qint64 pid) {
     return -1;
 }
 
+// Eight clients asking the largest gate call at once (about 11 MB of answer each); the server's
+// resident memory once the answers are read and the sweep has handed freed memory back, beside
+// its memory before.
+void BM_GateMemory(benchmark::State &state, const Server *server, const QByteArray &request) {
+    const long before = ResidentKb(server->Process->Process().processId());
+    for (auto _ : state) {
+        std::vector<std::thread> threads;
+        std::atomic<int> failures{0};
+        for (int t = 0; t < 8; ++t)
+            threads.emplace_back([&] {
+                RawClient client;
+                if (!client.Connect(server->Port()) ||
+                    !client.Call(request).contains("\"ok\":true"))
+                    ++failures;
+            });
+        for (auto &t : threads)
+            t.join();
+        if (failures > 0)
+            state.SkipWithError("Periodo.Consulta failed");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    state.counters["rss_mb_before"] = before / 1024.0;
+    state.counters["rss_mb"] = ResidentKb(server->Process->Process().processId()) / 1024.0;
+}
+
 // 32 connections asking for the thousand records at once; the server's resident memory after.
 void BM_FloodMemory(benchmark::State &state, Server *server) {
     const QByteArray request = Method(u"GetContOpe"_s, {});
@@ -648,10 +673,9 @@ void RegisterAll() {
                                   u"GPA"_s,  u"FIS"_s, u"VEXT"_s};
         QJsonArray checks;
         for (int i = 0; i < 100000; ++i)
-            checks.append(u"%1%2;%3;%4"_s.arg(digits.at(i / 36 % 30), digits.at(i % 36),
-                                               modules.at(i % modules.size()),
-                                               QDate(2026, 1, 1).addDays(i % 365).toString(
-                                                   u"dd/MM/yyyy"_s)));
+            checks.append(u"%1%2;%3;%4"_s.arg(
+                digits.at(i / 36 % 30), digits.at(i % 36), modules.at(i % modules.size()),
+                QDate(2026, 1, 1).addDays(i % 365).toString(u"dd/MM/yyyy"_s)));
         const QByteArray many = GateRequest(checks);
         RawClient once;
         const QByteArray reply = once.Connect(large->Port()) ? once.Call(many) : QByteArray();
@@ -666,6 +690,17 @@ void RegisterAll() {
             "large/Periodo.Consulta/100000/parse-write",
             [many, reply](auto &s) { BM_GateParseAndWrite(s, many, reply); },
             benchmark::kMillisecond);
+        // As ger-consulta sends a file: one company's checks, on the demo seed.
+        QJsonArray same;
+        for (int i = 0; i < 100000; ++i)
+            same.append(u"01;LANC;01/12/2026"_s);
+        const Server *demo = &g_demo.Main;
+        benchmark::RegisterBenchmark(
+            (g_label + "/demo/Periodo.Consulta/100000/8-clients-memory").c_str(),
+            [demo, request = GateRequest(same)](auto &s) { BM_GateMemory(s, demo, request); })
+            ->Iterations(3)
+            ->UseRealTime()
+            ->Unit(benchmark::kMillisecond);
     }
 
     const QByteArray history =
