@@ -268,6 +268,8 @@ private Q_SLOTS:
                 QTRY_COMPARE_WITH_TIMEOUT(Sessions(), QStringList(), 10000);
             }
             output = server.Output();
+            if (!RawLine(output).isEmpty())
+                qDebug().noquote() << output;
             QCOMPARE(RawLine(output), QString());
         }
         QVERIFY2(output.contains(fill(said).toUtf8()), output.constData());

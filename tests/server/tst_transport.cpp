@@ -889,8 +889,8 @@ private Q_SLOTS:
                          "conexão de 127.0.0.1 recusada: token inválido (operador declarado: "
                          "joão.lima)\n"),
                      server.Output().constData());
-        QVERIFY2(server.Output().contains("conexão de 127.0.0.1 recusada: token inválido\n"),
-                 server.Output().constData());
+        QTRY_VERIFY2(server.Output().contains("conexão de 127.0.0.1 recusada: token inválido\n"),
+                     server.Output().constData());
 
         auto stated = Client(server.Port());
         stated->SetToken(QString(40, u'a'));
