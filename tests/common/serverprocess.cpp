@@ -138,3 +138,12 @@ bool ExecSqlite(const QString &path, const QStringList &statements) {
     QSqlDatabase::removeDatabase(name);
     return ok;
 }
+
+bool RunCommand(const QString &program, const QStringList &args, QString *output) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, args);
+    const bool done = p.waitForFinished(120000);
+    *output = QString::fromUtf8(p.readAll());
+    return done && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}

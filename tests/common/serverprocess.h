@@ -6,6 +6,10 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+// Runs a program to its end (two minutes at most), its output and errors together in *output;
+// true when it exited 0.
+bool RunCommand(const QString &program, const QStringList &args, QString *output);
+
 // Runs statements, in order, on a SQLite file; false (and the statement on stderr) at the first
 // failure.
 bool ExecSqlite(const QString &path, const QStringList &statements);

@@ -29,28 +29,19 @@ class TstDbOutage final : public QObject {
     QString BouncerDir() const { return m_clusterDir + u"-bouncer"_s; }
     QString BouncerPort() const { return QString::number(m_port.toInt() + 1000); }
 
-    static bool Run(const QString &program, const QStringList &args, QString *output) {
-        QProcess p;
-        p.setProcessChannelMode(QProcess::MergedChannels);
-        p.start(program, args);
-        const bool done = p.waitForFinished(120000);
-        *output = QString::fromUtf8(p.readAll());
-        return done && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-    }
-
     // pg_ctl on the suite's cluster, as the user that owns it.
     bool PgCtl(const QStringList &args, QString *output) {
         const QStringList all{u"/usr/lib/postgresql/15/bin/pg_ctl"_s, u"-D"_s,
                               m_clusterDir + u"/data"_s, u"-w"_s};
         if (getuid() == 0)
-            return Run(u"runuser"_s, QStringList{u"-u"_s, u"postgres"_s, u"--"_s} + all + args,
-                       output);
-        return Run(all.first(), all.mid(1) + args, output);
+            return RunCommand(u"runuser"_s,
+                              QStringList{u"-u"_s, u"postgres"_s, u"--"_s} + all + args, output);
+        return RunCommand(all.first(), all.mid(1) + args, output);
     }
 
     bool Bouncer(const QString &mode, QString *output) {
-        return Run(m_source + u"/scripts/pgbouncer-throwaway"_s,
-                   {u"start"_s, BouncerDir(), BouncerPort(), m_port, mode}, output);
+        return RunCommand(m_source + u"/scripts/pgbouncer-throwaway"_s,
+                          {u"start"_s, BouncerDir(), BouncerPort(), m_port, mode}, output);
     }
 
     // The fixture's database, reached through the pooler.
@@ -131,16 +122,18 @@ private Q_SLOTS:
     void initTestCase() {
         QVERIFY2(!m_clusterDir.isEmpty() && !m_port.isEmpty(), "no cluster of the suite's own");
         QString output;
-        QVERIFY2(
-            Run(m_source + u"/scripts/pg-throwaway"_s, {u"start"_s, m_clusterDir, m_port}, &output),
-            qPrintable(output));
+        QVERIFY2(RunCommand(m_source + u"/scripts/pg-throwaway"_s,
+                            {u"start"_s, m_clusterDir, m_port}, &output),
+                 qPrintable(output));
     }
 
     void cleanupTestCase() {
         m_fx.Stop();
         QString output;
-        Run(m_source + u"/scripts/pgbouncer-throwaway"_s, {u"stop"_s, BouncerDir()}, &output);
-        Run(m_source + u"/scripts/pg-throwaway"_s, {u"stop"_s, m_clusterDir, m_port}, &output);
+        RunCommand(m_source + u"/scripts/pgbouncer-throwaway"_s, {u"stop"_s, BouncerDir()},
+                   &output);
+        RunCommand(m_source + u"/scripts/pg-throwaway"_s, {u"stop"_s, m_clusterDir, m_port},
+                   &output);
     }
 
     void init() {
@@ -154,7 +147,8 @@ private Q_SLOTS:
         for (const QString &name : {u"admin"_s, u"direct"_s})
             QSqlDatabase::removeDatabase(name);
         QString output;
-        Run(m_source + u"/scripts/pgbouncer-throwaway"_s, {u"stop"_s, BouncerDir()}, &output);
+        RunCommand(m_source + u"/scripts/pgbouncer-throwaway"_s, {u"stop"_s, BouncerDir()},
+                   &output);
     }
 
     // Whatever drops the server's sessions, the calls after it succeed, with no restart of the

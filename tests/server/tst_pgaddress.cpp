@@ -31,17 +31,8 @@ class TstPgAddress final : public QObject {
     QTemporaryDir m_certs;
     QTemporaryDir m_foreign;
 
-    static bool Run(const QString &program, const QStringList &args, QString *output) {
-        QProcess p;
-        p.setProcessChannelMode(QProcess::MergedChannels);
-        p.start(program, args);
-        const bool done = p.waitForFinished(120000);
-        *output = QString::fromUtf8(p.readAll());
-        return done && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-    }
-
     bool Throwaway(const QStringList &args, QString *output) {
-        return Run(m_source + u"/scripts/pg-throwaway"_s, args, output);
+        return RunCommand(m_source + u"/scripts/pg-throwaway"_s, args, output);
     }
 
     // Rows of one statement on a cluster (columns joined by '|'), or the error as the one row.
