@@ -20,6 +20,9 @@ constexpr int TooManyCalls = -32001;
 struct Error {
     int Code = 0;
     QString Message;
+    // Refused before it was parsed (too much structure): the id was not read, and whoever can
+    // find it by a cheaper pass may still answer with it.
+    bool Unparsed = false;
 };
 
 } // namespace JsonRpc

@@ -187,11 +187,15 @@ bool DecodeRequest(const QByteArray &text, Request &out, Error *error, QJsonValu
     if (id)
         *id = QJsonValue();
     const Shape shape = ScanRequest(text);
-    if (shape.Containers > MaxRequestContainers || shape.Separators > MaxRequestValues)
-        return SetError(error, InvalidRequest,
-                        u"Requisição com estrutura grande demais: no máximo %1 objetos e listas e "
-                        "%2 valores."_s.arg(MaxRequestContainers)
-                            .arg(MaxRequestValues));
+    if (shape.Containers > MaxRequestContainers || shape.Separators > MaxRequestValues) {
+        SetError(error, InvalidRequest,
+                 u"Requisição com estrutura grande demais: no máximo %1 objetos e listas e "
+                 "%2 valores."_s.arg(MaxRequestContainers)
+                     .arg(MaxRequestValues));
+        if (error)
+            error->Unparsed = true;
+        return false;
+    }
     // Before Qt's reader: it would take "1." for a lone value, which is no JSON at all.
     if (shape.LexicalFault)
         return SetError(error, ParseError,

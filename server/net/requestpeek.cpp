@@ -116,8 +116,12 @@ RequestPeek RequestPeek::Read(QStringView text) {
         if (!s.SkipValue())
             break;
         const QStringView value = text.mid(valueStart, s.Pos() - valueStart);
-        if (key == u"id")
+        if (key == u"id") {
             out.Id = ShortScalar(value);
+            // A fractional id is refused by the reader: the answer cannot carry it either.
+            if (out.Id.isDouble() && out.Id.toDouble() != double(out.Id.toInteger()))
+                out.Id = QJsonValue::Null;
+        }
         else if (key == u"method" && value.startsWith(u'"'))
             out.Method = ShortScalar(value).toString();
         if (s.Take(u'}'))

@@ -78,6 +78,12 @@ QString OperatorShown(const Caller &who) {
     return ServerLog::Escape(who.Operator, 60) + (who.Verified ? QString() : u" (declarado)"_s);
 }
 
+// Said after a refused call's status: who to ask about it.
+QString WhoNote(const Caller &who) {
+    return u" operador=%1 perfil=%2 de=%3"_s.arg(OperatorShown(who), Roles::Name(who.Access),
+                                                   who.Address.isEmpty() ? u"-"_s : who.Address);
+}
+
 QString PeerKey(const QHostAddress &address, quint16 port) {
     return address.toString() + u'|' + QString::number(port);
 }
@@ -233,15 +239,16 @@ void WsListener::OnNewConnection() {
         // A token's name is who calls; without one, the client's word, marked as such.
         Caller who;
         if (token >= 0 && !m_settings.Tokens.at(token).Name.isEmpty()) {
-            who = {m_settings.Tokens.at(token).Name, true};
+            who = {m_settings.Tokens.at(token).Name, true, Role::Contador, {}};
         } else {
             QString stated =
                 QString::fromUtf8(socket->request().rawHeader(OperatorHeader)).trimmed().left(60);
             stated.removeIf([](QChar c) { return ControlChars::IsControl(c.unicode()); });
-            who = {stated, false};
+            who = {stated, false, Role::Contador, {}};
         }
         if (token >= 0)
             who.Access = m_settings.Tokens.at(token).Access;
+        who.Address = socket->peerAddress().toString();
         // The WebSocket gives up on a frame whose rest takes 5 s, with a close of its own: the
         // listener's message timeout is the rule, so that wait is made longer than it.
         for (QTimer *wait : socket->findChildren<QTimer *>()) {
@@ -654,6 +661,11 @@ void WsListener::RunOnWorker(QWebSocket *socket, const Caller &who, const QStrin
         if (given) {
             request = *given;
         } else if (!JsonRpc::DecodeRequest(text.toUtf8(), request, &fault, &id)) {
+            // Too big to parse is not too big to glance at: the client still gets its id.
+            if (fault.Unparsed) {
+                const QJsonValue peeked = RequestPeek::Read(text).Id;
+                id = peeked.isUndefined() ? QJsonValue::Null : peeked;
+            }
             outcome = RpcDispatcher::Fault(id, fault.Code, fault.Message, false);
             request.Method.clear();
         }
@@ -671,15 +683,15 @@ void WsListener::RunOnWorker(QWebSocket *socket, const Caller &who, const QStrin
                 outcome =
                     RpcDispatcher::Refuse(request, u"forbidden"_s,
                                           Roles::Refusal(who.Access, who.Operator, request.Method));
-                // An audit of attempted writes needs who tried, not only what.
-                outcome.LogNote =
-                    u" operador=%1 perfil=%2"_s.arg(OperatorShown(who), Roles::Name(who.Access));
             } else {
                 CallerContext::Set(who);
                 outcome = RpcDispatcher::Execute(target, request);
                 CallerContext::Set({});
             }
         }
+        // An audit of refused calls needs who tried, not only what.
+        if (outcome.Status != u"ok"_s && outcome.LogNote.isEmpty())
+            outcome.LogNote = WhoNote(who);
         // The I/O thread only hands the text to the socket: the conversion is done here.
         outcome.ReplyText = QString::fromUtf8(outcome.Reply);
         outcome.Reply.clear();
@@ -739,11 +751,18 @@ void WsListener::Deliver(const QPointer<QWebSocket> &socket, const QString &meth
                                                  : ServerLog::Level::Info;
     if (!ServerLog::Enabled(level))
         return;
+    // Refused on this thread (over a limit, unreadable): the worker did not name the caller.
+    QString note = outcome.LogNote;
+    if (note.isEmpty() && level == ServerLog::Level::Warn && alive) {
+        const auto state = m_state.constFind(socket.data());
+        if (state != m_state.cend())
+            note = WhoNote(state->Who);
+    }
     // The method and the company come from the client.
     ServerLog::Write(level,
                      u"chamada %1 empresa=%2 %3 ms %4%5%6"_s.arg(
                          ServerLog::Escape(method),
                          outcome.Company.isEmpty() ? u"-"_s : ServerLog::Escape(outcome.Company),
-                         QString::number(elapsedNs / 1e6, 'f', 1), outcome.Status, outcome.LogNote,
+                         QString::number(elapsedNs / 1e6, 'f', 1), outcome.Status, note,
                          alive ? QString() : u" (cliente saiu)"_s));
 }

@@ -11,6 +11,7 @@ struct Caller {
     QString Operator;
     bool Verified = false;
     Role Access = Role::Contador;
+    QString Address; // where the connection came from, for the log of refused calls
 };
 
 namespace CallerContext {

@@ -194,8 +194,9 @@ Check fromParts(QStringView company, QStringView module, QStringView day) {
     company = company.trimmed();
     if (company.size() == 2 && !MethodCall::HasControlCharacter(company.toString()))
         check.Company = company.toString();
+    module = module.trimmed();
     if (module.size() <= 8)
-        check.Mod = PeriodGate::FindModule(module.trimmed());
+        check.Mod = PeriodGate::FindModule(module);
     check.Day = PeriodGate::ParseDay(day.trimmed().toString());
     return check;
 }

@@ -131,6 +131,10 @@ private Q_SLOTS:
         row("no such day", {u"01"_s, u"FIN"_s, u"31/02/2026"_s}, u"N data_invalida - -"_s);
         row("not a date", {u"01"_s, u"FIN"_s, u"amanhã"_s}, u"N data_invalida - -"_s);
         row("unknown module", {u"01"_s, u"XYZ"_s, u"2026-12-10"_s}, u"N modulo_desconhecido - -"_s);
+        row("white space around each", {u" 01 "_s, u"\tfin\n"_s, u" 2026-12-01\r\n"_s},
+            u"S ok "_s + lanc);
+        row("module padded past its longest", {u"01"_s, u"     LANC     "_s, u"01/12/2026"_s},
+            u"S ok "_s + lanc);
         row("the date is judged first", {u"99"_s, u"XYZ"_s, u"x"_s}, u"N data_invalida - -"_s);
     }
     void rules() {
@@ -155,6 +159,9 @@ private Q_SLOTS:
                 QVERIFY(got.at(2).toString().contains(
                     QDate::fromString(day.toString(), Qt::ISODate).toString(u"dd/MM/yyyy"_s)));
         QCOMPARE(payload.toArray().at(1).toArray().at(1).toString(), u"data_invalida"_s);
+        // The text form is the same check.
+        const QJsonArray asText = Ask({check.join(u';')}).toArray().at(0).toArray();
+        QCOMPARE(asText, got);
     }
 
     void refusesMalformedLists() {

@@ -219,11 +219,13 @@ private Q_SLOTS:
         QByteArray nested = R"({"jsonrpc":"2.0","id":11,"method":"ping","params":[)";
         for (int i = 0; i < 70000; ++i)
             nested += i ? ",[]" : "[]";
-        QTest::newRow("all structure") << nested + "]}" << false << JsonRpc::InvalidRequest << none;
+        QTest::newRow("all structure")
+            << nested + "]}" << false << JsonRpc::InvalidRequest << QJsonValue(11);
         QByteArray values = R"({"jsonrpc":"2.0","id":12,"method":"ping","params":[)";
         for (int i = 0; i < 210000; ++i)
             values += i ? ",1" : "1";
-        QTest::newRow("all values") << values + "]}" << false << JsonRpc::InvalidRequest << none;
+        QTest::newRow("all values")
+            << values + "]}" << false << JsonRpc::InvalidRequest << QJsonValue(12);
         QTest::newRow("a lone number")
             << QByteArray("5") << false << JsonRpc::InvalidRequest << none;
         QTest::newRow("a lone text")
@@ -504,6 +506,46 @@ private Q_SLOTS:
             many.append(QJsonArray{});
         const QString got = Failure([&] { Client(m_server.Port())->Call(u"GetContOpe"_s, many); });
         QVERIFY2(got.contains(u"estrutura grande demais"_s), qPrintable(got));
+    }
+
+    // Too big to parse, yet answered with the request's id whenever a glance finds it, and with
+    // null when the id is one the reader would refuse or cannot be told. One array fewer is read
+    // and answered by the method (empty checks are its own refusal).
+    void structureTooLargeCarriesTheId_data() {
+        QTest::addColumn<QByteArray>("head");
+        QTest::addColumn<int>("arrays");
+        QTest::addColumn<QByteArray>("id");
+        QTest::addColumn<bool>("parsed");
+        const QByteArray ours(R"({"jsonrpc":"2.0","id":77,)");
+        QTest::newRow("largest read") << ours << 65533 << QByteArray("77") << true;
+        QTest::newRow("one array more") << ours << 65534 << QByteArray("77") << false;
+        QTest::newRow("text id") << QByteArray(R"({"id":"a-1","jsonrpc":"2.0",)") << 65534
+                                 << QByteArray(R"("a-1")") << false;
+        QTest::newRow("fraction") << QByteArray(R"({"id":7.5,"jsonrpc":"2.0",)") << 65534
+                                  << QByteArray("null") << false;
+        QTest::newRow("no id") << QByteArray(R"({"jsonrpc":"2.0",)") << 65534
+                               << QByteArray("null") << false;
+    }
+    void structureTooLargeCarriesTheId() {
+        QFETCH(QByteArray, head);
+        QFETCH(int, arrays);
+        QFETCH(QByteArray, id);
+        QFETCH(bool, parsed);
+        QByteArray checks;
+        for (int i = 0; i < arrays; ++i)
+            checks += i ? ",[]" : "[]";
+        RawWebSocket raw;
+        QVERIFY(raw.Open(m_server.Port()));
+        raw.Send(RawWebSocket::Frame(head + R"("method":"Ger09400.Periodo.Consulta","params":[[)" +
+                                     checks + "]]}"));
+        const QJsonObject answer = QJsonDocument::fromJson(raw.ReadMessage(20000)).object();
+        if (parsed)
+            QCOMPARE(answer[u"result"_s][u"error"_s][u"code"_s].toString(),
+                     u"invalid_argument"_s);
+        else
+            QCOMPARE(answer[u"error"_s][u"code"_s].toInt(), JsonRpc::InvalidRequest);
+        QCOMPARE(QJsonDocument(QJsonArray{answer[u"id"_s]}).toJson(QJsonDocument::Compact),
+                 "[" + id + "]");
     }
 
     void clientsLeavingMidCall() {
@@ -863,7 +905,7 @@ private Q_SLOTS:
                  u"O perfil '%1'%2 não permite Ger09400.rdmParamCtbl.SetParamGeral."_s.arg(
                      role, name.isEmpty() ? QString() : u" de "_s + name));
         QTRY_VERIFY2(QString::fromUtf8(server.Output())
-                         .contains(u" forbidden operador=%1 perfil=%2\n"_s.arg(
+                         .contains(u" forbidden operador=%1 perfil=%2 de=127.0.0.1\n"_s.arg(
                              name.isEmpty() ? u"-"_s : name, role)),
                      server.Output().constData());
     }
@@ -902,9 +944,14 @@ private Q_SLOTS:
                                            {{TChangeOp::Update, {u"N"_s}, {u"S"_s}}}})})
                      .ErrorCode,
                  u"forbidden"_s);
-        QTRY_VERIFY2(
-            server.Output().contains(" forbidden operador=joão (declarado) perfil=auditor\n"),
-            server.Output().constData());
+        // Any refusal, not only the role's: a method's own, and a fault of the protocol.
+        QCOMPARE(stated->Call(u"GetDataSaldEmpr"_s, {u"X"_s}).ErrorCode, u"invalid_argument"_s);
+        QVERIFY(!Failure([&] { stated->Call(u"Nada"_s, {}); }).isEmpty());
+        for (const char *status : {" forbidden", " invalid_argument", " -32601"})
+            QTRY_VERIFY2(server.Output().contains(
+                             QByteArray(status) +
+                             " operador=joão (declarado) perfil=auditor de=127.0.0.1\n"),
+                         server.Output().constData());
     }
 
     // The history records the operator a token names, whatever the client says it is; a token

@@ -340,6 +340,12 @@ private Q_SLOTS:
             << u"{\"method\":\"X\",\"params\":[[["_s << u"null"_s << u"X"_s << false;
         QTest::newRow("not an object") << u"[1,2]"_s << u"null"_s << QString() << false;
         QTest::newRow("empty") << QString() << u"null"_s << QString() << false;
+        QTest::newRow("id with a fraction")
+            << u"{\"id\":1.5,\"method\":\"X\"}"_s << u"null"_s << u"X"_s << true;
+        QTest::newRow("id out of range")
+            << u"{\"id\":1e20,\"method\":\"X\"}"_s << u"null"_s << u"X"_s << true;
+        QTest::newRow("whole id with an exponent")
+            << u"{\"id\":1e3,\"method\":\"X\"}"_s << u"1000"_s << u"X"_s << true;
         QTest::newRow("method not text")
             << u"{\"id\":1,\"method\":7}"_s << u"1"_s << QString() << true;
     }
