@@ -3,6 +3,7 @@
 #include "database.h"
 #include "datatransfer.h"
 #include "dbcopy.h"
+#include "historyprune.h"
 #include "serverlog.h"
 #include "serveroptions.h"
 #include "storedcheck.h"
@@ -204,6 +205,8 @@ int main(int argc, char **argv) {
         return StoredCheck::Command(QCoreApplication::arguments());
     if (DbCopy::Handles(QCoreApplication::arguments()))
         return DbCopy::Run(QCoreApplication::arguments());
+    if (HistoryPrune::Handles(QCoreApplication::arguments()))
+        return HistoryPrune::Run(QCoreApplication::arguments());
 
     ServerOptions options;
     QString error;

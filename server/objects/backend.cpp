@@ -5,6 +5,7 @@
 #include "cacheobject.h"
 #include "database.h"
 #include "gateobject.h"
+#include "historychain.h"
 #include "migrations.h"
 #include "paramctblobject.h"
 #include "seeds.h"
@@ -51,6 +52,7 @@ std::unique_ptr<Backend> Backend::Open(const QString &url, QString *error) {
         return nullptr;
     }
     ServerLog::Write(ServerLog::Level::Debug, u"dados verificados em %1 ms"_s.arg(timer.elapsed()));
+    WarnOnBrokenHistory(*database, url);
     if (!findings.isEmpty()) {
         *error = u"há registros que os clientes não conseguem ler, das empresas %1; veja-os com "
                  "ger-server check --db %2"_s.arg(StoredCheck::Companies(findings).join(u", "_s),
@@ -64,6 +66,30 @@ std::unique_ptr<Backend> Backend::Open(const QString &url, QString *error) {
     backend->m_gate = std::make_unique<GateObject>(*database);
     backend->m_database = std::move(database);
     return backend;
+}
+
+// The history's last rows, at every start: a tampered tail is said at once, in a bounded time
+// whatever the history's length. The whole chain is `ger-server check`'s.
+void Backend::WarnOnBrokenHistory(Database &database, const QString &url) {
+    constexpr qint64 TailRows = 1000;
+    try {
+        HistoryChain::Verdict verdict;
+        database.Transaction(Database::Access::Read,
+                             [&](QSqlDatabase &db) { verdict = HistoryChain::Verify(db, TailRows); });
+        if (verdict.First)
+            ServerLog::Write(ServerLog::Level::Warn,
+                             u"o histórico de alterações foi mexido por fora do servidor: %1; "
+                             "confira tudo com ger-server check --db %2"_s.arg(
+                                 verdict.First->Text(), Database::Redacted(url)));
+    } catch (const CallFailure &failure) {
+        ServerLog::Write(ServerLog::Level::Warn,
+                         u"não foi possível conferir o histórico de alterações: %1"_s.arg(
+                             failure.Message));
+    } catch (const QSqlError &failure) {
+        ServerLog::Write(ServerLog::Level::Warn,
+                         u"não foi possível conferir o histórico de alterações: %1"_s.arg(
+                             ServerLog::Escape(failure.text())));
+    }
 }
 
 QString Backend::Redacted(const QString &url) {

@@ -33,6 +33,7 @@ public:
 
 private:
     Backend();
+    static void WarnOnBrokenHistory(Database &database, const QString &url);
     std::unique_ptr<Database> m_database;
     std::unique_ptr<ParamCtblObject> m_paramCtbl;
     std::unique_ptr<CacheObject> m_cache;

@@ -1,5 +1,6 @@
 #include "changehistory.h"
 
+#include "historychain.h"
 #include "paramrecord.h"
 
 #include <QSqlQuery>
@@ -33,11 +34,11 @@ QString storedColumnList() {
 // The history's columns in the order every insert gives them.
 constexpr char HistoryColumns[] = "IDALTERACAO, NRSEQ, DTALTERACAO, NMOPERADOR, IDVERIFICADO, "
                                   "NMMETODO, IDOPERACAO, CDEMPRESA, NMCAMPO, TPCAMPO, "
-                                  "VLANTERIOR, VLNOVO";
+                                  "VLANTERIOR, VLNOVO, NRCADEIA, CDHASH";
 
-// Rows go in batches: one statement per this many rows.
-constexpr int RowsPerInsert = 50;
-constexpr int ColumnsPerRow = 12;
+// Rows go in batches: one statement per this many rows (a bulk apply writes thousands).
+constexpr int RowsPerInsert = 200;
+constexpr int ColumnsPerRow = 14;
 
 } // namespace
 
@@ -117,9 +118,27 @@ void ChangeHistory::AddClosing(const QString &code, const QString &isoDate) {
         m_rows.append({u"I"_s, code, u"FECHAMENTO"_s, u"date"_s, QString(), isoDate, false, true});
 }
 
+Database::Turn ChangeHistory::Turn() {
+    return g_recording ? Database::Turn::Alone : Database::Turn::Shared;
+}
+
 void ChangeHistory::Write(QSqlDatabase &db) {
+    if (m_rows.isEmpty())
+        return;
+    HistoryChain::Head head = HistoryChain::Lock(
+        db, db.driverName() == u"QPSQL"_s ? Database::Dialect::Postgres : Database::Dialect::Sqlite);
+    HistoryChain::Row link;
+    link.Id = m_id;
+    link.Time = m_time.toUTC().toString(Qt::ISODateWithMs);
+    link.Operator = m_caller.Operator.left(60);
+    link.Verified = m_caller.Verified ? u"S"_s : u"N"_s;
+    link.Method = m_method;
+    const QVariant time(m_time), id(m_id), who(link.Operator), verified(link.Verified),
+        method(m_method);
+
     const QString columns = QString::fromLatin1(HistoryColumns);
-    const QString oneRow = u"(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"_s;
+    const QString oneRow = u"(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"_s;
+    int numbered = 0;
     for (qsizetype first = 0; first < m_rows.size(); first += RowsPerInsert) {
         const qsizetype count = std::min<qsizetype>(RowsPerInsert, m_rows.size() - first);
         QStringList rows(count, oneRow);
@@ -128,23 +147,35 @@ void ChangeHistory::Write(QSqlDatabase &db) {
         int at = 0;
         for (qsizetype i = first; i < first + count; ++i) {
             const Row &row = m_rows.at(i);
-            insert.bindValue(at++, m_id);
-            insert.bindValue(at++, int(m_written + i + 1));
-            insert.bindValue(at++, m_time);
-            insert.bindValue(at++, m_caller.Operator.left(60));
-            insert.bindValue(at++, m_caller.Verified ? u"S"_s : u"N"_s);
-            insert.bindValue(at++, m_method);
+            link.Chain = ++head.Last;
+            link.Seq = row.Seq > 0 ? row.Seq : m_written + ++numbered;
+            link.Operation = row.Operation;
+            link.Company = row.Company;
+            link.Field = row.Field;
+            link.Type = row.Type;
+            link.Before = row.HasBefore ? row.Before : QString();
+            link.After = row.HasAfter ? row.After : QString();
+            head.LastHash = HistoryChain::Link(head.LastHash, link);
+            insert.bindValue(at++, id);
+            insert.bindValue(at++, link.Seq);
+            insert.bindValue(at++, time);
+            insert.bindValue(at++, who);
+            insert.bindValue(at++, verified);
+            insert.bindValue(at++, method);
             insert.bindValue(at++, row.Operation);
             insert.bindValue(at++, row.Company.isEmpty() ? QVariant() : QVariant(row.Company));
             insert.bindValue(at++, row.Field);
             insert.bindValue(at++, row.Type);
             insert.bindValue(at++, row.HasBefore ? QVariant(row.Before) : QVariant());
             insert.bindValue(at++, row.HasAfter ? QVariant(row.After) : QVariant());
+            insert.bindValue(at++, link.Chain);
+            insert.bindValue(at++, QString::fromLatin1(head.LastHash));
         }
         Q_ASSERT(at == count * ColumnsPerRow);
         Database::Exec(insert);
     }
-    m_written += int(m_rows.size());
+    HistoryChain::Advance(db, head.Last, head.LastHash);
+    m_written += numbered;
     m_rows.clear();
 }
 
@@ -191,7 +222,6 @@ void ChangeHistory::CaptureBulk(QSqlDatabase &db, Database::Dialect dialect,
 void ChangeHistory::WriteBulk(QSqlDatabase &db, Database::Dialect dialect) {
     if (!g_recording)
         return;
-    const bool postgres = dialect == Database::Dialect::Postgres;
     QStringList fields, before, after;
     int n = 0;
     for (const ParamRecord::Column &c : ParamRecord::StoredColumns()) {
@@ -205,32 +235,32 @@ void ChangeHistory::WriteBulk(QSqlDatabase &db, Database::Dialect dialect) {
         after.append(u"WHEN %1 THEN %2"_s.arg(n).arg(historyText(dialect, c, u"A"_s)));
     }
     // Every value's text against its text before, as Compare does: no value and "" are alike.
-    // A company's rows are numbered from its place in code order, field by field, so no sort
-    // over all the rows is needed.
+    // A company's rows are numbered from its place in code order, field by field. They come
+    // back here to be hashed into the chain in that order, and go in like any call's rows.
     const int stride = int(ParamRecord::StoredColumns().size());
-    const QString param = postgres ? u"CAST(? AS VARCHAR)"_s : u"?"_s;
     const QString sql =
-        u"INSERT INTO HISTALTERACAO (%8) "
-        "SELECT %1, %2 + (X.ORDEM - 1) * %3 + X.N, %4, %1, %1, %1, X.OP, "
-        "X.CDEMPRESA, X.NOME, X.TIPO, NULLIF(X.ANTES, ''), NULLIF(X.DEPOIS, '') FROM ("
+        u"SELECT X.ORDEM, X.N, X.OP, X.CDEMPRESA, X.NOME, X.TIPO, X.ANTES, X.DEPOIS FROM ("
         "SELECT B.ORDEM AS ORDEM, A.CDEMPRESA AS CDEMPRESA, F.column1 AS N, F.column2 AS NOME, "
         "F.column3 AS TIPO, CASE WHEN B.CDEMPRESA IS NULL THEN 'I' ELSE 'A' END AS OP, "
-        "COALESCE(CASE F.column1 %5 END, '') AS ANTES, "
-        "COALESCE(CASE F.column1 %6 END, '') AS DEPOIS "
+        "COALESCE(CASE F.column1 %1 END, '') AS ANTES, "
+        "COALESCE(CASE F.column1 %2 END, '') AS DEPOIS "
         "FROM HISTANTES B JOIN CONTOPECTBL A ON A.CDEMPRESA = B.EMPRESA "
-        "CROSS JOIN (VALUES %7) AS F) X WHERE X.ANTES <> X.DEPOIS"_s.arg(
-            param, postgres ? u"CAST(? AS INTEGER)"_s : u"?"_s, QString::number(stride),
-            postgres ? u"CAST(? AS TIMESTAMP)"_s : u"?"_s, before.join(u' '), after.join(u' '),
-            fields.join(u", "_s), QString::fromLatin1(HistoryColumns));
+        "CROSS JOIN (VALUES %3) AS F) X WHERE X.ANTES <> X.DEPOIS ORDER BY X.ORDEM, X.N"_s.arg(
+            before.join(u' '), after.join(u' '), fields.join(u", "_s));
     QSqlQuery q = Database::Prepare(db, sql);
-    int at = 0;
-    q.bindValue(at++, m_id);
-    q.bindValue(at++, m_written);
-    q.bindValue(at++, m_time);
-    q.bindValue(at++, m_caller.Operator.left(60));
-    q.bindValue(at++, m_caller.Verified ? u"S"_s : u"N"_s);
-    q.bindValue(at++, m_method);
+    q.setForwardOnly(true);
     Database::Exec(q);
+    while (q.next()) {
+        const QString was = q.value(6).toString(), now = q.value(7).toString();
+        Row row{q.value(2).toString(), q.value(3).toString(), q.value(4).toString(),
+                q.value(5).toString(), was, now, !was.isEmpty(), !now.isEmpty()};
+        row.Seq = m_written + (q.value(0).toLongLong() - 1) * stride + q.value(1).toLongLong();
+        m_rows.append(std::move(row));
+    }
+    q.finish();
+    const int written = m_written;
+    Write(db);
+    m_written = written;
     m_written += m_captured * stride;
     Database::ExecDirect(db, u"DELETE FROM HISTANTES"_s);
 }

@@ -36,8 +36,14 @@ public:
     // pseudo-field FECHAMENTO, so that the history's readers need nothing new to show it.
     void AddClosing(const QString &code, const QString &isoDate);
 
-    // REQUIRES: in the call's transaction, after the changes.
+    // Each row is numbered and hashed into the history's chain as it is written.
+    // REQUIRES: in the call's transaction, after the changes; on PostgreSQL, under the writers'
+    // exclusive turn (see Turn()).
     void Write(QSqlDatabase &db);
+
+    // The turn a writing call takes on PostgreSQL: the history's chain has one head, so writers
+    // that record history take it one at a time, in commit order.
+    static Database::Turn Turn();
 
     // A bulk write's history without a round trip per row: the companies `condition` names (on
     // column E.CDEMPRESA of EMPRESA; empty for all) are kept aside with their records before the
@@ -58,6 +64,7 @@ private:
         QString After;
         bool HasBefore;
         bool HasAfter;
+        qint64 Seq = 0; // NRSEQ; 0: the one after the call's rows so far
     };
     QString m_id;
     QDateTime m_time;

@@ -755,7 +755,7 @@ CallOutcome ParamCtblObject::setContOpe(const QJsonArray &params) {
             history.Write(db);
         };
         // Beside the other single-record writers, never beside a bulk apply.
-        m_database.Transaction(Database::Access::Write, apply, Database::Turn::Shared);
+        m_database.Transaction(Database::Access::Write, apply, ChangeHistory::Turn());
         return TResultEnvelope::Success();
     });
     return outcome;
@@ -779,7 +779,7 @@ CallOutcome ParamCtblObject::setParamGeral(const QJsonArray &params) {
                 history.Compare(QString(), before, ChangeHistory::GeneralOf(db));
             }
             history.Write(db);
-        });
+        }, ChangeHistory::Turn());
         return TResultEnvelope::Success();
     });
     return outcome;
@@ -894,7 +894,7 @@ CallOutcome ParamCtblObject::setUsuarioFechamentoPeriodo(const QJsonArray &param
             ChangeHistory history(u"setUsuarioFechamentoPeriodo"_s);
             history.AddClosing(code, QDate::fromString(date, u"dd/MM/yyyy"_s).toString(Qt::ISODate));
             history.Write(db);
-        });
+        }, ChangeHistory::Turn());
         return TResultEnvelope::Success();
     });
     return outcome;

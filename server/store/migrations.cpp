@@ -1,6 +1,7 @@
 #include "migrations.h"
 
 #include "database.h"
+#include "historychain.h"
 #include "serverlog.h"
 
 #include <QDateTime>
@@ -96,8 +97,24 @@ QStringList noticesV4(Database::Dialect dialect) {
     return out;
 }
 
+// The history as a hash chain (see historychain.h): each row's number in it and its hash, and the
+// chain's head and anchor. The rows already stored are chained once, after these statements.
+QStringList chainV5() {
+    return {
+        u"ALTER TABLE HISTALTERACAO ADD COLUMN NRCADEIA BIGINT"_s,
+        u"ALTER TABLE HISTALTERACAO ADD COLUMN CDHASH VARCHAR(64)"_s,
+        u"CREATE UNIQUE INDEX HISTALTERACAO_CADEIA ON HISTALTERACAO (NRCADEIA)"_s,
+        u"CREATE TABLE HISTCADEIA (IDCADEIA INTEGER NOT NULL PRIMARY KEY CHECK (IDCADEIA = 1), "
+        "NRULTIMO BIGINT NOT NULL, CDULTIMO VARCHAR(64) NOT NULL, NRANCORA BIGINT NOT NULL, "
+        "CDANCORA VARCHAR(64) NOT NULL)"_s,
+        u"INSERT INTO HISTCADEIA (IDCADEIA, NRULTIMO, CDULTIMO, NRANCORA, CDANCORA) VALUES "
+        "(1, 0, '%1', 0, '%1')"_s.arg(QLatin1StringView(HistoryChain::Start)),
+    };
+}
+constexpr int ChainVersion = 5;
+
 QVector<QStringList> all(Database::Dialect dialect) {
-    return {schemaV1(), indexesV2(), historyV3(), noticesV4(dialect)};
+    return {schemaV1(), indexesV2(), historyV3(), noticesV4(dialect), chainV5()};
 }
 
 int currentVersion(QSqlDatabase &db) {
@@ -197,6 +214,8 @@ bool Run(Database &database, QString *error) {
                 const QStringList steps = all(database.Kind()).at(version - 1);
                 for (const QString &sql : steps)
                     Database::ExecDirect(db, sql);
+                if (version == ChainVersion)
+                    HistoryChain::ChainUnchained(db);
                 QSqlQuery mark = Database::Prepare(
                     db, u"INSERT INTO SCHEMA_VERSION (VERSION, APPLIED) VALUES (?, ?)"_s);
                 mark.addBindValue(version);

@@ -1,6 +1,7 @@
 #include "storedcheck.h"
 
 #include "database.h"
+#include "historychain.h"
 #include "paramrecord.h"
 #include "serverlog.h"
 #include "serveroptions.h"
@@ -9,6 +10,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLocale>
 #include <QSqlError>
 #include <QStringDecoder>
 
@@ -213,8 +215,13 @@ int Command(const QStringList &arguments) {
     QElapsedTimer timer;
     timer.start();
     QList<Finding> findings;
+    std::optional<HistoryChain::Verdict> chain;
     try {
         findings = Run(*database, Scope::All);
+        database->Transaction(Database::Access::Read, [&](QSqlDatabase &db) {
+            if (db.tables().contains(u"HISTCADEIA"_s, Qt::CaseInsensitive))
+                chain = HistoryChain::Verify(db);
+        });
     } catch (const CallFailure &failure) {
         refuse(failure.Message);
         return 2;
@@ -230,6 +237,24 @@ int Command(const QStringList &arguments) {
                         .toUtf8()
                         .constData());
     }
+    const QLocale br(QLocale::Portuguese, QLocale::Brazil);
+    if (chain && chain->First) {
+        std::printf("%s\n", u"HISTALTERACAO\tcadeia do histórico rompida na %1"_s
+                                .arg(chain->First->Text())
+                                .toUtf8()
+                                .constData());
+    } else if (chain) {
+        // Written down elsewhere, the head shows later whether the chain was rewritten whole.
+        std::printf("%s\n", u"histórico: cadeia íntegra, %1 linhas conferidas; fim da cadeia na "
+                            "linha %2, hash %3"_s.arg(br.toString(chain->Rows))
+                                .arg(chain->At.Last)
+                                .arg(QString::fromLatin1(chain->At.LastHash))
+                                .toUtf8()
+                                .constData());
+    }
+    const bool broken = chain && chain->First;
+    if (findings.isEmpty() && broken)
+        return 1;
     if (findings.isEmpty()) {
         std::printf("%s\n", u"nada encontrado: os registros de %1 cabem nos campos dos clientes "
                             "(%2 ms)"_s.arg(Database::Redacted(options.Db))

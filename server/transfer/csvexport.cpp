@@ -2,6 +2,7 @@
 
 #include "csvimport.h"
 #include "database.h"
+#include "historychain.h"
 #include "paramrecord.h"
 
 #include <QDateTime>
@@ -13,11 +14,17 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-enum class Type { Text, Date, Timestamp, Amount };
+// UtcTime: the history's moment exactly as its chain hashes it (UTC, milliseconds).
+enum class Type { Text, Date, Timestamp, Amount, UtcTime };
 
 struct Column {
+    Column(QString name, Type type = Type::Text, QString expr = {})
+        : Name(std::move(name))
+        , ColumnType(type)
+        , Expr(std::move(expr)) {}
     QString Name;
     Type ColumnType = Type::Text;
+    QString Expr; // what is selected, when it is not the column itself
 };
 
 struct KindDef {
@@ -63,12 +70,15 @@ KindDef Find(const QString &kind) {
                  {u"DSDATA"_s},
                  {u"NMOPERADOR"_s},
                  {u"DTREGISTRO"_s, Type::Timestamp}}};
+    // In the chain's order, each row with the hash it follows, so the file verifies on its own
+    // (the first row follows the chain's anchor); rows outside the chain last.
     if (kind == u"historico"_s)
         return {u"HISTALTERACAO"_s,
-                u"DTALTERACAO, IDALTERACAO, NRSEQ"_s,
-                {{u"IDALTERACAO"_s},
+                u"NRCADEIA IS NULL, NRCADEIA, DTALTERACAO, IDALTERACAO, NRSEQ"_s,
+                {{u"NRCADEIA"_s},
+                 {u"IDALTERACAO"_s},
                  {u"NRSEQ"_s},
-                 {u"DTALTERACAO"_s, Type::Timestamp},
+                 {u"DTALTERACAO"_s, Type::UtcTime},
                  {u"NMOPERADOR"_s},
                  {u"IDVERIFICADO"_s},
                  {u"NMMETODO"_s},
@@ -77,7 +87,11 @@ KindDef Find(const QString &kind) {
                  {u"NMCAMPO"_s},
                  {u"TPCAMPO"_s},
                  {u"VLANTERIOR"_s},
-                 {u"VLNOVO"_s}}};
+                 {u"VLNOVO"_s},
+                 {u"CDHASHANTERIOR"_s, Type::Text,
+                  u"CASE WHEN NRCADEIA IS NULL THEN NULL ELSE COALESCE(LAG(CDHASH) OVER (ORDER "
+                  "BY NRCADEIA IS NULL, NRCADEIA), (SELECT CDANCORA FROM HISTCADEIA)) END"_s},
+                 {u"CDHASH"_s}}};
     return {};
 }
 
@@ -97,6 +111,8 @@ QString Formatted(const Column &column, const QVariant &value) {
     }
     case Type::Amount:
         return CsvImport::CentsText(CsvImport::StoredCents(value.toString()), u',');
+    case Type::UtcTime:
+        return HistoryChain::TimeText(value);
     case Type::Text:
         break;
     }
@@ -131,7 +147,7 @@ QStringList Kinds() {
 }
 
 bool Run(Database &database, const QString &kind, const QString &path, qint64 *rows,
-         QString *error) {
+         QString *error, const QString &condition) {
     const KindDef def = Find(kind);
     QFile file;
     const bool opened = path == u"-"_s ? file.open(stdout, QIODevice::WriteOnly)
@@ -142,9 +158,11 @@ bool Run(Database &database, const QString &kind, const QString &path, qint64 *r
         return false;
     }
     *rows = 0;
-    QStringList names;
-    for (const Column &c : def.Columns)
+    QStringList names, selected;
+    for (const Column &c : def.Columns) {
         names << c.Name;
+        selected << (c.Expr.isEmpty() ? c.Name : c.Expr);
+    }
     QByteArray buffer;
     const auto flush = [&] {
         if (file.write(buffer) != buffer.size())
@@ -160,8 +178,9 @@ bool Run(Database &database, const QString &kind, const QString &path, qint64 *r
             QSqlQuery q(db);
             q.setForwardOnly(true);
             q.setNumericalPrecisionPolicy(QSql::HighPrecision);
-            if (!q.exec(u"SELECT %1 FROM %2 ORDER BY %3"_s.arg(names.join(u", "_s), def.Table,
-                                                               def.Order)))
+            if (!q.exec(u"SELECT %1 FROM %2%3 ORDER BY %4"_s.arg(
+                    selected.join(u", "_s), def.Table,
+                    condition.isEmpty() ? QString() : u" WHERE "_s + condition, def.Order)))
                 throw q.lastError();
             while (q.next()) {
                 for (qsizetype i = 0; i < def.Columns.size(); ++i) {

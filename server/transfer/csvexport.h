@@ -13,8 +13,9 @@ namespace CsvExport {
 // "empresas", "saldos", "lancamentos", "parametros", "paramgeral", "fechamentos", "historico"
 QStringList Kinds();
 
-// `path` "-" is standard output. False with *error; *rows the data rows written.
+// `path` "-" is standard output. False with *error; *rows the data rows written. `condition`
+// (SQL, no parameters) keeps only the rows it holds for.
 bool Run(Database &database, const QString &kind, const QString &path, qint64 *rows,
-         QString *error);
+         QString *error, const QString &condition = {});
 
 } // namespace CsvExport

@@ -45,6 +45,9 @@ struct Column {
 struct Table {
     QString Name;
     QVector<Column> Columns;
+    // The schema itself gives the table its row (the history chain's head): the source's
+    // replaces it.
+    bool MadeBySchema = false;
 };
 
 // Parents first: every key to EMPRESA holds at each insert.
@@ -85,7 +88,16 @@ QVector<Table> Tables() {
           {u"NMCAMPO"_s},
           {u"TPCAMPO"_s},
           {u"VLANTERIOR"_s},
-          {u"VLNOVO"_s}}},
+          {u"VLNOVO"_s},
+          {u"NRCADEIA"_s, Type::Integer},
+          {u"CDHASH"_s}}},
+        {u"HISTCADEIA"_s,
+         {{u"IDCADEIA"_s, Type::Integer},
+          {u"NRULTIMO"_s, Type::Integer},
+          {u"CDULTIMO"_s},
+          {u"NRANCORA"_s, Type::Integer},
+          {u"CDANCORA"_s}},
+         true},
     };
 }
 
@@ -443,7 +455,7 @@ void CheckTarget(QSqlDatabase &db) {
                           "versão do ger-server"_s.arg(version)
                               .arg(Migrations::LatestVersion())};
     for (const Table &table : Tables()) {
-        if (!HasTable(db, table.Name))
+        if (table.MadeBySchema || !HasTable(db, table.Name))
             continue;
         QSqlQuery q(db);
         if (!q.exec(u"SELECT 1 FROM %1 LIMIT 1"_s.arg(table.Name)))
@@ -486,6 +498,8 @@ bool Copy(Database &from, Database &to, QList<TableResult> &results) {
         }
         const QVector<Table> tables = Tables();
         for (const Table &table : tables) {
+            if (table.MadeBySchema)
+                Database::ExecDirect(target, u"DELETE FROM %1"_s.arg(table.Name));
             std::optional<CopyIn> copy;
             if (PGconn *pg = CopyIn::Suits(table) ? CopyHandle(target) : nullptr)
                 copy.emplace(pg, table);

@@ -93,10 +93,10 @@ private Q_SLOTS:
         QVERIFY(m_seeded.ExecSql(
             {QStringLiteral("INSERT INTO HISTALTERACAO VALUES ('a-1', 1, "
                             "'2026-03-01T12:34:56.789Z', 'José', 'S', 'SetContOpe', 'A', '01', "
-                            "'DTINICCONT', 'date', '2026-01-01', NULL)"),
+                            "'DTINICCONT', 'date', '2026-01-01', NULL, 1, 'a1')"),
              QStringLiteral("INSERT INTO HISTALTERACAO VALUES ('a-1', 2, "
                             "'2026-03-01T12:34:56.789Z', 'José', 'N', 'SetContOpe', 'A', '01', "
-                            "'NMCAMPO', 'string', 'Ação; \"x\"', 'b')"),
+                            "'NMCAMPO', 'string', 'Ação; \"x\"', 'b', NULL, NULL)"),
              QStringLiteral("INSERT INTO FECHAPERIODO VALUES ('01', '12/2026', 'maria', "
                             "'2026-12-31 18:00:00.250')"),
              QStringLiteral(
@@ -120,7 +120,7 @@ private Q_SLOTS:
         QVERIFY2(r.Code == 0, qPrintable(r.Out + r.Err));
         for (const char *line :
              {"EMPRESA: 12 linhas, soma ok\n", "PARAMGERAL: 1 linha, soma ok\n",
-              "HISTALTERACAO: 2 linhas, soma ok\n", "cópia conferida: 7 tabelas"})
+              "HISTALTERACAO: 2 linhas, soma ok\n", "HISTCADEIA: 1 linha, soma ok\n", "cópia conferida: 8 tabelas"})
             QVERIFY2(r.Out.contains(QString::fromUtf8(line)), qPrintable(r.Out));
         QVERIFY2(!(r.Out + r.Err).contains(QStringLiteral("segredo")), qPrintable(r.Out));
         QVERIFY((r.Out + r.Err).contains(QStringLiteral(":***@")));
@@ -187,7 +187,8 @@ private Q_SLOTS:
             QVERIFY2(std::all_of(after.begin(), after.end(),
                                  [](const QString &t) {
                                      return t.endsWith(QStringLiteral("=0")) ||
-                                            t.startsWith(QStringLiteral("SCHEMA_VERSION="));
+                                            t.startsWith(QStringLiteral("SCHEMA_VERSION=")) ||
+                                            t == QStringLiteral("HISTCADEIA=1");
                                  }),
                      qPrintable(after.join(u' ')));
         else

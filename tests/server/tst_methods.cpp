@@ -707,6 +707,8 @@ private Q_SLOTS:
                              "COUNT(DISTINCT IDALTERACAO) FROM HISTALTERACAO GROUP BY CDEMPRESA "
                              "ORDER BY CDEMPRESA"_s),
                  (QStringList{u"07 %1 %1"_s.arg(rounds), u"08 %1 %1"_s.arg(rounds)}));
+        // One chain, unbroken, in the order the two committed.
+        QVERIFY2(m_fx.Check(&error), qPrintable(error));
     }
 
     // History off is for measuring its cost only: the write lands, no history row does, and the
@@ -1053,6 +1055,12 @@ private Q_SLOTS:
                     .toInt() > 20);
         QCOMPARE(m_fx.Column(u"SELECT DISTINCT NMMETODO FROM HISTALTERACAO"_s),
                  QStringList{u"setCadAuto"_s});
+        // Every row in the chain, numbered without a gap.
+        QCOMPARE(m_fx.Column(u"SELECT (COUNT(*) - MAX(NRCADEIA)) || ' ' || MIN(NRCADEIA) || ' ' "
+                             "|| COUNT(CDHASH) - COUNT(*) FROM HISTALTERACAO"_s),
+                 QStringList{u"0 1 0"_s});
+        QString error;
+        QVERIFY2(m_fx.Check(&error), qPrintable(error));
     }
 
     // A company planted by hand with a code no desktop can read stops an apply over "T" whole:

@@ -1,0 +1,159 @@
+#include "historyprune.h"
+
+#include "csvexport.h"
+#include "database.h"
+#include "historychain.h"
+#include "migrations.h"
+#include "serverlog.h"
+#include "serveroptions.h"
+
+#include <QDate>
+#include <QFile>
+#include <QLocale>
+
+#include <cstdio>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr int ExitFailure = 1;
+constexpr int ExitUsage = 2;
+
+void Print(FILE *to, const QString &text) {
+    std::fprintf(to, "%s\n", text.toUtf8().constData());
+}
+
+QString Usage() {
+    return u"uso: ger-server prune-history DATA ARQUIVO [--db URL | --config ARQUIVO]\n"
+           "     remove do histórico as alterações anteriores a DATA (dd/mm/aaaa ou aaaa-mm-dd), "
+           "gravando-as antes em ARQUIVO"_s;
+}
+
+QDate ParseDate(const QString &text) {
+    QDate date = QDate::fromString(text, u"dd/MM/yyyy"_s);
+    if (!date.isValid())
+        date = QDate::fromString(text, Qt::ISODate);
+    return date;
+}
+
+struct Plan {
+    HistoryChain::Verdict Chain;
+    qint64 Last = 0; // the last row to go; not above the anchor: nothing to do
+};
+
+} // namespace
+
+namespace HistoryPrune {
+
+bool Handles(const QStringList &arguments) {
+    return arguments.size() > 1 && arguments.at(1) == u"prune-history"_s;
+}
+
+int Run(const QStringList &arguments) {
+    const QString dateText = arguments.value(2);
+    const QString path = arguments.value(3);
+    const QDate before = ParseDate(dateText);
+    if (!before.isValid() || path.isEmpty() || path.startsWith(u"--"_s)) {
+        Print(stderr, Usage());
+        return ExitUsage;
+    }
+    ServerOptions options;
+    QString error, text;
+    if (!ServerOptions::Parse(QStringList{arguments.at(0)} + arguments.mid(4), options, &error,
+                              &text)) {
+        Print(stderr, u"ger-server: %1"_s.arg(error));
+        return ExitUsage;
+    }
+    if (!text.isEmpty()) {
+        Print(stdout, Usage() + u"\n\n"_s + text.trimmed());
+        return 0;
+    }
+    if (QFile::exists(path)) {
+        Print(stderr, u"ger-server: %1 já existe; o histórico removido vai para um arquivo "
+                      "novo"_s.arg(path));
+        return ExitFailure;
+    }
+    ServerLog::SetLevel(options.Level);
+    std::unique_ptr<Database> database =
+        Database::Open(options.Db, &error, u"ger-server prune-history"_s);
+    if (!database || !Migrations::Run(*database, &error)) {
+        Print(stderr, u"ger-server: não foi possível abrir %1: %2"_s.arg(
+                          Database::Redacted(options.Db), error));
+        return ExitFailure;
+    }
+    const QLocale br(QLocale::Portuguese, QLocale::Brazil);
+    int rc = 0;
+    try {
+        Plan plan;
+        database->Transaction(Database::Access::Read, [&](QSqlDatabase &db) {
+            plan.Chain = HistoryChain::Verify(db);
+            // The chain's prefix before the date: a row of a later moment ends it, so no row is
+            // removed while one before it in the chain stays.
+            QSqlQuery q = Database::Prepare(
+                db, u"SELECT MIN(NRCADEIA) FROM HISTALTERACAO WHERE DTALTERACAO >= ?"_s);
+            q.bindValue(0, before.toString(Qt::ISODate));
+            Database::Exec(q);
+            plan.Last = q.next() && !q.value(0).isNull() ? q.value(0).toLongLong() - 1
+                                                         : plan.Chain.At.Last;
+        });
+        if (plan.Chain.First) {
+            Print(stderr, u"ger-server: poda recusada: a cadeia do histórico está rompida na "
+                          "%1; nada foi removido"_s.arg(plan.Chain.First->Text()));
+            rc = ExitFailure;
+        } else if (plan.Last <= plan.Chain.At.Anchor) {
+            Print(stdout, u"nada a remover: nenhuma alteração anterior a %1"_s.arg(
+                              before.toString(u"dd/MM/yyyy"_s)));
+        } else {
+            const QString range = u"NRCADEIA > %1 AND NRCADEIA <= %2"_s.arg(plan.Chain.At.Anchor)
+                                      .arg(plan.Last);
+            qint64 rows = 0;
+            if (!CsvExport::Run(*database, u"historico"_s, path, &rows, &error, range)) {
+                QFile::remove(path);
+                Print(stderr, u"ger-server: poda recusada: %1; nada foi removido"_s.arg(error));
+                return ExitFailure;
+            }
+            QByteArray anchor;
+            database->Transaction(
+                Database::Access::Write,
+                [&](QSqlDatabase &db) {
+                    const HistoryChain::Head head =
+                        HistoryChain::Lock(db, database->Kind());
+                    if (head.Anchor != plan.Chain.At.Anchor)
+                        throw CallFailure{u"conflict"_s,
+                                          u"outra poda correu ao mesmo tempo"_s};
+                    QSqlQuery last = Database::Prepare(
+                        db, u"SELECT CDHASH FROM HISTALTERACAO WHERE NRCADEIA = ?"_s);
+                    last.bindValue(0, plan.Last);
+                    Database::Exec(last);
+                    if (!last.next())
+                        throw CallFailure{u"conflict"_s, u"a linha %1 sumiu"_s.arg(plan.Last)};
+                    anchor = last.value(0).toString().toLatin1();
+                    QSqlQuery prune = Database::Prepare(
+                        db, u"DELETE FROM HISTALTERACAO WHERE NRCADEIA <= ?"_s);
+                    prune.bindValue(0, plan.Last);
+                    Database::Exec(prune);
+                    QSqlQuery move = Database::Prepare(
+                        db, u"UPDATE HISTCADEIA SET NRANCORA = ?, CDANCORA = ? WHERE "
+                            "IDCADEIA = 1"_s);
+                    move.bindValue(0, plan.Last);
+                    move.bindValue(1, QString::fromLatin1(anchor));
+                    Database::Exec(move);
+                },
+                Database::Turn::Alone);
+            Print(stdout, u"%1 alterações anteriores a %2 gravadas em %3 e removidas do "
+                          "histórico; âncora da cadeia: linha %4, hash %5"_s
+                              .arg(br.toString(rows), before.toString(u"dd/MM/yyyy"_s), path)
+                              .arg(plan.Last)
+                              .arg(QString::fromLatin1(anchor)));
+        }
+    } catch (const CallFailure &failure) {
+        Print(stderr, u"ger-server: poda falhou: %1"_s.arg(failure.Message));
+        rc = ExitFailure;
+    }
+    Database::CloseThreadConnections();
+    database.reset();
+    return rc;
+}
+
+} // namespace HistoryPrune
