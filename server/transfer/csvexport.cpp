@@ -128,10 +128,11 @@ QByteArray Encoded(const QString &field, CsvExport::Encoding encoding, QString *
         return field.toUtf8();
     QByteArray bytes;
     bytes.reserve(field.size());
-    for (const QChar c : field) {
-        const char b = c.unicode() == 0 ? '\0' : Cp1252(c.unicode());
+    for (qsizetype i = 0; i < field.size(); ++i) {
+        const char16_t c = field.at(i).unicode();
+        const char b = c == 0 ? '\0' : Cp1252(c);
         if (b == '\0') {
-            *missing = c.isSurrogate() ? field.mid(&c - field.constData()).left(2) : QString(c);
+            *missing = field.mid(i, QChar::isHighSurrogate(c) ? 2 : 1);
             return {};
         }
         bytes += b;
