@@ -254,10 +254,6 @@ bool ServerOptions::ReadConfig(const QString &path, QStringList &arguments, QStr
     return true;
 }
 
-bool ServerOptions::IsCommand(const QString &word) {
-    return word == u"import"_s || word == u"export"_s || word == u"copy"_s || word == u"check"_s;
-}
-
 bool ServerOptions::Arrange(const QStringList &arguments, QStringList &arranged, QString *error) {
     QStringList operands, options;
     const QString fault = SortArguments(arguments, KnownOptions(), &operands, &options);

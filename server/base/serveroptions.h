@@ -31,8 +31,6 @@ struct ServerOptions {
     // Why a file the operator named cannot be read, in the words every command uses ("arquivo
     // não encontrado: PATH"); empty when it can.
     static QString UnreadableFile(const QString &path);
-    // The commands ger-server runs instead of serving.
-    static bool IsCommand(const QString &word);
 
     // False with *error set on a bad option; *text set (and true returned) for --help and
     // --version, which need nothing else to be right.
