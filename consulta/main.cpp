@@ -37,7 +37,6 @@ int usageError(const QString &text) {
     return 2;
 }
 
-
 // One check a line, EMPRESA;MODULO;DATA, blanks around each field dropped; empty lines and lines
 // starting with '#' skipped; LF or CRLF; UTF-8 with or without BOM. A file without any check is
 // a mistake (an empty export, a wrong name), never "everything allowed".
@@ -74,7 +73,8 @@ bool readChecksFile(const QString &path, QJsonArray &checks, QString *error) {
                                          parts.at(2).trimmed()));
     }
     if (checks.isEmpty()) {
-        *error = u"%1: nenhuma consulta no arquivo (só linhas em branco ou comentários)"_s.arg(path);
+        *error =
+            u"%1: nenhuma consulta no arquivo (só linhas em branco ou comentários)"_s.arg(path);
         return false;
     }
     return true;

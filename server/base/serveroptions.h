@@ -25,8 +25,8 @@ struct ServerOptions {
 
     // The command line as the commands read it: the command and its operands first, then the
     // options with their values, whichever order the operator typed them in. The options are the
-    // server's and the commands' own (--to, --encoding, --dry-run). False with *error on an option no command knows, one without its value, or a value given
-    // to an option that takes none.
+    // server's and the commands' own (--to, --encoding, --dry-run). False with *error on an option
+    // no command knows, one without its value, or a value given to an option that takes none.
     static bool Arrange(const QStringList &arguments, QStringList &arranged, QString *error);
     // Why a file the operator named cannot be read, in the words every command uses ("arquivo
     // não encontrado: PATH"); empty when it can.

@@ -142,14 +142,14 @@ QList<Finding> Orphans(QSqlDatabase &db, int limit) {
     for (const char *table : {"CONTOPECTBL", "SALDEMPR", "LANCCONT", "FECHAPERIODO"}) {
         const QString name = QLatin1StringView(table);
         QSqlQuery q = Database::Prepare(
-            db, u"SELECT CDEMPRESA, COUNT(*) FROM %1 t WHERE NOT EXISTS (SELECT 1 FROM EMPRESA e "
-                "WHERE e.CDEMPRESA = t.CDEMPRESA) GROUP BY CDEMPRESA ORDER BY CDEMPRESA"_s.arg(name));
+            db,
+            u"SELECT CDEMPRESA, COUNT(*) FROM %1 t WHERE NOT EXISTS (SELECT 1 FROM EMPRESA e "
+            "WHERE e.CDEMPRESA = t.CDEMPRESA) GROUP BY CDEMPRESA ORDER BY CDEMPRESA"_s.arg(name));
         q.setForwardOnly(true);
         Database::Exec(q);
         for (int found = 0; found < limit && q.next(); ++found) {
             const qint64 rows = q.value(1).toLongLong();
-            findings.append({name, Shown(q.value(0).toString().toUtf8()), QString(),
-                             u"CDEMPRESA"_s,
+            findings.append({name, Shown(q.value(0).toString().toUtf8()), QString(), u"CDEMPRESA"_s,
                              u"empresa que EMPRESA não tem (%1 %2)"_s.arg(
                                  br.toString(rows), rows == 1 ? u"linha"_s : u"linhas"_s),
                              true});
@@ -249,12 +249,12 @@ int Command(const QStringList &arguments) {
     try {
         findings = Run(*database, Scope::All);
     } catch (const CallFailure &failure) {
-        refuse(u"não foi possível ler %1: %2"_s.arg(Database::Redacted(options.Db),
-                                                    failure.Message));
+        refuse(
+            u"não foi possível ler %1: %2"_s.arg(Database::Redacted(options.Db), failure.Message));
         return ExitFailure;
     } catch (const QSqlError &failure) {
-        refuse(u"não foi possível ler %1: %2"_s.arg(Database::Redacted(options.Db),
-                                                    failure.text()));
+        refuse(
+            u"não foi possível ler %1: %2"_s.arg(Database::Redacted(options.Db), failure.text()));
         return ExitFailure;
     }
     QList<Finding> unreadable, orphans;
@@ -268,12 +268,12 @@ int Command(const QStringList &arguments) {
                         .constData());
     }
     if (findings.isEmpty()) {
-        std::printf("%s\n", u"nada encontrado: os registros de %1 cabem nos campos dos clientes "
-                            "e são de empresas cadastradas (%2 ms)"_s
-                                .arg(Database::Redacted(options.Db))
-                                .arg(timer.elapsed())
-                                .toUtf8()
-                                .constData());
+        std::printf("%s\n",
+                    u"nada encontrado: os registros de %1 cabem nos campos dos clientes "
+                    "e são de empresas cadastradas (%2 ms)"_s.arg(Database::Redacted(options.Db))
+                        .arg(timer.elapsed())
+                        .toUtf8()
+                        .constData());
         return 0;
     }
     if (!unreadable.isEmpty())

@@ -108,10 +108,10 @@ QString Formatted(const Column &column, const QVariant &value) {
 // Windows-1252 leaves unassigned are kept as those bytes, as the import reads them.
 char Cp1252(char16_t c) {
     static const QHash<char16_t, char> high = [] {
-        const char16_t table[32] = {
-            0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-            0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-            0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+        const char16_t table[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
         QHash<char16_t, char> map;
         for (int i = 0; i < 32; ++i)
             map.insert(table[i], char(0x80 + i));
@@ -185,11 +185,11 @@ bool Run(Database &database, const QString &kind, const QString &path, Encoding 
     QFile file;
     // The group's books, like its backups: its owner's alone, a file written before included.
     constexpr QFile::Permissions OwnerOnly = QFile::ReadOwner | QFile::WriteOwner;
-    const bool opened =
-        toStdout ? file.open(stdout, QIODevice::WriteOnly)
-                 : (file.setFileName(path),
-                    file.open(QIODevice::WriteOnly | QIODevice::Truncate, OwnerOnly) &&
-                        file.setPermissions(OwnerOnly));
+    const bool opened = toStdout
+                            ? file.open(stdout, QIODevice::WriteOnly)
+                            : (file.setFileName(path),
+                               file.open(QIODevice::WriteOnly | QIODevice::Truncate, OwnerOnly) &&
+                                   file.setPermissions(OwnerOnly));
     if (!opened) {
         *error = u"não foi possível escrever em %1: %2"_s.arg(path, file.errorString());
         return false;
@@ -236,9 +236,9 @@ bool Run(Database &database, const QString &kind, const QString &path, Encoding 
                             u"linha %1, coluna %2: o caractere %3 (U+%4) não existe em "
                             "Windows-1252; exporte com --encoding utf8-bom"_s.arg(*rows + 2)
                                 .arg(def.Columns[i].Name, missing)
-                                .arg(u"%1"_s.arg(uint(missing.toUcs4().value(0)), 4, 16,
-                                                 QChar(u'0'))
-                                         .toUpper())};
+                                .arg(
+                                    u"%1"_s.arg(uint(missing.toUcs4().value(0)), 4, 16, QChar(u'0'))
+                                        .toUpper())};
                     Append(buffer, bytes);
                 }
                 buffer += "\r\n";

@@ -540,7 +540,9 @@ public:
         CsvReader::Row row;
         QVariantList values;
         KeySet seen;
-        const auto blank = [](const QString &field) { return field.trimmed().isEmpty(); };
+        const auto blank = [](const QString &field) {
+            return field.trimmed().isEmpty();
+        };
         while (m_reader.Next(row)) {
             // Spreadsheets write the separators of unused columns after the data, and an empty
             // row of the sheet as separators alone.
@@ -999,10 +1001,14 @@ private:
     void count(const RowBuffer::Record &record, Result result, CsvImport::Outcome &out) {
         const auto counter = [&out](Result r) -> qint64 & {
             switch (r) {
-            case Result::Inserted: return out.Inserted;
-            case Result::Updated: return out.Updated;
-            case Result::Unchanged: return out.Unchanged;
-            case Result::Removed: break;
+            case Result::Inserted:
+                return out.Inserted;
+            case Result::Updated:
+                return out.Updated;
+            case Result::Unchanged:
+                return out.Unchanged;
+            case Result::Removed:
+                break;
             }
             return out.Removed;
         };
@@ -1120,8 +1126,8 @@ QString Outcome::Summary() const {
     return text;
 }
 
-Outcome Run(Database &database, const QString &kind, const QString &path,
-            const Progress &progress, bool dryRun) {
+Outcome Run(Database &database, const QString &kind, const QString &path, const Progress &progress,
+            bool dryRun) {
     Outcome out;
     const KindDef *def = Find(kind);
     out.Noun = def->Noun;

@@ -25,7 +25,7 @@ struct Outcome {
     bool Ok = false;
     QStringList Errors;    // "linha N, coluna X: motivo", the first MaxListedErrors
     qint64 ErrorCount = 0; // all of them
-    qint64 Rows = 0; // keys: a key the file repeats counts once
+    qint64 Rows = 0;       // keys: a key the file repeats counts once
     qint64 Inserted = 0, Updated = 0, Unchanged = 0, Removed = 0;
     qint64 WriteMs = 0;      // how long the writing pass held the database's write lock
     QString Summary() const; // "1.000 empresas: 12 novas, 988 alteradas, 0 iguais"

@@ -74,15 +74,21 @@ bool LooksUtf16(const QByteArray &head) {
     qsizetype zeros[2] = {0, 0};
     for (qsizetype i = 0; i < pairs * 2; ++i)
         zeros[i % 2] += head[i] == '\0' ? 1 : 0;
-    const auto most = [&](qsizetype n) { return n * 10 >= pairs * 9; };
-    const auto few = [&](qsizetype n) { return n * 10 <= pairs; };
+    const auto most = [&](qsizetype n) {
+        return n * 10 >= pairs * 9;
+    };
+    const auto few = [&](qsizetype n) {
+        return n * 10 <= pairs;
+    };
     return (most(zeros[0]) && few(zeros[1])) || (most(zeros[1]) && few(zeros[0]));
 }
 
 // The line "sep=;" Excel writes (and reads) before the header to name the separator, quoted or
 // not: the bytes it takes with its line break, 0 when the file has none.
 qsizetype SeparatorLine(const QByteArray &head, std::optional<char> &separator) {
-    const auto byte = [&](qsizetype i) { return i < head.size() ? head[i] : '\0'; };
+    const auto byte = [&](qsizetype i) {
+        return i < head.size() ? head[i] : '\0';
+    };
     qsizetype at = 0;
     const bool quoted = head.startsWith('"');
     at += quoted ? 1 : 0;

@@ -34,8 +34,9 @@ public:
             return;
         m_last.start();
         const QLocale br(QLocale::Portuguese, QLocale::Brazil);
-        const QString line = u"\rconferindo o arquivo: %1% (%2 linhas)  "_s.arg(
-            size > 0 ? read * 100 / size : 100).arg(br.toString(rows));
+        const QString line =
+            u"\rconferindo o arquivo: %1% (%2 linhas)  "_s.arg(size > 0 ? read * 100 / size : 100)
+                .arg(br.toString(rows));
         std::fputs(line.toUtf8().constData(), stderr);
         std::fflush(stderr);
         m_shown = m_checking = true;

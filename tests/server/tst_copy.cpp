@@ -99,9 +99,8 @@ private Q_SLOTS:
                             "'NMCAMPO', 'string', 'Ação; \"x\"', 'b')"),
              QStringLiteral("INSERT INTO FECHAPERIODO VALUES ('01', '12/2026', 'maria', "
                             "'2026-12-31 18:00:00.250')"),
-             QStringLiteral(
-                 "INSERT INTO LANCCONT VALUES (900001, '01', '2026-12-01', '1.1', "
-                 "1.01, 'S', 'N'), (900002, '02', '2026-12-02', '1.2', -0.5, 'N', 'S')"),
+             QStringLiteral("INSERT INTO LANCCONT VALUES (900001, '01', '2026-12-01', '1.1', "
+                            "1.01, 'S', 'N'), (900002, '02', '2026-12-02', '1.2', -0.5, 'N', 'S')"),
              QStringLiteral("UPDATE SALDEMPR SET VRSALDODEB = 1234.56 WHERE rowid = "
                             "(SELECT MIN(rowid) FROM SALDEMPR)")}));
     }

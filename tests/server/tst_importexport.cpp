@@ -311,8 +311,8 @@ private Q_SLOTS:
         const QString oneNew = u"1 empresas: 1 novas, 0 alteradas, 0 iguais"_s;
         QTest::newRow("sep= line") << u"empresas"_s << "sep=;\n" + e + "Z1;Nova\n" << oneNew;
         QTest::newRow("quoted sep= line naming the comma, CRLF")
-            << u"empresas"_s << QByteArray("\"sep=,\"\r\nCDEMPRESA,NMEMPRESA\r\nZ1,\"Nova; S.A.\"\r\n")
-            << oneNew;
+            << u"empresas"_s
+            << QByteArray("\"sep=,\"\r\nCDEMPRESA,NMEMPRESA\r\nZ1,\"Nova; S.A.\"\r\n") << oneNew;
         QTest::newRow("sep= line counts as line 1")
             << u"empresas"_s << QByteArray("sep=;\nCDEMPRESA;NOME\n")
             << u"linha 2: coluna desconhecida 'NOME'"_s;
@@ -324,7 +324,8 @@ private Q_SLOTS:
         QTest::newRow("unused columns and an empty sheet row")
             << u"empresas"_s << QByteArray("CDEMPRESA;NMEMPRESA;;\nZ1;Nova;;\n;;;\n") << oneNew;
         QTest::newRow("a field beyond the header with data")
-            << u"empresas"_s << e + "Z1;Nova;x\n" << u"linha 2: 3 campos, o cabeçalho tem 2"_s;
+            << u"empresas"_s << e + "Z1;Nova;x\n"
+            << u"linha 2: 3 campos, o cabeçalho tem 2"_s;
         const QString utf16 = u"está em UTF-16 (o \"Texto Unicode\" do Excel), que a importação "
                               "não lê: salve-o no Excel como \"CSV UTF-8 (Delimitado por "
                               "vírgulas)\" e importe de novo"_s;
@@ -393,8 +394,8 @@ private Q_SLOTS:
             << QStringList{u"--db"_s, u"@DB"_s, u"import"_s, u"empresas"_s, u"@FILE"_s} << 0
             << u"1 empresas: 1 novas, 0 alteradas, 0 iguais"_s;
         QTest::newRow("options between the operands")
-            << QStringList{u"import"_s, u"--dry-run"_s, u"empresas"_s, u"--db"_s, u"@DB"_s,
-                           u"@FILE"_s}
+            << QStringList{u"import"_s, u"--dry-run"_s, u"empresas"_s,
+                           u"--db"_s,   u"@DB"_s,       u"@FILE"_s}
             << 0 << u"1 empresas: 1 novas, 0 alteradas, 0 iguais (--dry-run: nada foi gravado)"_s;
         QTest::newRow("missing file")
             << QStringList{u"import"_s, u"empresas"_s, u"/nao/existe.csv"_s, u"--db"_s, u"@DB"_s}
@@ -469,13 +470,14 @@ private Q_SLOTS:
         QTest::newRow("utf8") << u"utf8"_s << QByteArray("Açúcar €") << QByteArray("CDEMPRESA;")
                               << QByteArray("Z1;Açúcar €\r\n");
         QTest::newRow("utf8-bom") << u"utf8-bom"_s << QByteArray("Açúcar")
-                                  << QByteArray("\xEF\xBB\xBF" "CDEMPRESA;NMEMPRESA\r\n")
+                                  << QByteArray("\xEF\xBB\xBF"
+                                                "CDEMPRESA;NMEMPRESA\r\n")
                                   << QByteArray("Z1;Açúcar\r\n");
         QTest::newRow("cp1252") << u"cp1252"_s << QByteArray("Açúcar € ŠÿÀ")
                                 << QByteArray("CDEMPRESA;")
-                                << QByteArray("Z1;A\xE7\xFA" "car \x80 \x8A\xFF\xC0\r\n");
-        QTest::newRow("cp1252 lacks ł") << u"cp1252"_s << QByteArray("Łódź")
-                                        << QByteArray()
+                                << QByteArray("Z1;A\xE7\xFA"
+                                              "car \x80 \x8A\xFF\xC0\r\n");
+        QTest::newRow("cp1252 lacks ł") << u"cp1252"_s << QByteArray("Łódź") << QByteArray()
                                         << QByteArray("linha 14, coluna NMEMPRESA: o caractere Ł "
                                                       "(U+0141) não existe em Windows-1252; "
                                                       "exporte com --encoding utf8-bom\n");
@@ -495,8 +497,7 @@ private Q_SLOTS:
         QVERIFY(old.open(QIODevice::WriteOnly));
         old.close();
         QVERIFY(old.setPermissions(old.permissions() | QFile::ReadOther | QFile::ReadGroup));
-        const Result r =
-            Command({u"export"_s, u"empresas"_s, path, u"--encoding"_s, encoding});
+        const Result r = Command({u"export"_s, u"empresas"_s, path, u"--encoding"_s, encoding});
         QFile file(path);
         if (head.isEmpty()) {
             QCOMPARE(r.Code, 1);
@@ -514,7 +515,8 @@ private Q_SLOTS:
         QCOMPARE(bytes.startsWith("\xEF\xBB\xBF"), encoding == u"utf8-bom"_s);
         // What the import reads back: the BOM and Windows-1252 both.
         const Result back = Command({u"import"_s, u"empresas"_s, path});
-        QVERIFY2(back.Out.endsWith(u"0 novas, 0 alteradas, 13 iguais\n"_s), qPrintable(back.Out + back.Err));
+        QVERIFY2(back.Out.endsWith(u"0 novas, 0 alteradas, 13 iguais\n"_s),
+                 qPrintable(back.Out + back.Err));
     }
 
     // The demo's amounts hold two decimals, as their columns do: an export reads them whole.

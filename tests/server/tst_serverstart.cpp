@@ -286,8 +286,10 @@ private Q_SLOTS:
                            u"DELETE FROM LANCCONT WHERE CDEMPRESA = '09'"_s,
                            u"DELETE FROM CONTOPECTBL WHERE CDEMPRESA = '09'"_s,
                            u"DELETE FROM EMPRESA WHERE CDEMPRESA = '09'"_s}
-            << 1 << QByteArray("SALDEMPR\tempresa \"09\"\t-\tCDEMPRESA\tempresa que EMPRESA "
-                               "não tem (33 linhas)\n") << 2;
+            << 1
+            << QByteArray("SALDEMPR\tempresa \"09\"\t-\tCDEMPRESA\tempresa que EMPRESA "
+                          "não tem (33 linhas)\n")
+            << 2;
     }
 
     void checkListsRowsClientsCannotRead() {
@@ -311,8 +313,8 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const Run run = RunServer({u"check"_s, u"--db"_s, u"sqlite:"_s + dir.filePath(u"x.db"_s)});
         QCOMPARE(run.ExitCode, 1);
-        QCOMPARE(run.Err, "ger-server: arquivo não encontrado: " + dir.filePath(u"x.db"_s).toUtf8() +
-                              '\n');
+        QCOMPARE(run.Err,
+                 "ger-server: arquivo não encontrado: " + dir.filePath(u"x.db"_s).toUtf8() + '\n');
         QVERIFY(!QFile::exists(dir.filePath(u"x.db"_s)));
     }
 
