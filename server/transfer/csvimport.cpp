@@ -21,6 +21,7 @@
 #include <libpq-fe.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -260,20 +261,31 @@ QVariant Bound(const ColumnDef &column, const QVariant &value) {
                : value;
 }
 
-// The keys of a file's rows, to count a key the file repeats once: 64-bit digests in one open
-// table, about 16 bytes a row. A digest two keys share would only move a row between the counts
-// of the report; what is written never depends on it.
-class KeySet final {
+// Which keys a file may repeat, told in one pass with little memory: a Bloom filter of the keys'
+// digests, sized from the file (up to a byte per 24 bytes of it, some 8 bits a row). A key it
+// takes for seen is only a candidate, whose rows the writing pass then follows; one that was not
+// repeated after all is counted as any other, so the counts stay exact.
+class KeyFilter final {
 public:
-    // True when the key was not there before.
-    bool Insert(quint64 key) {
-        key = key == 0 ? 1 : key;
-        if ((m_count + 1) * 4 > m_slots.size() * 3)
-            grow();
-        if (!place(m_slots, key))
-            return false;
-        ++m_count;
-        return true;
+    explicit KeyFilter(qint64 fileBytes) {
+        quint64 bits = 1 << 16;
+        while (bits * 2 <= quint64(fileBytes / 3) && bits < (quint64(1) << 36))
+            bits <<= 1;
+        m_words.assign(bits / 64, 0);
+        m_mask = bits - 1;
+    }
+    // True when every bit of the key was set already: it may have been seen.
+    bool SeenOrAdd(quint64 key) {
+        const quint64 h1 = Mix(key), h2 = Mix(key ^ 0x5851F42D4C957F2DULL) | 1;
+        bool seen = true;
+        for (quint64 i = 0; i < 4; ++i) {
+            const quint64 bit = (h1 + i * h2) & m_mask;
+            quint64 &word = m_words[bit / 64];
+            const quint64 flag = quint64(1) << (bit % 64);
+            seen = seen && (word & flag) != 0;
+            word |= flag;
+        }
+        return seen;
     }
 
     static quint64 Mix(quint64 x) {
@@ -284,28 +296,8 @@ public:
     }
 
 private:
-    static bool place(std::vector<quint64> &slots, quint64 key) {
-        const size_t mask = slots.size() - 1;
-        for (size_t at = Mix(key) & mask;; at = (at + 1) & mask) {
-            if (slots[at] == key)
-                return false;
-            if (slots[at] == 0) {
-                slots[at] = key;
-                return true;
-            }
-        }
-    }
-    void grow() {
-        std::vector<quint64> bigger(m_slots.empty() ? 1024 : m_slots.size() * 2, 0);
-        for (const quint64 key : m_slots) {
-            if (key != 0)
-                place(bigger, key);
-        }
-        m_slots.swap(bigger);
-    }
-
-    std::vector<quint64> m_slots;
-    size_t m_count = 0;
+    std::vector<quint64> m_words;
+    quint64 m_mask = 0;
 };
 
 // The checked rows between the two passes, in a temporary file, each value as it is bound: a
@@ -539,7 +531,7 @@ public:
         qint64 rows = 0;
         CsvReader::Row row;
         QVariantList values;
-        KeySet seen;
+        KeyFilter seen(m_reader.Size());
         const auto blank = [](const QString &field) {
             return field.trimmed().isEmpty();
         };
@@ -558,9 +550,13 @@ public:
                 continue;
             buffer.Append(row.Line, isRemoval(row), m_kind.Columns, values);
             const quint64 key = keyOf(values);
-            if (!seen.Insert(key))
-                m_repeated.insert(key);
+            if (seen.SeenOrAdd(key)) {
+                m_candidates.push_back(key);
+                if (m_candidates.size() >= 2 * m_compacted + 1024)
+                    compactCandidates();
+            }
         }
+        compactCandidates();
         if (progress.Checking)
             progress.Checking(rows, m_reader.Size(), m_reader.Size());
         if (!m_reader.Error().isEmpty())
@@ -580,7 +576,7 @@ public:
             this, [](Importer *i) { i->EndDirect(); });
         RowBuffer::Record record;
         QVariantList values;
-        m_firstOutcome.clear();
+        m_firstOutcome.assign(m_candidates.size(), NoOutcome);
         qint64 done = 0;
         while (buffer.Next(record)) {
             Recheck(db, record);
@@ -606,7 +602,7 @@ public:
             throw CallFailure{u"io"_s, error};
         RowBuffer::Record record;
         QVariantList values;
-        m_firstOutcome.clear();
+        m_firstOutcome.assign(m_candidates.size(), NoOutcome);
         qint64 done = 0;
         while (buffer.Next(record)) {
             decode(record, values);
@@ -661,7 +657,7 @@ public:
         return good;
     }
 
-    enum class Result { Inserted, Updated, Unchanged, Removed };
+    enum class Result : quint8 { Inserted, Updated, Unchanged, Removed };
 
     // Inserts, updates or removes the row's record; with `write` false, only tells which.
     Result Apply(QSqlDatabase &db, bool removal, const QVariantList &values, bool write) {
@@ -996,6 +992,13 @@ private:
         return found;
     }
 
+    void compactCandidates() {
+        std::sort(m_candidates.begin(), m_candidates.end());
+        m_candidates.erase(std::unique(m_candidates.begin(), m_candidates.end()),
+                           m_candidates.end());
+        m_compacted = m_candidates.size();
+    }
+
     // A key the file holds once is counted by what its row did; a key it repeats, once, by what
     // its rows did together: a change after "unchanged" makes it changed, a removal removed.
     void count(const RowBuffer::Record &record, Result result, CsvImport::Outcome &out) {
@@ -1012,25 +1015,24 @@ private:
             }
             return out.Removed;
         };
-        if (!m_repeated.isEmpty()) {
+        if (!m_candidates.empty()) {
             const quint64 key = keyOf(record);
-            if (m_repeated.contains(key)) {
-                const auto first = m_firstOutcome.constFind(key);
-                if (first != m_firstOutcome.constEnd()) {
-                    const Result prior = *first;
+            const auto at = std::lower_bound(m_candidates.cbegin(), m_candidates.cend(), key);
+            if (at != m_candidates.cend() && *at == key) {
+                quint8 &first = m_firstOutcome[size_t(at - m_candidates.cbegin())];
+                if (first != NoOutcome) {
+                    const Result prior = Result(first);
                     Result merged = prior;
                     if (result == Result::Removed && prior != Result::Removed)
                         merged = Result::Removed;
                     else if (prior == Result::Unchanged && result == Result::Updated)
                         merged = Result::Updated;
-                    if (merged != prior) {
-                        --counter(prior);
-                        ++counter(merged);
-                        m_firstOutcome[key] = merged;
-                    }
+                    --counter(prior);
+                    ++counter(merged);
+                    first = quint8(merged);
                     return;
                 }
-                m_firstOutcome.insert(key, result);
+                first = quint8(result);
             }
         }
         ++counter(result);
@@ -1048,8 +1050,8 @@ private:
             if (!m_kind.Columns[c].Key)
                 continue;
             h = m_kind.Columns[c].ColumnType == Type::Number
-                    ? KeySet::Mix(h ^ quint64(values[c].toLongLong()))
-                    : KeySet::Mix(h ^ digest(values[c].toString().toUtf8(), h));
+                    ? KeyFilter::Mix(h ^ quint64(values[c].toLongLong()))
+                    : KeyFilter::Mix(h ^ digest(values[c].toString().toUtf8(), h));
         }
         return h;
     }
@@ -1059,8 +1061,8 @@ private:
             if (!m_kind.Columns[c].Key)
                 continue;
             const RowBuffer::Value &v = record.Values[c];
-            h = v.IsNumber ? KeySet::Mix(h ^ quint64(v.Number))
-                           : KeySet::Mix(h ^ digest(v.Text, h));
+            h = v.IsNumber ? KeyFilter::Mix(h ^ quint64(v.Number))
+                           : KeyFilter::Mix(h ^ digest(v.Text, h));
         }
         return h;
     }
@@ -1083,8 +1085,11 @@ private:
     QString m_deleteSql, m_readSql, m_insertSql, m_updateSql;
     sqlite3 *m_handle = nullptr;
     sqlite3_stmt *m_insert = nullptr;
-    QSet<quint64> m_repeated; // keys the file holds more than once
-    QHash<quint64, Result> m_firstOutcome;
+    // The keys the file may hold more than once, in order, and what their rows did so far.
+    std::vector<quint64> m_candidates;
+    size_t m_compacted = 0;
+    static constexpr quint8 NoOutcome = 0xFF;
+    std::vector<quint8> m_firstOutcome;
 };
 
 } // namespace
