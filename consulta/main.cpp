@@ -37,9 +37,15 @@ int usageError(const QString &text) {
     return 2;
 }
 
-
+// One check a line, EMPRESA;MODULO;DATA, blanks around each field dropped; empty lines and lines
+// starting with '#' skipped; LF or CRLF; UTF-8 with or without BOM. A file without any check is
+// a mistake (an empty export, a wrong name), never "everything allowed".
 bool readChecksFile(const QString &path, QJsonArray &checks, QString *error) {
     QFile file(path);
+    if (!file.exists()) {
+        *error = u"Arquivo não encontrado: %1"_s.arg(path);
+        return false;
+    }
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
         *error = u"Não foi possível ler o arquivo %1"_s.arg(path);
         return false;
@@ -47,8 +53,11 @@ bool readChecksFile(const QString &path, QJsonArray &checks, QString *error) {
     int number = 0;
     while (!file.atEnd()) {
         ++number;
-        const QString line = QString::fromUtf8(file.readLine(4096)).trimmed();
-        if (line.isEmpty())
+        QString line = QString::fromUtf8(file.readLine(4096));
+        if (number == 1 && line.startsWith(QChar(0xFEFF)))
+            line.remove(0, 1);
+        line = line.trimmed();
+        if (line.isEmpty() || line.startsWith(u'#'))
             continue;
         const QStringList parts = line.split(u';');
         if (parts.size() != 3) {
@@ -62,6 +71,11 @@ bool readChecksFile(const QString &path, QJsonArray &checks, QString *error) {
         // As one text each: a request holds at most 65,536 arrays.
         checks.append(u"%1;%2;%3"_s.arg(parts.at(0).trimmed(), parts.at(1).trimmed(),
                                          parts.at(2).trimmed()));
+    }
+    if (checks.isEmpty()) {
+        *error =
+            u"%1: nenhuma consulta no arquivo (só linhas em branco ou comentários)"_s.arg(path);
+        return false;
     }
     return true;
 }
@@ -83,7 +97,10 @@ bool parse(const QStringList &arguments, Options &o, QString *error) {
     parser.addOption({u"ca-file"_s,
                       u"Certificados PEM a aceitar para wss:// além dos do sistema."_s,
                       u"ARQUIVO"_s});
-    parser.addOption({u"file"_s, u"Uma consulta EMPRESA;MODULO;DATA por linha."_s, u"ARQUIVO"_s});
+    parser.addOption({u"file"_s,
+                      u"Uma consulta EMPRESA;MODULO;DATA por linha; linhas vazias e as que "
+                      "começam com # são ignoradas."_s,
+                      u"ARQUIVO"_s});
     parser.addPositionalArgument(u"EMPRESA"_s, u"Código da empresa."_s);
     parser.addPositionalArgument(u"MODULO"_s, u"LANC, DFE, DFS, FIN, GPA, FIS ou VEXT."_s);
     parser.addPositionalArgument(u"DATA"_s, u"dd/mm/aaaa ou aaaa-mm-dd."_s);

@@ -199,20 +199,26 @@ int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(u"ger-server"_s);
     QCoreApplication::setApplicationVersion(QStringLiteral(GER_VERSION));
-    if (DataTransfer::Handles(QCoreApplication::arguments()))
-        return DataTransfer::Run(QCoreApplication::arguments());
-    if (argc > 1 && qstrcmp(argv[1], "check") == 0)
-        return StoredCheck::Command(QCoreApplication::arguments());
-    if (DbCopy::Handles(QCoreApplication::arguments()))
-        return DbCopy::Run(QCoreApplication::arguments());
-    if (HistoryPrune::Handles(QCoreApplication::arguments()))
-        return HistoryPrune::Run(QCoreApplication::arguments());
-
     ServerOptions options;
     QString error;
     QString text;
-    if (!ServerOptions::Parse(QCoreApplication::arguments(), options, &error, &text)) {
-        Refuse(error);
+    // A command line mistake is said on the terminal, in the commands' one form.
+    QStringList arguments;
+    if (!ServerOptions::Arrange(QCoreApplication::arguments(), arguments, &error)) {
+        std::fprintf(stderr, "ger-server: %s\n", error.toUtf8().constData());
+        return ExitUsage;
+    }
+    if (DataTransfer::Handles(arguments))
+        return DataTransfer::Run(arguments);
+    if (arguments.value(1) == u"check"_s)
+        return StoredCheck::Command(arguments);
+    if (DbCopy::Handles(arguments))
+        return DbCopy::Run(arguments);
+    if (HistoryPrune::Handles(arguments))
+        return HistoryPrune::Run(arguments);
+
+    if (!ServerOptions::Parse(arguments, options, &error, &text)) {
+        std::fprintf(stderr, "ger-server: %s\n", error.toUtf8().constData());
         return ExitUsage;
     }
     if (!text.isEmpty()) {

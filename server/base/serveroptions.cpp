@@ -4,6 +4,8 @@
 
 #include <QCommandLineParser>
 #include <QFile>
+#include <QFileInfo>
+#include <QHash>
 #include <QSet>
 #include <QUrl>
 
@@ -24,7 +26,16 @@ void Describe(QCommandLineParser &parser) {
         "historico} ARQUIVO|-: exporta no mesmo formato (- é a saída padrão).\n"
         "ger-server copy --db ORIGEM --to DESTINO: copia o banco inteiro (SQLite para "
         "PostgreSQL ou o contrário) para um destino sem dados e confere cada tabela; pare o "
-        "serviço antes."_s);
+        "serviço antes.\n"
+        "ger-server check: lista os registros que os clientes não conseguem ler e os saldos e "
+        "lançamentos de empresas que EMPRESA não tem, e confere a cadeia de hashes do histórico "
+        "de alterações; saída 0 nada encontrado, 1 encontrou ou não conseguiu ler o banco, 2 "
+        "linha de comando errada.\n"
+        "ger-server prune-history DATA ARQUIVO: grava em ARQUIVO e remove do histórico as "
+        "alterações anteriores a DATA; o que fica continua conferindo.\n"
+        "O comando vem antes ou depois das opções. import aceita --dry-run (só confere o arquivo "
+        "e diz o que faria, sem gravar); export aceita --encoding utf8|utf8-bom|cp1252 (utf8-bom "
+        "para o Excel atual, cp1252 para versões antigas)."_s);
     parser.addOption({{u"h"_s, u"help"_s}, u"Mostra esta ajuda e termina."_s});
     parser.addOption({{u"v"_s, u"version"_s}, u"Mostra a versão e termina."_s});
     parser.addOption({u"config"_s,
@@ -77,6 +88,87 @@ void Describe(QCommandLineParser &parser) {
                       "registro é o padrão)."_s});
 }
 
+// The commands' own options, which they take off the line before the server's are read: true
+// for one that takes a value.
+const QHash<QString, bool> &CommandOptions() {
+    static const QHash<QString, bool> own = {
+        {u"to"_s, true}, {u"encoding"_s, true}, {u"dry-run"_s, false}};
+    return own;
+}
+
+// Every option name ger-server knows, long and short: true for one that takes a value. Kept
+// beside Describe, which declares the same names to the parser.
+const QHash<QString, bool> &KnownOptions() {
+    static const QHash<QString, bool> known = [] {
+        QHash<QString, bool> all = CommandOptions();
+        for (const char *flag : {"h", "help", "v", "version", "no-history"})
+            all.insert(QString::fromLatin1(flag), false);
+        for (const char *valued :
+             {"config", "db", "listen", "seed", "token-file", "tls-cert", "tls-key", "log-level",
+              "allow-origin", "idle-timeout", "message-timeout", "write-wait"})
+            all.insert(QString::fromLatin1(valued), true);
+        return all;
+    }();
+    return known;
+}
+
+// What is wrong with the options among `arguments` (from index 1), each known to `known`;
+// empty when nothing is. Operands are left alone; `operands` receives them, `options` the rest.
+QString SortArguments(const QStringList &arguments, const QHash<QString, bool> &known,
+                      QStringList *operands, QStringList *options) {
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString &a = arguments.at(i);
+        if (a == u"--"_s) {
+            if (operands)
+                *operands += arguments.mid(i + 1);
+            break;
+        }
+        if (!a.startsWith(u'-') || a == u"-"_s) {
+            if (operands)
+                operands->append(a);
+            continue;
+        }
+        QStringList names;
+        QString shown = a;
+        const qsizetype equals = a.indexOf(u'=');
+        if (a.startsWith(u"--"_s)) {
+            names << a.mid(2, equals < 0 ? -1 : equals - 2);
+            shown = u"--"_s + names.constFirst();
+        } else {
+            // Single letters may come together, as in -hv.
+            for (const QChar c : a.mid(1, equals < 0 ? -1 : equals - 1))
+                names << QString(c);
+        }
+        bool takesNext = false;
+        for (qsizetype n = 0; n < names.size(); ++n) {
+            const auto found = known.constFind(names.at(n));
+            if (found == known.constEnd())
+                return u"opção desconhecida: %1 (veja ger-server --help)"_s.arg(
+                    names.size() > 1 ? u"-"_s + names.at(n) : shown);
+            const bool last = n + 1 == names.size();
+            if (!*found || !last) {
+                if (last && equals >= 0)
+                    return u"a opção %1 não leva valor"_s.arg(shown);
+                continue;
+            }
+            // A value that is the next option is a value forgotten: "--db --config x" must not
+            // open a database called "--config".
+            const QString value = equals >= 0 ? a.mid(equals + 1) : arguments.value(i + 1);
+            if (value.isEmpty() || (equals < 0 && value.startsWith(u"--"_s)))
+                return u"a opção %1 espera um valor"_s.arg(shown);
+            takesNext = equals < 0;
+        }
+        if (options)
+            options->append(a);
+        if (takesNext) {
+            ++i;
+            if (options)
+                options->append(arguments.at(i));
+        }
+    }
+    return {};
+}
+
 // The parser's own two headings, which Qt writes in English without its translations.
 QString PortugueseHelp(QString text) {
     text.replace(u"Usage: "_s, u"Uso: "_s);
@@ -117,7 +209,22 @@ bool ServerOptions::ParseListen(const QString &text, QHostAddress &address, quin
     return true;
 }
 
+QString ServerOptions::UnreadableFile(const QString &path) {
+    const QFileInfo info(path);
+    if (!info.exists())
+        return u"arquivo não encontrado: %1"_s.arg(path);
+    if (info.isDir())
+        return u"é uma pasta, não um arquivo: %1"_s.arg(path);
+    if (!info.isReadable())
+        return u"sem permissão para ler o arquivo: %1"_s.arg(path);
+    return {};
+}
+
 bool ServerOptions::ReadConfig(const QString &path, QStringList &arguments, QString *error) {
+    if (const QString fault = UnreadableFile(path); !fault.isEmpty()) {
+        *error = fault;
+        return false;
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
         *error = u"não foi possível ler o arquivo de configuração %1: %2"_s.arg(
@@ -150,8 +257,31 @@ bool ServerOptions::ReadConfig(const QString &path, QStringList &arguments, QStr
     return true;
 }
 
+bool ServerOptions::Arrange(const QStringList &arguments, QStringList &arranged, QString *error) {
+    QStringList operands, options;
+    const QString fault = SortArguments(arguments, KnownOptions(), &operands, &options);
+    if (!fault.isEmpty()) {
+        *error = fault;
+        return false;
+    }
+    arranged = QStringList{arguments.value(0)} + operands + options;
+    return true;
+}
+
 bool ServerOptions::Parse(const QStringList &arguments, ServerOptions &out, QString *error,
                           QString *text) {
+    static const QHash<QString, bool> serverOnly = [] {
+        QHash<QString, bool> known = KnownOptions();
+        for (auto it = CommandOptions().cbegin(); it != CommandOptions().cend(); ++it)
+            known.remove(it.key());
+        return known;
+    }();
+    // Qt's parser says what is wrong in English; these are the faults an operator makes.
+    if (const QString fault = SortArguments(arguments, serverOnly, nullptr, nullptr);
+        !fault.isEmpty()) {
+        *error = fault;
+        return false;
+    }
     QCommandLineParser parser;
     Describe(parser);
     if (!parser.parse(arguments)) {
@@ -181,6 +311,11 @@ bool ServerOptions::Parse(const QStringList &arguments, ServerOptions &out, QStr
                 merged << fromFile[i] << fromFile[i + 1];
         }
         merged += arguments.mid(1);
+        if (const QString fault = SortArguments(merged, serverOnly, nullptr, nullptr);
+            !fault.isEmpty()) {
+            *error = u"%1: %2"_s.arg(parser.value(u"config"_s), fault);
+            return false;
+        }
         if (!parser.parse(merged)) {
             *error = parser.errorText();
             return false;

@@ -23,6 +23,15 @@ struct ServerOptions {
     bool History = true;            // the change history of every write
     int WriteWaitSeconds = 25;      // a writing call's wait for another program's write
 
+    // The command line as the commands read it: the command and its operands first, then the
+    // options with their values, whichever order the operator typed them in. The options are the
+    // server's and the commands' own (--to, --encoding, --dry-run). False with *error on an option
+    // no command knows, one without its value, or a value given to an option that takes none.
+    static bool Arrange(const QStringList &arguments, QStringList &arranged, QString *error);
+    // Why a file the operator named cannot be read, in the words every command uses ("arquivo
+    // não encontrado: PATH"); empty when it can.
+    static QString UnreadableFile(const QString &path);
+
     // False with *error set on a bad option; *text set (and true returned) for --help and
     // --version, which need nothing else to be right.
     static bool Parse(const QStringList &arguments, ServerOptions &out, QString *error,

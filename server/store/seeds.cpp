@@ -140,13 +140,18 @@ void seedDemo(QSqlDatabase &db) {
         db, u"INSERT INTO SALDEMPR (CDEMPRESA, DTSALDEMPR, CDCONTA, VRSALDODEB, VRSALDOCRED) "
             "VALUES (?, ?, ?, ?, ?)"_s);
     const QStringList accounts = {u"1.1.01.001"_s, u"2.1.01.001"_s, u"3.1.01.001"_s};
+    // Amounts in cents, bound as the decimal text the column holds: half of an odd number of
+    // cents would take a third decimal NUMERIC(15,2) has no room for.
+    const auto decimal = [](qint64 cents) {
+        return u"%1.%2"_s.arg(cents / 100).arg(cents % 100, 2, 10, QChar(u'0'));
+    };
     const auto addBalance = [&](const QString &code, QDate date, const QString &account,
-                                double amount) {
+                                qint64 cents) {
         balance.bindValue(0, code);
         balance.bindValue(1, date.toString(Qt::ISODate));
         balance.bindValue(2, account);
-        balance.bindValue(3, amount);
-        balance.bindValue(4, amount / 2);
+        balance.bindValue(3, decimal(cents));
+        balance.bindValue(4, decimal(cents / 2));
         Database::Exec(balance);
     };
     for (const char *c : {"01", "02", "03", "04", "06", "07", "08", "09"}) {
@@ -154,11 +159,11 @@ void seedDemo(QSqlDatabase &db) {
         for (int month = 1; month <= 11; ++month) {
             const QDate end = QDate(2026, month, 1).addMonths(1).addDays(-1);
             for (int a = 0; a < accounts.size(); ++a)
-                addBalance(code, end, accounts.at(a), 1000.0 * month + 10 * a + code.toInt());
+                addBalance(code, end, accounts.at(a), 100 * (1000 * month + 10 * a + code.toInt()));
         }
     }
     // Already closed into next year: later than the end of its 2026 accounting period.
-    addBalance(u"04"_s, QDate(2027, 1, 31), accounts.at(0), 4321.09);
+    addBalance(u"04"_s, QDate(2027, 1, 31), accounts.at(0), 432109);
 
     QSqlQuery entry = Database::Prepare(
         db, u"INSERT INTO LANCCONT (NRLANC, CDEMPRESA, DTLANC, CDCONTA, VRLANC, IDEVOLUIDO, "
@@ -169,7 +174,7 @@ void seedDemo(QSqlDatabase &db) {
         entry.bindValue(1, code);
         entry.bindValue(2, date.toString(Qt::ISODate));
         entry.bindValue(3, accounts.at(number % accounts.size()));
-        entry.bindValue(4, 100.0 + number * 3.25);
+        entry.bindValue(4, decimal(10000 + number * 325));
         entry.bindValue(5, evolved ? u"S"_s : u"N"_s);
         entry.bindValue(6, recalc ? u"S"_s : u"N"_s);
         Database::Exec(entry);

@@ -137,6 +137,28 @@ QString CodeFault(const QString &code) {
     return Judge({u"CDEMPRESA"_s, Rule::Code, 2}, code.toUtf8());
 }
 
+QList<Finding> Orphans(QSqlDatabase &db, int limit) {
+    QList<Finding> findings;
+    const QLocale br(QLocale::Portuguese, QLocale::Brazil);
+    for (const char *table : {"CONTOPECTBL", "SALDEMPR", "LANCCONT", "FECHAPERIODO"}) {
+        const QString name = QLatin1StringView(table);
+        QSqlQuery q = Database::Prepare(
+            db,
+            u"SELECT CDEMPRESA, COUNT(*) FROM %1 t WHERE NOT EXISTS (SELECT 1 FROM EMPRESA e "
+            "WHERE e.CDEMPRESA = t.CDEMPRESA) GROUP BY CDEMPRESA ORDER BY CDEMPRESA"_s.arg(name));
+        q.setForwardOnly(true);
+        Database::Exec(q);
+        for (int found = 0; found < limit && q.next(); ++found) {
+            const qint64 rows = q.value(1).toLongLong();
+            findings.append({name, Shown(q.value(0).toString().toUtf8()), QString(), u"CDEMPRESA"_s,
+                             u"empresa que EMPRESA não tem (%1 %2)"_s.arg(
+                                 br.toString(rows), rows == 1 ? u"linha"_s : u"linhas"_s),
+                             true});
+        }
+    }
+    return findings;
+}
+
 QList<Finding> Run(Database &database, Scope scope, int limit) {
     QList<Finding> findings;
     const Database::Dialect dialect = database.Kind();
@@ -174,6 +196,10 @@ QList<Finding> Run(Database &database, Scope scope, int limit) {
             }
         });
     }
+    if (scope == Scope::All) {
+        database.Transaction(Database::Access::SingleRead,
+                             [&](QSqlDatabase &db) { findings += Orphans(db, limit); });
+    }
     return findings;
 }
 
@@ -188,29 +214,35 @@ QStringList Companies(const QList<Finding> &findings) {
 }
 
 int Command(const QStringList &arguments) {
+    constexpr int ExitFailure = 1;
+    constexpr int ExitUsage = 2;
     const auto refuse = [](const QString &text) {
-        ServerLog::Write(ServerLog::Level::Error, u"ger-server check: "_s + text);
+        std::fprintf(stderr, "ger-server: %s\n", text.toUtf8().constData());
     };
     ServerOptions options;
     QString error, text;
     if (!ServerOptions::Parse(QStringList{arguments.value(0)} + arguments.mid(2), options, &error,
                               &text)) {
         refuse(error);
-        return 2;
+        return ExitUsage;
     }
     if (!text.isEmpty()) {
         std::printf("%s\n", text.trimmed().toUtf8().constData());
         return 0;
     }
     // Opening a SQLite file that is not there would create an empty one, which checks clean.
-    if (options.Db.startsWith(u"sqlite:"_s) && !QFile::exists(options.Db.mid(7))) {
-        refuse(u"o banco %1 não existe"_s.arg(options.Db.mid(7)));
-        return 2;
+    if (options.Db.startsWith(u"sqlite:"_s)) {
+        if (const QString fault = ServerOptions::UnreadableFile(options.Db.mid(7));
+            !fault.isEmpty()) {
+            refuse(fault);
+            return ExitFailure;
+        }
     }
+    ServerLog::SetLevel(options.Level);
     std::unique_ptr<Database> database = Database::Open(options.Db, &error, u"ger-server check"_s);
     if (!database) {
         refuse(u"não foi possível abrir %1: %2"_s.arg(Database::Redacted(options.Db), error));
-        return 2;
+        return ExitFailure;
     }
     QElapsedTimer timer;
     timer.start();
@@ -223,13 +255,17 @@ int Command(const QStringList &arguments) {
                 chain = HistoryChain::Verify(db);
         });
     } catch (const CallFailure &failure) {
-        refuse(failure.Message);
-        return 2;
+        refuse(
+            u"não foi possível ler %1: %2"_s.arg(Database::Redacted(options.Db), failure.Message));
+        return ExitFailure;
     } catch (const QSqlError &failure) {
-        refuse(failure.text());
-        return 2;
+        refuse(
+            u"não foi possível ler %1: %2"_s.arg(Database::Redacted(options.Db), failure.text()));
+        return ExitFailure;
     }
+    QList<Finding> unreadable, orphans;
     for (const Finding &f : std::as_const(findings)) {
+        (f.Orphan ? orphans : unreadable).append(f);
         const QString where = f.Company.isEmpty() ? u"-"_s : u"empresa "_s + f.Company;
         std::printf("%s\n",
                     u"%1\t%2\t%3\t%4\t%5"_s
@@ -237,6 +273,26 @@ int Command(const QStringList &arguments) {
                         .toUtf8()
                         .constData());
     }
+    if (findings.isEmpty()) {
+        std::printf("%s\n",
+                    u"nada encontrado: os registros de %1 cabem nos campos dos clientes "
+                    "e são de empresas cadastradas (%2 ms)"_s.arg(Database::Redacted(options.Db))
+                        .arg(timer.elapsed())
+                        .toUtf8()
+                        .constData());
+    }
+    if (!unreadable.isEmpty())
+        std::printf("%s\n", u"%1 registro(s) que os clientes não conseguem ler, das empresas %2"_s
+                                .arg(unreadable.size())
+                                .arg(Companies(unreadable).join(u", "_s))
+                                .toUtf8()
+                                .constData());
+    if (!orphans.isEmpty())
+        std::printf("%s\n", u"registros de empresas que EMPRESA não tem: %1; cadastre as "
+                            "empresas ou apague os registros (a cópia para o PostgreSQL os "
+                            "recusa)"_s.arg(Companies(orphans).join(u", "_s))
+                                .toUtf8()
+                                .constData());
     const QLocale br(QLocale::Portuguese, QLocale::Brazil);
     if (chain && chain->First) {
         std::printf("%s\n", u"HISTALTERACAO\tcadeia do histórico rompida na %1"_s
@@ -252,23 +308,7 @@ int Command(const QStringList &arguments) {
                                 .toUtf8()
                                 .constData());
     }
-    const bool broken = chain && chain->First;
-    if (findings.isEmpty() && broken)
-        return 1;
-    if (findings.isEmpty()) {
-        std::printf("%s\n", u"nada encontrado: os registros de %1 cabem nos campos dos clientes "
-                            "(%2 ms)"_s.arg(Database::Redacted(options.Db))
-                                .arg(timer.elapsed())
-                                .toUtf8()
-                                .constData());
-        return 0;
-    }
-    std::printf("%s\n", u"%1 registro(s) que os clientes não conseguem ler, das empresas %2"_s
-                            .arg(findings.size())
-                            .arg(Companies(findings).join(u", "_s))
-                            .toUtf8()
-                            .constData());
-    return 1;
+    return findings.isEmpty() && !(chain && chain->First) ? 0 : ExitFailure;
 }
 
 } // namespace StoredCheck

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 class Database;
+class QSqlDatabase;
 
 // Rows that a client cannot read back: a company code that is not two characters, a text longer
 // than the size its packet declares, control characters, a flag other than S/N, invalid UTF-8.
@@ -18,6 +19,7 @@ struct Finding {
     QString Key;     // what tells the row apart inside its company, when anything does
     QString Column;
     QString Reason; // Portuguese
+    bool Orphan = false; // rows of a company EMPRESA does not hold
 };
 
 // One statement per table selects the suspects (length, a character outside printable ASCII,
@@ -30,6 +32,11 @@ enum class Scope {
 };
 QList<Finding> Run(Database &database, Scope scope, int limit = 1000);
 
+// The companies EMPRESA does not hold that rows of the tables referring to it name: one finding
+// per table and company, with the count of its rows, at most `limit` per table. These rows keep
+// PostgreSQL from taking a copy of the database. Throws like Run.
+QList<Finding> Orphans(QSqlDatabase &db, int limit = 1000);
+
 // Why a company code cannot be served; empty when it can.
 QString CodeFault(const QString &code);
 
@@ -38,7 +45,8 @@ QString CodeFault(const QString &code);
 QStringList Companies(const QList<Finding> &findings);
 
 // `ger-server check`: the same options as the server (--db, --config), prints each finding on
-// stdout; 0 when nothing was found, 1 when something was, 2 when the database could not be read.
+// stdout; 0 when nothing was found, 1 when something was or the database could not be read, 2
+// on a wrong command line.
 int Command(const QStringList &arguments);
 
 } // namespace StoredCheck

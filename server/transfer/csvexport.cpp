@@ -7,6 +7,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QHash>
 
 #include <cstdio>
 
@@ -119,9 +120,44 @@ QString Formatted(const Column &column, const QVariant &value) {
     return value.toString();
 }
 
+// A character Windows-1252 holds, as its byte; 0 when it holds none. The C1 codes that
+// Windows-1252 leaves unassigned are kept as those bytes, as the import reads them.
+char Cp1252(char16_t c) {
+    static const QHash<char16_t, char> high = [] {
+        const char16_t table[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+        QHash<char16_t, char> map;
+        for (int i = 0; i < 32; ++i)
+            map.insert(table[i], char(0x80 + i));
+        return map;
+    }();
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
+        return char(c);
+    return high.value(c, '\0');
+}
+
+// The field's bytes in `encoding`; the first character Windows-1252 lacks, in *missing.
+QByteArray Encoded(const QString &field, CsvExport::Encoding encoding, QString *missing) {
+    if (encoding != CsvExport::Encoding::Windows1252)
+        return field.toUtf8();
+    QByteArray bytes;
+    bytes.reserve(field.size());
+    for (qsizetype i = 0; i < field.size(); ++i) {
+        const char16_t c = field.at(i).unicode();
+        const char b = c == 0 ? '\0' : Cp1252(c);
+        if (b == '\0') {
+            *missing = field.mid(i, QChar::isHighSurrogate(c) ? 2 : 1);
+            return {};
+        }
+        bytes += b;
+    }
+    return bytes;
+}
+
 // Quotes only where the reader needs them, so a plain file stays plain.
-void Append(QByteArray &out, const QString &field) {
-    const QByteArray bytes = field.toUtf8();
+void Append(QByteArray &out, const QByteArray &bytes) {
     const bool quote = bytes.contains(';') || bytes.contains('"') || bytes.contains('\n') ||
                        bytes.contains('\r') || bytes.startsWith(' ') || bytes.endsWith(' ');
     if (!quote) {
@@ -146,13 +182,30 @@ QStringList Kinds() {
             u"paramgeral"_s, u"fechamentos"_s, u"historico"_s};
 }
 
-bool Run(Database &database, const QString &kind, const QString &path, qint64 *rows,
-         QString *error, const QString &condition) {
+bool ParseEncoding(const QString &name, Encoding &encoding) {
+    if (name == u"utf8"_s)
+        encoding = Encoding::Utf8;
+    else if (name == u"utf8-bom"_s)
+        encoding = Encoding::Utf8Bom;
+    else if (name == u"cp1252"_s)
+        encoding = Encoding::Windows1252;
+    else
+        return false;
+    return true;
+}
+
+bool Run(Database &database, const QString &kind, const QString &path, Encoding encoding,
+         qint64 *rows, QString *error, const QString &condition) {
     const KindDef def = Find(kind);
+    const bool toStdout = path == u"-"_s;
     QFile file;
-    const bool opened = path == u"-"_s ? file.open(stdout, QIODevice::WriteOnly)
-                                       : (file.setFileName(path),
-                                          file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    // The group's books, like its backups: its owner's alone, a file written before included.
+    constexpr QFile::Permissions OwnerOnly = QFile::ReadOwner | QFile::WriteOwner;
+    const bool opened = toStdout
+                            ? file.open(stdout, QIODevice::WriteOnly)
+                            : (file.setFileName(path),
+                               file.open(QIODevice::WriteOnly | QIODevice::Truncate, OwnerOnly) &&
+                                   file.setPermissions(OwnerOnly));
     if (!opened) {
         *error = u"não foi possível escrever em %1: %2"_s.arg(path, file.errorString());
         return false;
@@ -170,11 +223,18 @@ bool Run(Database &database, const QString &kind, const QString &path, qint64 *r
                               u"falha ao escrever em %1: %2"_s.arg(path, file.errorString())};
         buffer.clear();
     };
+    const auto fail = [&](const QString &why) {
+        *error = why;
+        if (!toStdout)
+            file.remove();
+        return false;
+    };
     try {
         // One read transaction: the file is one moment of the database.
         database.Transaction(Database::Access::Read, [&](QSqlDatabase &db) {
             *rows = 0;
-            buffer = names.join(u';').toUtf8() + "\r\n";
+            buffer = encoding == Encoding::Utf8Bom ? QByteArray("\xEF\xBB\xBF") : QByteArray();
+            buffer += names.join(u';').toUtf8() + "\r\n";
             QSqlQuery q(db);
             q.setForwardOnly(true);
             q.setNumericalPrecisionPolicy(QSql::HighPrecision);
@@ -182,11 +242,23 @@ bool Run(Database &database, const QString &kind, const QString &path, qint64 *r
                     selected.join(u", "_s), def.Table,
                     condition.isEmpty() ? QString() : u" WHERE "_s + condition, def.Order)))
                 throw q.lastError();
+            QString missing;
             while (q.next()) {
                 for (qsizetype i = 0; i < def.Columns.size(); ++i) {
                     if (i > 0)
                         buffer += ';';
-                    Append(buffer, Formatted(def.Columns[i], q.value(int(i))));
+                    const QString field = Formatted(def.Columns[i], q.value(int(i)));
+                    const QByteArray bytes = Encoded(field, encoding, &missing);
+                    if (!missing.isEmpty())
+                        throw CallFailure{
+                            u"refused"_s,
+                            u"linha %1, coluna %2: o caractere %3 (U+%4) não existe em "
+                            "Windows-1252; exporte com --encoding utf8-bom"_s.arg(*rows + 2)
+                                .arg(def.Columns[i].Name, missing)
+                                .arg(
+                                    u"%1"_s.arg(uint(missing.toUcs4().value(0)), 4, 16, QChar(u'0'))
+                                        .toUpper())};
+                    Append(buffer, bytes);
                 }
                 buffer += "\r\n";
                 ++*rows;
@@ -196,13 +268,10 @@ bool Run(Database &database, const QString &kind, const QString &path, qint64 *r
             flush();
         });
     } catch (const CallFailure &failure) {
-        *error = failure.Message;
-        return false;
+        return fail(failure.Message);
     }
-    if (!file.flush()) {
-        *error = u"falha ao escrever em %1: %2"_s.arg(path, file.errorString());
-        return false;
-    }
+    if (!file.flush())
+        return fail(u"falha ao escrever em %1: %2"_s.arg(path, file.errorString()));
     return true;
 }
 

@@ -13,9 +13,15 @@ namespace CsvExport {
 // "empresas", "saldos", "lancamentos", "parametros", "paramgeral", "fechamentos", "historico"
 QStringList Kinds();
 
-// `path` "-" is standard output. False with *error; *rows the data rows written. `condition`
-// (SQL, no parameters) keeps only the rows it holds for.
-bool Run(Database &database, const QString &kind, const QString &path, qint64 *rows,
-         QString *error, const QString &condition = {});
+// UTF-8 as the import reads it; with a BOM, which Excel needs to take it for UTF-8; or
+// Windows-1252 for Excel versions that know no UTF-8, refusing any character it lacks.
+enum class Encoding { Utf8, Utf8Bom, Windows1252 };
+bool ParseEncoding(const QString &name, Encoding &encoding); // "utf8", "utf8-bom", "cp1252"
+
+// `path` "-" is standard output; a file is created readable by its owner only, and one that
+// fails is removed. False with *error; *rows the data rows written. `condition` (SQL, no
+// parameters) keeps only the rows it holds for.
+bool Run(Database &database, const QString &kind, const QString &path, Encoding encoding,
+         qint64 *rows, QString *error, const QString &condition = {});
 
 } // namespace CsvExport

@@ -21,8 +21,10 @@
 #include <libpq-fe.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -42,6 +44,7 @@ struct ColumnDef {
 struct KindDef {
     QString Table;
     QString Noun;
+    bool Feminine = false; // "novas" or "novos"
     QVector<ColumnDef> Columns;
     bool RefersToCompany = false; // CDEMPRESA must be in EMPRESA
     bool UniqueKey = false;       // the table refuses a second row with the same key
@@ -52,6 +55,7 @@ const KindDef *Find(const QString &kind) {
         {u"empresas"_s,
          {u"EMPRESA"_s,
           u"empresas"_s,
+          true,
           {{u"CDEMPRESA"_s, Type::Code, 2, true},
            {u"NMEMPRESA"_s, Type::Text, 40},
            {u"REMOVER"_s, Type::Flag, 1, false, false, false}},
@@ -60,6 +64,7 @@ const KindDef *Find(const QString &kind) {
         {u"saldos"_s,
          {u"SALDEMPR"_s,
           u"saldos"_s,
+          false,
           {{u"CDEMPRESA"_s, Type::Code, 2, true},
            {u"DTSALDEMPR"_s, Type::Date, 0, true},
            {u"CDCONTA"_s, Type::Text, 20, true},
@@ -69,6 +74,7 @@ const KindDef *Find(const QString &kind) {
         {u"lancamentos"_s,
          {u"LANCCONT"_s,
           u"lançamentos"_s,
+          false,
           {{u"NRLANC"_s, Type::Number, 0, true},
            {u"CDEMPRESA"_s, Type::Code, 2},
            {u"DTLANC"_s, Type::Date},
@@ -255,6 +261,45 @@ QVariant Bound(const ColumnDef &column, const QVariant &value) {
                : value;
 }
 
+// Which keys a file may repeat, told in one pass with little memory: a Bloom filter of the keys'
+// digests, sized from the file (up to a byte per 24 bytes of it, some 8 bits a row). A key it
+// takes for seen is only a candidate, whose rows the writing pass then follows; one that was not
+// repeated after all is counted as any other, so the counts stay exact.
+class KeyFilter final {
+public:
+    explicit KeyFilter(qint64 fileBytes) {
+        quint64 bits = 1 << 16;
+        while (bits * 2 <= quint64(fileBytes / 3) && bits < (quint64(1) << 36))
+            bits <<= 1;
+        m_words.assign(bits / 64, 0);
+        m_mask = bits - 1;
+    }
+    // True when every bit of the key was set already: it may have been seen.
+    bool SeenOrAdd(quint64 key) {
+        const quint64 h1 = Mix(key), h2 = Mix(key ^ 0x5851F42D4C957F2DULL) | 1;
+        bool seen = true;
+        for (quint64 i = 0; i < 4; ++i) {
+            const quint64 bit = (h1 + i * h2) & m_mask;
+            quint64 &word = m_words[bit / 64];
+            const quint64 flag = quint64(1) << (bit % 64);
+            seen = seen && (word & flag) != 0;
+            word |= flag;
+        }
+        return seen;
+    }
+
+    static quint64 Mix(quint64 x) {
+        x += 0x9E3779B97F4A7C15ULL;
+        x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
+        x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
+        return x ^ (x >> 31);
+    }
+
+private:
+    std::vector<quint64> m_words;
+    quint64 m_mask = 0;
+};
+
 // The checked rows between the two passes, in a temporary file, each value as it is bound: a
 // number, or text (UTF-8; amounts as "-1234.50"). The writing pass then only binds, and a file
 // of millions of rows costs disk, not memory.
@@ -418,6 +463,10 @@ public:
                                                      : m_reader.Error());
             return false;
         }
+        // Excel ends every line with a separator when a column beyond the data was ever used.
+        while (header.Fields.size() > 1 && header.Fields.constLast().trimmed().isEmpty())
+            header.Fields.removeLast();
+        const QString at = u"linha %1"_s.arg(header.Line);
         m_positions.fill(-1, m_kind.Columns.size());
         for (qsizetype i = 0; i < header.Fields.size(); ++i) {
             const QString name = header.Fields[i].trimmed().toUpper();
@@ -427,16 +476,16 @@ public:
                     found = c;
             }
             if (found < 0)
-                addError(out, u"linha 1: coluna desconhecida %1 (as colunas de %2 são %3)"_s.arg(
-                                  Quoted(header.Fields[i]), m_kind.Noun, columnNames()));
+                addError(out, u"%1: coluna desconhecida %2 (as colunas de %3 são %4)"_s.arg(
+                                  at, Quoted(header.Fields[i]), m_kind.Noun, columnNames()));
             else if (m_positions[found] >= 0)
-                addError(out, u"linha 1: coluna %1 repetida"_s.arg(name));
+                addError(out, u"%1: coluna %2 repetida"_s.arg(at, name));
             else
                 m_positions[found] = i;
         }
         for (qsizetype c = 0; c < m_kind.Columns.size(); ++c) {
             if (m_positions[c] < 0 && m_kind.Columns[c].Needed)
-                addError(out, u"linha 1: falta a coluna %1"_s.arg(m_kind.Columns[c].Name));
+                addError(out, u"%1: falta a coluna %2"_s.arg(at, m_kind.Columns[c].Name));
         }
         m_fieldCount = header.Fields.size();
         return out.ErrorCount == 0;
@@ -477,15 +526,39 @@ public:
 
     // The first pass: every row checked, the good ones kept for the writing pass while the file
     // has no fault. Returns the rows read.
-    qint64 CheckAll(QSqlDatabase &db, RowBuffer &buffer, CsvImport::Outcome &out) {
+    qint64 CheckAll(QSqlDatabase &db, RowBuffer &buffer, const CsvImport::Progress &progress,
+                    CsvImport::Outcome &out) {
         qint64 rows = 0;
         CsvReader::Row row;
         QVariantList values;
+        KeyFilter seen(m_reader.Size());
+        const auto blank = [](const QString &field) {
+            return field.trimmed().isEmpty();
+        };
         while (m_reader.Next(row)) {
+            // Spreadsheets write the separators of unused columns after the data, and an empty
+            // row of the sheet as separators alone.
+            if (row.Fields.size() > m_fieldCount &&
+                std::all_of(row.Fields.cbegin() + m_fieldCount, row.Fields.cend(), blank))
+                row.Fields.resize(m_fieldCount);
+            if (std::all_of(row.Fields.cbegin(), row.Fields.cend(), blank))
+                continue;
             ++rows;
-            if (CheckRow(db, row, values, out) && out.ErrorCount == 0)
-                buffer.Append(row.Line, isRemoval(row), m_kind.Columns, values);
+            if (progress.Checking && rows % 4096 == 0)
+                progress.Checking(rows, m_reader.Position(), m_reader.Size());
+            if (!CheckRow(db, row, values, out) || out.ErrorCount > 0)
+                continue;
+            buffer.Append(row.Line, isRemoval(row), m_kind.Columns, values);
+            const quint64 key = keyOf(values);
+            if (seen.SeenOrAdd(key)) {
+                m_candidates.push_back(key);
+                if (m_candidates.size() >= 2 * m_compacted + 1024)
+                    compactCandidates();
+            }
         }
+        compactCandidates();
+        if (progress.Checking)
+            progress.Checking(rows, m_reader.Size(), m_reader.Size());
         if (!m_reader.Error().isEmpty())
             addError(out, m_reader.Error());
         return rows;
@@ -503,20 +576,42 @@ public:
             this, [](Importer *i) { i->EndDirect(); });
         RowBuffer::Record record;
         QVariantList values;
+        m_firstOutcome.assign(m_candidates.size(), NoOutcome);
+        qint64 done = 0;
         while (buffer.Next(record)) {
             Recheck(db, record);
             if (record.Removal || !m_insert || !insertRaw(record)) {
                 decode(record, values);
-                Apply(db, record.Removal, values, out);
+                count(record, Apply(db, record.Removal, values, true), out);
             } else {
-                ++out.Inserted;
+                count(record, Result::Inserted, out);
             }
-            ++out.Rows;
-            if (progress.Step && out.Rows % 256 == 0)
-                progress.Step(out.Rows, total);
+            ++done;
+            if (progress.Step && done % 256 == 0)
+                progress.Step(done, total);
         }
         if (progress.Step)
-            progress.Step(out.Rows, total);
+            progress.Step(done, total);
+    }
+
+    // What the writing pass would do, told against the database as it is, writing nothing.
+    void Classify(QSqlDatabase &db, RowBuffer &buffer, const CsvImport::Progress &progress,
+                  qint64 total, CsvImport::Outcome &out) {
+        QString error;
+        if (!buffer.Rewind(&error))
+            throw CallFailure{u"io"_s, error};
+        RowBuffer::Record record;
+        QVariantList values;
+        m_firstOutcome.assign(m_candidates.size(), NoOutcome);
+        qint64 done = 0;
+        while (buffer.Next(record)) {
+            decode(record, values);
+            count(record, Apply(db, record.Removal, values, false), out);
+            if (progress.Step && ++done % 256 == 0)
+                progress.Step(done, total);
+        }
+        if (progress.Step)
+            progress.Step(done, total);
     }
 
     // The row's values by the kind's columns; false with every fault added to `out`.
@@ -562,33 +657,34 @@ public:
         return good;
     }
 
-    // Inserts, updates or removes the row's record.
-    void Apply(QSqlDatabase &db, bool removal, const QVariantList &values,
-               CsvImport::Outcome &out) {
+    enum class Result : quint8 { Inserted, Updated, Unchanged, Removed };
+
+    // Inserts, updates or removes the row's record; with `write` false, only tells which.
+    Result Apply(QSqlDatabase &db, bool removal, const QVariantList &values, bool write) {
         prepareTexts();
         int bind = 0;
         if (removal) {
-            QSqlQuery &remove = Database::Statement(db, m_deleteSql);
+            QSqlQuery &remove = Database::Statement(db, write ? m_deleteSql : m_readSql);
             remove.bindValue(0, values.constFirst());
             Database::Exec(remove);
-            if (remove.numRowsAffected() > 0)
-                ++out.Removed;
-            else
-                ++out.Unchanged;
-            return;
+            const bool gone = write ? remove.numRowsAffected() > 0 : remove.next();
+            remove.finish();
+            return gone ? Result::Removed : Result::Unchanged;
         }
         QSqlQuery &read = Database::Statement(db, m_readSql);
         for (const qsizetype c : std::as_const(m_keys))
             read.bindValue(bind++, values[c]);
         Database::Exec(read);
         if (!read.next()) {
+            read.finish();
+            if (!write)
+                return Result::Inserted;
             QSqlQuery &insert = Database::Statement(db, m_insertSql);
             bind = 0;
             for (const qsizetype c : std::as_const(m_all))
                 insert.bindValue(bind++, Bound(m_kind.Columns[c], values[c]));
             Database::Exec(insert);
-            ++out.Inserted;
-            return;
+            return Result::Inserted;
         }
         bool same = true;
         for (qsizetype i = 0; i < m_rest.size(); ++i) {
@@ -596,10 +692,10 @@ public:
             same = same && Normalised(column, read.value(int(i))) == values[m_rest[i]];
         }
         read.finish();
-        if (same) {
-            ++out.Unchanged;
-            return;
-        }
+        if (same)
+            return Result::Unchanged;
+        if (!write)
+            return Result::Updated;
         QSqlQuery &update = Database::Statement(db, m_updateSql);
         bind = 0;
         for (const qsizetype c : std::as_const(m_rest))
@@ -607,7 +703,7 @@ public:
         for (const qsizetype c : std::as_const(m_keys))
             update.bindValue(bind++, values[c]);
         Database::Exec(update);
-        ++out.Updated;
+        return Result::Updated;
     }
 
     // On SQLite, the inserts go straight to the engine: a variant per value through Qt Sql
@@ -896,6 +992,81 @@ private:
         return found;
     }
 
+    void compactCandidates() {
+        std::sort(m_candidates.begin(), m_candidates.end());
+        m_candidates.erase(std::unique(m_candidates.begin(), m_candidates.end()),
+                           m_candidates.end());
+        m_compacted = m_candidates.size();
+    }
+
+    // A key the file holds once is counted by what its row did; a key it repeats, once, by what
+    // its rows did together: a change after "unchanged" makes it changed, a removal removed.
+    void count(const RowBuffer::Record &record, Result result, CsvImport::Outcome &out) {
+        const auto counter = [&out](Result r) -> qint64 & {
+            switch (r) {
+            case Result::Inserted:
+                return out.Inserted;
+            case Result::Updated:
+                return out.Updated;
+            case Result::Unchanged:
+                return out.Unchanged;
+            case Result::Removed:
+                break;
+            }
+            return out.Removed;
+        };
+        if (!m_candidates.empty()) {
+            const quint64 key = keyOf(record);
+            const auto at = std::lower_bound(m_candidates.cbegin(), m_candidates.cend(), key);
+            if (at != m_candidates.cend() && *at == key) {
+                quint8 &first = m_firstOutcome[size_t(at - m_candidates.cbegin())];
+                if (first != NoOutcome) {
+                    const Result prior = Result(first);
+                    Result merged = prior;
+                    if (result == Result::Removed && prior != Result::Removed)
+                        merged = Result::Removed;
+                    else if (prior == Result::Unchanged && result == Result::Updated)
+                        merged = Result::Updated;
+                    --counter(prior);
+                    ++counter(merged);
+                    first = quint8(merged);
+                    return;
+                }
+                first = quint8(result);
+            }
+        }
+        ++counter(result);
+        ++out.Rows;
+    }
+
+    static quint64 digest(QByteArrayView bytes, quint64 seed) {
+        return quint64(qHashBits(bytes.data(), size_t(bytes.size()), size_t(seed)));
+    }
+
+    // The digest of a row's key, alike from the checked values and from the buffered record.
+    quint64 keyOf(const QVariantList &values) const {
+        quint64 h = 0;
+        for (qsizetype c = 0; c < m_kind.Columns.size(); ++c) {
+            if (!m_kind.Columns[c].Key)
+                continue;
+            h = m_kind.Columns[c].ColumnType == Type::Number
+                    ? KeyFilter::Mix(h ^ quint64(values[c].toLongLong()))
+                    : KeyFilter::Mix(h ^ digest(values[c].toString().toUtf8(), h));
+        }
+        return h;
+    }
+    quint64 keyOf(const RowBuffer::Record &record) const {
+        quint64 h = 0;
+        for (qsizetype c = 0; c < m_kind.Columns.size(); ++c) {
+            if (!m_kind.Columns[c].Key)
+                continue;
+            const RowBuffer::Value &v = record.Values[c];
+            h = v.IsNumber ? KeyFilter::Mix(h ^ quint64(v.Number))
+                           : KeyFilter::Mix(h ^ digest(v.Text, h));
+        }
+        return h;
+    }
+
     QString columnNames() const {
         QStringList all;
         for (const ColumnDef &c : m_kind.Columns)
@@ -914,6 +1085,11 @@ private:
     QString m_deleteSql, m_readSql, m_insertSql, m_updateSql;
     sqlite3 *m_handle = nullptr;
     sqlite3_stmt *m_insert = nullptr;
+    // The keys the file may hold more than once, in order, and what their rows did so far.
+    std::vector<quint64> m_candidates;
+    size_t m_compacted = 0;
+    static constexpr quint8 NoOutcome = 0xFF;
+    std::vector<quint8> m_firstOutcome;
 };
 
 } // namespace
@@ -946,19 +1122,21 @@ QString CentsText(qint64 cents, QChar mark) {
 
 QString Outcome::Summary() const {
     const QLocale br(QLocale::Portuguese, QLocale::Brazil);
-    QString text = u"%1 %2: %3 novas, %4 alteradas, %5 iguais"_s.arg(
+    const QChar g = Feminine ? u'a' : u'o';
+    QString text = u"%1 %2: %3 nov%6s, %4 alterad%6s, %5 iguais"_s.arg(
         br.toString(Rows), Noun, br.toString(Inserted), br.toString(Updated),
-        br.toString(Unchanged));
+        br.toString(Unchanged), g);
     if (Removed > 0)
-        text += u", %1 removidas"_s.arg(br.toString(Removed));
+        text += u", %1 removid%2s"_s.arg(br.toString(Removed), g);
     return text;
 }
 
-Outcome Run(Database &database, const QString &kind, const QString &path,
-            const Progress &progress) {
+Outcome Run(Database &database, const QString &kind, const QString &path, const Progress &progress,
+            bool dryRun) {
     Outcome out;
     const KindDef *def = Find(kind);
     out.Noun = def->Noun;
+    out.Feminine = def->Feminine;
     CsvReader reader;
     QString error;
     if (!reader.Open(path, &error)) {
@@ -980,10 +1158,19 @@ Outcome Run(Database &database, const QString &kind, const QString &path,
             if (!importer.ReadHeader(out))
                 return;
             importer.LoadCompanies(db);
-            rows = importer.CheckAll(db, buffer, out);
+            rows = importer.CheckAll(db, buffer, progress, out);
         });
         if (out.ErrorCount > 0)
             return out;
+        if (dryRun) {
+            database.Transaction(Database::Access::Read, [&](QSqlDatabase &db) {
+                db.setNumericalPrecisionPolicy(QSql::HighPrecision);
+                out.Inserted = out.Updated = out.Unchanged = out.Removed = out.Rows = 0;
+                importer.Classify(db, buffer, progress, rows, out);
+            });
+            out.Ok = true;
+            return out;
+        }
         // Second pass, in one transaction: the rows as checked, and checked again only for
         // what the database may have changed meanwhile, the first failure rolling back all.
         QElapsedTimer held;

@@ -2,6 +2,8 @@
 
 #include <csv.h>
 
+#include <optional>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -61,6 +63,56 @@ private:
     bool m_bad = false;
 };
 
+// UTF-16 as Excel's "Texto Unicode" writes it, with its BOM or without: the ASCII of a header
+// line leaves every other byte zero, which no CSV file of one-byte text ever has.
+bool LooksUtf16(const QByteArray &head) {
+    if (head.startsWith("\xFF\xFE") || head.startsWith("\xFE\xFF"))
+        return true;
+    const qsizetype pairs = head.size() / 2;
+    if (pairs < 2)
+        return false;
+    qsizetype zeros[2] = {0, 0};
+    for (qsizetype i = 0; i < pairs * 2; ++i)
+        zeros[i % 2] += head[i] == '\0' ? 1 : 0;
+    const auto most = [&](qsizetype n) {
+        return n * 10 >= pairs * 9;
+    };
+    const auto few = [&](qsizetype n) {
+        return n * 10 <= pairs;
+    };
+    return (most(zeros[0]) && few(zeros[1])) || (most(zeros[1]) && few(zeros[0]));
+}
+
+// The line "sep=;" Excel writes (and reads) before the header to name the separator, quoted or
+// not: the bytes it takes with its line break, 0 when the file has none.
+qsizetype SeparatorLine(const QByteArray &head, std::optional<char> &separator) {
+    const auto byte = [&](qsizetype i) {
+        return i < head.size() ? head[i] : '\0';
+    };
+    qsizetype at = 0;
+    const bool quoted = head.startsWith('"');
+    at += quoted ? 1 : 0;
+    if (head.mid(at, 4).toLower() != "sep=" || head.size() < at + 5)
+        return 0;
+    const char c = head[at + 4];
+    if (c != ';' && c != ',' && c != '\t' && c != '|')
+        return 0;
+    at += 5;
+    if (quoted) {
+        if (byte(at) != '"')
+            return 0;
+        ++at;
+    }
+    if (byte(at) == '\r')
+        ++at;
+    if (byte(at) == '\n')
+        ++at;
+    else if (at < head.size() && byte(at - 1) != '\r')
+        return 0;
+    separator = c;
+    return at;
+}
+
 } // namespace
 
 CsvReader::CsvReader()
@@ -89,7 +141,20 @@ bool CsvReader::Open(const QString &path, QString *error) {
         return false;
     }
     m_size = m_file.size();
+    if (LooksUtf16(m_file.peek(512))) {
+        *error = u"%1 está em UTF-16 (o \"Texto Unicode\" do Excel), que a importação não lê: "
+                 "salve-o no Excel como \"CSV UTF-8 (Delimitado por vírgulas)\" e importe de "
+                 "novo"_s.arg(path);
+        return false;
+    }
     m_start = m_file.peek(3) == QByteArrayLiteral("\xEF\xBB\xBF") ? 3 : 0;
+    m_firstLine = 1;
+    std::optional<char> declared;
+    m_file.seek(m_start);
+    if (const qsizetype after = SeparatorLine(m_file.peek(16), declared); after > 0) {
+        m_start += after;
+        m_firstLine = 2;
+    }
     // One pass over the whole file decides its encoding: a Windows-1252 file with an accent
     // anywhere is not valid UTF-8, while a UTF-8 file read as Windows-1252 would garble every
     // accent in it.
@@ -122,7 +187,7 @@ bool CsvReader::Open(const QString &path, QString *error) {
     // A character cut at the end makes the file no UTF-8 either: read as Windows-1252, it
     // yields its bytes' own characters, never a U+FFFD no one typed.
     m_encoding = utf8.Valid() ? Encoding::Utf8 : Encoding::Windows1252;
-    m_separator = semicolons > 0 || commas == 0 ? ';' : ',';
+    m_separator = declared ? *declared : semicolons > 0 || commas == 0 ? ';' : ',';
     return Rewind(error);
 }
 
@@ -138,7 +203,7 @@ bool CsvReader::Rewind(QString *error) {
         return false;
     }
     m_position = m_start;
-    m_line = m_rowLine = 1;
+    m_line = m_rowLine = m_firstLine;
     m_lastWasCr = m_finished = false;
     m_current.clear();
     m_ready.clear();

@@ -11,8 +11,9 @@
 struct csv_parser;
 
 // A CSV file as spreadsheets and accounting systems write it, read one row at a time over
-// libcsv: ';' or ',' between fields (whichever the header line uses), quoted fields, CRLF or LF,
-// UTF-8 with or without BOM, or Windows-1252 when the file is not valid UTF-8. Memory stays
+// libcsv: ';' or ',' between fields (whichever the header line uses, or Excel's "sep=" line
+// names), quoted fields, CRLF or LF, UTF-8 with or without BOM, or Windows-1252 when the file is
+// not valid UTF-8; UTF-16 is refused at Open, with how to save the file instead. Memory stays
 // within a few fields' worth whatever the file's size: a field over MaxFieldBytes or a row over
 // MaxFields fields stops the reading with an error.
 class CsvReader final {
@@ -59,7 +60,8 @@ private:
     Encoding m_encoding = Encoding::Utf8;
     char m_separator = ';';
     qint64 m_size = 0;
-    qint64 m_start = 0; // after the BOM
+    qint64 m_start = 0;     // after the BOM and Excel's "sep=" line
+    qint64 m_firstLine = 1; // the line m_start is on
     qint64 m_position = 0;
     qint64 m_line = 1;
     qint64 m_rowLine = 1;

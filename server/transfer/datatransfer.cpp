@@ -11,6 +11,7 @@
 #include <QLocale>
 
 #include <cstdio>
+#include <optional>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -24,10 +25,28 @@ void Print(FILE *to, const QString &text) {
     std::fprintf(to, "%s\n", text.toUtf8().constData());
 }
 
-// Rows, rate and time left on one line redrawn in place, a few times a second.
+// Rows, rate and time left on one line redrawn in place, a few times a second; before them, how
+// far the check of the file has read.
 class ProgressBar final {
 public:
+    void Checking(qint64 rows, qint64 read, qint64 size) {
+        if (read < size && m_last.isValid() && m_last.elapsed() < 200)
+            return;
+        m_last.start();
+        const QLocale br(QLocale::Portuguese, QLocale::Brazil);
+        const QString line =
+            u"\rconferindo o arquivo: %1% (%2 linhas)  "_s.arg(size > 0 ? read * 100 / size : 100)
+                .arg(br.toString(rows));
+        std::fputs(line.toUtf8().constData(), stderr);
+        std::fflush(stderr);
+        m_shown = m_checking = true;
+    }
     void Show(qint64 done, qint64 total) {
+        if (m_checking) {
+            std::fputs("\n", stderr);
+            m_checking = false;
+            m_last.invalidate();
+        }
         if (!m_timer.isValid())
             m_timer.start();
         if (done < total && m_last.isValid() && m_last.elapsed() < 200)
@@ -56,10 +75,10 @@ public:
 
 private:
     QElapsedTimer m_timer, m_last;
-    bool m_shown = false;
+    bool m_shown = false, m_checking = false;
 };
 
-int Import(Database &database, const QString &kind, const QString &path) {
+int Import(Database &database, const QString &kind, const QString &path, bool dryRun) {
     // Another program's write (a second import, a bulk apply) is waited out, however long: the
     // operator started this one to have it done, and is told why nothing moves meanwhile.
     database.SetLockWait({-1, [] {
@@ -74,9 +93,16 @@ int Import(Database &database, const QString &kind, const QString &path) {
         progress.Step = [&](qint64 done, qint64 total) {
             bar->Show(done, total);
         };
+        progress.Checking = [&](qint64 rows, qint64 read, qint64 size) {
+            bar->Checking(rows, read, size);
+        };
     }
-    const CsvImport::Outcome out = CsvImport::Run(database, kind, path, progress);
+    const CsvImport::Outcome out = CsvImport::Run(database, kind, path, progress, dryRun);
     bar.reset();
+    if (out.Ok && dryRun) {
+        Print(stdout, out.Summary() + u" (--dry-run: nada foi gravado)"_s);
+        return 0;
+    }
     if (out.Ok) {
         Print(stdout, out.Summary());
         ServerLog::Write(ServerLog::Level::Info,
@@ -94,9 +120,16 @@ int Import(Database &database, const QString &kind, const QString &path) {
 }
 
 QString Usage() {
-    return u"uso: ger-server import {%1} ARQUIVO [--db URL | --config ARQUIVO]\n"
-           "     ger-server export {%2} ARQUIVO|- [--db URL | --config ARQUIVO]"_s.arg(
-               CsvImport::Kinds().join(u'|'), CsvExport::Kinds().join(u'|'));
+    return u"uso: ger-server import {%1} ARQUIVO [--dry-run] [--db URL | --config ARQUIVO]\n"
+           "     ger-server export {%2} ARQUIVO|- [--encoding utf8|utf8-bom|cp1252] [--db URL | "
+           "--config ARQUIVO]"_s.arg(CsvImport::Kinds().join(u'|'), CsvExport::Kinds().join(u'|'));
+}
+
+// A mistake in the command's own words, then how it is used.
+int UsageError(const QString &text) {
+    Print(stderr, u"ger-server: "_s + text);
+    Print(stderr, Usage());
+    return ExitUsage;
 }
 
 } // namespace
@@ -110,23 +143,63 @@ bool Handles(const QStringList &arguments) {
 
 int Run(const QStringList &arguments) {
     const bool importing = arguments.at(1) == u"import"_s;
-    const QString kind = arguments.value(2);
-    const QString path = arguments.value(3);
-    const QStringList kinds = importing ? CsvImport::Kinds() : CsvExport::Kinds();
-    if (!kinds.contains(kind) || path.isEmpty() || (importing && path == u"-"_s)) {
-        Print(stderr, Usage());
-        return ExitUsage;
+    // The operands come first (ger-server arranges the line so), then the options; the
+    // command's own options are taken off, the rest are the server's.
+    QStringList operands, rest{arguments.at(0)};
+    bool dryRun = false;
+    std::optional<QString> encodingName;
+    for (qsizetype i = 2; i < arguments.size(); ++i) {
+        const QString &a = arguments.at(i);
+        if (rest.size() == 1 && (a == u"-"_s || !a.startsWith(u'-')))
+            operands << a;
+        else if (importing && a == u"--dry-run"_s)
+            dryRun = true;
+        else if (!importing && a == u"--encoding"_s && i + 1 < arguments.size())
+            encodingName = arguments.at(++i);
+        else if (!importing && a.startsWith(u"--encoding="_s))
+            encodingName = a.mid(11);
+        else
+            rest << a;
     }
     ServerOptions options;
     QString error, text;
-    if (!ServerOptions::Parse(QStringList{arguments.at(0)} + arguments.mid(4), options, &error,
-                              &text)) {
-        Print(stderr, u"ger-server: %1"_s.arg(error));
-        return ExitUsage;
-    }
+    if (!ServerOptions::Parse(rest, options, &error, &text))
+        return UsageError(error);
     if (!text.isEmpty()) {
         Print(stdout, Usage() + u"\n\n"_s + text.trimmed());
         return 0;
+    }
+    const QStringList kinds = importing ? CsvImport::Kinds() : CsvExport::Kinds();
+    const QString kind = operands.value(0);
+    const QString path = operands.value(1);
+    if (kind.isEmpty())
+        return UsageError(u"falta o tipo de dado"_s);
+    if (!kinds.contains(kind))
+        return UsageError(u"tipo desconhecido: %1"_s.arg(ServerLog::Escape(kind, 40)));
+    if (path.isEmpty())
+        return UsageError(u"falta o arquivo"_s);
+    if (operands.size() > 2)
+        return UsageError(u"argumento inesperado: %1"_s.arg(ServerLog::Escape(operands.at(2), 80)));
+    if (importing && path == u"-"_s)
+        return UsageError(u"a importação lê de um arquivo, não da entrada padrão"_s);
+    CsvExport::Encoding encoding = CsvExport::Encoding::Utf8;
+    if (encodingName && !CsvExport::ParseEncoding(*encodingName, encoding))
+        return UsageError(u"--encoding espera utf8, utf8-bom ou cp1252; recebeu \"%1\""_s.arg(
+            ServerLog::Escape(*encodingName, 40)));
+    // Said before any database is opened: a mistyped name must not cost a wait for the lock.
+    if (importing) {
+        if (const QString fault = ServerOptions::UnreadableFile(path); !fault.isEmpty()) {
+            Print(stderr, u"ger-server: "_s + fault);
+            return ExitFailure;
+        }
+    }
+    // A dry run writes nothing, not even a new SQLite file.
+    if (dryRun && options.Db.startsWith(u"sqlite:"_s)) {
+        if (const QString fault = ServerOptions::UnreadableFile(options.Db.mid(7));
+            !fault.isEmpty()) {
+            Print(stderr, u"ger-server: "_s + fault);
+            return ExitFailure;
+        }
     }
     ServerLog::SetLevel(options.Level);
     // The same schema the service creates at start: an import may be the first thing an empty
@@ -140,10 +213,10 @@ int Run(const QStringList &arguments) {
     }
     int rc = 0;
     if (importing) {
-        rc = Import(*database, kind, path);
+        rc = Import(*database, kind, path, dryRun);
     } else {
         qint64 rows = 0;
-        if (CsvExport::Run(*database, kind, path, &rows, &error)) {
+        if (CsvExport::Run(*database, kind, path, encoding, &rows, &error)) {
             Print(stderr, u"%1 linhas exportadas (%2)"_s.arg(
                               QLocale(QLocale::Portuguese, QLocale::Brazil).toString(rows), kind));
         } else {

@@ -1,11 +1,11 @@
 #include "dbcopy.h"
 
-#include "csvimport.h"
 #include "database.h"
 #include "migrations.h"
 #include "paramrecord.h"
 #include "serverlog.h"
 #include "serveroptions.h"
+#include "storedcheck.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -120,8 +120,42 @@ QString Rows(qint64 n) {
     return Count(n) + (n == 1 ? u" linha"_s : u" linhas"_s);
 }
 
+// A decimal number in one form whatever engine hands it out: "1234.50", "1234.5" and
+// SQLite's "1234.5" of a REAL all "1234.5"; "100.00" and "100" both "100". Nothing rounded.
+std::optional<QString> ExactDecimal(QString text) {
+    text = text.trimmed();
+    if (text.contains(u'e') || text.contains(u'E')) {
+        // SQLite writes a REAL far from 1 with an exponent; fifteen digits are all it holds.
+        bool ok = false;
+        const double value = text.toDouble(&ok);
+        if (!ok)
+            return std::nullopt;
+        text = QString::number(value, 'f', 15);
+    }
+    const bool negative = text.startsWith(u'-');
+    if (negative || text.startsWith(u'+'))
+        text.remove(0, 1);
+    const qsizetype point = text.indexOf(u'.');
+    QString whole = point < 0 ? text : text.left(point);
+    QString fraction = point < 0 ? QString() : text.mid(point + 1);
+    const auto digits = [](const QString &s) {
+        return std::all_of(s.begin(), s.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+    };
+    if ((whole.isEmpty() && fraction.isEmpty()) || !digits(whole) || !digits(fraction))
+        return std::nullopt;
+    while (whole.size() > 1 && whole.startsWith(u'0'))
+        whole.remove(0, 1);
+    if (whole.isEmpty())
+        whole = u"0"_s;
+    while (fraction.endsWith(u'0'))
+        fraction.chop(1);
+    const bool zero = whole == u"0"_s && fraction.isEmpty();
+    return (negative && !zero ? u"-"_s : QString()) + whole +
+           (fraction.isEmpty() ? QString() : u"."_s + fraction);
+}
+
 // A value as the server reads it, in the form both engines take alike: text, a whole number,
-// an ISO date, an amount rounded to cents as NUMERIC(15,2) rounds, a point in time.
+// an ISO date, an amount exactly as stored, a point in time.
 QVariant Normalised(const Table &table, const Column &column, const QVariant &stored) {
     if (stored.isNull())
         return {};
@@ -146,8 +180,14 @@ QVariant Normalised(const Table &table, const Column &column, const QVariant &st
             throw unreadable();
         return date.toString(Qt::ISODate);
     }
-    case Type::Amount:
-        return CsvImport::CentsText(CsvImport::StoredCents(stored.toString()), u'.');
+    case Type::Amount: {
+        // Exactly as stored: a value the target rounds (a SQLite file may hold more decimals
+        // than NUMERIC(15,2)) then differs, and the copy is not taken for good.
+        const std::optional<QString> exact = ExactDecimal(stored.toString());
+        if (!exact)
+            throw unreadable();
+        return *exact;
+    }
     case Type::LocalTime:
     case Type::UtcTime: {
         const QDateTime time =
@@ -444,6 +484,18 @@ void CheckSource(QSqlDatabase &db) {
                               .arg(Migrations::LatestVersion())};
     for (const Table &table : Tables())
         CheckColumns(db, table);
+    // PostgreSQL's keys to EMPRESA would stop the copy at the first such row, in its own words.
+    const QList<StoredCheck::Finding> orphans = StoredCheck::Orphans(db, 5);
+    if (!orphans.isEmpty()) {
+        QStringList named;
+        for (const StoredCheck::Finding &f : orphans)
+            named << u"%1 da empresa %2"_s.arg(f.Table, f.Company);
+        throw CallFailure{u"refused"_s,
+                          u"a origem tem registros de empresas que EMPRESA não tem (%1), que "
+                          "o banco de destino recusaria; veja-os com ger-server check na "
+                          "origem, cadastre as empresas ou apague os registros, e copie "
+                          "depois"_s.arg(named.join(u", "_s))};
+    }
 }
 
 // Before the schema is made on the target: a refused target is left as it was.
@@ -546,9 +598,11 @@ QString Usage() {
 }
 
 int Move(const QString &fromUrl, const QString &toUrl) {
-    if (fromUrl.startsWith(u"sqlite:"_s) && !QFileInfo::exists(fromUrl.mid(7))) {
-        Print(stderr, u"ger-server: a origem %1 não existe"_s.arg(Database::Redacted(fromUrl)));
-        return ExitFailure;
+    if (fromUrl.startsWith(u"sqlite:"_s)) {
+        if (const QString fault = ServerOptions::UnreadableFile(fromUrl.mid(7)); !fault.isEmpty()) {
+            Print(stderr, u"ger-server: "_s + fault);
+            return ExitFailure;
+        }
     }
     QString error;
     std::unique_ptr<Database> from = Database::Open(fromUrl, &error, u"ger-server copy"_s);
@@ -637,18 +691,19 @@ int Run(const QStringList &arguments) {
     }
     ServerOptions options;
     QString error, text;
-    if (!ServerOptions::Parse(rest, options, &error, &text)) {
-        Print(stderr, u"ger-server: %1"_s.arg(error));
+    const auto usageError = [](const QString &why) {
+        Print(stderr, u"ger-server: "_s + why);
+        Print(stderr, Usage());
         return ExitUsage;
-    }
+    };
+    if (!ServerOptions::Parse(rest, options, &error, &text))
+        return usageError(error);
     if (!text.isEmpty()) {
         Print(stdout, Usage() + u"\n\n"_s + text.trimmed());
         return 0;
     }
-    if (toUrl.isEmpty()) {
-        Print(stderr, Usage());
-        return ExitUsage;
-    }
+    if (toUrl.isEmpty())
+        return usageError(u"falta o destino (--to)"_s);
     ServerLog::SetLevel(options.Level);
     const int rc = Move(options.Db, toUrl);
     Database::CloseThreadConnections();

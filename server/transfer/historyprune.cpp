@@ -108,7 +108,8 @@ int Run(const QStringList &arguments) {
             const QString range = u"NRCADEIA > %1 AND NRCADEIA <= %2"_s.arg(plan.Chain.At.Anchor)
                                       .arg(plan.Last);
             qint64 rows = 0;
-            if (!CsvExport::Run(*database, u"historico"_s, path, &rows, &error, range)) {
+            if (!CsvExport::Run(*database, u"historico"_s, path, CsvExport::Encoding::Utf8, &rows,
+                                &error, range)) {
                 QFile::remove(path);
                 Print(stderr, u"ger-server: poda recusada: %1; nada foi removido"_s.arg(error));
                 return ExitFailure;

@@ -7,6 +7,7 @@
 #include <QDate>
 #include <QJsonArray>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
 
@@ -263,6 +264,49 @@ private Q_SLOTS:
         QCOMPARE(run.Code, code);
         if (!output.isEmpty())
             QCOMPARE(run.Out, output);
+    }
+
+    // The rules of a --file: what is skipped, what is one check, and that a file without any
+    // check is a mistake, not "everything allowed".
+    void checksFile_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("output"); // %1 the file's path
+
+        const QString allowed =
+            u"01 LANC 01/12/2026: permitido (janela 01/12/2026 a 31/12/2026)\n"_s;
+        QTest::newRow("empty") << QByteArray() << 2
+                               << u"ger-consulta: %1: nenhuma consulta no arquivo (só linhas em "
+                                  "branco ou comentários)\n"_s;
+        QTest::newRow("blank lines only")
+            << QByteArray("\n  \r\n\t\n") << 2 << u"ger-consulta: %1: nenhuma consulta"_s;
+        QTest::newRow("comments only") << QByteArray("# empresa;modulo;data\n#01;LANC;x\n") << 2
+                                       << u"ger-consulta: %1: nenhuma consulta"_s;
+        QTest::newRow("BOM, CRLF, comment, blanks around fields")
+            << QByteArray("\xEF\xBB\xBF# consultas\r\n\r\n 01 ; LANC ;\t01/12/2026 \r\n") << 0
+            << allowed;
+        QTest::newRow("a comment after the checks")
+            << QByteArray("01;LANC;01/12/2026\n# fim\n") << 0 << allowed;
+        QTest::newRow("bad line named by its number")
+            << QByteArray("# a\n\n01;LANC;01/12/2026\n01;LANC\n") << 2
+            << u"ger-consulta: %1, linha 4: era esperado EMPRESA;MODULO;DATA\n"_s;
+        QTest::newRow("missing file")
+            << QByteArray("-") << 2 << u"ger-consulta: Arquivo não encontrado: %1\n"_s;
+    }
+    void checksFile() {
+        QFETCH(QByteArray, file);
+        QFETCH(int, code);
+        QFETCH(QString, output);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"consultas.txt"_s);
+        if (file != "-") {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(file);
+        }
+        const Run run = Consulta({u"--file"_s, path});
+        QCOMPARE(run.Code, code);
+        QVERIFY2(run.Out.startsWith(output.arg(path)), qPrintable(run.Out));
     }
 
     void commandLineWithoutServer() {

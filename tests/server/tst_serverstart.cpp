@@ -140,7 +140,8 @@ private Q_SLOTS:
     void missingConfigurationFile() {
         const Run run = RunServer({u"--config"_s, m_dir.filePath(u"nenhum.conf"_s)});
         QCOMPARE(run.ExitCode, 2);
-        QVERIFY(run.Err.contains("não foi possível ler o arquivo de configuração"));
+        QCOMPARE(run.Err, "ger-server: arquivo não encontrado: " +
+                              m_dir.filePath(u"nenhum.conf"_s).toUtf8() + '\n');
     }
 
     // What is refused is refused before the database file exists.
@@ -237,40 +238,65 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("planted");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<int>("lines"); // findings and summaries
         const QString ignoreChecks = u"PRAGMA ignore_check_constraints = ON"_s;
-        QTest::newRow("nothing wrong") << QStringList{} << 0 << QByteArray("nada encontrado");
+        QTest::newRow("nothing wrong") << QStringList{} << 0 << QByteArray("nada encontrado") << 1;
         QTest::newRow("accented name")
             << QStringList{u"INSERT INTO EMPRESA VALUES ('89', 'Indústria São João')"_s} << 0
-            << QByteArray("nada encontrado");
+            << QByteArray("nada encontrado") << 1;
         QTest::newRow("code of three")
             << QStringList{u"INSERT INTO EMPRESA VALUES ('101', 'Filial')"_s} << 1
             << QByteArray("EMPRESA\tempresa \"101\"\t-\tCDEMPRESA\to código tem 3 caracteres; "
-                          "deve ter 2");
+                          "deve ter 2")
+            << 2;
         QTest::newRow("code of one in an entry")
             << QStringList{u"PRAGMA foreign_keys = OFF"_s,
                            u"INSERT INTO LANCCONT VALUES (990001, '5', '2024-01-02', '1.1', 1, "
                            "'N', 'N')"_s}
             << 1
-            << QByteArray("LANCCONT\tempresa \"5\"\t990001\tCDEMPRESA\to código tem 1 caracteres");
+            << QByteArray("LANCCONT\tempresa \"5\"\t990001\tCDEMPRESA\to código tem 1 caracteres")
+            << 4; // its company is not in EMPRESA either
         QTest::newRow("control character")
             << QStringList{u"INSERT INTO EMPRESA VALUES ('77', 'Filial' || char(10) || 'Sul')"_s}
-            << 1 << QByteArray("\tNMEMPRESA\tcaractere de controle (U+000A)");
+            << 1 << QByteArray("\tNMEMPRESA\tcaractere de controle (U+000A)") << 2;
         QTest::newRow("text above its size")
             << QStringList{u"INSERT INTO EMPRESA VALUES ('78', '%1')"_s.arg(QString(41, u'x'))} << 1
-            << QByteArray("\tNMEMPRESA\to texto tem 41 caracteres e o campo admite 40");
+            << QByteArray("\tNMEMPRESA\to texto tem 41 caracteres e o campo admite 40") << 2;
         QTest::newRow("flag not S/N")
             << QStringList{ignoreChecks, u"INSERT OR REPLACE INTO PARAMGERAL VALUES (1, 's')"_s}
             << 1
-            << QByteArray("PARAMGERAL\t-\t-\tIDCONTAJUDTCOMP\to indicador é 's'; deve ser S ou N");
+            << QByteArray("PARAMGERAL\t-\t-\tIDCONTAJUDTCOMP\to indicador é 's'; deve ser S ou N")
+            << 2;
         QTest::newRow("invalid UTF-8")
             << QStringList{u"INSERT INTO EMPRESA VALUES ('79', CAST(X'46696C69616CE9' AS TEXT))"_s}
-            << 1 << QByteArray("EMPRESA\tempresa \"79\"\t-\tNMEMPRESA\tUTF-8 inválido");
+            << 1 << QByteArray("EMPRESA\tempresa \"79\"\t-\tNMEMPRESA\tUTF-8 inválido") << 2;
+        // Rows of a company EMPRESA lacks, which PostgreSQL's keys would refuse in a copy: one
+        // line per table and company, with its rows counted.
+        const QString noKeys = u"PRAGMA foreign_keys = OFF"_s;
+        QTest::newRow("entries of a company EMPRESA lacks")
+            << QStringList{noKeys,
+                           u"INSERT INTO LANCCONT VALUES (990001, '99', '2026-01-02', '1.1', 1, "
+                           "'N', 'N'), (990002, '99', '2026-01-03', '1.1', 2, 'N', 'N')"_s}
+            << 1
+            << QByteArray("LANCCONT\tempresa \"99\"\t-\tCDEMPRESA\tempresa que EMPRESA não tem "
+                          "(2 linhas)\nregistros de empresas que EMPRESA não tem: \"99\"; ")
+            << 2;
+        QTest::newRow("a balance of a removed company")
+            << QStringList{noKeys, u"DELETE FROM SALDEMPR WHERE CDEMPRESA <> '09'"_s,
+                           u"DELETE FROM LANCCONT WHERE CDEMPRESA = '09'"_s,
+                           u"DELETE FROM CONTOPECTBL WHERE CDEMPRESA = '09'"_s,
+                           u"DELETE FROM EMPRESA WHERE CDEMPRESA = '09'"_s}
+            << 1
+            << QByteArray("SALDEMPR\tempresa \"09\"\t-\tCDEMPRESA\tempresa que EMPRESA "
+                          "não tem (33 linhas)\n")
+            << 2;
     }
 
     void checkListsRowsClientsCannotRead() {
         QFETCH(QStringList, planted);
         QFETCH(int, exitCode);
         QFETCH(QByteArray, line);
+        QFETCH(int, lines);
         QTemporaryDir dir;
         const QString db = dir.filePath(u"ger.db"_s);
         QVERIFY(RunServer({u"--db"_s, u"sqlite:"_s + db, u"--listen"_s, u"127.0.0.1:0"_s,
@@ -280,14 +306,18 @@ private Q_SLOTS:
         const Run run = RunServer({u"check"_s, u"--db"_s, u"sqlite:"_s + db});
         QCOMPARE(run.ExitCode, exitCode);
         QVERIFY2(run.Out.contains(line), run.Out.constData());
-        QCOMPARE(run.Out.count('\n'), exitCode == 0 ? 1 : 2); // the row, then the summary
+        QCOMPARE(run.Out.count('\n'), lines + 1); // and the history chain's line, last
+        QVERIFY2(run.Out.contains("\nhistórico: cadeia íntegra, 0 linhas conferidas; fim da cadeia "
+                                  "na linha 0, hash 0000"),
+                 run.Out.constData());
     }
 
     void checkOfAMissingDatabaseCreatesNone() {
         QTemporaryDir dir;
         const Run run = RunServer({u"check"_s, u"--db"_s, u"sqlite:"_s + dir.filePath(u"x.db"_s)});
-        QCOMPARE(run.ExitCode, 2);
-        QVERIFY2(run.Err.contains("não existe"), run.Err.constData());
+        QCOMPARE(run.ExitCode, 1);
+        QCOMPARE(run.Err,
+                 "ger-server: arquivo não encontrado: " + dir.filePath(u"x.db"_s).toUtf8() + '\n');
         QVERIFY(!QFile::exists(dir.filePath(u"x.db"_s)));
     }
 
