@@ -1057,7 +1057,7 @@ private Q_SLOTS:
                  QStringList{u"setCadAuto"_s});
         // Every row in the chain, numbered without a gap.
         QCOMPARE(m_fx.Column(u"SELECT (COUNT(*) - MAX(NRCADEIA)) || ' ' || MIN(NRCADEIA) || ' ' "
-                             "|| COUNT(CDHASH) - COUNT(*) FROM HISTALTERACAO"_s),
+                             "|| (COUNT(CDHASH) - COUNT(*)) FROM HISTALTERACAO"_s),
                  QStringList{u"0 1 0"_s});
         QString error;
         QVERIFY2(m_fx.Check(&error), qPrintable(error));
