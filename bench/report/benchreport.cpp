@@ -275,6 +275,16 @@ int main(int argc, char **argv) {
               u"history-1m/Audit.GetHistorico"_s, {u"history-small/Audit.GetHistorico"_s}, 1.2,
               u"poucas linhas"_s);
     }
+    // The same call to a server counting for its metrics and to one that does not, in turns.
+    for (const QString &m : {u"Ping"_s, u"GetDataSaldEmpr"_s}) {
+        const auto side = Find(u"BM_Metrics"_s + m);
+        const double on = side ? side->Raw.value(u"on_us"_s).toDouble() : 0;
+        const double off = side ? side->Raw.value(u"off_us"_s).toDouble() : 0;
+        const std::optional<double> ratio = off > 0 ? std::optional<double>(on / off) : std::nullopt;
+        Row(u"%1 com métricas / sem (lado a lado)"_s.arg(m), u"sqlite"_s, side ? Time(on) : u"-"_s,
+            side ? u"sem métricas %1"_s.arg(Time(off)) : u"-"_s, ratio, u"≤ 1.03"_s,
+            ratio && *ratio <= 1.03);
+    }
     // The copy reads every table twice (to copy, then the target back to check it) and converts
     // each value; the reference only moves the bytes.
     Ratio(u"ger-server copy de large:20, SQLite → PostgreSQL"_s, u"postgresql"_s,

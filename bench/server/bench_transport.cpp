@@ -1,13 +1,17 @@
 // The wire itself against a real ger-server (demo seed, SQLite): the round trip of the transport's
 // own ping, one light method call, and the calls per second that 32 clients get at once, each
-// with its own connection on its own thread.
+// with its own connection on its own thread; and what counting each call for the metrics costs.
 
+#include "jsonrpcmessage.h"
 #include "netconnection.h"
+#include "rawclient.h"
 #include "serverprocess.h"
 
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QJsonArray>
 
 #include <cstdio>
 #include <sys/resource.h>
@@ -17,6 +21,7 @@ using namespace Qt::StringLiterals;
 namespace {
 
 std::unique_ptr<ServerProcess> g_server;
+std::unique_ptr<ServerProcess> g_counting; // the same, serving GET /metrics
 
 std::unique_ptr<TNetConnection> Connect() {
     auto c = std::make_unique<TNetConnection>();
@@ -82,6 +87,53 @@ void BM_ConcurrentGetContOpe(benchmark::State &state) {
 }
 BENCHMARK(BM_ConcurrentGetContOpe)->Threads(32)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
+// The same call to the server that counts for its metrics and to the one that does not, in turns
+// on one thread, each first every other time: both meet the same machine at the same moment, so
+// drift between runs cannot pass for the counting's cost. Reports each one's mean.
+void MetricsSideBySide(benchmark::State &state, const QByteArray &request) {
+    RawClient off, on;
+    if (!off.Connect(g_server->Port()) || !on.Connect(g_counting->Port())) {
+        state.SkipWithError("no connection");
+        return;
+    }
+    qint64 offNs = 0;
+    qint64 onNs = 0;
+    bool onFirst = false;
+    QElapsedTimer clock;
+    for (auto _ : state) {
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool counting = (turn == 0) == onFirst;
+            clock.start();
+            const QByteArray reply = (counting ? on : off).Call(request);
+            (counting ? onNs : offNs) += clock.nsecsElapsed();
+            if (!reply.contains("\"ok\":true")) {
+                state.SkipWithError(reply.left(300).constData());
+                return;
+            }
+        }
+        onFirst = !onFirst;
+    }
+    const double n = double(qMax<qint64>(1, state.iterations()));
+    state.counters["off_us"] = double(offNs) / n / 1000.0;
+    state.counters["on_us"] = double(onNs) / n / 1000.0;
+}
+
+void BM_MetricsPing(benchmark::State &state) {
+    MetricsSideBySide(state, JsonRpc::EncodeRequest(1, u"ping"_s, {}));
+}
+BENCHMARK(BM_MetricsPing)->Repetitions(3)->ReportAggregatesOnly(true)->UseRealTime()->Unit(
+    benchmark::kMicrosecond);
+
+void BM_MetricsGetDataSaldEmpr(benchmark::State &state) {
+    MetricsSideBySide(state, JsonRpc::EncodeRequest(1, u"Ger09400.rdmParamCtbl.GetDataSaldEmpr"_s,
+                                                    QJsonArray{u"01"_s}));
+}
+BENCHMARK(BM_MetricsGetDataSaldEmpr)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true)
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -97,8 +149,17 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "ger-server did not start: %s\n", g_server->Output().constData());
         return 1;
     }
+    g_counting = std::make_unique<ServerProcess>();
+    // On the first one's database: the two differ in the counting alone.
+    if (!g_counting->Start({u"--db"_s, u"sqlite:"_s + g_server->DbPath(), u"--log-level"_s,
+                            u"warn"_s, u"--metrics-listen"_s, u"127.0.0.1:0"_s},
+                           0, QString())) {
+        std::fprintf(stderr, "ger-server did not start: %s\n", g_counting->Output().constData());
+        return 1;
+    }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    g_counting.reset();
     g_server.reset();
     return 0;
 }
