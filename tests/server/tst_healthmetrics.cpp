@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTest>
 #include <QWebSocket>
@@ -30,13 +31,21 @@ struct HttpReply {
     bool Closed = false; // the server ended the connection after the answer
 };
 
-// One request on a fresh connection, read until the server closes it (15 s at most).
-HttpReply Exchange(quint16 port, const QByteArray &request) {
+// One request on a fresh connection (`tls`: over TLS, any certificate taken), read until the
+// server closes it (15 s at most).
+HttpReply Exchange(quint16 port, const QByteArray &request, bool tls = false) {
     HttpReply reply;
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(5000))
-        return reply;
+    QSslSocket socket;
+    if (tls) {
+        socket.setPeerVerifyMode(QSslSocket::VerifyNone);
+        socket.connectToHostEncrypted(u"127.0.0.1"_s, port);
+        if (!socket.waitForEncrypted(10000))
+            return reply;
+    } else {
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        if (!socket.waitForConnected(5000))
+            return reply;
+    }
     socket.write(request);
     QByteArray all;
     QElapsedTimer clock;
@@ -196,6 +205,42 @@ private Q_SLOTS:
         QCOMPARE(Call(m_server.Port(), Request(u"ping"_s)).value(u"result"_s)[u"ok"_s], true);
     }
 
+    // On a wss:// server the same answers come over TLS; plain HTTP there is a failed TLS
+    // handshake, counted as such.
+    void overTls_data() {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<bool>("tls");
+        QTest::addColumn<int>("status");
+        QTest::newRow("health") << QByteArray("GET /health HTTP/1.1\r\n\r\n") << true << 200;
+        QTest::newRow("root") << QByteArray("GET / HTTP/1.1\r\n\r\n") << true << 400;
+        QTest::newRow("plain HTTP to TLS") << QByteArray("GET /health HTTP/1.1\r\n\r\n") << false
+                                           << 0;
+    }
+    void overTls() {
+        QFETCH(QByteArray, request);
+        QFETCH(bool, tls);
+        QFETCH(int, status);
+        static ServerProcess server;
+        static quint16 metrics = 0;
+        if (!server.Running()) {
+            QVERIFY(MakeThrowawayCertificate(server.Dir()));
+            QVERIFY2(server.Start({u"--tls-cert"_s, server.Dir() + u"/cert.pem"_s,
+                                   u"--tls-key"_s, server.Dir() + u"/key.pem"_s,
+                                   u"--metrics-listen"_s, u"127.0.0.1:0"_s}),
+                     server.Output().constData());
+            metrics = MetricsPort(server);
+            QVERIFY(metrics != 0);
+        }
+        const QByteArray refused = "ger_connections_refused_total{reason=\"tls\"}";
+        const double before = Value(Scrape(metrics), refused);
+        const HttpReply reply = Exchange(server.Port(), request, tls);
+        QCOMPARE(reply.Status, status);
+        if (status == 200)
+            QCOMPARE(QJsonDocument::fromJson(reply.Body)[u"status"_s].toString(), u"ok"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(Value(Scrape(metrics), refused) - before, tls ? 0.0 : 1.0,
+                                  5000);
+    }
+
     void healthNamesEveryField() {
         QProcess version;
         version.start(ServerProcess::Executable(), {u"--version"_s});
@@ -265,9 +310,25 @@ private Q_SLOTS:
 
     // A head that never ends is let go like a handshake that never ends, without an answer.
     void unfinishedHeadIsLetGo() {
+        const QByteArray series = "ger_connections_refused_total{reason=\"handshake_timeout\"}";
+        const double before = Value(Scrape(m_metrics), series);
         const HttpReply reply = Exchange(m_server.Port(), "GET /health HTTP/1.1\r\nHost: a\r\n");
         QVERIFY(reply.Closed);
         QCOMPARE(reply.Status, 0);
+        QCOMPARE(Value(Scrape(m_metrics), series) - before, 1.0);
+    }
+
+    // A message over the limit closes its connection, and says so in the metrics.
+    void oversizedMessageCounted() {
+        const QByteArray series = "ger_connections_closed_total{reason=\"message_too_large\"}";
+        const double before = Value(Scrape(m_metrics), series);
+        QWebSocket socket;
+        QSignalSpy gone(&socket, &QWebSocket::disconnected);
+        socket.open(QUrl(u"ws://127.0.0.1:%1"_s.arg(m_server.Port())));
+        QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QAbstractSocket::ConnectedState, 10000);
+        socket.sendTextMessage(QString(16 * 1024 * 1024 + 1, u'a'));
+        QTRY_VERIFY_WITH_TIMEOUT(!gone.isEmpty(), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(Value(Scrape(m_metrics), series) - before, 1.0, 5000);
     }
 
     // The metrics' own address answers /metrics and nothing else.
