@@ -154,12 +154,12 @@ WsListener::WsListener(QList<RemoteObject *> objects, Settings settings, QObject
             [this](QWebSocketCorsAuthenticator *authenticator) {
                 const bool allowed = OriginAllowed(authenticator->origin());
                 authenticator->setAllowed(allowed);
-                if (!allowed)
+                if (!allowed) {
                     Refused(Refusal::Origin);
-                if (!allowed)
                     ServerLog::Write(ServerLog::Level::Warn,
                                      u"handshake recusado: origem %1 não permitida"_s.arg(
                                          ServerLog::Escape(authenticator->origin())));
+                }
             });
 }
 
@@ -308,12 +308,12 @@ void WsListener::OnNewConnection() {
         connect(socket, &QWebSocket::disconnected, this, [this, socket, peer] {
             // The WebSocket itself closes on a message over the limit; say so, as for the
             // closes this listener decides.
-            if (socket->closeCode() == QWebSocketProtocol::CloseCodeTooMuchData)
+            if (socket->closeCode() == QWebSocketProtocol::CloseCodeTooMuchData) {
                 ++m_closed[int(Closing::MessageTooLarge)];
-            if (socket->closeCode() == QWebSocketProtocol::CloseCodeTooMuchData)
                 ServerLog::Write(ServerLog::Level::Warn,
                                  u"conexão de %1 fechada: mensagem acima de %2 MiB"_s.arg(peer).arg(
                                      MaxMessageBytes / (1024 * 1024)));
+            }
             m_sockets.remove(socket);
             Forget(socket);
             socket->deleteLater();

@@ -461,13 +461,13 @@ bool Database::ConnectionLost(QSqlDatabase &db, const QSqlError &error) {
     if (!lost)
         return false;
     if (ThreadConnection *holder = connectionHolder(db)) {
-        if (!holder->Lost)
+        if (!holder->Lost) {
             ServerCounters::Add(ServerCounters::DatabaseError::Lost);
-        if (!holder->Lost)
             ServerLog::Write(
                 ServerLog::Level::Warn,
                 u"conexão com o banco perdida (%1): a próxima chamada abre outra"_s.arg(
                     ServerLog::Escape(error.text().trimmed(), 300)));
+        }
         holder->Lost = true;
     }
     if (pooled)
