@@ -222,7 +222,10 @@ int main(int argc, char **argv) {
         return ExitUsage;
     }
     if (!text.isEmpty()) {
-        std::printf("%s\n", text.trimmed().toUtf8().constData());
+        // One write, past stdio's 4 KiB buffer: a reader that stops at the line it looks for
+        // (`grep -q`) would otherwise end the help with SIGPIPE.
+        const QByteArray out = text.trimmed().toUtf8() + '\n';
+        [[maybe_unused]] const auto n = ::write(STDOUT_FILENO, out.constData(), size_t(out.size()));
         return 0;
     }
     ServerLog::SetLevel(options.Level);
