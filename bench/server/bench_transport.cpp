@@ -150,12 +150,12 @@ BENCHMARK(BM_MetricsGetDataSaldEmpr)
 // The counting alone, in process: what Record adds to every call, in nanoseconds.
 void BM_CallMetricsRecord(benchmark::State &state) {
     QStringList methods;
-    for (const char *name : {"GetContOpe", "SetContOpe", "SetParamGeral", "GetDataSaldEmpr",
-                             "GetPescLanc", "getLancSemEvolucao", "setUsuarioFechamentoPeriodo",
-                             "getErrosCadAuto", "setCadAuto"})
+    for (const char *name :
+         {"GetContOpe", "SetContOpe", "SetParamGeral", "GetDataSaldEmpr", "GetPescLanc",
+          "getLancSemEvolucao", "setUsuarioFechamentoPeriodo", "getErrosCadAuto", "setCadAuto"})
         methods.append(u"Ger09400.rdmParamCtbl."_s + QString::fromLatin1(name));
-    methods << u"Host.Cache.GetTabela"_s << u"Host.Cache.GetServidor"_s
-            << u"Audit.GetHistorico"_s << u"Ger09400.Periodo.Consulta"_s;
+    methods << u"Host.Cache.GetTabela"_s << u"Host.Cache.GetServidor"_s << u"Audit.GetHistorico"_s
+            << u"Ger09400.Periodo.Consulta"_s;
     CallMetrics metrics(methods);
     const QString method = u"Ger09400.rdmParamCtbl.GetDataSaldEmpr"_s;
     const QString ok = u"ok"_s;
