@@ -4,6 +4,7 @@
 #include "datatransfer.h"
 #include "dbcopy.h"
 #include "historyprune.h"
+#include "metricsserver.h"
 #include "serverlog.h"
 #include "serveroptions.h"
 #include "storedcheck.h"
@@ -161,19 +162,27 @@ bool TlsWorks(const QSslConfiguration &config, QString *error) {
     return false;
 }
 
-void CatchStopSignals() {
+// The first stop signal runs `stopping`, which quits now or after the drain; a second quits at
+// once.
+void CatchStopSignals(std::function<void()> stopping) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
         return;
     auto *notifier =
         new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
-    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [notifier] {
-        char byte = 0;
-        [[maybe_unused]] const auto n = ::read(g_signalPipe[0], &byte, 1);
-        notifier->setEnabled(false);
-        ServerLog::Announce(u"ger-server parando"_s);
-        Notify(u"STOPPING=1"_s);
-        QCoreApplication::quit();
-    });
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier,
+                     [notifier, stopping = std::move(stopping), first = true]() mutable {
+                         char byte = 0;
+                         [[maybe_unused]] const auto n = ::read(g_signalPipe[0], &byte, 1);
+                         if (!first) {
+                             notifier->setEnabled(false);
+                             QCoreApplication::quit();
+                             return;
+                         }
+                         first = false;
+                         ServerLog::Announce(u"ger-server parando"_s);
+                         Notify(u"STOPPING=1"_s);
+                         stopping();
+                     });
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
@@ -222,7 +231,10 @@ int main(int argc, char **argv) {
         return ExitUsage;
     }
     if (!text.isEmpty()) {
-        std::printf("%s\n", text.trimmed().toUtf8().constData());
+        // One write, past stdio's 4 KiB buffer: a reader that stops at the line it looks for
+        // (`grep -q`) would otherwise end the help with SIGPIPE.
+        const QByteArray out = text.trimmed().toUtf8() + '\n';
+        [[maybe_unused]] const auto n = ::write(STDOUT_FILENO, out.constData(), size_t(out.size()));
         return 0;
     }
     ServerLog::SetLevel(options.Level);
@@ -233,6 +245,7 @@ int main(int argc, char **argv) {
     settings.IdleTimeoutMs = qint64(options.IdleTimeoutSeconds) * 1000;
     settings.MessageTimeoutMs = qint64(options.MessageTimeoutSeconds) * 1000;
     settings.WorkerEnds = &Database::CloseThreadConnections;
+    settings.Metrics = !options.MetricsHost.isEmpty();
     if (!options.TokenFile.isEmpty() && !ReadTokens(options.TokenFile, settings.Tokens, &error)) {
         Refuse(error);
         return ExitUsage;
@@ -274,6 +287,14 @@ int main(int argc, char **argv) {
                    : u"semente \"%1\" não aplicada: o banco já tem empresas"_s.arg(options.Seed));
     }
 
+    settings.Health = [b = backend.get()] {
+        const Backend::Health h = b->Probe();
+        return HealthCheck::Probe{h.Reached, h.SchemaVersion, h.KnownVersion, h.Kind, h.Hearing};
+    };
+    settings.GateHearing = [b = backend.get()] {
+        return b->GateHearing();
+    };
+
     ChangeHistory::SetRecording(options.History);
     if (!options.History)
         ServerLog::Announce(u"histórico de alterações desligado (--no-history)"_s);
@@ -285,9 +306,34 @@ int main(int argc, char **argv) {
             Refuse(error);
             return ExitFailure;
         }
-        CatchStopSignals();
+        std::unique_ptr<MetricsServer> metrics;
+        if (settings.Metrics) {
+            metrics =
+                std::make_unique<MetricsServer>([&listener] { return listener.MetricsText(); });
+            if (!metrics->Listen(options.MetricsAddress, options.MetricsPort, &error)) {
+                Refuse(error);
+                return ExitFailure;
+            }
+        }
+        // A balancer that asks GET /health sees 503 first and takes the server out while its
+        // calls are still answered; without one watching there is nothing to wait for.
+        const int drainSeconds = options.DrainSeconds;
+        CatchStopSignals([&listener, drainSeconds] {
+            listener.BeginStop();
+            if (drainSeconds > 0 && listener.HealthAskedWithin(60000)) {
+                ServerLog::Announce(
+                    u"GET /health responde 503; as chamadas seguem atendidas por %1 s"_s.arg(
+                        drainSeconds));
+                QTimer::singleShot(drainSeconds * 1000, QCoreApplication::instance(),
+                                   &QCoreApplication::quit);
+            } else {
+                QCoreApplication::quit();
+            }
+        });
         ServerLog::Announce(u"ger-server %1 escutando em %2"_s.arg(
             QCoreApplication::applicationVersion(), listener.Url()));
+        if (metrics)
+            ServerLog::Announce(u"métricas em %1"_s.arg(metrics->Url()));
         Notify(u"READY=1\nSTATUS=escutando em %1"_s.arg(listener.Url()));
         rc = QCoreApplication::exec();
         listener.Shutdown();

@@ -275,6 +275,26 @@ int main(int argc, char **argv) {
               u"history-1m/Audit.GetHistorico"_s, {u"history-small/Audit.GetHistorico"_s}, 1.2,
               u"poucas linhas"_s);
     }
+    // The same call to a server counting for its metrics and to one that does not, in turns.
+    for (const QString &m : {u"Ping"_s, u"GetDataSaldEmpr"_s}) {
+        const auto side = Find(u"BM_Metrics"_s + m);
+        const double on = side ? side->Raw.value(u"on_us"_s).toDouble() : 0;
+        const double off = side ? side->Raw.value(u"off_us"_s).toDouble() : 0;
+        const std::optional<double> ratio =
+            off > 0 ? std::optional<double>(on / off) : std::nullopt;
+        Row(u"%1 com métricas / sem (lado a lado)"_s.arg(m), u"sqlite"_s, side ? Time(on) : u"-"_s,
+            side ? u"sem métricas %1"_s.arg(Time(off)) : u"-"_s, ratio, u"0.97 a 1.03"_s,
+            ratio && qAbs(*ratio - 1.0) <= 0.03);
+    }
+    // The counting alone against the cheapest read it is added to.
+    const auto record = Find(u"BM_CallMetricsRecord"_s);
+    const auto read = Find(u"BM_MetricsGetDataSaldEmpr"_s);
+    const double readUs = read ? read->Raw.value(u"off_us"_s).toDouble() : 0;
+    Row(u"contagem de uma chamada / GetDataSaldEmpr sem métricas"_s, u"sqlite"_s,
+        record ? u"%1 ns"_s.arg(record->Microseconds * 1000, 0, 'f', 0) : u"-"_s,
+        read ? u"GetDataSaldEmpr %1"_s.arg(Time(readUs)) : u"-"_s,
+        record && readUs > 0 ? std::optional<double>(record->Microseconds / readUs) : std::nullopt,
+        u"≤ 0.03"_s, record && readUs > 0 && record->Microseconds / readUs <= 0.03);
     // The copy reads every table twice (to copy, then the target back to check it) and converts
     // each value; the reference only moves the bytes.
     Ratio(u"ger-server copy de large:20, SQLite → PostgreSQL"_s, u"postgresql"_s,

@@ -83,6 +83,17 @@ void Describe(QCommandLineParser &parser) {
                       "banco SQLite (uma importação, por exemplo) antes de responder que o banco "
                       "está ocupado. Padrão: 25 (os clientes desistem em 30)."_s,
                       u"segundos"_s, u"25"_s});
+    parser.addOption({u"metrics-listen"_s,
+                      u"Endereço em que servir GET /metrics (formato de texto do Prometheus), "
+                      "separado do endereço dos clientes (porta 0: qualquer livre). Padrão: "
+                      "nenhum."_s,
+                      u"host:porta"_s});
+    parser.addOption({u"drain-time"_s,
+                      u"Ao receber o sinal de parada, por quanto tempo GET /health responde 503 "
+                      "enquanto as chamadas ainda são atendidas, para o balanceador tirar o "
+                      "servidor de serviço antes (só quando GET /health foi pedido no último "
+                      "minuto; 0: para na hora). Padrão: 10."_s,
+                      u"segundos"_s, u"10"_s});
     parser.addOption({u"no-history"_s,
                       u"Não registra o histórico de alterações (só para medir o seu custo; o "
                       "registro é o padrão)."_s});
@@ -180,9 +191,10 @@ QString PortugueseHelp(QString text) {
 // Options a configuration file may set: every one that takes a value, but the file itself.
 bool ConfigurableKey(const QString &key) {
     static const QSet<QString> keys = {
-        u"db"_s,           u"listen"_s,          u"seed"_s,      u"token-file"_s,
-        u"tls-cert"_s,     u"tls-key"_s,         u"log-level"_s, u"allow-origin"_s,
-        u"idle-timeout"_s, u"message-timeout"_s, u"write-wait"_s};
+        u"db"_s,           u"listen"_s,          u"seed"_s,       u"token-file"_s,
+        u"tls-cert"_s,     u"tls-key"_s,         u"log-level"_s,  u"allow-origin"_s,
+        u"idle-timeout"_s, u"message-timeout"_s, u"write-wait"_s, u"metrics-listen"_s,
+        u"drain-time"_s};
     return keys.contains(key);
 }
 
@@ -353,6 +365,20 @@ bool ServerOptions::Parse(const QStringList &arguments, ServerOptions &out, QStr
     if (!ok || o.WriteWaitSeconds < 1 || o.WriteWaitSeconds > 3600) {
         *error = u"--write-wait espera segundos de 1 a 3600; recebeu \"%1\""_s.arg(wait);
         return false;
+    }
+    const QString drain = parser.value(u"drain-time"_s);
+    o.DrainSeconds = drain.toInt(&ok);
+    if (!ok || o.DrainSeconds < 0 || o.DrainSeconds > 600) {
+        *error = u"--drain-time espera segundos de 0 a 600; recebeu \"%1\""_s.arg(drain);
+        return false;
+    }
+    if (parser.isSet(u"metrics-listen"_s)) {
+        o.MetricsHost = parser.value(u"metrics-listen"_s);
+        if (!ParseListen(o.MetricsHost, o.MetricsAddress, o.MetricsPort)) {
+            *error = u"--metrics-listen espera HOST:PORTA com endereço numérico; recebeu "
+                     "\"%1\""_s.arg(o.MetricsHost);
+            return false;
+        }
     }
     for (const QString &allowed : parser.values(u"allow-origin"_s)) {
         const QUrl url(allowed, QUrl::StrictMode);

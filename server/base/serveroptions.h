@@ -22,6 +22,13 @@ struct ServerOptions {
     int MessageTimeoutSeconds = 60; // a message begun must be complete within this
     bool History = true;            // the change history of every write
     int WriteWaitSeconds = 25;      // a writing call's wait for another program's write
+    // GET /metrics on an address of its own; empty: not served.
+    QString MetricsHost;
+    QHostAddress MetricsAddress;
+    quint16 MetricsPort = 0;
+    // After a stop signal, how long GET /health answers 503 while calls are still served, when a
+    // balancer has been asking it.
+    int DrainSeconds = 10;
 
     // The command line as the commands read it: the command and its operands first, then the
     // options with their values, whichever order the operator typed them in. The options are the

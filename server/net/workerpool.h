@@ -33,6 +33,8 @@ public:
     void Start(std::function<void()> job);
     // Runs what was started and waits for it; Start may not be called any more.
     void WaitForDone();
+    // Calls started and not yet taken by a thread.
+    int Queued() const { return m_queued.load(std::memory_order_relaxed); }
 
 private:
     void Begin() override;

@@ -1,12 +1,15 @@
 #include "wslistener.h"
 
 #include "callcontext.h"
+#include "httphead.h"
 #include "remoteobject.h"
 #include "requestpeek.h"
 #include "rules/controlchars.h"
+#include "servercounters.h"
 #include "serverlog.h"
 #include "transport.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QNetworkRequest>
 #include <QSslSocket>
@@ -92,12 +95,36 @@ constexpr int HandshakeMs = 10000;
 const QString HandshakeTimerName = u"handshakeTimer"_s;
 
 // A connection that has not finished its TLS and WebSocket handshakes in time is closed.
-void StartHandshakeTimer(QTcpSocket *socket) {
+void StartHandshakeTimer(QTcpSocket *socket, quint64 *timedOut) {
     auto *timer = new QTimer(socket);
     timer->setObjectName(HandshakeTimerName);
     timer->setSingleShot(true);
-    QObject::connect(timer, &QTimer::timeout, socket, [socket] { socket->abort(); });
+    QObject::connect(timer, &QTimer::timeout, socket, [socket, timedOut] {
+        if (timedOut)
+            ++*timedOut;
+        socket->abort();
+    });
     timer->start(HandshakeMs);
+}
+
+// The WebSocket side's own method names, the objects' methods in full.
+QStringList KnownMethods(const QList<RemoteObject *> &objects) {
+    QStringList names;
+    for (const RemoteObject *object : objects)
+        for (const QString &method : object->Methods())
+            names.append(object->Name() + u'.' + method);
+    return names;
+}
+
+void Family(QByteArray &out, const char *name, const char *type, const char *help) {
+    out += QByteArray("# HELP ") + name + ' ' + help + "\n# TYPE " + name + ' ' + type + '\n';
+}
+
+void Sample(QByteArray &out, const char *name, quint64 value, const QByteArray &labels = {}) {
+    out += name;
+    if (!labels.isEmpty())
+        out += '{' + labels + '}';
+    out += ' ' + QByteArray::number(value) + '\n';
 }
 
 } // namespace
@@ -105,8 +132,11 @@ void StartHandshakeTimer(QTcpSocket *socket) {
 WsListener::WsListener(QList<RemoteObject *> objects, Settings settings, QObject *parent)
     : QObject(parent)
     , m_settings(std::move(settings))
-    , m_dispatcher(std::move(objects))
+    , m_dispatcher(objects)
     , m_server(u"ger-server"_s, QWebSocketServer::NonSecureMode) {
+    m_health = std::make_unique<HealthCheck>(m_settings.Health, m_settings.WorkerEnds);
+    if (m_settings.Metrics)
+        m_calls = std::make_unique<CallMetrics>(KnownMethods(objects));
     // The listener accepts, and makes each connection's TCP or TLS socket itself: it then knows
     // when bytes arrive, logs failed TLS handshakes, and closes so that the peer hears why.
     m_accept.OnIncoming = [this](qintptr descriptor) {
@@ -130,10 +160,12 @@ WsListener::WsListener(QList<RemoteObject *> objects, Settings settings, QObject
             [this](QWebSocketCorsAuthenticator *authenticator) {
                 const bool allowed = OriginAllowed(authenticator->origin());
                 authenticator->setAllowed(allowed);
-                if (!allowed)
+                if (!allowed) {
+                    Refused(Refusal::Origin);
                     ServerLog::Write(ServerLog::Level::Warn,
                                      u"handshake recusado: origem %1 não permitida"_s.arg(
                                          ServerLog::Escape(authenticator->origin())));
+                }
             });
 }
 
@@ -169,6 +201,7 @@ QString WsListener::Url() const {
 }
 
 void WsListener::Shutdown() {
+    m_health->SetStopping();
     if (m_accept.isListening())
         m_accept.close();
     m_sweep.stop();
@@ -231,6 +264,7 @@ void WsListener::OnNewConnection() {
                                      ? QString()
                                      : u" (operador declarado: %1)"_s.arg(
                                            ServerLog::Escape(QString::fromUtf8(stated), 60))));
+            Refused(Refusal::Token);
             socket->close(QWebSocketProtocol::CloseCodePolicyViolated, u"token inválido"_s);
             socket->deleteLater();
             continue;
@@ -256,6 +290,7 @@ void WsListener::OnNewConnection() {
                 wait->setInterval(int(qMin<qint64>(m_settings.MessageTimeoutMs + 5000, INT_MAX)));
         }
         QTcpSocket *transport = TransportOf(socket);
+        ++m_accepted;
         Connection state;
         state.Transport = transport;
         state.LastActivityMs = state.LastDrainMs = m_clock.elapsed();
@@ -280,10 +315,12 @@ void WsListener::OnNewConnection() {
         connect(socket, &QWebSocket::disconnected, this, [this, socket, peer] {
             // The WebSocket itself closes on a message over the limit; say so, as for the
             // closes this listener decides.
-            if (socket->closeCode() == QWebSocketProtocol::CloseCodeTooMuchData)
+            if (socket->closeCode() == QWebSocketProtocol::CloseCodeTooMuchData) {
+                ++m_closed[int(Closing::MessageTooLarge)];
                 ServerLog::Write(ServerLog::Level::Warn,
                                  u"conexão de %1 fechada: mensagem acima de %2 MiB"_s.arg(peer).arg(
                                      MaxMessageBytes / (1024 * 1024)));
+            }
             m_sockets.remove(socket);
             Forget(socket);
             socket->deleteLater();
@@ -308,7 +345,7 @@ void WsListener::OnIncoming(qintptr descriptor) {
             delete tcp;
             return;
         }
-        StartHandshakeTimer(tcp);
+        StartHandshakeTimer(tcp, &m_refused[int(Refusal::HandshakeTimeout)]);
         Adopt(tcp);
         return;
     }
@@ -317,13 +354,14 @@ void WsListener::OnIncoming(qintptr descriptor) {
         delete tls;
         return;
     }
-    StartHandshakeTimer(tls);
+    StartHandshakeTimer(tls, &m_refused[int(Refusal::HandshakeTimeout)]);
     tls->setSslConfiguration(*m_settings.Tls);
     const QString peer = tls->peerAddress().toString();
     connect(tls, &QSslSocket::encrypted, this, [this, tls] { Adopt(tls); });
-    connect(tls, &QSslSocket::errorOccurred, this, [tls, peer](QAbstractSocket::SocketError) {
+    connect(tls, &QSslSocket::errorOccurred, this, [this, tls, peer](QAbstractSocket::SocketError) {
         if (tls->isEncrypted())
             return; // the WebSocket's own business from here on
+        Refused(Refusal::Tls);
         ServerLog::Write(ServerLog::Level::Warn, u"handshake TLS de %1 falhou: %2"_s.arg(
                                                      peer, ServerLog::Escape(tls->errorString())));
         tls->abort();
@@ -343,9 +381,191 @@ void WsListener::Adopt(QTcpSocket *transport) {
         if (m_transports.value(key) == transport)
             m_transports.remove(key);
     });
-    // The WebSocket server reads the handshake, upgrades, and deletes the socket once it is
-    // disconnected.
-    m_server.handleConnection(transport);
+    m_bytes.Watch(transport);
+    m_heads.insert(transport, 0);
+    connect(transport, &QObject::destroyed, this, [this, transport] { m_heads.remove(transport); });
+    // Until the WebSocket server has it, a transport that goes is this listener's to delete.
+    connect(transport, &QTcpSocket::disconnected, this, [this, transport] {
+        if (m_heads.remove(transport))
+            transport->deleteLater();
+    });
+    connect(transport, &QTcpSocket::readyRead, this, [this, transport] { ReadHead(transport); });
+    if (transport->bytesAvailable() > 0)
+        ReadHead(transport);
+}
+
+void WsListener::ReadHead(QTcpSocket *transport) {
+    const auto found = m_heads.find(transport);
+    if (found == m_heads.end())
+        return;
+    // Peeked, not read: the WebSocket server reads the handshake itself. Only what arrived since
+    // the last look is searched, and never more than the bound is looked at.
+    const QByteArray bytes =
+        transport->peek(qMin<qint64>(transport->bytesAvailable(), HttpHead::MaxBytes));
+    const qsizetype end = HttpHead::End(bytes, *found - 3);
+    if (end < 0) {
+        *found = bytes.size();
+        if (bytes.size() < HttpHead::MaxBytes)
+            return;
+        m_heads.erase(found);
+        disconnect(transport, &QTcpSocket::readyRead, this, nullptr);
+        Refused(Refusal::HeadTooLarge);
+        ServerLog::Write(ServerLog::Level::Warn,
+                         u"conexão de %1 fechada: cabeçalho do pedido acima de %2 KiB"_s
+                             .arg(transport->peerAddress().toString())
+                             .arg(HttpHead::MaxBytes / 1024));
+        AnswerPlain(transport, HttpHead::Answer(431, "text/plain; charset=utf-8",
+                                                "Cabeçalho do pedido grande demais.\n"));
+        return;
+    }
+    m_heads.erase(found);
+    disconnect(transport, &QTcpSocket::readyRead, this, nullptr);
+    const HttpHead head = HttpHead::Parse(QByteArrayView(bytes).first(end));
+    if (head.WebSocket && head.Authorizations > 1) {
+        // Which one would count? The last, as a header map keeps it: a proxy that adds its own
+        // would then pick the role unseen. Neither is taken.
+        Refused(Refusal::Token);
+        ServerLog::Write(ServerLog::Level::Warn,
+                         u"conexão de %1 recusada: %2 cabeçalhos Authorization; envie um só"_s
+                             .arg(transport->peerAddress().toString())
+                             .arg(head.Authorizations));
+        AnswerPlain(transport,
+                    HttpHead::Answer(400, "text/plain; charset=utf-8",
+                                     "Mais de um cabeçalho Authorization: envie um só.\n"));
+        return;
+    }
+    if (head.WebSocket) {
+        // The WebSocket server reads the handshake, upgrades, and deletes the socket once it is
+        // disconnected.
+        m_server.handleConnection(transport);
+        return;
+    }
+    transport->read(end);
+    ServePlain(transport, head);
+}
+
+void WsListener::ServePlain(QTcpSocket *transport, const HttpHead &head) {
+    ServerLog::Write(
+        ServerLog::Level::Debug,
+        u"pedido HTTP de %1: %2"_s.arg(transport->peerAddress().toString(), head.Shown()));
+    constexpr char Text[] = "text/plain; charset=utf-8";
+    const bool bodyless = head.Method == "HEAD";
+    const bool readable = head.Method == "GET" || bodyless;
+    if (head.Valid && head.Path == "/health" && readable) {
+        QPointer<QTcpSocket> guard(transport);
+        m_health->Ask([this, guard, bodyless](const HealthCheck::Answer &answer) {
+            ++m_healthAnswers[answer.Status == 200 ? 0 : 1];
+            if (guard)
+                AnswerPlain(guard, HttpHead::Answer(answer.Status, "application/json",
+                                                    answer.Body + '\n', !bodyless));
+        });
+        return;
+    }
+    ++m_plainAnswers;
+    if (!head.Valid)
+        AnswerPlain(transport, HttpHead::Answer(400, Text, "Pedido HTTP inválido.\n"));
+    else if (head.Path == "/health")
+        AnswerPlain(transport,
+                    HttpHead::Answer(405, Text, "Use GET.\n", true, "Allow: GET, HEAD\r\n"));
+    else if (head.Path == "/" && readable)
+        AnswerPlain(transport,
+                    HttpHead::Answer(400, Text,
+                                     "Este endereço atende WebSocket (JSON-RPC); a verificação "
+                                     "de saúde está em /health.\n",
+                                     !bodyless));
+    else
+        AnswerPlain(transport, HttpHead::Answer(404, Text, "Não encontrado.\n", !bodyless));
+}
+
+void WsListener::AnswerPlain(QTcpSocket *transport, const QByteArray &answer) {
+    // Done with its handshake: a peer that keeps the connection open after the answer is let go
+    // all the same, without counting as a handshake that timed out.
+    delete transport->findChild<QTimer *>(HandshakeTimerName);
+    StartHandshakeTimer(transport, nullptr);
+    connect(transport, &QTcpSocket::disconnected, transport, &QObject::deleteLater);
+    transport->write(answer);
+    transport->disconnectFromHost();
+}
+
+void WsListener::BeginStop() {
+    m_health->SetStopping();
+}
+
+bool WsListener::HealthAskedWithin(qint64 ms) const {
+    return m_health->AskedWithin(ms);
+}
+
+QByteArray WsListener::MetricsText() const {
+    QByteArray out;
+    out.reserve(64 * 1024);
+    Family(out, "ger_build_info", "gauge", "The server's version, as a label.");
+    Sample(out, "ger_build_info", 1,
+           "version=\"" + QCoreApplication::applicationVersion().toUtf8() + '"');
+    if (m_calls)
+        m_calls->Render(out);
+    Family(out, "ger_connections_open", "gauge", "WebSocket connections open.");
+    Sample(out, "ger_connections_open", quint64(m_sockets.size()));
+    Family(out, "ger_connections_accepted_total", "counter",
+           "WebSocket connections accepted, their handshakes done.");
+    Sample(out, "ger_connections_accepted_total", m_accepted);
+    Family(out, "ger_connections_refused_total", "counter",
+           "Connections refused before they were served, by reason.");
+    static constexpr const char *RefusalNames[] = {"token", "origin", "tls", "handshake_timeout",
+                                                   "head_too_large"};
+    static_assert(std::size(RefusalNames) == size_t(Refusal::Count));
+    for (int i = 0; i < int(Refusal::Count); ++i)
+        Sample(out, "ger_connections_refused_total", m_refused[i],
+               QByteArray("reason=\"") + RefusalNames[i] + '"');
+    Family(out, "ger_connections_closed_total", "counter",
+           "Connections the server closed for its limits, by reason.");
+    static constexpr const char *ClosingNames[] = {"idle", "message_timeout", "message_too_large",
+                                                   "server_full"};
+    static_assert(std::size(ClosingNames) == size_t(Closing::Count));
+    for (int i = 0; i < int(Closing::Count); ++i)
+        Sample(out, "ger_connections_closed_total", m_closed[i],
+               QByteArray("reason=\"") + ClosingNames[i] + '"');
+    Family(out, "ger_unread_resets_total", "counter",
+           "Connections reset because their client left answers unread past the limits.");
+    Sample(out, "ger_unread_resets_total", m_unreadResets);
+    const ByteMeter::Bytes bytes = m_bytes.Total();
+    Family(out, "ger_received_bytes_total", "counter",
+           "Bytes received on the server's port, handshakes and TLS included.");
+    Sample(out, "ger_received_bytes_total", bytes.In);
+    Family(out, "ger_sent_bytes_total", "counter",
+           "Bytes sent on the server's port, handshakes and TLS included.");
+    Sample(out, "ger_sent_bytes_total", bytes.Out);
+    Family(out, "ger_health_answers_total", "counter", "Answers to GET /health, by status.");
+    Sample(out, "ger_health_answers_total", m_healthAnswers[0], "code=\"200\"");
+    Sample(out, "ger_health_answers_total", m_healthAnswers[1], "code=\"503\"");
+    Family(out, "ger_http_other_requests_total", "counter",
+           "Plain HTTP requests on the server's port for anything but /health.");
+    Sample(out, "ger_http_other_requests_total", m_plainAnswers);
+    Family(out, "ger_worker_queue_length", "gauge", "Calls waiting for a worker thread.");
+    Sample(out, "ger_worker_queue_length", quint64(qMax(0, m_pool->Queued())));
+    Family(out, "ger_database_errors_total", "counter",
+           "Database failures, by kind: a failed statement, no connection, a connection lost.");
+    Sample(out, "ger_database_errors_total",
+           ServerCounters::Value(ServerCounters::DatabaseError::Failure), "kind=\"failure\"");
+    Sample(out, "ger_database_errors_total",
+           ServerCounters::Value(ServerCounters::DatabaseError::Unreachable),
+           "kind=\"unreachable\"");
+    Sample(out, "ger_database_errors_total",
+           ServerCounters::Value(ServerCounters::DatabaseError::Lost), "kind=\"lost\"");
+    Family(out, "ger_gate_kept_hits_total", "counter",
+           "Period gate calls answered from the kept copy of the periods.");
+    Sample(out, "ger_gate_kept_hits_total", ServerCounters::Value(ServerCounters::Gate::KeptHit));
+    Family(out, "ger_gate_kept_reloads_total", "counter",
+           "Reads of the periods into the gate's kept copy.");
+    Sample(out, "ger_gate_kept_reloads_total",
+           ServerCounters::Value(ServerCounters::Gate::KeptReload));
+    Family(out, "ger_gate_direct_reads_total", "counter",
+           "Period gate calls that read the database for themselves, no copy being kept.");
+    Sample(out, "ger_gate_direct_reads_total",
+           ServerCounters::Value(ServerCounters::Gate::DirectRead));
+    Family(out, "ger_gate_hearing", "gauge",
+           "1 while the period gate hears other programs' changes (PostgreSQL LISTEN).");
+    Sample(out, "ger_gate_hearing", m_settings.GateHearing && m_settings.GateHearing() ? 1 : 0);
+    return out;
 }
 
 QTcpSocket *WsListener::TransportOf(const QWebSocket *socket) {
@@ -378,6 +598,7 @@ void WsListener::OnBytes(QWebSocket *socket) {
     SetUnfinished(socket, c, pending);
     while (m_unfinishedTotal > MaxUnfinishedBytes && !m_holders.empty()) {
         // 1013, "try again later", which this Qt does not name.
+        ++m_closed[int(Closing::ServerFull)];
         Drop(m_holders.rbegin()->second, QWebSocketProtocol::CloseCode(1013),
              u"servidor ocupado recebendo outras mensagens; tente novamente"_s,
              u"mensagem inacabada entre as maiores com o servidor cheio"_s);
@@ -477,6 +698,7 @@ void WsListener::Drop(QWebSocket *socket, QWebSocketProtocol::CloseCode code, co
 }
 
 void WsListener::Abort(QWebSocket *socket, const QString &logged) {
+    ++m_unreadResets;
     ServerLog::Write(ServerLog::Level::Warn,
                      u"conexão de %1 fechada: %2"_s.arg(socket->peerAddress().toString(), logged));
     // A reset rather than an orderly end: the kernel drops what the client left unread at once,
@@ -512,6 +734,7 @@ void WsListener::Sweep() {
             late.append({it.key(), true});
     }
     for (const auto &[socket, idle] : late) {
+        ++m_closed[int(idle ? Closing::Idle : Closing::MessageTimeout)];
         if (idle)
             Drop(socket, QWebSocketProtocol::CloseCodeNormal, u"conexão ociosa"_s, u"ociosa"_s);
         else
@@ -732,6 +955,8 @@ void WsListener::DeliverFinished() {
 
 void WsListener::Deliver(const QPointer<QWebSocket> &socket, const QString &method,
                          const RpcDispatcher::Outcome &outcome, qint64 elapsedNs) {
+    if (m_calls)
+        m_calls->Record(method, outcome.Status, elapsedNs);
     const bool alive = socket && m_sockets.contains(socket.data());
     if (alive && !outcome.ReplyText.isEmpty())
         socket->sendTextMessage(outcome.ReplyText);

@@ -2,6 +2,9 @@
 
 #include "callcontext.h"
 
+#include "bytemeter.h"
+#include "callmetrics.h"
+#include "healthcheck.h"
 #include "rpcdispatcher.h"
 #include "transport.h"
 #include "workerpool.h"
@@ -26,6 +29,7 @@
 #include <set>
 #include <vector>
 
+class HttpHead;
 class QTcpServer;
 class QTcpSocket;
 class QWebSocket;
@@ -75,6 +79,11 @@ public:
         // Run on each worker as its last work, before Shutdown returns: whatever the objects
         // keep per thread (their database connections) goes while its owner still exists.
         std::function<void()> WorkerEnds;
+        // What GET /health reports, asked on a thread of its own, which runs WorkerEnds last.
+        std::function<HealthCheck::Probe()> Health;
+        // Count every call for the metrics.
+        bool Metrics = false;
+        std::function<bool()> GateHearing;
     };
 
     WsListener(QList<RemoteObject *> objects, Settings settings, QObject *parent = nullptr);
@@ -91,6 +100,16 @@ public:
 
     // Stops accepting, closes every connection and waits for the calls under way.
     void Shutdown();
+    // The first step of a stop: GET /health answers 503 while calls are still served.
+    void BeginStop();
+    // Whether GET /health was asked in the last `ms`: whether a balancer watches this server.
+    bool HealthAskedWithin(qint64 ms) const;
+    // Every metric, in the Prometheus text format.
+    QByteArray MetricsText() const;
+
+    // Why connections were refused or closed; the metrics name each.
+    enum class Refusal { Token, Origin, Tls, HandshakeTimeout, HeadTooLarge, Count };
+    enum class Closing { Idle, MessageTimeout, MessageTooLarge, ServerFull, Count };
 
 private:
     void OnNewConnection();
@@ -128,6 +147,12 @@ private:
     QTcpSocket *TransportOf(const QWebSocket *socket);
     void OnIncoming(qintptr descriptor);
     void Adopt(QTcpSocket *transport);
+    // Reads the request head without taking it: a WebSocket handshake goes on to the WebSocket
+    // server, a plain request is answered here.
+    void ReadHead(QTcpSocket *transport);
+    void ServePlain(QTcpSocket *transport, const HttpHead &head);
+    // Writes a plain answer and closes.
+    static void AnswerPlain(QTcpSocket *transport, const QByteArray &answer);
     void Sweep();
     void Drop(QWebSocket *socket, QWebSocketProtocol::CloseCode code, const QString &reason,
               const QString &logged);
@@ -178,5 +203,19 @@ private:
     void Forget(QWebSocket *socket);
     QElapsedTimer m_clock;
     QHash<QString, QTcpSocket *> m_transports; // by peer address and port
+    // Transports whose request head is still being read, with how much of it was searched.
+    QHash<QTcpSocket *, qsizetype> m_heads;
     QTimer m_sweep;
+
+    std::unique_ptr<HealthCheck> m_health;
+    std::unique_ptr<CallMetrics> m_calls; // null: calls are not counted
+    ByteMeter m_bytes;
+    // Counted on the I/O thread only, and read there.
+    quint64 m_accepted = 0;
+    quint64 m_unreadResets = 0;
+    quint64 m_refused[int(Refusal::Count)] = {};
+    quint64 m_closed[int(Closing::Count)] = {};
+    quint64 m_healthAnswers[2] = {}; // 200, 503
+    quint64 m_plainAnswers = 0;      // any other plain HTTP request
+    void Refused(Refusal why) { ++m_refused[int(why)]; }
 };

@@ -63,6 +63,10 @@ QString AuditObject::Name() const {
     return u"Audit"_s;
 }
 
+QStringList AuditObject::Methods() const {
+    return {QString::fromLatin1(GetHistorico)};
+}
+
 bool AuditObject::HasMethod(const QString &method) const {
     return method == QLatin1StringView(GetHistorico);
 }

@@ -11,6 +11,7 @@ public:
 
     QString Name() const override;
     bool HasMethod(const QString &method) const override;
+    QStringList Methods() const override;
     MethodClass ClassOf(const QString &) const override { return MethodClass::History; }
     CallOutcome Invoke(const QString &method, const QJsonArray &params) override;
 

@@ -104,6 +104,28 @@ void Backend::SetWriteWait(int seconds) {
     m_database->SetLockWait({seconds * 1000, {}});
 }
 
+Backend::Health Backend::Probe() {
+    Health health;
+    health.KnownVersion = Migrations::LatestVersion();
+    health.Kind = m_database->Kind() == Database::Dialect::Sqlite ? u"sqlite"_s : u"postgresql"_s;
+    health.Hearing = GateHearing();
+    try {
+        m_database->Transaction(Database::Access::SingleRead, [&](QSqlDatabase &db) {
+            QSqlQuery q = Database::Prepare(db, u"SELECT MAX(VERSION) FROM SCHEMA_VERSION"_s);
+            Database::Exec(q);
+            health.SchemaVersion = q.next() ? q.value(0).toInt() : 0;
+        });
+        health.Reached = true;
+    } catch (const CallFailure &) {
+        health.SchemaVersion = 0;
+    }
+    return health;
+}
+
+bool Backend::GateHearing() const {
+    return m_gate->Hearing();
+}
+
 QList<RemoteObject *> Backend::Objects() const {
     return {m_paramCtbl.get(), m_cache.get(), m_audit.get(), m_gate.get()};
 }

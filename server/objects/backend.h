@@ -29,6 +29,18 @@ public:
     // How long a writing call waits for another program's write (an import) before it fails
     // as "busy": below the desktops' call timeout, so that the answer reaches them.
     void SetWriteWait(int seconds);
+
+    // What a health answer needs, from one trivial read on the calling thread's connection
+    // (which the thread closes itself with Database::CloseThreadConnections).
+    struct Health {
+        bool Reached = false;
+        int SchemaVersion = 0; // as stored; 0 when the database was not reached
+        int KnownVersion = 0;  // the newest this server serves
+        QString Kind;          // "sqlite" or "postgresql"
+        bool Hearing = false;  // the period gate hears other programs' changes
+    };
+    Health Probe();
+    bool GateHearing() const;
     ~Backend();
 
 private:

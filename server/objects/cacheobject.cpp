@@ -51,6 +51,10 @@ QString CacheObject::Name() const {
     return u"Host.Cache"_s;
 }
 
+QStringList CacheObject::Methods() const {
+    return {QString::fromLatin1(GetTabela), QString::fromLatin1(GetServidor)};
+}
+
 bool CacheObject::HasMethod(const QString &method) const {
     return method == QLatin1StringView(GetTabela) || method == QLatin1StringView(GetServidor);
 }

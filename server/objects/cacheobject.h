@@ -12,6 +12,7 @@ public:
 
     QString Name() const override;
     bool HasMethod(const QString &method) const override;
+    QStringList Methods() const override;
     MethodClass ClassOf(const QString &) const override { return MethodClass::Read; }
     CallOutcome Invoke(const QString &method, const QJsonArray &params) override;
 

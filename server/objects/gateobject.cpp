@@ -6,6 +6,7 @@
 #include "packetwriter.h"
 #include "paramrecord.h"
 #include "rules/periodgate.h"
+#include "servercounters.h"
 
 #include <QHash>
 #include <QJsonArray>
@@ -294,14 +295,20 @@ std::shared_ptr<const GateObject::Kept> GateObject::KeptRecords() {
     // this process's writes count before their calls answer, other programs' as the database
     // announces them. Read before the records are, the count can only make a read look older
     // than it is, never newer.
-    if (!m_watch->Hearing())
+    if (!m_watch->Hearing()) {
+        ServerCounters::Add(ServerCounters::Gate::DirectRead);
         return nullptr;
+    }
     const quint64 changes = m_database.Writes() + m_watch->Heard();
     {
         std::lock_guard lock(m_keptLock);
-        if (m_kept && m_kept->Changes == changes)
+        if (m_kept && m_kept->Changes == changes) {
+            ServerCounters::Add(m_kept->Whole ? ServerCounters::Gate::KeptHit
+                                              : ServerCounters::Gate::DirectRead);
             return m_kept->Whole ? m_kept : nullptr;
+        }
     }
+    ServerCounters::Add(ServerCounters::Gate::KeptReload);
     auto read = std::make_shared<Kept>();
     read->Changes = changes;
     m_database.Transaction(Database::Access::SingleRead,
@@ -318,6 +325,14 @@ std::shared_ptr<const GateObject::Kept> GateObject::KeptRecords() {
 
 QString GateObject::Name() const {
     return u"Ger09400.Periodo"_s;
+}
+
+QStringList GateObject::Methods() const {
+    return {QString::fromLatin1(Consulta)};
+}
+
+bool GateObject::Hearing() const {
+    return m_watch->Hearing();
 }
 
 bool GateObject::HasMethod(const QString &method) const {

@@ -16,8 +16,11 @@ public:
 
     QString Name() const override;
     bool HasMethod(const QString &method) const override;
+    QStringList Methods() const override;
     MethodClass ClassOf(const QString &) const override { return MethodClass::Gate; }
     CallOutcome Invoke(const QString &method, const QJsonArray &params) override;
+    // Whether other programs' changes are heard, so that the records may be kept between calls.
+    bool Hearing() const;
 
     // More checks than this in one call are refused: each is an array, and a request holds at
     // most 65,536 of them; the answers, texts and all, then fit easily in one message.

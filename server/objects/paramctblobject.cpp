@@ -642,6 +642,12 @@ QString ParamCtblObject::Name() const {
     return u"Ger09400.rdmParamCtbl"_s;
 }
 
+QStringList ParamCtblObject::Methods() const {
+    QStringList names = m_methods.keys();
+    names.sort();
+    return names;
+}
+
 bool ParamCtblObject::HasMethod(const QString &method) const {
     return m_methods.contains(method);
 }

@@ -16,6 +16,7 @@ public:
 
     QString Name() const override;
     bool HasMethod(const QString &method) const override;
+    QStringList Methods() const override;
     MethodClass ClassOf(const QString &method) const override;
     CallOutcome Invoke(const QString &method, const QJsonArray &params) override;
 

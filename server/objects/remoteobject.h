@@ -6,6 +6,7 @@
 
 #include <QJsonArray>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -25,6 +26,8 @@ public:
     virtual ~RemoteObject() = default;
     virtual QString Name() const = 0;
     virtual bool HasMethod(const QString &method) const = 0;
+    // Every method HasMethod accepts: the only names the metrics label calls with.
+    virtual QStringList Methods() const = 0;
     virtual CallOutcome Invoke(const QString &method, const QJsonArray &params) = 0;
     // What the method does, for the roles: a method left unclassed counts as a writer, so that
     // no role that must not write ever reaches it.

@@ -1,6 +1,7 @@
 #include "database.h"
 
 #include "blockingwait.h"
+#include "servercounters.h"
 #include "serverlog.h"
 #include "sqlitereader.h"
 
@@ -429,6 +430,7 @@ QSqlDatabase Database::Connection() {
     QString error;
     if (openConnection(db, &error))
         return db;
+    ServerCounters::Add(ServerCounters::DatabaseError::Unreachable);
     // While the database is away every call fails here: one line a second is enough to tell.
     static std::atomic<qint64> lastLogged{0};
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
@@ -459,11 +461,13 @@ bool Database::ConnectionLost(QSqlDatabase &db, const QSqlError &error) {
     if (!lost)
         return false;
     if (ThreadConnection *holder = connectionHolder(db)) {
-        if (!holder->Lost)
+        if (!holder->Lost) {
+            ServerCounters::Add(ServerCounters::DatabaseError::Lost);
             ServerLog::Write(
                 ServerLog::Level::Warn,
                 u"conexão com o banco perdida (%1): a próxima chamada abre outra"_s.arg(
                     ServerLog::Escape(error.text().trimmed(), 300)));
+        }
         holder->Lost = true;
     }
     if (pooled)
@@ -578,6 +582,7 @@ void Database::attempt(Access access, const std::function<void(QSqlDatabase &)> 
                 throw BusyFailure();
             if (ConnectionLost(db, control.lastError()))
                 throw ConnectionGone{};
+            ServerCounters::Add(ServerCounters::DatabaseError::Failure);
             throw CallFailure{u"database"_s, u"Não foi possível iniciar a transação: %1"_s.arg(
                                                  control.lastError().text())};
         }
@@ -642,6 +647,7 @@ CallFailure Database::BusyFailure() {
 CallFailure Database::DatabaseFailure(const QSqlError &failure) {
     if (isBusy(failure))
         return BusyFailure();
+    ServerCounters::Add(ServerCounters::DatabaseError::Failure);
     // The driver's text may quote the statement and the client's values: it goes to the log;
     // the client gets the code alone.
     ServerLog::Write(ServerLog::Level::Warn,

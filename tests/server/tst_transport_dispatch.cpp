@@ -33,10 +33,9 @@ public:
     explicit TestObject(QString name)
         : m_name(std::move(name)) {}
     QString Name() const override { return m_name; }
-    bool HasMethod(const QString &method) const override {
-        static const QStringList known{u"echo"_s,   u"upper"_s, u"slow"_s,
-                                       u"strict"_s, u"boom"_s,  u"fail"_s};
-        return known.contains(method);
+    bool HasMethod(const QString &method) const override { return Methods().contains(method); }
+    QStringList Methods() const override {
+        return {u"echo"_s, u"upper"_s, u"slow"_s, u"strict"_s, u"boom"_s, u"fail"_s};
     }
     CallOutcome Invoke(const QString &method, const QJsonArray &params) override {
         ++calls;
