@@ -25,6 +25,9 @@ install(FILES packaging/ger-server.service DESTINATION lib/systemd/system COMPON
 install(FILES packaging/ger-server.conf DESTINATION /etc/ger COMPONENT server)
 install(FILES README.md docs/protocol.md docs/operations.md
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/ger-server COMPONENT server)
+# An auditor's check of an exported history, without the server's binary.
+install(PROGRAMS scripts/verify-history
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/ger-server COMPONENT server)
 
 install(TARGETS ger-host RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT desktop)
 install(TARGETS gerdata gerrules gerrpc gercomponents Pkg_ger09400

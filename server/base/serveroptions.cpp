@@ -99,6 +99,16 @@ void Describe(QCommandLineParser &parser) {
                       "registro é o padrão)."_s});
 }
 
+// Options a configuration file may set: every one that takes a value, but the file itself.
+const QSet<QString> &ConfigurableKeys() {
+    static const QSet<QString> keys = {
+        u"db"_s,           u"listen"_s,          u"seed"_s,       u"token-file"_s,
+        u"tls-cert"_s,     u"tls-key"_s,         u"log-level"_s,  u"allow-origin"_s,
+        u"idle-timeout"_s, u"message-timeout"_s, u"write-wait"_s, u"metrics-listen"_s,
+        u"drain-time"_s};
+    return keys;
+}
+
 // The commands' own options, which they take off the line before the server's are read: true
 // for one that takes a value.
 const QHash<QString, bool> &CommandOptions() {
@@ -114,10 +124,9 @@ const QHash<QString, bool> &KnownOptions() {
         QHash<QString, bool> all = CommandOptions();
         for (const char *flag : {"h", "help", "v", "version", "no-history"})
             all.insert(QString::fromLatin1(flag), false);
-        for (const char *valued :
-             {"config", "db", "listen", "seed", "token-file", "tls-cert", "tls-key", "log-level",
-              "allow-origin", "idle-timeout", "message-timeout", "write-wait"})
-            all.insert(QString::fromLatin1(valued), true);
+        all.insert(u"config"_s, true);
+        for (const QString &valued : ConfigurableKeys())
+            all.insert(valued, true);
         return all;
     }();
     return known;
@@ -188,14 +197,8 @@ QString PortugueseHelp(QString text) {
     return text;
 }
 
-// Options a configuration file may set: every one that takes a value, but the file itself.
 bool ConfigurableKey(const QString &key) {
-    static const QSet<QString> keys = {
-        u"db"_s,           u"listen"_s,          u"seed"_s,       u"token-file"_s,
-        u"tls-cert"_s,     u"tls-key"_s,         u"log-level"_s,  u"allow-origin"_s,
-        u"idle-timeout"_s, u"message-timeout"_s, u"write-wait"_s, u"metrics-listen"_s,
-        u"drain-time"_s};
-    return keys.contains(key);
+    return ConfigurableKeys().contains(key);
 }
 
 } // namespace
