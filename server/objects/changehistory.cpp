@@ -7,6 +7,7 @@
 #include <QUuid>
 
 #include <atomic>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -122,57 +123,135 @@ Database::Turn ChangeHistory::Turn() {
     return g_recording ? Database::Turn::Alone : Database::Turn::Shared;
 }
 
+namespace {
+
+void appendCopyText(QByteArray &out, const QString &value) {
+    for (const char c : value.toUtf8()) {
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default:
+            out += c;
+        }
+    }
+}
+
+// Below this, a multi-row INSERT costs no more than a COPY's extra round trips.
+constexpr qsizetype RowsForCopy = 64;
+
+} // namespace
+
 void ChangeHistory::Write(QSqlDatabase &db) {
     if (m_rows.isEmpty())
         return;
+    const bool postgres = db.driverName() == u"QPSQL"_s;
     HistoryChain::Head head = HistoryChain::Lock(
-        db, db.driverName() == u"QPSQL"_s ? Database::Dialect::Postgres : Database::Dialect::Sqlite);
+        db, postgres ? Database::Dialect::Postgres : Database::Dialect::Sqlite);
     HistoryChain::Row link;
     link.Id = m_id;
     link.Time = m_time.toUTC().toString(Qt::ISODateWithMs);
     link.Operator = m_caller.Operator.left(60);
     link.Verified = m_caller.Verified ? u"S"_s : u"N"_s;
     link.Method = m_method;
-    const QVariant time(m_time), id(m_id), who(link.Operator), verified(link.Verified),
-        method(m_method);
+
+    // Numbered and hashed in order first: each row's hash is the next one's start.
+    struct Sealed {
+        qint64 Seq;
+        qint64 Chain;
+        QByteArray Hash;
+    };
+    std::vector<Sealed> sealed;
+    sealed.reserve(size_t(m_rows.size()));
+    int numbered = 0;
+    for (const Row &row : std::as_const(m_rows)) {
+        link.Chain = ++head.Last;
+        link.Seq = row.Seq > 0 ? row.Seq : m_written + ++numbered;
+        link.Operation = row.Operation;
+        link.Company = row.Company;
+        link.Field = row.Field;
+        link.Type = row.Type;
+        link.Before = row.HasBefore ? row.Before : QString();
+        link.After = row.HasAfter ? row.After : QString();
+        head.LastHash = HistoryChain::Link(head.LastHash, link);
+        sealed.push_back({link.Seq, link.Chain, head.LastHash});
+    }
 
     const QString columns = QString::fromLatin1(HistoryColumns);
-    const QString oneRow = u"(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"_s;
-    int numbered = 0;
-    for (qsizetype first = 0; first < m_rows.size(); first += RowsPerInsert) {
-        const qsizetype count = std::min<qsizetype>(RowsPerInsert, m_rows.size() - first);
-        QStringList rows(count, oneRow);
-        QSqlQuery &insert = Database::Statement(
-            db, u"INSERT INTO HISTALTERACAO (%1) VALUES %2"_s.arg(columns, rows.join(u", "_s)));
-        int at = 0;
-        for (qsizetype i = first; i < first + count; ++i) {
+    bool copied = false;
+    if (postgres && m_rows.size() >= RowsForCopy) {
+        // A bulk apply's thousands of rows: one COPY instead of a statement per batch.
+        QByteArray text;
+        text.reserve(m_rows.size() * 200);
+        QByteArray common;
+        appendCopyText(common, m_id);
+        const QByteArray time = m_time.toUTC().toString(u"yyyy-MM-dd HH:mm:ss.zzz"_s).toLatin1();
+        QByteArray caller;
+        appendCopyText(caller, link.Operator);
+        caller += '\t' + link.Verified.toLatin1() + '\t';
+        appendCopyText(caller, m_method);
+        const auto field = [&text](bool has, const QString &value) {
+            text += '\t';
+            if (has)
+                appendCopyText(text, value);
+            else
+                text += "\\N";
+        };
+        for (qsizetype i = 0; i < m_rows.size(); ++i) {
             const Row &row = m_rows.at(i);
-            link.Chain = ++head.Last;
-            link.Seq = row.Seq > 0 ? row.Seq : m_written + ++numbered;
-            link.Operation = row.Operation;
-            link.Company = row.Company;
-            link.Field = row.Field;
-            link.Type = row.Type;
-            link.Before = row.HasBefore ? row.Before : QString();
-            link.After = row.HasAfter ? row.After : QString();
-            head.LastHash = HistoryChain::Link(head.LastHash, link);
-            insert.bindValue(at++, id);
-            insert.bindValue(at++, link.Seq);
-            insert.bindValue(at++, time);
-            insert.bindValue(at++, who);
-            insert.bindValue(at++, verified);
-            insert.bindValue(at++, method);
-            insert.bindValue(at++, row.Operation);
-            insert.bindValue(at++, row.Company.isEmpty() ? QVariant() : QVariant(row.Company));
-            insert.bindValue(at++, row.Field);
-            insert.bindValue(at++, row.Type);
-            insert.bindValue(at++, row.HasBefore ? QVariant(row.Before) : QVariant());
-            insert.bindValue(at++, row.HasAfter ? QVariant(row.After) : QVariant());
-            insert.bindValue(at++, link.Chain);
-            insert.bindValue(at++, QString::fromLatin1(head.LastHash));
+            const Sealed &s = sealed[size_t(i)];
+            text += common + '\t' + QByteArray::number(s.Seq) + '\t' + time + '\t' + caller;
+            field(true, row.Operation);
+            field(!row.Company.isEmpty(), row.Company);
+            field(true, row.Field);
+            field(true, row.Type);
+            field(row.HasBefore, row.Before);
+            field(row.HasAfter, row.After);
+            text += '\t' + QByteArray::number(s.Chain) + '\t' + s.Hash + '\n';
         }
-        Q_ASSERT(at == count * ColumnsPerRow);
-        Database::Exec(insert);
+        copied = Database::CopyIn(db, u"HISTALTERACAO"_s, columns, text);
+    }
+    if (!copied) {
+        const QVariant time(m_time), id(m_id), who(link.Operator), verified(link.Verified),
+            method(m_method);
+        const QString oneRow = u"(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"_s;
+        for (qsizetype first = 0; first < m_rows.size(); first += RowsPerInsert) {
+            const qsizetype count = std::min<qsizetype>(RowsPerInsert, m_rows.size() - first);
+            QStringList rows(count, oneRow);
+            QSqlQuery &insert = Database::Statement(
+                db,
+                u"INSERT INTO HISTALTERACAO (%1) VALUES %2"_s.arg(columns, rows.join(u", "_s)));
+            int at = 0;
+            for (qsizetype i = first; i < first + count; ++i) {
+                const Row &row = m_rows.at(i);
+                const Sealed &s = sealed[size_t(i)];
+                insert.bindValue(at++, id);
+                insert.bindValue(at++, s.Seq);
+                insert.bindValue(at++, time);
+                insert.bindValue(at++, who);
+                insert.bindValue(at++, verified);
+                insert.bindValue(at++, method);
+                insert.bindValue(at++, row.Operation);
+                insert.bindValue(at++, row.Company.isEmpty() ? QVariant() : QVariant(row.Company));
+                insert.bindValue(at++, row.Field);
+                insert.bindValue(at++, row.Type);
+                insert.bindValue(at++, row.HasBefore ? QVariant(row.Before) : QVariant());
+                insert.bindValue(at++, row.HasAfter ? QVariant(row.After) : QVariant());
+                insert.bindValue(at++, s.Chain);
+                insert.bindValue(at++, QString::fromLatin1(s.Hash));
+            }
+            Q_ASSERT(at == count * ColumnsPerRow);
+            Database::Exec(insert);
+        }
     }
     HistoryChain::Advance(db, head.Last, head.LastHash);
     m_written += numbered;

@@ -368,7 +368,9 @@ bool Database::openConnection(QSqlDatabase &db, QString *error) {
             // for the other's switch to WAL, not fail on it.
             ? QStringList{u"PRAGMA busy_timeout=5000"_s, u"PRAGMA journal_mode=WAL"_s,
                           u"PRAGMA foreign_keys=ON"_s}
-            : QStringList{u"SET client_min_messages TO WARNING"_s};
+            // The history's moments are UTC: bound with their zone, they are stored in the
+            // session's, and a server in another zone would store its local clock.
+            : QStringList{u"SET client_min_messages TO WARNING"_s, u"SET TIME ZONE 'UTC'"_s};
     QString setupError;
     {
         QSqlQuery q(db);
@@ -714,6 +716,38 @@ pg_conn *Database::PostgresHandle(QSqlDatabase &db) {
         (qstrcmp(handle.typeName(), "PGconn*") != 0 && qstrcmp(handle.typeName(), "pg_conn*") != 0))
         return nullptr;
     return *static_cast<pg_conn *const *>(handle.constData());
+}
+
+bool Database::CopyIn(QSqlDatabase &db, const QString &table, const QString &columns,
+                      const QByteArray &rows) {
+    PGconn *pg = PostgresHandle(db);
+    if (!pg || PQtransactionStatus(pg) != PQTRANS_INTRANS)
+        return false;
+    const auto failed = [pg](const QString &why) {
+        return QSqlError(why, QString::fromUtf8(PQerrorMessage(pg)).trimmed(),
+                         QSqlError::StatementError);
+    };
+    const QByteArray sql = u"COPY %1 (%2) FROM STDIN"_s.arg(table, columns).toUtf8();
+    PGresult *started = PQexec(pg, sql.constData());
+    const bool copying = PQresultStatus(started) == PGRES_COPY_IN;
+    PQclear(started);
+    if (!copying)
+        throw failed(u"COPY %1 não começou"_s.arg(table));
+    constexpr qsizetype Chunk = 1 << 20;
+    for (qsizetype at = 0; at < rows.size(); at += Chunk)
+        if (PQputCopyData(pg, rows.constData() + at, int(qMin(Chunk, rows.size() - at))) != 1)
+            throw failed(u"COPY %1 interrompido"_s.arg(table));
+    if (PQputCopyEnd(pg, nullptr) != 1)
+        throw failed(u"COPY %1 interrompido"_s.arg(table));
+    QString why;
+    while (PGresult *result = PQgetResult(pg)) {
+        if (PQresultStatus(result) != PGRES_COMMAND_OK)
+            why = QString::fromUtf8(PQresultErrorMessage(result)).trimmed();
+        PQclear(result);
+    }
+    if (!why.isEmpty())
+        throw QSqlError(u"COPY %1 falhou"_s.arg(table), why, QSqlError::StatementError);
+    return true;
 }
 
 void Database::Exec(QSqlQuery &query) {

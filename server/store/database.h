@@ -93,6 +93,11 @@ public:
     static sqlite3_stmt *SqliteStatement(QSqlDatabase &db, const QString &sql);
     // On PostgreSQL, the connection's own libpq handle (for COPY and LISTEN); null elsewhere.
     static pg_conn *PostgresHandle(QSqlDatabase &db);
+    // On PostgreSQL inside a transaction, `rows` in COPY's text form (a tab between fields, \N
+    // for null, a line feed after each row) into `table`'s `columns`, in one round trip; false,
+    // with nothing done, anywhere else. Throws the QSqlError of a COPY that fails.
+    static bool CopyIn(QSqlDatabase &db, const QString &table, const QString &columns,
+                       const QByteArray &rows);
     static void Exec(QSqlQuery &query);
     static void ExecDirect(QSqlDatabase &db, const QString &sql);
 
