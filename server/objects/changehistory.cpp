@@ -327,7 +327,9 @@ void ChangeHistory::WriteBulk(QSqlDatabase &db, Database::Dialect dialect) {
         "CROSS JOIN (VALUES %3) AS F) X WHERE X.ANTES <> X.DEPOIS ORDER BY X.ORDEM, X.N"_s.arg(
             before.join(u' '), after.join(u' '), fields.join(u", "_s));
     QSqlQuery q = Database::Prepare(db, sql);
-    q.setForwardOnly(true);
+    // Not row by row on PostgreSQL: a result read in single rows leaves the session busy, and the
+    // rows' COPY below could not start.
+    q.setForwardOnly(dialect != Database::Dialect::Postgres);
     Database::Exec(q);
     while (q.next()) {
         const QString was = q.value(6).toString(), now = q.value(7).toString();

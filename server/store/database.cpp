@@ -721,7 +721,14 @@ pg_conn *Database::PostgresHandle(QSqlDatabase &db) {
 bool Database::CopyIn(QSqlDatabase &db, const QString &table, const QString &columns,
                       const QByteArray &rows) {
     PGconn *pg = PostgresHandle(db);
-    if (!pg || PQtransactionStatus(pg) != PQTRANS_INTRANS)
+    if (!pg)
+        return false;
+    // A SELECT read row by row and left unfinished (its caller had what it needed) keeps the
+    // session busy: what it had left is dropped.
+    if (PQtransactionStatus(pg) == PQTRANS_ACTIVE)
+        while (PGresult *left = PQgetResult(pg))
+            PQclear(left);
+    if (PQtransactionStatus(pg) != PQTRANS_INTRANS)
         return false;
     const auto failed = [pg](const QString &why) {
         return QSqlError(why, QString::fromUtf8(PQerrorMessage(pg)).trimmed(),

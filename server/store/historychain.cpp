@@ -49,8 +49,10 @@ Head headOf(QSqlQuery &q) {
     if (!q.next())
         throw CallFailure{u"internal"_s, u"Erro interno do servidor: a cadeia do histórico de "
                                          "alterações não tem registro (HISTCADEIA)."_s};
-    return {q.value(0).toLongLong(), hashText(q.value(1)), q.value(2).toLongLong(),
-            hashText(q.value(3))};
+    const Head head{q.value(0).toLongLong(), hashText(q.value(1)), q.value(2).toLongLong(),
+                    hashText(q.value(3))};
+    q.finish(); // the session free for what the writer sends next (a COPY)
+    return head;
 }
 
 bool postgres(const QSqlDatabase &db) {
@@ -177,8 +179,27 @@ void ChainUnchained(QSqlDatabase &db) {
     if (sealed.empty())
         return;
     // A statement per row would cost a round trip each: a history of a million rows took minutes
-    // on PostgreSQL. Rows go in batches, joined on their key.
+    // on PostgreSQL. There the numbers go in by COPY and join the history in one update;
+    // elsewhere in batches, joined on their key.
     const bool pg = postgres(db);
+    if (pg) {
+        Database::ExecDirect(db, u"CREATE TEMP TABLE HISTCADEIANOVA (I VARCHAR(36), S INTEGER, "
+                                 "N BIGINT, H VARCHAR(64)) ON COMMIT DROP"_s);
+        QByteArray rows;
+        rows.reserve(qsizetype(sealed.size()) * 120);
+        for (const Sealed &row : sealed) {
+            appendEscaped(rows, row.Id); // COPY's text form escapes as the canonical one does
+            rows += '\t' + QByteArray::number(row.Seq) + '\t' + QByteArray::number(row.Chain) +
+                    '\t' + row.Hash + '\n';
+        }
+        if (Database::CopyIn(db, u"HISTCADEIANOVA"_s, u"I, S, N, H"_s, rows)) {
+            Database::ExecDirect(db, u"UPDATE HISTALTERACAO SET NRCADEIA = V.N, CDHASH = V.H FROM "
+                                     "HISTCADEIANOVA V WHERE HISTALTERACAO.IDALTERACAO = V.I AND "
+                                     "HISTALTERACAO.NRSEQ = V.S"_s);
+            Advance(db, head.Last, head.LastHash);
+            return;
+        }
+    }
     const QString first = pg ? u"SELECT CAST(? AS VARCHAR) AS I, CAST(? AS INTEGER) AS S, "
                                "CAST(? AS BIGINT) AS N, CAST(? AS VARCHAR) AS H"_s
                              : u"SELECT ? AS I, ? AS S, ? AS N, ? AS H"_s;
