@@ -24,7 +24,8 @@ bool Outside(TDateTime day, TDateTime first, TDateTime last) {
     return day < first || day > last;
 }
 
-// The client's own mistakes come first, then what the database lacks, then the windows. Both
+// The client's own mistakes come first, then the definitive close, then what the database
+// lacks, then the windows. Both
 // ends of every window count as inside. A record without its accounting period is no parameter
 // at all: no client writes one, and no day could be judged against it.
 constexpr Rule RuleTable[] = {
@@ -34,6 +35,9 @@ constexpr Rule RuleTable[] = {
      u"Módulo desconhecido: use LANC, DFE, DFS, FIN, GPA, FIS ou VEXT.", Shown::None},
     {u"empresa_desconhecida", [](R r) { return !r.CompanyKnown; }, u"Empresa não cadastrada.",
      Shown::None},
+    // A day closed for good is answered so whatever the record says.
+    {u"encerrado", [](R r) { return r.Closed != 0 && *r.Day <= r.Closed; },
+     u"Data dentro do encerramento definitivo da empresa (até %3).", Shown::Closed},
     {u"sem_parametro",
      [](R r) { return !r.HasRecord || r.AccountingStart == 0 || r.AccountingEnd == 0; },
      u"Empresa sem parâmetro contábil cadastrado.", Shown::None},
@@ -80,6 +84,8 @@ Answer Decide(const Reading &reading) {
     } else if (rule->Window == Shown::Accounting) {
         answer.Start = reading.AccountingStart;
         answer.End = reading.AccountingEnd;
+    } else if (rule->Window == Shown::Closed) {
+        answer.End = reading.Closed;
     }
     return answer;
 }

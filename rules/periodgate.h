@@ -39,10 +39,12 @@ struct Reading {
     TDateTime AccountingEnd = 0;
     TDateTime WindowStart = 0;
     TDateTime WindowEnd = 0;
+    TDateTime Closed = 0; // the company's definitive close; 0: never closed
 };
 
 // Which window an answer reports as the one that decided.
-enum class Shown { None, Module, Accounting };
+// Closed shows only the close's day, as the window's last (%3), with no first.
+enum class Shown { None, Module, Accounting, Closed };
 
 struct Rule {
     const char16_t *Reason; // stable code clients may branch on

@@ -1,6 +1,10 @@
 #include "gateobject.h"
 
+#include "callcontext.h"
+#include "changehistory.h"
 #include "changewatch.h"
+#include "closedspan.h"
+#include "companylist.h"
 #include "database.h"
 #include "methodcall.h"
 #include "packetwriter.h"
@@ -8,6 +12,7 @@
 #include "rules/periodgate.h"
 #include "servercounters.h"
 
+#include <QDateTime>
 #include <QHash>
 #include <QJsonArray>
 #include <QSet>
@@ -24,6 +29,7 @@ using PeriodGate::Module;
 namespace {
 
 constexpr auto Consulta = "Consulta";
+constexpr auto Encerrar = "Encerrar";
 
 // Up to this many distinct companies are read by code; more, and reading every record is cheaper
 // than a statement that long.
@@ -45,6 +51,7 @@ struct Day {
 struct Stored {
     bool HasRecord = false;
     std::array<Day, StoredDates> Dates{};
+    Day Closed; // the definitive close
 };
 
 Day dayOf(QDate date) {
@@ -96,8 +103,9 @@ const QString &selectSql() {
         for (const Module &module : PeriodGate::Modules())
             columns << u"C."_s + QLatin1StringView(module.StartColumn)
                     << u"C."_s + QLatin1StringView(module.EndColumn);
-        return u"SELECT E.CDEMPRESA, C.CDEMPRESA, %1 FROM EMPRESA E LEFT JOIN CONTOPECTBL C "
-               "ON C.CDEMPRESA = E.CDEMPRESA"_s.arg(columns.join(u", "_s));
+        return u"SELECT E.CDEMPRESA, C.CDEMPRESA, %1, N.DTENCERRAMENTO FROM EMPRESA E "
+               "LEFT JOIN CONTOPECTBL C ON C.CDEMPRESA = E.CDEMPRESA "
+               "LEFT JOIN ENCERRAMENTO N ON N.CDEMPRESA = E.CDEMPRESA"_s.arg(columns.join(u", "_s));
     }();
     return sql;
 }
@@ -126,7 +134,11 @@ const Piece &pieceFor(const PeriodGate::Rule *rule, const Module *module) {
                 Piece piece;
                 piece.Whole = start + text;
                 const qsizetype first = text.indexOf("%2"), last = text.indexOf("%3");
-                if (r.Window != PeriodGate::Shown::None && first >= 0 && last > first) {
+                if (r.Window == PeriodGate::Shown::Closed && last >= 0) {
+                    piece.Head = start + text.left(last);
+                    piece.Tail = text.mid(last + 2);
+                    piece.Split = true;
+                } else if (r.Window != PeriodGate::Shown::None && first >= 0 && last > first) {
                     piece.Head = start + text.left(first);
                     piece.Middle = text.mid(first + 2, last - first - 2);
                     piece.Tail = text.mid(last + 2);
@@ -161,6 +173,15 @@ void appendIso(QByteArray &out, const Day &day) {
 void appendAnswer(QByteArray &out, const PeriodGate::Rule *rule, const Module *module,
                   const Stored *stored) {
     const Piece &piece = pieceFor(rule, module);
+    if (stored && rule->Window == PeriodGate::Shown::Closed && stored->Closed.Value != 0) {
+        out += piece.Head;
+        appendShown(out, stored->Closed);
+        out += piece.Tail;
+        out += ",null,";
+        appendIso(out, stored->Closed);
+        out += ']';
+        return;
+    }
     const Day *first = nullptr;
     if (stored && rule->Window == PeriodGate::Shown::Accounting)
         first = &stored->Dates[0];
@@ -249,6 +270,7 @@ QHash<QString, Stored> readCompanies(QSqlDatabase &db, const QStringList *list) 
             stored.HasRecord = sqlite3_column_type(statement, 1) != SQLITE_NULL;
             for (int i = 0; i < int(StoredDates); ++i)
                 stored.Dates[size_t(i)] = storedDay(statement, 2 + i);
+            stored.Closed = storedDay(statement, int(2 + StoredDates));
             out.insert(
                 QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)),
                                   sqlite3_column_bytes(statement, 0)),
@@ -270,6 +292,7 @@ QHash<QString, Stored> readCompanies(QSqlDatabase &db, const QStringList *list) 
         stored.HasRecord = !q.value(1).isNull();
         for (qsizetype i = 0; i < StoredDates; ++i)
             stored.Dates[size_t(i)] = storedDay(q.value(int(2 + i)));
+        stored.Closed = storedDay(q.value(int(2 + StoredDates)));
         out.insert(q.value(0).toString(), stored);
     }
     return out;
@@ -328,7 +351,11 @@ QString GateObject::Name() const {
 }
 
 QStringList GateObject::Methods() const {
-    return {QString::fromLatin1(Consulta)};
+    return {QString::fromLatin1(Consulta), QString::fromLatin1(Encerrar)};
+}
+
+MethodClass GateObject::ClassOf(const QString &method) const {
+    return method == QLatin1StringView(Encerrar) ? MethodClass::Write : MethodClass::Gate;
 }
 
 bool GateObject::Hearing() const {
@@ -336,16 +363,22 @@ bool GateObject::Hearing() const {
 }
 
 bool GateObject::HasMethod(const QString &method) const {
-    return method == QLatin1StringView(Consulta);
+    return method == QLatin1StringView(Consulta) || method == QLatin1StringView(Encerrar);
 }
 
 CallOutcome GateObject::Invoke(const QString &method, const QJsonArray &params) {
+    if (method == QLatin1StringView(Consulta))
+        return consulta(params);
+    if (method == QLatin1StringView(Encerrar))
+        return encerrar(params);
     CallOutcome outcome;
-    if (!HasMethod(method)) {
-        outcome.ProtocolError =
-            JsonRpc::Error{JsonRpc::MethodNotFound, u"Método desconhecido: %1"_s.arg(method)};
-        return outcome;
-    }
+    outcome.ProtocolError =
+        JsonRpc::Error{JsonRpc::MethodNotFound, u"Método desconhecido: %1"_s.arg(method)};
+    return outcome;
+}
+
+CallOutcome GateObject::consulta(const QJsonArray &params) {
+    CallOutcome outcome;
     if (params.size() != 1 || !params.at(0).isArray()) {
         outcome.ProtocolError =
             JsonRpc::Error{JsonRpc::InvalidParams,
@@ -397,6 +430,7 @@ CallOutcome GateObject::Invoke(const QString &method, const QJsonArray &params) 
                 reading.HasRecord = stored->HasRecord;
                 reading.AccountingStart = stored->Dates[0].Value;
                 reading.AccountingEnd = stored->Dates[1].Value;
+                reading.Closed = stored->Closed.Value;
                 if (check.Mod) {
                     const auto at = size_t(2 + 2 * (check.Mod - PeriodGate::Modules().data()));
                     reading.WindowStart = stored->Dates[at].Value;
@@ -409,6 +443,142 @@ CallOutcome GateObject::Invoke(const QString &method, const QJsonArray &params) 
         }
         answers += ']';
         return TResultEnvelope::SuccessRaw(std::move(answers));
+    });
+    return outcome;
+}
+
+namespace {
+
+[[noreturn]] void refuse(const QString &code, const QString &message) {
+    throw CallFailure{code, message};
+}
+
+struct Closing {
+    QString Code;
+    QDate Previous;
+    QHash<QString, QDate> Starts;
+};
+
+// The listed companies (every one for "T") with their close and their periods' first days.
+QVector<Closing> readClosings(QSqlDatabase &db, const CompanyList &list) {
+    QStringList starts, marks;
+    for (const QString &column : ClosedSpan::StartColumns())
+        starts.append(u"C."_s + column);
+    for (qsizetype i = 0; i < list.Codes().size() && !list.All(); ++i)
+        marks.append(u"?"_s);
+    QSqlQuery &q = Database::Statement(
+        db, u"SELECT E.CDEMPRESA, N.DTENCERRAMENTO, %1 FROM EMPRESA E LEFT JOIN CONTOPECTBL C "
+            "ON C.CDEMPRESA = E.CDEMPRESA LEFT JOIN ENCERRAMENTO N ON N.CDEMPRESA = E.CDEMPRESA"
+            "%2 ORDER BY E.CDEMPRESA"_s.arg(
+                starts.join(u", "_s),
+                list.All() ? QString() : u" WHERE E.CDEMPRESA IN (%1)"_s.arg(marks.join(u", "_s))));
+    for (qsizetype i = 0; i < list.Codes().size() && !list.All(); ++i)
+        q.bindValue(int(i), list.Codes().at(i));
+    Database::Exec(q);
+    QVector<Closing> out;
+    QSet<QString> found;
+    while (q.next()) {
+        Closing closing;
+        closing.Code = q.value(0).toString();
+        closing.Previous = ParamRecord::StoredDate(q.value(1));
+        for (qsizetype i = 0; i < ClosedSpan::StartColumns().size(); ++i)
+            closing.Starts.insert(ClosedSpan::StartColumns().at(i),
+                                  ParamRecord::StoredDate(q.value(int(2 + i))));
+        found.insert(closing.Code);
+        out.append(closing);
+    }
+    q.finish();
+    for (const QString &code : list.Codes())
+        if (!found.contains(code))
+            refuse(u"not_found"_s, u"Empresa '%1' não cadastrada. Nada foi encerrado."_s.arg(code));
+    if (out.isEmpty())
+        refuse(u"not_found"_s, u"Nenhuma empresa cadastrada para encerrar."_s);
+    return out;
+}
+
+} // namespace
+
+CallOutcome GateObject::encerrar(const QJsonArray &params) {
+    using MethodCall::Arg;
+    CallOutcome outcome;
+    if (auto fault =
+            MethodCall::CheckParams(u"Encerrar"_s, params, {Arg::Text, Arg::Text, Arg::Text})) {
+        outcome.ProtocolError = *fault;
+        return outcome;
+    }
+    outcome.Company = params.at(0).toString().left(64);
+    outcome.Result = MethodCall::Guard([&] {
+        CompanyList list;
+        QString error;
+        if (!CompanyList::Parse(params.at(0).toString(), list, &error))
+            refuse(u"invalid_argument"_s, error);
+        const auto day = PeriodGate::ParseDay(params.at(1).toString().trimmed());
+        const QDate closeDay = day ? DateTimeUtil::ToQDate(*day) : QDate();
+        if (!day || *day == 0 || !closeDay.isValid() || closeDay.year() > 9999)
+            refuse(u"invalid_argument"_s,
+                   u"Data de encerramento inválida: use dd/mm/aaaa ou aaaa-mm-dd."_s);
+        const QString reason = params.at(2).toString().trimmed();
+        if (reason.isEmpty())
+            refuse(u"invalid_argument"_s, u"Informe o motivo do encerramento."_s);
+        if (reason.size() > MaxReason)
+            refuse(
+                u"invalid_argument"_s,
+                u"Motivo do encerramento longo demais: no máximo %1 caracteres."_s.arg(MaxReason));
+        if (MethodCall::HasControlCharacter(reason))
+            refuse(u"invalid_argument"_s,
+                   u"Motivo do encerramento inválido: contém caracteres de controle."_s);
+        const QString closeIso = closeDay.toString(Qt::ISODate);
+        const QString shownDay = closeDay.toString(u"dd/MM/yyyy"_s);
+        QString who = CallerContext::Current().Operator.left(60);
+        if (who.isEmpty())
+            who = u"anônimo"_s;
+        int closed = 0;
+        m_database.Transaction(
+            Database::Access::Write,
+            [&](QSqlDatabase &db) {
+                const QVector<Closing> closings = readClosings(db, list);
+                // Every company judged before any is written: one refusal and nothing moves.
+                for (const Closing &c : closings) {
+                    if (c.Previous.isValid() && closeDay <= c.Previous)
+                        refuse(
+                            u"refused"_s,
+                            u"A empresa '%1' já está encerrada definitivamente até %2: o "
+                            "encerramento só avança (data informada %3). Nada foi encerrado."_s.arg(
+                                c.Code, c.Previous.toString(u"dd/MM/yyyy"_s), shownDay));
+                    const QStringList open = ClosedSpan::OpenPeriods(c.Starts, closeDay);
+                    if (!open.isEmpty())
+                        refuse(
+                            u"refused"_s,
+                            u"A empresa '%1' tem períodos que começam em %2 ou antes: %3. "
+                            u"Avance-os "
+                            "antes de encerrar (GER09400 ou GER09410). Nada foi encerrado."_s.arg(
+                                c.Code, shownDay, open.join(u", "_s)));
+                }
+                ChangeHistory history(u"Encerrar"_s);
+                const QVariant now(QDateTime::currentDateTimeUtc());
+                for (const Closing &c : closings) {
+                    QSqlQuery &write = Database::Statement(
+                        db,
+                        c.Previous.isValid()
+                            ? u"UPDATE ENCERRAMENTO SET DTENCERRAMENTO = ?, DSMOTIVO = ?, "
+                              "NMOPERADOR = ?, DTREGISTRO = ? WHERE CDEMPRESA = ?"_s
+                            : u"INSERT INTO ENCERRAMENTO (DTENCERRAMENTO, DSMOTIVO, NMOPERADOR, "
+                              "DTREGISTRO, CDEMPRESA) VALUES (?, ?, ?, ?, ?)"_s);
+                    write.bindValue(0, closeIso);
+                    write.bindValue(1, reason);
+                    write.bindValue(2, who);
+                    write.bindValue(3, now);
+                    write.bindValue(4, c.Code);
+                    Database::Exec(write);
+                    history.AddFinalClose(
+                        c.Code, c.Previous.isValid() ? c.Previous.toString(Qt::ISODate) : QString(),
+                        closeIso, reason);
+                    ++closed;
+                }
+                history.Write(db);
+            },
+            ChangeHistory::Turn());
+        return TResultEnvelope::Success(QJsonValue(closed), QJsonArray{list.Normalised()});
     });
     return outcome;
 }

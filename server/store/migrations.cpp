@@ -113,8 +113,21 @@ QStringList chainV5() {
 }
 constexpr int ChainVersion = 5;
 
+// The definitive close, one row per company that has one. The gate keeps it with the periods,
+// so its changes are announced as theirs are.
+QStringList closeV6(Database::Dialect dialect) {
+    QStringList out{
+        u"CREATE TABLE ENCERRAMENTO (CDEMPRESA VARCHAR(2) NOT NULL PRIMARY KEY REFERENCES "
+        "EMPRESA (CDEMPRESA), DTENCERRAMENTO DATE NOT NULL, DSMOTIVO VARCHAR(200) NOT NULL, "
+        "NMOPERADOR VARCHAR(60) NOT NULL, DTREGISTRO TIMESTAMP NOT NULL)"_s};
+    if (dialect == Database::Dialect::Postgres)
+        out << u"CREATE TRIGGER ENCERRAMENTO_AVISA AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE "
+               "ON ENCERRAMENTO FOR EACH STATEMENT EXECUTE FUNCTION GER_AVISA_PERIODOS()"_s;
+    return out;
+}
+
 QVector<QStringList> all(Database::Dialect dialect) {
-    return {schemaV1(), indexesV2(), historyV3(), noticesV4(dialect), chainV5()};
+    return {schemaV1(), indexesV2(), historyV3(), noticesV4(dialect), chainV5(), closeV6(dialect)};
 }
 
 int currentVersion(QSqlDatabase &db) {

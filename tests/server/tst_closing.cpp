@@ -1,0 +1,307 @@
+// The definitive close through the real server: every path that writes tried against it, the
+// close itself refused back, over open periods and for a list with one bad company, the gate's
+// answer on either side of it, and who may close.
+
+#include "datetime.h"
+#include "methodsfixture.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QProcess>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Companies 01 and 02 open on 01/03/2026; 01 holds a balance of 31/01/2026.
+const QStringList Reset{
+    u"DELETE FROM ENCERRAMENTO"_s,
+    u"DELETE FROM SALDEMPR WHERE CDEMPRESA = '01' AND CDCONTA = '9.9'"_s,
+    u"INSERT INTO SALDEMPR (CDEMPRESA, DTSALDEMPR, CDCONTA, VRSALDODEB, VRSALDOCRED) VALUES "
+    "('01', '2026-01-31', '9.9', 10, 0)"_s,
+    u"UPDATE CONTOPECTBL SET DTINICCONT = '2026-03-01', DTFINACONT = '2026-12-31', DTINICRELA = "
+    "'2026-03-01', DTFINARELA = '2026-12-31', DTINICLANC = '2026-12-01', DTFINALANC = "
+    "'2026-12-31', DTINIINTCONTDFE = '2026-11-01', DTFININTCONTDFE = '2026-11-30', "
+    "DTINIINTCONTDFS = '2026-11-15', DTFININTCONTDFS = '2026-12-15', DTINICCTBL = '2026-12-01', "
+    "DTFINACCTBL = '2026-12-31', DTINIINTCONTGPA = '2026-10-01', DTFININTCONTGPA = '2026-12-31', "
+    "DTINIINTCONTFIS = NULL, DTFININTCONTFIS = NULL, DTINIINTCONTVEXT = NULL, "
+    "DTFININTCONTVEXT = NULL WHERE CDEMPRESA IN ('01', '02')"_s,
+};
+
+// What any path could have written, to tell that a refusal wrote nothing.
+const QStringList Written{
+    u"SELECT CDEMPRESA || DTENCERRAMENTO FROM ENCERRAMENTO ORDER BY CDEMPRESA"_s,
+    u"SELECT CDEMPRESA || DTINICCONT || DTINICLANC FROM CONTOPECTBL ORDER BY CDEMPRESA"_s,
+    u"SELECT COUNT(*) || '/' || SUM(VRSALDODEB) FROM SALDEMPR"_s,
+    u"SELECT COUNT(*) FROM LANCCONT"_s,
+    u"SELECT COUNT(*) FROM FECHAPERIODO"_s,
+    u"SELECT COUNT(*) FROM HISTALTERACAO"_s,
+};
+
+} // namespace
+
+class TstClosing final : public QObject {
+    Q_OBJECT
+
+    MethodsFixture m_fx;
+
+    // "" when the call went through, else "code: message".
+    static QString Outcome(const TResultEnvelope &r) {
+        return r.Ok ? QString() : r.ErrorCode + u": "_s + r.ErrorMessage;
+    }
+    QString Close(const QString &companies, const QString &day, const QString &reason = u"SPED"_s) {
+        return Outcome(
+            m_fx.Client(u"Ger09400.Periodo"_s).Call(u"Encerrar"_s, {companies, day, reason}));
+    }
+    QStringList Snapshot() {
+        QStringList out;
+        for (const QString &sql : Written)
+            out << m_fx.Column(sql);
+        return out;
+    }
+    QString Import(const QString &kind, const QByteArray &rows) {
+        const QString path = m_fx.Server().Dir() + u"/in.csv"_s;
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly) || f.write(rows) != rows.size())
+            return u"no file"_s;
+        f.close();
+        QProcess p;
+        p.start(ServerProcess::Executable(), {u"import"_s, kind, path, u"--db"_s, m_fx.Url()});
+        p.waitForFinished(120000);
+        return p.exitCode() == 0 ? QString() : QString::fromUtf8(p.readAllStandardError());
+    }
+    // SetContOpe of one field of company 01, from what Reset left to `value`.
+    QString SetField(const QString &field, const QString &was, const QString &value) {
+        const TFieldDefs fields{{u"CDEMPRESA"_s, TFieldType::String, 2, false},
+                                {field, TFieldType::Date, 0, false}};
+        const auto day = [](const QString &iso) {
+            return QVariant(DateTimeUtil::FromQDate(QDate::fromString(iso, Qt::ISODate)));
+        };
+        const TChangeLog log{fields,
+                             {{TChangeOp::Update, {u"01"_s, day(was)}, {u"01"_s, day(value)}}}};
+        return Outcome(m_fx.Client().Call(u"SetContOpe"_s, {Packet::ToJson(log)}));
+    }
+    // A bulk apply of the accounting period from `start` with every window in December.
+    QString Bulk(const QString &companies, const QString &start) {
+        QJsonArray fields, row;
+        for (const char *pair : {"PER", "LANC", "DFE", "DFS", "FIN", "GPA", "FIS", "VEN"}) {
+            for (const char *end : {"DTINI", "DTFIN"}) {
+                fields.append(
+                    QJsonObject{{u"name"_s, QLatin1StringView(end) + QLatin1StringView(pair)},
+                                {u"type"_s, u"date"_s}});
+                const bool first = end[2] == 'I';
+                if (qstrcmp(pair, "FIS") == 0 || qstrcmp(pair, "VEN") == 0)
+                    row.append(QJsonValue::Null);
+                else if (qstrcmp(pair, "PER") == 0)
+                    row.append(first ? start : u"2026-12-31"_s);
+                else
+                    row.append(first ? u"2026-12-01"_s : u"2026-12-31"_s);
+            }
+        }
+        for (const char *flag :
+             {"IDCONTCCUS", "IDCONCOME", "IDUTCUSTEST", "IDSUGRATMANU", "IDUTSALDOSOC",
+              "IDMSMCONTA", "IDPRIOCCUSTSET", "IDCONSVNDDFS", "IDULTDESPTRIB", "IDCONSDATARET",
+              "IDCONTLOTESIT", "IDGERAESTCONT", "IDCONTVREXCICMSEP", "IDCONSRATPROD"}) {
+            fields.append(QJsonObject{
+                {u"name"_s, QLatin1StringView(flag)}, {u"type"_s, u"string"_s}, {u"size"_s, 1}});
+            row.append(u"N"_s);
+        }
+        return Outcome(m_fx.Client().Call(
+            u"setCadAuto"_s, {companies, u"S"_s, u"N"_s,
+                              QJsonObject{{u"fields"_s, fields}, {u"rows"_s, QJsonArray{row}}}}));
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        QString error;
+        QVERIFY2(m_fx.Start(&error), qPrintable(error));
+    }
+    void init() {
+        QString error;
+        for (const QString &sql : Reset)
+            QVERIFY2(m_fx.Exec(sql, &error), qPrintable(error));
+    }
+    void cleanupTestCase() { m_fx.Stop(); }
+
+    void refusals_data() {
+        QTest::addColumn<QString>("closeAt"); // company 01's close, made first; "" none
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("refusal"); // "" when it goes through
+        QTest::addColumn<bool>("writes");
+
+        const QString closed = u"A empresa '01' está encerrada definitivamente até 28/02/2026"_s;
+        const auto row = [](const char *name, const QString &at, const char *path,
+                            const QStringList &args, const QString &refusal) {
+            QTest::newRow(name) << at << QString::fromLatin1(path) << args << refusal
+                                << (refusal.isEmpty() && qstrcmp(name, "balance unchanged in the "
+                                                                       "close") != 0);
+        };
+        row("close the day before the periods", u""_s, "close", {u"01,02"_s, u"28/02/2026"_s},
+            u""_s);
+        row("close on the periods' first day", u""_s, "close", {u"01"_s, u"2026-03-01"_s},
+            u"refused: A empresa '01' tem períodos que começam em 01/03/2026 ou antes: período "
+            "contábil. Avance-os antes de encerrar (GER09400 ou GER09410). Nada foi encerrado."_s);
+        row("close moved back", u"28/02/2026"_s, "close", {u"01"_s, u"27/02/2026"_s},
+            u"refused: A empresa '01' já está encerrada definitivamente até 28/02/2026: o "
+            "encerramento só avança (data informada 27/02/2026). Nada foi encerrado."_s);
+        row("close on the same day", u"28/02/2026"_s, "close", {u"01"_s, u"28/02/2026"_s},
+            u"refused: A empresa '01' já está encerrada definitivamente até 28/02/2026: o "
+            "encerramento só avança (data informada 28/02/2026). Nada foi encerrado."_s);
+        row("one company of the list open", u""_s, "close", {u"T"_s, u"2026-02-28"_s},
+            u"refused: A empresa '03' tem períodos que começam em 28/02/2026 ou antes: período "
+            "contábil. Avance-os antes de encerrar (GER09400 ou GER09410). Nada foi encerrado."_s);
+        row("unknown company in the list", u""_s, "close", {u"01,99"_s, u"2026-02-28"_s},
+            u"not_found: Empresa '99' não cadastrada. Nada foi encerrado."_s);
+        row("no reason", u""_s, "close", {u"01"_s, u"2026-02-28"_s, u"  "_s},
+            u"invalid_argument: Informe o motivo do encerramento."_s);
+        row("SetContOpe onto the close", u"28/02/2026"_s, "field",
+            {u"DTINICCONT"_s, u"2026-03-01"_s, u"2026-02-28"_s},
+            u"refused: "_s + closed +
+                u": nenhum período pode começar nessa data ou antes (período contábil)."_s);
+        row("SetContOpe the day after", u"28/02/2026"_s, "field",
+            {u"DTINICCONT"_s, u"2026-03-01"_s, u"2026-03-02"_s}, u""_s);
+        row("setCadAuto onto the close", u"28/02/2026"_s, "bulk", {u"01,02"_s, u"2026-02-28"_s},
+            u"refused: "_s + closed +
+                u": nenhum período pode começar nessa data ou antes (período contábil)."_s);
+        row("setCadAuto the day after", u"28/02/2026"_s, "bulk", {u"01"_s, u"2026-03-01"_s}, u""_s);
+        row("closing before the close", u"28/02/2026"_s, "closing", {u"27/02/2026"_s},
+            u"refused: "_s + closed + u": não é possível registrar fechamento em 27/02/2026."_s);
+        row("closing on the close", u"28/02/2026"_s, "closing", {u"28/02/2026"_s}, u""_s);
+        const QString balances = u"CDEMPRESA;DTSALDEMPR;CDCONTA;VRSALDODEB;VRSALDOCRED\n"_s;
+        const QString refusedBalance =
+            u"linha 2, coluna DTSALDEMPR: a empresa '01' está encerrada definitivamente até "
+            "28/02/2026; saldos novos ou alterados com data até esse dia não são aceitos"_s;
+        row("balance changed in the close", u"28/02/2026"_s, "saldos",
+            {balances + u"01;31/01/2026;9.9;11,00;0\n"_s}, refusedBalance);
+        row("balance new on the close", u"28/02/2026"_s, "saldos",
+            {balances + u"01;28/02/2026;9.9;1,00;0\n"_s}, refusedBalance);
+        row("balance unchanged in the close", u"28/02/2026"_s, "saldos",
+            {balances + u"01;31/01/2026;9.9;10,00;0\n"_s}, u""_s);
+        row("balance the day after", u"28/02/2026"_s, "saldos",
+            {balances + u"01;01/03/2026;9.9;1,00;0\n"_s}, u""_s);
+        row("entry new in the close", u"28/02/2026"_s, "lancamentos",
+            {u"NRLANC;CDEMPRESA;DTLANC;CDCONTA;VRLANC;IDEVOLUIDO;IDRECALCFISC\n"
+             "990001;01;2026-02-28;9.9;5,00;N;N\n"_s},
+            u"linha 2, coluna DTLANC: a empresa '01' está encerrada definitivamente até "
+            "28/02/2026; lançamentos novos ou alterados com data até esse dia não são aceitos"_s);
+    }
+    void refusals() {
+        QFETCH(QString, closeAt);
+        QFETCH(QString, path);
+        QFETCH(QStringList, args);
+        QFETCH(QString, refusal);
+        QFETCH(bool, writes);
+        if (!closeAt.isEmpty())
+            QCOMPARE(Close(u"01"_s, closeAt), QString());
+        const QStringList before = Snapshot();
+        QString got;
+        if (path == u"close"_s)
+            got = Close(args.at(0), args.at(1), args.value(2, u"SPED"_s));
+        else if (path == u"field"_s)
+            got = SetField(args.at(0), args.at(1), args.at(2));
+        else if (path == u"bulk"_s)
+            got = Bulk(args.at(0), args.at(1));
+        else if (path == u"closing"_s)
+            got = Outcome(m_fx.Client().Call(u"setUsuarioFechamentoPeriodo"_s,
+                                             {u"01"_s, args.at(0), u"ana"_s}));
+        else
+            got = Import(path, args.at(0).toUtf8());
+        if (path == u"saldos"_s || path == u"lancamentos"_s)
+            QVERIFY2(refusal.isEmpty() ? got.isEmpty() : got.contains(refusal), qPrintable(got));
+        else
+            QCOMPARE(got, refusal);
+        QCOMPARE(Snapshot() != before, writes);
+    }
+
+    // Who closed, when, why, on the table and in the history; a later close follows the first.
+    void closeRecorded() {
+        QCOMPARE(Close(u"1"_s, u"2026-02-27"_s, u"  Entrega da ECD 2025  "_s), QString());
+        QCOMPARE(Close(u"01"_s, u"28/02/2026"_s, QString(70, u'x')), QString());
+        QCOMPARE(m_fx.Column(u"SELECT DSMOTIVO FROM ENCERRAMENTO"_s),
+                 QStringList{QString(70, u'x')});
+        const QString who = m_fx.Scalar(u"SELECT NMOPERADOR FROM ENCERRAMENTO"_s).toString();
+        QVERIFY(!who.isEmpty());
+        QCOMPARE(m_fx.Column(u"SELECT IDOPERACAO || '|' || COALESCE(VLANTERIOR, '-') || '|' || "
+                             "VLNOVO || '|' || NMOPERADOR FROM HISTALTERACAO WHERE NMCAMPO = "
+                             "'ENCERRAMENTO' ORDER BY NRCADEIA DESC LIMIT 2"_s),
+                 (QStringList{u"A|2026-02-27|2026-02-28 ("_s + QString(48, u'x') + u'|' + who,
+                              u"I|-|2026-02-27 (Entrega da ECD 2025)|"_s + who}));
+        QString error;
+        QVERIFY2(m_fx.Check(&error), qPrintable(error));
+    }
+
+    // The close before the windows, after the client's own mistakes; a company without a record
+    // may be closed too.
+    void gate_data() {
+        QTest::addColumn<QStringList>("check");
+        QTest::addColumn<QString>("answer");
+        const QString closed =
+            u"N|encerrado|Data dentro do encerramento definitivo da empresa (até "
+            "28/02/2026).|null|2026-02-28"_s;
+        QTest::newRow("last closed day")
+            << QStringList{u"01"_s, u"LANC"_s, u"28/02/2026"_s} << closed;
+        QTest::newRow("day after the close")
+            << QStringList{u"01"_s, u"LANC"_s, u"2026-03-01"_s}
+            << u"N|fora_da_janela|Data fora do período de lançamento (01/12/2026 a 31/12/2026).|"
+               "2026-12-01|2026-12-31"_s;
+        QTest::newRow("no record, closed")
+            << QStringList{u"10"_s, u"FIN"_s, u"2026-01-01"_s} << closed;
+        QTest::newRow("no record, after the close")
+            << QStringList{u"10"_s, u"FIN"_s, u"2026-03-01"_s}
+            << u"N|sem_parametro|Empresa sem parâmetro contábil cadastrado.|null|null"_s;
+        QTest::newRow("unknown module first")
+            << QStringList{u"01"_s, u"XYZ"_s, u"2026-01-01"_s}
+            << u"N|modulo_desconhecido|Módulo desconhecido: use LANC, DFE, DFS, FIN, GPA, FIS ou "
+               "VEXT.|null|null"_s;
+        QTest::newRow("company never closed")
+            << QStringList{u"02"_s, u"LANC"_s, u"2026-12-01"_s}
+            << u"S|ok|Data dentro do período de lançamento (01/12/2026 a 31/12/2026).|"
+               "2026-12-01|2026-12-31"_s;
+    }
+    void gate() {
+        QFETCH(QStringList, check);
+        QFETCH(QString, answer);
+        QCOMPARE(Close(u"01,10"_s, u"28/02/2026"_s), QString());
+        QJsonArray checks;
+        checks.append(QJsonArray::fromStringList(check));
+        const TResultEnvelope r =
+            m_fx.Client(u"Ger09400.Periodo"_s).Call(u"Consulta"_s, {QJsonValue(checks)});
+        QVERIFY2(r.Ok, qPrintable(r.ErrorMessage));
+        QStringList got;
+        for (const QJsonValue &v : r.PayloadValue().toArray().at(0).toArray())
+            got << (v.isNull() ? u"null"_s : v.toString());
+        QCOMPARE(got.join(u'|'), answer);
+    }
+
+    // Only an accountant's token closes.
+    void roles_data() {
+        QTest::addColumn<QString>("role");
+        QTest::addColumn<QString>("code");
+        QTest::newRow("contador") << u"contador"_s << u""_s;
+        QTest::newRow("auditor") << u"auditor"_s << u"forbidden"_s;
+        QTest::newRow("integracao") << u"integracao"_s << u"forbidden"_s;
+    }
+    void roles() {
+        QFETCH(QString, role);
+        QFETCH(QString, code);
+        ServerProcess server;
+        QFile file(server.Dir() + u"/tokens"_s);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(40, role.at(0).toLatin1()) + " ana " + role.toLatin1() + "\n");
+        file.close();
+        QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
+        QVERIFY2(server.Start({u"--token-file"_s, file.fileName()}), server.Output().constData());
+        TNetConnection c;
+        c.SetHost(u"127.0.0.1"_s);
+        c.SetPort(server.Port());
+        c.SetServerName(u"Ger09400.Periodo"_s);
+        c.SetToken(QString(40, role.at(0)));
+        const TResultEnvelope r = c.Call(u"Encerrar"_s, {u"10"_s, u"2025-12-31"_s, u"SPED"_s});
+        QCOMPARE(r.Ok ? QString() : r.ErrorCode, code);
+    }
+};
+
+QTEST_GUILESS_MAIN(TstClosing)
+#include "tst_closing.moc"
