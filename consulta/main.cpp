@@ -200,7 +200,10 @@ int main(int argc, char *argv[]) {
                                                                 check[2].toString()};
         const QJsonArray answer = answers.at(i).toArray();
         const QString asked = u"%1 %2 %3: "_s.arg(part.value(0), part.value(1), part.value(2));
-        if (answer.at(0).toString() == u"S"_s) {
+        if (answer.at(0).toString() == u"S"_s && answer.at(3).isNull()) {
+            // Allowed by an exception, which the text names.
+            print(stdout, asked + u"permitido: "_s + answer.at(2).toString());
+        } else if (answer.at(0).toString() == u"S"_s) {
             print(stdout, asked + u"permitido (janela %1 a %2)"_s.arg(day(answer.at(3)),
                                                                       day(answer.at(4))));
         } else {

@@ -51,6 +51,7 @@ const QList<QPair<QString, QString>> &Captions() {
         // Not a column: a period closing, as the change history records it.
         {u"FECHAMENTO"_s, u"Fechamento do período até"_s},
         {u"ENCERRAMENTO"_s, u"Encerramento definitivo até (motivo)"_s},
+        {u"EXCECAO"_s, u"Exceção ao período"_s},
     };
     return captions;
 }

@@ -41,6 +41,15 @@ constexpr Rule RuleTable[] = {
     {u"sem_parametro",
      [](R r) { return !r.HasRecord || r.AccountingStart == 0 || r.AccountingEnd == 0; },
      u"Empresa sem parâmetro contábil cadastrado.", Shown::None},
+    // An exception opens only a day the window or the accounting period would refuse; %4 its
+    // number and %5 its reason, filled in by whoever answers.
+    {u"excecao",
+     [](R r) {
+         return r.Excepted && (r.WindowStart == 0 || r.WindowEnd == 0 ||
+                               Outside(*r.Day, r.WindowStart, r.WindowEnd) ||
+                               Outside(*r.Day, r.AccountingStart, r.AccountingEnd));
+     },
+     u"Permitido pela exceção nº %4: %5.", Shown::None, true},
     {u"sem_janela", [](R r) { return r.WindowStart == 0 || r.WindowEnd == 0; },
      u"Sem %1 informado.", Shown::None},
     {u"fora_da_janela", [](R r) { return Outside(*r.Day, r.WindowStart, r.WindowEnd); },
@@ -77,7 +86,7 @@ Answer Decide(const Reading &reading) {
     }
     Answer answer;
     answer.Applied = rule;
-    answer.Allowed = rule->Refuses == nullptr;
+    answer.Allowed = rule->Refuses == nullptr || rule->Grants;
     if (rule->Window == Shown::Module) {
         answer.Start = reading.WindowStart;
         answer.End = reading.WindowEnd;

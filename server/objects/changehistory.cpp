@@ -118,6 +118,12 @@ void ChangeHistory::AddClosing(const QString &code, const QString &isoDate) {
         m_rows.append({u"I"_s, code, u"FECHAMENTO"_s, u"date"_s, QString(), isoDate, false, true});
 }
 
+void ChangeHistory::AddException(const QString &code, const QString &before, const QString &after) {
+    if (g_recording)
+        m_rows.append({before.isEmpty() ? u"I"_s : u"A"_s, code, u"EXCECAO"_s, u"string"_s,
+                       before.left(60), after.left(60), !before.isEmpty(), true});
+}
+
 void ChangeHistory::AddFinalClose(const QString &code, const QString &previousIso,
                                   const QString &isoDate, const QString &reason) {
     if (!g_recording)

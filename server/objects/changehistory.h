@@ -37,6 +37,8 @@ public:
     void AddClosing(const QString &code, const QString &isoDate);
     // A definitive close, as the pseudo-field ENCERRAMENTO: the day it reached (ISO) and the
     // reason in the new value, "2025-12-31 (motivo)", cut to the column; the old day, if any.
+    // An exception to the gate granted or revoked, as the pseudo-field EXCECAO.
+    void AddException(const QString &code, const QString &before, const QString &after);
     void AddFinalClose(const QString &code, const QString &previousIso, const QString &isoDate,
                        const QString &reason);
 

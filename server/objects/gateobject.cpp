@@ -6,6 +6,7 @@
 #include "closedspan.h"
 #include "companylist.h"
 #include "database.h"
+#include "gateexceptions.h"
 #include "methodcall.h"
 #include "packetwriter.h"
 #include "paramrecord.h"
@@ -30,6 +31,9 @@ namespace {
 
 constexpr auto Consulta = "Consulta";
 constexpr auto Encerrar = "Encerrar";
+constexpr auto Conceder = "ConcederExcecao";
+constexpr auto Listar = "Excecoes";
+constexpr auto Revogar = "RevogarExcecao";
 
 // Up to this many distinct companies are read by code; more, and reading every record is cheaper
 // than a statement that long.
@@ -125,7 +129,7 @@ const Piece &pieceFor(const PeriodGate::Rule *rule, const Module *module) {
         std::vector<Piece> out;
         for (const PeriodGate::Rule &r : PeriodGate::Rules()) {
             for (qsizetype m = -1; m < qsizetype(PeriodGate::Modules().size()); ++m) {
-                QByteArray start = r.Refuses ? "[\"N\"," : "[\"S\",";
+                QByteArray start = r.Refuses && !r.Grants ? "[\"N\"," : "[\"S\",";
                 TPacketWriter::AppendString(start, QStringView(r.Reason));
                 start += ',';
                 QByteArray text;
@@ -203,6 +207,29 @@ void appendAnswer(QByteArray &out, const PeriodGate::Rule *rule, const Module *m
     out += ',';
     appendIso(out, *last);
     out += ']';
+}
+
+// The rule that lets an exception through: the rules after it are the ones it may overrule.
+const PeriodGate::Rule *grantRule() {
+    static const PeriodGate::Rule *const rule = [] {
+        for (const PeriodGate::Rule &r : PeriodGate::Rules())
+            if (r.Grants)
+                return &r;
+        return &PeriodGate::Rules().back();
+    }();
+    return rule;
+}
+
+// An answer through an exception names it: built for each, as exceptions are few.
+void appendGrant(QByteArray &out, const PeriodGate::Rule &rule, const Module *module,
+                 const GateExceptions::Exception &granted) {
+    QString text = PeriodGate::Template(rule, module);
+    text.replace(u"%4"_s, QString::number(granted.Number)).replace(u"%5"_s, granted.Reason);
+    out += rule.Refuses && !rule.Grants ? "[\"N\"," : "[\"S\",";
+    TPacketWriter::AppendString(out, QStringView(rule.Reason));
+    out += ',';
+    TPacketWriter::AppendString(out, text);
+    out += ",null,null]";
 }
 
 struct Check {
@@ -304,6 +331,7 @@ struct GateObject::Kept {
     quint64 Changes = 0; // the count of changes the read began after
     bool Whole = true;   // false: too many companies to keep, read them for each call
     QHash<QString, Stored> Companies;
+    GateExceptions::ByCompany Exceptions; // those in force when read
 };
 
 GateObject::GateObject(Database &database)
@@ -334,10 +362,13 @@ std::shared_ptr<const GateObject::Kept> GateObject::KeptRecords() {
     ServerCounters::Add(ServerCounters::Gate::KeptReload);
     auto read = std::make_shared<Kept>();
     read->Changes = changes;
-    m_database.Transaction(Database::Access::SingleRead,
-                           [&](QSqlDatabase &db) { read->Companies = readCompanies(db, nullptr); });
+    m_database.Transaction(Database::Access::SingleRead, [&](QSqlDatabase &db) {
+        read->Companies = readCompanies(db, nullptr);
+        read->Exceptions = GateExceptions::Read(db, GateExceptions::Now(), nullptr);
+    });
     if (read->Companies.size() > KeptLimit) {
         read->Companies.clear();
+        read->Exceptions.clear();
         read->Whole = false;
     }
     std::lock_guard lock(m_keptLock);
@@ -351,11 +382,18 @@ QString GateObject::Name() const {
 }
 
 QStringList GateObject::Methods() const {
-    return {QString::fromLatin1(Consulta), QString::fromLatin1(Encerrar)};
+    return {QString::fromLatin1(Consulta), QString::fromLatin1(Encerrar),
+            QString::fromLatin1(Conceder), QString::fromLatin1(Listar),
+            QString::fromLatin1(Revogar)};
 }
 
 MethodClass GateObject::ClassOf(const QString &method) const {
-    return method == QLatin1StringView(Encerrar) ? MethodClass::Write : MethodClass::Gate;
+    if (method == QLatin1StringView(Consulta))
+        return MethodClass::Gate;
+    // Who may see the exceptions may see the history: they are part of what it records.
+    if (method == QLatin1StringView(Listar))
+        return MethodClass::History;
+    return MethodClass::Write;
 }
 
 bool GateObject::Hearing() const {
@@ -363,7 +401,10 @@ bool GateObject::Hearing() const {
 }
 
 bool GateObject::HasMethod(const QString &method) const {
-    return method == QLatin1StringView(Consulta) || method == QLatin1StringView(Encerrar);
+    for (const char *name : {Consulta, Encerrar, Conceder, Listar, Revogar})
+        if (method == QLatin1StringView(name))
+            return true;
+    return false;
 }
 
 CallOutcome GateObject::Invoke(const QString &method, const QJsonArray &params) {
@@ -371,6 +412,12 @@ CallOutcome GateObject::Invoke(const QString &method, const QJsonArray &params) 
         return consulta(params);
     if (method == QLatin1StringView(Encerrar))
         return encerrar(params);
+    if (method == QLatin1StringView(Conceder))
+        return GateExceptions::Grant(m_database, params);
+    if (method == QLatin1StringView(Listar))
+        return GateExceptions::List(m_database, params);
+    if (method == QLatin1StringView(Revogar))
+        return GateExceptions::Revoke(m_database, params);
     CallOutcome outcome;
     outcome.ProtocolError =
         JsonRpc::Error{JsonRpc::MethodNotFound, u"Método desconhecido: %1"_s.arg(method)};
@@ -413,6 +460,12 @@ CallOutcome GateObject::consulta(const QJsonArray &params) {
             m_database.Transaction(Database::Access::SingleRead,
                                    [&](QSqlDatabase &db) { read = readCompanies(db, &codes); });
         const QHash<QString, Stored> &companies = kept ? kept->Companies : read;
+        // Exceptions are asked for only by a check the windows refuse: without a kept copy, they
+        // are read the first time one does, so that answers the windows allow cost nothing more.
+        const GateExceptions::ByCompany *exceptions = kept ? &kept->Exceptions : nullptr;
+        GateExceptions::ByCompany readExceptions;
+        QString now;
+        const Caller &caller = CallerContext::Current();
         // Written straight as JSON: a tree of a hundred thousand small arrays would cost several
         // times the rules and the reads.
         QByteArray answers;
@@ -439,7 +492,25 @@ CallOutcome GateObject::consulta(const QJsonArray &params) {
             }
             if (answers.size() > 1)
                 answers += ',';
-            appendAnswer(answers, PeriodGate::Decide(reading).Applied, check.Mod, stored);
+            const PeriodGate::Rule *rule = PeriodGate::Decide(reading).Applied;
+            if (rule > grantRule() && rule->Refuses && stored && check.Day) {
+                if (now.isEmpty())
+                    now = GateExceptions::Now();
+                if (!exceptions) {
+                    m_database.Transaction(Database::Access::SingleRead, [&](QSqlDatabase &db) {
+                        readExceptions = GateExceptions::Read(
+                            db, now, codes.size() <= ByCodeLimit ? &codes : nullptr);
+                    });
+                    exceptions = &readExceptions;
+                }
+                if (const GateExceptions::Exception *granted = GateExceptions::FindFor(
+                        *exceptions, check.Company, check.Mod, *check.Day, now, caller)) {
+                    reading.Excepted = true;
+                    appendGrant(answers, *PeriodGate::Decide(reading).Applied, check.Mod, *granted);
+                    continue;
+                }
+            }
+            appendAnswer(answers, rule, check.Mod, stored);
         }
         answers += ']';
         return TResultEnvelope::SuccessRaw(std::move(answers));

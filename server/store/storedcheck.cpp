@@ -146,7 +146,7 @@ QList<Finding> Orphans(QSqlDatabase &db, int limit) {
     QList<Finding> findings;
     const QLocale br(QLocale::Portuguese, QLocale::Brazil);
     for (const char *table :
-         {"CONTOPECTBL", "SALDEMPR", "LANCCONT", "FECHAPERIODO", "ENCERRAMENTO"}) {
+         {"CONTOPECTBL", "SALDEMPR", "LANCCONT", "FECHAPERIODO", "ENCERRAMENTO", "EXCECAO"}) {
         const QString name = QLatin1StringView(table);
         QSqlQuery q = Database::Prepare(
             db,

@@ -91,8 +91,8 @@ const KindDef *Find(const QString &kind) {
 }
 
 // The tables whose rows keep a company from being removed.
-const QStringList Referrers = {u"CONTOPECTBL"_s, u"SALDEMPR"_s, u"LANCCONT"_s, u"FECHAPERIODO"_s,
-                               u"ENCERRAMENTO"_s};
+const QStringList Referrers = {u"CONTOPECTBL"_s,  u"SALDEMPR"_s,     u"LANCCONT"_s,
+                               u"FECHAPERIODO"_s, u"ENCERRAMENTO"_s, u"EXCECAO"_s};
 
 QString Quoted(const QString &text) {
     return u"'%1'"_s.arg(ServerLog::Escape(text, 30));

@@ -17,6 +17,7 @@ namespace {
 // Companies 01 and 02 open on 01/03/2026; 01 holds a balance of 31/01/2026.
 const QStringList Reset{
     u"DELETE FROM ENCERRAMENTO"_s,
+    u"DELETE FROM EXCECAO"_s,
     u"DELETE FROM SALDEMPR WHERE CDEMPRESA = '01' AND CDCONTA = '9.9'"_s,
     u"INSERT INTO SALDEMPR (CDEMPRESA, DTSALDEMPR, CDCONTA, VRSALDODEB, VRSALDOCRED) VALUES "
     "('01', '2026-01-31', '9.9', 10, 0)"_s,
@@ -45,10 +46,46 @@ class TstClosing final : public QObject {
     Q_OBJECT
 
     MethodsFixture m_fx;
+    ServerProcess m_tokens; // one token per role, each naming its operator
+    std::vector<std::unique_ptr<TNetConnection>> m_tokenClients;
+
+    TNetConnection &TokenClient(const QString &role) {
+        if (!m_tokens.Running()) {
+            QFile file(m_tokens.Dir() + u"/tokens"_s);
+            if (file.open(QIODevice::WriteOnly)) {
+                for (const char *line : {"ctb contador", "aud auditor", "erp integracao"})
+                    file.write(QByteArray(40, line[0]) + ' ' + line + '\n');
+                file.close();
+                file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+            }
+            if (!m_tokens.Start({u"--token-file"_s, file.fileName()}))
+                qWarning("%s", m_tokens.Output().constData());
+        }
+        auto c = std::make_unique<TNetConnection>();
+        c->SetHost(u"127.0.0.1"_s);
+        c->SetPort(m_tokens.Port());
+        c->SetServerName(u"Ger09400.Periodo"_s);
+        c->SetToken(QString(40, role == u"integracao"_s ? u'e' : role.at(0)));
+        m_tokenClients.push_back(std::move(c));
+        return *m_tokenClients.back();
+    }
 
     // "" when the call went through, else "code: message".
     static QString Outcome(const TResultEnvelope &r) {
         return r.Ok ? QString() : r.ErrorCode + u": "_s + r.ErrorMessage;
+    }
+    // One check through the gate, its answer's fields joined.
+    QString Ask(const QStringList &check) {
+        QJsonArray checks;
+        checks.append(QJsonArray::fromStringList(check));
+        const TResultEnvelope r =
+            m_fx.Client(u"Ger09400.Periodo"_s).Call(u"Consulta"_s, {QJsonValue(checks)});
+        if (!r.Ok)
+            return r.ErrorMessage;
+        QStringList got;
+        for (const QJsonValue &v : r.PayloadValue().toArray().at(0).toArray())
+            got << (v.isNull() ? u"null"_s : v.toString());
+        return got.join(u'|');
     }
     QString Close(const QString &companies, const QString &day, const QString &reason = u"SPED"_s) {
         return Outcome(
@@ -122,7 +159,11 @@ private Q_SLOTS:
         for (const QString &sql : Reset)
             QVERIFY2(m_fx.Exec(sql, &error), qPrintable(error));
     }
-    void cleanupTestCase() { m_fx.Stop(); }
+    void cleanupTestCase() {
+        m_tokenClients.clear();
+        m_tokens.Stop();
+        m_fx.Stop();
+    }
 
     void refusals_data() {
         QTest::addColumn<QString>("closeAt"); // company 01's close, made first; "" none
@@ -264,42 +305,191 @@ private Q_SLOTS:
         QFETCH(QStringList, check);
         QFETCH(QString, answer);
         QCOMPARE(Close(u"01,10"_s, u"28/02/2026"_s), QString());
-        QJsonArray checks;
-        checks.append(QJsonArray::fromStringList(check));
-        const TResultEnvelope r =
-            m_fx.Client(u"Ger09400.Periodo"_s).Call(u"Consulta"_s, {QJsonValue(checks)});
-        QVERIFY2(r.Ok, qPrintable(r.ErrorMessage));
-        QStringList got;
-        for (const QJsonValue &v : r.PayloadValue().toArray().at(0).toArray())
-            got << (v.isNull() ? u"null"_s : v.toString());
-        QCOMPARE(got.join(u'|'), answer);
+        QCOMPARE(Ask(check), answer);
     }
 
-    // Only an accountant's token closes.
+    // An exception opens only what the windows refuse, inside its span, while in force, to its
+    // client; the grant's own refusals.
+    void exceptions_data() {
+        QTest::addColumn<QStringList>("grant"); // module, first, last, client, then what follows
+        QTest::addColumn<QStringList>("check");
+        QTest::addColumn<QString>("answer");
+        const QString granted =
+            u"S|excecao|Permitido pela exceção nº 1: nota atrasada.|null|null"_s;
+        const QString outside = u"N|fora_da_janela|Data fora do período de lançamento (01/12/2026 "
+                                "a 31/12/2026).|2026-12-01|2026-12-31"_s;
+        const QStringList nov{u"LANC"_s, u"2026-11-01"_s, u"30/11/2026"_s, u""_s};
+        QTest::newRow("in force, first day")
+            << nov << QStringList{u"LANC"_s, u"2026-11-01"_s} << granted;
+        QTest::newRow("in force, last day")
+            << nov << QStringList{u"lanc"_s, u"2026-11-30"_s} << granted;
+        QTest::newRow("day before its span")
+            << nov << QStringList{u"LANC"_s, u"2026-10-31"_s} << outside;
+        QTest::newRow("a day the window allows")
+            << QStringList{u"LANC"_s, u"2026-11-01"_s, u"2026-12-31"_s, u""_s}
+            << QStringList{u"LANC"_s, u"2026-12-01"_s}
+            << u"S|ok|Data dentro do período de lançamento (01/12/2026 a 31/12/2026).|"
+               "2026-12-01|2026-12-31"_s;
+        QTest::newRow("another module") << (QStringList{u"DFE"_s} + nov.mid(1))
+                                        << QStringList{u"LANC"_s, u"2026-11-10"_s} << outside;
+        QTest::newRow("every module, an empty window")
+            << (QStringList{u""_s} + nov.mid(1)) << QStringList{u"FIS"_s, u"2026-11-10"_s}
+            << granted;
+        QTest::newRow("expired") << (nov + QStringList{u"expire"_s})
+                                 << QStringList{u"LANC"_s, u"2026-11-10"_s} << outside;
+        QTest::newRow("revoked") << (nov + QStringList{u"revoke"_s})
+                                 << QStringList{u"LANC"_s, u"2026-11-10"_s} << outside;
+        QTest::newRow("for another client")
+            << QStringList{u"LANC"_s, u"2026-11-01"_s, u"2026-11-30"_s, u"erp"_s}
+            << QStringList{u"LANC"_s, u"2026-11-10"_s} << outside;
+        QTest::newRow("starting inside the close")
+            << QStringList{u"LANC"_s, u"2026-02-28"_s, u"2026-03-31"_s, u""_s} << QStringList()
+            << u"refused: A empresa '01' está encerrada definitivamente até 28/02/2026: a exceção "
+               "não pode começar nessa data ou antes. Nada foi concedido."_s;
+        QTest::newRow("expiry past 31 days")
+            << QStringList{u"LANC"_s, u"2026-11-01"_s, u"2026-11-30"_s, u""_s, u"32"_s}
+            << QStringList()
+            << u"invalid_argument: Validade fora do prazo: depois de agora e até 31 dias "
+               "adiante."_s;
+    }
+    void exceptions() {
+        QFETCH(QStringList, grant);
+        QFETCH(QStringList, check);
+        QFETCH(QString, answer);
+        QCOMPARE(Close(u"01"_s, u"28/02/2026"_s), QString());
+        const int days = grant.value(4) == u"32"_s ? 32 : 30;
+        const TResultEnvelope r =
+            m_fx.Client(u"Ger09400.Periodo"_s)
+                .Call(u"ConcederExcecao"_s,
+                      {u"01"_s, grant.at(0), grant.at(1), grant.at(2),
+                       QDateTime::currentDateTimeUtc().addDays(days).toString(Qt::ISODate),
+                       u"nota atrasada"_s, grant.at(3)});
+        if (check.isEmpty()) {
+            QCOMPARE(Outcome(r), answer);
+            QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM EXCECAO"_s).toInt(), 0);
+            return;
+        }
+        QCOMPARE(Outcome(r), QString());
+        QCOMPARE(r.PayloadValue().toInteger(), 1);
+        QString error;
+        if (grant.value(4) == u"expire"_s)
+            QVERIFY2(
+                m_fx.Exec(u"UPDATE EXCECAO SET DTEXPIRA = '%1'"_s.arg(
+                              QDateTime::currentDateTimeUtc().addSecs(-1).toString(Qt::ISODate)),
+                          &error),
+                qPrintable(error));
+        if (grant.value(4) == u"revoke"_s)
+            QCOMPARE(Outcome(m_fx.Client(u"Ger09400.Periodo"_s)
+                                 .Call(u"RevogarExcecao"_s, {u"1"_s, u"lançada"_s})),
+                     QString());
+        QCOMPARE(Ask({u"01"_s, check.at(0), check.at(1)}), answer);
+    }
+
+    // Every exception listed with its state; a revoke is recorded and happens once.
+    void listed() {
+        const QString expiry = QDateTime(QDate::currentDate().addDays(10), QTime(18, 0), Qt::UTC)
+                                   .toString(u"yyyy-MM-dd'T'HH:mm:ss'Z'"_s);
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(Outcome(m_fx.Client(u"Ger09400.Periodo"_s)
+                                 .Call(u"ConcederExcecao"_s,
+                                       {i == 0 ? u"01,02"_s : u"01"_s, i == 1 ? u""_s : u"FIN"_s,
+                                        u"01/11/2026"_s, u"2026-11-30"_s, expiry,
+                                        u"nota atrasada"_s, i == 2 ? u"erp"_s : u""_s})),
+                     QString());
+        TNetConnection &c = m_fx.Client(u"Ger09400.Periodo"_s);
+        QCOMPARE(Outcome(c.Call(u"RevogarExcecao"_s, {u"2"_s, u"lançada"_s})), QString());
+        QCOMPARE(Outcome(c.Call(u"RevogarExcecao"_s, {u"2"_s, u"de novo"_s})),
+                 u"refused: A exceção nº 2 já foi revogada."_s);
+        QCOMPARE(Outcome(c.Call(u"RevogarExcecao"_s, {u"9"_s, u"x"_s})),
+                 u"not_found: A exceção nº 9 não existe."_s);
+        QString error;
+        QVERIFY2(m_fx.Exec(u"UPDATE EXCECAO SET DTEXPIRA = '2020-01-01T00:00:00Z' WHERE "
+                           "NREXCECAO = 3"_s,
+                           &error),
+                 qPrintable(error));
+        const TResultEnvelope r = c.Call(u"Excecoes"_s, {u"01"_s});
+        QVERIFY2(r.Ok, qPrintable(r.ErrorMessage));
+        QStringList rows;
+        for (const QJsonValue &row : r.PayloadValue()[u"rows"_s].toArray()) {
+            QStringList fields;
+            for (const QJsonValue &v : row.toArray())
+                fields << (v.isNull() ? u"-"_s : v.toVariant().toString());
+            fields[9] = fields[9].size() == 20 ? u"when"_s : fields[9];
+            fields[11] = fields[11].size() == 20 ? u"when"_s : fields[11];
+            rows << fields.join(u'|');
+        }
+        const QString who = m_fx.Scalar(u"SELECT MIN(NMOPERADOR) FROM EXCECAO"_s).toString();
+        QCOMPARE(rows,
+                 (QStringList{u"1|01|FIN|2026-11-01|2026-11-30|"_s + expiry +
+                                  u"|nota atrasada|-|"_s + who + u"|when|em vigor|-|-|-"_s,
+                              u"2|01|-|2026-11-01|2026-11-30|"_s + expiry + u"|nota atrasada|-|"_s +
+                                  who + u"|when|revogada|when|"_s + who + u"|lançada"_s,
+                              u"3|01|FIN|2026-11-01|2026-11-30|2020-01-01T00:00:00Z|nota atrasada|"
+                              "erp|"_s +
+                                  who + u"|when|expirada|-|-|-"_s}));
+        QCOMPARE(m_fx.Column(u"SELECT IDOPERACAO || '|' || CDEMPRESA || '|' || VLNOVO FROM "
+                             "HISTALTERACAO WHERE NMCAMPO = 'EXCECAO' AND VLNOVO LIKE 'nº 2 %' "
+                             "ORDER BY NRCADEIA"_s),
+                 (QStringList{u"I|01|nº 2 todos 01/11/2026 a 30/11/2026 (nota atrasada)"_s,
+                              u"A|01|nº 2 revogada (lançada)"_s}));
+    }
+
+    // Only an accountant's token closes, grants or revokes; an auditor's lists.
     void roles_data() {
         QTest::addColumn<QString>("role");
+        QTest::addColumn<QString>("method");
         QTest::addColumn<QString>("code");
-        QTest::newRow("contador") << u"contador"_s << u""_s;
-        QTest::newRow("auditor") << u"auditor"_s << u"forbidden"_s;
-        QTest::newRow("integracao") << u"integracao"_s << u"forbidden"_s;
+        for (const char *method : {"Encerrar", "ConcederExcecao", "RevogarExcecao", "Excecoes"})
+            for (const char *role : {"contador", "auditor", "integracao"}) {
+                const bool allowed =
+                    qstrcmp(role, "contador") == 0 ||
+                    (qstrcmp(role, "auditor") == 0 && qstrcmp(method, "Excecoes") == 0);
+                QTest::addRow("%s %s", role, method)
+                    << QString::fromLatin1(role) << QString::fromLatin1(method)
+                    << (allowed ? QString() : u"forbidden"_s);
+            }
     }
     void roles() {
         QFETCH(QString, role);
+        QFETCH(QString, method);
         QFETCH(QString, code);
-        ServerProcess server;
-        QFile file(server.Dir() + u"/tokens"_s);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray(40, role.at(0).toLatin1()) + " ana " + role.toLatin1() + "\n");
-        file.close();
-        QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
-        QVERIFY2(server.Start({u"--token-file"_s, file.fileName()}), server.Output().constData());
-        TNetConnection c;
-        c.SetHost(u"127.0.0.1"_s);
-        c.SetPort(server.Port());
-        c.SetServerName(u"Ger09400.Periodo"_s);
-        c.SetToken(QString(40, role.at(0)));
-        const TResultEnvelope r = c.Call(u"Encerrar"_s, {u"10"_s, u"2025-12-31"_s, u"SPED"_s});
+        QJsonArray args{u"01"_s};
+        if (method == u"Encerrar"_s)
+            args = {u"10"_s, u"2025-12-31"_s, u"SPED"_s};
+        else if (method == u"ConcederExcecao"_s)
+            args = {u"01"_s,
+                    u"LANC"_s,
+                    u"2026-11-01"_s,
+                    u"2026-11-30"_s,
+                    QDateTime::currentDateTimeUtc().addDays(5).toString(Qt::ISODate),
+                    u"nota"_s,
+                    u""_s};
+        else if (method == u"RevogarExcecao"_s)
+            args = {u"1"_s, u"lançada"_s};
+        const TResultEnvelope r = TokenClient(role).Call(method, args);
         QCOMPARE(r.Ok ? QString() : r.ErrorCode, code);
+    }
+
+    // An exception for a named client opens the day to that client's token only.
+    void namedClient() {
+        const TResultEnvelope granted =
+            TokenClient(u"contador"_s)
+                .Call(u"ConcederExcecao"_s,
+                      {u"05"_s, u"LANC"_s, u"2026-11-01"_s, u"2026-11-30"_s,
+                       QDateTime::currentDateTimeUtc().addDays(5).toString(Qt::ISODate), u"nota"_s,
+                       u"erp"_s});
+        QVERIFY2(granted.Ok, qPrintable(granted.ErrorMessage));
+        QJsonArray check;
+        check.append(QJsonArray{u"05"_s, u"LANC"_s, u"2026-11-10"_s});
+        const auto ask = [&](const QString &role) {
+            const TResultEnvelope r = TokenClient(role).Call(u"Consulta"_s, {QJsonValue(check)});
+            const QJsonArray answer = r.PayloadValue().toArray().at(0).toArray();
+            return answer.at(1).toString() + u' ' + answer.at(2).toString();
+        };
+        QCOMPARE(ask(u"integracao"_s), u"excecao Permitido pela exceção nº %1: nota."_s.arg(
+                                           granted.PayloadValue().toInteger()));
+        QCOMPARE(ask(u"contador"_s),
+                 u"fora_da_janela Data fora do período de lançamento (01/12/2026 a 31/12/2026)."_s);
     }
 };
 

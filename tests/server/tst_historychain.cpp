@@ -207,6 +207,7 @@ private Q_SLOTS:
         QVERIFY2(ByHand(u"DROP INDEX HISTALTERACAO_CADEIA; DROP TABLE HISTCADEIA; "
                         "ALTER TABLE HISTALTERACAO DROP COLUMN NRCADEIA; "
                         "ALTER TABLE HISTALTERACAO DROP COLUMN CDHASH; DROP TABLE ENCERRAMENTO; "
+                        "DROP TABLE EXCECAO; "
                         "DELETE FROM SCHEMA_VERSION WHERE VERSION >= 5"_s,
                         &error),
                  qPrintable(error));
