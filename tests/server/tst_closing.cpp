@@ -74,6 +74,11 @@ class TstClosing final : public QObject {
     static QString Outcome(const TResultEnvelope &r) {
         return r.Ok ? QString() : r.ErrorCode + u": "_s + r.ErrorMessage;
     }
+    // Ten days ahead, at 18:00 UTC, as the exceptions keep it.
+    static QString Expiry() {
+        return QDateTime(QDate::currentDate().addDays(10), QTime(18, 0), Qt::UTC)
+            .toString(u"yyyy-MM-dd'T'HH:mm:ss'Z'"_s);
+    }
     // One check through the gate, its answer's fields joined.
     QString Ask(const QStringList &check) {
         QJsonArray checks;
@@ -387,8 +392,7 @@ private Q_SLOTS:
 
     // Every exception listed with its state; a revoke is recorded and happens once.
     void listed() {
-        const QString expiry = QDateTime(QDate::currentDate().addDays(10), QTime(18, 0), Qt::UTC)
-                                   .toString(u"yyyy-MM-dd'T'HH:mm:ss'Z'"_s);
+        const QString expiry = Expiry();
         for (int i = 0; i < 3; ++i)
             QCOMPARE(Outcome(m_fx.Client(u"Ger09400.Periodo"_s)
                                  .Call(u"ConcederExcecao"_s,
@@ -432,6 +436,54 @@ private Q_SLOTS:
                              "ORDER BY NRCADEIA"_s),
                  (QStringList{u"I|01|nº 2 todos 01/11/2026 a 30/11/2026 (nota atrasada)"_s,
                               u"A|01|nº 2 revogada (lançada)"_s}));
+    }
+
+    // The controller's commands of ger-consulta, each after one grant when `granted`.
+    void commands_data() {
+        QTest::addColumn<bool>("granted");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("out");
+        const QString expiry = Expiry();
+        QTest::newRow("close") << false
+                               << QStringList{u"encerrar"_s, u"01,02"_s, u"28/02/2026"_s, u"ECD"_s}
+                               << 0 << u"encerrado até 28/02/2026: 2 empresa(s)\n"_s;
+        QTest::newRow("close refused")
+            << false << QStringList{u"encerrar"_s, u"01"_s, u"01/03/2026"_s, u"ECD"_s} << 1
+            << u"recusado: A empresa '01' tem períodos que começam em 01/03/2026 ou antes: período "
+               "contábil. Avance-os antes de encerrar (GER09400 ou GER09410). Nada foi "
+               "encerrado.\n"_s;
+        QTest::newRow("grant") << false
+                               << QStringList{u"conceder"_s,   u"01"_s, u"LANC"_s, u"2026-11-01"_s,
+                                              u"2026-11-30"_s, expiry,  u"nota"_s}
+                               << 0 << u"exceção nº 1 concedida\n"_s;
+        QTest::newRow("list") << true << QStringList{u"excecoes"_s, u"T"_s} << 0
+                              << u"nº 1 01 LANC 01/11/2026 a 30/11/2026 para erp, validade %1, em "
+                                 "vigor: nota\n"_s.arg(expiry);
+        QTest::newRow("revoke") << true << QStringList{u"revogar"_s, u"1"_s, u"lançada"_s} << 0
+                                << u"exceção nº 1 revogada\n"_s;
+        QTest::newRow("revoke without a reason")
+            << true << QStringList{u"revogar"_s, u"1"_s} << 2
+            << u"ger-consulta: Uso: ger-consulta revogar NUMERO MOTIVO\n"_s;
+    }
+    void commands() {
+        QFETCH(bool, granted);
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(QString, out);
+        if (granted)
+            QCOMPARE(Outcome(m_fx.Client(u"Ger09400.Periodo"_s)
+                                 .Call(u"ConcederExcecao"_s,
+                                       {u"01"_s, u"LANC"_s, u"2026-11-01"_s, u"2026-11-30"_s,
+                                        Expiry(), u"nota"_s, u"erp"_s})),
+                     QString());
+        QProcess p;
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(ServerProcess::BinDir() + u"/ger-consulta"_s,
+                QStringList{u"--server"_s, u"ws://127.0.0.1:%1"_s.arg(m_fx.Port())} + args);
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(QString::fromUtf8(p.readAll()), out);
+        QCOMPARE(p.exitCode(), code);
     }
 
     // Only an accountant's token closes, grants or revokes; an auditor's lists.
