@@ -1,5 +1,6 @@
 // ger-consulta: asks the server's period gate whether modules may post on given days, for
-// scripts and other systems. Exit 0: all allowed; 1: some refused; 2: it could not ask.
+// scripts and other systems, and lets a controller close, grant, list and revoke from a shell.
+// Exit 0: all allowed (done); 1: some refused (the server said no); 2: it could not ask.
 
 #include "exceptions.h"
 #include "netconnection.h"
@@ -26,7 +27,32 @@ struct Options {
     QByteArray Token;
     QString CaFile;
     QJsonArray Checks;
+    QString Command; // empty: checks
+    QStringList Arguments;
 };
+
+// The controller's commands: the gate's method and the arguments each takes.
+struct Command {
+    const char16_t *Word;
+    const char16_t *Method;
+    const char16_t *Usage;
+    qsizetype Least;
+    qsizetype Most;
+};
+constexpr Command Commands[] = {
+    {u"encerrar", u"Encerrar", u"encerrar EMPRESAS DATA MOTIVO", 3, 3},
+    {u"conceder", u"ConcederExcecao",
+     u"conceder EMPRESAS MODULO INICIO FIM VALIDADE MOTIVO [CLIENTE]", 6, 7},
+    {u"excecoes", u"Excecoes", u"excecoes EMPRESAS", 1, 1},
+    {u"revogar", u"RevogarExcecao", u"revogar NUMERO MOTIVO", 2, 2},
+};
+
+const Command *findCommand(const QString &word) {
+    for (const Command &c : Commands)
+        if (word == QStringView(c.Word))
+            return &c;
+    return nullptr;
+}
 
 void print(FILE *to, const QString &line) {
     std::fputs(line.toUtf8().append('\n').constData(), to);
@@ -69,8 +95,8 @@ bool readChecksFile(const QString &path, QJsonArray &checks, QString *error) {
             return false;
         }
         // As one text each: a request holds at most 65,536 arrays.
-        checks.append(u"%1;%2;%3"_s.arg(parts.at(0).trimmed(), parts.at(1).trimmed(),
-                                         parts.at(2).trimmed()));
+        checks.append(
+            u"%1;%2;%3"_s.arg(parts.at(0).trimmed(), parts.at(1).trimmed(), parts.at(2).trimmed()));
     }
     if (checks.isEmpty()) {
         *error =
@@ -128,6 +154,18 @@ bool parse(const QStringList &arguments, Options &o, QString *error) {
         return false;
     }
     const QStringList positional = parser.positionalArguments();
+    if (const Command *command = positional.isEmpty() ? nullptr : findCommand(positional.first())) {
+        const qsizetype given = positional.size() - 1;
+        if (parser.isSet(u"file"_s) || given < command->Least || given > command->Most) {
+            *error = u"Uso: ger-consulta "_s + QString::fromUtf16(command->Usage);
+            return false;
+        }
+        o.Command = QString::fromUtf16(command->Method);
+        o.Arguments = positional.mid(1);
+        if (o.Command == u"ConcederExcecao"_s && given == 6)
+            o.Arguments.append(QString());
+        return true;
+    }
     if (parser.isSet(u"file"_s)) {
         if (!positional.isEmpty()) {
             *error = u"Use --file ou EMPRESA MODULO DATA, não ambos."_s;
@@ -136,7 +174,8 @@ bool parse(const QStringList &arguments, Options &o, QString *error) {
         return readChecksFile(parser.value(u"file"_s), o.Checks, error);
     }
     if (positional.size() != 3) {
-        *error = u"Uso: ger-consulta EMPRESA MODULO DATA, ou ger-consulta --file ARQUIVO"_s;
+        *error = u"Uso: ger-consulta EMPRESA MODULO DATA, ger-consulta --file ARQUIVO, ou "
+                 "ger-consulta encerrar|conceder|excecoes|revogar ..."_s;
         return false;
     }
     o.Checks.append(QJsonArray{positional.at(0), positional.at(1), positional.at(2)});
@@ -148,6 +187,38 @@ QString day(const QJsonValue &iso) {
     // The wire's aaaa-mm-dd, shown as the screens show a day.
     return text.size() >= 10 ? u"%1/%2/%3"_s.arg(text.mid(8, 2), text.mid(5, 2), text.left(4))
                              : text;
+}
+
+// One of the controller's commands: what the server did, or its refusal (exit 1).
+int runCommand(TNetConnection &connection, const Options &o) {
+    const TResultEnvelope result =
+        connection.Call(o.Command, QJsonArray::fromStringList(o.Arguments));
+    if (!result.Ok) {
+        print(stdout, u"recusado: "_s + result.ErrorMessage);
+        return 1;
+    }
+    const QJsonValue payload = result.PayloadValue();
+    if (o.Command == u"Encerrar"_s) {
+        print(stdout,
+              u"encerrado até %1: %2 empresa(s)"_s.arg(o.Arguments.at(1)).arg(payload.toInteger()));
+    } else if (o.Command == u"ConcederExcecao"_s) {
+        print(stdout, u"exceção nº %1 concedida"_s.arg(payload.toInteger()));
+    } else if (o.Command == u"RevogarExcecao"_s) {
+        print(stdout, u"exceção nº %1 revogada"_s.arg(o.Arguments.at(0).trimmed()));
+    } else {
+        // NREXCECAO, CDEMPRESA, CDMODULO, DTINICIO, DTFIM, DTEXPIRA, DSMOTIVO, NMCLIENTE, ...
+        for (const QJsonValue &row : payload[u"rows"_s].toArray()) {
+            const QJsonArray f = row.toArray();
+            const QString client =
+                f.at(7).isNull() ? QString() : u" para %1"_s.arg(f.at(7).toString());
+            print(stdout, u"nº %1 %2 %3 %4 a %5%6, validade %7, %8: %9"_s.arg(
+                              QString::number(f.at(0).toInteger()), f.at(1).toString(),
+                              f.at(2).isNull() ? u"todos"_s : f.at(2).toString(), day(f.at(3)),
+                              day(f.at(4)), client, f.at(5).toString(), f.at(10).toString(),
+                              f.at(6).toString()));
+        }
+    }
+    return 0;
 }
 
 } // namespace
@@ -177,6 +248,14 @@ int main(int argc, char *argv[]) {
         connection.SetSslConfiguration(config);
     }
 
+    if (!o.Command.isEmpty()) {
+        try {
+            return runCommand(connection, o);
+        } catch (const Exception &e) {
+            return usageError(e.Message());
+        }
+    }
+
     QJsonArray answers;
     try {
         const TResultEnvelope result =
@@ -194,13 +273,16 @@ int main(int argc, char *argv[]) {
     bool allAllowed = true;
     for (qsizetype i = 0; i < answers.size(); ++i) {
         const QJsonValue check = o.Checks.at(i);
-        const QStringList part = check.isString() ? check.toString().split(u';')
-                                                  : QStringList{check[0].toString(),
-                                                                check[1].toString(),
-                                                                check[2].toString()};
+        const QStringList part =
+            check.isString()
+                ? check.toString().split(u';')
+                : QStringList{check[0].toString(), check[1].toString(), check[2].toString()};
         const QJsonArray answer = answers.at(i).toArray();
         const QString asked = u"%1 %2 %3: "_s.arg(part.value(0), part.value(1), part.value(2));
-        if (answer.at(0).toString() == u"S"_s) {
+        if (answer.at(0).toString() == u"S"_s && answer.at(3).isNull()) {
+            // Allowed by an exception, which the text names.
+            print(stdout, asked + u"permitido: "_s + answer.at(2).toString());
+        } else if (answer.at(0).toString() == u"S"_s) {
             print(stdout, asked + u"permitido (janela %1 a %2)"_s.arg(day(answer.at(3)),
                                                                       day(answer.at(4))));
         } else {

@@ -50,6 +50,8 @@ const QList<QPair<QString, QString>> &Captions() {
         {u"IDCONGERGGF"_s, u"Controla parte gerencial para contas vinculadas ao GGF"_s},
         // Not a column: a period closing, as the change history records it.
         {u"FECHAMENTO"_s, u"Fechamento do período até"_s},
+        {u"ENCERRAMENTO"_s, u"Encerramento definitivo até (motivo)"_s},
+        {u"EXCECAO"_s, u"Exceção ao período"_s},
     };
     return captions;
 }

@@ -24,7 +24,8 @@ bool Outside(TDateTime day, TDateTime first, TDateTime last) {
     return day < first || day > last;
 }
 
-// The client's own mistakes come first, then what the database lacks, then the windows. Both
+// The client's own mistakes come first, then the definitive close, then what the database
+// lacks, then the windows. Both
 // ends of every window count as inside. A record without its accounting period is no parameter
 // at all: no client writes one, and no day could be judged against it.
 constexpr Rule RuleTable[] = {
@@ -34,9 +35,21 @@ constexpr Rule RuleTable[] = {
      u"Módulo desconhecido: use LANC, DFE, DFS, FIN, GPA, FIS ou VEXT.", Shown::None},
     {u"empresa_desconhecida", [](R r) { return !r.CompanyKnown; }, u"Empresa não cadastrada.",
      Shown::None},
+    // A day closed for good is answered so whatever the record says.
+    {u"encerrado", [](R r) { return r.Closed != 0 && *r.Day <= r.Closed; },
+     u"Data dentro do encerramento definitivo da empresa (até %3).", Shown::Closed},
     {u"sem_parametro",
      [](R r) { return !r.HasRecord || r.AccountingStart == 0 || r.AccountingEnd == 0; },
      u"Empresa sem parâmetro contábil cadastrado.", Shown::None},
+    // An exception opens only a day the window or the accounting period would refuse; %4 its
+    // number and %5 its reason, filled in by whoever answers.
+    {u"excecao",
+     [](R r) {
+         return r.Excepted && (r.WindowStart == 0 || r.WindowEnd == 0 ||
+                               Outside(*r.Day, r.WindowStart, r.WindowEnd) ||
+                               Outside(*r.Day, r.AccountingStart, r.AccountingEnd));
+     },
+     u"Permitido pela exceção nº %4: %5.", Shown::None, true},
     {u"sem_janela", [](R r) { return r.WindowStart == 0 || r.WindowEnd == 0; },
      u"Sem %1 informado.", Shown::None},
     {u"fora_da_janela", [](R r) { return Outside(*r.Day, r.WindowStart, r.WindowEnd); },
@@ -73,13 +86,15 @@ Answer Decide(const Reading &reading) {
     }
     Answer answer;
     answer.Applied = rule;
-    answer.Allowed = rule->Refuses == nullptr;
+    answer.Allowed = rule->Refuses == nullptr || rule->Grants;
     if (rule->Window == Shown::Module) {
         answer.Start = reading.WindowStart;
         answer.End = reading.WindowEnd;
     } else if (rule->Window == Shown::Accounting) {
         answer.Start = reading.AccountingStart;
         answer.End = reading.AccountingEnd;
+    } else if (rule->Window == Shown::Closed) {
+        answer.End = reading.Closed;
     }
     return answer;
 }

@@ -39,20 +39,25 @@ struct Reading {
     TDateTime AccountingEnd = 0;
     TDateTime WindowStart = 0;
     TDateTime WindowEnd = 0;
+    TDateTime Closed = 0;  // the company's definitive close; 0: never closed
+    bool Excepted = false; // an exception in force for this client covers the module and day
 };
 
 // Which window an answer reports as the one that decided.
-enum class Shown { None, Module, Accounting };
+// Closed shows only the close's day, as the window's last (%3), with no first.
+enum class Shown { None, Module, Accounting, Closed };
 
 struct Rule {
     const char16_t *Reason; // stable code clients may branch on
+    // Whether the rule answers; a rule that answers refuses unless it Grants.
     bool (*Refuses)(const Reading &r);
     // %1 the module's window, %2 and %3 its first and last day (dd/mm/aaaa).
     const char16_t *Text;
     Shown Window;
+    bool Grants = false;
 };
 
-// The refusals in the order they are tried; the last line, whose Refuses is null, allows.
+// The rules in the order they are tried; the last line, whose Refuses is null, allows.
 std::span<const Rule> Rules();
 
 struct Answer {

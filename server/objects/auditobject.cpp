@@ -32,10 +32,10 @@ QDateTime dayStart(const QString &text, const QString &what) {
 }
 
 // The fields a history row may name: the record's stored columns, the general parameter's
-// flag, and a period closing.
+// flag, a period closing, a definitive close and an exception to the gate.
 const QSet<QString> &historyFieldNames() {
     static const QSet<QString> names = [] {
-        QSet<QString> out{u"IDCONTAJUDTCOMP"_s, u"FECHAMENTO"_s};
+        QSet<QString> out{u"IDCONTAJUDTCOMP"_s, u"FECHAMENTO"_s, u"ENCERRAMENTO"_s, u"EXCECAO"_s};
         for (const ParamRecord::Column &c : ParamRecord::StoredColumns())
             out.insert(QString::fromLatin1(c.Name));
         out.remove(u"CDEMPRESA"_s);

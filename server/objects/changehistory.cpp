@@ -119,6 +119,21 @@ void ChangeHistory::AddClosing(const QString &code, const QString &isoDate) {
         m_rows.append({u"I"_s, code, u"FECHAMENTO"_s, u"date"_s, QString(), isoDate, false, true});
 }
 
+void ChangeHistory::AddException(const QString &code, const QString &before, const QString &after) {
+    if (g_recording)
+        m_rows.append({before.isEmpty() ? u"I"_s : u"A"_s, code, u"EXCECAO"_s, u"string"_s,
+                       before.left(60), after.left(60), !before.isEmpty(), true});
+}
+
+void ChangeHistory::AddFinalClose(const QString &code, const QString &previousIso,
+                                  const QString &isoDate, const QString &reason) {
+    if (!g_recording)
+        return;
+    const QString after = u"%1 (%2)"_s.arg(isoDate, reason).left(60);
+    m_rows.append({previousIso.isEmpty() ? u"I"_s : u"A"_s, code, u"ENCERRAMENTO"_s, u"string"_s,
+                   previousIso, after, !previousIso.isEmpty(), true});
+}
+
 Database::Turn ChangeHistory::Turn() {
     return g_recording ? Database::Turn::Alone : Database::Turn::Shared;
 }

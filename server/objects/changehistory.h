@@ -35,6 +35,12 @@ public:
     // A period closing: who closed which company up to which day (ISO), as the insertion of the
     // pseudo-field FECHAMENTO, so that the history's readers need nothing new to show it.
     void AddClosing(const QString &code, const QString &isoDate);
+    // A definitive close, as the pseudo-field ENCERRAMENTO: the day it reached (ISO) and the
+    // reason in the new value, "2025-12-31 (motivo)", cut to the column; the old day, if any.
+    // An exception to the gate granted or revoked, as the pseudo-field EXCECAO.
+    void AddException(const QString &code, const QString &before, const QString &after);
+    void AddFinalClose(const QString &code, const QString &previousIso, const QString &isoDate,
+                       const QString &reason);
 
     // Each row is numbered and hashed into the history's chain as it is written.
     // REQUIRES: in the call's transaction, after the changes; on PostgreSQL, under the writers'

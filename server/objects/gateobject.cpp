@@ -1,13 +1,19 @@
 #include "gateobject.h"
 
+#include "callcontext.h"
+#include "changehistory.h"
 #include "changewatch.h"
+#include "closedspan.h"
+#include "companylist.h"
 #include "database.h"
+#include "gateexceptions.h"
 #include "methodcall.h"
 #include "packetwriter.h"
 #include "paramrecord.h"
 #include "rules/periodgate.h"
 #include "servercounters.h"
 
+#include <QDateTime>
 #include <QHash>
 #include <QJsonArray>
 #include <QSet>
@@ -24,6 +30,10 @@ using PeriodGate::Module;
 namespace {
 
 constexpr auto Consulta = "Consulta";
+constexpr auto Encerrar = "Encerrar";
+constexpr auto Conceder = "ConcederExcecao";
+constexpr auto Listar = "Excecoes";
+constexpr auto Revogar = "RevogarExcecao";
 
 // Up to this many distinct companies are read by code; more, and reading every record is cheaper
 // than a statement that long.
@@ -45,6 +55,7 @@ struct Day {
 struct Stored {
     bool HasRecord = false;
     std::array<Day, StoredDates> Dates{};
+    Day Closed; // the definitive close
 };
 
 Day dayOf(QDate date) {
@@ -96,8 +107,9 @@ const QString &selectSql() {
         for (const Module &module : PeriodGate::Modules())
             columns << u"C."_s + QLatin1StringView(module.StartColumn)
                     << u"C."_s + QLatin1StringView(module.EndColumn);
-        return u"SELECT E.CDEMPRESA, C.CDEMPRESA, %1 FROM EMPRESA E LEFT JOIN CONTOPECTBL C "
-               "ON C.CDEMPRESA = E.CDEMPRESA"_s.arg(columns.join(u", "_s));
+        return u"SELECT E.CDEMPRESA, C.CDEMPRESA, %1, N.DTENCERRAMENTO FROM EMPRESA E "
+               "LEFT JOIN CONTOPECTBL C ON C.CDEMPRESA = E.CDEMPRESA "
+               "LEFT JOIN ENCERRAMENTO N ON N.CDEMPRESA = E.CDEMPRESA"_s.arg(columns.join(u", "_s));
     }();
     return sql;
 }
@@ -117,7 +129,7 @@ const Piece &pieceFor(const PeriodGate::Rule *rule, const Module *module) {
         std::vector<Piece> out;
         for (const PeriodGate::Rule &r : PeriodGate::Rules()) {
             for (qsizetype m = -1; m < qsizetype(PeriodGate::Modules().size()); ++m) {
-                QByteArray start = r.Refuses ? "[\"N\"," : "[\"S\",";
+                QByteArray start = r.Refuses && !r.Grants ? "[\"N\"," : "[\"S\",";
                 TPacketWriter::AppendString(start, QStringView(r.Reason));
                 start += ',';
                 QByteArray text;
@@ -126,7 +138,11 @@ const Piece &pieceFor(const PeriodGate::Rule *rule, const Module *module) {
                 Piece piece;
                 piece.Whole = start + text;
                 const qsizetype first = text.indexOf("%2"), last = text.indexOf("%3");
-                if (r.Window != PeriodGate::Shown::None && first >= 0 && last > first) {
+                if (r.Window == PeriodGate::Shown::Closed && last >= 0) {
+                    piece.Head = start + text.left(last);
+                    piece.Tail = text.mid(last + 2);
+                    piece.Split = true;
+                } else if (r.Window != PeriodGate::Shown::None && first >= 0 && last > first) {
                     piece.Head = start + text.left(first);
                     piece.Middle = text.mid(first + 2, last - first - 2);
                     piece.Tail = text.mid(last + 2);
@@ -161,6 +177,15 @@ void appendIso(QByteArray &out, const Day &day) {
 void appendAnswer(QByteArray &out, const PeriodGate::Rule *rule, const Module *module,
                   const Stored *stored) {
     const Piece &piece = pieceFor(rule, module);
+    if (stored && rule->Window == PeriodGate::Shown::Closed && stored->Closed.Value != 0) {
+        out += piece.Head;
+        appendShown(out, stored->Closed);
+        out += piece.Tail;
+        out += ",null,";
+        appendIso(out, stored->Closed);
+        out += ']';
+        return;
+    }
     const Day *first = nullptr;
     if (stored && rule->Window == PeriodGate::Shown::Accounting)
         first = &stored->Dates[0];
@@ -182,6 +207,29 @@ void appendAnswer(QByteArray &out, const PeriodGate::Rule *rule, const Module *m
     out += ',';
     appendIso(out, *last);
     out += ']';
+}
+
+// The rule that lets an exception through: the rules after it are the ones it may overrule.
+const PeriodGate::Rule *grantRule() {
+    static const PeriodGate::Rule *const rule = [] {
+        for (const PeriodGate::Rule &r : PeriodGate::Rules())
+            if (r.Grants)
+                return &r;
+        return &PeriodGate::Rules().back();
+    }();
+    return rule;
+}
+
+// An answer through an exception names it: built for each, as exceptions are few.
+void appendGrant(QByteArray &out, const PeriodGate::Rule &rule, const Module *module,
+                 const GateExceptions::Exception &granted) {
+    QString text = PeriodGate::Template(rule, module);
+    text.replace(u"%4"_s, QString::number(granted.Number)).replace(u"%5"_s, granted.Reason);
+    out += rule.Refuses && !rule.Grants ? "[\"N\"," : "[\"S\",";
+    TPacketWriter::AppendString(out, QStringView(rule.Reason));
+    out += ',';
+    TPacketWriter::AppendString(out, text);
+    out += ",null,null]";
 }
 
 struct Check {
@@ -249,6 +297,7 @@ QHash<QString, Stored> readCompanies(QSqlDatabase &db, const QStringList *list) 
             stored.HasRecord = sqlite3_column_type(statement, 1) != SQLITE_NULL;
             for (int i = 0; i < int(StoredDates); ++i)
                 stored.Dates[size_t(i)] = storedDay(statement, 2 + i);
+            stored.Closed = storedDay(statement, int(2 + StoredDates));
             out.insert(
                 QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)),
                                   sqlite3_column_bytes(statement, 0)),
@@ -270,6 +319,7 @@ QHash<QString, Stored> readCompanies(QSqlDatabase &db, const QStringList *list) 
         stored.HasRecord = !q.value(1).isNull();
         for (qsizetype i = 0; i < StoredDates; ++i)
             stored.Dates[size_t(i)] = storedDay(q.value(int(2 + i)));
+        stored.Closed = storedDay(q.value(int(2 + StoredDates)));
         out.insert(q.value(0).toString(), stored);
     }
     return out;
@@ -281,6 +331,7 @@ struct GateObject::Kept {
     quint64 Changes = 0; // the count of changes the read began after
     bool Whole = true;   // false: too many companies to keep, read them for each call
     QHash<QString, Stored> Companies;
+    GateExceptions::ByCompany Exceptions; // those in force when read
 };
 
 GateObject::GateObject(Database &database)
@@ -311,10 +362,13 @@ std::shared_ptr<const GateObject::Kept> GateObject::KeptRecords() {
     ServerCounters::Add(ServerCounters::Gate::KeptReload);
     auto read = std::make_shared<Kept>();
     read->Changes = changes;
-    m_database.Transaction(Database::Access::SingleRead,
-                           [&](QSqlDatabase &db) { read->Companies = readCompanies(db, nullptr); });
+    m_database.Transaction(Database::Access::SingleRead, [&](QSqlDatabase &db) {
+        read->Companies = readCompanies(db, nullptr);
+        read->Exceptions = GateExceptions::Read(db, GateExceptions::Now(), nullptr);
+    });
     if (read->Companies.size() > KeptLimit) {
         read->Companies.clear();
+        read->Exceptions.clear();
         read->Whole = false;
     }
     std::lock_guard lock(m_keptLock);
@@ -328,7 +382,18 @@ QString GateObject::Name() const {
 }
 
 QStringList GateObject::Methods() const {
-    return {QString::fromLatin1(Consulta)};
+    return {QString::fromLatin1(Consulta), QString::fromLatin1(Encerrar),
+            QString::fromLatin1(Conceder), QString::fromLatin1(Listar),
+            QString::fromLatin1(Revogar)};
+}
+
+MethodClass GateObject::ClassOf(const QString &method) const {
+    if (method == QLatin1StringView(Consulta))
+        return MethodClass::Gate;
+    // Who may see the exceptions may see the history: they are part of what it records.
+    if (method == QLatin1StringView(Listar))
+        return MethodClass::History;
+    return MethodClass::Write;
 }
 
 bool GateObject::Hearing() const {
@@ -336,16 +401,31 @@ bool GateObject::Hearing() const {
 }
 
 bool GateObject::HasMethod(const QString &method) const {
-    return method == QLatin1StringView(Consulta);
+    for (const char *name : {Consulta, Encerrar, Conceder, Listar, Revogar})
+        if (method == QLatin1StringView(name))
+            return true;
+    return false;
 }
 
 CallOutcome GateObject::Invoke(const QString &method, const QJsonArray &params) {
+    if (method == QLatin1StringView(Consulta))
+        return consulta(params);
+    if (method == QLatin1StringView(Encerrar))
+        return encerrar(params);
+    if (method == QLatin1StringView(Conceder))
+        return GateExceptions::Grant(m_database, params);
+    if (method == QLatin1StringView(Listar))
+        return GateExceptions::List(m_database, params);
+    if (method == QLatin1StringView(Revogar))
+        return GateExceptions::Revoke(m_database, params);
     CallOutcome outcome;
-    if (!HasMethod(method)) {
-        outcome.ProtocolError =
-            JsonRpc::Error{JsonRpc::MethodNotFound, u"Método desconhecido: %1"_s.arg(method)};
-        return outcome;
-    }
+    outcome.ProtocolError =
+        JsonRpc::Error{JsonRpc::MethodNotFound, u"Método desconhecido: %1"_s.arg(method)};
+    return outcome;
+}
+
+CallOutcome GateObject::consulta(const QJsonArray &params) {
+    CallOutcome outcome;
     if (params.size() != 1 || !params.at(0).isArray()) {
         outcome.ProtocolError =
             JsonRpc::Error{JsonRpc::InvalidParams,
@@ -380,6 +460,12 @@ CallOutcome GateObject::Invoke(const QString &method, const QJsonArray &params) 
             m_database.Transaction(Database::Access::SingleRead,
                                    [&](QSqlDatabase &db) { read = readCompanies(db, &codes); });
         const QHash<QString, Stored> &companies = kept ? kept->Companies : read;
+        // Exceptions are asked for only by a check the windows refuse: without a kept copy, they
+        // are read the first time one does, so that answers the windows allow cost nothing more.
+        const GateExceptions::ByCompany *exceptions = kept ? &kept->Exceptions : nullptr;
+        GateExceptions::ByCompany readExceptions;
+        QString now;
+        const Caller &caller = CallerContext::Current();
         // Written straight as JSON: a tree of a hundred thousand small arrays would cost several
         // times the rules and the reads.
         QByteArray answers;
@@ -397,6 +483,7 @@ CallOutcome GateObject::Invoke(const QString &method, const QJsonArray &params) 
                 reading.HasRecord = stored->HasRecord;
                 reading.AccountingStart = stored->Dates[0].Value;
                 reading.AccountingEnd = stored->Dates[1].Value;
+                reading.Closed = stored->Closed.Value;
                 if (check.Mod) {
                     const auto at = size_t(2 + 2 * (check.Mod - PeriodGate::Modules().data()));
                     reading.WindowStart = stored->Dates[at].Value;
@@ -405,10 +492,164 @@ CallOutcome GateObject::Invoke(const QString &method, const QJsonArray &params) 
             }
             if (answers.size() > 1)
                 answers += ',';
-            appendAnswer(answers, PeriodGate::Decide(reading).Applied, check.Mod, stored);
+            const PeriodGate::Rule *rule = PeriodGate::Decide(reading).Applied;
+            if (rule > grantRule() && rule->Refuses && stored && check.Day) {
+                if (now.isEmpty())
+                    now = GateExceptions::Now();
+                if (!exceptions) {
+                    m_database.Transaction(Database::Access::SingleRead, [&](QSqlDatabase &db) {
+                        readExceptions = GateExceptions::Read(
+                            db, now, codes.size() <= ByCodeLimit ? &codes : nullptr);
+                    });
+                    exceptions = &readExceptions;
+                }
+                if (const GateExceptions::Exception *granted = GateExceptions::FindFor(
+                        *exceptions, check.Company, check.Mod, *check.Day, now, caller)) {
+                    reading.Excepted = true;
+                    appendGrant(answers, *PeriodGate::Decide(reading).Applied, check.Mod, *granted);
+                    continue;
+                }
+            }
+            appendAnswer(answers, rule, check.Mod, stored);
         }
         answers += ']';
         return TResultEnvelope::SuccessRaw(std::move(answers));
+    });
+    return outcome;
+}
+
+namespace {
+
+[[noreturn]] void refuse(const QString &code, const QString &message) {
+    throw CallFailure{code, message};
+}
+
+struct Closing {
+    QString Code;
+    QDate Previous;
+    QHash<QString, QDate> Starts;
+};
+
+// The listed companies (every one for "T") with their close and their periods' first days.
+QVector<Closing> readClosings(QSqlDatabase &db, const CompanyList &list) {
+    QStringList starts, marks;
+    for (const QString &column : ClosedSpan::StartColumns())
+        starts.append(u"C."_s + column);
+    for (qsizetype i = 0; i < list.Codes().size() && !list.All(); ++i)
+        marks.append(u"?"_s);
+    QSqlQuery &q = Database::Statement(
+        db, u"SELECT E.CDEMPRESA, N.DTENCERRAMENTO, %1 FROM EMPRESA E LEFT JOIN CONTOPECTBL C "
+            "ON C.CDEMPRESA = E.CDEMPRESA LEFT JOIN ENCERRAMENTO N ON N.CDEMPRESA = E.CDEMPRESA"
+            "%2 ORDER BY E.CDEMPRESA"_s.arg(
+                starts.join(u", "_s),
+                list.All() ? QString() : u" WHERE E.CDEMPRESA IN (%1)"_s.arg(marks.join(u", "_s))));
+    for (qsizetype i = 0; i < list.Codes().size() && !list.All(); ++i)
+        q.bindValue(int(i), list.Codes().at(i));
+    Database::Exec(q);
+    QVector<Closing> out;
+    QSet<QString> found;
+    while (q.next()) {
+        Closing closing;
+        closing.Code = q.value(0).toString();
+        closing.Previous = ParamRecord::StoredDate(q.value(1));
+        for (qsizetype i = 0; i < ClosedSpan::StartColumns().size(); ++i)
+            closing.Starts.insert(ClosedSpan::StartColumns().at(i),
+                                  ParamRecord::StoredDate(q.value(int(2 + i))));
+        found.insert(closing.Code);
+        out.append(closing);
+    }
+    q.finish();
+    for (const QString &code : list.Codes())
+        if (!found.contains(code))
+            refuse(u"not_found"_s, u"Empresa '%1' não cadastrada. Nada foi encerrado."_s.arg(code));
+    if (out.isEmpty())
+        refuse(u"not_found"_s, u"Nenhuma empresa cadastrada para encerrar."_s);
+    return out;
+}
+
+} // namespace
+
+CallOutcome GateObject::encerrar(const QJsonArray &params) {
+    using MethodCall::Arg;
+    CallOutcome outcome;
+    if (auto fault =
+            MethodCall::CheckParams(u"Encerrar"_s, params, {Arg::Text, Arg::Text, Arg::Text})) {
+        outcome.ProtocolError = *fault;
+        return outcome;
+    }
+    outcome.Company = params.at(0).toString().left(64);
+    outcome.Result = MethodCall::Guard([&] {
+        CompanyList list;
+        QString error;
+        if (!CompanyList::Parse(params.at(0).toString(), list, &error))
+            refuse(u"invalid_argument"_s, error);
+        const auto day = PeriodGate::ParseDay(params.at(1).toString().trimmed());
+        const QDate closeDay = day ? DateTimeUtil::ToQDate(*day) : QDate();
+        if (!day || *day == 0 || !closeDay.isValid() || closeDay.year() > 9999)
+            refuse(u"invalid_argument"_s,
+                   u"Data de encerramento inválida: use dd/mm/aaaa ou aaaa-mm-dd."_s);
+        const QString reason = params.at(2).toString().trimmed();
+        if (reason.isEmpty())
+            refuse(u"invalid_argument"_s, u"Informe o motivo do encerramento."_s);
+        if (reason.size() > MaxReason)
+            refuse(
+                u"invalid_argument"_s,
+                u"Motivo do encerramento longo demais: no máximo %1 caracteres."_s.arg(MaxReason));
+        if (MethodCall::HasControlCharacter(reason))
+            refuse(u"invalid_argument"_s,
+                   u"Motivo do encerramento inválido: contém caracteres de controle."_s);
+        const QString closeIso = closeDay.toString(Qt::ISODate);
+        const QString shownDay = closeDay.toString(u"dd/MM/yyyy"_s);
+        QString who = CallerContext::Current().Operator.left(60);
+        if (who.isEmpty())
+            who = u"anônimo"_s;
+        int closed = 0;
+        m_database.Transaction(
+            Database::Access::Write,
+            [&](QSqlDatabase &db) {
+                const QVector<Closing> closings = readClosings(db, list);
+                // Every company judged before any is written: one refusal and nothing moves.
+                for (const Closing &c : closings) {
+                    if (c.Previous.isValid() && closeDay <= c.Previous)
+                        refuse(
+                            u"refused"_s,
+                            u"A empresa '%1' já está encerrada definitivamente até %2: o "
+                            "encerramento só avança (data informada %3). Nada foi encerrado."_s.arg(
+                                c.Code, c.Previous.toString(u"dd/MM/yyyy"_s), shownDay));
+                    const QStringList open = ClosedSpan::OpenPeriods(c.Starts, closeDay);
+                    if (!open.isEmpty())
+                        refuse(
+                            u"refused"_s,
+                            u"A empresa '%1' tem períodos que começam em %2 ou antes: %3. "
+                            u"Avance-os "
+                            "antes de encerrar (GER09400 ou GER09410). Nada foi encerrado."_s.arg(
+                                c.Code, shownDay, open.join(u", "_s)));
+                }
+                ChangeHistory history(u"Encerrar"_s);
+                const QVariant now(QDateTime::currentDateTimeUtc());
+                for (const Closing &c : closings) {
+                    QSqlQuery &write = Database::Statement(
+                        db,
+                        c.Previous.isValid()
+                            ? u"UPDATE ENCERRAMENTO SET DTENCERRAMENTO = ?, DSMOTIVO = ?, "
+                              "NMOPERADOR = ?, DTREGISTRO = ? WHERE CDEMPRESA = ?"_s
+                            : u"INSERT INTO ENCERRAMENTO (DTENCERRAMENTO, DSMOTIVO, NMOPERADOR, "
+                              "DTREGISTRO, CDEMPRESA) VALUES (?, ?, ?, ?, ?)"_s);
+                    write.bindValue(0, closeIso);
+                    write.bindValue(1, reason);
+                    write.bindValue(2, who);
+                    write.bindValue(3, now);
+                    write.bindValue(4, c.Code);
+                    Database::Exec(write);
+                    history.AddFinalClose(
+                        c.Code, c.Previous.isValid() ? c.Previous.toString(Qt::ISODate) : QString(),
+                        closeIso, reason);
+                    ++closed;
+                }
+                history.Write(db);
+            },
+            ChangeHistory::Turn());
+        return TResultEnvelope::Success(QJsonValue(closed), QJsonArray{list.Normalised()});
     });
     return outcome;
 }

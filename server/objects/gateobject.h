@@ -8,7 +8,8 @@
 class ChangeWatch;
 class Database;
 
-// "Ger09400.Periodo": the period gate other systems ask before they post into accounting.
+// "Ger09400.Periodo": the period gate other systems ask before they post into accounting, and
+// the definitive close it answers by.
 class GateObject final : public RemoteObject {
 public:
     explicit GateObject(Database &database);
@@ -17,7 +18,7 @@ public:
     QString Name() const override;
     bool HasMethod(const QString &method) const override;
     QStringList Methods() const override;
-    MethodClass ClassOf(const QString &) const override { return MethodClass::Gate; }
+    MethodClass ClassOf(const QString &method) const override;
     CallOutcome Invoke(const QString &method, const QJsonArray &params) override;
     // Whether other programs' changes are heard, so that the records may be kept between calls.
     bool Hearing() const;
@@ -25,8 +26,13 @@ public:
     // More checks than this in one call are refused: each is an array, and a request holds at
     // most 65,536 of them; the answers, texts and all, then fit easily in one message.
     static constexpr qsizetype MaxChecks = 100000;
+    // A close's reason is kept whole up to this many characters.
+    static constexpr qsizetype MaxReason = 200;
 
 private:
+    CallOutcome consulta(const QJsonArray &params);
+    CallOutcome encerrar(const QJsonArray &params);
+
     struct Kept; // every company's periods, as one read saw them
     // The records kept from the last read, or a new read of them; null when they may not be
     // kept (nobody hears the changes others make, or there are too many companies).

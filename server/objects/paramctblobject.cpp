@@ -1,6 +1,7 @@
 #include "paramctblobject.h"
 
 #include "changehistory.h"
+#include "closedspan.h"
 #include "companylist.h"
 #include "database.h"
 #include "datetime.h"
@@ -272,6 +273,8 @@ void requireSavableRecord(QSqlDatabase &db, const QString &code,
         *after = found ? ChangeHistory::FromRow(row) : ChangeHistory::Snapshot();
     if (!found)
         return;
+    // The close outranks the screen's rules: no other correction could make the record savable.
+    ClosedSpan::RequireRecordsAfter(db, u"C.CDEMPRESA = ?"_s, {code});
     QHash<QString, QVariant> values;
     for (int i = 0; i < stored.size(); ++i) {
         const Column &c = stored.at(i);
@@ -889,6 +892,12 @@ CallOutcome ParamCtblObject::setUsuarioFechamentoPeriodo(const QJsonArray &param
             fail(u"invalid_argument"_s, u"Operador inválido: '%1'."_s.arg(who.left(60)));
         m_database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {
             requireCompany(db, code);
+            const QDate closing = QDate::fromString(date, u"dd/MM/yyyy"_s);
+            const QDate closed = ClosedSpan::Of(db, code);
+            if (closed.isValid() && closing < closed)
+                fail(u"refused"_s,
+                     u"%1: não é possível registrar fechamento em %2."_s.arg(
+                         ClosedSpan::Sentence(code, closed), closing.toString(u"dd/MM/yyyy"_s)));
             QSqlQuery &q = Database::Statement(
                 db, u"INSERT INTO FECHAPERIODO (CDEMPRESA, DSDATA, NMOPERADOR, DTREGISTRO) "
                     "VALUES (?, ?, ?, ?)"_s);
@@ -967,6 +976,9 @@ CallOutcome ParamCtblObject::setCadAuto(const QJsonArray &params) {
             ChangeHistory history(u"setCadAuto"_s);
             history.CaptureBulk(db, m_database.Kind(), scope.Condition, scope.Binds);
             writeBulk(db, m_database.Kind(), list, columns);
+            // New records start today: a company closed up to today or later refuses them too.
+            const Scope closed = scopeOf(list, u"C.CDEMPRESA"_s);
+            ClosedSpan::RequireRecordsAfter(db, closed.Condition, closed.Binds);
             history.WriteBulk(db, m_database.Kind());
         };
         // Alone: it writes every listed record, and would keep colliding with single writes.

@@ -113,8 +113,32 @@ QStringList chainV5() {
 }
 constexpr int ChainVersion = 5;
 
+// The definitive close, one row per company that has one, and the exceptions to the gate, one
+// row per company an exception names (CDMODULO and NMCLIENTE null: every module, any client;
+// its moments UTC text, 2026-12-10T18:00:00Z, which compares alike on both engines).
+// The gate keeps both with the periods, so their changes are announced as theirs are.
+QStringList closeV6(Database::Dialect dialect) {
+    QStringList out{
+        u"CREATE TABLE ENCERRAMENTO (CDEMPRESA VARCHAR(2) NOT NULL PRIMARY KEY REFERENCES "
+        "EMPRESA (CDEMPRESA), DTENCERRAMENTO DATE NOT NULL, DSMOTIVO VARCHAR(200) NOT NULL, "
+        "NMOPERADOR VARCHAR(60) NOT NULL, DTREGISTRO TIMESTAMP NOT NULL)"_s,
+        u"CREATE TABLE EXCECAO (NREXCECAO INTEGER NOT NULL, CDEMPRESA VARCHAR(2) NOT NULL "
+        "REFERENCES EMPRESA (CDEMPRESA), CDMODULO VARCHAR(8), DTINICIO DATE NOT NULL, "
+        "DTFIM DATE NOT NULL, DTEXPIRA VARCHAR(20) NOT NULL, DSMOTIVO VARCHAR(200) NOT NULL, "
+        "NMCLIENTE VARCHAR(60), NMOPERADOR VARCHAR(60) NOT NULL, DTREGISTRO VARCHAR(20) NOT NULL, "
+        "DTREVOGACAO VARCHAR(20), NMREVOGADOR VARCHAR(60), DSMOTIVOREVOGACAO VARCHAR(200), "
+        "PRIMARY KEY (NREXCECAO, CDEMPRESA))"_s,
+        u"CREATE INDEX EXCECAO_EMPRESA ON EXCECAO (CDEMPRESA, NREXCECAO)"_s};
+    if (dialect == Database::Dialect::Postgres)
+        for (const char *table : {"ENCERRAMENTO", "EXCECAO"})
+            out << u"CREATE TRIGGER %1_AVISA AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE ON %1 "
+                   "FOR EACH STATEMENT EXECUTE FUNCTION GER_AVISA_PERIODOS()"_s.arg(
+                       QLatin1StringView(table));
+    return out;
+}
+
 QVector<QStringList> all(Database::Dialect dialect) {
-    return {schemaV1(), indexesV2(), historyV3(), noticesV4(dialect), chainV5()};
+    return {schemaV1(), indexesV2(), historyV3(), noticesV4(dialect), chainV5(), closeV6(dialect)};
 }
 
 int currentVersion(QSqlDatabase &db) {

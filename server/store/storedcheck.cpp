@@ -59,6 +59,11 @@ QList<TableRule> Tables() {
         {u"FECHAPERIODO"_s,
          u"CAST(DTREGISTRO AS VARCHAR(30))"_s,
          {company, {u"DSDATA"_s, Rule::Text, 10}, {u"NMOPERADOR"_s, Rule::Text, 60}}},
+        {u"ENCERRAMENTO"_s,
+         QString(),
+         {company, {u"DSMOTIVO"_s, Rule::Text, 200}, {u"NMOPERADOR"_s, Rule::Text, 60}},
+         true,
+         false},
         {u"SALDEMPR"_s,
          u"CAST(DTSALDEMPR AS VARCHAR(30))"_s,
          {company, {u"CDCONTA"_s, Rule::Text, 20}},
@@ -140,7 +145,8 @@ QString CodeFault(const QString &code) {
 QList<Finding> Orphans(QSqlDatabase &db, int limit) {
     QList<Finding> findings;
     const QLocale br(QLocale::Portuguese, QLocale::Brazil);
-    for (const char *table : {"CONTOPECTBL", "SALDEMPR", "LANCCONT", "FECHAPERIODO"}) {
+    for (const char *table :
+         {"CONTOPECTBL", "SALDEMPR", "LANCCONT", "FECHAPERIODO", "ENCERRAMENTO", "EXCECAO"}) {
         const QString name = QLatin1StringView(table);
         QSqlQuery q = Database::Prepare(
             db,

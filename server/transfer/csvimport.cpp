@@ -1,5 +1,6 @@
 #include "csvimport.h"
 
+#include "closedspan.h"
 #include "companylist.h"
 #include "csvreader.h"
 #include "database.h"
@@ -90,7 +91,8 @@ const KindDef *Find(const QString &kind) {
 }
 
 // The tables whose rows keep a company from being removed.
-const QStringList Referrers = {u"CONTOPECTBL"_s, u"SALDEMPR"_s, u"LANCCONT"_s, u"FECHAPERIODO"_s};
+const QStringList Referrers = {u"CONTOPECTBL"_s,  u"SALDEMPR"_s,     u"LANCCONT"_s,
+                               u"FECHAPERIODO"_s, u"ENCERRAMENTO"_s, u"EXCECAO"_s};
 
 QString Quoted(const QString &text) {
     return u"'%1'"_s.arg(ServerLog::Escape(text, 30));
@@ -451,6 +453,8 @@ public:
         for (qsizetype c = 0; c < m_kind.Columns.size() && m_kind.RefersToCompany; ++c) {
             if (m_kind.Columns[c].Name == u"CDEMPRESA"_s)
                 m_companyColumn = c;
+            if (m_kind.Columns[c].ColumnType == Type::Date)
+                m_dateColumn = c;
         }
     }
 
@@ -500,6 +504,41 @@ public:
         m_companyBytes.clear();
         for (const QString &code : std::as_const(m_companies))
             m_companyBytes.insert(code.toUtf8());
+    }
+
+    // The definitive closes of the companies, for the rows dated by a company's day.
+    void LoadClosed(QSqlDatabase &db) {
+        m_closed.clear();
+        if (m_dateColumn < 0 || m_companyColumn < 0)
+            return;
+        const QHash<QString, QDate> closes = ClosedSpan::All(db);
+        for (auto it = closes.cbegin(); it != closes.cend(); ++it)
+            m_closed.insert(it.key().toUtf8(), it.value());
+    }
+    bool HasClosed() const { return !m_closed.isEmpty(); }
+
+    // A row on or before its company's close passes only when the table holds it already,
+    // unchanged: the same file imports again, nothing in the closed span moves.
+    void CheckClosed(QSqlDatabase &db, const RowBuffer::Record &record, QVariantList &values) {
+        if (m_closed.isEmpty() || record.Removal)
+            return;
+        const QByteArrayView code = record.Values[m_companyColumn].Text;
+        const auto found = m_closed.constFind(QByteArray::fromRawData(code.data(), code.size()));
+        if (found == m_closed.cend())
+            return;
+        const QByteArray iso = found.value().toString(Qt::ISODate).toLatin1();
+        if (record.Values[m_dateColumn].Text.compare(QByteArrayView(iso)) > 0)
+            return;
+        decode(record, values);
+        if (Apply(db, false, values, false) == Result::Unchanged)
+            return;
+        throw CallFailure{
+            u"refused"_s,
+            u"linha %1, coluna %2: %3; %4 nov%5s ou alterad%5s com data até esse dia não são "
+            "aceitos"_s.arg(record.Line)
+                .arg(m_kind.Columns[m_dateColumn].Name,
+                     ClosedSpan::Phrase(QString::fromUtf8(code), found.value()), m_kind.Noun,
+                     m_kind.Feminine ? u"a"_s : u"o"_s)};
     }
 
     // A buffered row checked again where the database may have changed since the first pass:
@@ -580,6 +619,7 @@ public:
         qint64 done = 0;
         while (buffer.Next(record)) {
             Recheck(db, record);
+            CheckClosed(db, record, values);
             if (record.Removal || !m_insert || !insertRaw(record)) {
                 decode(record, values);
                 count(record, Apply(db, record.Removal, values, true), out);
@@ -605,6 +645,7 @@ public:
         m_firstOutcome.assign(m_candidates.size(), NoOutcome);
         qint64 done = 0;
         while (buffer.Next(record)) {
+            CheckClosed(db, record, values);
             decode(record, values);
             count(record, Apply(db, record.Removal, values, false), out);
             if (progress.Step && ++done % 256 == 0)
@@ -1080,7 +1121,9 @@ private:
     qsizetype m_fieldCount = 0;
     QSet<QString> m_companies;
     QSet<QByteArray> m_companyBytes;
-    qsizetype m_companyColumn = -1; // CDEMPRESA, where it must be in EMPRESA
+    qsizetype m_companyColumn = -1;    // CDEMPRESA, where it must be in EMPRESA
+    qsizetype m_dateColumn = -1;       // the day a row is dated by
+    QHash<QByteArray, QDate> m_closed; // the definitive closes, by company
     QVector<qsizetype> m_keys, m_rest, m_all;
     QString m_deleteSql, m_readSql, m_insertSql, m_updateSql;
     sqlite3 *m_handle = nullptr;
@@ -1166,6 +1209,7 @@ Outcome Run(Database &database, const QString &kind, const QString &path, const 
             database.Transaction(Database::Access::Read, [&](QSqlDatabase &db) {
                 db.setNumericalPrecisionPolicy(QSql::HighPrecision);
                 out.Inserted = out.Updated = out.Unchanged = out.Removed = out.Rows = 0;
+                importer.LoadClosed(db);
                 importer.Classify(db, buffer, progress, rows, out);
             });
             out.Ok = true;
@@ -1178,7 +1222,9 @@ Outcome Run(Database &database, const QString &kind, const QString &path, const 
             held.start();
             db.setNumericalPrecisionPolicy(QSql::HighPrecision);
             out.Inserted = out.Updated = out.Unchanged = out.Removed = out.Rows = 0;
-            if (PGconn *pg = importer.CopyHandle(db)) {
+            // COPY cannot ask about a row while it streams: a closed company's rows go one by one.
+            importer.LoadClosed(db);
+            if (PGconn *pg = importer.HasClosed() ? nullptr : importer.CopyHandle(db)) {
                 if (importer.TableEmpty(db) &&
                     importer.Copy(db, pg, buffer, true, progress, rows, out))
                     return;

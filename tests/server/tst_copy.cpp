@@ -99,6 +99,11 @@ private Q_SLOTS:
                             "'NMCAMPO', 'string', 'Ação; \"x\"', 'b', NULL, NULL)"),
              QStringLiteral("INSERT INTO FECHAPERIODO VALUES ('01', '12/2026', 'maria', "
                             "'2026-12-31 18:00:00.250')"),
+             QStringLiteral("INSERT INTO ENCERRAMENTO VALUES ('02', '2025-12-31', 'ECD; \"2025\"', "
+                            "'José', '2026-01-10T10:00:00.000Z')"),
+             QStringLiteral("INSERT INTO EXCECAO VALUES (1, '01', 'LANC', '2026-11-01', "
+                            "'2026-11-30', '2026-12-20T18:00:00Z', 'nota', 'erp', 'José', "
+                            "'2026-12-01T10:00:00Z', NULL, NULL, NULL)"),
              QStringLiteral("INSERT INTO LANCCONT VALUES (900001, '01', '2026-12-01', '1.1', "
                             "1.01, 'S', 'N'), (900002, '02', '2026-12-02', '1.2', -0.5, 'N', 'S')"),
              QStringLiteral("UPDATE SALDEMPR SET VRSALDODEB = 1234.56 WHERE rowid = "
@@ -119,7 +124,9 @@ private Q_SLOTS:
         QVERIFY2(r.Code == 0, qPrintable(r.Out + r.Err));
         for (const char *line :
              {"EMPRESA: 12 linhas, soma ok\n", "PARAMGERAL: 1 linha, soma ok\n",
-              "HISTALTERACAO: 2 linhas, soma ok\n", "HISTCADEIA: 1 linha, soma ok\n", "cópia conferida: 8 tabelas"})
+              "HISTALTERACAO: 2 linhas, soma ok\n", "HISTCADEIA: 1 linha, soma ok\n",
+              "ENCERRAMENTO: 1 linha, soma ok\n", "EXCECAO: 1 linha, soma ok\n",
+              "cópia conferida: 10 tabelas"})
             QVERIFY2(r.Out.contains(QString::fromUtf8(line)), qPrintable(r.Out));
         QVERIFY2(!(r.Out + r.Err).contains(QStringLiteral("segredo")), qPrintable(r.Out));
         QVERIFY((r.Out + r.Err).contains(QStringLiteral(":***@")));

@@ -237,7 +237,8 @@ private Q_SLOTS:
                                     "Fiscal informado.\n"_s;
         QTest::newRow("missing argument") << QStringList{u"01"_s, u"LANC"_s} << QString() << 2
                                           << u"ger-consulta: Uso: ger-consulta EMPRESA MODULO "
-                                             "DATA, ou ger-consulta --file ARQUIVO\n"_s;
+                                             "DATA, ger-consulta --file ARQUIVO, ou ger-consulta "
+                                             "encerrar|conceder|excecoes|revogar ...\n"_s;
         QTest::newRow("file all allowed")
             << QStringList() << u"01;LANC;01/12/2026\n\n01;DFE;2026-11-01\n"_s << 0
             << u"01 LANC 01/12/2026: permitido (janela 01/12/2026 a 31/12/2026)\n"

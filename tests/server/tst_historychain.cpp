@@ -209,8 +209,9 @@ private Q_SLOTS:
         // Back to the schema before the chain, with the rows it had.
         QVERIFY2(ByHand(u"DROP INDEX HISTALTERACAO_CADEIA; DROP TABLE HISTCADEIA; "
                         "ALTER TABLE HISTALTERACAO DROP COLUMN NRCADEIA; "
-                        "ALTER TABLE HISTALTERACAO DROP COLUMN CDHASH; "
-                        "DELETE FROM SCHEMA_VERSION WHERE VERSION = 5"_s,
+                        "ALTER TABLE HISTALTERACAO DROP COLUMN CDHASH; DROP TABLE ENCERRAMENTO; "
+                        "DROP TABLE EXCECAO; "
+                        "DELETE FROM SCHEMA_VERSION WHERE VERSION >= 5"_s,
                         &error),
                  qPrintable(error));
         QVERIFY2(m_fx.Restart(&error), qPrintable(error));

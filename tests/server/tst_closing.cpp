@@ -1,0 +1,549 @@
+// The definitive close through the real server: every path that writes tried against it, the
+// close itself refused back, over open periods and for a list with one bad company, the gate's
+// answer on either side of it, and who may close.
+
+#include "datetime.h"
+#include "methodsfixture.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QProcess>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Companies 01 and 02 open on 01/03/2026; 01 holds a balance of 31/01/2026.
+const QStringList Reset{
+    u"DELETE FROM ENCERRAMENTO"_s,
+    u"DELETE FROM EXCECAO"_s,
+    u"DELETE FROM SALDEMPR WHERE CDEMPRESA = '01' AND CDCONTA = '9.9'"_s,
+    u"INSERT INTO SALDEMPR (CDEMPRESA, DTSALDEMPR, CDCONTA, VRSALDODEB, VRSALDOCRED) VALUES "
+    "('01', '2026-01-31', '9.9', 10, 0)"_s,
+    u"UPDATE CONTOPECTBL SET DTINICCONT = '2026-03-01', DTFINACONT = '2026-12-31', DTINICRELA = "
+    "'2026-03-01', DTFINARELA = '2026-12-31', DTINICLANC = '2026-12-01', DTFINALANC = "
+    "'2026-12-31', DTINIINTCONTDFE = '2026-11-01', DTFININTCONTDFE = '2026-11-30', "
+    "DTINIINTCONTDFS = '2026-11-15', DTFININTCONTDFS = '2026-12-15', DTINICCTBL = '2026-12-01', "
+    "DTFINACCTBL = '2026-12-31', DTINIINTCONTGPA = '2026-10-01', DTFININTCONTGPA = '2026-12-31', "
+    "DTINIINTCONTFIS = NULL, DTFININTCONTFIS = NULL, DTINIINTCONTVEXT = NULL, "
+    "DTFININTCONTVEXT = NULL WHERE CDEMPRESA IN ('01', '02')"_s,
+};
+
+// What any path could have written, to tell that a refusal wrote nothing.
+const QStringList Written{
+    u"SELECT CDEMPRESA || DTENCERRAMENTO FROM ENCERRAMENTO ORDER BY CDEMPRESA"_s,
+    u"SELECT CDEMPRESA || DTINICCONT || DTINICLANC FROM CONTOPECTBL ORDER BY CDEMPRESA"_s,
+    u"SELECT COUNT(*) || '/' || SUM(VRSALDODEB) FROM SALDEMPR"_s,
+    u"SELECT COUNT(*) FROM LANCCONT"_s,
+    u"SELECT COUNT(*) FROM FECHAPERIODO"_s,
+    u"SELECT COUNT(*) FROM HISTALTERACAO"_s,
+};
+
+} // namespace
+
+class TstClosing final : public QObject {
+    Q_OBJECT
+
+    MethodsFixture m_fx;
+    ServerProcess m_tokens; // one token per role, each naming its operator
+    std::vector<std::unique_ptr<TNetConnection>> m_tokenClients;
+
+    TNetConnection &TokenClient(const QString &role) {
+        if (!m_tokens.Running()) {
+            QFile file(m_tokens.Dir() + u"/tokens"_s);
+            if (file.open(QIODevice::WriteOnly)) {
+                for (const char *line : {"ctb contador", "aud auditor", "erp integracao"})
+                    file.write(QByteArray(40, line[0]) + ' ' + line + '\n');
+                file.close();
+                file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+            }
+            if (!m_tokens.Start({u"--token-file"_s, file.fileName()}))
+                qWarning("%s", m_tokens.Output().constData());
+        }
+        auto c = std::make_unique<TNetConnection>();
+        c->SetHost(u"127.0.0.1"_s);
+        c->SetPort(m_tokens.Port());
+        c->SetServerName(u"Ger09400.Periodo"_s);
+        c->SetToken(QString(40, role == u"integracao"_s ? u'e' : role.at(0)));
+        m_tokenClients.push_back(std::move(c));
+        return *m_tokenClients.back();
+    }
+
+    // "" when the call went through, else "code: message".
+    static QString Outcome(const TResultEnvelope &r) {
+        return r.Ok ? QString() : r.ErrorCode + u": "_s + r.ErrorMessage;
+    }
+    // Ten days ahead, at 18:00 UTC, as the exceptions keep it.
+    static QString Expiry() {
+        return QDateTime(QDate::currentDate().addDays(10), QTime(18, 0), Qt::UTC)
+            .toString(u"yyyy-MM-dd'T'HH:mm:ss'Z'"_s);
+    }
+    // One check through the gate, its answer's fields joined.
+    QString Ask(const QStringList &check) {
+        QJsonArray checks;
+        checks.append(QJsonArray::fromStringList(check));
+        const TResultEnvelope r =
+            m_fx.Client(u"Ger09400.Periodo"_s).Call(u"Consulta"_s, {QJsonValue(checks)});
+        if (!r.Ok)
+            return r.ErrorMessage;
+        QStringList got;
+        for (const QJsonValue &v : r.PayloadValue().toArray().at(0).toArray())
+            got << (v.isNull() ? u"null"_s : v.toString());
+        return got.join(u'|');
+    }
+    QString Close(const QString &companies, const QString &day, const QString &reason = u"SPED"_s) {
+        return Outcome(
+            m_fx.Client(u"Ger09400.Periodo"_s).Call(u"Encerrar"_s, {companies, day, reason}));
+    }
+    QStringList Snapshot() {
+        QStringList out;
+        for (const QString &sql : Written)
+            out << m_fx.Column(sql);
+        return out;
+    }
+    QString Import(const QString &kind, const QByteArray &rows) {
+        const QString path = m_fx.Server().Dir() + u"/in.csv"_s;
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly) || f.write(rows) != rows.size())
+            return u"no file"_s;
+        f.close();
+        QProcess p;
+        p.start(ServerProcess::Executable(), {u"import"_s, kind, path, u"--db"_s, m_fx.Url()});
+        p.waitForFinished(120000);
+        return p.exitCode() == 0 ? QString() : QString::fromUtf8(p.readAllStandardError());
+    }
+    // SetContOpe of one field of company 01, from what Reset left to `value`.
+    QString SetField(const QString &field, const QString &was, const QString &value) {
+        const TFieldDefs fields{{u"CDEMPRESA"_s, TFieldType::String, 2, false},
+                                {field, TFieldType::Date, 0, false}};
+        const auto day = [](const QString &iso) {
+            return QVariant(DateTimeUtil::FromQDate(QDate::fromString(iso, Qt::ISODate)));
+        };
+        const TChangeLog log{fields,
+                             {{TChangeOp::Update, {u"01"_s, day(was)}, {u"01"_s, day(value)}}}};
+        return Outcome(m_fx.Client().Call(u"SetContOpe"_s, {Packet::ToJson(log)}));
+    }
+    // A bulk apply of the accounting period from `start` with every window in December.
+    QString Bulk(const QString &companies, const QString &start) {
+        QJsonArray fields, row;
+        for (const char *pair : {"PER", "LANC", "DFE", "DFS", "FIN", "GPA", "FIS", "VEN"}) {
+            for (const char *end : {"DTINI", "DTFIN"}) {
+                fields.append(
+                    QJsonObject{{u"name"_s, QLatin1StringView(end) + QLatin1StringView(pair)},
+                                {u"type"_s, u"date"_s}});
+                const bool first = end[2] == 'I';
+                if (qstrcmp(pair, "FIS") == 0 || qstrcmp(pair, "VEN") == 0)
+                    row.append(QJsonValue::Null);
+                else if (qstrcmp(pair, "PER") == 0)
+                    row.append(first ? start : u"2026-12-31"_s);
+                else
+                    row.append(first ? u"2026-12-01"_s : u"2026-12-31"_s);
+            }
+        }
+        for (const char *flag :
+             {"IDCONTCCUS", "IDCONCOME", "IDUTCUSTEST", "IDSUGRATMANU", "IDUTSALDOSOC",
+              "IDMSMCONTA", "IDPRIOCCUSTSET", "IDCONSVNDDFS", "IDULTDESPTRIB", "IDCONSDATARET",
+              "IDCONTLOTESIT", "IDGERAESTCONT", "IDCONTVREXCICMSEP", "IDCONSRATPROD"}) {
+            fields.append(QJsonObject{
+                {u"name"_s, QLatin1StringView(flag)}, {u"type"_s, u"string"_s}, {u"size"_s, 1}});
+            row.append(u"N"_s);
+        }
+        return Outcome(m_fx.Client().Call(
+            u"setCadAuto"_s, {companies, u"S"_s, u"N"_s,
+                              QJsonObject{{u"fields"_s, fields}, {u"rows"_s, QJsonArray{row}}}}));
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        QString error;
+        QVERIFY2(m_fx.Start(&error), qPrintable(error));
+    }
+    void init() {
+        QString error;
+        for (const QString &sql : Reset)
+            QVERIFY2(m_fx.Exec(sql, &error), qPrintable(error));
+    }
+    void cleanupTestCase() {
+        m_tokenClients.clear();
+        m_tokens.Stop();
+        m_fx.Stop();
+    }
+
+    void refusals_data() {
+        QTest::addColumn<QString>("closeAt"); // company 01's close, made first; "" none
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("refusal"); // "" when it goes through
+        QTest::addColumn<bool>("writes");
+
+        const QString closed = u"A empresa '01' está encerrada definitivamente até 28/02/2026"_s;
+        const auto row = [](const char *name, const QString &at, const char *path,
+                            const QStringList &args, const QString &refusal) {
+            QTest::newRow(name) << at << QString::fromLatin1(path) << args << refusal
+                                << (refusal.isEmpty() && qstrcmp(name, "balance unchanged in the "
+                                                                       "close") != 0);
+        };
+        row("close the day before the periods", u""_s, "close", {u"01,02"_s, u"28/02/2026"_s},
+            u""_s);
+        row("close on the periods' first day", u""_s, "close", {u"01"_s, u"2026-03-01"_s},
+            u"refused: A empresa '01' tem períodos que começam em 01/03/2026 ou antes: período "
+            "contábil. Avance-os antes de encerrar (GER09400 ou GER09410). Nada foi encerrado."_s);
+        row("close moved back", u"28/02/2026"_s, "close", {u"01"_s, u"27/02/2026"_s},
+            u"refused: A empresa '01' já está encerrada definitivamente até 28/02/2026: o "
+            "encerramento só avança (data informada 27/02/2026). Nada foi encerrado."_s);
+        row("close on the same day", u"28/02/2026"_s, "close", {u"01"_s, u"28/02/2026"_s},
+            u"refused: A empresa '01' já está encerrada definitivamente até 28/02/2026: o "
+            "encerramento só avança (data informada 28/02/2026). Nada foi encerrado."_s);
+        row("one company of the list open", u""_s, "close", {u"T"_s, u"2026-02-28"_s},
+            u"refused: A empresa '03' tem períodos que começam em 28/02/2026 ou antes: período "
+            "contábil. Avance-os antes de encerrar (GER09400 ou GER09410). Nada foi encerrado."_s);
+        row("unknown company in the list", u""_s, "close", {u"01,99"_s, u"2026-02-28"_s},
+            u"not_found: Empresa '99' não cadastrada. Nada foi encerrado."_s);
+        row("no reason", u""_s, "close", {u"01"_s, u"2026-02-28"_s, u"  "_s},
+            u"invalid_argument: Informe o motivo do encerramento."_s);
+        row("SetContOpe onto the close", u"28/02/2026"_s, "field",
+            {u"DTINICCONT"_s, u"2026-03-01"_s, u"2026-02-28"_s},
+            u"refused: "_s + closed +
+                u": nenhum período pode começar nessa data ou antes (período contábil)."_s);
+        row("SetContOpe the day after", u"28/02/2026"_s, "field",
+            {u"DTINICCONT"_s, u"2026-03-01"_s, u"2026-03-02"_s}, u""_s);
+        row("setCadAuto onto the close", u"28/02/2026"_s, "bulk", {u"01,02"_s, u"2026-02-28"_s},
+            u"refused: "_s + closed +
+                u": nenhum período pode começar nessa data ou antes (período contábil)."_s);
+        row("setCadAuto the day after", u"28/02/2026"_s, "bulk", {u"01"_s, u"2026-03-01"_s}, u""_s);
+        row("closing before the close", u"28/02/2026"_s, "closing", {u"27/02/2026"_s},
+            u"refused: "_s + closed + u": não é possível registrar fechamento em 27/02/2026."_s);
+        row("closing on the close", u"28/02/2026"_s, "closing", {u"28/02/2026"_s}, u""_s);
+        const QString balances = u"CDEMPRESA;DTSALDEMPR;CDCONTA;VRSALDODEB;VRSALDOCRED\n"_s;
+        const QString refusedBalance =
+            u"linha 2, coluna DTSALDEMPR: a empresa '01' está encerrada definitivamente até "
+            "28/02/2026; saldos novos ou alterados com data até esse dia não são aceitos"_s;
+        row("balance changed in the close", u"28/02/2026"_s, "saldos",
+            {balances + u"01;31/01/2026;9.9;11,00;0\n"_s}, refusedBalance);
+        row("balance new on the close", u"28/02/2026"_s, "saldos",
+            {balances + u"01;28/02/2026;9.9;1,00;0\n"_s}, refusedBalance);
+        row("balance unchanged in the close", u"28/02/2026"_s, "saldos",
+            {balances + u"01;31/01/2026;9.9;10,00;0\n"_s}, u""_s);
+        row("balance the day after", u"28/02/2026"_s, "saldos",
+            {balances + u"01;01/03/2026;9.9;1,00;0\n"_s}, u""_s);
+        row("entry new in the close", u"28/02/2026"_s, "lancamentos",
+            {u"NRLANC;CDEMPRESA;DTLANC;CDCONTA;VRLANC;IDEVOLUIDO;IDRECALCFISC\n"
+             "990001;01;2026-02-28;9.9;5,00;N;N\n"_s},
+            u"linha 2, coluna DTLANC: a empresa '01' está encerrada definitivamente até "
+            "28/02/2026; lançamentos novos ou alterados com data até esse dia não são aceitos"_s);
+    }
+    void refusals() {
+        QFETCH(QString, closeAt);
+        QFETCH(QString, path);
+        QFETCH(QStringList, args);
+        QFETCH(QString, refusal);
+        QFETCH(bool, writes);
+        if (!closeAt.isEmpty())
+            QCOMPARE(Close(u"01"_s, closeAt), QString());
+        const QStringList before = Snapshot();
+        QString got;
+        if (path == u"close"_s)
+            got = Close(args.at(0), args.at(1), args.value(2, u"SPED"_s));
+        else if (path == u"field"_s)
+            got = SetField(args.at(0), args.at(1), args.at(2));
+        else if (path == u"bulk"_s)
+            got = Bulk(args.at(0), args.at(1));
+        else if (path == u"closing"_s)
+            got = Outcome(m_fx.Client().Call(u"setUsuarioFechamentoPeriodo"_s,
+                                             {u"01"_s, args.at(0), u"ana"_s}));
+        else
+            got = Import(path, args.at(0).toUtf8());
+        if (path == u"saldos"_s || path == u"lancamentos"_s)
+            QVERIFY2(refusal.isEmpty() ? got.isEmpty() : got.contains(refusal), qPrintable(got));
+        else
+            QCOMPARE(got, refusal);
+        QCOMPARE(Snapshot() != before, writes);
+    }
+
+    // Who closed, when, why, on the table and in the history; a later close follows the first.
+    void closeRecorded() {
+        QCOMPARE(Close(u"1"_s, u"2026-02-27"_s, u"  Entrega da ECD 2025  "_s), QString());
+        QCOMPARE(Close(u"01"_s, u"28/02/2026"_s, QString(70, u'x')), QString());
+        QCOMPARE(m_fx.Column(u"SELECT DSMOTIVO FROM ENCERRAMENTO"_s),
+                 QStringList{QString(70, u'x')});
+        const QString who = m_fx.Scalar(u"SELECT NMOPERADOR FROM ENCERRAMENTO"_s).toString();
+        QVERIFY(!who.isEmpty());
+        QCOMPARE(m_fx.Column(u"SELECT IDOPERACAO || '|' || COALESCE(VLANTERIOR, '-') || '|' || "
+                             "VLNOVO || '|' || NMOPERADOR FROM HISTALTERACAO WHERE NMCAMPO = "
+                             "'ENCERRAMENTO' ORDER BY NRCADEIA DESC LIMIT 2"_s),
+                 (QStringList{u"A|2026-02-27|2026-02-28 ("_s + QString(48, u'x') + u'|' + who,
+                              u"I|-|2026-02-27 (Entrega da ECD 2025)|"_s + who}));
+        QString error;
+        QVERIFY2(m_fx.Check(&error), qPrintable(error));
+    }
+
+    // The close before the windows, after the client's own mistakes; a company without a record
+    // may be closed too.
+    void gate_data() {
+        QTest::addColumn<QStringList>("check");
+        QTest::addColumn<QString>("answer");
+        const QString closed =
+            u"N|encerrado|Data dentro do encerramento definitivo da empresa (até "
+            "28/02/2026).|null|2026-02-28"_s;
+        QTest::newRow("last closed day")
+            << QStringList{u"01"_s, u"LANC"_s, u"28/02/2026"_s} << closed;
+        QTest::newRow("day after the close")
+            << QStringList{u"01"_s, u"LANC"_s, u"2026-03-01"_s}
+            << u"N|fora_da_janela|Data fora do período de lançamento (01/12/2026 a 31/12/2026).|"
+               "2026-12-01|2026-12-31"_s;
+        QTest::newRow("no record, closed")
+            << QStringList{u"10"_s, u"FIN"_s, u"2026-01-01"_s} << closed;
+        QTest::newRow("no record, after the close")
+            << QStringList{u"10"_s, u"FIN"_s, u"2026-03-01"_s}
+            << u"N|sem_parametro|Empresa sem parâmetro contábil cadastrado.|null|null"_s;
+        QTest::newRow("unknown module first")
+            << QStringList{u"01"_s, u"XYZ"_s, u"2026-01-01"_s}
+            << u"N|modulo_desconhecido|Módulo desconhecido: use LANC, DFE, DFS, FIN, GPA, FIS ou "
+               "VEXT.|null|null"_s;
+        QTest::newRow("company never closed")
+            << QStringList{u"02"_s, u"LANC"_s, u"2026-12-01"_s}
+            << u"S|ok|Data dentro do período de lançamento (01/12/2026 a 31/12/2026).|"
+               "2026-12-01|2026-12-31"_s;
+    }
+    void gate() {
+        QFETCH(QStringList, check);
+        QFETCH(QString, answer);
+        QCOMPARE(Close(u"01,10"_s, u"28/02/2026"_s), QString());
+        QCOMPARE(Ask(check), answer);
+    }
+
+    // An exception opens only what the windows refuse, inside its span, while in force, to its
+    // client; the grant's own refusals.
+    void exceptions_data() {
+        QTest::addColumn<QStringList>("grant"); // module, first, last, client, then what follows
+        QTest::addColumn<QStringList>("check");
+        QTest::addColumn<QString>("answer");
+        const QString granted =
+            u"S|excecao|Permitido pela exceção nº 1: nota atrasada.|null|null"_s;
+        const QString outside = u"N|fora_da_janela|Data fora do período de lançamento (01/12/2026 "
+                                "a 31/12/2026).|2026-12-01|2026-12-31"_s;
+        const QStringList nov{u"LANC"_s, u"2026-11-01"_s, u"30/11/2026"_s, u""_s};
+        QTest::newRow("in force, first day")
+            << nov << QStringList{u"LANC"_s, u"2026-11-01"_s} << granted;
+        QTest::newRow("in force, last day")
+            << nov << QStringList{u"lanc"_s, u"2026-11-30"_s} << granted;
+        QTest::newRow("day before its span")
+            << nov << QStringList{u"LANC"_s, u"2026-10-31"_s} << outside;
+        QTest::newRow("a day the window allows")
+            << QStringList{u"LANC"_s, u"2026-11-01"_s, u"2026-12-31"_s, u""_s}
+            << QStringList{u"LANC"_s, u"2026-12-01"_s}
+            << u"S|ok|Data dentro do período de lançamento (01/12/2026 a 31/12/2026).|"
+               "2026-12-01|2026-12-31"_s;
+        QTest::newRow("another module") << (QStringList{u"DFE"_s} + nov.mid(1))
+                                        << QStringList{u"LANC"_s, u"2026-11-10"_s} << outside;
+        QTest::newRow("every module, an empty window")
+            << (QStringList{u""_s} + nov.mid(1)) << QStringList{u"FIS"_s, u"2026-11-10"_s}
+            << granted;
+        QTest::newRow("expired") << (nov + QStringList{u"expire"_s})
+                                 << QStringList{u"LANC"_s, u"2026-11-10"_s} << outside;
+        QTest::newRow("revoked") << (nov + QStringList{u"revoke"_s})
+                                 << QStringList{u"LANC"_s, u"2026-11-10"_s} << outside;
+        QTest::newRow("for another client")
+            << QStringList{u"LANC"_s, u"2026-11-01"_s, u"2026-11-30"_s, u"erp"_s}
+            << QStringList{u"LANC"_s, u"2026-11-10"_s} << outside;
+        QTest::newRow("starting inside the close")
+            << QStringList{u"LANC"_s, u"2026-02-28"_s, u"2026-03-31"_s, u""_s} << QStringList()
+            << u"refused: A empresa '01' está encerrada definitivamente até 28/02/2026: a exceção "
+               "não pode começar nessa data ou antes. Nada foi concedido."_s;
+        QTest::newRow("expiry past 31 days")
+            << QStringList{u"LANC"_s, u"2026-11-01"_s, u"2026-11-30"_s, u""_s, u"32"_s}
+            << QStringList()
+            << u"invalid_argument: Validade fora do prazo: depois de agora e até 31 dias "
+               "adiante."_s;
+    }
+    void exceptions() {
+        QFETCH(QStringList, grant);
+        QFETCH(QStringList, check);
+        QFETCH(QString, answer);
+        QCOMPARE(Close(u"01"_s, u"28/02/2026"_s), QString());
+        const int days = grant.value(4) == u"32"_s ? 32 : 30;
+        const TResultEnvelope r =
+            m_fx.Client(u"Ger09400.Periodo"_s)
+                .Call(u"ConcederExcecao"_s,
+                      {u"01"_s, grant.at(0), grant.at(1), grant.at(2),
+                       QDateTime::currentDateTimeUtc().addDays(days).toString(Qt::ISODate),
+                       u"nota atrasada"_s, grant.at(3)});
+        if (check.isEmpty()) {
+            QCOMPARE(Outcome(r), answer);
+            QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM EXCECAO"_s).toInt(), 0);
+            return;
+        }
+        QCOMPARE(Outcome(r), QString());
+        QCOMPARE(r.PayloadValue().toInteger(), 1);
+        QString error;
+        if (grant.value(4) == u"expire"_s)
+            QVERIFY2(
+                m_fx.Exec(u"UPDATE EXCECAO SET DTEXPIRA = '%1'"_s.arg(
+                              QDateTime::currentDateTimeUtc().addSecs(-1).toString(Qt::ISODate)),
+                          &error),
+                qPrintable(error));
+        if (grant.value(4) == u"revoke"_s)
+            QCOMPARE(Outcome(m_fx.Client(u"Ger09400.Periodo"_s)
+                                 .Call(u"RevogarExcecao"_s, {u"1"_s, u"lançada"_s})),
+                     QString());
+        QCOMPARE(Ask({u"01"_s, check.at(0), check.at(1)}), answer);
+    }
+
+    // Every exception listed with its state; a revoke is recorded and happens once.
+    void listed() {
+        const QString expiry = Expiry();
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(Outcome(m_fx.Client(u"Ger09400.Periodo"_s)
+                                 .Call(u"ConcederExcecao"_s,
+                                       {i == 0 ? u"01,02"_s : u"01"_s, i == 1 ? u""_s : u"FIN"_s,
+                                        u"01/11/2026"_s, u"2026-11-30"_s, expiry,
+                                        u"nota atrasada"_s, i == 2 ? u"erp"_s : u""_s})),
+                     QString());
+        TNetConnection &c = m_fx.Client(u"Ger09400.Periodo"_s);
+        QCOMPARE(Outcome(c.Call(u"RevogarExcecao"_s, {u"2"_s, u"lançada"_s})), QString());
+        QCOMPARE(Outcome(c.Call(u"RevogarExcecao"_s, {u"2"_s, u"de novo"_s})),
+                 u"refused: A exceção nº 2 já foi revogada."_s);
+        QCOMPARE(Outcome(c.Call(u"RevogarExcecao"_s, {u"9"_s, u"x"_s})),
+                 u"not_found: A exceção nº 9 não existe."_s);
+        QString error;
+        QVERIFY2(m_fx.Exec(u"UPDATE EXCECAO SET DTEXPIRA = '2020-01-01T00:00:00Z' WHERE "
+                           "NREXCECAO = 3"_s,
+                           &error),
+                 qPrintable(error));
+        const TResultEnvelope r = c.Call(u"Excecoes"_s, {u"01"_s});
+        QVERIFY2(r.Ok, qPrintable(r.ErrorMessage));
+        QStringList rows;
+        for (const QJsonValue &row : r.PayloadValue()[u"rows"_s].toArray()) {
+            QStringList fields;
+            for (const QJsonValue &v : row.toArray())
+                fields << (v.isNull() ? u"-"_s : v.toVariant().toString());
+            fields[9] = fields[9].size() == 20 ? u"when"_s : fields[9];
+            fields[11] = fields[11].size() == 20 ? u"when"_s : fields[11];
+            rows << fields.join(u'|');
+        }
+        const QString who = m_fx.Scalar(u"SELECT MIN(NMOPERADOR) FROM EXCECAO"_s).toString();
+        QCOMPARE(rows,
+                 (QStringList{u"1|01|FIN|2026-11-01|2026-11-30|"_s + expiry +
+                                  u"|nota atrasada|-|"_s + who + u"|when|em vigor|-|-|-"_s,
+                              u"2|01|-|2026-11-01|2026-11-30|"_s + expiry + u"|nota atrasada|-|"_s +
+                                  who + u"|when|revogada|when|"_s + who + u"|lançada"_s,
+                              u"3|01|FIN|2026-11-01|2026-11-30|2020-01-01T00:00:00Z|nota atrasada|"
+                              "erp|"_s +
+                                  who + u"|when|expirada|-|-|-"_s}));
+        QCOMPARE(m_fx.Column(u"SELECT IDOPERACAO || '|' || CDEMPRESA || '|' || VLNOVO FROM "
+                             "HISTALTERACAO WHERE NMCAMPO = 'EXCECAO' AND VLNOVO LIKE 'nº 2 %' "
+                             "ORDER BY NRCADEIA"_s),
+                 (QStringList{u"I|01|nº 2 todos 01/11/2026 a 30/11/2026 (nota atrasada)"_s,
+                              u"A|01|nº 2 revogada (lançada)"_s}));
+    }
+
+    // The controller's commands of ger-consulta, each after one grant when `granted`.
+    void commands_data() {
+        QTest::addColumn<bool>("granted");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("out");
+        const QString expiry = Expiry();
+        QTest::newRow("close") << false
+                               << QStringList{u"encerrar"_s, u"01,02"_s, u"28/02/2026"_s, u"ECD"_s}
+                               << 0 << u"encerrado até 28/02/2026: 2 empresa(s)\n"_s;
+        QTest::newRow("close refused")
+            << false << QStringList{u"encerrar"_s, u"01"_s, u"01/03/2026"_s, u"ECD"_s} << 1
+            << u"recusado: A empresa '01' tem períodos que começam em 01/03/2026 ou antes: período "
+               "contábil. Avance-os antes de encerrar (GER09400 ou GER09410). Nada foi "
+               "encerrado.\n"_s;
+        QTest::newRow("grant") << false
+                               << QStringList{u"conceder"_s,   u"01"_s, u"LANC"_s, u"2026-11-01"_s,
+                                              u"2026-11-30"_s, expiry,  u"nota"_s}
+                               << 0 << u"exceção nº 1 concedida\n"_s;
+        QTest::newRow("list") << true << QStringList{u"excecoes"_s, u"T"_s} << 0
+                              << u"nº 1 01 LANC 01/11/2026 a 30/11/2026 para erp, validade %1, em "
+                                 "vigor: nota\n"_s.arg(expiry);
+        QTest::newRow("revoke") << true << QStringList{u"revogar"_s, u"1"_s, u"lançada"_s} << 0
+                                << u"exceção nº 1 revogada\n"_s;
+        QTest::newRow("revoke without a reason")
+            << true << QStringList{u"revogar"_s, u"1"_s} << 2
+            << u"ger-consulta: Uso: ger-consulta revogar NUMERO MOTIVO\n"_s;
+    }
+    void commands() {
+        QFETCH(bool, granted);
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(QString, out);
+        if (granted)
+            QCOMPARE(Outcome(m_fx.Client(u"Ger09400.Periodo"_s)
+                                 .Call(u"ConcederExcecao"_s,
+                                       {u"01"_s, u"LANC"_s, u"2026-11-01"_s, u"2026-11-30"_s,
+                                        Expiry(), u"nota"_s, u"erp"_s})),
+                     QString());
+        QProcess p;
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(ServerProcess::BinDir() + u"/ger-consulta"_s,
+                QStringList{u"--server"_s, u"ws://127.0.0.1:%1"_s.arg(m_fx.Port())} + args);
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(QString::fromUtf8(p.readAll()), out);
+        QCOMPARE(p.exitCode(), code);
+    }
+
+    // Only an accountant's token closes, grants or revokes; an auditor's lists.
+    void roles_data() {
+        QTest::addColumn<QString>("role");
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<QString>("code");
+        for (const char *method : {"Encerrar", "ConcederExcecao", "RevogarExcecao", "Excecoes"})
+            for (const char *role : {"contador", "auditor", "integracao"}) {
+                const bool allowed =
+                    qstrcmp(role, "contador") == 0 ||
+                    (qstrcmp(role, "auditor") == 0 && qstrcmp(method, "Excecoes") == 0);
+                QTest::addRow("%s %s", role, method)
+                    << QString::fromLatin1(role) << QString::fromLatin1(method)
+                    << (allowed ? QString() : u"forbidden"_s);
+            }
+    }
+    void roles() {
+        QFETCH(QString, role);
+        QFETCH(QString, method);
+        QFETCH(QString, code);
+        QJsonArray args{u"01"_s};
+        if (method == u"Encerrar"_s)
+            args = {u"10"_s, u"2025-12-31"_s, u"SPED"_s};
+        else if (method == u"ConcederExcecao"_s)
+            args = {u"01"_s,
+                    u"LANC"_s,
+                    u"2026-11-01"_s,
+                    u"2026-11-30"_s,
+                    QDateTime::currentDateTimeUtc().addDays(5).toString(Qt::ISODate),
+                    u"nota"_s,
+                    u""_s};
+        else if (method == u"RevogarExcecao"_s)
+            args = {u"1"_s, u"lançada"_s};
+        const TResultEnvelope r = TokenClient(role).Call(method, args);
+        QCOMPARE(r.Ok ? QString() : r.ErrorCode, code);
+    }
+
+    // An exception for a named client opens the day to that client's token only.
+    void namedClient() {
+        const TResultEnvelope granted =
+            TokenClient(u"contador"_s)
+                .Call(u"ConcederExcecao"_s,
+                      {u"05"_s, u"LANC"_s, u"2026-11-01"_s, u"2026-11-30"_s,
+                       QDateTime::currentDateTimeUtc().addDays(5).toString(Qt::ISODate), u"nota"_s,
+                       u"erp"_s});
+        QVERIFY2(granted.Ok, qPrintable(granted.ErrorMessage));
+        QJsonArray check;
+        check.append(QJsonArray{u"05"_s, u"LANC"_s, u"2026-11-10"_s});
+        const auto ask = [&](const QString &role) {
+            const TResultEnvelope r = TokenClient(role).Call(u"Consulta"_s, {QJsonValue(check)});
+            const QJsonArray answer = r.PayloadValue().toArray().at(0).toArray();
+            return answer.at(1).toString() + u' ' + answer.at(2).toString();
+        };
+        QCOMPARE(ask(u"integracao"_s), u"excecao Permitido pela exceção nº %1: nota."_s.arg(
+                                           granted.PayloadValue().toInteger()));
+        QCOMPARE(ask(u"contador"_s),
+                 u"fora_da_janela Data fora do período de lançamento (01/12/2026 a 31/12/2026)."_s);
+    }
+};
+
+QTEST_GUILESS_MAIN(TstClosing)
+#include "tst_closing.moc"
