@@ -140,27 +140,6 @@ Database::Turn ChangeHistory::Turn() {
 
 namespace {
 
-void appendCopyText(QByteArray &out, const QString &value) {
-    for (const char c : value.toUtf8()) {
-        switch (c) {
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        default:
-            out += c;
-        }
-    }
-}
-
 // Below this, a multi-row INSERT costs no more than a COPY's extra round trips.
 constexpr qsizetype RowsForCopy = 64;
 
@@ -208,16 +187,16 @@ void ChangeHistory::Write(QSqlDatabase &db) {
         QByteArray text;
         text.reserve(m_rows.size() * 200);
         QByteArray common;
-        appendCopyText(common, m_id);
+        HistoryChain::AppendEscaped(common, m_id);
         const QByteArray time = m_time.toUTC().toString(u"yyyy-MM-dd HH:mm:ss.zzz"_s).toLatin1();
         QByteArray caller;
-        appendCopyText(caller, link.Operator);
+        HistoryChain::AppendEscaped(caller, link.Operator);
         caller += '\t' + link.Verified.toLatin1() + '\t';
-        appendCopyText(caller, m_method);
+        HistoryChain::AppendEscaped(caller, m_method);
         const auto field = [&text](bool has, const QString &value) {
             text += '\t';
             if (has)
-                appendCopyText(text, value);
+                HistoryChain::AppendEscaped(text, value);
             else
                 text += "\\N";
         };

@@ -14,28 +14,6 @@ namespace HistoryChain {
 
 namespace {
 
-void appendEscaped(QByteArray &out, const QString &text) {
-    const QByteArray bytes = text.toUtf8();
-    for (const char c : bytes) {
-        switch (c) {
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        default:
-            out += c;
-        }
-    }
-}
-
 QString text(const QVariant &value) {
     return value.isNull() ? QString() : value.toString();
 }
@@ -65,6 +43,28 @@ Break breakAt(const Row &row, QString reason) {
 
 } // namespace
 
+void AppendEscaped(QByteArray &out, const QString &text) {
+    const QByteArray bytes = text.toUtf8();
+    for (const char c : bytes) {
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default:
+            out += c;
+        }
+    }
+}
+
 QByteArray Link(const QByteArray &previous, const Row &row) {
     QByteArray line;
     line.reserve(320);
@@ -72,14 +72,14 @@ QByteArray Link(const QByteArray &previous, const Row &row) {
     line += '\t';
     line += QByteArray::number(row.Chain);
     line += '\t';
-    appendEscaped(line, row.Id);
+    AppendEscaped(line, row.Id);
     line += '\t';
     line += QByteArray::number(row.Seq);
     for (const QString *field :
          {&row.Time, &row.Operator, &row.Verified, &row.Method, &row.Operation, &row.Company,
           &row.Field, &row.Type, &row.Before, &row.After}) {
         line += '\t';
-        appendEscaped(line, *field);
+        AppendEscaped(line, *field);
     }
     return QCryptographicHash::hash(line, QCryptographicHash::Sha256).toHex();
 }
@@ -188,7 +188,7 @@ void ChainUnchained(QSqlDatabase &db) {
         QByteArray rows;
         rows.reserve(qsizetype(sealed.size()) * 120);
         for (const Sealed &row : sealed) {
-            appendEscaped(rows, row.Id); // COPY's text form escapes as the canonical one does
+            AppendEscaped(rows, row.Id); // COPY's text form escapes as the canonical one does
             rows += '\t' + QByteArray::number(row.Seq) + '\t' + QByteArray::number(row.Chain) +
                     '\t' + row.Hash + '\n';
         }

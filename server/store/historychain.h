@@ -41,6 +41,10 @@ struct Row {
     QString After;  // empty for null
 };
 
+// `text` as UTF-8 with a backslash, tab, line feed and carriage return written \\, \t, \n and
+// \r: the canonical form's texts, and also PostgreSQL's COPY text form.
+void AppendEscaped(QByteArray &out, const QString &text);
+
 // The hash of `row` after `previous`, in lower-case hex.
 QByteArray Link(const QByteArray &previous, const Row &row);
 

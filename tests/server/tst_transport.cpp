@@ -197,6 +197,21 @@ class TstTransport final : public QObject {
         return c;
     }
 
+    // One server with a token file and an allowed page, for the handshake tables.
+    ServerProcess m_tokenServer;
+    bool StartTokenServer() {
+        if (m_tokenServer.Running())
+            return true;
+        QFile file(m_tokenServer.Dir() + u"/token"_s);
+        if (!file.open(QIODevice::WriteOnly))
+            return false;
+        file.write("s3cr3t-t0ken-7f3a9c41d2e8b6a05c19\n");
+        file.close();
+        return file.setPermissions(QFile::ReadOwner | QFile::WriteOwner) &&
+               m_tokenServer.Start({u"--token-file"_s, file.fileName(), u"--allow-origin"_s,
+                                    u"https://intranet.example"_s});
+    }
+
 private Q_SLOTS:
     void initTestCase() {
         // This process opens thousands of sockets too.
@@ -1036,17 +1051,8 @@ private Q_SLOTS:
         QFETCH(QString, origin);
         QFETCH(QByteArray, authorization);
         QFETCH(bool, served);
-        static ServerProcess server;
-        if (!server.Running()) {
-            QFile file(server.Dir() + u"/token"_s);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("s3cr3t-t0ken-7f3a9c41d2e8b6a05c19\n");
-            file.close();
-            QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
-            QVERIFY2(server.Start({u"--token-file"_s, file.fileName(), u"--allow-origin"_s,
-                                   u"https://intranet.example"_s}),
-                     server.Output().constData());
-        }
+        ServerProcess &server = m_tokenServer;
+        QVERIFY2(StartTokenServer(), server.Output().constData());
         QWebSocket socket(origin);
         QNetworkRequest request(QUrl(u"ws://127.0.0.1:%1"_s.arg(server.Port())));
         request.setRawHeader("Authorization", authorization);
@@ -1081,16 +1087,8 @@ private Q_SLOTS:
     void authorizationOnce() {
         QFETCH(QByteArray, headers);
         QFETCH(QByteArray, status);
-        static ServerProcess server;
-        if (!server.Running()) {
-            QFile file(server.Dir() + u"/token"_s);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("s3cr3t-t0ken-7f3a9c41d2e8b6a05c19\n");
-            file.close();
-            QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
-            QVERIFY2(server.Start({u"--token-file"_s, file.fileName()}),
-                     server.Output().constData());
-        }
+        ServerProcess &server = m_tokenServer;
+        QVERIFY2(StartTokenServer(), server.Output().constData());
         QTcpSocket socket;
         socket.connectToHost(QHostAddress::LocalHost, server.Port());
         QVERIFY(socket.waitForConnected(5000));
