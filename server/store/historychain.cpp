@@ -178,11 +178,9 @@ void ChainUnchained(QSqlDatabase &db) {
     }
     if (sealed.empty())
         return;
-    // A statement per row would cost a round trip each: a history of a million rows took minutes
-    // on PostgreSQL. There the numbers go in by COPY and join the history in one update;
-    // elsewhere in batches, joined on their key.
-    const bool pg = postgres(db);
-    if (pg) {
+    // On PostgreSQL a statement per row costs a round trip each: a history of a million rows took
+    // minutes. There the numbers go in by COPY and join the history in one update.
+    if (postgres(db)) {
         Database::ExecDirect(db, u"CREATE TEMP TABLE HISTCADEIANOVA (I VARCHAR(36), S INTEGER, "
                                  "N BIGINT, H VARCHAR(64)) ON COMMIT DROP"_s);
         QByteArray rows;
@@ -200,27 +198,15 @@ void ChainUnchained(QSqlDatabase &db) {
             return;
         }
     }
-    const QString first = pg ? u"SELECT CAST(? AS VARCHAR) AS I, CAST(? AS INTEGER) AS S, "
-                               "CAST(? AS BIGINT) AS N, CAST(? AS VARCHAR) AS H"_s
-                             : u"SELECT ? AS I, ? AS S, ? AS N, ? AS H"_s;
-    constexpr qsizetype Batch = 500;
-    for (qsizetype from = 0; from < qsizetype(sealed.size()); from += Batch) {
-        const qsizetype count = std::min<qsizetype>(Batch, qsizetype(sealed.size()) - from);
-        QStringList rows{first};
-        for (qsizetype i = 1; i < count; ++i)
-            rows << u"SELECT ?, ?, ?, ?"_s;
-        QSqlQuery update = Database::Prepare(
-            db, u"UPDATE HISTALTERACAO SET NRCADEIA = V.N, CDHASH = V.H FROM (%1) V WHERE "
-                "HISTALTERACAO.IDALTERACAO = V.I AND HISTALTERACAO.NRSEQ = V.S"_s.arg(
-                    rows.join(u" UNION ALL "_s)));
-        int at = 0;
-        for (qsizetype i = from; i < from + count; ++i) {
-            const Sealed &row = sealed[size_t(i)];
-            update.bindValue(at++, row.Id);
-            update.bindValue(at++, row.Seq);
-            update.bindValue(at++, row.Chain);
-            update.bindValue(at++, QString::fromLatin1(row.Hash));
-        }
+    // SQLite does a statement in microseconds, without a round trip: one per row is the fastest
+    // way there (a million rows in about 13 s; a joined update of batches took 36).
+    QSqlQuery update = Database::Prepare(db, u"UPDATE HISTALTERACAO SET NRCADEIA = ?, CDHASH = ? "
+                                             "WHERE IDALTERACAO = ? AND NRSEQ = ?"_s);
+    for (const Sealed &row : sealed) {
+        update.bindValue(0, row.Chain);
+        update.bindValue(1, QString::fromLatin1(row.Hash));
+        update.bindValue(2, row.Id);
+        update.bindValue(3, row.Seq);
         Database::Exec(update);
     }
     Advance(db, head.Last, head.LastHash);
