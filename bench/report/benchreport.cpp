@@ -176,8 +176,7 @@ int main(int argc, char **argv) {
         // The period gate: one check as cheap as the cheapest read; many checks cost no more than
         // their bytes; many askers at once near the transport's own rate.
         Ratio(u"Periodo.Consulta, 1 consulta (grande) / GetDataSaldEmpr"_s, db,
-              u"large/Periodo.Consulta"_s, {u"large/GetDataSaldEmpr"_s}, 1.1,
-              u"GetDataSaldEmpr"_s);
+              u"large/Periodo.Consulta"_s, {u"large/GetDataSaldEmpr"_s}, 1.1, u"GetDataSaldEmpr"_s);
         Ratio(u"Periodo.Consulta, 100.000 consultas numa chamada"_s, db,
               u"large/Periodo.Consulta/100000"_s, {u"large/Periodo.Consulta/100000/parse-write"_s},
               2.0, u"ler o pedido e escrever a resposta"_s);
@@ -190,8 +189,9 @@ int main(int argc, char **argv) {
                   u"-"_s, u"-"_s, u"-"_s, u"informativo"_s});
         if (const auto gate = Find(db + u"/demo/32-connections/Periodo.Consulta"_s)) {
             const std::optional<double> share =
-                ping && ping->PerSecond > 0 ? std::optional<double>(gate->PerSecond / ping->PerSecond)
-                                            : std::nullopt;
+                ping && ping->PerSecond > 0
+                    ? std::optional<double>(gate->PerSecond / ping->PerSecond)
+                    : std::nullopt;
             Row(u"32 conexões: Periodo.Consulta/s sobre ping/s"_s, db,
                 u"%1/s"_s.arg(gate->PerSecond, 0, 'f', 0),
                 ping ? u"ping %1/s"_s.arg(ping->PerSecond, 0, 'f', 0) : u"ping"_s, share,

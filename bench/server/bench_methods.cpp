@@ -595,8 +595,7 @@ bool AddExceptions() {
         QStringList rows;
         for (int n = 1; n <= 1000; ++n)
             rows.append(u"(%1, '%2', 'FIN', '2027-01-01', '2027-01-31', '2099-12-31T00:00:00Z', "
-                        "'bench', NULL, 'bench', '2026-12-01T00:00:00Z', NULL, NULL, NULL)"_s
-                            .arg(n)
+                        "'bench', NULL, 'bench', '2026-12-01T00:00:00Z', NULL, NULL, NULL)"_s.arg(n)
                             .arg(codes.at((n - 1) % codes.size())));
         // The large database is kept between runs: its last run's go first.
         if (!setup->Main.Db.Exec({u"DELETE FROM EXCECAO WHERE DSMOTIVO = 'bench'"_s,

@@ -52,9 +52,8 @@ void Describe(QCommandLineParser &parser) {
                       u"Endereço em que escutar (porta 0: qualquer livre). Padrão: "
                       "127.0.0.1:9400."_s,
                       u"host:porta"_s, u"127.0.0.1:9400"_s});
-    parser.addOption({u"seed"_s,
-                      u"Preenche um banco vazio: demo, large ou large:N (N empresas)."_s,
-                      u"tipo"_s});
+    parser.addOption(
+        {u"seed"_s, u"Preenche um banco vazio: demo, large ou large:N (N empresas)."_s, u"tipo"_s});
     parser.addOption({u"token-file"_s,
                       u"Arquivo com o token (32 caracteres ou mais) que todo cliente deve enviar; "
                       "só o dono pode lê-lo."_s,
@@ -63,8 +62,8 @@ void Describe(QCommandLineParser &parser) {
         {u"tls-cert"_s, u"Certificado PEM: serve wss:// em vez de ws://."_s, u"arquivo"_s});
     parser.addOption({u"tls-key"_s, u"Chave privada PEM do certificado."_s, u"arquivo"_s});
     parser.addOption({u"log-level"_s,
-                      u"Nível do registro: debug, info, warn ou error. Padrão: info."_s,
-                      u"nível"_s, u"info"_s});
+                      u"Nível do registro: debug, info, warn ou error. Padrão: info."_s, u"nível"_s,
+                      u"info"_s});
     parser.addOption({u"allow-origin"_s,
                       u"Origem web (esquema://host[:porta]) cujas páginas podem conectar; pode "
                       "repetir. Handshakes com qualquer outra Origin são recusados; clientes "
@@ -242,8 +241,8 @@ bool ServerOptions::ReadConfig(const QString &path, QStringList &arguments, QStr
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        *error = u"não foi possível ler o arquivo de configuração %1: %2"_s.arg(
-            path, file.errorString());
+        *error = u"não foi possível ler o arquivo de configuração %1: %2"_s.arg(path,
+                                                                                file.errorString());
         return false;
     }
     // A configuration file is a few lines; anything this big is not one.
@@ -341,8 +340,8 @@ bool ServerOptions::Parse(const QStringList &arguments, ServerOptions &out, QStr
     o.Db = parser.value(u"db"_s);
     o.ListenHost = parser.value(u"listen"_s);
     if (!ParseListen(o.ListenHost, o.ListenAddress, o.ListenPort)) {
-        *error = u"--listen espera HOST:PORTA com endereço numérico; recebeu \"%1\""_s.arg(
-            o.ListenHost);
+        *error =
+            u"--listen espera HOST:PORTA com endereço numérico; recebeu \"%1\""_s.arg(o.ListenHost);
         return false;
     }
     o.Seed = parser.value(u"seed"_s);

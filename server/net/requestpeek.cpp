@@ -121,8 +121,7 @@ RequestPeek RequestPeek::Read(QStringView text) {
             // A fractional id is refused by the reader: the answer cannot carry it either.
             if (out.Id.isDouble() && out.Id.toDouble() != double(out.Id.toInteger()))
                 out.Id = QJsonValue::Null;
-        }
-        else if (key == u"method" && value.startsWith(u'"'))
+        } else if (key == u"method" && value.startsWith(u'"'))
             out.Method = ShortScalar(value).toString();
         if (s.Take(u'}'))
             return out;

@@ -84,7 +84,7 @@ QString OperatorShown(const Caller &who) {
 // Said after a refused call's status: who to ask about it.
 QString WhoNote(const Caller &who) {
     return u" operador=%1 perfil=%2 de=%3"_s.arg(OperatorShown(who), Roles::Name(who.Access),
-                                                   who.Address.isEmpty() ? u"-"_s : who.Address);
+                                                 who.Address.isEmpty() ? u"-"_s : who.Address);
 }
 
 QString PeerKey(const QHostAddress &address, quint16 port) {

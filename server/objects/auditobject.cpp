@@ -101,7 +101,8 @@ CallOutcome AuditObject::Invoke(const QString &method, const QJsonArray &params)
         bool ok = false;
         const int page = params.at(5).toString().trimmed().toInt(&ok);
         if (!ok || page < 1 || page > 1'000'000)
-            refuse(u"Página inválida: '%1' (use 1, 2, ...)."_s.arg(params.at(5).toString().left(20)));
+            refuse(
+                u"Página inválida: '%1' (use 1, 2, ...)."_s.arg(params.at(5).toString().left(20)));
         if (field.size() > 30 || who.size() > 60)
             refuse(u"Campo ou operador longo demais."_s);
         if (MethodCall::HasControlCharacter(field))
@@ -142,8 +143,8 @@ CallOutcome AuditObject::Invoke(const QString &method, const QJsonArray &params)
         const QString sql =
             u"SELECT DTALTERACAO, IDALTERACAO, NMOPERADOR, IDVERIFICADO, NMMETODO, IDOPERACAO, "
             "CDEMPRESA, NMCAMPO, TPCAMPO, VLANTERIOR, VLNOVO FROM HISTALTERACAO%1 "
-            "ORDER BY DTALTERACAO DESC, IDALTERACAO, NRSEQ LIMIT %2 OFFSET %3"_s.arg(
-                where.isEmpty() ? QString() : u" WHERE "_s + where.join(u" AND "_s))
+            "ORDER BY DTALTERACAO DESC, IDALTERACAO, NRSEQ LIMIT %2 OFFSET %3"_s
+                .arg(where.isEmpty() ? QString() : u" WHERE "_s + where.join(u" AND "_s))
                 .arg(PageRows + 1) // one more tells whether another page follows
                 .arg(qint64(page - 1) * PageRows);
         bool more = false;

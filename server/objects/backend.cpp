@@ -74,17 +74,18 @@ void Backend::WarnOnBrokenHistory(Database &database, const QString &url) {
     constexpr qint64 TailRows = 1000;
     try {
         HistoryChain::Verdict verdict;
-        database.Transaction(Database::Access::Read,
-                             [&](QSqlDatabase &db) { verdict = HistoryChain::Verify(db, TailRows); });
+        database.Transaction(Database::Access::Read, [&](QSqlDatabase &db) {
+            verdict = HistoryChain::Verify(db, TailRows);
+        });
         if (verdict.First)
             ServerLog::Write(ServerLog::Level::Warn,
                              u"o histórico de alterações foi mexido por fora do servidor: %1; "
                              "confira tudo com ger-server check --db %2"_s.arg(
                                  verdict.First->Text(), Database::Redacted(url)));
     } catch (const CallFailure &failure) {
-        ServerLog::Write(ServerLog::Level::Warn,
-                         u"não foi possível conferir o histórico de alterações: %1"_s.arg(
-                             failure.Message));
+        ServerLog::Write(
+            ServerLog::Level::Warn,
+            u"não foi possível conferir o histórico de alterações: %1"_s.arg(failure.Message));
     } catch (const QSqlError &failure) {
         ServerLog::Write(ServerLog::Level::Warn,
                          u"não foi possível conferir o histórico de alterações: %1"_s.arg(

@@ -149,8 +149,8 @@ void ChangeHistory::Write(QSqlDatabase &db) {
     if (m_rows.isEmpty())
         return;
     const bool postgres = db.driverName() == u"QPSQL"_s;
-    HistoryChain::Head head = HistoryChain::Lock(
-        db, postgres ? Database::Dialect::Postgres : Database::Dialect::Sqlite);
+    HistoryChain::Head head =
+        HistoryChain::Lock(db, postgres ? Database::Dialect::Postgres : Database::Dialect::Sqlite);
     HistoryChain::Row link;
     link.Id = m_id;
     link.Time = m_time.toUTC().toString(Qt::ISODateWithMs);
@@ -222,8 +222,7 @@ void ChangeHistory::Write(QSqlDatabase &db) {
             const qsizetype count = std::min<qsizetype>(RowsPerInsert, m_rows.size() - first);
             QStringList rows(count, oneRow);
             QSqlQuery &insert = Database::Statement(
-                db,
-                u"INSERT INTO HISTALTERACAO (%1) VALUES %2"_s.arg(columns, rows.join(u", "_s)));
+                db, u"INSERT INTO HISTALTERACAO (%1) VALUES %2"_s.arg(columns, rows.join(u", "_s)));
             int at = 0;
             for (qsizetype i = first; i < first + count; ++i) {
                 const Row &row = m_rows.at(i);
@@ -282,10 +281,9 @@ void ChangeHistory::CaptureBulk(QSqlDatabase &db, Database::Dialect dialect,
     QSqlQuery q = Database::Prepare(
         db, u"INSERT INTO HISTANTES SELECT ROW_NUMBER() OVER (ORDER BY E.CDEMPRESA%1), "
             "E.CDEMPRESA, %2 FROM EMPRESA E LEFT JOIN CONTOPECTBL A ON A.CDEMPRESA = "
-            "E.CDEMPRESA%3"_s.arg(dialect == Database::Dialect::Postgres ? u" COLLATE \"C\""_s
-                                                                         : QString(),
-                                  records,
-                                  condition.isEmpty() ? QString() : u" WHERE "_s + condition));
+            "E.CDEMPRESA%3"_s.arg(
+                dialect == Database::Dialect::Postgres ? u" COLLATE \"C\""_s : QString(), records,
+                condition.isEmpty() ? QString() : u" WHERE "_s + condition));
     for (int i = 0; i < binds.size(); ++i)
         q.bindValue(i, binds.at(i));
     Database::Exec(q);
@@ -303,7 +301,7 @@ void ChangeHistory::WriteBulk(QSqlDatabase &db, Database::Dialect dialect) {
         ++n;
         const bool date = c.ColumnKind == ParamRecord::Kind::Date;
         fields.append(u"(%1, '%2', '%3')"_s.arg(n).arg(QLatin1StringView(c.Name),
-                                                        date ? u"date"_s : u"string"_s));
+                                                       date ? u"date"_s : u"string"_s));
         before.append(u"WHEN %1 THEN %2"_s.arg(n).arg(historyText(dialect, c, u"B"_s)));
         after.append(u"WHEN %1 THEN %2"_s.arg(n).arg(historyText(dialect, c, u"A"_s)));
     }
@@ -327,8 +325,14 @@ void ChangeHistory::WriteBulk(QSqlDatabase &db, Database::Dialect dialect) {
     Database::Exec(q);
     while (q.next()) {
         const QString was = q.value(6).toString(), now = q.value(7).toString();
-        Row row{q.value(2).toString(), q.value(3).toString(), q.value(4).toString(),
-                q.value(5).toString(), was, now, !was.isEmpty(), !now.isEmpty()};
+        Row row{q.value(2).toString(),
+                q.value(3).toString(),
+                q.value(4).toString(),
+                q.value(5).toString(),
+                was,
+                now,
+                !was.isEmpty(),
+                !now.isEmpty()};
         row.Seq = m_written + (q.value(0).toLongLong() - 1) * stride + q.value(1).toLongLong();
         m_rows.append(std::move(row));
     }

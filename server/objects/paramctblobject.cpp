@@ -780,15 +780,18 @@ CallOutcome ParamCtblObject::setParamGeral(const QJsonArray &params) {
             log.Fields.at(0).DataType != TFieldType::String)
             fail(u"invalid_argument"_s,
                  u"O parâmetro geral tem um único campo texto, IDCONTAJUDTCOMP."_s);
-        m_database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {
-            ChangeHistory history(u"SetParamGeral"_s);
-            for (const TChange &change : log.Changes) {
-                const ChangeHistory::Snapshot before = ChangeHistory::GeneralOf(db);
-                applyParamGeralChange(db, m_database, change);
-                history.Compare(QString(), before, ChangeHistory::GeneralOf(db));
-            }
-            history.Write(db);
-        }, ChangeHistory::Turn());
+        m_database.Transaction(
+            Database::Access::Write,
+            [&](QSqlDatabase &db) {
+                ChangeHistory history(u"SetParamGeral"_s);
+                for (const TChange &change : log.Changes) {
+                    const ChangeHistory::Snapshot before = ChangeHistory::GeneralOf(db);
+                    applyParamGeralChange(db, m_database, change);
+                    history.Compare(QString(), before, ChangeHistory::GeneralOf(db));
+                }
+                history.Write(db);
+            },
+            ChangeHistory::Turn());
         return TResultEnvelope::Success();
     });
     return outcome;
@@ -890,26 +893,30 @@ CallOutcome ParamCtblObject::setUsuarioFechamentoPeriodo(const QJsonArray &param
             fail(u"invalid_argument"_s, u"Operador inválido: contém caracteres de controle."_s);
         if (who.isEmpty() || who.size() > 60)
             fail(u"invalid_argument"_s, u"Operador inválido: '%1'."_s.arg(who.left(60)));
-        m_database.Transaction(Database::Access::Write, [&](QSqlDatabase &db) {
-            requireCompany(db, code);
-            const QDate closing = QDate::fromString(date, u"dd/MM/yyyy"_s);
-            const QDate closed = ClosedSpan::Of(db, code);
-            if (closed.isValid() && closing < closed)
-                fail(u"refused"_s,
-                     u"%1: não é possível registrar fechamento em %2."_s.arg(
-                         ClosedSpan::Sentence(code, closed), closing.toString(u"dd/MM/yyyy"_s)));
-            QSqlQuery &q = Database::Statement(
-                db, u"INSERT INTO FECHAPERIODO (CDEMPRESA, DSDATA, NMOPERADOR, DTREGISTRO) "
-                    "VALUES (?, ?, ?, ?)"_s);
-            q.addBindValue(code);
-            q.addBindValue(date);
-            q.addBindValue(who);
-            q.addBindValue(QDateTime::currentDateTime().toString(u"yyyy-MM-dd HH:mm:ss.zzz"_s));
-            Database::Exec(q);
-            ChangeHistory history(u"setUsuarioFechamentoPeriodo"_s);
-            history.AddClosing(code, QDate::fromString(date, u"dd/MM/yyyy"_s).toString(Qt::ISODate));
-            history.Write(db);
-        }, ChangeHistory::Turn());
+        m_database.Transaction(
+            Database::Access::Write,
+            [&](QSqlDatabase &db) {
+                requireCompany(db, code);
+                const QDate closing = QDate::fromString(date, u"dd/MM/yyyy"_s);
+                const QDate closed = ClosedSpan::Of(db, code);
+                if (closed.isValid() && closing < closed)
+                    fail(u"refused"_s, u"%1: não é possível registrar fechamento em %2."_s.arg(
+                                           ClosedSpan::Sentence(code, closed),
+                                           closing.toString(u"dd/MM/yyyy"_s)));
+                QSqlQuery &q = Database::Statement(
+                    db, u"INSERT INTO FECHAPERIODO (CDEMPRESA, DSDATA, NMOPERADOR, DTREGISTRO) "
+                        "VALUES (?, ?, ?, ?)"_s);
+                q.addBindValue(code);
+                q.addBindValue(date);
+                q.addBindValue(who);
+                q.addBindValue(QDateTime::currentDateTime().toString(u"yyyy-MM-dd HH:mm:ss.zzz"_s));
+                Database::Exec(q);
+                ChangeHistory history(u"setUsuarioFechamentoPeriodo"_s);
+                history.AddClosing(code,
+                                   QDate::fromString(date, u"dd/MM/yyyy"_s).toString(Qt::ISODate));
+                history.Write(db);
+            },
+            ChangeHistory::Turn());
         return TResultEnvelope::Success();
     });
     return outcome;

@@ -94,10 +94,10 @@ QString TimeText(const QVariant &stored) {
         if (text.size() == 24 && text.at(10) == u'T' && text.at(19) == u'.' && text.endsWith(u'Z'))
             return text;
     }
-    QDateTime time = stored.metaType().id() == QMetaType::QDateTime
-                         ? stored.toDateTime()
-                         : QDateTime::fromString(stored.toString().replace(u' ', u'T'),
-                                                 Qt::ISODateWithMs);
+    QDateTime time =
+        stored.metaType().id() == QMetaType::QDateTime
+            ? stored.toDateTime()
+            : QDateTime::fromString(stored.toString().replace(u' ', u'T'), Qt::ISODateWithMs);
     if (!time.isValid())
         return stored.toString();
     if (time.timeSpec() == Qt::LocalTime)
@@ -134,8 +134,9 @@ Head Lock(QSqlDatabase &db, Database::Dialect dialect) {
     // PostgreSQL: the row lock makes a second writer of history wait for this transaction, and
     // the writers' turn (taken before BEGIN) has it start after this one committed.
     QSqlQuery &q = Database::Statement(
-        db, u"SELECT NRULTIMO, CDULTIMO, NRANCORA, CDANCORA FROM HISTCADEIA WHERE IDCADEIA = 1%1"_s
-                .arg(dialect == Database::Dialect::Postgres ? u" FOR UPDATE"_s : QString()));
+        db,
+        u"SELECT NRULTIMO, CDULTIMO, NRANCORA, CDANCORA FROM HISTCADEIA WHERE IDCADEIA = 1%1"_s.arg(
+            dialect == Database::Dialect::Postgres ? u" FOR UPDATE"_s : QString()));
     return headOf(q);
 }
 
@@ -164,9 +165,9 @@ void ChainUnchained(QSqlDatabase &db) {
     std::vector<Sealed> sealed;
     {
         // Read whole before writing: a cursor over the rows being numbered could meet them again.
-        QSqlQuery q = Database::Prepare(db, u"SELECT %1 FROM HISTALTERACAO WHERE NRCADEIA IS NULL "
-                                            "ORDER BY DTALTERACAO, IDALTERACAO, NRSEQ"_s.arg(
-                                                Columns()));
+        QSqlQuery q =
+            Database::Prepare(db, u"SELECT %1 FROM HISTALTERACAO WHERE NRCADEIA IS NULL "
+                                  "ORDER BY DTALTERACAO, IDALTERACAO, NRSEQ"_s.arg(Columns()));
         q.setForwardOnly(true);
         Database::Exec(q);
         while (q.next()) {
@@ -217,10 +218,10 @@ QString Break::Text() const {
         return u"linha %1 da cadeia: %2"_s.arg(Chain).arg(Reason);
     const QString where =
         u"empresa %1, campo %2, %3"_s.arg(Company.isEmpty() ? u"-"_s : ServerLog::Escape(Company),
-                                           ServerLog::Escape(Field), ServerLog::Escape(Time));
+                                          ServerLog::Escape(Field), ServerLog::Escape(Time));
     if (Chain == 0)
         return u"linha fora da cadeia (alteração %1, %2): %3"_s.arg(ServerLog::Escape(Id), where,
-                                                                     Reason);
+                                                                    Reason);
     return u"linha %1 da cadeia (%2): %3"_s.arg(Chain).arg(where, Reason);
 }
 
@@ -237,8 +238,8 @@ Verdict Verify(QSqlDatabase &db, qint64 tail) {
         before.bindValue(0, from - 1);
         Database::Exec(before);
         if (!before.next()) {
-            v.First = Break{from - 1, {}, {}, {}, {},
-                            u"a linha não está no histórico (foi removida)"_s};
+            v.First =
+                Break{from - 1, {}, {}, {}, {}, u"a linha não está no histórico (foi removida)"_s};
             return v;
         }
         FromQuery(before, 0, &previous);
@@ -273,14 +274,22 @@ Verdict Verify(QSqlDatabase &db, qint64 tail) {
         ++expected;
     }
     if (expected - 1 != head.Last) {
-        v.First = Break{expected, {}, {}, {}, {},
-                        u"faltam as linhas %1 a %2, do fim da cadeia (foram removidas)"_s
-                            .arg(expected)
-                            .arg(head.Last)};
+        v.First = Break{
+            expected,
+            {},
+            {},
+            {},
+            {},
+            u"faltam as linhas %1 a %2, do fim da cadeia (foram removidas)"_s.arg(expected).arg(
+                head.Last)};
         return v;
     }
     if (previous != head.LastHash) {
-        v.First = Break{head.Last, {}, {}, {}, {},
+        v.First = Break{head.Last,
+                        {},
+                        {},
+                        {},
+                        {},
                         u"o fim registrado da cadeia (HISTCADEIA) não confere com a última "
                         "linha"_s};
         return v;

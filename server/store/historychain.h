@@ -57,9 +57,9 @@ QString Columns();
 Row FromQuery(const QSqlQuery &q, int first, QByteArray *hash = nullptr);
 
 struct Head {
-    qint64 Last = 0;      // NRULTIMO: the last row's number
-    QByteArray LastHash;  // CDULTIMO
-    qint64 Anchor = 0;    // NRANCORA: the last row pruned away (0: none)
+    qint64 Last = 0;       // NRULTIMO: the last row's number
+    QByteArray LastHash;   // CDULTIMO
+    qint64 Anchor = 0;     // NRANCORA: the last row pruned away (0: none)
     QByteArray AnchorHash; // CDANCORA
 };
 

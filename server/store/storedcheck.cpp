@@ -301,10 +301,10 @@ int Command(const QStringList &arguments) {
                                 .constData());
     const QLocale br(QLocale::Portuguese, QLocale::Brazil);
     if (chain && chain->First) {
-        std::printf("%s\n", u"HISTALTERACAO\tcadeia do histórico rompida na %1"_s
-                                .arg(chain->First->Text())
-                                .toUtf8()
-                                .constData());
+        std::printf("%s\n",
+                    u"HISTALTERACAO\tcadeia do histórico rompida na %1"_s.arg(chain->First->Text())
+                        .toUtf8()
+                        .constData());
     } else if (chain) {
         // Written down elsewhere, the head shows later whether the chain was rewritten whole.
         std::printf("%s\n", u"histórico: cadeia íntegra, %1 linhas conferidas; fim da cadeia na "

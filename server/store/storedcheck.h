@@ -18,7 +18,7 @@ struct Finding {
     QString Company; // escaped for printing; empty for a table without companies
     QString Key;     // what tells the row apart inside its company, when anything does
     QString Column;
-    QString Reason; // Portuguese
+    QString Reason;      // Portuguese
     bool Orphan = false; // rows of a company EMPRESA does not hold
 };
 

@@ -324,11 +324,20 @@ public:
             }
             for (const char c : row[i].toString().toUtf8()) {
                 switch (c) {
-                case '\\': m_buffer += "\\\\"; break;
-                case '\t': m_buffer += "\\t"; break;
-                case '\n': m_buffer += "\\n"; break;
-                case '\r': m_buffer += "\\r"; break;
-                default: m_buffer += c;
+                case '\\':
+                    m_buffer += "\\\\";
+                    break;
+                case '\t':
+                    m_buffer += "\\t";
+                    break;
+                case '\n':
+                    m_buffer += "\\n";
+                    break;
+                case '\r':
+                    m_buffer += "\\r";
+                    break;
+                default:
+                    m_buffer += c;
                 }
             }
         }

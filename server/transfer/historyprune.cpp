@@ -94,8 +94,8 @@ int Run(const QStringList &arguments) {
                 db, u"SELECT MIN(NRCADEIA) FROM HISTALTERACAO WHERE DTALTERACAO >= ?"_s);
             q.bindValue(0, before.toString(Qt::ISODate));
             Database::Exec(q);
-            plan.Last = q.next() && !q.value(0).isNull() ? q.value(0).toLongLong() - 1
-                                                         : plan.Chain.At.Last;
+            plan.Last =
+                q.next() && !q.value(0).isNull() ? q.value(0).toLongLong() - 1 : plan.Chain.At.Last;
         });
         if (plan.Chain.First) {
             Print(stderr, u"ger-server: poda recusada: a cadeia do histórico está rompida na "
@@ -105,8 +105,8 @@ int Run(const QStringList &arguments) {
             Print(stdout, u"nada a remover: nenhuma alteração anterior a %1"_s.arg(
                               before.toString(u"dd/MM/yyyy"_s)));
         } else {
-            const QString range = u"NRCADEIA > %1 AND NRCADEIA <= %2"_s.arg(plan.Chain.At.Anchor)
-                                      .arg(plan.Last);
+            const QString range =
+                u"NRCADEIA > %1 AND NRCADEIA <= %2"_s.arg(plan.Chain.At.Anchor).arg(plan.Last);
             qint64 rows = 0;
             if (!CsvExport::Run(*database, u"historico"_s, path, CsvExport::Encoding::Utf8, &rows,
                                 &error, range)) {
@@ -118,11 +118,9 @@ int Run(const QStringList &arguments) {
             database->Transaction(
                 Database::Access::Write,
                 [&](QSqlDatabase &db) {
-                    const HistoryChain::Head head =
-                        HistoryChain::Lock(db, database->Kind());
+                    const HistoryChain::Head head = HistoryChain::Lock(db, database->Kind());
                     if (head.Anchor != plan.Chain.At.Anchor)
-                        throw CallFailure{u"conflict"_s,
-                                          u"outra poda correu ao mesmo tempo"_s};
+                        throw CallFailure{u"conflict"_s, u"outra poda correu ao mesmo tempo"_s};
                     QSqlQuery last = Database::Prepare(
                         db, u"SELECT CDHASH FROM HISTALTERACAO WHERE NRCADEIA = ?"_s);
                     last.bindValue(0, plan.Last);
@@ -130,8 +128,8 @@ int Run(const QStringList &arguments) {
                     if (!last.next())
                         throw CallFailure{u"conflict"_s, u"a linha %1 sumiu"_s.arg(plan.Last)};
                     anchor = last.value(0).toString().toLatin1();
-                    QSqlQuery prune = Database::Prepare(
-                        db, u"DELETE FROM HISTALTERACAO WHERE NRCADEIA <= ?"_s);
+                    QSqlQuery prune =
+                        Database::Prepare(db, u"DELETE FROM HISTALTERACAO WHERE NRCADEIA <= ?"_s);
                     prune.bindValue(0, plan.Last);
                     Database::Exec(prune);
                     QSqlQuery move = Database::Prepare(

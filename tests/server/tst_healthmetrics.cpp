@@ -213,8 +213,8 @@ private Q_SLOTS:
         QTest::addColumn<int>("status");
         QTest::newRow("health") << QByteArray("GET /health HTTP/1.1\r\n\r\n") << true << 200;
         QTest::newRow("root") << QByteArray("GET / HTTP/1.1\r\n\r\n") << true << 400;
-        QTest::newRow("plain HTTP to TLS") << QByteArray("GET /health HTTP/1.1\r\n\r\n") << false
-                                           << 0;
+        QTest::newRow("plain HTTP to TLS")
+            << QByteArray("GET /health HTTP/1.1\r\n\r\n") << false << 0;
     }
     void overTls() {
         QFETCH(QByteArray, request);
@@ -224,9 +224,9 @@ private Q_SLOTS:
         static quint16 metrics = 0;
         if (!server.Running()) {
             QVERIFY(MakeThrowawayCertificate(server.Dir()));
-            QVERIFY2(server.Start({u"--tls-cert"_s, server.Dir() + u"/cert.pem"_s,
-                                   u"--tls-key"_s, server.Dir() + u"/key.pem"_s,
-                                   u"--metrics-listen"_s, u"127.0.0.1:0"_s}),
+            QVERIFY2(server.Start({u"--tls-cert"_s, server.Dir() + u"/cert.pem"_s, u"--tls-key"_s,
+                                   server.Dir() + u"/key.pem"_s, u"--metrics-listen"_s,
+                                   u"127.0.0.1:0"_s}),
                      server.Output().constData());
             metrics = MetricsPort(server);
             QVERIFY(metrics != 0);
@@ -237,8 +237,7 @@ private Q_SLOTS:
         QCOMPARE(reply.Status, status);
         if (status == 200)
             QCOMPARE(QJsonDocument::fromJson(reply.Body)[u"status"_s].toString(), u"ok"_s);
-        QTRY_COMPARE_WITH_TIMEOUT(Value(Scrape(metrics), refused) - before, tls ? 0.0 : 1.0,
-                                  5000);
+        QTRY_COMPARE_WITH_TIMEOUT(Value(Scrape(metrics), refused) - before, tls ? 0.0 : 1.0, 5000);
     }
 
     void healthNamesEveryField() {

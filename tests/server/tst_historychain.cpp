@@ -34,8 +34,8 @@ class TstHistoryChain final : public QObject {
     // SQL typed by hand, through the database's own command-line client.
     bool ByHand(const QString &sql, QString *error) {
         const Run r = MethodsFixture::OnPostgres()
-                          ? Command(u"psql"_s, {u"-v"_s, u"ON_ERROR_STOP=1"_s, u"-q"_s,
-                                                m_fx.Url(), u"-c"_s, sql})
+                          ? Command(u"psql"_s, {u"-v"_s, u"ON_ERROR_STOP=1"_s, u"-q"_s, m_fx.Url(),
+                                                u"-c"_s, sql})
                           : Command(u"sqlite3"_s, {m_fx.Url().mid(7), sql});
         *error = r.Out;
         return r.Code == 0;
@@ -81,9 +81,8 @@ private Q_SLOTS:
         QTest::newRow("operator changed")
             << u"UPDATE HISTALTERACAO SET NMOPERADOR = 'outro' WHERE NRCADEIA = 1"_s
             << u"linha 1 da cadeia"_s;
-        QTest::newRow("row deleted")
-            << u"DELETE FROM HISTALTERACAO WHERE NRCADEIA = 3"_s
-            << u"linha 4 da cadeia (empresa 04, campo FECHAMENTO"_s;
+        QTest::newRow("row deleted") << u"DELETE FROM HISTALTERACAO WHERE NRCADEIA = 3"_s
+                                     << u"linha 4 da cadeia (empresa 04, campo FECHAMENTO"_s;
         QTest::newRow("two rows swapped")
             << u"UPDATE HISTALTERACAO SET NRCADEIA = NRCADEIA + 100 WHERE NRCADEIA IN (2, 4);"
                "UPDATE HISTALTERACAO SET NRCADEIA = 106 - NRCADEIA WHERE NRCADEIA > 100"_s
@@ -93,9 +92,8 @@ private Q_SLOTS:
         QTest::newRow("row inserted after the last")
             << insert.arg(u"7"_s, u"'%1'"_s.arg(QString(64, u'a')))
             << u"linha 7 da cadeia (empresa 01"_s;
-        QTest::newRow("last row deleted")
-            << u"DELETE FROM HISTALTERACAO WHERE NRCADEIA = 6"_s
-            << u"linha 6 da cadeia: faltam as linhas 6 a 6"_s;
+        QTest::newRow("last row deleted") << u"DELETE FROM HISTALTERACAO WHERE NRCADEIA = 6"_s
+                                          << u"linha 6 da cadeia: faltam as linhas 6 a 6"_s;
         QTest::newRow("anchor changed")
             << u"UPDATE HISTCADEIA SET CDANCORA = '%1'"_s.arg(QString(64, u'f'))
             << u"linha 1 da cadeia"_s;
@@ -122,7 +120,8 @@ private Q_SLOTS:
         QVERIFY2(m_fx.Restart(&error), qPrintable(error));
         QTRY_VERIFY2(QString::fromUtf8(m_fx.ServerOutput())
                          .contains(u"warn o histórico de alterações foi mexido por fora do "
-                                   "servidor: "_s + found),
+                                   "servidor: "_s +
+                                   found),
                      m_fx.ServerOutput().constData());
     }
 
@@ -160,8 +159,8 @@ private Q_SLOTS:
 
         const Run verified =
             Command(QStringLiteral(GER_SOURCE_DIR) + u"/scripts/verify-history"_s, {file});
-        QVERIFY2(verified.Code == 0 && verified.Out.contains(u"3 linhas conferem; último hash "_s +
-                                                             anchor),
+        QVERIFY2(verified.Code == 0 &&
+                     verified.Out.contains(u"3 linhas conferem; último hash "_s + anchor),
                  qPrintable(verified.Out));
 
         // A second prune finds nothing; new rows chain from the anchor.

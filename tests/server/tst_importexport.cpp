@@ -183,9 +183,10 @@ private Q_SLOTS:
         QTest::newRow("U+FFFE starting a field")
             << u"empresas"_s << e + "Z1;\xEF\xBF\xBE" + "Cooperativa\n"
             << refused("FFFE", 1) << QString();
-        QTest::newRow("U+FEFF inside a field")
-            << u"empresas"_s << e + "Z1;Coop\xEF\xBB\xBF" "erativa\n"
-            << refused("FEFF", 5) << QString();
+        QTest::newRow("U+FEFF inside a field") << u"empresas"_s
+                                               << e + "Z1;Coop\xEF\xBB\xBF"
+                                                      "erativa\n"
+                                               << refused("FEFF", 5) << QString();
         QTest::newRow("U+FFFF") << u"empresas"_s << e + "Z1;ab\xEF\xBF\xBF\n"
                                 << refused("FFFF", 3) << QString();
         QTest::newRow("U+0085 in UTF-8") << u"empresas"_s << e + "Z1;Nova\xC2\x85\n"
