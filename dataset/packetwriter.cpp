@@ -18,12 +18,30 @@ char16_t codeUnit(char c) {
 
 } // namespace
 
-TPacketWriter::TPacketWriter(const TFieldDefs &fields, QByteArrayView before) {
+namespace {
+
+QByteArray HeadOf(const TFieldDefs &fields, QByteArrayView before) {
     QByteArray head = before.toByteArray() + "{\"fields\":";
     head += QJsonDocument(Packet::FieldsToJson(fields)).toJson(QJsonDocument::Compact);
     head += ",\"rows\":[";
+    return head;
+}
+
+} // namespace
+
+TPacketWriter::TPacketWriter(const TFieldDefs &fields, QByteArrayView before) {
+    const QByteArray head = HeadOf(fields, before);
     m_out.resize(qMax<qsizetype>(64 * 1024, head.size() * 2));
     Put(head.constData(), head.size());
+}
+
+TPacketWriter::Layout::Layout(const TFieldDefs &fields)
+    : Head(HeadOf(fields, {})) {}
+
+TPacketWriter::TPacketWriter(const Layout &layout) {
+    // Sized for a row or two: the buffer grows by doubling past that.
+    m_out.resize(layout.Head.size() + 256);
+    Put(layout.Head.constData(), layout.Head.size());
 }
 
 char *TPacketWriter::Reserve(qsizetype bytes) {

@@ -294,6 +294,7 @@ int main(int argc, char **argv) {
     settings.GateHearing = [b = backend.get()] {
         return b->GateHearing();
     };
+    settings.ShortCallsHere = backend->InProcess();
 
     ChangeHistory::SetRecording(options.History);
     if (!options.History)

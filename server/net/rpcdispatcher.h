@@ -21,7 +21,6 @@ public:
     // line needs.
     struct Outcome {
         QByteArray Reply;
-        QString ReplyText; // the reply as the socket takes it, made on the worker when set
         QString Company;
         QString Status;  // "ok", an envelope error code, or a JSON-RPC code
         QString LogNote; // said after the status in the call's log line, escaped already

@@ -663,14 +663,20 @@ void WsListener::OnWritten(QWebSocket *socket) {
     const auto found = m_state.find(socket);
     if (found == m_state.end())
         return;
-    Connection &c = *found;
-    SyncQueued(c);
-    while (c.Queued < ReadBehindBytes && !c.Deferred.empty()) {
+    SyncQueued(*found);
+    for (;;) {
+        // A call run here may have let the connection go.
+        const auto state = m_state.find(socket);
+        if (state == m_state.end())
+            return;
+        Connection &c = *state;
+        if (c.Queued >= ReadBehindBytes || c.Deferred.empty())
+            return;
         auto [text, clock] = std::move(c.Deferred.front());
         c.Deferred.pop_front();
         const qint64 held = 2 * text.size();
         c.DeferredBytes -= held;
-        RunOnWorker(socket, c.Who, text, std::nullopt, clock, held);
+        Run(socket, c.Who, text, std::nullopt, clock, held);
     }
 }
 
@@ -853,8 +859,7 @@ void WsListener::Start(QWebSocket *socket, const QString &text,
     Connection &c = *found;
     ++c.InFlight;
     if (c.Queued < ReadBehindBytes && c.Deferred.empty()) {
-        // The worker decodes unless the text was read here already.
-        RunOnWorker(socket, c.Who, decoded ? QString() : text, std::move(decoded), clock, held);
+        Run(socket, c.Who, decoded ? QString() : text, std::move(decoded), clock, held);
         return;
     }
     // Its answers wait unread: the call waits too, until the client reads.
@@ -871,54 +876,78 @@ RpcDispatcher::Outcome WsListener::Pong(const JsonRpc::Request &request) {
     return pong;
 }
 
+WsListener::Ran WsListener::RunCall(const Caller &who, const QString &text,
+                                    std::optional<JsonRpc::Request> given) const {
+    RpcDispatcher::Outcome outcome;
+    QString method = u"-"_s;
+    JsonRpc::Request request;
+    JsonRpc::Error fault;
+    QJsonValue id;
+    if (given) {
+        request = std::move(*given);
+    } else if (!JsonRpc::DecodeRequest(text.toUtf8(), request, &fault, &id)) {
+        // Too big to parse is not too big to glance at: the client still gets its id.
+        if (fault.Unparsed) {
+            const QJsonValue peeked = RequestPeek::Read(text).Id;
+            id = peeked.isUndefined() ? QJsonValue::Null : peeked;
+        }
+        outcome = RpcDispatcher::Fault(id, fault.Code, fault.Message, false);
+        request.Method.clear();
+    }
+    if (!request.Method.isEmpty()) {
+        method = request.Method;
+        const RpcDispatcher::Target target = m_dispatcher.Resolve(request.Method);
+        if (request.Method == u"ping"_s) {
+            outcome = Pong(request);
+        } else if (!target.Object) {
+            outcome = RpcDispatcher::Fault(request.Id, JsonRpc::MethodNotFound,
+                                           u"Método desconhecido: %1"_s.arg(request.Method),
+                                           request.IsNotification());
+        } else if (!Roles::Allows(who.Access, target.Object->ClassOf(target.Method))) {
+            // Refused before the object sees the call: nothing is read or written for it.
+            outcome = RpcDispatcher::Refuse(
+                request, u"forbidden"_s, Roles::Refusal(who.Access, who.Operator, request.Method));
+        } else {
+            CallerContext::Set(who);
+            outcome = RpcDispatcher::Execute(target, request);
+            CallerContext::Set({});
+        }
+    }
+    // An audit of refused calls needs who tried, not only what.
+    if (outcome.Status != u"ok"_s && outcome.LogNote.isEmpty())
+        outcome.LogNote = WhoNote(who);
+    return {std::move(method), std::move(outcome)};
+}
+
+bool WsListener::IsShort(const JsonRpc::Request &request) const {
+    const RpcDispatcher::Target target = m_dispatcher.Resolve(request.Method);
+    return target.Object && target.Object->Short(target.Method);
+}
+
+void WsListener::Run(QWebSocket *socket, const Caller &who, const QString &text,
+                     std::optional<JsonRpc::Request> decoded, QElapsedTimer clock, qint64 held) {
+    if (m_settings.ShortCallsHere && !decoded && text.size() <= ShortCallChars) {
+        // Read here to learn what it asks: a small text costs a microsecond or two.
+        JsonRpc::Request request;
+        if (JsonRpc::DecodeRequest(text.toUtf8(), request, nullptr, nullptr))
+            decoded = std::move(request);
+    }
+    if (!m_settings.ShortCallsHere || !decoded || !IsShort(*decoded)) {
+        RunOnWorker(socket, who, decoded ? QString() : text, std::move(decoded), clock, held);
+        return;
+    }
+    Ran ran = RunCall(who, QString(), std::move(decoded));
+    Complete({socket, std::move(ran.Method), std::move(ran.Outcome), clock.nsecsElapsed(), held});
+}
+
 void WsListener::RunOnWorker(QWebSocket *socket, const Caller &who, const QString &text,
                              std::optional<JsonRpc::Request> given, QElapsedTimer clock,
                              qint64 held) {
     QPointer<QWebSocket> guard(socket);
-    m_pool->Start([this, guard, text, given = std::move(given), clock, who, held]() {
-        RpcDispatcher::Outcome outcome;
-        QString method = u"-"_s;
-        JsonRpc::Request request;
-        JsonRpc::Error fault;
-        QJsonValue id;
-        if (given) {
-            request = *given;
-        } else if (!JsonRpc::DecodeRequest(text.toUtf8(), request, &fault, &id)) {
-            // Too big to parse is not too big to glance at: the client still gets its id.
-            if (fault.Unparsed) {
-                const QJsonValue peeked = RequestPeek::Read(text).Id;
-                id = peeked.isUndefined() ? QJsonValue::Null : peeked;
-            }
-            outcome = RpcDispatcher::Fault(id, fault.Code, fault.Message, false);
-            request.Method.clear();
-        }
-        if (!request.Method.isEmpty()) {
-            method = request.Method;
-            const RpcDispatcher::Target target = m_dispatcher.Resolve(request.Method);
-            if (request.Method == u"ping"_s) {
-                outcome = Pong(request);
-            } else if (!target.Object) {
-                outcome = RpcDispatcher::Fault(request.Id, JsonRpc::MethodNotFound,
-                                               u"Método desconhecido: %1"_s.arg(request.Method),
-                                               request.IsNotification());
-            } else if (!Roles::Allows(who.Access, target.Object->ClassOf(target.Method))) {
-                // Refused before the object sees the call: nothing is read or written for it.
-                outcome =
-                    RpcDispatcher::Refuse(request, u"forbidden"_s,
-                                          Roles::Refusal(who.Access, who.Operator, request.Method));
-            } else {
-                CallerContext::Set(who);
-                outcome = RpcDispatcher::Execute(target, request);
-                CallerContext::Set({});
-            }
-        }
-        // An audit of refused calls needs who tried, not only what.
-        if (outcome.Status != u"ok"_s && outcome.LogNote.isEmpty())
-            outcome.LogNote = WhoNote(who);
-        // The I/O thread only hands the text to the socket: the conversion is done here.
-        outcome.ReplyText = QString::fromUtf8(outcome.Reply);
-        outcome.Reply.clear();
-        Finished done{guard, method, std::move(outcome), clock.nsecsElapsed(), held};
+    m_pool->Start([this, guard, text, given = std::move(given), clock, who, held]() mutable {
+        Ran ran = RunCall(who, text, std::move(given));
+        Finished done{guard, std::move(ran.Method), std::move(ran.Outcome), clock.nsecsElapsed(),
+                      held};
         bool first = false;
         {
             std::lock_guard lock(m_finishedLock);
@@ -937,20 +966,61 @@ void WsListener::DeliverFinished() {
         std::lock_guard lock(m_finishedLock);
         batch.swap(m_finished);
     }
-    for (const Finished &done : batch) {
-        m_callsTotal -= done.Held;
-        // What the call took on its worker, twice its text and its answer at least, is free
-        // once the answer is out.
-        m_freedSinceTrim += 2 * done.Held + 4 * done.Outcome.ReplyText.size();
-        if (done.Socket) {
-            const auto state = m_state.find(done.Socket.data());
-            if (state != m_state.end()) {
-                --state->InFlight;
-                state->LastActivityMs = m_clock.elapsed();
-            }
+    for (const Finished &done : batch)
+        Complete(done);
+}
+
+void WsListener::Complete(const Finished &done) {
+    m_callsTotal -= done.Held;
+    // What the call took, twice its text and its answer at least, is free once the answer is out.
+    m_freedSinceTrim += 2 * done.Held + 2 * done.Outcome.Reply.size();
+    if (done.Socket) {
+        const auto state = m_state.find(done.Socket.data());
+        if (state != m_state.end()) {
+            --state->InFlight;
+            state->LastActivityMs = m_clock.elapsed();
         }
-        Deliver(done.Socket, done.Method, done.Outcome, done.ElapsedNs);
     }
+    Deliver(done.Socket, done.Method, done.Outcome, done.ElapsedNs);
+}
+
+void WsListener::SendText(QWebSocket *socket, const QByteArray &utf8) {
+    const auto state = m_state.constFind(socket);
+    QTcpSocket *transport = state != m_state.cend() ? state->Transport.data() : nullptr;
+    if (!transport || !socket->isValid()) {
+        // The WebSocket's own way, through a text it converts back to UTF-8.
+        socket->sendTextMessage(QString::fromUtf8(utf8));
+        return;
+    }
+    // Frames as the WebSocket makes them (a megabyte each, unmasked from a server), written
+    // straight from the encoder's bytes: no round trip through a UTF-16 copy of the answer.
+    // The WebSocket writes its own frames (pongs, the close) whole on this same thread, so
+    // frames never interleave.
+    constexpr qsizetype FrameBytes = 1 << 20;
+    qsizetype offset = 0;
+    do {
+        const qsizetype size = qMin(FrameBytes, utf8.size() - offset);
+        const bool last = offset + size == utf8.size();
+        char head[10];
+        int headSize = 2;
+        head[0] = char((last ? 0x80 : 0x00) | (offset == 0 ? 0x1 : 0x0));
+        if (size < 126) {
+            head[1] = char(size);
+        } else if (size <= 0xFFFF) {
+            head[1] = char(126);
+            head[2] = char(size >> 8);
+            head[3] = char(size & 0xFF);
+            headSize = 4;
+        } else {
+            head[1] = char(127);
+            for (int i = 0; i < 8; ++i)
+                head[2 + i] = char((quint64(size) >> (8 * (7 - i))) & 0xFF);
+            headSize = 10;
+        }
+        transport->write(head, headSize);
+        transport->write(utf8.constData() + offset, size);
+        offset += size;
+    } while (offset < utf8.size());
 }
 
 void WsListener::Deliver(const QPointer<QWebSocket> &socket, const QString &method,
@@ -958,10 +1028,8 @@ void WsListener::Deliver(const QPointer<QWebSocket> &socket, const QString &meth
     if (m_calls)
         m_calls->Record(method, outcome.Status, elapsedNs);
     const bool alive = socket && m_sockets.contains(socket.data());
-    if (alive && !outcome.ReplyText.isEmpty())
-        socket->sendTextMessage(outcome.ReplyText);
-    else if (alive && !outcome.Reply.isEmpty())
-        socket->sendTextMessage(QString::fromUtf8(outcome.Reply));
+    if (alive && !outcome.Reply.isEmpty())
+        SendText(socket.data(), outcome.Reply);
     if (alive) {
         const auto state = m_state.find(socket.data());
         if (state != m_state.end())

@@ -84,7 +84,14 @@ public:
         // Count every call for the metrics.
         bool Metrics = false;
         std::function<bool()> GateHearing;
+        // Short calls (RemoteObject::Short, their requests small) run on the thread that reads
+        // the connection, which then holds a database connection of its own: a call crosses no
+        // thread. Only for a database read in-process; a round trip over the network there
+        // would hold up every other connection.
+        bool ShortCallsHere = false;
     };
+    // The largest request that may run where it was read.
+    static constexpr qsizetype ShortCallChars = 1024;
 
     WsListener(QList<RemoteObject *> objects, Settings settings, QObject *parent = nullptr);
     ~WsListener() override;
@@ -117,9 +124,19 @@ private:
     void OnBinary(QWebSocket *socket);
     void Deliver(const QPointer<QWebSocket> &socket, const QString &method,
                  const RpcDispatcher::Outcome &outcome, qint64 elapsedNs);
-    // On a worker: decodes (unless `decoded` is given), runs and encodes one message, then hands
-    // the reply back to the I/O thread.
+    // Decodes (unless `decoded` is given), runs and encodes one message. Safe on any thread.
+    struct Ran {
+        QString Method;
+        RpcDispatcher::Outcome Outcome;
+    };
+    Ran RunCall(const Caller &who, const QString &text,
+                std::optional<JsonRpc::Request> decoded) const;
+    // Runs a call here when it is short, else hands it to a worker, which hands the reply back.
     // `held`: the bytes the call counts in m_callsTotal until it is finished.
+    // The connection may be gone when it returns.
+    void Run(QWebSocket *socket, const Caller &who, const QString &text,
+             std::optional<JsonRpc::Request> decoded, QElapsedTimer clock, qint64 held);
+    bool IsShort(const JsonRpc::Request &request) const;
     void RunOnWorker(QWebSocket *socket, const Caller &who, const QString &text,
                      std::optional<JsonRpc::Request> decoded, QElapsedTimer clock, qint64 held);
     static RpcDispatcher::Outcome Pong(const JsonRpc::Request &request);
@@ -133,6 +150,9 @@ private:
         qint64 Held = 0;
     };
     void DeliverFinished();
+    void Complete(const Finished &done);
+    // The answer as one text message, written under the WebSocket straight from its UTF-8.
+    void SendText(QWebSocket *socket, const QByteArray &utf8);
     std::mutex m_finishedLock;
     std::vector<Finished> m_finished; // guarded by m_finishedLock
     // The handshake header in which a client without a named token states its operator.

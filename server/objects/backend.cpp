@@ -123,6 +123,10 @@ Backend::Health Backend::Probe() {
     return health;
 }
 
+bool Backend::InProcess() const {
+    return m_database->Kind() == Database::Dialect::Sqlite;
+}
+
 bool Backend::GateHearing() const {
     return m_gate->Hearing();
 }

@@ -41,6 +41,8 @@ public:
     };
     Health Probe();
     bool GateHearing() const;
+    // Whether the database is read in this process (SQLite), so a short read costs no round trip.
+    bool InProcess() const;
     ~Backend();
 
 private:

@@ -396,6 +396,11 @@ MethodClass GateObject::ClassOf(const QString &method) const {
     return MethodClass::Write;
 }
 
+bool GateObject::Short(const QString &method) const {
+    // A few checks, as a system asks before a posting: the kept copy, or a few companies read.
+    return method == QLatin1StringView(Consulta);
+}
+
 bool GateObject::Hearing() const {
     return m_watch->Hearing();
 }

@@ -19,6 +19,7 @@ public:
     bool HasMethod(const QString &method) const override;
     QStringList Methods() const override;
     MethodClass ClassOf(const QString &method) const override;
+    bool Short(const QString &method) const override;
     CallOutcome Invoke(const QString &method, const QJsonArray &params) override;
     // Whether other programs' changes are heard, so that the records may be kept between calls.
     bool Hearing() const;

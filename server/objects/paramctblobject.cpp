@@ -661,6 +661,12 @@ MethodClass ParamCtblObject::ClassOf(const QString &method) const {
     return writers.contains(method) ? MethodClass::Write : MethodClass::Read;
 }
 
+bool ParamCtblObject::Short(const QString &method) const {
+    // One company's row, sought by index.
+    return method == u"GetDataSaldEmpr"_s || method == u"GetPescLanc"_s ||
+           method == u"getLancSemEvolucao"_s;
+}
+
 CallOutcome ParamCtblObject::Invoke(const QString &method, const QJsonArray &params) {
     const auto found = m_methods.constFind(method);
     if (found == m_methods.cend()) {
@@ -806,13 +812,12 @@ CallOutcome ParamCtblObject::getDataSaldEmpr(const QJsonArray &params) {
         const QString code = requireCode(params.at(0).toString());
         QByteArray payload;
         m_database.Transaction(Database::Access::SingleRead, [&](QSqlDatabase &db) {
-            QSqlQuery &q = Database::Statement(
-                db, u"SELECT MAX(DTSALDEMPR) FROM SALDEMPR WHERE CDEMPRESA = ?"_s);
-            q.addBindValue(code);
-            Database::Exec(q);
+            static const QString sql = u"SELECT MAX(DTSALDEMPR) FROM SALDEMPR WHERE CDEMPRESA = ?"_s;
             static const Column latest{"MAIORDATA", ParamRecord::Kind::Date, 0};
-            TPacketWriter out({{u"MAIORDATA"_s, TFieldType::Date, 0, false}});
-            ParamRecord::WriteStored(out, latest, q.next() ? q.value(0) : QVariant());
+            static const TPacketWriter::Layout layout({{u"MAIORDATA"_s, TFieldType::Date, 0, false}});
+            TPacketWriter out(layout);
+            ParamRecord::WriteStored(out, latest,
+                                     Database::FirstValue(db, sql, {code}).value_or(QVariant()));
             out.EndRow();
             payload = out.Finish();
         });
@@ -830,13 +835,12 @@ CallOutcome ParamCtblObject::getPescLanc(const QJsonArray &params) {
         QByteArray payload;
         m_database.Transaction(Database::Access::SingleRead, [&](QSqlDatabase &db) {
             // Existence is all the caller needs: never stream a company's entries.
-            QSqlQuery &q = Database::Statement(
-                db, u"SELECT CDEMPRESA FROM LANCCONT WHERE CDEMPRESA = ? LIMIT 1"_s);
-            q.addBindValue(code);
-            Database::Exec(q);
-            TPacketWriter out({stringField(u"CDEMPRESA"_s, 2)});
-            if (q.next()) {
-                out.Text(q.value(0).toString());
+            static const QString sql =
+                u"SELECT CDEMPRESA FROM LANCCONT WHERE CDEMPRESA = ? LIMIT 1"_s;
+            static const TPacketWriter::Layout layout({stringField(u"CDEMPRESA"_s, 2)});
+            TPacketWriter out(layout);
+            if (const std::optional<QVariant> found = Database::FirstValue(db, sql, {code})) {
+                out.Text(found->toString());
                 out.EndRow();
             }
             payload = out.Finish();
@@ -855,15 +859,14 @@ CallOutcome ParamCtblObject::getLancSemEvolucao(const QJsonArray &params) {
         const QDate before = requireIsoDate(params.at(1).toString(), u"data inicial"_s);
         QByteArray payload;
         m_database.Transaction(Database::Access::SingleRead, [&](QSqlDatabase &db) {
-            QSqlQuery &q = Database::Statement(
-                db, u"SELECT MIN(DTLANC) FROM LANCCONT WHERE CDEMPRESA = ? AND IDEVOLUIDO = 'N' "
-                    "AND DTLANC < ?"_s);
-            q.addBindValue(code);
-            q.addBindValue(iso(before));
-            Database::Exec(q);
-            const QDate first = q.next() ? ParamRecord::StoredDate(q.value(0)) : QDate();
+            static const QString sql =
+                u"SELECT MIN(DTLANC) FROM LANCCONT WHERE CDEMPRESA = ? AND IDEVOLUIDO = 'N' "
+                "AND DTLANC < ?"_s;
+            const QDate first = ParamRecord::StoredDate(
+                Database::FirstValue(db, sql, {code, iso(before)}).value_or(QVariant()));
             // No entry left out: an empty text, not a missing value.
-            TPacketWriter out({stringField(u"DTSEMEVOLUCAO"_s, 10)});
+            static const TPacketWriter::Layout layout({stringField(u"DTSEMEVOLUCAO"_s, 10)});
+            TPacketWriter out(layout);
             out.Text(first.isValid() ? first.toString(u"dd/MM/yyyy"_s) : QString());
             out.EndRow();
             payload = out.Finish();

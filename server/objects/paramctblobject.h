@@ -18,6 +18,7 @@ public:
     bool HasMethod(const QString &method) const override;
     QStringList Methods() const override;
     MethodClass ClassOf(const QString &method) const override;
+    bool Short(const QString &method) const override;
     CallOutcome Invoke(const QString &method, const QJsonArray &params) override;
 
 private:

@@ -35,4 +35,11 @@ public:
         Q_UNUSED(method);
         return MethodClass::Write;
     }
+    // Whether a call of the method, its request small, ends in microseconds whatever it asks:
+    // reads of one row by index, nothing that waits on a lock. Such a call runs on the thread
+    // that read it, rather than crossing to a worker and back, which would cost more than it.
+    virtual bool Short(const QString &method) const {
+        Q_UNUSED(method);
+        return false;
+    }
 };

@@ -709,6 +709,42 @@ sqlite3_stmt *Database::SqliteStatement(QSqlDatabase &db, const QString &sql) {
     return found->second.get();
 }
 
+std::optional<QVariant> Database::FirstValue(QSqlDatabase &db, const QString &sql,
+                                             std::initializer_list<QStringView> binds) {
+    if (sqlite3_stmt *statement = SqliteStatement(db, sql)) {
+        int n = 0;
+        for (QStringView bind : binds)
+            sqlite3_bind_text16(statement, ++n, bind.utf16(), int(bind.size() * 2),
+                                SQLITE_TRANSIENT);
+        const int rc = sqlite3_step(statement);
+        if (rc == SQLITE_DONE)
+            return std::nullopt;
+        if (rc != SQLITE_ROW)
+            throw QSqlError(u"SQLite"_s,
+                            QString::fromUtf8(sqlite3_errmsg(sqlite3_db_handle(statement))),
+                            QSqlError::StatementError, QString::number(rc));
+        switch (sqlite3_column_type(statement, 0)) {
+        case SQLITE_NULL:
+            return QVariant();
+        case SQLITE_INTEGER:
+            return QVariant(qlonglong(sqlite3_column_int64(statement, 0)));
+        case SQLITE_FLOAT:
+            return QVariant(sqlite3_column_double(statement, 0));
+        default:
+            return QVariant(QString::fromUtf8(
+                reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)),
+                sqlite3_column_bytes(statement, 0)));
+        }
+    }
+    QSqlQuery &q = Statement(db, sql);
+    for (QStringView bind : binds)
+        q.addBindValue(bind.toString());
+    Exec(q);
+    if (!q.next())
+        return std::nullopt;
+    return q.value(0);
+}
+
 pg_conn *Database::PostgresHandle(QSqlDatabase &db) {
     // Qt's PostgreSQL driver names the handle's type either way, by the typedef or the struct.
     const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <memory>
 #include <utility>
 
@@ -91,6 +92,12 @@ public:
     // PostgreSQL. Throws the QSqlError of a statement that does not prepare.
     // REQUIRES: as Statement.
     static sqlite3_stmt *SqliteStatement(QSqlDatabase &db, const QString &sql);
+    // The first column of the first row a read gives, `binds` bound as texts in order: nullopt
+    // for no row, a null QVariant for NULL. On SQLite the statement is the engine's own (a
+    // one-row read by index costs less than Qt Sql's work around it).
+    // REQUIRES: as Statement.
+    static std::optional<QVariant> FirstValue(QSqlDatabase &db, const QString &sql,
+                                              std::initializer_list<QStringView> binds);
     // On PostgreSQL, the connection's own libpq handle (for COPY and LISTEN); null elsewhere.
     static pg_conn *PostgresHandle(QSqlDatabase &db);
     // On PostgreSQL inside a transaction, `rows` in COPY's text form (a tab between fields, \N

@@ -100,6 +100,14 @@ public:
         m_socket.write(bytes);
         m_socket.flush();
     }
+    // Hands the kernel what it has room for of what was sent, without waiting.
+    void WaitWritten() { m_socket.waitForBytesWritten(0); }
+    // Whether any of an answer has reached the connection, without reading it.
+    bool AnswerArrived() {
+        char byte = 0;
+        return m_socket.bytesAvailable() > 0 ||
+               ::recv(int(m_socket.socketDescriptor()), &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+    }
     // Waits until the server closes the connection; false when it is still open after `ms`.
     bool ClosedWithin(int ms) {
         QElapsedTimer clock;
@@ -180,6 +188,17 @@ private:
     QTcpSocket m_socket;
     QByteArray m_received;
 };
+
+// The period gate's largest call: 100,000 checks over the demo's companies, framed.
+QByteArray LargestGateCall() {
+    QJsonArray checks;
+    for (int i = 0; i < 100000; ++i)
+        checks.append(u"%1;FIN;%2/12/2026"_s.arg(i % 12 + 1, 2, 10, QChar(u'0'))
+                          .arg(i % 28 + 1, 2, 10, QChar(u'0')));
+    QJsonArray params;
+    params.append(checks);
+    return RawWebSocket::Frame(JsonRpc::EncodeRequest(1, u"Ger09400.Periodo.Consulta"_s, params));
+}
 
 } // namespace
 
@@ -482,14 +501,7 @@ private Q_SLOTS:
     // The gate's largest call from as many clients as there are workers, at once: each reader
     // gets its whole answer, one that pauses before reading too.
     void largestGateCallsFromEveryWorker() {
-        QJsonArray checks;
-        for (int i = 0; i < 100000; ++i)
-            checks.append(u"%1;FIN;%2/12/2026"_s.arg(i % 12 + 1, 2, 10, QChar(u'0'))
-                              .arg(i % 28 + 1, 2, 10, QChar(u'0')));
-        QJsonArray params;
-        params.append(checks);
-        const QByteArray request =
-            RawWebSocket::Frame(JsonRpc::EncodeRequest(1, u"Ger09400.Periodo.Consulta"_s, params));
+        const QByteArray request = LargestGateCall();
         std::vector<std::unique_ptr<RawWebSocket>> clients;
         for (int i = 0; i < 8; ++i) {
             clients.push_back(std::make_unique<RawWebSocket>());
@@ -511,6 +523,46 @@ private Q_SLOTS:
             QCOMPARE(result[u"payload"_s].toArray().size(), 100000);
         }
         QVERIFY(!m_server.Output().contains("limite de todos os clientes"));
+    }
+
+    // Long calls, more of them than there are workers, hold only their own connections: short
+    // calls on another one go on being answered while they run, instead of queueing behind
+    // them. (A writer waiting for another program's lock is the write lock suite's.)
+    void shortCallsGoOnBesideLongOnes() {
+        const QByteArray request = LargestGateCall();
+        std::vector<std::unique_ptr<RawWebSocket>> clients;
+        for (int i = 0; i < 12; ++i) {
+            clients.push_back(std::make_unique<RawWebSocket>());
+            QVERIFY(clients.back()->Open(m_server.Port()));
+        }
+        for (auto &c : clients)
+            c->Send(request);
+        auto client = Client(m_server.Port());
+        auto gate = Client(m_server.Port());
+        gate->SetServerName(u"Ger09400.Periodo"_s);
+        QJsonArray check;
+        check.append(QJsonArray{u"01;FIN;15/12/2026"_s});
+        const auto allAnswered = [&] {
+            return std::all_of(clients.begin(), clients.end(),
+                               [](const auto &c) { return c->AnswerArrived(); });
+        };
+        int answeredMeanwhile = 0;
+        while (!allAnswered()) {
+            const QString failed = Failure([&] {
+                QVERIFY(client->Call(u"GetDataSaldEmpr"_s, {u"01"_s}).Ok);
+                QVERIFY(gate->Call(u"Consulta"_s, check).Ok);
+            });
+            QVERIFY2(failed.isEmpty(), qPrintable(failed));
+            ++answeredMeanwhile;
+            for (auto &c : clients)
+                c->WaitWritten();
+        }
+        QVERIFY2(answeredMeanwhile >= 10, qPrintable(QString::number(answeredMeanwhile)));
+        for (auto &c : clients) {
+            const QJsonObject result =
+                QJsonDocument::fromJson(c->ReadMessage(120000)).object()[u"result"_s].toObject();
+            QCOMPARE(result[u"payload"_s].toArray().size(), 100000);
+        }
     }
 
     // The server cannot read the id of a request too large to parse: our client still takes
