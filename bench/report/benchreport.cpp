@@ -140,12 +140,12 @@ int main(int argc, char **argv) {
     Line(rule);
 
     for (const QString &db : {u"sqlite"_s, u"postgresql"_s}) {
-        const double perCompany = db == u"sqlite"_s ? 1.5 : 2.0;
+        const double perCompany = db == u"sqlite"_s ? 1.2 : 1.5;
         for (const QString &m : {u"GetDataSaldEmpr"_s, u"GetPescLanc"_s, u"getLancSemEvolucao"_s})
             Ratio(m + u" (grande)"_s, db, u"large/"_s + m, {u"large/ping"_s, u"large/sql/"_s + m},
                   perCompany, u"ping + SQL puro"_s);
         Ratio(u"GetContOpe, 1.000 registros"_s, db, u"large/GetContOpe"_s,
-              {u"large/sql/GetContOpe"_s}, 3.0,
+              {u"large/sql/GetContOpe"_s}, 2.0,
               db == u"sqlite"_s ? u"SELECT puro (API C)"_s : u"SELECT puro"_s);
         for (const QString &m : {u"GetDataSaldEmpr"_s, u"GetPescLanc"_s, u"getLancSemEvolucao"_s,
                                  u"setUsuarioFechamentoPeriodo"_s, u"SetContOpe"_s})
@@ -154,16 +154,21 @@ int main(int argc, char **argv) {
         // Calls per second of 32 connections: a real read against the transport's own ping.
         const auto ping = Find(db + u"/demo/32-connections/ping"_s);
         const auto read = Find(db + u"/demo/32-connections/GetDataSaldEmpr"_s);
-        if (db == u"sqlite"_s) {
-            const std::optional<double> share =
-                ping && read && ping->PerSecond > 0
-                    ? std::optional<double>(read->PerSecond / ping->PerSecond)
-                    : std::nullopt;
-            Row(u"32 conexões: GetDataSaldEmpr/s sobre ping/s"_s, db,
-                read ? u"%1/s"_s.arg(read->PerSecond, 0, 'f', 0) : u"-"_s,
-                ping ? u"ping %1/s"_s.arg(ping->PerSecond, 0, 'f', 0) : u"ping"_s, share,
-                u"≥ 0.6"_s, share && *share >= 0.6);
-        } else {
+        const std::optional<double> share =
+            ping && read && ping->PerSecond > 0
+                ? std::optional<double>(read->PerSecond / ping->PerSecond)
+                : std::nullopt;
+        // On PostgreSQL each read is a round trip the ping does not make: told, not aimed at.
+        const bool sqlite = db == u"sqlite"_s;
+        const QString readText = read ? u"%1/s"_s.arg(read->PerSecond, 0, 'f', 0) : u"-"_s;
+        const QString pingText = ping ? u"ping %1/s"_s.arg(ping->PerSecond, 0, 'f', 0) : u"ping"_s;
+        if (sqlite)
+            Row(u"32 conexões: GetDataSaldEmpr/s sobre ping/s"_s, db, readText, pingText, share,
+                u"≥ 0.8"_s, share && *share >= 0.8);
+        else
+            Line({u"32 conexões: GetDataSaldEmpr/s sobre ping/s"_s, db, readText, pingText,
+                  share ? QString::number(*share, 'f', 2) : u"-"_s, u"-"_s, u"informativo"_s});
+        if (!sqlite) {
             // Three times the 4.1 thousand a second measured before the work on speed.
             const std::optional<double> times =
                 read ? std::optional<double>(read->PerSecond / 4100.0) : std::nullopt;

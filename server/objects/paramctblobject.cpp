@@ -812,9 +812,11 @@ CallOutcome ParamCtblObject::getDataSaldEmpr(const QJsonArray &params) {
         const QString code = requireCode(params.at(0).toString());
         QByteArray payload;
         m_database.Transaction(Database::Access::SingleRead, [&](QSqlDatabase &db) {
-            static const QString sql = u"SELECT MAX(DTSALDEMPR) FROM SALDEMPR WHERE CDEMPRESA = ?"_s;
+            static const QString sql =
+                u"SELECT MAX(DTSALDEMPR) FROM SALDEMPR WHERE CDEMPRESA = ?"_s;
             static const Column latest{"MAIORDATA", ParamRecord::Kind::Date, 0};
-            static const TPacketWriter::Layout layout({{u"MAIORDATA"_s, TFieldType::Date, 0, false}});
+            static const TPacketWriter::Layout layout(
+                {{u"MAIORDATA"_s, TFieldType::Date, 0, false}});
             TPacketWriter out(layout);
             ParamRecord::WriteStored(out, latest,
                                      Database::FirstValue(db, sql, {code}).value_or(QVariant()));

@@ -731,9 +731,9 @@ std::optional<QVariant> Database::FirstValue(QSqlDatabase &db, const QString &sq
         case SQLITE_FLOAT:
             return QVariant(sqlite3_column_double(statement, 0));
         default:
-            return QVariant(QString::fromUtf8(
-                reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)),
-                sqlite3_column_bytes(statement, 0)));
+            return QVariant(
+                QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)),
+                                  sqlite3_column_bytes(statement, 0)));
         }
     }
     QSqlQuery &q = Statement(db, sql);

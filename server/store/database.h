@@ -10,8 +10,8 @@
 
 #include <atomic>
 #include <functional>
-#include <optional>
 #include <memory>
+#include <optional>
 #include <utility>
 
 struct pg_conn;
