@@ -26,6 +26,15 @@ RpcDispatcher::Target RpcDispatcher::Resolve(const QString &fullMethod) const {
     return best;
 }
 
+QStringList RpcDispatcher::QuotedShortMethods() const {
+    QStringList names;
+    for (RemoteObject *object : m_objects)
+        for (const QString &method : object->Methods())
+            if (object->Short(method))
+                names << u"\"%1.%2\""_s.arg(object->Name(), method);
+    return names;
+}
+
 RpcDispatcher::Outcome RpcDispatcher::Fault(const QJsonValue &id, int code, const QString &message,
                                             bool notify) {
     Outcome out;

@@ -31,6 +31,9 @@ public:
     // Null Object when nothing answers to the name.
     Target Resolve(const QString &fullMethod) const;
 
+    // "<object>.<method>" of every method its object calls short, each in JSON quotes.
+    QStringList QuotedShortMethods() const;
+
     // Runs the call. Safe from any thread; never throws.
     static Outcome Execute(const Target &target, const JsonRpc::Request &request);
 

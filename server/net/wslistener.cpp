@@ -133,6 +133,7 @@ WsListener::WsListener(QList<RemoteObject *> objects, Settings settings, QObject
     : QObject(parent)
     , m_settings(std::move(settings))
     , m_dispatcher(objects)
+    , m_shortNames(m_settings.ShortCallsHere ? m_dispatcher.QuotedShortMethods() : QStringList())
     , m_server(u"ger-server"_s, QWebSocketServer::NonSecureMode) {
     m_health = std::make_unique<HealthCheck>(m_settings.Health, m_settings.WorkerEnds);
     if (m_settings.Metrics)
@@ -772,9 +773,9 @@ void WsListener::OnText(QWebSocket *socket, const QString &text) {
         return;
     }
 
-    // The I/O thread only moves bytes: a call is decoded, run and encoded on a worker. Small
-    // messages that may be the transport's ping are the exception, answered here without a
-    // thread hop.
+    // The I/O thread mostly moves bytes: a call is decoded, run and encoded on a worker. Small
+    // messages that may be the transport's ping, and short calls where the database is a file,
+    // are the exception, answered here without a thread hop.
     const bool mayBePing = text.size() <= 256 && text.contains(u"\"ping\""_s);
     const bool over = connection.InFlight >= MaxCallsInFlight();
     if (!mayBePing && !over && AdmitCall(2 * text.size())) {
@@ -926,8 +927,12 @@ bool WsListener::IsShort(const JsonRpc::Request &request) const {
 
 void WsListener::Run(QWebSocket *socket, const Caller &who, const QString &text,
                      std::optional<JsonRpc::Request> decoded, QElapsedTimer clock, qint64 held) {
-    if (m_settings.ShortCallsHere && !decoded && text.size() <= ShortCallChars) {
-        // Read here to learn what it asks: a small text costs a microsecond or two.
+    if (!decoded && text.size() <= ShortCallChars &&
+        std::any_of(m_shortNames.cbegin(), m_shortNames.cend(),
+                    [&text](const QString &name) { return text.contains(name); })) {
+        // Read here to learn what it asks: a small text costs a microsecond or two. Any other
+        // call is read on a worker, so that this thread, which serves every connection, only
+        // glances at it.
         JsonRpc::Request request;
         if (JsonRpc::DecodeRequest(text.toUtf8(), request, nullptr, nullptr))
             decoded = std::move(request);

@@ -183,6 +183,8 @@ private:
 
     Settings m_settings;
     RpcDispatcher m_dispatcher;
+    // A request is read on the listener's thread only if it names one of these.
+    QStringList m_shortNames;
     Acceptor m_accept;
     QWebSocketServer m_server;
     std::unique_ptr<WorkerPool> m_pool;
