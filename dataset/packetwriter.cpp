@@ -32,24 +32,26 @@ QByteArray HeadOf(const TFieldDefs &fields, QByteArrayView before) {
 TPacketWriter::TPacketWriter(const TFieldDefs &fields, QByteArrayView before) {
     const QByteArray head = HeadOf(fields, before);
     m_out.resize(qMax<qsizetype>(64 * 1024, head.size() * 2));
+    m_capacity = m_out.size();
+    m_base = m_out.data();
     Put(head.constData(), head.size());
 }
 
-TPacketWriter::Layout::Layout(const TFieldDefs &fields)
-    : Head(HeadOf(fields, {})) {}
+TPacketWriter::Layout::Layout(const TFieldDefs &fields, QByteArrayView before)
+    : Head(HeadOf(fields, before)) {}
 
-TPacketWriter::TPacketWriter(const Layout &layout) {
-    // Sized for a row or two: the buffer grows by doubling past that.
-    m_out.resize(layout.Head.size() + 256);
+TPacketWriter::TPacketWriter(const Layout &layout, qsizetype expected) {
+    // Sized for a row or two unless told more: the buffer grows by doubling past that.
+    m_out.resize(qMax(layout.Head.size() + 256, expected));
+    m_capacity = m_out.size();
+    m_base = m_out.data();
     Put(layout.Head.constData(), layout.Head.size());
 }
 
-char *TPacketWriter::Reserve(qsizetype bytes) {
-    // Room for a row's opening and a comma besides.
-    const qsizetype needed = m_used + bytes + 4;
-    if (needed > m_out.size())
-        m_out.resize(qMax(needed, m_out.size() * 2));
-    return m_out.data() + m_used;
+void TPacketWriter::Grow(qsizetype bytes) {
+    m_out.resize(qMax(m_used + bytes + 4, m_out.size() * 2));
+    m_capacity = m_out.size();
+    m_base = m_out.data();
 }
 
 void TPacketWriter::Put(const char *bytes, qsizetype n) {
@@ -70,7 +72,7 @@ void TPacketWriter::Separate() {
     if (!m_firstValue)
         *p++ = ',';
     m_firstValue = false;
-    m_used = p - m_out.constData();
+    m_used = p - m_base;
 }
 
 void TPacketWriter::Null() {
@@ -170,7 +172,7 @@ void TPacketWriter::EndRow() {
         m_firstRow = false;
     }
     *p++ = ']';
-    m_used = p - m_out.constData();
+    m_used = p - m_base;
     m_rowOpen = false;
 }
 

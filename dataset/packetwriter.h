@@ -16,10 +16,15 @@ public:
     // The fields' part of a packet, written once for a method whose fields never change: for a
     // one-row answer it costs more than the rest.
     struct Layout {
-        explicit Layout(const TFieldDefs &fields);
+        explicit Layout(const TFieldDefs &fields, QByteArrayView before = {});
         QByteArray Head;
     };
-    explicit TPacketWriter(const Layout &layout);
+    // `expected`: the bytes the packet is likely to take (the last one's, say), reserved at once
+    // so that a large packet is not copied as it grows.
+    explicit TPacketWriter(const Layout &layout, qsizetype expected = 0);
+    // It writes through a pointer into its own buffer.
+    TPacketWriter(const TPacketWriter &) = delete;
+    TPacketWriter &operator=(const TPacketWriter &) = delete;
 
     void Null();
     void Text(QStringView text);
@@ -44,12 +49,21 @@ private:
     // The buffer grows ahead of the writing, and bytes go in through a pointer: a thousand rows
     // are tens of thousands of values, and an append call per piece of each cost more than the
     // query that reads them.
-    char *Reserve(qsizetype bytes); // room for `bytes` more, after a value's separator
+    // Room for `bytes` more, after a value's separator, and for a row's opening and a comma.
+    char *Reserve(qsizetype bytes) {
+        if (m_used + bytes + 4 > m_capacity)
+            Grow(bytes);
+        return m_base + m_used;
+    }
+    void Grow(qsizetype bytes);
     void Put(const char *bytes, qsizetype n);
     void Separate();
     template <typename Chars> bool WriteIsoDate(Chars text);
     QByteArray m_out;
     qsizetype m_used = 0;
+    // m_out's size and bytes, kept apart: the buffer is this writer's alone until Finish.
+    qsizetype m_capacity = 0;
+    char *m_base = nullptr;
     bool m_rowOpen = false;
     bool m_firstRow = true;
     bool m_firstValue = true;

@@ -21,6 +21,7 @@
 #include <QSqlError>
 #include <QSqlRecord>
 
+#include <atomic>
 #include <optional>
 
 using namespace Qt::StringLiterals;
@@ -699,17 +700,23 @@ CallOutcome ParamCtblObject::getContOpe(const QJsonArray &params) {
         QByteArray payload;
         m_database.Transaction(Database::Access::Read, [&](QSqlDatabase &db) {
             // Written as the rows arrive: a thousand records never become a JSON tree.
-            TPacketWriter records(ParamRecord::PacketFields(), "[");
-            QStringList select;
-            for (const Column &c : ParamRecord::Fields())
-                select.append((qstrcmp(c.Name, "NMEMPRESA") == 0 ? u"E."_s : u"C."_s) +
-                              QLatin1StringView(c.Name));
-            const QString sql =
-                u"SELECT %1 FROM CONTOPECTBL C JOIN EMPRESA E ON E.CDEMPRESA = C.CDEMPRESA "
-                "ORDER BY C.CDEMPRESA"_s.arg(select.join(u", "_s));
+            static const TPacketWriter::Layout layout(ParamRecord::PacketFields(), "[");
+            // Sized as the last answer, and a little more: a megabyte grown by doubling was
+            // copied and faulted in anew on every call.
+            static std::atomic<qsizetype> lastBytes{0};
+            const qsizetype last = lastBytes.load(std::memory_order_relaxed);
+            TPacketWriter records(layout, last + last / 8);
+            static const QString sql = [] {
+                QStringList select;
+                for (const Column &c : ParamRecord::Fields())
+                    select.append((qstrcmp(c.Name, "NMEMPRESA") == 0 ? u"E."_s : u"C."_s) +
+                                  QLatin1StringView(c.Name));
+                return u"SELECT %1 FROM CONTOPECTBL C JOIN EMPRESA E ON E.CDEMPRESA = "
+                       "C.CDEMPRESA ORDER BY C.CDEMPRESA"_s.arg(select.join(u", "_s));
+            }();
             const auto &fields = ParamRecord::Fields();
-            if (sqlite3 *handle = SqliteReader::Handle(db)) {
-                SqliteReader::WriteRows(handle, sql, fields, records);
+            if (sqlite3_stmt *statement = Database::SqliteStatement(db, sql)) {
+                SqliteReader::WriteRows(statement, fields, records);
             } else {
                 QSqlQuery &q = Database::Statement(db, sql);
                 Database::Exec(q);
@@ -735,6 +742,7 @@ CallOutcome ParamCtblObject::getContOpe(const QJsonArray &params) {
             payload += ',';
             payload += general.Finish();
             payload += ']';
+            lastBytes.store(payload.size(), std::memory_order_relaxed);
         });
         return TResultEnvelope::SuccessRaw(std::move(payload));
     });

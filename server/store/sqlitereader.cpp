@@ -27,20 +27,31 @@ void SqliteReader::WriteRows(sqlite3 *handle, const QString &sql,
         throw QSqlError(u"SqliteReader"_s, QString::fromUtf8(sqlite3_errmsg(handle)),
                         QSqlError::StatementError);
     const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)> statement(raw, sqlite3_finalize);
+    WriteRows(raw, columns, out);
+}
+
+void SqliteReader::WriteRows(sqlite3_stmt *statement, const QVector<ParamRecord::Column> &columns,
+                             TPacketWriter &out) {
     const int count = int(columns.size());
+    const ParamRecord::Column *const column = columns.constData();
     int rc = SQLITE_ROW;
-    while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
         for (int i = 0; i < count; ++i) {
-            if (sqlite3_column_type(raw, i) == SQLITE_NULL) {
+            // Null text is a null value, or memory the engine could not get for the text.
+            const auto *bytes = reinterpret_cast<const char *>(sqlite3_column_text(statement, i));
+            if (!bytes) {
+                if (sqlite3_column_type(statement, i) != SQLITE_NULL)
+                    throw QSqlError(u"SqliteReader"_s,
+                                    QString::fromUtf8(sqlite3_errmsg(sqlite3_db_handle(statement))),
+                                    QSqlError::StatementError);
                 out.Null();
                 continue;
             }
-            const auto *bytes = reinterpret_cast<const char *>(sqlite3_column_text(raw, i));
-            const QByteArrayView value(bytes, sqlite3_column_bytes(raw, i));
-            if (columns.at(i).ColumnKind == ParamRecord::Kind::Date) {
+            const QByteArrayView value(bytes, sqlite3_column_bytes(statement, i));
+            if (column[i].ColumnKind == ParamRecord::Kind::Date) {
                 // Kept as ISO text; anything else reads as the stored value always has.
                 if (!out.IsoDate(value))
-                    ParamRecord::WriteStored(out, columns.at(i), QString::fromUtf8(value));
+                    ParamRecord::WriteStored(out, column[i], QString::fromUtf8(value));
             } else {
                 out.Utf8Text(value);
             }
@@ -48,6 +59,7 @@ void SqliteReader::WriteRows(sqlite3 *handle, const QString &sql,
         out.EndRow();
     }
     if (rc != SQLITE_DONE)
-        throw QSqlError(u"SqliteReader"_s, QString::fromUtf8(sqlite3_errmsg(handle)),
+        throw QSqlError(u"SqliteReader"_s,
+                        QString::fromUtf8(sqlite3_errmsg(sqlite3_db_handle(statement))),
                         QSqlError::StatementError);
 }

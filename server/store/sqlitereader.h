@@ -8,6 +8,7 @@
 #include <QVector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 // A large read on SQLite straight from the engine into a packet's JSON: no variant per value,
 // no copy of the row. The connection is the one Qt Sql opened (its handle), so the statement
@@ -25,4 +26,7 @@ public:
     // text), one packet row per row. Throws QSqlError on a failing statement.
     static void WriteRows(sqlite3 *handle, const QString &sql,
                           const QVector<ParamRecord::Column> &columns, TPacketWriter &out);
+    // The same from a prepared statement (one the connection keeps, say), stepped to its end.
+    static void WriteRows(sqlite3_stmt *statement, const QVector<ParamRecord::Column> &columns,
+                          TPacketWriter &out);
 };
