@@ -411,6 +411,25 @@ private Q_SLOTS:
         const QJsonDocument doc = QJsonDocument::fromJson(written, &error);
         QVERIFY2(error.error == QJsonParseError::NoError, written.constData());
         QCOMPARE(doc.object(), Packet::ToJson(packet));
+
+        // From a head made once, told less, about as much or more than it takes: the same bytes.
+        const TPacketWriter::Layout layout(packet.Fields, "[");
+        for (const qsizetype expected : {qsizetype(0), qsizetype(17), written.size(),
+                                         written.size() + 1, 4 * written.size()}) {
+            TPacketWriter again(layout, expected);
+            for (const TRowValues &row : packet.Rows) {
+                if (row.at(0).isNull())
+                    again.Null();
+                else
+                    again.Text(row.at(0).toString());
+                if (row.at(1).isNull())
+                    again.Null();
+                else
+                    again.Date(DateTimeUtil::ToQDate(row.at(1).toDouble()));
+                again.EndRow();
+            }
+            QCOMPARE(again.Finish(), "[" + written);
+        }
     }
 
     void writerTakesIsoDateText_data() {
