@@ -37,15 +37,19 @@ void SqliteReader::WriteRows(sqlite3_stmt *statement, const QVector<ParamRecord:
     int rc = SQLITE_ROW;
     while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
         for (int i = 0; i < count; ++i) {
-            // Null text is a null value, or memory the engine could not get for the text.
+            // No text is a null value or memory the engine could not get; anything else reads
+            // as empty.
             const auto *bytes = reinterpret_cast<const char *>(sqlite3_column_text(statement, i));
             if (!bytes) {
-                if (sqlite3_column_type(statement, i) != SQLITE_NULL)
-                    throw QSqlError(u"SqliteReader"_s,
-                                    QString::fromUtf8(sqlite3_errmsg(sqlite3_db_handle(statement))),
+                if (sqlite3_column_type(statement, i) == SQLITE_NULL) {
+                    out.Null();
+                    continue;
+                }
+                sqlite3 *const handle = sqlite3_db_handle(statement);
+                if (sqlite3_errcode(handle) == SQLITE_NOMEM)
+                    throw QSqlError(u"SqliteReader"_s, QString::fromUtf8(sqlite3_errmsg(handle)),
                                     QSqlError::StatementError);
-                out.Null();
-                continue;
+                bytes = "";
             }
             const QByteArrayView value(bytes, sqlite3_column_bytes(statement, i));
             if (column[i].ColumnKind == ParamRecord::Kind::Date) {

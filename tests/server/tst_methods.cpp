@@ -1286,22 +1286,32 @@ private Q_SLOTS:
         QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM CONTOPECTBL"_s).toInt(), 12);
     }
 
-    // A name stored by other means as invalid UTF-8 (a lone continuation byte, a sequence cut
-    // short) reads alike through both methods.
+    void invalidUtf8ReadsAlike_data() {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("a lone continuation byte, a sequence cut short")
+            << u"CAST(X'418042E282' AS TEXT)"_s
+            << QString::fromUtf8(QByteArray::fromHex("418042E282"));
+        // Not text at all, and empty: an empty name, not a null.
+        QTest::newRow("an empty blob") << u"X''"_s << u""_s;
+    }
+
+    // A name stored by other means as invalid UTF-8, or as no text at all, reads alike through
+    // both methods.
     void invalidUtf8ReadsAlike() {
         if (MethodsFixture::OnPostgres())
             QSKIP("PostgreSQL refuses invalid UTF-8 in a text column");
-        const QByteArray hex = "418042E282";
+        QFETCH(QString, stored);
+        QFETCH(QString, expected);
         QString error;
-        QVERIFY2(m_fx.Exec(u"UPDATE EMPRESA SET NMEMPRESA = CAST(X'%1' AS TEXT) WHERE "
-                           "CDEMPRESA = '01'"_s.arg(QLatin1StringView(hex)),
-                           &error),
-                 qPrintable(error));
-        const QVariant expected = QString::fromUtf8(QByteArray::fromHex(hex));
+        QVERIFY2(
+            m_fx.Exec(u"UPDATE EMPRESA SET NMEMPRESA = %1 WHERE CDEMPRESA = '01'"_s.arg(stored),
+                      &error),
+            qPrintable(error));
         const TTablePacket records = Records(m_fx.Client());
-        QCOMPARE(Cell(records, RowOf(records, u"01"_s), u"NMEMPRESA"_s), expected);
+        QCOMPARE(Cell(records, RowOf(records, u"01"_s), u"NMEMPRESA"_s), QVariant(expected));
         const TResultEnvelope r = m_fx.Client(u"Host.Cache"_s).Call(u"GetTabela"_s, {u"EMPRESA"_s});
-        QCOMPARE(Cell(ToPacket(r.Payload), 0, u"NMEMPRESA"_s), expected);
+        QCOMPARE(Cell(ToPacket(r.Payload), 0, u"NMEMPRESA"_s), QVariant(expected));
     }
 
     // Each worker's connection holds statements of its own once calls of many shapes ran on it
