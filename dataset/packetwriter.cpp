@@ -31,9 +31,7 @@ QByteArray HeadOf(const TFieldDefs &fields, QByteArrayView before) {
 
 TPacketWriter::TPacketWriter(const TFieldDefs &fields, QByteArrayView before) {
     const QByteArray head = HeadOf(fields, before);
-    m_out.resize(qMax<qsizetype>(64 * 1024, head.size() * 2));
-    m_capacity = m_out.size();
-    m_base = m_out.data();
+    Resize(qMax<qsizetype>(64 * 1024, head.size() * 2));
     Put(head.constData(), head.size());
 }
 
@@ -42,14 +40,16 @@ TPacketWriter::Layout::Layout(const TFieldDefs &fields, QByteArrayView before)
 
 TPacketWriter::TPacketWriter(const Layout &layout, qsizetype expected) {
     // Sized for a row or two unless told more: the buffer grows by doubling past that.
-    m_out.resize(qMax(layout.Head.size() + 256, expected));
-    m_capacity = m_out.size();
-    m_base = m_out.data();
+    Resize(qMax(layout.Head.size() + 256, expected));
     Put(layout.Head.constData(), layout.Head.size());
 }
 
 void TPacketWriter::Grow(qsizetype bytes) {
-    m_out.resize(qMax(m_used + bytes + 4, m_out.size() * 2));
+    Resize(qMax(m_used + bytes + 4, m_capacity * 2));
+}
+
+void TPacketWriter::Resize(qsizetype bytes) {
+    m_out.resize(bytes);
     m_capacity = m_out.size();
     m_base = m_out.data();
 }

@@ -56,6 +56,7 @@ private:
         return m_base + m_used;
     }
     void Grow(qsizetype bytes);
+    void Resize(qsizetype bytes); // the one place m_out changes size before Finish
     void Put(const char *bytes, qsizetype n);
     void Separate();
     template <typename Chars> bool WriteIsoDate(Chars text);
