@@ -259,11 +259,18 @@ bool ServerOptions::ReadConfig(const QString &path, QStringList &arguments, QStr
             continue;
         const qsizetype equals = line.indexOf(u'=');
         const QString key = line.left(equals).trimmed();
-        if (equals < 0 || !ConfigurableKey(key)) {
+        // Only the key is shown: the value may be an address with its password.
+        if (equals < 0) {
             *error = u"%1, linha %2: esperado \"chave = valor\" com uma das opções do servidor, "
-                     "encontrado \"%3\""_s.arg(path)
+                     "encontrada uma linha sem \"=\""_s.arg(path)
+                         .arg(number);
+            return false;
+        }
+        if (!ConfigurableKey(key)) {
+            *error = u"%1, linha %2: esperado \"chave = valor\" com uma das opções do servidor, "
+                     "encontrada a chave \"%3\""_s.arg(path)
                          .arg(number)
-                         .arg(ServerLog::Escape(line, 80));
+                         .arg(ServerLog::Escape(key, 40));
             return false;
         }
         arguments << u"--"_s + key << line.mid(equals + 1).trimmed();

@@ -1,6 +1,7 @@
 #include "tokenfile.h"
 
 #include "rules/controlchars.h"
+#include "rules/textcut.h"
 
 #include <QHash>
 
@@ -144,7 +145,7 @@ bool Parse(const QByteArray &content, const QString &path,
             return false;
         }
         lineOf.insert(token, number);
-        tokens.append({token, name.left(MaxNameLength), role});
+        tokens.append({token, TextCut::Left(name, MaxNameLength), role});
     }
     if (tokens.isEmpty()) {
         *error = u"o arquivo do token %1 não tem token; use 32 caracteres ou mais (por exemplo: "

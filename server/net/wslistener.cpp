@@ -5,6 +5,7 @@
 #include "remoteobject.h"
 #include "requestpeek.h"
 #include "rules/controlchars.h"
+#include "rules/textcut.h"
 #include "servercounters.h"
 #include "serverlog.h"
 #include "transport.h"
@@ -276,8 +277,8 @@ void WsListener::OnNewConnection() {
         if (token >= 0 && !m_settings.Tokens.at(token).Name.isEmpty()) {
             who = {m_settings.Tokens.at(token).Name, true, Role::Contador, {}};
         } else {
-            QString stated =
-                QString::fromUtf8(socket->request().rawHeader(OperatorHeader)).trimmed().left(60);
+            QString stated = TextCut::Left(
+                QString::fromUtf8(socket->request().rawHeader(OperatorHeader)).trimmed(), 60);
             stated.removeIf([](QChar c) { return ControlChars::IsControl(c.unicode()); });
             who = {stated, false, Role::Contador, {}};
         }

@@ -6,6 +6,7 @@
 #include "methodcall.h"
 #include "packetwriter.h"
 #include "paramrecord.h"
+#include "rules/textcut.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -27,7 +28,7 @@ QDateTime dayStart(const QString &text, const QString &what) {
         return {};
     const auto value = DateTimeUtil::FromIso(text.trimmed());
     if (!value)
-        refuse(u"Data inválida em %1: '%2'."_s.arg(what, text.left(40)));
+        refuse(u"Data inválida em %1: '%2'."_s.arg(what, TextCut::Left(text, 40)));
     return QDateTime(DateTimeUtil::ToQDate(DateTimeUtil::Trunc(*value)), QTime(0, 0), Qt::UTC);
 }
 
@@ -101,8 +102,8 @@ CallOutcome AuditObject::Invoke(const QString &method, const QJsonArray &params)
         bool ok = false;
         const int page = params.at(5).toString().trimmed().toInt(&ok);
         if (!ok || page < 1 || page > 1'000'000)
-            refuse(
-                u"Página inválida: '%1' (use 1, 2, ...)."_s.arg(params.at(5).toString().left(20)));
+            refuse(u"Página inválida: '%1' (use 1, 2, ...)."_s.arg(
+                TextCut::Left(params.at(5).toString(), 20)));
         if (field.size() > 30 || who.size() > 60)
             refuse(u"Campo ou operador longo demais."_s);
         if (MethodCall::HasControlCharacter(field))
@@ -155,7 +156,7 @@ CallOutcome AuditObject::Invoke(const QString &method, const QJsonArray &params)
             for (int i = 0; i < binds.size(); ++i)
                 q.bindValue(i, binds.at(i));
             Database::Exec(q);
-            for (int read = 0; q.next(); ++read) {
+            for (int read = 0; Database::Next(q); ++read) {
                 if (read == PageRows) {
                     more = true;
                     break;

@@ -114,7 +114,7 @@ Backend::Health Backend::Probe() {
         m_database->Transaction(Database::Access::SingleRead, [&](QSqlDatabase &db) {
             QSqlQuery q = Database::Prepare(db, u"SELECT MAX(VERSION) FROM SCHEMA_VERSION"_s);
             Database::Exec(q);
-            health.SchemaVersion = q.next() ? q.value(0).toInt() : 0;
+            health.SchemaVersion = Database::Next(q) ? q.value(0).toInt() : 0;
         });
         health.Reached = true;
     } catch (const CallFailure &) {

@@ -5,6 +5,7 @@
 #include "packet.h"
 #include "packetwriter.h"
 #include "paramrecord.h"
+#include "rules/textcut.h"
 #include "sqlitereader.h"
 
 #include <QJsonObject>
@@ -32,7 +33,7 @@ QVector<ParamRecord::Column> Chosen(const QVector<ParamRecord::Column> &all, con
         if (found < 0)
             throw CallFailure{
                 u"invalid_argument"_s,
-                u"Coluna '%1' não disponível para cópia local."_s.arg(name.left(40).toString())};
+                u"Coluna '%1' não disponível para cópia local."_s.arg(TextCut::Left(name, 40))};
         wanted[found] = true;
     }
     QVector<ParamRecord::Column> chosen;
@@ -120,7 +121,7 @@ CallOutcome CacheObject::Invoke(const QString &method, const QJsonArray &params)
             } else {
                 QSqlQuery &q = Database::Statement(db, sql);
                 Database::Exec(q);
-                while (q.next()) {
+                while (Database::Next(q)) {
                     for (int i = 0; i < columns.size(); ++i)
                         ParamRecord::WriteStored(packet, columns.at(i), q.value(i));
                     packet.EndRow();

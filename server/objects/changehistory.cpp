@@ -2,6 +2,7 @@
 
 #include "historychain.h"
 #include "paramrecord.h"
+#include "rules/textcut.h"
 
 #include <QSqlQuery>
 #include <QUuid>
@@ -70,7 +71,7 @@ ChangeHistory::Snapshot ChangeHistory::RecordOf(QSqlDatabase &db, const QString 
         db, u"SELECT %1 FROM CONTOPECTBL WHERE CDEMPRESA = ?"_s.arg(storedColumnList()));
     q.bindValue(0, code);
     Database::Exec(q);
-    return q.next() ? FromRow(q) : Snapshot();
+    return Database::Next(q) ? FromRow(q) : Snapshot();
 }
 
 ChangeHistory::Snapshot ChangeHistory::FromRow(const QSqlQuery &row) {
@@ -88,7 +89,7 @@ ChangeHistory::Snapshot ChangeHistory::GeneralOf(QSqlDatabase &db) {
         Database::Statement(db, u"SELECT IDCONTAJUDTCOMP FROM PARAMGERAL WHERE IDPARAMGERAL = 1"_s);
     Database::Exec(q);
     Snapshot out;
-    if (q.next())
+    if (Database::Next(q))
         out.insert(u"IDCONTAJUDTCOMP"_s, q.value(0).isNull() ? QString() : q.value(0).toString());
     return out;
 }
@@ -122,14 +123,15 @@ void ChangeHistory::AddClosing(const QString &code, const QString &isoDate) {
 void ChangeHistory::AddException(const QString &code, const QString &before, const QString &after) {
     if (g_recording)
         m_rows.append({before.isEmpty() ? u"I"_s : u"A"_s, code, u"EXCECAO"_s, u"string"_s,
-                       before.left(60), after.left(60), !before.isEmpty(), true});
+                       TextCut::Left(before, 60), TextCut::Left(after, 60), !before.isEmpty(),
+                       true});
 }
 
 void ChangeHistory::AddFinalClose(const QString &code, const QString &previousIso,
                                   const QString &isoDate, const QString &reason) {
     if (!g_recording)
         return;
-    const QString after = u"%1 (%2)"_s.arg(isoDate, reason).left(60);
+    const QString after = TextCut::Left(u"%1 (%2)"_s.arg(isoDate, reason), 60);
     m_rows.append({previousIso.isEmpty() ? u"I"_s : u"A"_s, code, u"ENCERRAMENTO"_s, u"string"_s,
                    previousIso, after, !previousIso.isEmpty(), true});
 }
@@ -154,7 +156,7 @@ void ChangeHistory::Write(QSqlDatabase &db) {
     HistoryChain::Row link;
     link.Id = m_id;
     link.Time = m_time.toUTC().toString(Qt::ISODateWithMs);
-    link.Operator = m_caller.Operator.left(60);
+    link.Operator = TextCut::Left(m_caller.Operator, 60);
     link.Verified = m_caller.Verified ? u"S"_s : u"N"_s;
     link.Method = m_method;
 
@@ -323,7 +325,7 @@ void ChangeHistory::WriteBulk(QSqlDatabase &db, Database::Dialect dialect) {
     // rows' COPY below could not start.
     q.setForwardOnly(dialect != Database::Dialect::Postgres);
     Database::Exec(q);
-    while (q.next()) {
+    while (Database::Next(q)) {
         const QString was = q.value(6).toString(), now = q.value(7).toString();
         Row row{q.value(2).toString(),
                 q.value(3).toString(),

@@ -8,6 +8,7 @@
 #include "methodcall.h"
 #include "packet.h"
 #include "paramrecord.h"
+#include "rules/textcut.h"
 
 #include <QDateTime>
 #include <QSet>
@@ -38,7 +39,7 @@ QString shown(QDate date) {
 }
 
 QString who() {
-    const QString name = CallerContext::Current().Operator.left(60);
+    const QString name = TextCut::Left(CallerContext::Current().Operator, 60);
     return name.isEmpty() ? u"anônimo"_s : name;
 }
 
@@ -107,7 +108,7 @@ ByCompany Read(QSqlDatabase &db, const QString &now, const QStringList *codes) {
         q.bindValue(int(i + 1), codes->at(i));
     Database::Exec(q);
     ByCompany out;
-    while (q.next()) {
+    while (Database::Next(q)) {
         Exception e;
         e.Number = q.value(1).toLongLong();
         e.Mod = q.value(2).isNull() ? nullptr : PeriodGate::FindModule(q.value(2).toString());
@@ -145,7 +146,7 @@ CallOutcome Grant(Database &database, const QJsonArray &params) {
             {Arg::Text, Arg::Text, Arg::Text, Arg::Text, Arg::Text, Arg::Text, Arg::Text}))
         return fault(*error);
     CallOutcome outcome;
-    outcome.Company = params.at(0).toString().left(64);
+    outcome.Company = TextCut::Left(params.at(0).toString(), 64);
     outcome.Result = MethodCall::Guard([&] {
         const CompanyList list = requireList(params.at(0).toString());
         const QString moduleText = params.at(1).toString().trimmed();
@@ -159,7 +160,11 @@ CallOutcome Grant(Database &database, const QJsonArray &params) {
         const QDate last = requireDay(params.at(3).toString(), u"fim"_s);
         if (last < first)
             refuse(u"invalid_argument"_s, u"Data final deve ser maior ou igual à data inicial."_s);
-        const QDateTime expires = requireMoment(params.at(4).toString());
+        QDateTime expires = requireMoment(params.at(4).toString());
+        // Kept to the second: a fraction is rounded up, so the exception never ends before the
+        // moment it was granted to.
+        if (const int ms = expires.time().msec(); ms > 0)
+            expires = expires.addMSecs(1000 - ms);
         const QDateTime now = QDateTime::currentDateTimeUtc();
         if (expires <= now || expires > now.addDays(MaxDays))
             refuse(
@@ -179,7 +184,7 @@ CallOutcome Grant(Database &database, const QJsonArray &params) {
                 Database::Exec(companies);
                 const QSet<QString> wanted(list.Codes().cbegin(), list.Codes().cend());
                 QSet<QString> found;
-                while (companies.next()) {
+                while (Database::Next(companies)) {
                     const QString code = companies.value(0).toString();
                     if (!list.All() && !wanted.contains(code))
                         continue;
@@ -200,7 +205,7 @@ CallOutcome Grant(Database &database, const QJsonArray &params) {
                 QSqlQuery &next = Database::Statement(
                     db, u"SELECT COALESCE(MAX(NREXCECAO), 0) + 1 FROM EXCECAO"_s);
                 Database::Exec(next);
-                number = next.next() ? next.value(0).toLongLong() : 1;
+                number = Database::Next(next) ? next.value(0).toLongLong() : 1;
                 next.finish();
                 ChangeHistory history(u"ConcederExcecao"_s);
                 const QString registered = Now(), by = who(), expiry = expires.toString(Moment);
@@ -240,7 +245,7 @@ CallOutcome List(Database &database, const QJsonArray &params) {
     if (auto error = MethodCall::CheckParams(u"Excecoes"_s, params, {Arg::Text}))
         return fault(*error);
     CallOutcome outcome;
-    outcome.Company = params.at(0).toString().left(64);
+    outcome.Company = TextCut::Left(params.at(0).toString(), 64);
     outcome.Result = MethodCall::Guard([&] {
         const CompanyList list = requireList(params.at(0).toString());
         const auto text = [](const char *name, int size) {
@@ -273,7 +278,7 @@ CallOutcome List(Database &database, const QJsonArray &params) {
             for (qsizetype i = 0; !list.All() && i < list.Codes().size(); ++i)
                 q.bindValue(int(i), list.Codes().at(i));
             Database::Exec(q);
-            while (q.next()) {
+            while (Database::Next(q)) {
                 const auto day = [&](int column) {
                     return QVariant(ParamRecord::StoredDate(q.value(column)).toString(Qt::ISODate));
                 };
@@ -300,7 +305,7 @@ CallOutcome Revoke(Database &database, const QJsonArray &params) {
         const qint64 number = numberText.size() <= 9 ? numberText.toLongLong(&ok) : 0;
         if (!ok || number <= 0)
             refuse(u"invalid_argument"_s,
-                   u"Número de exceção inválido: '%1'."_s.arg(numberText.left(20)));
+                   u"Número de exceção inválido: '%1'."_s.arg(TextCut::Left(numberText, 20)));
         const QString reason = requireText(params.at(1).toString(), u"Motivo"_s, MaxReason, true);
         database.Transaction(
             Database::Access::Write,
@@ -312,7 +317,7 @@ CallOutcome Revoke(Database &database, const QJsonArray &params) {
                 Database::Exec(q);
                 QStringList open;
                 bool any = false;
-                while (q.next()) {
+                while (Database::Next(q)) {
                     any = true;
                     if (q.value(1).isNull())
                         open.append(q.value(0).toString());

@@ -11,6 +11,7 @@
 #include "packetwriter.h"
 #include "paramrecord.h"
 #include "rules/periodgate.h"
+#include "rules/textcut.h"
 #include "servercounters.h"
 
 #include <QDateTime>
@@ -314,7 +315,7 @@ QHash<QString, Stored> readCompanies(QSqlDatabase &db, const QStringList *list) 
         for (qsizetype i = 0; i < codes.size(); ++i)
             q.bindValue(int(i), codes.at(i));
     Database::Exec(q);
-    while (q.next()) {
+    while (Database::Next(q)) {
         Stored stored;
         stored.HasRecord = !q.value(1).isNull();
         for (qsizetype i = 0; i < StoredDates; ++i)
@@ -362,7 +363,8 @@ std::shared_ptr<const GateObject::Kept> GateObject::KeptRecords() {
     ServerCounters::Add(ServerCounters::Gate::KeptReload);
     auto read = std::make_shared<Kept>();
     read->Changes = changes;
-    m_database.Transaction(Database::Access::SingleRead, [&](QSqlDatabase &db) {
+    // Two statements, one transaction: the copy is one moment, records and exceptions alike.
+    m_database.Transaction(Database::Access::Read, [&](QSqlDatabase &db) {
         read->Companies = readCompanies(db, nullptr);
         read->Exceptions = GateExceptions::Read(db, GateExceptions::Now(), nullptr);
     });
@@ -456,67 +458,75 @@ CallOutcome GateObject::consulta(const QJsonArray &params) {
                 codes.append(code);
             }
         }
-        // The call's reads are one SELECT, which sees one snapshot by itself: a bulk apply
-        // committed meanwhile is seen whole or not at all, by every check alike, without the
-        // round trips of BEGIN and COMMIT around it.
+        // One answer is one moment of the database: without a kept copy, the records and the
+        // exceptions a refused check asks for are read in one transaction, so a close or a grant
+        // committed between the two reads cannot be half seen.
         std::shared_ptr<const Kept> kept = codes.isEmpty() ? nullptr : KeptRecords();
-        QHash<QString, Stored> read;
-        if (!codes.isEmpty() && !kept)
-            m_database.Transaction(Database::Access::SingleRead,
-                                   [&](QSqlDatabase &db) { read = readCompanies(db, &codes); });
-        const QHash<QString, Stored> &companies = kept ? kept->Companies : read;
-        // Exceptions are asked for only by a check the windows refuse: without a kept copy, they
-        // are read the first time one does, so that answers the windows allow cost nothing more.
-        const GateExceptions::ByCompany *exceptions = kept ? &kept->Exceptions : nullptr;
-        GateExceptions::ByCompany readExceptions;
         QString now;
         const Caller &caller = CallerContext::Current();
         // Written straight as JSON: a tree of a hundred thousand small arrays would cost several
         // times the rules and the reads.
         QByteArray answers;
-        answers.reserve(checks.size() * 128 + 2);
-        answers += '[';
-        for (const Check &check : checks) {
-            PeriodGate::Reading reading;
-            reading.Day = check.Day;
-            reading.Mod = check.Mod;
-            const auto found =
-                check.Company.isEmpty() ? companies.cend() : companies.constFind(check.Company);
-            const Stored *stored = found != companies.cend() ? &found.value() : nullptr;
-            if (stored) {
-                reading.CompanyKnown = true;
-                reading.HasRecord = stored->HasRecord;
-                reading.AccountingStart = stored->Dates[0].Value;
-                reading.AccountingEnd = stored->Dates[1].Value;
-                reading.Closed = stored->Closed.Value;
-                if (check.Mod) {
-                    const auto at = size_t(2 + 2 * (check.Mod - PeriodGate::Modules().data()));
-                    reading.WindowStart = stored->Dates[at].Value;
-                    reading.WindowEnd = stored->Dates[at + 1].Value;
+        const auto answer = [&](QSqlDatabase *db) {
+            QHash<QString, Stored> read;
+            if (db && !codes.isEmpty())
+                read = readCompanies(*db, &codes);
+            const QHash<QString, Stored> &companies = kept ? kept->Companies : read;
+            // Exceptions are asked for only by a check the windows refuse: without a kept copy,
+            // they are read the first time one does, so that answers the windows allow cost
+            // nothing more.
+            const GateExceptions::ByCompany *exceptions = kept ? &kept->Exceptions : nullptr;
+            GateExceptions::ByCompany readExceptions;
+            answers.clear();
+            answers.reserve(checks.size() * 128 + 2);
+            answers += '[';
+            for (const Check &check : checks) {
+                PeriodGate::Reading reading;
+                reading.Day = check.Day;
+                reading.Mod = check.Mod;
+                const auto found =
+                    check.Company.isEmpty() ? companies.cend() : companies.constFind(check.Company);
+                const Stored *stored = found != companies.cend() ? &found.value() : nullptr;
+                if (stored) {
+                    reading.CompanyKnown = true;
+                    reading.HasRecord = stored->HasRecord;
+                    reading.AccountingStart = stored->Dates[0].Value;
+                    reading.AccountingEnd = stored->Dates[1].Value;
+                    reading.Closed = stored->Closed.Value;
+                    if (check.Mod) {
+                        const auto at = size_t(2 + 2 * (check.Mod - PeriodGate::Modules().data()));
+                        reading.WindowStart = stored->Dates[at].Value;
+                        reading.WindowEnd = stored->Dates[at + 1].Value;
+                    }
                 }
-            }
-            if (answers.size() > 1)
-                answers += ',';
-            const PeriodGate::Rule *rule = PeriodGate::Decide(reading).Applied;
-            if (rule > grantRule() && rule->Refuses && stored && check.Day) {
-                if (now.isEmpty())
-                    now = GateExceptions::Now();
-                if (!exceptions) {
-                    m_database.Transaction(Database::Access::SingleRead, [&](QSqlDatabase &db) {
+                if (answers.size() > 1)
+                    answers += ',';
+                const PeriodGate::Rule *rule = PeriodGate::Decide(reading).Applied;
+                if (rule > grantRule() && rule->Refuses && stored && check.Day) {
+                    if (now.isEmpty())
+                        now = GateExceptions::Now();
+                    if (!exceptions && db) {
                         readExceptions = GateExceptions::Read(
-                            db, now, codes.size() <= ByCodeLimit ? &codes : nullptr);
-                    });
-                    exceptions = &readExceptions;
+                            *db, now, codes.size() <= ByCodeLimit ? &codes : nullptr);
+                        exceptions = &readExceptions;
+                    }
+                    if (const GateExceptions::Exception *granted =
+                            exceptions ? GateExceptions::FindFor(*exceptions, check.Company,
+                                                                 check.Mod, *check.Day, now, caller)
+                                       : nullptr) {
+                        reading.Excepted = true;
+                        appendGrant(answers, *PeriodGate::Decide(reading).Applied, check.Mod,
+                                    *granted);
+                        continue;
+                    }
                 }
-                if (const GateExceptions::Exception *granted = GateExceptions::FindFor(
-                        *exceptions, check.Company, check.Mod, *check.Day, now, caller)) {
-                    reading.Excepted = true;
-                    appendGrant(answers, *PeriodGate::Decide(reading).Applied, check.Mod, *granted);
-                    continue;
-                }
+                appendAnswer(answers, rule, check.Mod, stored);
             }
-            appendAnswer(answers, rule, check.Mod, stored);
-        }
+        };
+        if (kept || codes.isEmpty())
+            answer(nullptr);
+        else
+            m_database.Transaction(Database::Access::Read, [&](QSqlDatabase &db) { answer(&db); });
         answers += ']';
         return TResultEnvelope::SuccessRaw(std::move(answers));
     });
@@ -553,7 +563,7 @@ QVector<Closing> readClosings(QSqlDatabase &db, const CompanyList &list) {
     Database::Exec(q);
     QVector<Closing> out;
     QSet<QString> found;
-    while (q.next()) {
+    while (Database::Next(q)) {
         Closing closing;
         closing.Code = q.value(0).toString();
         closing.Previous = ParamRecord::StoredDate(q.value(1));
@@ -582,7 +592,7 @@ CallOutcome GateObject::encerrar(const QJsonArray &params) {
         outcome.ProtocolError = *fault;
         return outcome;
     }
-    outcome.Company = params.at(0).toString().left(64);
+    outcome.Company = TextCut::Left(params.at(0).toString(), 64);
     outcome.Result = MethodCall::Guard([&] {
         CompanyList list;
         QString error;
@@ -605,13 +615,14 @@ CallOutcome GateObject::encerrar(const QJsonArray &params) {
                    u"Motivo do encerramento inválido: contém caracteres de controle."_s);
         const QString closeIso = closeDay.toString(Qt::ISODate);
         const QString shownDay = closeDay.toString(u"dd/MM/yyyy"_s);
-        QString who = CallerContext::Current().Operator.left(60);
+        QString who = TextCut::Left(CallerContext::Current().Operator, 60);
         if (who.isEmpty())
             who = u"anônimo"_s;
         int closed = 0;
         m_database.Transaction(
             Database::Access::Write,
             [&](QSqlDatabase &db) {
+                closed = 0; // a retried transaction counts again from nothing
                 const QVector<Closing> closings = readClosings(db, list);
                 // Every company judged before any is written: one refusal and nothing moves.
                 for (const Closing &c : closings) {

@@ -11,6 +11,7 @@
 #include "paramrecord.h"
 #include "rules/catalogues.h"
 #include "rules/confirmrules.h"
+#include "rules/textcut.h"
 #include "serverlog.h"
 #include "sqlitereader.h"
 #include "storedcheck.h"
@@ -63,7 +64,7 @@ bool companyExists(QSqlDatabase &db, const QString &code) {
     QSqlQuery &q = Database::Statement(db, u"SELECT 1 FROM EMPRESA WHERE CDEMPRESA = ?"_s);
     q.addBindValue(code);
     Database::Exec(q);
-    return q.next();
+    return Database::Next(q);
 }
 
 void requireCompany(QSqlDatabase &db, const QString &code) {
@@ -126,7 +127,7 @@ QStringList checkCompanies(QSqlDatabase &db, const CompanyList &list, QDate peri
         q.bindValue(i, scope.Binds.at(i));
     Database::Exec(q);
     QStringList codes;
-    while (q.next()) {
+    while (Database::Next(q)) {
         const QString code = q.value(0).toString();
         // A code planted by hand that no client can read: applying over it would hand every
         // desktop a record it fails on.
@@ -234,7 +235,7 @@ void checkUnchanged(QSqlDatabase &db, const Database &database, const TChangeLog
                                     names.join(u", "_s), forUpdate(database)));
     q.addBindValue(code);
     Database::Exec(q);
-    if (!q.next())
+    if (!Database::Next(q))
         fail(u"conflict"_s,
              u"O parâmetro contábil da empresa '%1' foi excluído por outro usuário. Atualize "
              "os dados e tente novamente."_s.arg(code));
@@ -269,7 +270,7 @@ void requireSavableRecord(QSqlDatabase &db, const QString &code,
         db, u"SELECT %1 FROM CONTOPECTBL WHERE CDEMPRESA = ?"_s.arg(names.join(u", "_s)));
     row.addBindValue(code);
     Database::Exec(row);
-    const bool found = row.next();
+    const bool found = Database::Next(row);
     if (after && ChangeHistory::Recording())
         *after = found ? ChangeHistory::FromRow(row) : ChangeHistory::Snapshot();
     if (!found)
@@ -319,7 +320,8 @@ void requireSavableRecord(QSqlDatabase &db, const QString &code,
         Database::Statement(db, u"SELECT MAX(DTSALDEMPR) FROM SALDEMPR WHERE CDEMPRESA = ?"_s);
     balance.addBindValue(code);
     Database::Exec(balance);
-    const QDate latest = balance.next() ? ParamRecord::StoredDate(balance.value(0)) : QDate();
+    const QDate latest =
+        Database::Next(balance) ? ParamRecord::StoredDate(balance.value(0)) : QDate();
     if (latest.isValid() && DateTimeUtil::FromQDate(latest) > readings.L(Slot::FinCont))
         fail(u"refused"_s, u"Empresa '%1': %2"_s.arg(code, ParamContabMessage(u"EXCONTABPER")));
 }
@@ -337,7 +339,7 @@ void applyContOpeChange(QSqlDatabase &db, const Database &database, const TChang
             Database::Statement(db, u"SELECT 1 FROM CONTOPECTBL WHERE CDEMPRESA = ?"_s);
         exists.addBindValue(code);
         Database::Exec(exists);
-        if (exists.next())
+        if (Database::Next(exists))
             fail(u"conflict"_s,
                  u"Já existe parâmetro contábil cadastrado para a empresa '%1'."_s.arg(code));
         QStringList names, marks;
@@ -397,7 +399,7 @@ void applyContOpeChange(QSqlDatabase &db, const Database &database, const TChang
             Database::Statement(db, u"SELECT 1 FROM LANCCONT WHERE CDEMPRESA = ? LIMIT 1"_s);
         entries.addBindValue(code);
         Database::Exec(entries);
-        if (entries.next())
+        if (Database::Next(entries))
             fail(u"refused"_s,
                  u"Existem lançamentos contábeis cadastrados para empresa informada."_s);
         QSqlQuery &del = Database::Statement(db, u"DELETE FROM CONTOPECTBL WHERE CDEMPRESA = ?"_s);
@@ -421,7 +423,7 @@ void applyParamGeralChange(QSqlDatabase &db, const Database &database, const TCh
             db, u"SELECT IDCONTAJUDTCOMP FROM PARAMGERAL WHERE IDPARAMGERAL = 1%1"_s.arg(
                     forUpdate(database)));
         Database::Exec(q);
-        *exists = q.next();
+        *exists = Database::Next(q);
         return *exists
                    ? normaliseStored({"IDCONTAJUDTCOMP", ParamRecord::Kind::Flag, 1}, q.value(0))
                    : QVariant();
@@ -720,7 +722,7 @@ CallOutcome ParamCtblObject::getContOpe(const QJsonArray &params) {
             } else {
                 QSqlQuery &q = Database::Statement(db, sql);
                 Database::Exec(q);
-                while (q.next()) {
+                while (Database::Next(q)) {
                     for (int i = 0; i < fields.size(); ++i)
                         ParamRecord::WriteStored(records, fields.at(i), q.value(i));
                     records.EndRow();
@@ -730,7 +732,7 @@ CallOutcome ParamCtblObject::getContOpe(const QJsonArray &params) {
             QSqlQuery &g = Database::Statement(
                 db, u"SELECT IDCONTAJUDTCOMP FROM PARAMGERAL WHERE IDPARAMGERAL = 1"_s);
             Database::Exec(g);
-            if (g.next()) {
+            if (Database::Next(g)) {
                 if (g.value(0).isNull())
                     general.Null();
                 else
@@ -901,11 +903,12 @@ CallOutcome ParamCtblObject::setUsuarioFechamentoPeriodo(const QJsonArray &param
         // nobody can read back as a date.
         if (date.size() != 10 || !QDate::fromString(date, u"dd/MM/yyyy"_s).isValid())
             fail(u"invalid_argument"_s,
-                 u"Data de fechamento inválida: '%1' (use dd/mm/aaaa)."_s.arg(date.left(20)));
+                 u"Data de fechamento inválida: '%1' (use dd/mm/aaaa)."_s.arg(
+                     TextCut::Left(date, 20)));
         if (MethodCall::HasControlCharacter(who))
             fail(u"invalid_argument"_s, u"Operador inválido: contém caracteres de controle."_s);
         if (who.isEmpty() || who.size() > 60)
-            fail(u"invalid_argument"_s, u"Operador inválido: '%1'."_s.arg(who.left(60)));
+            fail(u"invalid_argument"_s, u"Operador inválido: '%1'."_s.arg(TextCut::Left(who, 60)));
         m_database.Transaction(
             Database::Access::Write,
             [&](QSqlDatabase &db) {

@@ -40,7 +40,7 @@ QDate Of(QSqlDatabase &db, const QString &code) {
         Database::Statement(db, u"SELECT DTENCERRAMENTO FROM ENCERRAMENTO WHERE CDEMPRESA = ?"_s);
     q.bindValue(0, code);
     Database::Exec(q);
-    const QDate out = q.next() ? ParamRecord::StoredDate(q.value(0)) : QDate();
+    const QDate out = Database::Next(q) ? ParamRecord::StoredDate(q.value(0)) : QDate();
     q.finish();
     return out;
 }
@@ -49,7 +49,7 @@ QHash<QString, QDate> All(QSqlDatabase &db) {
     QSqlQuery &q = Database::Statement(db, u"SELECT CDEMPRESA, DTENCERRAMENTO FROM ENCERRAMENTO"_s);
     Database::Exec(q);
     QHash<QString, QDate> out;
-    while (q.next())
+    while (Database::Next(q))
         out.insert(q.value(0).toString(), ParamRecord::StoredDate(q.value(1)));
     return out;
 }
@@ -92,7 +92,7 @@ void RequireRecordsAfter(QSqlDatabase &db, const QString &condition, const QVari
     for (qsizetype i = 0; i < binds.size(); ++i)
         q.bindValue(int(i), binds.at(i));
     Database::Exec(q);
-    if (!q.next())
+    if (!Database::Next(q))
         return;
     const QString code = q.value(0).toString();
     const QDate closed = ParamRecord::StoredDate(q.value(1));

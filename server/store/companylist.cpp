@@ -1,6 +1,7 @@
 #include "companylist.h"
 
 #include "rules/controlchars.h"
+#include "rules/textcut.h"
 
 #include <QSet>
 
@@ -42,7 +43,7 @@ bool CompanyList::Parse(const QString &text, CompanyList &out, QString *error) {
         }
         if (item.size() > 2 || !std::all_of(item.begin(), item.end(), isCodeChar)) {
             // The item is the client's: quote no more of it than a code could be.
-            const QString shown = item.size() > 8 ? item.left(8) + u"..."_s : item;
+            const QString shown = item.size() > 8 ? TextCut::Left(item, 8) + u"..."_s : item;
             *error = u"Lista de empresas inválida: código '%1' na posição %2."_s.arg(shown).arg(
                 position);
             return false;
@@ -66,7 +67,7 @@ bool CompanyList::ParseCode(const QString &text, QString &code, QString *error) 
     const QString trimmed = text.trimmed();
     if (trimmed.size() != 2) {
         *error = u"Código de empresa inválido: '%1' (deve ter 2 caracteres)."_s.arg(
-            text.size() > 8 ? text.left(8) + u"..."_s : text);
+            text.size() > 8 ? TextCut::Left(text, 8) + u"..."_s : text);
         return false;
     }
     if (ControlChars::Contains(trimmed)) {

@@ -16,6 +16,7 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QThread>
+#include <QUrl>
 
 #include <libpq-fe.h>
 #include <sqlite3.h>
@@ -206,6 +207,22 @@ bool onLoopback(const QString &host) {
 
 } // namespace
 
+namespace {
+
+// A parameter's name that may hold a password, as an operator may have spelt it: libpq takes
+// `password` and `sslpassword`, and a misspelt one is quoted back in its refusal with the rest
+// of the address.
+bool secretName(const QString &name) {
+    const QString key = name.trimmed().toLower();
+    for (const char *part : {"pas", "pw", "senha", "secret"}) {
+        if (key.contains(QLatin1StringView(part)))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 QString Database::Redacted(const QString &url) {
     QString out = url;
     const qsizetype scheme = out.indexOf(u"://"_s);
@@ -220,13 +237,30 @@ QString Database::Redacted(const QString &url) {
             if (colon >= 0 && colon < end)
                 out = out.left(colon + 1) + u"***"_s + out.mid(end);
         }
-        static const QRegularExpression inQuery(u"([?&](?:ssl)?password=)[^&#]*"_s);
-        return out.replace(inQuery, u"\\1***"_s);
+        // libpq decodes a parameter's name as it does its value (pass%77ord is password).
+        const qsizetype query = out.indexOf(u'?', scheme + 3);
+        if (query < 0)
+            return out;
+        QStringList parameters = out.mid(query + 1).split(u'&');
+        for (QString &parameter : parameters) {
+            const qsizetype equals = parameter.indexOf(u'=');
+            if (equals >= 0 &&
+                secretName(QUrl::fromPercentEncoding(parameter.left(equals).toUtf8())))
+                parameter = parameter.left(equals + 1) + u"***"_s;
+        }
+        return out.left(query + 1) + parameters.join(u'&');
     }
     // key=value: a quoted value runs to its closing quote (or to the end, when there is none).
     static const QRegularExpression inPairs(
-        u"((?:^|\\s)(?:ssl)?password\\s*=\\s*)(?:'(?:[^'\\\\]|\\\\.)*'?|\\S*)"_s);
-    return out.replace(inPairs, u"\\1***"_s);
+        u"((?:^|\\s)([^\\s=]*)\\s*=\\s*)('(?:[^'\\\\]|\\\\.)*'?|\\S*)"_s);
+    QString shown;
+    qsizetype at = 0;
+    for (const QRegularExpressionMatch &pair : inPairs.globalMatch(out)) {
+        shown += out.mid(at, pair.capturedStart(0) - at);
+        shown += secretName(pair.captured(2)) ? pair.captured(1) + u"***"_s : pair.captured(0);
+        at = pair.capturedEnd(0);
+    }
+    return shown + out.mid(at);
 }
 
 std::unique_ptr<Database> Database::Open(const QString &url, QString *error,
@@ -593,6 +627,14 @@ void Database::attempt(Access access, const std::function<void(QSqlDatabase &)> 
         try {
             work(db);
             releaseStatements(db);
+            // PostgreSQL answers COMMIT of a transaction a statement failed in with a ROLLBACK
+            // that reports no error: a failure some reader let pass would be a success here.
+            if (m_dialect == Dialect::Postgres) {
+                if (pg_conn *pg = PostgresHandle(db);
+                    pg && PQtransactionStatus(pg) == PQTRANS_INERROR)
+                    throw QSqlError(u"a transação falhou antes do COMMIT e foi desfeita"_s, {},
+                                    QSqlError::TransactionError);
+            }
             committing = true;
             if (control.exec(u"COMMIT"_s)) {
                 if (access == Access::Write)
@@ -740,7 +782,7 @@ std::optional<QVariant> Database::FirstValue(QSqlDatabase &db, const QString &sq
     for (QStringView bind : binds)
         q.addBindValue(bind.toString());
     Exec(q);
-    if (!q.next())
+    if (!Next(q))
         return std::nullopt;
     return q.value(0);
 }
@@ -791,6 +833,14 @@ bool Database::CopyIn(QSqlDatabase &db, const QString &table, const QString &col
     if (!why.isEmpty())
         throw QSqlError(u"COPY %1 falhou"_s.arg(table), why, QSqlError::StatementError);
     return true;
+}
+
+bool Database::Next(QSqlQuery &query) {
+    if (query.next())
+        return true;
+    if (query.lastError().isValid())
+        throw query.lastError();
+    return false;
 }
 
 void Database::Exec(QSqlQuery &query) {

@@ -106,6 +106,10 @@ public:
     static bool CopyIn(QSqlDatabase &db, const QString &table, const QString &columns,
                        const QByteArray &rows);
     static void Exec(QSqlQuery &query);
+    // The next row of a result; false at its end. A result cut part-way (a statement timeout,
+    // a cancel, a backend gone) throws its QSqlError: a loop that stopped at the first false
+    // would take the rows read so far for all of them.
+    static bool Next(QSqlQuery &query);
     static void ExecDirect(QSqlDatabase &db, const QString &sql);
 
     // What a call is told while the database cannot be reached.

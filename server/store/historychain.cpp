@@ -24,7 +24,7 @@ QByteArray hashText(const QVariant &value) {
 
 Head headOf(QSqlQuery &q) {
     Database::Exec(q);
-    if (!q.next())
+    if (!Database::Next(q))
         throw CallFailure{u"internal"_s, u"Erro interno do servidor: a cadeia do histórico de "
                                          "alterações não tem registro (HISTCADEIA)."_s};
     const Head head{q.value(0).toLongLong(), hashText(q.value(1)), q.value(2).toLongLong(),
@@ -170,7 +170,7 @@ void ChainUnchained(QSqlDatabase &db) {
                                   "ORDER BY DTALTERACAO, IDALTERACAO, NRSEQ"_s.arg(Columns()));
         q.setForwardOnly(true);
         Database::Exec(q);
-        while (q.next()) {
+        while (Database::Next(q)) {
             Row row = FromQuery(q, 0);
             row.Chain = ++head.Last;
             head.LastHash = Link(head.LastHash, row);
@@ -225,6 +225,55 @@ QString Break::Text() const {
     return u"linha %1 da cadeia (%2): %3"_s.arg(Chain).arg(where, Reason);
 }
 
+QString OldCutForm(const QString &stored) {
+    // What that cut left: 59 units and the half pair, which SQLite gives back as U+FFFD (one,
+    // or more through a reader that decodes its bytes one by one).
+    constexpr qsizetype Width = 60;
+    qsizetype stem = stored.size();
+    while (stem > 0 && stored.at(stem - 1) == QChar::ReplacementCharacter)
+        --stem;
+    if (stem == stored.size() || stem != Width - 1)
+        return {};
+    return stored.left(stem) + u'?';
+}
+
+namespace {
+
+// Whether `row` hashes to `stored` after `previous` as the earlier release wrote it: every
+// combination of its cut texts in their old form.
+bool MatchesOldCut(const QByteArray &previous, const Row &row, const QByteArray &stored) {
+    QString Row::*const texts[] = {&Row::Operator, &Row::Before, &Row::After};
+    QList<std::pair<QString Row::*, QString>> cut;
+    for (QString Row::*text : texts) {
+        if (QString old = OldCutForm(row.*text); !old.isEmpty())
+            cut.append({text, std::move(old)});
+    }
+    for (int mask = 1; mask < (1 << cut.size()); ++mask) {
+        Row old = row;
+        for (int i = 0; i < cut.size(); ++i) {
+            if (mask & (1 << i))
+                old.*(cut.at(i).first) = cut.at(i).second;
+        }
+        if (Link(previous, old) == stored)
+            return true;
+    }
+    return false;
+}
+
+void noteBreak(Verdict &v, Break found) {
+    ++v.BreakCount;
+    if (!v.First)
+        v.First = found;
+    if (v.Breaks.size() < Verdict::MostListed)
+        v.Breaks.append(std::move(found));
+}
+
+Break headBreak(qint64 chain, QString reason) {
+    return Break{chain, {}, {}, {}, {}, std::move(reason)};
+}
+
+} // namespace
+
 Verdict Verify(QSqlDatabase &db, qint64 tail) {
     Verdict v;
     v.At = Read(db);
@@ -237,12 +286,12 @@ Verdict Verify(QSqlDatabase &db, qint64 tail) {
             db, u"SELECT %1 FROM HISTALTERACAO WHERE NRCADEIA = ?"_s.arg(Columns()));
         before.bindValue(0, from - 1);
         Database::Exec(before);
-        if (!before.next()) {
-            v.First =
-                Break{from - 1, {}, {}, {}, {}, u"a linha não está no histórico (foi removida)"_s};
-            return v;
+        if (!Database::Next(before)) {
+            noteBreak(v, headBreak(from - 1, u"a linha não está no histórico (foi removida)"_s));
+            previous.clear(); // unknown: the first row's link is not judged
+        } else {
+            FromQuery(before, 0, &previous);
         }
-        FromQuery(before, 0, &previous);
     }
 
     QSqlQuery q = Database::Prepare(
@@ -252,61 +301,60 @@ Verdict Verify(QSqlDatabase &db, qint64 tail) {
     Database::Exec(q);
     qint64 expected = from;
     QByteArray stored;
-    while (q.next()) {
+    // Past a break the chain goes on from the stored hash: each tampered place is named once,
+    // and every row after it is still judged against its own link.
+    while (Database::Next(q)) {
         const Row row = FromQuery(q, 0, &stored);
         ++v.Rows;
         if (row.Chain > head.Last) {
-            v.First = breakAt(row, u"está além do fim registrado da cadeia (%1): foi incluída "
-                                   "por fora do servidor"_s.arg(head.Last));
-            return v;
+            // Not part of the chain the head closes: the rows before it are judged without it.
+            noteBreak(v, breakAt(row, u"está além do fim registrado da cadeia (%1): foi incluída "
+                                      "por fora do servidor"_s.arg(head.Last)));
+            continue;
         }
         if (row.Chain != expected) {
-            v.First = breakAt(row, u"a linha %1, anterior a ela, não está no histórico (foi "
-                                   "removida)"_s.arg(expected));
-            return v;
-        }
-        if (Link(previous, row) != stored) {
-            v.First = breakAt(row, u"o conteúdo ou o encadeamento não confere com o hash "
-                                   "gravado (foi alterada, trocada de lugar ou incluída)"_s);
-            return v;
+            noteBreak(v, breakAt(row, expected + 1 == row.Chain
+                                          ? u"a linha %1, anterior a ela, não está no histórico "
+                                            "(foi removida)"_s.arg(expected)
+                                          : u"as linhas %1 a %2, anteriores a ela, não estão no "
+                                            "histórico (foram removidas)"_s.arg(expected)
+                                                .arg(row.Chain - 1)));
+        } else if (!previous.isEmpty() && Link(previous, row) != stored) {
+            if (MatchesOldCut(previous, row, stored)) {
+                if (v.OldCut.size() < Verdict::MostListed)
+                    v.OldCut.append(row.Chain);
+                ++v.OldCutCount;
+            } else {
+                noteBreak(v, breakAt(row, u"o conteúdo ou o encadeamento não confere com o hash "
+                                          "gravado (foi alterada, trocada de lugar ou "
+                                          "incluída)"_s));
+            }
         }
         previous = stored;
-        ++expected;
+        expected = std::max(expected, row.Chain) + 1;
     }
-    if (expected - 1 != head.Last) {
-        v.First = Break{
-            expected,
-            {},
-            {},
-            {},
-            {},
-            u"faltam as linhas %1 a %2, do fim da cadeia (foram removidas)"_s.arg(expected).arg(
-                head.Last)};
-        return v;
-    }
-    if (previous != head.LastHash) {
-        v.First = Break{head.Last,
-                        {},
-                        {},
-                        {},
-                        {},
-                        u"o fim registrado da cadeia (HISTCADEIA) não confere com a última "
-                        "linha"_s};
-        return v;
+    if (expected - 1 < head.Last) {
+        noteBreak(v, headBreak(expected, u"faltam as linhas %1 a %2, do fim da cadeia (foram "
+                                         "removidas)"_s.arg(expected)
+                                             .arg(head.Last)));
+    } else if (!previous.isEmpty() && previous != head.LastHash) {
+        noteBreak(v, headBreak(head.Last, u"o fim registrado da cadeia (HISTCADEIA) não confere "
+                                          "com a última linha"_s));
     }
     // Rows the server never numbered, and rows left behind the anchor by hand.
     QSqlQuery outside = Database::Prepare(
         db, u"SELECT %1 FROM HISTALTERACAO WHERE NRCADEIA IS NULL OR NRCADEIA <= ? "
-            "ORDER BY NRCADEIA LIMIT 1"_s.arg(Columns()));
+            "ORDER BY NRCADEIA"_s.arg(Columns()));
+    outside.setForwardOnly(true);
     outside.bindValue(0, head.Anchor);
     Database::Exec(outside);
-    if (outside.next()) {
+    while (Database::Next(outside)) {
         const Row row = FromQuery(outside, 0);
-        v.First = breakAt(row, row.Chain == 0
-                                   ? u"a linha não tem número na cadeia: foi incluída por fora "
-                                     "do servidor"_s
-                                   : u"a linha é anterior à âncora da cadeia (%1): deveria ter "
-                                     "sido removida com as anteriores"_s.arg(head.Anchor));
+        noteBreak(v, breakAt(row, row.Chain == 0
+                                      ? u"a linha não tem número na cadeia: foi incluída por fora "
+                                        "do servidor"_s
+                                      : u"a linha é anterior à âncora da cadeia (%1): deveria ter "
+                                        "sido removida com as anteriores"_s.arg(head.Anchor)));
     }
     return v;
 }

@@ -3,6 +3,7 @@
 #include "database.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QVariant>
 
@@ -87,13 +88,28 @@ struct Break {
 };
 
 struct Verdict {
+    // Rows listed by number; the rest only counted.
+    static constexpr qsizetype MostListed = 100;
+
     qint64 Rows = 0; // rows checked
     Head At;         // the head as read
     std::optional<Break> First;
+    QList<Break> Breaks; // every row that does not verify, up to MostListed, First among them
+    qint64 BreakCount = 0;
+    // Rows that verify only as an earlier release hashed a text it had cut through a character
+    // (see OldCutForm): its own writes, not a tampering. Numbers up to MostListed.
+    QList<qint64> OldCut;
+    qint64 OldCutCount = 0;
 };
 
-// Follows the chain from its anchor (`tail` 0) or over its last `tail` rows, and stops at the
-// first row that does not match. Rows outside the chain (without a number) are found as well.
+// An earlier release cut the operator's name and the history's values to 60 UTF-16 units
+// without regard to characters: half a pair was hashed as '?' and read back from SQLite as
+// U+FFFD. The text as that release hashed it, when `stored` is such a text; else empty.
+QString OldCutForm(const QString &stored);
+
+// Follows the chain from its anchor (`tail` 0) or over its last `tail` rows, past every row that
+// does not match, so a real edit behind a first break is still seen. Rows outside the chain
+// (without a number) are found as well.
 // REQUIRES: in a reading transaction.
 Verdict Verify(QSqlDatabase &db, qint64 tail = 0);
 

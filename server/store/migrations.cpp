@@ -144,7 +144,7 @@ QVector<QStringList> all(Database::Dialect dialect) {
 int currentVersion(QSqlDatabase &db) {
     QSqlQuery q = Database::Prepare(db, u"SELECT MAX(VERSION) FROM SCHEMA_VERSION"_s);
     Database::Exec(q);
-    return q.next() && !q.value(0).isNull() ? q.value(0).toInt() : 0;
+    return Database::Next(q) && !q.value(0).isNull() ? q.value(0).toInt() : 0;
 }
 
 // The version as it stands, read without taking the write lock: 0 for a database without the

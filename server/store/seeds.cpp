@@ -82,7 +82,7 @@ void insertCompany(QSqlQuery &insert, const QString &code, const QString &name) 
 bool hasCompanies(QSqlDatabase &db) {
     QSqlQuery q = Database::Prepare(db, u"SELECT 1 FROM EMPRESA LIMIT 1"_s);
     Database::Exec(q);
-    return q.next();
+    return Database::Next(q);
 }
 
 bool hasCompanies(Database &database) {
@@ -300,7 +300,7 @@ QStringList takeDownForLoad(QSqlDatabase &db, Database::Dialect dialect) {
         q.addBindValue(BulkTables.at(0));
         q.addBindValue(BulkTables.at(1));
         Database::Exec(q);
-        while (q.next()) {
+        while (Database::Next(q)) {
             QString name = q.value(0).toString();
             drops << u"DROP INDEX \"%1\""_s.arg(name.replace(u'"', u"\"\""_s));
             rebuilds << q.value(1).toString();
@@ -330,7 +330,7 @@ QStringList takeDownForLoad(QSqlDatabase &db, Database::Dialect dialect) {
                 "i.indexrelid AND k.conrelid = i.indrelid) "
                 "ORDER BY 1, 2"_s);
         Database::Exec(q);
-        while (q.next()) {
+        while (Database::Next(q)) {
             drops << q.value(2).toString();
             rebuilds.prepend(q.value(3).toString());
         }

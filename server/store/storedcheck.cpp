@@ -154,7 +154,7 @@ QList<Finding> Orphans(QSqlDatabase &db, int limit) {
             "WHERE e.CDEMPRESA = t.CDEMPRESA) GROUP BY CDEMPRESA ORDER BY CDEMPRESA"_s.arg(name));
         q.setForwardOnly(true);
         Database::Exec(q);
-        for (int found = 0; found < limit && q.next(); ++found) {
+        for (int found = 0; found < limit && Database::Next(q); ++found) {
             const qint64 rows = q.value(1).toLongLong();
             findings.append({name, Shown(q.value(0).toString().toUtf8()), QString(), u"CDEMPRESA"_s,
                              u"empresa que EMPRESA não tem (%1 %2)"_s.arg(
@@ -185,7 +185,7 @@ QList<Finding> Run(Database &database, Scope scope, int limit) {
             q.setForwardOnly(true);
             Database::Exec(q);
             int found = 0;
-            while (found < limit && q.next()) {
+            while (found < limit && Database::Next(q)) {
                 for (qsizetype i = 0; i < table.Columns.size(); ++i) {
                     const QVariant value = q.value(int(i) + 2);
                     if (value.isNull())
@@ -300,11 +300,30 @@ int Command(const QStringList &arguments) {
                                 .toUtf8()
                                 .constData());
     const QLocale br(QLocale::Portuguese, QLocale::Brazil);
+    if (chain && chain->OldCutCount > 0) {
+        QStringList numbers;
+        for (const qint64 n : std::as_const(chain->OldCut))
+            numbers.append(QString::number(n));
+        if (chain->OldCutCount > chain->OldCut.size())
+            numbers.append(u"..."_s);
+        std::printf("%s\n", u"histórico: %1 linha(s) gravada(s) por uma versão anterior, que "
+                            "cortava um texto no meio de um caractere, conferem na forma que "
+                            "ela calculou (linhas %2)"_s.arg(br.toString(chain->OldCutCount))
+                                .arg(numbers.join(u", "_s))
+                                .toUtf8()
+                                .constData());
+    }
     if (chain && chain->First) {
-        std::printf("%s\n",
-                    u"HISTALTERACAO\tcadeia do histórico rompida na %1"_s.arg(chain->First->Text())
-                        .toUtf8()
-                        .constData());
+        for (const HistoryChain::Break &found : std::as_const(chain->Breaks))
+            std::printf("%s\n",
+                        u"HISTALTERACAO\tcadeia do histórico rompida na %1"_s.arg(found.Text())
+                            .toUtf8()
+                            .constData());
+        if (chain->BreakCount > chain->Breaks.size())
+            std::printf("%s\n", u"HISTALTERACAO\te mais %1 linha(s) que não conferem"_s
+                                    .arg(br.toString(chain->BreakCount - chain->Breaks.size()))
+                                    .toUtf8()
+                                    .constData());
     } else if (chain) {
         // Written down elsewhere, the head shows later whether the chain was rewritten whole.
         std::printf("%s\n", u"histórico: cadeia íntegra, %1 linhas conferidas; fim da cadeia na "

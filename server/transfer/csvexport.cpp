@@ -217,7 +217,9 @@ bool Run(Database &database, const QString &kind, const QString &path, Encoding 
         selected << (c.Expr.isEmpty() ? c.Name : c.Expr);
     }
     QByteArray buffer;
+    qint64 flushed = 0;
     const auto flush = [&] {
+        flushed += buffer.size();
         if (file.write(buffer) != buffer.size())
             throw CallFailure{u"io"_s,
                               u"falha ao escrever em %1: %2"_s.arg(path, file.errorString())};
@@ -232,6 +234,16 @@ bool Run(Database &database, const QString &kind, const QString &path, Encoding 
     try {
         // One read transaction: the file is one moment of the database.
         database.Transaction(Database::Access::Read, [&](QSqlDatabase &db) {
+            // A read started over (its connection lost before it began) writes the file anew;
+            // what already went to standard output cannot be taken back.
+            if (flushed > 0) {
+                if (toStdout)
+                    throw CallFailure{u"database"_s, Database::Unreachable()};
+                if (!file.seek(0) || !file.resize(0))
+                    throw CallFailure{
+                        u"io"_s, u"falha ao escrever em %1: %2"_s.arg(path, file.errorString())};
+                flushed = 0;
+            }
             *rows = 0;
             buffer = encoding == Encoding::Utf8Bom ? QByteArray("\xEF\xBB\xBF") : QByteArray();
             buffer += names.join(u';').toUtf8() + "\r\n";
@@ -243,7 +255,7 @@ bool Run(Database &database, const QString &kind, const QString &path, Encoding 
                     condition.isEmpty() ? QString() : u" WHERE "_s + condition, def.Order)))
                 throw q.lastError();
             QString missing;
-            while (q.next()) {
+            while (Database::Next(q)) {
                 for (qsizetype i = 0; i < def.Columns.size(); ++i) {
                     if (i > 0)
                         buffer += ';';

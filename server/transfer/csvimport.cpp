@@ -499,7 +499,7 @@ public:
         m_companies.clear();
         QSqlQuery q = Database::Prepare(db, u"SELECT CDEMPRESA FROM EMPRESA"_s);
         Database::Exec(q);
-        while (q.next())
+        while (Database::Next(q))
             m_companies.insert(q.value(0).toString());
         m_companyBytes.clear();
         for (const QString &code : std::as_const(m_companies))
@@ -518,27 +518,60 @@ public:
     bool HasClosed() const { return !m_closed.isEmpty(); }
 
     // A row on or before its company's close passes only when the table holds it already,
-    // unchanged: the same file imports again, nothing in the closed span moves.
+    // unchanged: the same file imports again, nothing in the closed span moves. Nor may a row
+    // move a stored one out of a close: where the key is not the company and the day (an
+    // entry's number), the stored row's own company and day are judged too.
     void CheckClosed(QSqlDatabase &db, const RowBuffer::Record &record, QVariantList &values) {
         if (m_closed.isEmpty() || record.Removal)
             return;
         const QByteArrayView code = record.Values[m_companyColumn].Text;
         const auto found = m_closed.constFind(QByteArray::fromRawData(code.data(), code.size()));
-        if (found == m_closed.cend())
-            return;
-        const QByteArray iso = found.value().toString(Qt::ISODate).toLatin1();
-        if (record.Values[m_dateColumn].Text.compare(QByteArrayView(iso)) > 0)
+        if (found != m_closed.cend() && record.Values[m_dateColumn].Text.compare(QByteArrayView(
+                                            found.value().toString(Qt::ISODate).toLatin1())) <= 0) {
+            decode(record, values);
+            if (Apply(db, false, values, false) == Result::Unchanged)
+                return;
+            throw CallFailure{
+                u"refused"_s,
+                u"linha %1, coluna %2: %3; %4 nov%5s ou alterad%5s com data até esse dia não são "
+                "aceitos"_s.arg(record.Line)
+                    .arg(m_kind.Columns[m_dateColumn].Name,
+                         ClosedSpan::Phrase(QString::fromUtf8(code), found.value()), m_kind.Noun,
+                         m_kind.Feminine ? u"a"_s : u"o"_s)};
+        }
+        prepareTexts();
+        if (m_keys.contains(m_companyColumn) && m_keys.contains(m_dateColumn))
             return;
         decode(record, values);
+        QSqlQuery &read = Database::Statement(db, m_readSql);
+        int bind = 0;
+        for (const qsizetype c : std::as_const(m_keys))
+            read.bindValue(bind++, values[c]);
+        Database::Exec(read);
+        if (!Database::Next(read)) {
+            read.finish();
+            return;
+        }
+        const QString storedCode = read.value(int(m_rest.indexOf(m_companyColumn))).toString();
+        const QDate storedDay =
+            ParamRecord::StoredDate(read.value(int(m_rest.indexOf(m_dateColumn))));
+        read.finish();
+        const auto closed = m_closed.constFind(storedCode.toUtf8());
+        if (closed == m_closed.cend() || !storedDay.isValid() || storedDay > closed.value())
+            return;
         if (Apply(db, false, values, false) == Result::Unchanged)
             return;
+        QStringList key;
+        for (const qsizetype c : std::as_const(m_keys))
+            key.append(values[c].toString());
         throw CallFailure{
             u"refused"_s,
-            u"linha %1, coluna %2: %3; %4 nov%5s ou alterad%5s com data até esse dia não são "
-            "aceitos"_s.arg(record.Line)
-                .arg(m_kind.Columns[m_dateColumn].Name,
-                     ClosedSpan::Phrase(QString::fromUtf8(code), found.value()), m_kind.Noun,
-                     m_kind.Feminine ? u"a"_s : u"o"_s)};
+            u"linha %1, coluna %2: %5 %3 %4 gravad%5 é de %6 e %7; %8 com data até esse dia não "
+            "podem ser alterad%5s nem mudar de data ou de empresa"_s.arg(record.Line)
+                .arg(m_kind.Columns[m_keys.constFirst()].Name, m_kind.Noun.chopped(1),
+                     key.join(u'/'), m_kind.Feminine ? u"a"_s : u"o"_s,
+                     storedDay.toString(u"dd/MM/yyyy"_s),
+                     ClosedSpan::Phrase(storedCode, closed.value()), m_kind.Noun)};
     }
 
     // A buffered row checked again where the database may have changed since the first pass:
@@ -708,7 +741,7 @@ public:
             QSqlQuery &remove = Database::Statement(db, write ? m_deleteSql : m_readSql);
             remove.bindValue(0, values.constFirst());
             Database::Exec(remove);
-            const bool gone = write ? remove.numRowsAffected() > 0 : remove.next();
+            const bool gone = write ? remove.numRowsAffected() > 0 : Database::Next(remove);
             remove.finish();
             return gone ? Result::Removed : Result::Unchanged;
         }
@@ -716,7 +749,7 @@ public:
         for (const qsizetype c : std::as_const(m_keys))
             read.bindValue(bind++, values[c]);
         Database::Exec(read);
-        if (!read.next()) {
+        if (!Database::Next(read)) {
             read.finish();
             if (!write)
                 return Result::Inserted;
@@ -789,7 +822,7 @@ public:
     bool TableEmpty(QSqlDatabase &db) const {
         QSqlQuery q = Database::Prepare(db, u"SELECT 1 FROM %1 LIMIT 1"_s.arg(m_kind.Table));
         Database::Exec(q);
-        return !q.next();
+        return !Database::Next(q);
     }
 
     // The whole file streamed by COPY, checked on the way: straight into the table when it is
@@ -1026,7 +1059,7 @@ private:
                 db, u"SELECT 1 FROM %1 WHERE CDEMPRESA = ? LIMIT 1"_s.arg(table));
             q.bindValue(0, code);
             Database::Exec(q);
-            if (q.next())
+            if (Database::Next(q))
                 found << table;
             q.finish();
         }

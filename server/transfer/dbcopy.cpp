@@ -277,7 +277,7 @@ RowSum Scan(QSqlDatabase &db, const Table &table,
         throw q.lastError();
     RowSum sum;
     QVector<QVariant> row(table.Columns.size());
-    while (q.next()) {
+    while (Database::Next(q)) {
         for (qsizetype i = 0; i < row.size(); ++i)
             row[i] = Normalised(table, table.Columns[i], q.value(int(i)));
         sum.Add(row);
@@ -474,7 +474,7 @@ int SchemaVersion(QSqlDatabase &db) {
     QSqlQuery q(db);
     if (!q.exec(u"SELECT MAX(VERSION) FROM SCHEMA_VERSION"_s))
         throw q.lastError();
-    return q.next() ? q.value(0).toInt() : 0;
+    return Database::Next(q) ? q.value(0).toInt() : 0;
 }
 
 // A column the copy does not know would be left behind without a word.
@@ -541,7 +541,7 @@ void CheckTarget(QSqlDatabase &db) {
         QSqlQuery q(db);
         if (!q.exec(u"SELECT 1 FROM %1 LIMIT 1"_s.arg(table.Name)))
             throw q.lastError();
-        if (q.next())
+        if (Database::Next(q))
             throw CallFailure{u"refused"_s,
                               u"o destino não está vazio: a tabela %1 tem linhas; a cópia só "
                               "grava num banco sem dados"_s.arg(table.Name)};
@@ -571,7 +571,7 @@ bool Copy(Database &from, Database &to, QList<TableResult> &results) {
             qint64 total = 0;
             for (const Table &table : Tables()) {
                 QSqlQuery q(source);
-                if (!q.exec(u"SELECT COUNT(*) FROM %1"_s.arg(table.Name)) || !q.next())
+                if (!q.exec(u"SELECT COUNT(*) FROM %1"_s.arg(table.Name)) || !Database::Next(q))
                     throw q.lastError();
                 total += q.value(0).toLongLong();
             }

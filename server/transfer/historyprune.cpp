@@ -37,6 +37,51 @@ QDate ParseDate(const QString &text) {
     return date;
 }
 
+// The data rows of an exported history file, and its last row's number and hash (the first
+// and last fields: NRCADEIA and CDHASH, which never need quotes).
+struct FileTail {
+    qint64 Rows = -1;
+    qint64 LastChain = 0;
+    QByteArray LastHash;
+};
+
+FileTail ReadTail(const QString &path) {
+    FileTail tail;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return tail;
+    qint64 lines = 0;
+    bool quoted = false;
+    QByteArray last, line;
+    while (!file.atEnd()) {
+        const QByteArray chunk = file.read(1 << 16);
+        if (chunk.isEmpty())
+            return tail;
+        for (const char c : chunk) {
+            if (c == '"')
+                quoted = !quoted;
+            if (c == '\n' && !quoted) {
+                ++lines;
+                if (!line.isEmpty())
+                    last = line;
+                line.clear();
+            } else if (c != '\r' || quoted) {
+                line += c;
+                if (line.size() > 64 * 1024)
+                    line = line.right(1024); // only the line's ends are read
+            }
+        }
+    }
+    if (quoted || !line.isEmpty() || lines < 1)
+        return tail;       // cut inside a row
+    tail.Rows = lines - 1; // the header
+    if (tail.Rows > 0) {
+        tail.LastChain = last.left(last.indexOf(';')).toLongLong();
+        tail.LastHash = last.mid(last.lastIndexOf(';') + 1);
+    }
+    return tail;
+}
+
 struct Plan {
     HistoryChain::Verdict Chain;
     qint64 Last = 0; // the last row to go; not above the anchor: nothing to do
@@ -94,8 +139,8 @@ int Run(const QStringList &arguments) {
                 db, u"SELECT MIN(NRCADEIA) FROM HISTALTERACAO WHERE DTALTERACAO >= ?"_s);
             q.bindValue(0, before.toString(Qt::ISODate));
             Database::Exec(q);
-            plan.Last =
-                q.next() && !q.value(0).isNull() ? q.value(0).toLongLong() - 1 : plan.Chain.At.Last;
+            plan.Last = Database::Next(q) && !q.value(0).isNull() ? q.value(0).toLongLong() - 1
+                                                                  : plan.Chain.At.Last;
         });
         if (plan.Chain.First) {
             Print(stderr, u"ger-server: poda recusada: a cadeia do histórico está rompida na "
@@ -114,6 +159,19 @@ int Run(const QStringList &arguments) {
                 Print(stderr, u"ger-server: poda recusada: %1; nada foi removido"_s.arg(error));
                 return ExitFailure;
             }
+            // What the file holds, read back from the disk: the rows go only when it has every
+            // one of them, the last being the row that becomes the anchor.
+            const FileTail tail = ReadTail(path);
+            const qint64 planned = plan.Last - plan.Chain.At.Anchor;
+            if (rows != planned || tail.Rows != planned || tail.LastChain != plan.Last) {
+                QFile::remove(path);
+                Print(stderr, u"ger-server: poda recusada: o arquivo %1 ficou com %2 linha(s), "
+                              "a poda previa %3 (linhas %4 a %5 da cadeia); nada foi "
+                              "removido"_s.arg(path, br.toString(tail.Rows), br.toString(planned))
+                                  .arg(plan.Chain.At.Anchor + 1)
+                                  .arg(plan.Last));
+                return ExitFailure;
+            }
             QByteArray anchor;
             database->Transaction(
                 Database::Access::Write,
@@ -125,9 +183,13 @@ int Run(const QStringList &arguments) {
                         db, u"SELECT CDHASH FROM HISTALTERACAO WHERE NRCADEIA = ?"_s);
                     last.bindValue(0, plan.Last);
                     Database::Exec(last);
-                    if (!last.next())
+                    if (!Database::Next(last))
                         throw CallFailure{u"conflict"_s, u"a linha %1 sumiu"_s.arg(plan.Last)};
                     anchor = last.value(0).toString().toLatin1();
+                    if (anchor != tail.LastHash)
+                        throw CallFailure{u"conflict"_s,
+                                          u"o último hash do arquivo não é o da linha %1 do "
+                                          "histórico"_s.arg(plan.Last)};
                     QSqlQuery prune =
                         Database::Prepare(db, u"DELETE FROM HISTALTERACAO WHERE NRCADEIA <= ?"_s);
                     prune.bindValue(0, plan.Last);

@@ -174,8 +174,9 @@ public:
     }
 
     // The first column of every row, as text ("-" for null).
-    QStringList Column(const QString &sql) {
-        QSqlQuery q(Db());
+    QStringList Column(const QString &sql) { return Column(Db(), sql); }
+    static QStringList Column(const QSqlDatabase &db, const QString &sql) {
+        QSqlQuery q(db);
         QStringList out;
         if (!q.exec(sql))
             return {QStringLiteral("<erro> ") + q.lastError().text()};

@@ -2,13 +2,112 @@
 // psql: each tampering is found by `ger-server check` at the row it touched, and said at the next
 // start; a pruned history still verifies, and its file verifies on its own.
 
+#include "historychain.h"
 #include "methodsfixture.h"
 
 #include <QDir>
 #include <QFile>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
+#include <QThread>
 
 using namespace Qt::StringLiterals;
+
+namespace {
+
+// Between a command and PostgreSQL: passes every message on until the client sends a statement
+// holding `trigger`; after `rows` rows of its result, the client is told the statement failed
+// (57014, as a statement timeout says it) and the rest of the result is dropped, while the
+// session stays up: an error that arrives in the middle of a streamed result.
+class FailingProxy final : public QObject {
+public:
+    FailingProxy(quint16 target, QByteArray trigger, int rows)
+        : m_target(target)
+        , m_trigger(std::move(trigger))
+        , m_rows(rows) {
+        m_server.listen(QHostAddress::LocalHost);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *client = m_server.nextPendingConnection())
+                pair(client);
+        });
+    }
+    quint16 Port() const { return m_server.serverPort(); }
+    int Failed() const { return m_failed; }
+
+private:
+    enum class State { Passing, Counting, Dropping };
+    struct Session {
+        State At = State::Passing;
+        int Rows = 0;
+        QByteArray Pending;
+    };
+
+    static QByteArray message(char type, const QByteArray &body) {
+        QByteArray out(1, type);
+        const quint32 size = quint32(body.size() + 4);
+        for (int shift : {24, 16, 8, 0})
+            out += char((size >> shift) & 0xFF);
+        return out + body;
+    }
+
+    void pair(QTcpSocket *client) {
+        auto *upstream = new QTcpSocket(client);
+        auto session = std::make_shared<Session>();
+        connect(client, &QTcpSocket::readyRead, upstream, [=, this] {
+            const QByteArray data = client->readAll();
+            if (session->At == State::Passing && data.contains(m_trigger)) {
+                session->At = State::Counting;
+                session->Rows = 0;
+            }
+            upstream->write(data);
+        });
+        connect(upstream, &QTcpSocket::readyRead, client, [=, this] {
+            if (session->At == State::Passing) {
+                client->write(upstream->readAll());
+                return;
+            }
+            session->Pending += upstream->readAll();
+            // Whole messages only: a type byte and a length that counts itself.
+            while (session->Pending.size() >= 5) {
+                const auto *p = reinterpret_cast<const uchar *>(session->Pending.constData());
+                const qsizetype size = 1 + ((p[1] << 24) | (p[2] << 16) | (p[3] << 8) | p[4]);
+                if (session->Pending.size() < size)
+                    break;
+                const QByteArray one = session->Pending.left(size);
+                session->Pending.remove(0, size);
+                if (session->At == State::Counting) {
+                    if (one.at(0) == 'D' && session->Rows++ == m_rows) {
+                        ++m_failed;
+                        session->At = State::Dropping;
+                        static const char fields[] = "SERROR\0VERROR\0C57014\0Mcanceling "
+                                                     "statement due to statement timeout\0";
+                        client->write(message('E', QByteArray(fields, sizeof fields)));
+                    } else {
+                        client->write(one);
+                    }
+                } else if (one.at(0) == 'Z') {        // the server's own end of the result
+                    client->write(message('Z', "E")); // as the client now believes it
+                    session->At = State::Passing;
+                    client->write(session->Pending);
+                    session->Pending.clear();
+                }
+            }
+        });
+        connect(client, &QTcpSocket::disconnected, client, &QObject::deleteLater);
+        connect(upstream, &QTcpSocket::disconnected, client,
+                [client] { client->disconnectFromHost(); });
+        upstream->connectToHost(QHostAddress::LocalHost, m_target);
+    }
+
+    QTcpServer m_server;
+    quint16 m_target;
+    QByteArray m_trigger;
+    int m_rows;
+    int m_failed = 0;
+};
+
+} // namespace
 
 class TstHistoryChain final : public QObject {
     Q_OBJECT
@@ -53,6 +152,45 @@ class TstHistoryChain final : public QObject {
             QTest::qWait(2); // each call a moment of its own, as the old rows' order needs
         }
         return true;
+    }
+
+    // One history row whose text is cut to its column through a character (an emoji at units
+    // 60 and 61), by `path`; "" when the call went through.
+    QString Cut(const QString &path) {
+        const QString emoji = u"\U0001F600"_s;
+        TNetConnection &gate = m_fx.Client(u"Ger09400.Periodo"_s);
+        TResultEnvelope r;
+        if (path == u"close reason"_s) {
+            r = gate.Call(u"Encerrar"_s, {u"01"_s, u"31/12/2000"_s, QString(47, u'a') + emoji});
+        } else if (path == u"operator header"_s) {
+            TNetConnection &c = m_fx.Client();
+            c.SetOperator(QString(59, u'a') + emoji);
+            r = c.Call(u"setUsuarioFechamentoPeriodo"_s, {u"01"_s, u"01/11/2026"_s, u"ana"_s});
+        } else if (path == u"token file name"_s) {
+            QFile file(m_fx.Server().Dir() + u"/tokens"_s);
+            if (!file.open(QIODevice::WriteOnly) ||
+                !file.write(QByteArray(40, 't') + ' ' + QByteArray(59, 'a') + emoji.toUtf8() +
+                            "bc contador\n"))
+                return u"no token file"_s;
+            file.close();
+            file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+            QString error;
+            if (!m_fx.StartSecond(&error, {u"--token-file"_s, file.fileName()}))
+                return error;
+            TNetConnection &c = m_fx.SecondClient();
+            c.SetToken(QString(40, u't'));
+            r = c.Call(u"setUsuarioFechamentoPeriodo"_s, {u"01"_s, u"01/11/2026"_s, u"ana"_s});
+        } else {
+            const QString expires =
+                QDateTime::currentDateTimeUtc().addDays(2).toString(Qt::ISODate);
+            r = gate.Call(u"ConcederExcecao"_s,
+                          {u"01"_s, u""_s, u"01/01/2030"_s, u"02/01/2030"_s, expires,
+                           path == u"grant reason"_s ? QString(23, u'a') + emoji : u"SPED"_s,
+                           u""_s});
+            if (r.Ok && path == u"revoke reason"_s)
+                r = gate.Call(u"RevogarExcecao"_s, {u"1"_s, QString(44, u'a') + emoji});
+        }
+        return r.Ok ? QString() : r.ErrorCode + u": "_s + r.ErrorMessage;
     }
 
 private Q_SLOTS:
@@ -188,14 +326,162 @@ private Q_SLOTS:
     }
 
     // A copy to another database (SQLite from either engine) keeps every row's moment to the
-    // millisecond, and so its chain.
+    // millisecond, and so its chain: the same texts and the same hashes on both, a character
+    // outside the BMP among them.
     void copyKeepsTheChain() {
         QVERIFY(Closings(3));
+        QVERIFY(Cut(u"close reason"_s).isEmpty());
         const QString copy = u"sqlite:%1/copia.db"_s.arg(m_fx.Server().Dir());
         Run r = Server({u"copy"_s, u"--to"_s, copy});
         QVERIFY2(r.Code == 0, qPrintable(r.Out));
         r = Command(ServerProcess::Executable(), {u"check"_s, u"--db"_s, copy});
-        QVERIFY2(r.Code == 0 && r.Out.contains(u"cadeia íntegra, 3 linhas conferidas"_s),
+        QVERIFY2(r.Code == 0 && r.Out.contains(u"cadeia íntegra, 4 linhas conferidas"_s),
+                 qPrintable(r.Out));
+        const QString rows = u"SELECT NRCADEIA || ' ' || CDHASH || ' ' || NMOPERADOR || ' ' || "
+                             "COALESCE(VLNOVO, '-') FROM HISTALTERACAO ORDER BY NRCADEIA"_s;
+        const QStringList here = m_fx.Column(rows);
+        QCOMPARE(here.size(), 4);
+        QCOMPARE(MethodsFixture::Column(MethodsFixture::Direct(copy, u"copia"_s), rows), here);
+    }
+
+    // A result cut part-way on PostgreSQL: the export fails instead of ending early as if done,
+    // and a prune whose file did not get every row deletes nothing.
+    void exportCutByTimeout() {
+        if (!MethodsFixture::OnPostgres())
+            QSKIP("a statement timeout is PostgreSQL's");
+        QString error;
+        // About 17 MB of rows, more than the sockets between the two hold.
+        QVERIFY2(ByHand(u"INSERT INTO HISTALTERACAO (IDALTERACAO, NRSEQ, DTALTERACAO, NMOPERADOR, "
+                        "IDVERIFICADO, NMMETODO, IDOPERACAO, CDEMPRESA, NMCAMPO, TPCAMPO, "
+                        "VLANTERIOR, VLNOVO) SELECT 'carga-' || g, 1, now(), repeat('o', 60), "
+                        "'S', 'SetContOpe', 'A', '01', 'DTINICCONT', 'date', repeat('a', 60), "
+                        "repeat('b', 60) FROM generate_series(1, 60000) g; ALTER DATABASE %1 SET "
+                        "statement_timeout = '1s'"_s.arg(QUrl(m_fx.Url()).path().mid(1)),
+                        &error),
+                 qPrintable(error));
+        QProcess p;
+        p.start(ServerProcess::Executable(),
+                {u"export"_s, u"historico"_s, u"-"_s, u"--db"_s, m_fx.Url()});
+        QVERIFY(p.waitForStarted());
+        QThread::sleep(3); // a reader that does not keep up: the statement outlives its bound
+        QVERIFY(p.waitForFinished(120000));
+        const QByteArray out = p.readAllStandardOutput(), err = p.readAllStandardError();
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY2(err.contains("57014"), err.constData()); // canceled by the statement timeout
+        QVERIFY(out.count('\n') < 60000);
+    }
+    void pruneCutMidway() {
+        if (!MethodsFixture::OnPostgres())
+            QSKIP("the cut is of a PostgreSQL connection");
+        QVERIFY(Closings(12));
+        QTest::qWait(20);
+        FailingProxy proxy(quint16(QUrl(m_fx.Url()).port()), "LAG(", 4);
+        QUrl through(m_fx.Url());
+        through.setPort(proxy.Port());
+        through.setQuery(u"sslmode=disable"_s);
+        const QString file = m_fx.Server().Dir() + u"/podado.csv"_s;
+        QProcess p;
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(ServerProcess::Executable(),
+                {u"prune-history"_s,
+                 QDateTime::currentDateTimeUtc().addDays(1).toString(u"dd/MM/yyyy"_s), file,
+                 u"--db"_s, through.toString()});
+        QTRY_VERIFY_WITH_TIMEOUT(p.state() == QProcess::NotRunning, 120000);
+        const QString out = QString::fromUtf8(p.readAll());
+        QVERIFY2(proxy.Failed() >= 1, qPrintable(out));
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY2(out.contains(u"nada foi removido"_s), qPrintable(out));
+        QVERIFY(!QFile::exists(file));
+        QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM HISTALTERACAO"_s).toInt(), 12);
+        const Run r = Server({u"check"_s});
+        QVERIFY2(r.Code == 0 && r.Out.contains(u"cadeia íntegra, 12 linhas conferidas"_s),
+                 qPrintable(r.Out));
+    }
+
+    // Texts cut to their column (a reason, an operator's name from the header or the token file)
+    // are cut between characters: what is hashed is what both engines store, and the chain
+    // verifies.
+    void cutTextsKeepTheChain_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("column"); // of the last history row
+        QTest::addColumn<QString>("stored");
+        const QString a59 = QString(59, u'a');
+        QTest::newRow("close reason")
+            << u"close reason"_s << u"VLNOVO"_s << u"2000-12-31 ("_s + QString(47, u'a');
+        QTest::newRow("operator header") << u"operator header"_s << u"NMOPERADOR"_s << a59;
+        QTest::newRow("token file name") << u"token file name"_s << u"NMOPERADOR"_s << a59;
+        QTest::newRow("revoke reason")
+            << u"revoke reason"_s << u"VLNOVO"_s << u"nº 1 revogada ("_s + QString(44, u'a');
+        QTest::newRow("grant reason")
+            << u"grant reason"_s << u"VLNOVO"_s
+            << u"nº 1 todos 01/01/2030 a 02/01/2030 ("_s + QString(23, u'a');
+    }
+    void cutTextsKeepTheChain() {
+        QFETCH(QString, path);
+        QFETCH(QString, column);
+        QFETCH(QString, stored);
+        const QString fault = Cut(path);
+        QVERIFY2(fault.isEmpty(), qPrintable(fault));
+        QCOMPARE(m_fx.Scalar(u"SELECT %1 FROM HISTALTERACAO ORDER BY NRCADEIA DESC LIMIT 1"_s.arg(
+                                 column))
+                     .toString(),
+                 stored);
+        const Run r = Server({u"check"_s});
+        QVERIFY2(r.Code == 0 && r.Out.contains(u"cadeia íntegra"_s), qPrintable(r.Out));
+    }
+
+    // What an earlier release wrote on SQLite when it cut a text through a character (hashed
+    // with '?', read back as U+FFFD) verifies, and check says so; edits made by hand around it
+    // are each still named.
+    void oldCutVerifies() {
+        if (MethodsFixture::OnPostgres())
+            QSKIP("PostgreSQL stored the '?' that was hashed: those rows always verified");
+        QVERIFY(Closings(4));
+        // Row 4 rewritten as that release wrote it: the operator's name ending in half a pair.
+        QSqlDatabase db = m_fx.Db();
+        QSqlQuery read(db);
+        QVERIFY(read.exec(u"SELECT %1 FROM HISTALTERACAO WHERE NRCADEIA >= 3 ORDER BY "
+                          "NRCADEIA"_s.arg(HistoryChain::Columns())));
+        QByteArray previous;
+        QVERIFY(read.next());
+        HistoryChain::FromQuery(read, 0, &previous);
+        QVERIFY(read.next());
+        HistoryChain::Row row = HistoryChain::FromQuery(read, 0);
+        read.finish();
+        row.Operator = QString(59, u'b') + QChar(0xD83D);
+        const QByteArray hash = HistoryChain::Link(previous, row);
+        QSqlQuery write(db);
+        QVERIFY(write.prepare(u"UPDATE HISTALTERACAO SET NMOPERADOR = ?, CDHASH = ? WHERE "
+                              "NRCADEIA = 4"_s));
+        write.addBindValue(row.Operator);
+        write.addBindValue(QString::fromLatin1(hash));
+        QVERIFY2(write.exec(), qPrintable(write.lastError().text()));
+        QVERIFY(write.prepare(u"UPDATE HISTCADEIA SET CDULTIMO = ?"_s));
+        write.addBindValue(QString::fromLatin1(hash));
+        QVERIFY(write.exec());
+        QCOMPARE(
+            m_fx.Scalar(u"SELECT NMOPERADOR FROM HISTALTERACAO WHERE NRCADEIA = 4"_s).toString(),
+            QString(59, u'b') + QChar::ReplacementCharacter);
+
+        Run r = Server({u"check"_s});
+        QVERIFY2(r.Code == 0 && r.Out.contains(u"cadeia íntegra, 4 linhas conferidas"_s) &&
+                     r.Out.contains(u"histórico: 1 linha(s) gravada(s) por uma versão anterior, "
+                                    "que cortava um texto no meio de um caractere, conferem na "
+                                    "forma que ela calculou (linhas 4)"_s),
+                 qPrintable(r.Out));
+
+        // Two edits by hand, apart: each is named, the old row is not.
+        QString error;
+        QVERIFY2(
+            ByHand(u"UPDATE HISTALTERACAO SET VLNOVO = '2099-01-01' WHERE NRCADEIA IN (1, 3)"_s,
+                   &error),
+            qPrintable(error));
+        r = Server({u"check"_s});
+        QCOMPARE(r.Code, 1);
+        QCOMPARE(r.Out.count(u"cadeia do histórico rompida na "_s), 2);
+        QVERIFY2(r.Out.contains(u"rompida na linha 1 da cadeia"_s) &&
+                     r.Out.contains(u"rompida na linha 3 da cadeia"_s) &&
+                     !r.Out.contains(u"rompida na linha 4"_s),
                  qPrintable(r.Out));
     }
 

@@ -106,6 +106,17 @@ private Q_SLOTS:
                                      << u"%1, linha 1: esperado"_s << 0 << QString() << 0;
         QTest::newRow("no equals sign") << QByteArray("\n  db sqlite:x.db\n") << QStringList{}
                                         << u"%1, linha 2: esperado"_s << 0 << QString() << 0;
+        // The value may be an address with its password: only the key is quoted back.
+        QTest::newRow("misspelt key holding a password")
+            << QByteArray("bd = postgresql://ger:Segredo@db/ger\n") << QStringList{}
+            << u"%1, linha 1: esperado \"chave = valor\" com uma das opções do servidor, "
+               "encontrada a chave \"bd\""_s
+            << 0 << QString() << 0;
+        QTest::newRow("password without a key")
+            << QByteArray("postgresql://ger:Segredo@db/ger\n") << QStringList{}
+            << u"%1, linha 1: esperado \"chave = valor\" com uma das opções do servidor, "
+               "encontrada uma linha sem \"=\""_s
+            << 0 << QString() << 0;
         QTest::newRow("the file naming itself")
             << QByteArray("config = /etc/passwd\n") << QStringList{} << u"%1, linha 1"_s << 0
             << QString() << 0;
@@ -131,6 +142,7 @@ private Q_SLOTS:
         if (!ok) {
             const QString expected = error.contains(u"%1"_s) ? error.arg(path) : error;
             QVERIFY2(message.startsWith(expected), qPrintable(message));
+            QVERIFY2(!message.contains(u"Segredo"_s), qPrintable(message));
             return;
         }
         QCOMPARE(options.IdleTimeoutSeconds, idle);
