@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <optional>
 
 using namespace Qt::StringLiterals;
@@ -18,9 +19,10 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// How often the channel is proved to carry this connection's own word back, and how long the
-// word may take: a lost channel is noticed within seconds, not at the system's TCP timeout.
-constexpr auto ProbeEvery = std::chrono::seconds(5);
+// How often the channel is proved to carry this connection's own word back: often enough that
+// each proof is renewed well inside ChangeWatch::TrustFor. A word that takes longer than
+// ProbeWithin gives the session up (reads go to the database long before, when trust lapses).
+constexpr auto ProbeEvery = std::chrono::milliseconds(500);
 constexpr auto ProbeWithin = std::chrono::seconds(5);
 constexpr auto RetryAfter = std::chrono::milliseconds(1000);
 
@@ -151,7 +153,12 @@ bool ChangeWatch::Listen() {
         if (sentAt && now - *sentAt > ProbeWithin)
             break;
         bool ready = false;
-        if (!Wait({PQsocket(pg), PQsocket(sender.get())}, std::chrono::milliseconds(500), &ready))
+        const auto wait =
+            sentAt
+                ? std::chrono::milliseconds(250)
+                : std::clamp(std::chrono::duration_cast<std::chrono::milliseconds>(nextProbe - now),
+                             std::chrono::milliseconds(1), std::chrono::milliseconds(250));
+        if (!Wait({PQsocket(pg), PQsocket(sender.get())}, wait, &ready))
             break;
         if (!ready)
             continue;
@@ -170,10 +177,20 @@ bool ChangeWatch::Listen() {
         bool changed = false;
         while (PGnotify *notice = PQnotifies(pg)) {
             const QByteArrayView payload(notice->extra);
-            if (payload == word) {
+            if (payload == word && sentAt) {
+                // Notices arrive in the order their transactions committed: every change
+                // committed before the word was sent has been heard by now.
+                const Clock::rep until =
+                    (*sentAt + ChangeWatch::TrustFor).time_since_epoch().count();
+                const bool lapsed = m_hearing.load(std::memory_order_acquire) &&
+                                    Clock::now().time_since_epoch().count() >=
+                                        m_trustedUntil.load(std::memory_order_acquire);
+                m_trustedUntil.store(until, std::memory_order_release);
+                if (lapsed)
+                    m_heard.fetch_add(1, std::memory_order_acq_rel); // kept while in doubt: gone
                 sentAt.reset();
                 nextProbe = Clock::now() + ProbeEvery;
-                if (!Hearing()) {
+                if (!m_hearing.load(std::memory_order_acquire)) {
                     // What was kept while nobody listened may be old: it goes first.
                     m_heard.fetch_add(1, std::memory_order_acq_rel);
                     m_hearing.store(true, std::memory_order_release);
@@ -193,7 +210,7 @@ bool ChangeWatch::Listen() {
         if (failed || PQstatus(pg) != CONNECTION_OK || PQstatus(sender.get()) != CONNECTION_OK)
             break;
     }
-    const bool heard = Hearing();
+    const bool heard = m_hearing.load(std::memory_order_acquire);
     m_hearing.store(false, std::memory_order_release);
     m_heard.fetch_add(1, std::memory_order_acq_rel);
     return heard;

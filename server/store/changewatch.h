@@ -21,7 +21,17 @@ public:
     ChangeWatch(const ChangeWatch &) = delete;
     ChangeWatch &operator=(const ChangeWatch &) = delete;
 
-    bool Hearing() const { return m_hearing.load(std::memory_order_acquire); }
+    // How long one proof that the channel carries words vouches for it: a listening session
+    // that stops delivering without an error is distrusted within this bound.
+    static constexpr std::chrono::milliseconds TrustFor{2000};
+
+    // Hearing, and proved so within TrustFor: every change committed before the last proof was
+    // sent has been heard.
+    bool Hearing() const {
+        return m_hearing.load(std::memory_order_acquire) &&
+               std::chrono::steady_clock::now().time_since_epoch().count() <
+                   m_trustedUntil.load(std::memory_order_acquire);
+    }
     // Moves on at every change heard, and whenever hearing starts or stops.
     quint64 Heard() const { return m_heard.load(std::memory_order_acquire); }
 
@@ -37,6 +47,7 @@ private:
 
     Database &m_database;
     std::atomic<bool> m_hearing{false};
+    std::atomic<std::chrono::steady_clock::rep> m_trustedUntil{0};
     std::atomic<quint64> m_heard{0};
     std::atomic<bool> m_stop{false};
     int m_wake[2] = {-1, -1}; // a byte written here ends any wait at once

@@ -465,6 +465,29 @@ private Q_SLOTS:
         QCOMPARE(Ask({u"01"_s, check.at(0), check.at(1)}), answer);
     }
 
+    // The expiry is kept to the second, a fraction rounded up: never an exception that ends
+    // before the moment it was granted to.
+    void expiryKeptToTheSecond_data() {
+        QTest::addColumn<QString>("asked"); // the time of day, ten days ahead, UTC
+        QTest::addColumn<QString>("kept");
+        QTest::newRow("whole second") << u"18:00:00.000"_s << u"18:00:00"_s;
+        QTest::newRow("a millisecond past") << u"18:00:00.001"_s << u"18:00:01"_s;
+        QTest::newRow("a quarter second") << u"18:00:00.250"_s << u"18:00:01"_s;
+        QTest::newRow("into the next minute") << u"18:00:59.999"_s << u"18:01:00"_s;
+    }
+    void expiryKeptToTheSecond() {
+        QFETCH(QString, asked);
+        QFETCH(QString, kept);
+        const QString day = QDate::currentDate().addDays(10).toString(Qt::ISODate);
+        const TResultEnvelope r =
+            m_fx.Client(u"Ger09400.Periodo"_s)
+                .Call(u"ConcederExcecao"_s, {u"01"_s, u"LANC"_s, u"01/11/2026"_s, u"30/11/2026"_s,
+                                            day + u'T' + asked + u'Z', u"nota atrasada"_s, u""_s});
+        QVERIFY2(r.Ok, qPrintable(r.ErrorMessage));
+        QCOMPARE(m_fx.Scalar(u"SELECT DTEXPIRA FROM EXCECAO"_s).toString(),
+                 day + u'T' + kept + u'Z');
+    }
+
     // Every exception listed with its state; a revoke is recorded and happens once.
     void listed() {
         const QString expiry = Expiry();

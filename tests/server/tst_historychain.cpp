@@ -4,110 +4,14 @@
 
 #include "historychain.h"
 #include "methodsfixture.h"
+#include "pgproxy.h"
 
 #include <QDir>
 #include <QFile>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
 #include <QThread>
 
 using namespace Qt::StringLiterals;
-
-namespace {
-
-// Between a command and PostgreSQL: passes every message on until the client sends a statement
-// holding `trigger`; after `rows` rows of its result, the client is told the statement failed
-// (57014, as a statement timeout says it) and the rest of the result is dropped, while the
-// session stays up: an error that arrives in the middle of a streamed result.
-class FailingProxy final : public QObject {
-public:
-    FailingProxy(quint16 target, QByteArray trigger, int rows)
-        : m_target(target)
-        , m_trigger(std::move(trigger))
-        , m_rows(rows) {
-        m_server.listen(QHostAddress::LocalHost);
-        connect(&m_server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket *client = m_server.nextPendingConnection())
-                pair(client);
-        });
-    }
-    quint16 Port() const { return m_server.serverPort(); }
-    int Failed() const { return m_failed; }
-
-private:
-    enum class State { Passing, Counting, Dropping };
-    struct Session {
-        State At = State::Passing;
-        int Rows = 0;
-        QByteArray Pending;
-    };
-
-    static QByteArray message(char type, const QByteArray &body) {
-        QByteArray out(1, type);
-        const quint32 size = quint32(body.size() + 4);
-        for (int shift : {24, 16, 8, 0})
-            out += char((size >> shift) & 0xFF);
-        return out + body;
-    }
-
-    void pair(QTcpSocket *client) {
-        auto *upstream = new QTcpSocket(client);
-        auto session = std::make_shared<Session>();
-        connect(client, &QTcpSocket::readyRead, upstream, [=, this] {
-            const QByteArray data = client->readAll();
-            if (session->At == State::Passing && data.contains(m_trigger)) {
-                session->At = State::Counting;
-                session->Rows = 0;
-            }
-            upstream->write(data);
-        });
-        connect(upstream, &QTcpSocket::readyRead, client, [=, this] {
-            if (session->At == State::Passing) {
-                client->write(upstream->readAll());
-                return;
-            }
-            session->Pending += upstream->readAll();
-            // Whole messages only: a type byte and a length that counts itself.
-            while (session->Pending.size() >= 5) {
-                const auto *p = reinterpret_cast<const uchar *>(session->Pending.constData());
-                const qsizetype size = 1 + ((p[1] << 24) | (p[2] << 16) | (p[3] << 8) | p[4]);
-                if (session->Pending.size() < size)
-                    break;
-                const QByteArray one = session->Pending.left(size);
-                session->Pending.remove(0, size);
-                if (session->At == State::Counting) {
-                    if (one.at(0) == 'D' && session->Rows++ == m_rows) {
-                        ++m_failed;
-                        session->At = State::Dropping;
-                        static const char fields[] = "SERROR\0VERROR\0C57014\0Mcanceling "
-                                                     "statement due to statement timeout\0";
-                        client->write(message('E', QByteArray(fields, sizeof fields)));
-                    } else {
-                        client->write(one);
-                    }
-                } else if (one.at(0) == 'Z') {        // the server's own end of the result
-                    client->write(message('Z', "E")); // as the client now believes it
-                    session->At = State::Passing;
-                    client->write(session->Pending);
-                    session->Pending.clear();
-                }
-            }
-        });
-        connect(client, &QTcpSocket::disconnected, client, &QObject::deleteLater);
-        connect(upstream, &QTcpSocket::disconnected, client,
-                [client] { client->disconnectFromHost(); });
-        upstream->connectToHost(QHostAddress::LocalHost, m_target);
-    }
-
-    QTcpServer m_server;
-    quint16 m_target;
-    QByteArray m_trigger;
-    int m_rows;
-    int m_failed = 0;
-};
-
-} // namespace
 
 class TstHistoryChain final : public QObject {
     Q_OBJECT
@@ -375,7 +279,7 @@ private Q_SLOTS:
             QSKIP("the cut is of a PostgreSQL connection");
         QVERIFY(Closings(12));
         QTest::qWait(20);
-        FailingProxy proxy(quint16(QUrl(m_fx.Url()).port()), "LAG(", 4);
+        PgProxy proxy(quint16(QUrl(m_fx.Url()).port()), PgProxy::Mode::Fail, "LAG(", 4);
         QUrl through(m_fx.Url());
         through.setPort(proxy.Port());
         through.setQuery(u"sslmode=disable"_s);
@@ -388,7 +292,7 @@ private Q_SLOTS:
                  u"--db"_s, through.toString()});
         QTRY_VERIFY_WITH_TIMEOUT(p.state() == QProcess::NotRunning, 120000);
         const QString out = QString::fromUtf8(p.readAll());
-        QVERIFY2(proxy.Failed() >= 1, qPrintable(out));
+        QVERIFY2(proxy.Spoilt() >= 1, qPrintable(out));
         QCOMPARE(p.exitCode(), 1);
         QVERIFY2(out.contains(u"nada foi removido"_s), qPrintable(out));
         QVERIFY(!QFile::exists(file));
