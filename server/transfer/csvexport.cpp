@@ -195,7 +195,7 @@ bool ParseEncoding(const QString &name, Encoding &encoding) {
 }
 
 bool Run(Database &database, const QString &kind, const QString &path, Encoding encoding,
-         qint64 *rows, QString *error, const QString &condition) {
+         qint64 *rows, QString *error, const QString &condition, ChainEnds *ends) {
     const KindDef def = Find(kind);
     const bool toStdout = path == u"-"_s;
     QFile file;
@@ -245,6 +245,8 @@ bool Run(Database &database, const QString &kind, const QString &path, Encoding 
                 flushed = 0;
             }
             *rows = 0;
+            if (ends)
+                *ends = {};
             buffer = encoding == Encoding::Utf8Bom ? QByteArray("\xEF\xBB\xBF") : QByteArray();
             buffer += names.join(u';').toUtf8() + "\r\n";
             QSqlQuery q(db);
@@ -274,6 +276,16 @@ bool Run(Database &database, const QString &kind, const QString &path, Encoding 
                 }
                 buffer += "\r\n";
                 ++*rows;
+                // The history's columns: NRCADEIA first, CDHASHANTERIOR and CDHASH last.
+                if (ends && kind == u"historico"_s && !q.value(0).isNull()) {
+                    const qsizetype n = def.Columns.size();
+                    if (ends->FirstChain.isEmpty()) {
+                        ends->FirstChain = q.value(0).toString();
+                        ends->FirstPrevious = q.value(int(n - 2)).toString();
+                    }
+                    ends->LastChain = q.value(0).toString();
+                    ends->LastHash = q.value(int(n - 1)).toString();
+                }
                 if (buffer.size() > 64 * 1024)
                     flush();
             }

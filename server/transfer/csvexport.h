@@ -21,7 +21,16 @@ bool ParseEncoding(const QString &name, Encoding &encoding); // "utf8", "utf8-bo
 // `path` "-" is standard output; a file is created readable by its owner only, and one that
 // fails is removed. False with *error; *rows the data rows written. `condition` (SQL, no
 // parameters) keeps only the rows it holds for.
+// Where an exported history starts and ends in the chain: what a reader of the file compares
+// with the anchor and the end written down (empty texts when it holds no chained row).
+struct ChainEnds {
+    QString FirstChain;    // the first row's NRCADEIA
+    QString FirstPrevious; // the hash it follows: 64 zeros, or the anchor after a prune
+    QString LastChain;
+    QString LastHash;
+};
+
 bool Run(Database &database, const QString &kind, const QString &path, Encoding encoding,
-         qint64 *rows, QString *error, const QString &condition = {});
+         qint64 *rows, QString *error, const QString &condition = {}, ChainEnds *ends = nullptr);
 
 } // namespace CsvExport

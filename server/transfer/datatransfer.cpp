@@ -216,9 +216,17 @@ int Run(const QStringList &arguments) {
         rc = Import(*database, kind, path, dryRun);
     } else {
         qint64 rows = 0;
-        if (CsvExport::Run(*database, kind, path, encoding, &rows, &error)) {
+        CsvExport::ChainEnds ends;
+        if (CsvExport::Run(*database, kind, path, encoding, &rows, &error, {}, &ends)) {
             Print(stderr, u"%1 linhas exportadas (%2)"_s.arg(
                               QLocale(QLocale::Portuguese, QLocale::Brazil).toString(rows), kind));
+            // What a reader checks the file against: where it starts and where it ends.
+            if (!ends.FirstChain.isEmpty())
+                Print(stderr, u"cadeia do histórico: começa após a linha %1 (hash %2) e termina "
+                              "na linha %3 (hash %4)"_s.arg(QString::number(
+                                                                ends.FirstChain.toLongLong() - 1),
+                                                            ends.FirstPrevious, ends.LastChain,
+                                                            ends.LastHash));
         } else {
             Print(stderr, u"ger-server: exportação falhou: %1"_s.arg(error));
             rc = ExitFailure;

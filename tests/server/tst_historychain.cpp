@@ -199,11 +199,33 @@ private Q_SLOTS:
         QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM HISTALTERACAO"_s).toInt(), 0);
         QCOMPARE(m_fx.Scalar(u"SELECT CDANCORA FROM HISTCADEIA"_s).toString(), anchor);
 
-        const Run verified =
-            Command(QStringLiteral(GER_SOURCE_DIR) + u"/scripts/verify-history"_s, {file});
+        const QString script = QStringLiteral(GER_SOURCE_DIR) + u"/scripts/verify-history"_s;
+        const QString zeros(64, u'0');
+        const Run verified = Command(script, {file, u"--start"_s, zeros, u"--end"_s, anchor});
         QVERIFY2(verified.Code == 0 &&
+                     verified.Out.contains(u"começa após a linha 0 da cadeia, hash "_s + zeros) &&
                      verified.Out.contains(u"3 linhas conferem; último hash "_s + anchor),
                  qPrintable(verified.Out));
+        // A file cut at either end still chains on its own: the ends written down tell.
+        QFile whole(file);
+        QVERIFY(whole.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = whole.readAll().split('\n');
+        whole.close();
+        const auto keep = [&](const QString &name, const QList<QByteArray> &kept) {
+            QFile f(m_fx.Server().Dir() + u'/' + name);
+            if (f.open(QIODevice::WriteOnly))
+                f.write(kept.join('\n'));
+            return f.fileName();
+        };
+        const QString noFirst = keep(u"sem-primeira.csv"_s, QList{lines.at(0)} + lines.mid(2));
+        const QString noLast = keep(u"sem-ultima.csv"_s, lines.mid(0, 3));
+        for (const auto &[path, args, fault] :
+             {std::tuple{noFirst, QStringList{u"--start"_s, zeros}, u"não começa onde devia"_s},
+              std::tuple{noLast, QStringList{u"--end"_s, anchor}, u"não termina onde devia"_s}}) {
+            QCOMPARE(Command(script, {path}).Code, 0); // alone, either cut looks whole
+            const Run told = Command(script, QStringList{path} + args);
+            QVERIFY2(told.Code == 1 && told.Out.contains(fault), qPrintable(told.Out));
+        }
 
         // A second prune finds nothing; new rows chain from the anchor.
         r = Server({u"prune-history"_s, cut, m_fx.Server().Dir() + u"/de-novo.csv"_s});
