@@ -108,9 +108,17 @@ bool readChecksFile(const QString &path, QJsonArray &checks, QString *error) {
 
 bool parse(const QStringList &arguments, Options &o, QString *error) {
     QCommandLineParser parser;
+    // The controller's commands from the same table the parser reads them by.
+    QString commands;
+    for (const Command &c : Commands)
+        commands += u"\n  ger-consulta "_s + QString::fromUtf16(c.Usage);
     parser.setApplicationDescription(
         u"Pergunta ao servidor se os módulos podem lançar na contabilidade nas datas dadas.\n"
-        "Saída 0: permitido (todas, com --file); 1: recusado; 2: erro."_s);
+        "Saída 0: permitido (todas, com --file); 1: recusado; 2: erro.\n\n"
+        "Com um token de contador, também encerra e concede exceções (saída 0: feito; 1: "
+        "recusado pelo servidor; 2: erro):%1\n"
+        "EMPRESAS é T ou códigos separados por vírgulas; excecoes basta um token de "
+        "auditor."_s.arg(commands));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOption({u"server"_s,

@@ -499,10 +499,16 @@ bool Database::ConnectionLost(QSqlDatabase &db, const QSqlError &error) {
     if (ThreadConnection *holder = connectionHolder(db)) {
         if (!holder->Lost) {
             ServerCounters::Add(ServerCounters::DatabaseError::Lost);
-            ServerLog::Write(
-                ServerLog::Level::Warn,
-                u"conexão com o banco perdida (%1): a próxima chamada abre outra"_s.arg(
-                    ServerLog::Escape(error.text().trimmed(), 300)));
+            // A failure told as a call's own message comes without the driver's words: libpq
+            // keeps the last ones.
+            QString reason = error.text().trimmed();
+            if (reason.isEmpty() && pg)
+                reason = QString::fromUtf8(PQerrorMessage(pg)).simplified();
+            ServerLog::Write(ServerLog::Level::Warn,
+                             reason.isEmpty()
+                                 ? u"conexão com o banco perdida: a próxima chamada abre outra"_s
+                                 : u"conexão com o banco perdida (%1): a próxima chamada abre "
+                                   "outra"_s.arg(ServerLog::Escape(reason, 300)));
         }
         holder->Lost = true;
     }

@@ -8,8 +8,13 @@
 #include <QDateTime>
 #include <QFile>
 #include <QHash>
+#include <QTemporaryFile>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -198,14 +203,13 @@ bool Run(Database &database, const QString &kind, const QString &path, Encoding 
          qint64 *rows, QString *error, const QString &condition, ChainEnds *ends) {
     const KindDef def = Find(kind);
     const bool toStdout = path == u"-"_s;
-    QFile file;
-    // The group's books, like its backups: its owner's alone, a file written before included.
-    constexpr QFile::Permissions OwnerOnly = QFile::ReadOwner | QFile::WriteOwner;
-    const bool opened = toStdout
-                            ? file.open(stdout, QIODevice::WriteOnly)
-                            : (file.setFileName(path),
-                               file.open(QIODevice::WriteOnly | QIODevice::Truncate, OwnerOnly) &&
-                                   file.setPermissions(OwnerOnly));
+    // Written beside the file and put in its place only when whole: an export that fails leaves
+    // last month's file as it was. The group's books, like its backups: its owner's alone (a
+    // temporary file is made so).
+    QFile out;
+    QTemporaryFile beside(path + u".XXXXXX"_s);
+    QFileDevice &file = toStdout ? static_cast<QFileDevice &>(out) : beside;
+    const bool opened = toStdout ? out.open(stdout, QIODevice::WriteOnly) : beside.open();
     if (!opened) {
         *error = u"não foi possível escrever em %1: %2"_s.arg(path, file.errorString());
         return false;
@@ -227,9 +231,7 @@ bool Run(Database &database, const QString &kind, const QString &path, Encoding 
     };
     const auto fail = [&](const QString &why) {
         *error = why;
-        if (!toStdout)
-            file.remove();
-        return false;
+        return false; // the file beside goes with `beside`
     };
     try {
         // One read transaction: the file is one moment of the database.
@@ -296,6 +298,14 @@ bool Run(Database &database, const QString &kind, const QString &path, Encoding 
     }
     if (!file.flush())
         return fail(u"falha ao escrever em %1: %2"_s.arg(path, file.errorString()));
+    if (toStdout)
+        return true;
+    if (::fsync(beside.handle()) != 0 ||
+        std::rename(QFile::encodeName(beside.fileName()).constData(),
+                    QFile::encodeName(path).constData()) != 0)
+        return fail(u"falha ao gravar %1: %2"_s.arg(path, QString::fromLocal8Bit(
+                                                             std::strerror(errno))));
+    beside.setAutoRemove(false);
     return true;
 }
 

@@ -18,8 +18,8 @@ QStringList Kinds();
 enum class Encoding { Utf8, Utf8Bom, Windows1252 };
 bool ParseEncoding(const QString &name, Encoding &encoding); // "utf8", "utf8-bom", "cp1252"
 
-// `path` "-" is standard output; a file is created readable by its owner only, and one that
-// fails is removed. False with *error; *rows the data rows written. `condition` (SQL, no
+// `path` "-" is standard output; a file is written beside `path`, readable by its owner only,
+// and put in its place only when whole: a failure leaves a file already there as it was. False with *error; *rows the data rows written. `condition` (SQL, no
 // parameters) keeps only the rows it holds for.
 // Where an exported history starts and ends in the chain: what a reader of the file compares
 // with the anchor and the end written down (empty texts when it holds no chained row).

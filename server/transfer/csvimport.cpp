@@ -184,8 +184,15 @@ QVariant Check(const ColumnDef &column, const QString &raw, QString *reason) {
     switch (column.ColumnType) {
     case Type::Code: {
         QString code;
-        if (!CompanyList::ParseCode(raw, code, reason))
+        if (!CompanyList::ParseCode(raw, code, reason)) {
+            // A spreadsheet reads 04 as the number 4 and saves it so.
+            const QString trimmed = raw.trimmed();
+            if (trimmed.size() == 1 && trimmed.at(0).isDigit())
+                *reason += u" A planilha provavelmente tirou o zero à esquerda (era '0%1'?): "
+                           "no Excel, abra o arquivo por Dados › De Texto/CSV com a coluna "
+                           "como Texto."_s.arg(trimmed);
             return {};
+        }
         return code;
     }
     case Type::Text:

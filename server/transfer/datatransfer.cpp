@@ -193,8 +193,9 @@ int Run(const QStringList &arguments) {
             return ExitFailure;
         }
     }
-    // A dry run writes nothing, not even a new SQLite file.
-    if (dryRun && options.Db.startsWith(u"sqlite:"_s)) {
+    // A dry run and an export only read: a mistyped path must not become a new, empty database
+    // whose empty export replaces last night's file.
+    if ((dryRun || !importing) && options.Db.startsWith(u"sqlite:"_s)) {
         if (const QString fault = ServerOptions::UnreadableFile(options.Db.mid(7));
             !fault.isEmpty()) {
             Print(stderr, u"ger-server: "_s + fault);

@@ -8,6 +8,7 @@
 #include "serveroptions.h"
 
 #include <QDate>
+#include <QDateTime>
 #include <QFile>
 #include <QLocale>
 
@@ -99,10 +100,24 @@ int Run(const QStringList &arguments) {
     const QString dateText = arguments.value(2);
     const QString path = arguments.value(3);
     const QDate before = ParseDate(dateText);
-    if (!before.isValid() || path.isEmpty() || path.startsWith(u"--"_s)) {
+    const auto usage = [](const QString &fault) {
+        Print(stderr, u"ger-server: %1"_s.arg(fault));
         Print(stderr, Usage());
         return ExitUsage;
-    }
+    };
+    if (dateText.isEmpty() || dateText.startsWith(u"--"_s))
+        return usage(u"falta a data"_s);
+    if (!before.isValid())
+        return usage(u"data inválida: %1 (use dd/mm/aaaa ou aaaa-mm-dd)"_s.arg(
+            ServerLog::Escape(dateText, 40)));
+    if (path.isEmpty() || path.startsWith(u"--"_s))
+        return usage(u"falta o arquivo"_s);
+    // The day is UTC, as the history's moments: a later day would take today's rows, which the
+    // chain's tail at every start and the desktops' history still show as the latest.
+    const QDate today = QDateTime::currentDateTimeUtc().date();
+    if (before > today)
+        return usage(u"a data %1 é depois de hoje (%2, em UTC): a poda levaria alterações de "
+                     "hoje"_s.arg(before.toString(u"dd/MM/yyyy"_s), today.toString(u"dd/MM/yyyy"_s)));
     ServerOptions options;
     QString error, text;
     if (!ServerOptions::Parse(QStringList{arguments.at(0)} + arguments.mid(4), options, &error,
@@ -118,6 +133,14 @@ int Run(const QStringList &arguments) {
         Print(stderr, u"ger-server: %1 já existe; o histórico removido vai para um arquivo "
                       "novo"_s.arg(path));
         return ExitFailure;
+    }
+    // Opening a SQLite file that is not there would create an empty one, with nothing to prune.
+    if (options.Db.startsWith(u"sqlite:"_s)) {
+        if (const QString fault = ServerOptions::UnreadableFile(options.Db.mid(7));
+            !fault.isEmpty()) {
+            Print(stderr, u"ger-server: %1"_s.arg(fault));
+            return ExitFailure;
+        }
     }
     ServerLog::SetLevel(options.Level);
     std::unique_ptr<Database> database =

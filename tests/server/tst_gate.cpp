@@ -250,6 +250,7 @@ private Q_SLOTS:
             << u"01 LANC 01/12/2026: permitido (janela 01/12/2026 a 31/12/2026)\n"
                "10 FIN 2026-12-01: recusado: Empresa sem parâmetro contábil cadastrado.\n"_s;
         QTest::newRow("file bad line") << QStringList() << u"01;LANC\n"_s << 2 << QString();
+        QTest::newRow("help") << QStringList{u"--help"_s} << QString() << 0 << QString();
     }
     void commandLine() {
         QFETCH(QStringList, args);
@@ -267,6 +268,14 @@ private Q_SLOTS:
         QCOMPARE(run.Code, code);
         if (!output.isEmpty())
             QCOMPARE(run.Out, output);
+        // Every command is in the help, with its operands.
+        if (args == QStringList{u"--help"_s})
+            for (const char *usage :
+                 {"ger-consulta encerrar EMPRESAS DATA MOTIVO",
+                  "ger-consulta conceder EMPRESAS MODULO INICIO FIM VALIDADE MOTIVO [CLIENTE]",
+                  "ger-consulta excecoes EMPRESAS", "ger-consulta revogar NUMERO MOTIVO",
+                  "--file <ARQUIVO>"})
+                QVERIFY2(run.Out.contains(QLatin1StringView(usage)), qPrintable(run.Out));
     }
 
     // The rules of a --file: what is skipped, what is one check, and that a file without any

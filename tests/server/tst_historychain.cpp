@@ -58,6 +58,30 @@ class TstHistoryChain final : public QObject {
         return true;
     }
 
+    // Back to the schema before the chain, with the rows it had: the next start chains them.
+    bool Unchain(QString *error) {
+        m_fx.Stop();
+        return ByHand(u"DROP INDEX HISTALTERACAO_CADEIA; DROP TABLE HISTCADEIA; "
+                      "ALTER TABLE HISTALTERACAO DROP COLUMN NRCADEIA; "
+                      "ALTER TABLE HISTALTERACAO DROP COLUMN CDHASH; DROP TABLE ENCERRAMENTO; "
+                      "DROP TABLE EXCECAO; DELETE FROM SCHEMA_VERSION WHERE VERSION >= 5"_s,
+                      error);
+    }
+    // The history written so far moved two days back, in its order, and chained anew as a
+    // history of that time: rows a prune of today's date may take. (The moment is hashed, so
+    // moving it is done before the chain is made.)
+    bool Backdate(QString *error) {
+        if (!Unchain(error))
+            return false;
+        if (!ByHand(MethodsFixture::OnPostgres()
+                        ? u"UPDATE HISTALTERACAO SET DTALTERACAO = DTALTERACAO - INTERVAL '2 days'"_s
+                        : u"UPDATE HISTALTERACAO SET DTALTERACAO = strftime('%Y-%m-%dT%H:%M:%fZ', "
+                          "DTALTERACAO, '-2 days')"_s,
+                    error))
+            return false;
+        return m_fx.Restart(error);
+    }
+
     // One history row whose text is cut to its column through a character (an emoji at units
     // 60 and 61), by `path`; "" when the call went through.
     QString Cut(const QString &path) {
@@ -184,11 +208,11 @@ private Q_SLOTS:
                  qPrintable(r.Out));
         QVERIFY(!QFile::exists(m_fx.Server().Dir() + u"/p.csv"_s));
 
-        // A fresh history, its first rows pruned by a date just after them.
+        // A fresh history of two days ago, pruned by today's date.
         QVERIFY2(m_fx.Start(&error), qPrintable(error));
         QVERIFY(Closings(3));
-        QTest::qWait(20);
-        const QString cut = QDateTime::currentDateTimeUtc().addDays(1).toString(u"dd/MM/yyyy"_s);
+        QVERIFY2(Backdate(&error), qPrintable(error));
+        const QString cut = QDateTime::currentDateTimeUtc().toString(u"dd/MM/yyyy"_s);
         const QString file = m_fx.Server().Dir() + u"/podado.csv"_s;
         r = Server({u"prune-history"_s, cut, file});
         QVERIFY2(r.Code == 0 && r.Out.contains(u"3 alterações anteriores a %1 gravadas em %2 e "
@@ -300,7 +324,8 @@ private Q_SLOTS:
         if (!MethodsFixture::OnPostgres())
             QSKIP("the cut is of a PostgreSQL connection");
         QVERIFY(Closings(12));
-        QTest::qWait(20);
+        QString error;
+        QVERIFY2(Backdate(&error), qPrintable(error));
         PgProxy proxy(quint16(QUrl(m_fx.Url()).port()), PgProxy::Mode::Fail, "LAG(", 4);
         QUrl through(m_fx.Url());
         through.setPort(proxy.Port());
@@ -309,9 +334,8 @@ private Q_SLOTS:
         QProcess p;
         p.setProcessChannelMode(QProcess::MergedChannels);
         p.start(ServerProcess::Executable(),
-                {u"prune-history"_s,
-                 QDateTime::currentDateTimeUtc().addDays(1).toString(u"dd/MM/yyyy"_s), file,
-                 u"--db"_s, through.toString()});
+                {u"prune-history"_s, QDateTime::currentDateTimeUtc().toString(u"dd/MM/yyyy"_s),
+                 file, u"--db"_s, through.toString()});
         QTRY_VERIFY_WITH_TIMEOUT(p.state() == QProcess::NotRunning, 120000);
         const QString out = QString::fromUtf8(p.readAll());
         QVERIFY2(proxy.Spoilt() >= 1, qPrintable(out));
@@ -416,15 +440,7 @@ private Q_SLOTS:
     void existingRowsChainedOnce() {
         QVERIFY(Closings(3));
         QString error;
-        m_fx.Stop();
-        // Back to the schema before the chain, with the rows it had.
-        QVERIFY2(ByHand(u"DROP INDEX HISTALTERACAO_CADEIA; DROP TABLE HISTCADEIA; "
-                        "ALTER TABLE HISTALTERACAO DROP COLUMN NRCADEIA; "
-                        "ALTER TABLE HISTALTERACAO DROP COLUMN CDHASH; DROP TABLE ENCERRAMENTO; "
-                        "DROP TABLE EXCECAO; "
-                        "DELETE FROM SCHEMA_VERSION WHERE VERSION >= 5"_s,
-                        &error),
-                 qPrintable(error));
+        QVERIFY2(Unchain(&error), qPrintable(error));
         QVERIFY2(m_fx.Restart(&error), qPrintable(error));
         QCOMPARE(m_fx.Column(u"SELECT CDEMPRESA FROM HISTALTERACAO ORDER BY NRCADEIA"_s),
                  (QStringList{u"01"_s, u"02"_s, u"03"_s}));

@@ -3,6 +3,7 @@
 
 #include "methodsfixture.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTest>
 
@@ -80,6 +81,10 @@ private Q_SLOTS:
                                << "";
         QTest::newRow("one-character code")
             << "empresas" << QByteArray("CDEMPRESA;NMEMPRESA\n1;X\n") << "deve ter 2 caracteres";
+        QTest::newRow("code that lost its zero in a spreadsheet")
+            << "saldos" << b + "4;31/01/2026;1.1;1,00;0\n"
+            << "Código de empresa inválido: '4' (deve ter 2 caracteres). A planilha provavelmente "
+               "tirou o zero à esquerda (era '04'?)";
         QTest::newRow("name too long")
             << "empresas" << QByteArray("CDEMPRESA;NMEMPRESA\nZ1;") + QByteArray(41, 'a') + "\n"
             << "tem 41 caracteres";
@@ -436,6 +441,49 @@ private Q_SLOTS:
             << QStringList{u"check"_s, u"--db"_s, u"sqlite:@FILE"_s} << 1
             << u"ger-server: não foi possível "_s;
         QTest::newRow("help lists check") << QStringList{u"--help"_s} << 0 << u"Uso: "_s;
+        const QDate today = QDateTime::currentDateTimeUtc().date();
+        QTest::newRow("prune without a date") << QStringList{u"prune-history"_s} << 2
+                                              << u"ger-server: falta a data"_s;
+        QTest::newRow("prune on a day that does not exist")
+            << QStringList{u"prune-history"_s, u"31/02/2026"_s, u"h.csv"_s} << 2
+            << u"ger-server: data inválida: 31/02/2026 (use dd/mm/aaaa ou aaaa-mm-dd)"_s;
+        QTest::newRow("prune without a file")
+            << QStringList{u"prune-history"_s, u"01/01/2026"_s, u"--db"_s, u"@DB"_s} << 2
+            << u"ger-server: falta o arquivo"_s;
+        QTest::newRow("prune after today")
+            << QStringList{u"prune-history"_s, today.addDays(1).toString(u"dd/MM/yyyy"_s),
+                           u"h.csv"_s}
+            << 2
+            << u"ger-server: a data %1 é depois de hoje (%2, em UTC): a poda levaria alterações "
+               "de hoje"_s.arg(today.addDays(1).toString(u"dd/MM/yyyy"_s),
+                              today.toString(u"dd/MM/yyyy"_s));
+    }
+
+    // A command that only reads, given a SQLite file that is not there (a path mistyped in a
+    // nightly job): one line, exit 1, no database made and no file written over.
+    void readersMakeNothing_data() {
+        QTest::addColumn<QStringList>("args"); // @KEEP: last night's file
+        QTest::newRow("export") << QStringList{u"export"_s, u"empresas"_s, u"@KEEP"_s};
+        QTest::newRow("export to stdout") << QStringList{u"export"_s, u"historico"_s, u"-"_s};
+        QTest::newRow("prune") << QStringList{u"prune-history"_s, u"01/01/2026"_s, u"@NEW"_s};
+        QTest::newRow("import dry run")
+            << QStringList{u"import"_s, u"empresas"_s, u"@KEEP"_s, u"--dry-run"_s};
+        QTest::newRow("check") << QStringList{u"check"_s};
+    }
+    void readersMakeNothing() {
+        QFETCH(QStringList, args);
+        const QString dir = m_fixture.Server().Dir();
+        const QString keep = Write("CDEMPRESA;NMEMPRESA\nZ1;de ontem\n");
+        for (QString &a : args)
+            a.replace(u"@KEEP"_s, keep).replace(u"@NEW"_s, dir + u"/novo.csv"_s);
+        const Result r = Command(args, u"sqlite:%1/nao-existe.db"_s.arg(dir));
+        QCOMPARE(r.Code, 1);
+        QCOMPARE(r.Err, u"ger-server: arquivo não encontrado: %1/nao-existe.db\n"_s.arg(dir));
+        QVERIFY(!QFile::exists(dir + u"/nao-existe.db"_s));
+        QVERIFY(!QFile::exists(dir + u"/novo.csv"_s));
+        QFile kept(keep);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), QByteArray("CDEMPRESA;NMEMPRESA\nZ1;de ontem\n"));
     }
     void commandLine() {
         QFETCH(QStringList, args);
@@ -493,9 +541,11 @@ private Q_SLOTS:
         QFETCH(QByteArray, row);
         QCOMPARE(Import(u"empresas"_s, "CDEMPRESA;NMEMPRESA\nZ1;" + name + "\n").Code, 0);
         const QString path = m_fixture.Server().Dir() + u"/enc.csv"_s;
-        // A file an earlier export left readable by all is its owner's alone afterwards.
+        // Last month's export, left readable by all: a refused export leaves it as it was, a
+        // good one replaces it with a file of its owner's alone.
         QFile old(path);
         QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("do mês passado\n");
         old.close();
         QVERIFY(old.setPermissions(old.permissions() | QFile::ReadOther | QFile::ReadGroup));
         const Result r = Command({u"export"_s, u"empresas"_s, path, u"--encoding"_s, encoding});
@@ -503,7 +553,10 @@ private Q_SLOTS:
         if (head.isEmpty()) {
             QCOMPARE(r.Code, 1);
             QVERIFY2(r.Err.contains(QString::fromUtf8(row)), qPrintable(r.Err));
-            QVERIFY(!file.exists());
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), QByteArray("do mês passado\n"));
+            QCOMPARE(QDir(m_fixture.Server().Dir()).entryList({u"enc.csv*"_s}),
+                     QStringList{u"enc.csv"_s}); // nothing left beside it
             return;
         }
         QVERIFY2(r.Code == 0, qPrintable(r.Err));
