@@ -117,8 +117,9 @@ bool parse(const QStringList &arguments, Options &o, QString *error) {
         "Saída 0: permitido (todas, com --file); 1: recusado; 2: erro.\n\n"
         "Com um token de contador, também encerra e concede exceções (saída 0: feito; 1: "
         "recusado pelo servidor; 2: erro):%1\n"
-        "EMPRESAS é T ou códigos separados por vírgulas; excecoes basta um token de "
-        "auditor."_s.arg(commands));
+        "\n  ger-consulta encerrar --dry-run EMPRESAS DATA  (só diz o que impediria o "
+        "encerramento)\nEMPRESAS é T ou códigos separados por vírgulas; excecoes e encerrar "
+        "--dry-run bastam um token de auditor."_s.arg(commands));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOption({u"server"_s,
@@ -135,6 +136,9 @@ bool parse(const QStringList &arguments, Options &o, QString *error) {
                       u"Uma consulta EMPRESA;MODULO;DATA por linha; linhas vazias e as que "
                       "começam com # são ignoradas."_s,
                       u"ARQUIVO"_s});
+    parser.addOption({u"dry-run"_s,
+                      u"Com encerrar: diz o que impediria o encerramento (ou quantas empresas "
+                      "ele encerraria), sem encerrar."_s});
     parser.addPositionalArgument(u"EMPRESA"_s, u"Código da empresa."_s);
     parser.addPositionalArgument(u"MODULO"_s, u"LANC, DFE, DFS, FIN, GPA, FIS ou VEXT."_s);
     parser.addPositionalArgument(u"DATA"_s, u"dd/mm/aaaa ou aaaa-mm-dd."_s);
@@ -164,15 +168,26 @@ bool parse(const QStringList &arguments, Options &o, QString *error) {
     const QStringList positional = parser.positionalArguments();
     if (const Command *command = positional.isEmpty() ? nullptr : findCommand(positional.first())) {
         const qsizetype given = positional.size() - 1;
-        if (parser.isSet(u"file"_s) || given < command->Least || given > command->Most) {
+        const bool dryRun = parser.isSet(u"dry-run"_s);
+        if (dryRun && QStringView(command->Method) != u"Encerrar") {
+            *error = u"--dry-run vale só para encerrar"_s;
+            return false;
+        }
+        // A dry run needs no reason: it closes nothing.
+        const qsizetype least = dryRun ? command->Least - 1 : command->Least;
+        if (parser.isSet(u"file"_s) || given < least || given > command->Most) {
             *error = u"Uso: ger-consulta "_s + QString::fromUtf16(command->Usage);
             return false;
         }
-        o.Command = QString::fromUtf16(command->Method);
-        o.Arguments = positional.mid(1);
+        o.Command = dryRun ? u"ConferirEncerramento"_s : QString::fromUtf16(command->Method);
+        o.Arguments = dryRun ? positional.mid(1, 2) : positional.mid(1);
         if (o.Command == u"ConcederExcecao"_s && given == 6)
             o.Arguments.append(QString());
         return true;
+    }
+    if (parser.isSet(u"dry-run"_s)) {
+        *error = u"--dry-run vale só para encerrar"_s;
+        return false;
     }
     if (parser.isSet(u"file"_s)) {
         if (!positional.isEmpty()) {
@@ -209,6 +224,10 @@ int runCommand(TNetConnection &connection, const Options &o) {
     if (o.Command == u"Encerrar"_s) {
         print(stdout,
               u"encerrado até %1: %2 empresa(s)"_s.arg(o.Arguments.at(1)).arg(payload.toInteger()));
+    } else if (o.Command == u"ConferirEncerramento"_s) {
+        print(stdout, u"nada impede o encerramento até %1: %2 empresa(s) (--dry-run: nada foi "
+                      "encerrado)"_s.arg(o.Arguments.at(1))
+                          .arg(payload.toInteger()));
     } else if (o.Command == u"ConcederExcecao"_s) {
         print(stdout, u"exceção nº %1 concedida"_s.arg(payload.toInteger()));
     } else if (o.Command == u"RevogarExcecao"_s) {

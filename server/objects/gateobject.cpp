@@ -35,6 +35,7 @@ constexpr auto Encerrar = "Encerrar";
 constexpr auto Conceder = "ConcederExcecao";
 constexpr auto Listar = "Excecoes";
 constexpr auto Revogar = "RevogarExcecao";
+constexpr auto Conferir = "ConferirEncerramento";
 
 // Up to this many distinct companies are read by code; more, and reading every record is cheaper
 // than a statement that long.
@@ -385,8 +386,8 @@ QString GateObject::Name() const {
 
 QStringList GateObject::Methods() const {
     return {QString::fromLatin1(Consulta), QString::fromLatin1(Encerrar),
-            QString::fromLatin1(Conceder), QString::fromLatin1(Listar),
-            QString::fromLatin1(Revogar)};
+            QString::fromLatin1(Conferir), QString::fromLatin1(Conceder),
+            QString::fromLatin1(Listar),   QString::fromLatin1(Revogar)};
 }
 
 MethodClass GateObject::ClassOf(const QString &method) const {
@@ -395,6 +396,9 @@ MethodClass GateObject::ClassOf(const QString &method) const {
     // Who may see the exceptions may see the history: they are part of what it records.
     if (method == QLatin1StringView(Listar))
         return MethodClass::History;
+    // A close tried without closing tells what the desktops already show.
+    if (method == QLatin1StringView(Conferir))
+        return MethodClass::Read;
     return MethodClass::Write;
 }
 
@@ -408,7 +412,7 @@ bool GateObject::Hearing() const {
 }
 
 bool GateObject::HasMethod(const QString &method) const {
-    for (const char *name : {Consulta, Encerrar, Conceder, Listar, Revogar})
+    for (const char *name : {Consulta, Encerrar, Conferir, Conceder, Listar, Revogar})
         if (method == QLatin1StringView(name))
             return true;
     return false;
@@ -419,6 +423,8 @@ CallOutcome GateObject::Invoke(const QString &method, const QJsonArray &params) 
         return consulta(params);
     if (method == QLatin1StringView(Encerrar))
         return encerrar(params);
+    if (method == QLatin1StringView(Conferir))
+        return conferirEncerramento(params);
     if (method == QLatin1StringView(Conceder))
         return GateExceptions::Grant(m_database, params);
     if (method == QLatin1StringView(Listar))
@@ -584,6 +590,71 @@ QVector<Closing> readClosings(QSqlDatabase &db, const CompanyList &list) {
 
 } // namespace
 
+namespace {
+
+// The companies a close must leave alone, named on their own: past this many, only counted.
+constexpr qsizetype ListedBlockers = 100;
+
+// A close's list and day, as Encerrar and its dry run read them; the refusal when they are bad.
+struct CloseRequest {
+    CompanyList List;
+    QDate Day;
+};
+
+CloseRequest readCloseRequest(const QJsonArray &params) {
+    CloseRequest out;
+    QString error;
+    if (!CompanyList::Parse(params.at(0).toString(), out.List, &error))
+        refuse(u"invalid_argument"_s, error);
+    const auto day = PeriodGate::ParseDay(params.at(1).toString().trimmed());
+    out.Day = day ? DateTimeUtil::ToQDate(*day) : QDate();
+    if (!day || *day == 0 || !out.Day.isValid() || out.Day.year() > 9999)
+        refuse(u"invalid_argument"_s,
+               u"Data de encerramento inválida: use dd/mm/aaaa ou aaaa-mm-dd."_s);
+    return out;
+}
+
+// Every company judged before any is written: one refusal and nothing moves. Every company
+// whose periods start on or before the day is named, so one answer tells all there is to do.
+void judgeClosings(const QVector<Closing> &closings, QDate closeDay) {
+    const QString shownDay = closeDay.toString(u"dd/MM/yyyy"_s);
+    for (const Closing &c : closings) {
+        if (c.Previous.isValid() && closeDay <= c.Previous)
+            refuse(u"refused"_s,
+                   u"A empresa '%1' já está encerrada definitivamente até %2: o encerramento só "
+                   "avança (data informada %3). Nada foi encerrado."_s.arg(
+                       c.Code, c.Previous.toString(u"dd/MM/yyyy"_s), shownDay));
+    }
+    QStringList blockers;
+    qsizetype blocked = 0;
+    QString first, firstPeriods;
+    for (const Closing &c : closings) {
+        const QStringList open = ClosedSpan::OpenPeriods(c.Starts, closeDay);
+        if (open.isEmpty())
+            continue;
+        if (blocked++ == 0) {
+            first = c.Code;
+            firstPeriods = open.join(u", "_s);
+        }
+        if (blockers.size() < ListedBlockers)
+            blockers.append(u"'%1' (%2)"_s.arg(c.Code, open.join(u", "_s)));
+    }
+    if (blocked == 1)
+        refuse(u"refused"_s, u"A empresa '%1' tem períodos que começam em %2 ou antes: %3. "
+                             u"Avance-os antes de encerrar (GER09400 ou GER09410). Nada foi "
+                             "encerrado."_s.arg(first, shownDay, firstPeriods));
+    if (blocked > 1)
+        refuse(u"refused"_s,
+               u"%1 empresas têm períodos que começam em %2 ou antes: %3%4. Avance-os antes de "
+               "encerrar (GER09400 ou GER09410). Nada foi encerrado."_s.arg(
+                   QString::number(blocked), shownDay, blockers.join(u"; "_s),
+                   blocked > blockers.size()
+                       ? u"; e mais %1 empresa(s)"_s.arg(blocked - blockers.size())
+                       : QString()));
+}
+
+} // namespace
+
 CallOutcome GateObject::encerrar(const QJsonArray &params) {
     using MethodCall::Arg;
     CallOutcome outcome;
@@ -594,15 +665,8 @@ CallOutcome GateObject::encerrar(const QJsonArray &params) {
     }
     outcome.Company = TextCut::Left(params.at(0).toString(), 64);
     outcome.Result = MethodCall::Guard([&] {
-        CompanyList list;
-        QString error;
-        if (!CompanyList::Parse(params.at(0).toString(), list, &error))
-            refuse(u"invalid_argument"_s, error);
-        const auto day = PeriodGate::ParseDay(params.at(1).toString().trimmed());
-        const QDate closeDay = day ? DateTimeUtil::ToQDate(*day) : QDate();
-        if (!day || *day == 0 || !closeDay.isValid() || closeDay.year() > 9999)
-            refuse(u"invalid_argument"_s,
-                   u"Data de encerramento inválida: use dd/mm/aaaa ou aaaa-mm-dd."_s);
+        const CloseRequest request = readCloseRequest(params);
+        const QDate closeDay = request.Day;
         const QString reason = params.at(2).toString().trimmed();
         if (reason.isEmpty())
             refuse(u"invalid_argument"_s, u"Informe o motivo do encerramento."_s);
@@ -614,7 +678,6 @@ CallOutcome GateObject::encerrar(const QJsonArray &params) {
             refuse(u"invalid_argument"_s,
                    u"Motivo do encerramento inválido: contém caracteres de controle."_s);
         const QString closeIso = closeDay.toString(Qt::ISODate);
-        const QString shownDay = closeDay.toString(u"dd/MM/yyyy"_s);
         QString who = TextCut::Left(CallerContext::Current().Operator, 60);
         if (who.isEmpty())
             who = u"anônimo"_s;
@@ -623,24 +686,8 @@ CallOutcome GateObject::encerrar(const QJsonArray &params) {
             Database::Access::Write,
             [&](QSqlDatabase &db) {
                 closed = 0; // a retried transaction counts again from nothing
-                const QVector<Closing> closings = readClosings(db, list);
-                // Every company judged before any is written: one refusal and nothing moves.
-                for (const Closing &c : closings) {
-                    if (c.Previous.isValid() && closeDay <= c.Previous)
-                        refuse(
-                            u"refused"_s,
-                            u"A empresa '%1' já está encerrada definitivamente até %2: o "
-                            "encerramento só avança (data informada %3). Nada foi encerrado."_s.arg(
-                                c.Code, c.Previous.toString(u"dd/MM/yyyy"_s), shownDay));
-                    const QStringList open = ClosedSpan::OpenPeriods(c.Starts, closeDay);
-                    if (!open.isEmpty())
-                        refuse(
-                            u"refused"_s,
-                            u"A empresa '%1' tem períodos que começam em %2 ou antes: %3. "
-                            u"Avance-os "
-                            "antes de encerrar (GER09400 ou GER09410). Nada foi encerrado."_s.arg(
-                                c.Code, shownDay, open.join(u", "_s)));
-                }
+                const QVector<Closing> closings = readClosings(db, request.List);
+                judgeClosings(closings, closeDay);
                 ChangeHistory history(u"Encerrar"_s);
                 const QVariant now(QDateTime::currentDateTimeUtc());
                 for (const Closing &c : closings) {
@@ -665,7 +712,32 @@ CallOutcome GateObject::encerrar(const QJsonArray &params) {
                 history.Write(db);
             },
             ChangeHistory::Turn());
-        return TResultEnvelope::Success(QJsonValue(closed), QJsonArray{list.Normalised()});
+        return TResultEnvelope::Success(QJsonValue(closed), QJsonArray{request.List.Normalised()});
+    });
+    return outcome;
+}
+
+// What Encerrar would answer, without closing: the same refusals, or how many companies it
+// would close.
+CallOutcome GateObject::conferirEncerramento(const QJsonArray &params) {
+    using MethodCall::Arg;
+    CallOutcome outcome;
+    if (auto fault = MethodCall::CheckParams(u"ConferirEncerramento"_s, params,
+                                             {Arg::Text, Arg::Text})) {
+        outcome.ProtocolError = *fault;
+        return outcome;
+    }
+    outcome.Company = TextCut::Left(params.at(0).toString(), 64);
+    outcome.Result = MethodCall::Guard([&] {
+        const CloseRequest request = readCloseRequest(params);
+        qsizetype count = 0;
+        m_database.Transaction(Database::Access::Read, [&](QSqlDatabase &db) {
+            const QVector<Closing> closings = readClosings(db, request.List);
+            judgeClosings(closings, request.Day);
+            count = closings.size();
+        });
+        return TResultEnvelope::Success(QJsonValue(qint64(count)),
+                                        QJsonArray{request.List.Normalised()});
     });
     return outcome;
 }

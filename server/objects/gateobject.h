@@ -33,6 +33,7 @@ public:
 private:
     CallOutcome consulta(const QJsonArray &params);
     CallOutcome encerrar(const QJsonArray &params);
+    CallOutcome conferirEncerramento(const QJsonArray &params);
 
     struct Kept; // every company's periods, as one read saw them
     // The records kept from the last read, or a new read of them; null when they may not be

@@ -33,6 +33,11 @@ const QStringList Reset{
     "DTFINACCTBL = '2026-12-31', DTINIINTCONTGPA = '2026-10-01', DTFININTCONTGPA = '2026-12-31', "
     "DTINIINTCONTFIS = NULL, DTFININTCONTFIS = NULL, DTINIINTCONTVEXT = NULL, "
     "DTFININTCONTVEXT = NULL WHERE CDEMPRESA IN ('01', '02')"_s,
+    // 04: its accounting period starts after the close's day, one window before it.
+    u"UPDATE CONTOPECTBL SET DTINICCONT = '2026-03-01', DTINICLANC = '2026-12-01', "
+    "DTINIINTCONTDFE = '2026-02-01', DTINIINTCONTDFS = '2026-12-01', DTINICCTBL = '2026-12-01', "
+    "DTINIINTCONTGPA = '2026-12-01', DTINIINTCONTFIS = NULL, DTINIINTCONTVEXT = NULL WHERE "
+    "CDEMPRESA = '04'"_s,
 };
 
 // What any path could have written, to tell that a refusal wrote nothing.
@@ -204,9 +209,22 @@ private Q_SLOTS:
         row("close on the same day", u"28/02/2026"_s, "close", {u"01"_s, u"28/02/2026"_s},
             u"refused: A empresa '01' já está encerrada definitivamente até 28/02/2026: o "
             "encerramento só avança (data informada 28/02/2026). Nada foi encerrado."_s);
-        row("one company of the list open", u""_s, "close", {u"T"_s, u"2026-02-28"_s},
-            u"refused: A empresa '03' tem períodos que começam em 28/02/2026 ou antes: período "
-            "contábil. Avance-os antes de encerrar (GER09400 ou GER09410). Nada foi encerrado."_s);
+        // Every company that blocks the close is named, each with its periods.
+        row("companies of the list open", u""_s, "close", {u"T"_s, u"2026-02-28"_s},
+            u"refused: 7 empresas têm períodos que começam em 28/02/2026 ou antes: '03' (período "
+            "contábil); '04' (período de integração Doc. Fiscais Entrada); '05' (período "
+            "contábil); '06' (período contábil); '07' (período contábil); '08' (período "
+            "contábil); '09' (período contábil). Avance-os antes de encerrar (GER09400 ou "
+            "GER09410). Nada foi encerrado."_s);
+        row("a window open before the close", u""_s, "close", {u"04"_s, u"2026-02-28"_s},
+            u"refused: A empresa '04' tem períodos que começam em 28/02/2026 ou antes: período "
+            "de integração Doc. Fiscais Entrada. Avance-os antes de encerrar (GER09400 ou "
+            "GER09410). Nada foi encerrado."_s);
+        row("a window open on the close's day", u""_s, "close", {u"04"_s, u"2026-02-01"_s},
+            u"refused: A empresa '04' tem períodos que começam em 01/02/2026 ou antes: período "
+            "de integração Doc. Fiscais Entrada. Avance-os antes de encerrar (GER09400 ou "
+            "GER09410). Nada foi encerrado."_s);
+        row("the day before a window", u""_s, "close", {u"04"_s, u"2026-01-31"_s}, u""_s);
         row("unknown company in the list", u""_s, "close", {u"01,99"_s, u"2026-02-28"_s},
             u"not_found: Empresa '99' não cadastrada. Nada foi encerrado."_s);
         row("no reason", u""_s, "close", {u"01"_s, u"2026-02-28"_s, u"  "_s},
@@ -563,6 +581,23 @@ private Q_SLOTS:
         QTest::newRow("revoke without a reason")
             << true << QStringList{u"revogar"_s, u"1"_s} << 2
             << u"ger-consulta: Uso: ger-consulta revogar NUMERO MOTIVO\n"_s;
+        // A close tried first: what would block it, or how many it would close, nothing closed.
+        QTest::newRow("close tried")
+            << false << QStringList{u"encerrar"_s, u"--dry-run"_s, u"01,02"_s, u"28/02/2026"_s}
+            << 0
+            << u"nada impede o encerramento até 28/02/2026: 2 empresa(s) (--dry-run: nada foi "
+               "encerrado)\n"_s;
+        QTest::newRow("close tried, refused")
+            << false << QStringList{u"encerrar"_s, u"T"_s, u"01/03/2026"_s, u"--dry-run"_s} << 1
+            << u"recusado: 9 empresas têm períodos que começam em 01/03/2026 ou antes: '01' "
+               "(período contábil); '02' (período contábil); '03' (período contábil); '04' "
+               "(período contábil, período de integração Doc. Fiscais Entrada); '05' (período "
+               "contábil); '06' (período contábil); '07' (período contábil); '08' (período "
+               "contábil); '09' (período contábil). Avance-os antes de encerrar (GER09400 ou "
+               "GER09410). Nada foi encerrado.\n"_s;
+        QTest::newRow("dry run of a grant")
+            << false << QStringList{u"revogar"_s, u"--dry-run"_s, u"1"_s, u"x"_s} << 2
+            << u"ger-consulta: --dry-run vale só para encerrar\n"_s;
     }
     void commands() {
         QFETCH(bool, granted);
@@ -582,6 +617,8 @@ private Q_SLOTS:
         QVERIFY(p.waitForFinished(60000));
         QCOMPARE(QString::fromUtf8(p.readAll()), out);
         QCOMPARE(p.exitCode(), code);
+        if (args.contains(u"--dry-run"_s))
+            QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM ENCERRAMENTO"_s).toInt(), 0);
     }
 
     // Only an accountant's token closes, grants or revokes; an auditor's lists.
@@ -589,11 +626,13 @@ private Q_SLOTS:
         QTest::addColumn<QString>("role");
         QTest::addColumn<QString>("method");
         QTest::addColumn<QString>("code");
-        for (const char *method : {"Encerrar", "ConcederExcecao", "RevogarExcecao", "Excecoes"})
+        for (const char *method : {"Encerrar", "ConferirEncerramento", "ConcederExcecao",
+                                   "RevogarExcecao", "Excecoes"})
             for (const char *role : {"contador", "auditor", "integracao"}) {
                 const bool allowed =
                     qstrcmp(role, "contador") == 0 ||
-                    (qstrcmp(role, "auditor") == 0 && qstrcmp(method, "Excecoes") == 0);
+                    (qstrcmp(role, "auditor") == 0 && qstrcmp(method, "Excecoes") == 0) ||
+                    qstrcmp(method, "ConferirEncerramento") == 0;
                 QTest::addRow("%s %s", role, method)
                     << QString::fromLatin1(role) << QString::fromLatin1(method)
                     << (allowed ? QString() : u"forbidden"_s);
@@ -606,6 +645,8 @@ private Q_SLOTS:
         QJsonArray args{u"01"_s};
         if (method == u"Encerrar"_s)
             args = {u"10"_s, u"2025-12-31"_s, u"SPED"_s};
+        else if (method == u"ConferirEncerramento"_s)
+            args = {u"10"_s, u"2026-01-31"_s}; // after the close just made
         else if (method == u"ConcederExcecao"_s)
             args = {u"01"_s,
                     u"LANC"_s,
