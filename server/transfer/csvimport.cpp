@@ -527,29 +527,25 @@ public:
     // A row on or before its company's close passes only when the table holds it already,
     // unchanged: the same file imports again, nothing in the closed span moves. Nor may a row
     // move a stored one out of a close: where the key is not the company and the day (an
-    // entry's number), the stored row's own company and day are judged too.
-    void CheckClosed(QSqlDatabase &db, const RowBuffer::Record &record, QVariantList &values) {
-        if (m_closed.isEmpty() || record.Removal)
-            return;
-        const QByteArrayView code = record.Values[m_companyColumn].Text;
-        const auto found = m_closed.constFind(QByteArray::fromRawData(code.data(), code.size()));
-        if (found != m_closed.cend() && record.Values[m_dateColumn].Text.compare(QByteArrayView(
-                                            found.value().toString(Qt::ISODate).toLatin1())) <= 0) {
-            decode(record, values);
+    // entry's number), the stored row's own company and day are judged too. The refusal, or
+    // empty; `values` as Check gives them.
+    QString closedFault(QSqlDatabase &db, qint64 line, const QVariantList &values) {
+        if (m_closed.isEmpty())
+            return {};
+        const QString code = values[m_companyColumn].toString();
+        const auto found = m_closed.constFind(code.toUtf8());
+        if (found != m_closed.cend() &&
+            values[m_dateColumn].toString() <= found.value().toString(Qt::ISODate)) {
             if (Apply(db, false, values, false) == Result::Unchanged)
-                return;
-            throw CallFailure{
-                u"refused"_s,
-                u"linha %1, coluna %2: %3; %4 nov%5s ou alterad%5s com data até esse dia não são "
-                "aceitos"_s.arg(record.Line)
-                    .arg(m_kind.Columns[m_dateColumn].Name,
-                         ClosedSpan::Phrase(QString::fromUtf8(code), found.value()), m_kind.Noun,
-                         m_kind.Feminine ? u"a"_s : u"o"_s)};
+                return {};
+            return u"linha %1, coluna %2: %3; %4 nov%5s ou alterad%5s com data até esse dia não "
+                   "são aceitos"_s.arg(line)
+                .arg(m_kind.Columns[m_dateColumn].Name, ClosedSpan::Phrase(code, found.value()),
+                     m_kind.Noun, m_kind.Feminine ? u"a"_s : u"o"_s);
         }
         prepareTexts();
         if (m_keys.contains(m_companyColumn) && m_keys.contains(m_dateColumn))
-            return;
-        decode(record, values);
+            return {};
         QSqlQuery &read = Database::Statement(db, m_readSql);
         int bind = 0;
         for (const qsizetype c : std::as_const(m_keys))
@@ -557,7 +553,7 @@ public:
         Database::Exec(read);
         if (!Database::Next(read)) {
             read.finish();
-            return;
+            return {};
         }
         const QString storedCode = read.value(int(m_rest.indexOf(m_companyColumn))).toString();
         const QDate storedDay =
@@ -565,20 +561,25 @@ public:
         read.finish();
         const auto closed = m_closed.constFind(storedCode.toUtf8());
         if (closed == m_closed.cend() || !storedDay.isValid() || storedDay > closed.value())
-            return;
+            return {};
         if (Apply(db, false, values, false) == Result::Unchanged)
-            return;
+            return {};
         QStringList key;
         for (const qsizetype c : std::as_const(m_keys))
             key.append(values[c].toString());
-        throw CallFailure{
-            u"refused"_s,
-            u"linha %1, coluna %2: %5 %3 %4 gravad%5 é de %6 e %7; %8 com data até esse dia não "
-            "podem ser alterad%5s nem mudar de data ou de empresa"_s.arg(record.Line)
-                .arg(m_kind.Columns[m_keys.constFirst()].Name, m_kind.Noun.chopped(1),
-                     key.join(u'/'), m_kind.Feminine ? u"a"_s : u"o"_s,
-                     storedDay.toString(u"dd/MM/yyyy"_s),
-                     ClosedSpan::Phrase(storedCode, closed.value()), m_kind.Noun)};
+        return u"linha %1, coluna %2: %5 %3 %4 gravad%5 é de %6 e %7; %8 com data até esse dia "
+               "não podem ser alterad%5s nem mudar de data ou de empresa"_s.arg(line)
+            .arg(m_kind.Columns[m_keys.constFirst()].Name, m_kind.Noun.chopped(1), key.join(u'/'),
+                 m_kind.Feminine ? u"a"_s : u"o"_s, storedDay.toString(u"dd/MM/yyyy"_s),
+                 ClosedSpan::Phrase(storedCode, closed.value()), m_kind.Noun);
+    }
+    // The writing pass asks again: a close made since the first pass counts too.
+    void CheckClosed(QSqlDatabase &db, const RowBuffer::Record &record, QVariantList &values) {
+        if (m_closed.isEmpty() || record.Removal)
+            return;
+        decode(record, values);
+        if (const QString fault = closedFault(db, record.Line, values); !fault.isEmpty())
+            throw CallFailure{u"refused"_s, fault};
     }
 
     // A buffered row checked again where the database may have changed since the first pass:
@@ -625,7 +626,16 @@ public:
             ++rows;
             if (progress.Checking && rows % 4096 == 0)
                 progress.Checking(rows, m_reader.Position(), m_reader.Size());
-            if (!CheckRow(db, row, values, out) || out.ErrorCount > 0)
+            if (!CheckRow(db, row, values, out))
+                continue;
+            // Told with the format's faults, in the same pass: every row a close refuses.
+            if (!isRemoval(row)) {
+                if (const QString fault = closedFault(db, row.Line, values); !fault.isEmpty()) {
+                    addError(out, fault);
+                    continue;
+                }
+            }
+            if (out.ErrorCount > 0)
                 continue;
             buffer.Append(row.Line, isRemoval(row), m_kind.Columns, values);
             const quint64 key = keyOf(values);
@@ -1241,6 +1251,7 @@ Outcome Run(Database &database, const QString &kind, const QString &path, const 
             if (!importer.ReadHeader(out))
                 return;
             importer.LoadCompanies(db);
+            importer.LoadClosed(db);
             rows = importer.CheckAll(db, buffer, progress, out);
         });
         if (out.ErrorCount > 0)

@@ -316,6 +316,29 @@ private Q_SLOTS:
         QCOMPARE(Snapshot() != before, writes);
     }
 
+    // Every row a close refuses is told in the same pass as the file's other faults, dry run
+    // or not, and nothing is written.
+    void everyClosedRowListed() {
+        QCOMPARE(Close(u"01"_s, u"28/02/2026"_s), QString());
+        const QByteArray file = "NRLANC;CDEMPRESA;DTLANC;CDCONTA;VRLANC;IDEVOLUIDO;IDRECALCFISC\n"
+                                "990001;01;2026-02-28;9.9;5,00;N;N\n"
+                                "9999;02;2026-01-15;9.9;5,00;N;N\n"
+                                "990002;02;31/02/2026;9.9;5,00;N;N\n"
+                                "990003;01;2026-01-02;9.9;5,00;N;N\n";
+        const QStringList before = Snapshot();
+        for (const QString &flag : {QString(), u"--dry-run"_s}) {
+            const QString got = Import(u"lancamentos"_s, file, flag);
+            for (const QString &fault :
+                 {u"linha 2, coluna DTLANC: a empresa '01' está encerrada definitivamente até "
+                  "28/02/2026"_s,
+                  u"linha 3, coluna NRLANC: o lançamento 9999 gravado é de 15/01/2026"_s,
+                  u"linha 4, coluna DTLANC: data inválida"_s,
+                  u"linha 5, coluna DTLANC: a empresa '01' está encerrada"_s})
+                QVERIFY2(got.contains(fault), qPrintable(got));
+            QCOMPARE(Snapshot(), before);
+        }
+    }
+
     // A close that PostgreSQL makes start over (another session changed its row meanwhile)
     // answers what the attempt that committed did: one company, one history row.
     void retriedCloseAnswersOnce() {
