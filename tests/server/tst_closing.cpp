@@ -139,7 +139,7 @@ class TstClosing final : public QObject {
         return Outcome(m_fx.Client().Call(u"SetContOpe"_s, {Packet::ToJson(log)}));
     }
     // A bulk apply of the accounting period from `start` with every window in December.
-    QString Bulk(const QString &companies, const QString &start) {
+    QString Bulk(const QString &companies, const QString &start, bool controlsOnly = false) {
         QJsonArray fields, row;
         for (const char *pair : {"PER", "LANC", "DFE", "DFS", "FIN", "GPA", "FIS", "VEN"}) {
             for (const char *end : {"DTINI", "DTFIN"}) {
@@ -164,7 +164,8 @@ class TstClosing final : public QObject {
             row.append(u"N"_s);
         }
         return Outcome(m_fx.Client().Call(
-            u"setCadAuto"_s, {companies, u"S"_s, u"N"_s,
+            u"setCadAuto"_s, {companies, controlsOnly ? u"N"_s : u"S"_s,
+                              controlsOnly ? u"S"_s : u"N"_s,
                               QJsonObject{{u"fields"_s, fields}, {u"rows"_s, QJsonArray{row}}}}));
     }
 
@@ -314,6 +315,22 @@ private Q_SLOTS:
         else
             QCOMPARE(got, refusal);
         QCOMPARE(Snapshot() != before, writes);
+    }
+
+    // A day another program stored with a time of day (SQLite keeps any text) is still the day:
+    // a bulk apply of controls alone keeps that period inside the close, and is refused.
+    void foreignDayInsideClose() {
+        if (MethodsFixture::OnPostgres())
+            QSKIP("PostgreSQL's date columns hold days only");
+        QCOMPARE(Close(u"01"_s, u"28/02/2026"_s), QString());
+        QString error;
+        QVERIFY2(m_fx.Exec(u"UPDATE CONTOPECTBL SET DTINICCONT = '2026-02-28 00:00:00' WHERE "
+                           "CDEMPRESA = '01'"_s,
+                           &error),
+                 qPrintable(error));
+        QCOMPARE(Bulk(u"01"_s, u"2026-03-01"_s, true),
+                 u"refused: A empresa '01' está encerrada definitivamente até 28/02/2026: nenhum "
+                 "período pode começar nessa data ou antes (período contábil)."_s);
     }
 
     // Every row a close refuses is told in the same pass as the file's other faults, dry run
