@@ -227,6 +227,10 @@ void appendGrant(QByteArray &out, const PeriodGate::Rule &rule, const Module *mo
                  const GateExceptions::Exception &granted) {
     QString text = PeriodGate::Template(rule, module);
     text.replace(u"%4"_s, QString::number(granted.Number)).replace(u"%5"_s, granted.Reason);
+    // A reason that ends its own sentence is not given a second full stop.
+    if (text.endsWith(u'.') && (granted.Reason.endsWith(u'.') || granted.Reason.endsWith(u'!') ||
+                                granted.Reason.endsWith(u'?')))
+        text.chop(1);
     out += rule.Refuses && !rule.Grants ? "[\"N\"," : "[\"S\",";
     TPacketWriter::AppendString(out, QStringView(rule.Reason));
     out += ',';

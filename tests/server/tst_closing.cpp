@@ -475,6 +475,9 @@ private Q_SLOTS:
             << granted;
         QTest::newRow("expired") << (nov + QStringList{u"expire"_s})
                                  << QStringList{u"LANC"_s, u"2026-11-10"_s} << outside;
+        QTest::newRow("a reason that ends its sentence")
+            << (nov + QStringList{u"nota atrasada."_s}) << QStringList{u"LANC"_s, u"2026-11-10"_s}
+            << granted;
         QTest::newRow("revoked") << (nov + QStringList{u"revoke"_s})
                                  << QStringList{u"LANC"_s, u"2026-11-10"_s} << outside;
         QTest::newRow("for another client")
@@ -501,7 +504,8 @@ private Q_SLOTS:
                 .Call(u"ConcederExcecao"_s,
                       {u"01"_s, grant.at(0), grant.at(1), grant.at(2),
                        QDateTime::currentDateTimeUtc().addDays(days).toString(Qt::ISODate),
-                       u"nota atrasada"_s, grant.at(3)});
+                       grant.value(4).startsWith(u"nota"_s) ? grant.value(4) : u"nota atrasada"_s,
+                       grant.at(3)});
         if (check.isEmpty()) {
             QCOMPARE(Outcome(r), answer);
             QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM EXCECAO"_s).toInt(), 0);
