@@ -116,8 +116,9 @@ int Run(const QStringList &arguments) {
     // chain's tail at every start and the desktops' history still show as the latest.
     const QDate today = QDateTime::currentDateTimeUtc().date();
     if (before > today)
-        return usage(u"a data %1 é depois de hoje (%2, em UTC): a poda levaria alterações de "
-                     "hoje"_s.arg(before.toString(u"dd/MM/yyyy"_s), today.toString(u"dd/MM/yyyy"_s)));
+        return usage(
+            u"a data %1 é depois de hoje (%2, em UTC): a poda levaria alterações de "
+            "hoje"_s.arg(before.toString(u"dd/MM/yyyy"_s), today.toString(u"dd/MM/yyyy"_s)));
     ServerOptions options;
     QString error, text;
     if (!ServerOptions::Parse(QStringList{arguments.at(0)} + arguments.mid(4), options, &error,
@@ -152,6 +153,7 @@ int Run(const QStringList &arguments) {
     }
     const QLocale br(QLocale::Portuguese, QLocale::Brazil);
     int rc = 0;
+    bool written = false; // the file holds rows that are still in the database
     try {
         Plan plan;
         database->Transaction(Database::Access::Read, [&](QSqlDatabase &db) {
@@ -195,6 +197,7 @@ int Run(const QStringList &arguments) {
                                   .arg(plan.Last));
                 return ExitFailure;
             }
+            written = true;
             QByteArray anchor;
             database->Transaction(
                 Database::Access::Write,
@@ -225,6 +228,7 @@ int Run(const QStringList &arguments) {
                     Database::Exec(move);
                 },
                 Database::Turn::Alone);
+            written = false;
             Print(stdout, u"%1 alterações anteriores a %2 gravadas em %3 e removidas do "
                           "histórico; âncora da cadeia: linha %4, hash %5"_s
                               .arg(br.toString(rows), before.toString(u"dd/MM/yyyy"_s), path)
@@ -232,7 +236,18 @@ int Run(const QStringList &arguments) {
                               .arg(QString::fromLatin1(anchor)));
         }
     } catch (const CallFailure &failure) {
-        Print(stderr, u"ger-server: poda falhou: %1"_s.arg(failure.Message));
+        // A conflict is found before anything is deleted: a file of rows still in the history
+        // would only mislead. Any other failure may have come as the deletion committed (a
+        // connection lost then): the file stays, as it may be the rows' only copy.
+        if (written && failure.Code == u"conflict"_s) {
+            QFile::remove(path);
+            Print(stderr, u"ger-server: poda falhou: %1; nada foi removido"_s.arg(failure.Message));
+        } else if (written) {
+            Print(stderr, u"ger-server: poda falhou: %1; o arquivo %2 fica: confira o histórico "
+                          "com ger-server check antes de repetir"_s.arg(failure.Message, path));
+        } else {
+            Print(stderr, u"ger-server: poda falhou: %1"_s.arg(failure.Message));
+        }
         rc = ExitFailure;
     }
     Database::CloseThreadConnections();
