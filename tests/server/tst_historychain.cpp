@@ -275,6 +275,67 @@ private Q_SLOTS:
                  qPrintable(forged.Out));
     }
 
+    // At every start the last 1,000 rows are checked: an edit among them is said at once, one
+    // before them only by check; the row the tail follows, gone, is said too.
+    void tailCheckedAtStart_data() {
+        QTest::addColumn<QString>("sql"); // %1 the chain's last number
+        QTest::addColumn<QString>("warned"); // what the start's warning names; "" none
+        QTest::addColumn<QString>("checked"); // what check names
+        const QString edit = u"UPDATE HISTALTERACAO SET VLNOVO = '2099-01-01' WHERE NRCADEIA = "_s;
+        QTest::newRow("edit in the tail") << edit + u"%1 - 5"_s << u"linha 1195 da cadeia"_s
+                                          << u"linha 1195 da cadeia"_s;
+        QTest::newRow("edit before the tail") << edit + u"10"_s << QString()
+                                              << u"linha 10 da cadeia"_s;
+        QTest::newRow("edit on the row the tail follows")
+            << edit + u"%1 - 1000"_s << QString() << u"linha 200 da cadeia"_s;
+        QTest::newRow("row the tail follows deleted")
+            << u"DELETE FROM HISTALTERACAO WHERE NRCADEIA = %1 - 1000"_s
+            << u"linha 200 da cadeia: a linha não está no histórico"_s
+            << u"linha 201 da cadeia"_s;
+    }
+    void tailCheckedAtStart() {
+        QFETCH(QString, sql);
+        QFETCH(QString, warned);
+        QFETCH(QString, checked);
+        // 1,200 rows of another time, chained by the next start as a history from before the
+        // chain is.
+        QString error;
+        QVERIFY2(Unchain(&error), qPrintable(error));
+        QVERIFY2(ByHand(MethodsFixture::OnPostgres()
+                            ? u"INSERT INTO HISTALTERACAO (IDALTERACAO, NRSEQ, DTALTERACAO, "
+                              "NMOPERADOR, IDVERIFICADO, NMMETODO, IDOPERACAO, CDEMPRESA, NMCAMPO, "
+                              "TPCAMPO, VLNOVO) SELECT 'carga-' || lpad(g::text, 4, '0'), 1, "
+                              "TIMESTAMP '2026-01-01' + g * INTERVAL '1 second', 'carga', 'S', "
+                              "'SetContOpe', 'A', '01', 'DTINICCONT', 'date', '2026-01-01' FROM "
+                              "generate_series(1, 1200) g"_s
+                            : u"WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                              "WHERE i < 1200) INSERT INTO HISTALTERACAO (IDALTERACAO, NRSEQ, "
+                              "DTALTERACAO, NMOPERADOR, IDVERIFICADO, NMMETODO, IDOPERACAO, "
+                              "CDEMPRESA, NMCAMPO, TPCAMPO, VLNOVO) SELECT printf('carga-%04d', "
+                              "i), 1, strftime('%Y-%m-%dT%H:%M:%fZ', '2026-01-01', '+' || i || "
+                              "' seconds'), 'carga', 'S', 'SetContOpe', 'A', '01', 'DTINICCONT', "
+                              "'date', '2026-01-01' FROM n"_s,
+                        &error),
+                 qPrintable(error));
+        QVERIFY2(m_fx.Restart(&error), qPrintable(error));
+        Run r = Server({u"check"_s});
+        QVERIFY2(r.Code == 0 && r.Out.contains(u"cadeia íntegra, 1.200 linhas conferidas"_s),
+                 qPrintable(r.Out));
+        m_fx.Stop();
+        QVERIFY2(ByHand(sql.contains(u"%1"_s) ? sql.arg(1200) : sql, &error), qPrintable(error));
+        QVERIFY2(m_fx.Restart(&error), qPrintable(error));
+        QTRY_VERIFY_WITH_TIMEOUT(m_fx.ServerOutput().contains("escutando"), 10000);
+        const QString said = QString::fromUtf8(m_fx.ServerOutput());
+        const QString warning = u"warn o histórico de alterações foi mexido por fora do servidor: "_s;
+        if (warned.isEmpty())
+            QVERIFY2(!said.contains(warning), qPrintable(said));
+        else
+            QVERIFY2(said.contains(warning + warned), qPrintable(said));
+        r = Server({u"check"_s});
+        QCOMPARE(r.Code, 1);
+        QVERIFY2(r.Out.contains(u"cadeia do histórico rompida na "_s + checked), qPrintable(r.Out));
+    }
+
     // A copy to another database (SQLite from either engine) keeps every row's moment to the
     // millisecond, and so its chain: the same texts and the same hashes on both, a character
     // outside the BMP among them.
