@@ -149,6 +149,9 @@ private Q_SLOTS:
             << u"linha 1 da cadeia"_s;
         QTest::newRow("row deleted") << u"DELETE FROM HISTALTERACAO WHERE NRCADEIA = 3"_s
                                      << u"linha 4 da cadeia (empresa 04, campo FECHAMENTO"_s;
+        QTest::newRow("two rows deleted")
+            << u"DELETE FROM HISTALTERACAO WHERE NRCADEIA IN (3, 4)"_s
+            << u"linha 5 da cadeia (empresa 05, campo FECHAMENTO"_s;
         QTest::newRow("two rows swapped")
             << u"UPDATE HISTALTERACAO SET NRCADEIA = NRCADEIA + 100 WHERE NRCADEIA IN (2, 4);"
                "UPDATE HISTALTERACAO SET NRCADEIA = 106 - NRCADEIA WHERE NRCADEIA > 100"_s
@@ -181,6 +184,14 @@ private Q_SLOTS:
         r = Server({u"check"_s});
         QCOMPARE(r.Code, 1);
         QVERIFY2(r.Out.contains(u"cadeia do histórico rompida na "_s + found), qPrintable(r.Out));
+        // Rows taken out are named by their numbers, one or several.
+        if (sql.startsWith(u"DELETE"_s) && !sql.contains(u"= 6"_s))
+            QVERIFY2(r.Out.contains(sql.contains(u"IN"_s)
+                                        ? u"as linhas 3 a 4, anteriores a ela, não estão no "
+                                          "histórico (foram removidas)"_s
+                                        : u"a linha 3, anterior a ela, não está no histórico (foi "
+                                          "removida)"_s),
+                     qPrintable(r.Out));
 
         m_fx.Stop();
         QVERIFY2(m_fx.Restart(&error), qPrintable(error));
