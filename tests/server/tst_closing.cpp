@@ -490,6 +490,31 @@ private Q_SLOTS:
             << QStringList{u"LANC"_s, u"2026-02-28"_s, u"2026-03-31"_s, u""_s} << QStringList()
             << u"refused: A empresa '01' está encerrada definitivamente até 28/02/2026: a exceção "
                "não pode começar nessa data ou antes. Nada foi concedido."_s;
+        // Each bound of the grant's texts, on both sides.
+        QTest::newRow("a one-day span")
+            << QStringList{u"LANC"_s, u"2026-11-10"_s, u"10/11/2026"_s, u""_s}
+            << QStringList{u"LANC"_s, u"2026-11-10"_s} << granted;
+        QTest::newRow("a span to the last day of 9999")
+            << QStringList{u"LANC"_s, u"2026-11-01"_s, u"31/12/9999"_s, u""_s}
+            << QStringList{u"LANC"_s, u"2026-11-10"_s} << granted;
+        QTest::newRow("a span from the first day of the calendar")
+            << QStringList{u"LANC"_s, u"30/12/1899"_s, u"2026-11-30"_s, u""_s} << QStringList()
+            << u"invalid_argument: Data inválida em início: use dd/mm/aaaa ou aaaa-mm-dd."_s;
+        QTest::newRow("a reason of 200 characters")
+            << QStringList{u"LANC"_s, u"2026-11-01"_s, u"2026-11-30"_s, u""_s,
+                           u"motivo="_s + QString(200, u'm')}
+            << QStringList{u"LANC"_s, u"2026-11-10"_s}
+            << u"S|excecao|Permitido pela exceção nº 1: %1.|null|null"_s.arg(QString(200, u'm'));
+        QTest::newRow("a reason of 201 characters")
+            << QStringList{u"LANC"_s, u"2026-11-01"_s, u"2026-11-30"_s, u""_s,
+                           u"motivo="_s + QString(201, u'm')}
+            << QStringList() << u"invalid_argument: Motivo longo demais: no máximo 200 caracteres."_s;
+        QTest::newRow("an expiry without its time")
+            << QStringList{u"LANC"_s, u"2026-11-01"_s, u"2026-11-30"_s, u""_s,
+                           u"validade="_s +
+                               QDate::currentDate().addDays(10).toString(Qt::ISODate)}
+            << QStringList()
+            << u"invalid_argument: Validade inválida: use aaaa-mm-ddThh:mm ou dd/mm/aaaa hh:mm."_s;
         QTest::newRow("expiry past 31 days")
             << QStringList{u"LANC"_s, u"2026-11-01"_s, u"2026-11-30"_s, u""_s, u"32"_s}
             << QStringList()
@@ -501,14 +526,23 @@ private Q_SLOTS:
         QFETCH(QStringList, check);
         QFETCH(QString, answer);
         QCOMPARE(Close(u"01"_s, u"28/02/2026"_s), QString());
-        const int days = grant.value(4) == u"32"_s ? 32 : 30;
+        // The fifth item: a reason ("nota..." or "motivo=TEXT"), an expiry ("validade=TEXT",
+        // "32" days ahead), or what to do after the grant.
+        const QString extra = grant.value(4);
+        QString expiry = QDateTime::currentDateTimeUtc()
+                             .addDays(extra == u"32"_s ? 32 : 30)
+                             .toString(Qt::ISODate);
+        QString reason = u"nota atrasada"_s;
+        if (extra.startsWith(u"nota"_s))
+            reason = extra;
+        else if (extra.startsWith(u"motivo="_s))
+            reason = extra.mid(7);
+        else if (extra.startsWith(u"validade="_s))
+            expiry = extra.mid(9);
         const TResultEnvelope r =
             m_fx.Client(u"Ger09400.Periodo"_s)
                 .Call(u"ConcederExcecao"_s,
-                      {u"01"_s, grant.at(0), grant.at(1), grant.at(2),
-                       QDateTime::currentDateTimeUtc().addDays(days).toString(Qt::ISODate),
-                       grant.value(4).startsWith(u"nota"_s) ? grant.value(4) : u"nota atrasada"_s,
-                       grant.at(3)});
+                      {u"01"_s, grant.at(0), grant.at(1), grant.at(2), expiry, reason, grant.at(3)});
         if (check.isEmpty()) {
             QCOMPARE(Outcome(r), answer);
             QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM EXCECAO"_s).toInt(), 0);
@@ -557,6 +591,38 @@ private Q_SLOTS:
         QVERIFY2(r.Ok, qPrintable(r.ErrorMessage));
         QCOMPARE(m_fx.Scalar(u"SELECT DTEXPIRA FROM EXCECAO"_s).toString(),
                  day + u'T' + kept + u'Z');
+    }
+
+    // The number a revoke names: its digits, blanks around them dropped, at most nine.
+    void revokeNumbers_data() {
+        QTest::addColumn<QString>("number");
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("plain") << u"1"_s << QString();
+        QTest::newRow("nine digits, blanks around") << u" 000000001 "_s << QString();
+        QTest::newRow("ten digits") << u"0000000001"_s
+                                    << u"invalid_argument: Número de exceção inválido: "
+                                       "'0000000001'."_s;
+        QTest::newRow("zero") << u"0"_s
+                              << u"invalid_argument: Número de exceção inválido: '0'."_s;
+        QTest::newRow("negative") << u"-1"_s
+                                  << u"invalid_argument: Número de exceção inválido: '-1'."_s;
+        QTest::newRow("not a number") << u"sete"_s
+                                      << u"invalid_argument: Número de exceção inválido: "
+                                         "'sete'."_s;
+        QTest::newRow("one that does not exist") << u"2"_s
+                                                 << u"not_found: A exceção nº 2 não existe."_s;
+    }
+    void revokeNumbers() {
+        QFETCH(QString, number);
+        QFETCH(QString, outcome);
+        TNetConnection &c = m_fx.Client(u"Ger09400.Periodo"_s);
+        QCOMPARE(Outcome(c.Call(u"ConcederExcecao"_s,
+                                {u"01"_s, u"LANC"_s, u"01/11/2026"_s, u"2026-11-30"_s, Expiry(),
+                                 u"nota atrasada"_s, u""_s})),
+                 QString());
+        QCOMPARE(Outcome(c.Call(u"RevogarExcecao"_s, {number, u"lançada"_s})), outcome);
+        QCOMPARE(m_fx.Scalar(u"SELECT COUNT(*) FROM EXCECAO WHERE DTREVOGACAO IS NULL"_s).toInt(),
+                 outcome.isEmpty() ? 0 : 1);
     }
 
     // Every exception listed with its state; a revoke is recorded and happens once.
