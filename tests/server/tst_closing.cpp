@@ -515,6 +515,16 @@ private Q_SLOTS:
                                QDate::currentDate().addDays(10).toString(Qt::ISODate)}
             << QStringList()
             << u"invalid_argument: Validade inválida: use aaaa-mm-ddThh:mm ou dd/mm/aaaa hh:mm."_s;
+        const QString tenDays = QDate::currentDate().addDays(10).toString(Qt::ISODate);
+        QTest::newRow("an expiry of 30 characters")
+            << QStringList{u"LANC"_s, u"2026-11-01"_s, u"2026-11-30"_s, u""_s,
+                           u"validade="_s + tenDays + u"T18:00:00.0000+00:00"_s}
+            << QStringList{u"LANC"_s, u"2026-11-10"_s} << granted;
+        QTest::newRow("an expiry of 31 characters")
+            << QStringList{u"LANC"_s, u"2026-11-01"_s, u"2026-11-30"_s, u""_s,
+                           u"validade="_s + tenDays + u"T18:00:00.00000+00:00"_s}
+            << QStringList()
+            << u"invalid_argument: Validade inválida: use aaaa-mm-ddThh:mm ou dd/mm/aaaa hh:mm."_s;
         QTest::newRow("expiry past 31 days")
             << QStringList{u"LANC"_s, u"2026-11-01"_s, u"2026-11-30"_s, u""_s, u"32"_s}
             << QStringList()
