@@ -228,6 +228,8 @@ private Q_SLOTS:
         row("the day before a window", u""_s, "close", {u"04"_s, u"2026-01-31"_s}, u""_s);
         row("unknown company in the list", u""_s, "close", {u"01,99"_s, u"2026-02-28"_s},
             u"not_found: Empresa '99' não cadastrada. Nada foi encerrado."_s);
+        row("close on the calendar's first day", u""_s, "close", {u"01"_s, u"30/12/1899"_s},
+            u"invalid_argument: Data de encerramento inválida: use dd/mm/aaaa ou aaaa-mm-dd."_s);
         row("no reason", u""_s, "close", {u"01"_s, u"2026-02-28"_s, u"  "_s},
             u"invalid_argument: Informe o motivo do encerramento."_s);
         row("SetContOpe onto the close", u"28/02/2026"_s, "field",

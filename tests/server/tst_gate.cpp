@@ -103,7 +103,9 @@ private Q_SLOTS:
               "UPDATE CONTOPECTBL SET DTINIINTCONTFIS = '2026-01-01', DTFININTCONTFIS = NULL WHERE "
               "CDEMPRESA = '07'",
               "UPDATE CONTOPECTBL SET DTINIINTCONTFIS = NULL, DTFININTCONTFIS = '2026-12-31' WHERE "
-              "CDEMPRESA = '06'"})
+              "CDEMPRESA = '06'",
+              // 05's financial window from the first day the answer can show.
+              "UPDATE CONTOPECTBL SET DTINICCTBL = '0001-01-01' WHERE CDEMPRESA = '05'"})
             QVERIFY2(m_fx.Exec(QString::fromLatin1(sql), &error), qPrintable(error));
     }
     void cleanupTestCase() { m_fx.Stop(); }
@@ -150,6 +152,8 @@ private Q_SLOTS:
             u"N sem_janela - -"_s);
         row("window with its last day only", {u"06"_s, u"FIS"_s, u"2026-12-10"_s},
             u"N sem_janela - -"_s);
+        row("window from the year 1", {u"05"_s, u"FIN"_s, u"2026-12-10"_s},
+            u"S ok 0001-01-01 2026-12-31"_s);
         row("no such day", {u"01"_s, u"FIN"_s, u"31/02/2026"_s}, u"N data_invalida - -"_s);
         row("not a date", {u"01"_s, u"FIN"_s, u"amanhã"_s}, u"N data_invalida - -"_s);
         row("unknown module", {u"01"_s, u"XYZ"_s, u"2026-12-10"_s}, u"N modulo_desconhecido - -"_s);
