@@ -927,6 +927,12 @@ private Q_SLOTS:
             << QByteArray("@ Integ\n") << QString() << refused("Integ", 1);
         QTest::newRow("one word close to a role: two letters off")
             << QByteArray("@ contadr\n") << QString() << refused("contadr", 1);
+        QTest::newRow("one word close to a role: two edits off")
+            << QByteArray("@ audtr\n") << QString() << refused("audtr", 1);
+        QTest::newRow("one word three edits off a role")
+            << QByteArray("@ adtr\n") << u"contador"_s << u"adtr"_s;
+        QTest::newRow("a name of two letters")
+            << QByteArray("@ jo\n") << u"contador"_s << u"jo"_s;
         QTest::newRow("one word close to a role: accent")
             << QByteArray("@ integração\n") << QString() << refused("integração", 1);
         QTest::newRow("same token twice")
