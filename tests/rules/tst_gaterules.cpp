@@ -134,24 +134,6 @@ private Q_SLOTS:
         };
         QCOMPARE(iso(answer.Start) + u' ' + iso(answer.End), shown);
     }
-
-    void parseDay_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("day"); // ISO, "-" refused
-        QTest::newRow("dd/mm/aaaa") << u"10/12/2026"_s << u"2026-12-10"_s;
-        QTest::newRow("ISO") << u"2026-12-10"_s << u"2026-12-10"_s;
-        QTest::newRow("ISO with a time of day") << u"2026-12-10T23:59:59"_s << u"2026-12-10"_s;
-        QTest::newRow("no such day") << u"31/02/2026"_s << u"-"_s;
-        QTest::newRow("a word") << u"amanhã"_s << u"-"_s;
-        QTest::newRow("empty") << QString() << u"-"_s;
-        QTest::newRow("over 30 characters") << u"2026-12-10T23:59:59.000000000000Z"_s << u"-"_s;
-    }
-    void parseDay() {
-        QFETCH(QString, text);
-        QFETCH(QString, day);
-        const std::optional<TDateTime> got = PeriodGate::ParseDay(text);
-        QCOMPARE(got ? DateTimeUtil::ToQDate(*got).toString(Qt::ISODate) : u"-"_s, day);
-    }
 };
 
 QTEST_GUILESS_MAIN(TstGateRules)

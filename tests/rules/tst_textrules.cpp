@@ -1,5 +1,4 @@
-// The text rules every door shares: where a text is cut to its column, and which characters no
-// text may hold. Tables of accepted and refused cases.
+// Where a text is cut to its column: between characters, whatever the text.
 
 #include "rules/controlchars.h"
 #include "rules/textcut.h"
@@ -39,28 +38,6 @@ private Q_SLOTS:
         QCOMPARE(got, kept);
         QVERIFY(got.size() <= std::max(units, 0));
         QVERIFY(!ControlChars::Contains(got)); // never half a character
-    }
-
-    void controlCharacters_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("at"); // -1: accepted
-        QTest::newRow("plain") << u"Maria da Silva"_s << -1;
-        QTest::newRow("accents and an emoji") << u"Açúcar \U0001F600"_s << -1;
-        QTest::newRow("tab") << u"a\tb"_s << 1;
-        QTest::newRow("delete") << u"ab\x7F"_s << 2;
-        QTest::newRow("C1") << u"a\u0085"_s << 1;
-        QTest::newRow("after C1") << u"a\u00A0"_s << -1;
-        QTest::newRow("byte-order mark") << u"\uFEFFabc"_s << 0;
-        QTest::newRow("U+FFFE") << u"a\uFFFE"_s << 1;
-        QTest::newRow("U+FFFD is a character") << u"a\uFFFD"_s << -1;
-        QTest::newRow("lone high surrogate at the end") << u"ab"_s + QChar(0xD83D) << 2;
-        QTest::newRow("lone low surrogate") << u"a"_s + QChar(0xDE00) + u"b"_s << 1;
-        QTest::newRow("two highs") << QString(QChar(0xD83D)) + QChar(0xD83D) << 0;
-    }
-    void controlCharacters() {
-        QFETCH(QString, text);
-        QFETCH(int, at);
-        QCOMPARE(ControlChars::Find(text), qsizetype(at));
     }
 };
 

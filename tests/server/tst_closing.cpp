@@ -472,9 +472,6 @@ private Q_SLOTS:
                "2026-12-01|2026-12-31"_s;
         QTest::newRow("another module") << (QStringList{u"DFE"_s} + nov.mid(1))
                                         << QStringList{u"LANC"_s, u"2026-11-10"_s} << outside;
-        QTest::newRow("every module, a window with its first day only")
-            << (QStringList{u""_s} + nov.mid(1)) << QStringList{u"VEXT"_s, u"2026-11-10"_s}
-            << granted;
         QTest::newRow("every module, an empty window")
             << (QStringList{u""_s} + nov.mid(1)) << QStringList{u"FIS"_s, u"2026-11-10"_s}
             << granted;
@@ -573,12 +570,6 @@ private Q_SLOTS:
             QCOMPARE(Outcome(m_fx.Client(u"Ger09400.Periodo"_s)
                                  .Call(u"RevogarExcecao"_s, {u"1"_s, u"lançada"_s})),
                      QString());
-        // The late-sales window with its first day only, as another program might leave it.
-        if (check.at(0) == u"VEXT"_s)
-            QVERIFY2(m_fx.Exec(u"UPDATE CONTOPECTBL SET DTINIINTCONTVEXT = '2026-11-01' WHERE "
-                               "CDEMPRESA = '01'"_s,
-                               &error),
-                     qPrintable(error));
         QCOMPARE(Ask({u"01"_s, check.at(0), check.at(1)}), answer);
     }
 
